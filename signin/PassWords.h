@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDialog>
+
+namespace Ui {
+class TPassWords;
+}
+
+// The login dialog. It may close only once a user has signed in.
+class TPassWords : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TPassWords(QWidget* parent = nullptr);
+    ~TPassWords() override;
+
+    // -1 after creation; 1 once a user has signed in (or the first user was
+    // created by the first-use dialog).
+    int LoginState = -1;
+
+public slots:
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool FormCloseQuery() const { return LoginState == 1; }
+    void Btn_OKClick();
+    void btn_QuitClick();
+
+    Ui::TPassWords* ui;
+};
+
+extern TPassWords* PassWords;

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+inline QString ApplicationTitle()
+{
+    return QStringLiteral("Larkledger Security Manager");
+}
