@@ -1,0 +1,476 @@
+#include "StoreCheck.h"
+
+#include "store/IoError.h"
+#include "store/Scramble.h"
+#include "store/UserTable.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using storecheck::FileExists;
+using storecheck::ListWorkingDir;
+using storecheck::ReadFile;
+using storecheck::TestData;
+using storecheck::WriteFile;
+
+namespace {
+
+const std::string TableFile = UserTableFileName;
+
+std::string Table()
+{
+    return std::string(reinterpret_cast<const char*>(UserTable.data()), sizeof UserTable);
+}
+
+std::string Rights(const UserRecord& record)
+{
+    std::string rights;
+    for (Right right : AllRights)
+        rights += Decoded(RightField(record, right));
+    return rights;
+}
+
+UserRecord Plain(const std::string& name)
+{
+    UserRecord record{};
+    record.LoginName.assign(name);
+    record.Password.assign("pw");
+    record.DataPath.assign("/data/" + name);
+    for (Right right : AllRights)
+        RightField(record, right).assign("0");
+    return record;
+}
+
+std::string RecordBytes(const UserRecord& record)
+{
+    return std::string(reinterpret_cast<const char*>(&record), sizeof record);
+}
+
+// A file of `count` records holding users u1, u2, ... and then `extra` bytes.
+std::string TableFileBytes(int count, std::size_t extra = 0)
+{
+    std::string bytes;
+    for (int i = 1; i <= count; ++i) {
+        UserRecord record = BlankUser;
+        StoreEncoded(record.LoginName, "u" + std::to_string(i));
+        bytes += RecordBytes(record);
+    }
+    return bytes + std::string(extra, '\x5a');
+}
+
+void FillTable(const std::vector<std::string>& names)
+{
+    for (const std::string& name : names)
+        StoreNewUser(Plain(name));
+}
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(path.c_str(), &st) != 0)
+        return 0;
+    return st.st_mode & 07777;
+}
+
+// Runs a save in a child whose file size limit is `limit` bytes. With
+// SIGXFSZ ignored the kernel fails the write past the limit with EFBIG, a
+// real write error that also hits root. The child's exit code: 0 when the
+// save raised "Disk full", 1 when it succeeded, 2 for anything else.
+int SaveUnderSizeLimit(rlim_t limit)
+{
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit rl{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
+            ::_exit(3);
+        try {
+            SaveUserTable();
+        } catch (const IoError& e) {
+            const bool diskFull = e.code() == 101 && std::string(e.what()) == "Disk full";
+            if (!diskFull)
+                std::fprintf(stderr, "  child: IoError %d %s\n", e.code(), e.what());
+            ::_exit(diskFull ? 0 : 2);
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+} // namespace
+
+TEST(ErrorTexts)
+{
+    const std::pair<int, const char*> texts[] = {
+        {2, "File not found"},     {3, "Invalid filename"},          {4, "Too many open files"},
+        {5, "File access denied"}, {100, "Read beyond end of file"}, {101, "Disk full"},
+        {0, "I/O error 0"},        {103, "I/O error 103"},           {1005, "I/O error 1005"}};
+    for (const auto& [code, text] : texts) {
+        CHECK_EQ(IoErrorText(code), std::string(text));
+        const IoError error(code);
+        CHECK_EQ(error.code(), code);
+        CHECK_EQ(std::string(error.what()), std::string(text));
+    }
+}
+
+TEST(ErrnoMapping)
+{
+    const std::pair<int, int> cases[] = {
+        {ENOENT, 2},  {ENAMETOOLONG, 3}, {EINVAL, 3},        {EMFILE, 4},   {ENFILE, 4},
+        {EACCES, 5},  {EPERM, 5},        {EROFS, 5},         {EISDIR, 5},   {ENOSPC, 101},
+        {EFBIG, 101}, {EDQUOT, 101},     {ENOTDIR, ENOTDIR}, {EBUSY, EBUSY}};
+    for (const auto& [err, code] : cases)
+        CHECK_EQ(IoCodeFromErrno(err), code);
+    // EIO shares its number with "File access denied" and must not read as it.
+    CHECK(IoCodeFromErrno(EIO) != 5);
+    CHECK_EQ(IoErrorText(IoCodeFromErrno(EIO)),
+             "I/O error " + std::to_string(IoCodeFromErrno(EIO)));
+}
+
+TEST(FixtureLoadsAsDescribed)
+{
+    WriteFile(TableFile, TestData("three-users.acl"));
+    LoadUserTable();
+
+    const UserRecord& admin = Slot(1);
+    CHECK_EQ(Decoded(admin.LoginName), std::string("admin"));
+    CHECK_EQ(Decoded(admin.Password), std::string("secret"));
+    CHECK_EQ(Decoded(admin.DataPath), std::string("C:\\Larkledger\\Data"));
+    CHECK_EQ(Rights(admin), std::string("000000"));
+    CHECK_EQ(Decoded(admin.Accounts[0].AccountName), std::string("Checking"));
+    CHECK_EQ(Decoded(admin.Accounts[0].AccountDescription),
+             std::string("Main account.\r\nBranch 12"));
+    CHECK(admin.Accounts[1].AccountName.empty());
+    CHECK_EQ(Decoded(admin.Accounts[2].AccountName), std::string("Savings"));
+    CHECK_EQ(Decoded(admin.Accounts[2].AccountDescription), std::string());
+    for (int i = 3; i < AccountCount; ++i)
+        CHECK(admin.Accounts[static_cast<std::size_t>(i)].AccountName.empty());
+
+    const UserRecord& clerk = Slot(2);
+    CHECK_EQ(Decoded(clerk.LoginName), std::string("clerk"));
+    CHECK_EQ(Decoded(clerk.Password), std::string("Pa55w0rd"));
+    CHECK_EQ(Decoded(clerk.DataPath), std::string("/srv/ledger"));
+    CHECK_EQ(Rights(clerk), std::string("111011")); // ModifyUsers only
+    for (const AccountEntry& entry : clerk.Accounts)
+        CHECK(entry.AccountName.empty());
+
+    const UserRecord& renee = Slot(3);
+    CHECK_EQ(Decoded(renee.LoginName), std::string(" Ren\xe9"
+                                                   "e "));
+    CHECK_EQ(Decoded(renee.Password), std::string("caf\xe9\x80"));
+    CHECK_EQ(Decoded(renee.DataPath), std::string("D:\\Daten"));
+    CHECK_EQ(Rights(renee), std::string("101111")); // DeleteUsers only
+    CHECK_EQ(Decoded(renee.Accounts[0].AccountName), std::string("Gesch\xe4"
+                                                                 "ft"));
+    CHECK_EQ(Decoded(renee.Accounts[0].AccountDescription), std::string("\x80 account"));
+    for (int i = 1; i < AccountCount; ++i)
+        CHECK(renee.Accounts[static_cast<std::size_t>(i)].AccountName.empty());
+
+    for (int i = 4; i <= 5; ++i) {
+        CHECK(IsFreeSlot(Slot(i)));
+        CHECK_EQ(static_cast<int>(Slot(i).LoginName.Length), 0);
+        CHECK_EQ(static_cast<int>(Slot(i).Password.Length), 0);
+        for (Right right : AllRights)
+            CHECK_EQ(RightField(Slot(i), right).value(), std::string("1")); // plain
+    }
+    CHECK_EQ(FindUser(" Ren\xe9"
+                      "e "),
+             3);
+    CHECK_EQ(FindUser("Ren\xe9"
+                      "e"),
+             0);
+    CHECK_EQ(FirstFreeSlot(), 4);
+
+    // The login check compares scrambled forms.
+    CHECK_EQ(EncodeField("secret", ScrambleKey), admin.Password.value());
+}
+
+TEST(FixtureSavesBackByteIdentical)
+{
+    const std::string fixture = TestData("three-users.acl");
+    WriteFile(TableFile, fixture);
+    LoadUserTable();
+    SaveUserTable();
+    CHECK_EQ(ReadFile(TableFile), fixture);
+    CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+}
+
+TEST(MissingFileIsCreatedEmpty)
+{
+    FillTable({"keep"});
+    Slot(2).LoginName.assign(""); // free, rights still zero length
+    LoadUserTable();
+    CHECK(FileExists(TableFile));
+    CHECK_EQ(ReadFile(TableFile), std::string());
+    CHECK_EQ(FindUser("keep"), 1);
+    for (Right right : AllRights)
+        CHECK_EQ(RightField(Slot(2), right).value(), std::string("1"));
+}
+
+TEST(EmptyFileReadsNoRecord)
+{
+    FillTable({"a", "b"});
+    ClearEmptySlots(); // the load normalises free slots; nothing else may change
+    const std::string before = Table();
+    WriteFile(TableFile, "");
+    LoadUserTable();
+    CHECK_EQ(Table(), before);
+    CHECK_EQ(ReadFile(TableFile), std::string());
+}
+
+TEST(WholeRecordFilesFillTheirSlots)
+{
+    for (int count = 1; count <= 5; ++count) {
+        ResetUserTable();
+        FillTable({"old1", "old2", "old3", "old4", "old5"});
+        WriteFile(TableFile, TableFileBytes(count));
+        LoadUserTable();
+        for (int i = 1; i <= SlotCount; ++i) {
+            const std::string expected =
+                i <= count ? "u" + std::to_string(i) : "old" + std::to_string(i);
+            CHECK_EQ(Decoded(Slot(i).LoginName), expected);
+        }
+    }
+}
+
+TEST(TwoRecordsAtStartGiveTwoUsers)
+{
+    WriteFile(TableFile, TableFileBytes(2));
+    LoadUserTable();
+    CHECK_EQ(FindUser("u1"), 1);
+    CHECK_EQ(FindUser("u2"), 2);
+    CHECK_EQ(FirstFreeSlot(), 3);
+    for (int i = 3; i <= SlotCount; ++i)
+        CHECK(IsFreeSlot(Slot(i)));
+}
+
+TEST(BytesAfterFifthRecordAreIgnored)
+{
+    for (std::size_t extra :
+         {std::size_t{1}, std::size_t{1312}, std::size_t{1313}, std::size_t{100000}}) {
+        ResetUserTable();
+        const std::string bytes = TableFileBytes(5, extra);
+        WriteFile(TableFile, bytes);
+        LoadUserTable();
+        for (int i = 1; i <= SlotCount; ++i)
+            CHECK_EQ(FindUser("u" + std::to_string(i)), i);
+        CHECK_EQ(ReadFile(TableFile), bytes); // a load never rewrites the file
+    }
+}
+
+// A partial last record fails the whole load and leaves the table as it was.
+TEST(PartialRecordFailsAndChangesNothing)
+{
+    const std::pair<int, std::size_t> files[] = {{0, 1}, {0, 1312}, {2, 1}, {3, 100}, {4, 1312}};
+    for (const auto& [count, extra] : files) {
+        ResetUserTable();
+        FillTable({"old1", "old2"});
+        Slot(4).DataPath.assign("untouched");
+        const std::string before = Table();
+        const std::string bytes = TableFileBytes(count, extra);
+        WriteFile(TableFile, bytes);
+        CHECK_IO_ERROR(LoadUserTable(), 100, "Read beyond end of file");
+        CHECK_EQ(Table(), before);
+        CHECK_EQ(ReadFile(TableFile), bytes);
+    }
+}
+
+// Only a damaged file holds a length above its field's capacity.
+TEST(DamagedLengthBytesLoad)
+{
+    std::string bytes = TableFileBytes(2);
+    bytes[0] = '\xff';           // slot 1 LoginName
+    bytes[16] = '\x40';          // slot 1 Password
+    bytes[25] = '\x00';          // DataPath stays empty
+    bytes[281] = '\xfe';         // first AccountName
+    bytes[1313 + 1301] = '\x09'; // slot 2 DeleteRecord
+    WriteFile(TableFile, bytes);
+    LoadUserTable();
+    CHECK_EQ(Slot(1).LoginName.value().size(), std::size_t{15});
+    CHECK_EQ(Slot(1).Password.value().size(), std::size_t{8});
+    CHECK_EQ(Slot(1).Accounts[0].AccountName.value().size(), std::size_t{30});
+    CHECK_EQ(RightField(Slot(2), Right::DeleteRecord).value().size(), std::size_t{1});
+    CHECK_EQ(FindUser(Decoded(Slot(1).LoginName)), 1);
+    SaveUserTable();
+    const std::string saved = ReadFile(TableFile);
+    CHECK_EQ(saved.size(), std::size_t{6565});
+    CHECK_EQ(saved.substr(0, 2626), bytes.substr(0, 2626)); // held bytes written as they are
+}
+
+// A file with a gap is read as it is and not repacked.
+TEST(GapInFileIsKept)
+{
+    std::string bytes = TableFileBytes(3);
+    bytes[1313] = '\0'; // slot 2 free
+    WriteFile(TableFile, bytes);
+    LoadUserTable();
+    CHECK_EQ(FindUser("u1"), 1);
+    CHECK(IsFreeSlot(Slot(2)));
+    CHECK_EQ(FindUser("u3"), 3);
+    CHECK_EQ(FirstFreeSlot(), 2);
+}
+
+// A table that cannot be opened is reported, never replaced by an empty one.
+TEST(DirectoryNamedLikeTableIsLeftAlone)
+{
+    CHECK(::mkdir(TableFile.c_str(), 0755) == 0);
+    WriteFile(TableFile + "/inside", "x");
+    FillTable({"a"});
+    const std::string before = Table();
+    CHECK_IO_ERROR(LoadUserTable(), 5, "File access denied");
+    CHECK_EQ(Table(), before);
+    CHECK_EQ(ReadFile(TableFile + "/inside"), std::string("x"));
+
+    CHECK_IO_ERROR(SaveUserTable(), 5, "File access denied");
+    CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+    CHECK_EQ(ReadFile(TableFile + "/inside"), std::string("x"));
+}
+
+TEST(UnreadableTableIsLeftAlone)
+{
+    if (::geteuid() == 0) {
+        std::printf("  (root reads every file: the directory case covers this)\n");
+        return;
+    }
+    const std::string bytes = TableFileBytes(2);
+    WriteFile(TableFile, bytes);
+    CHECK(::chmod(TableFile.c_str(), 0) == 0);
+    CHECK_IO_ERROR(LoadUserTable(), 5, "File access denied");
+    CHECK(::chmod(TableFile.c_str(), 0600) == 0);
+    CHECK_EQ(ReadFile(TableFile), bytes);
+}
+
+// A working directory removed under the program is a real failure of the
+// create step that root meets too.
+TEST(RemovedWorkingDirectoryIsFileNotFound)
+{
+    char home[4096];
+    CHECK(::getcwd(home, sizeof home) != nullptr);
+    const std::string dir = std::string(home) + "/gone";
+    CHECK(::mkdir(dir.c_str(), 0700) == 0);
+    CHECK(::chdir(dir.c_str()) == 0);
+    CHECK(::rmdir(dir.c_str()) == 0);
+    FillTable({"a"});
+    const std::string before = Table();
+    CHECK_IO_ERROR(LoadUserTable(), 2, "File not found");
+    CHECK_IO_ERROR(SaveUserTable(), 2, "File not found");
+    CHECK_IO_ERROR(CreateUserTableFile(), 2, "File not found");
+    CHECK_EQ(Table(), before);
+    CHECK(::chdir(home) == 0);
+}
+
+TEST(SaveWritesAllFiveSlots)
+{
+    SaveUserTable();
+    CHECK_EQ(ReadFile(TableFile), std::string(6565, '\0'));
+
+    FillTable({"a", "b"});
+    SaveUserTable();
+    CHECK_EQ(ReadFile(TableFile), Table());
+    CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+
+    const std::string saved = Table();
+    ResetUserTable();
+    LoadUserTable();
+    CHECK_EQ(Table().substr(0, 2 * 1313), saved.substr(0, 2 * 1313));
+    CHECK_EQ(FirstFreeSlot(), 3);
+}
+
+TEST(SaveReplacesLongerFile)
+{
+    WriteFile(TableFile, std::string(20000, 'x'));
+    FillTable({"a"});
+    SaveUserTable();
+    CHECK_EQ(ReadFile(TableFile), Table());
+}
+
+TEST(SaveKeepsPermissionBits)
+{
+    for (mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0604}, mode_t{0444}}) {
+        WriteFile(TableFile, TableFileBytes(1));
+        CHECK(::chmod(TableFile.c_str(), mode) == 0);
+        SaveUserTable();
+        CHECK_EQ(ModeOf(TableFile), mode);
+        CHECK_EQ(ReadFile(TableFile), Table());
+    }
+}
+
+TEST(NewFileFollowsUmask)
+{
+    const mode_t old = ::umask(027);
+    SaveUserTable();
+    ::umask(old);
+    CHECK_EQ(ModeOf(TableFile), mode_t{0640});
+}
+
+TEST(SaveFaultLeavesOldFileIntact)
+{
+    const std::string fixture = TestData("three-users.acl");
+    for (rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{1313}, rlim_t{4000}, rlim_t{6564}}) {
+        WriteFile(TableFile, fixture);
+        CHECK(::chmod(TableFile.c_str(), 0640) == 0);
+        ResetUserTable();
+        FillTable({"new1", "new2", "new3", "new4"});
+        CHECK_EQ(SaveUnderSizeLimit(limit), 0);
+        CHECK_EQ(ReadFile(TableFile), fixture);
+        CHECK_EQ(ModeOf(TableFile), mode_t{0640});
+        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+    }
+    // The same save with room enough succeeds: the limit was the only fault.
+    CHECK_EQ(SaveUnderSizeLimit(6565), 1);
+    CHECK_EQ(ReadFile(TableFile), Table());
+}
+
+TEST(SaveFaultWithoutOldFileLeavesNothing)
+{
+    FillTable({"a"});
+    CHECK_EQ(SaveUnderSizeLimit(100), 0);
+    CHECK_EQ(ListWorkingDir(), std::vector<std::string>{});
+}
+
+TEST(FailedSaveKeepsTable)
+{
+    FillTable({"a", "b", "c"});
+    const std::string before = Table();
+    CHECK(::mkdir(TableFile.c_str(), 0755) == 0);
+    CHECK_IO_ERROR(SaveUserTable(), 5, "File access denied");
+    CHECK_EQ(Table(), before);
+}
+
+TEST(CreateUserTableFileEmptiesFileOnly)
+{
+    WriteFile(TableFile, TestData("three-users.acl"));
+    FillTable({"a"});
+    const std::string before = Table();
+    CreateUserTableFile();
+    CHECK_EQ(ReadFile(TableFile), std::string());
+    CHECK_EQ(Table(), before);
+    CreateUserTableFile();
+    CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+}
+
+TEST(CreateUserTableFileReportsErrors)
+{
+    CHECK(::mkdir(TableFile.c_str(), 0755) == 0);
+    CHECK_IO_ERROR(CreateUserTableFile(), 5, "File access denied");
+}

@@ -1,0 +1,234 @@
+#include "StoreCheck.h"
+
+#include "store/Scramble.h"
+#include "store/UserTable.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Bytes(const UserRecord& record)
+{
+    return std::string(reinterpret_cast<const char*>(&record), sizeof record);
+}
+
+// A record of plain texts as the dialogs hand it to StoreNewUser.
+UserRecord Plain(const std::string& name, const std::string& password = "pw",
+                 const std::string& path = "/data", const std::string& rights = "010101")
+{
+    UserRecord record{};
+    record.LoginName.assign(name);
+    record.Password.assign(password);
+    record.DataPath.assign(path);
+    for (std::size_t i = 0; i < AllRights.size(); ++i)
+        RightField(record, AllRights[i]).assign(rights.substr(i, 1));
+    return record;
+}
+
+void Fill(const std::vector<std::string>& names)
+{
+    for (const std::string& name : names)
+        StoreNewUser(Plain(name, "pw-" + name, "/home/" + name));
+}
+
+std::vector<std::string> Names()
+{
+    std::vector<std::string> names;
+    for (int i = 1; i <= SlotCount; ++i)
+        names.push_back(Decoded(Slot(i).LoginName));
+    return names;
+}
+
+std::string Table()
+{
+    return std::string(reinterpret_cast<const char*>(UserTable.data()), sizeof UserTable);
+}
+
+} // namespace
+
+TEST(StoreNewUserScramblesIntoFirstFreeSlot)
+{
+    const std::string stored = StoreNewUser(Plain("alice", "secret", "C:\\Data", "011010"));
+    CHECK_EQ(stored, std::string("alice"));
+    const UserRecord& slot = Slot(1);
+    CHECK_EQ(slot.LoginName.value(), EncodeField("alice", ScrambleKey));
+    CHECK_EQ(slot.Password.value(), EncodeField("secret", ScrambleKey));
+    CHECK_EQ(Decoded(slot.DataPath), std::string("C:\\Data"));
+    std::string rights;
+    for (Right right : AllRights) {
+        CHECK_EQ(RightField(slot, right).value(),
+                 EncodeField(Decoded(RightField(slot, right)), ScrambleKey));
+        rights += Decoded(RightField(slot, right));
+    }
+    CHECK_EQ(rights, std::string("011010"));
+    CHECK_EQ(FirstFreeSlot(), 2);
+    CHECK_EQ(FindUser("alice"), 1);
+}
+
+TEST(StoreNewUserCutsToCapacities)
+{
+    UserRecord plain = Plain("", "123456789");
+    // A caller's record can only hold 15 characters; the result is the name as stored.
+    plain.LoginName.assign("twentycharacters_xyz");
+    CHECK_EQ(StoreNewUser(plain), std::string("twentycharacter"));
+    CHECK_EQ(Decoded(Slot(1).Password), std::string("12345678"));
+    CHECK_EQ(FindUser("twentycharacter"), 1);
+}
+
+TEST(StoreNewUserLeavesAccountsAlone)
+{
+    Slot(1).Accounts[3].AccountName.assign("kept");
+    StoreNewUser(Plain("bob"));
+    CHECK_EQ(Slot(1).Accounts[3].AccountName.value(), std::string("kept"));
+}
+
+TEST(StoreNewUserOnFullTableChangesNothing)
+{
+    Fill({"a", "b", "c", "d", "e"});
+    const std::string before = Table();
+    CHECK_EQ(StoreNewUser(Plain("f")), std::string());
+    CHECK_EQ(Table(), before);
+    CHECK_EQ(FindUser("f"), 0);
+}
+
+TEST(FindUserIsExactAndCaseSensitive)
+{
+    Fill({"Alice", "bob", " carol"});
+    CHECK_EQ(FindUser("Alice"), 1);
+    CHECK_EQ(FindUser("bob"), 2);
+    CHECK_EQ(FindUser(" carol"), 3);
+    for (const char* miss : {"alice", "ALICE", "Alice ", " Alice", "carol", "bo", "bobb"})
+        CHECK_EQ(FindUser(miss), 0);
+}
+
+TEST(FindUserOfEmptyTextIsLowestFreeSlot)
+{
+    CHECK_EQ(FindUser(""), 1);
+    Fill({"a", "b"});
+    CHECK_EQ(FindUser(""), 3);
+    Fill({"c", "d", "e"});
+    CHECK_EQ(FindUser(""), 0);
+}
+
+TEST(FindUserTakesFirstOfDuplicates)
+{
+    Fill({"x", "dup", "dup"});
+    CHECK_EQ(FindUser("dup"), 2);
+}
+
+TEST(FirstFreeSlotRange)
+{
+    CHECK_EQ(FirstFreeSlot(), 1);
+    Fill({"a", "b", "c", "d"});
+    CHECK_EQ(FirstFreeSlot(), 5);
+    Fill({"e"});
+    CHECK_EQ(FirstFreeSlot(), -1);
+}
+
+TEST(RemoveMiddleUserMovesOthersUp)
+{
+    Fill({"A", "B", "C", "D", "E"});
+    const std::string c = Bytes(Slot(3));
+    const std::string e = Bytes(Slot(5));
+    RemoveUserSlot(2);
+    CHECK_EQ(Names(), (std::vector<std::string>{"A", "C", "D", "E", ""}));
+    CHECK_EQ(Bytes(Slot(2)), c);
+    CHECK_EQ(Bytes(Slot(4)), e);
+    CHECK_EQ(Bytes(Slot(5)), Bytes(BlankUser));
+    CHECK_EQ(FirstFreeSlot(), 5);
+}
+
+TEST(RemoveLastUsedSlotBlanksOnlyIt)
+{
+    Fill({"A", "B", "C"});
+    Slot(3).Accounts[0].AccountName.assign("acct");
+    const std::string a = Bytes(Slot(1));
+    const std::string b = Bytes(Slot(2));
+    RemoveUserSlot(3);
+    CHECK_EQ(Bytes(Slot(1)), a);
+    CHECK_EQ(Bytes(Slot(2)), b);
+    CHECK_EQ(Bytes(Slot(3)), Bytes(BlankUser));
+    CHECK_EQ(FirstFreeSlot(), 3);
+}
+
+TEST(UserAddedAfterRemovalHasNoAccounts)
+{
+    Fill({"A", "B"});
+    for (AccountEntry& entry : Slot(2).Accounts)
+        entry.AccountName.assign(EncodeField("acct", ScrambleKey));
+    RemoveUserSlot(2);
+    StoreNewUser(Plain("C"));
+    CHECK_EQ(FindUser("C"), 2);
+    for (const AccountEntry& entry : Slot(2).Accounts)
+        CHECK(entry.AccountName.empty());
+}
+
+TEST(RemoveWithBadSlotChangesNothing)
+{
+    Fill({"A", "B", "C"});
+    const std::string before = Table();
+    for (int n : {0, -1, 4, 5, 6, 99})
+        RemoveUserSlot(n);
+    CHECK_EQ(Table(), before);
+    ResetUserTable();
+    RemoveUserSlot(1);
+    CHECK_EQ(Table(), std::string(sizeof UserTable, '\0'));
+}
+
+// A table read from a file with a gap is not repacked; removing a user behind
+// the gap must still remove that user and nobody else.
+TEST(RemoveBehindGapRemovesThatUser)
+{
+    Fill({"A", "B", "C", "D"});
+    RemoveUserSlot(2); // A C D -
+    Slot(2) = BlankUser;
+    Slot(2).LoginName.Length = 0; // A - D - -, as a file may hold it
+    CHECK_EQ(Names(), (std::vector<std::string>{"A", "", "D", "", ""}));
+    const std::string a = Bytes(Slot(1));
+    RemoveUserSlot(3);
+    CHECK_EQ(Bytes(Slot(1)), a);
+    CHECK_EQ(FindUser("D"), 0);
+    CHECK_EQ(Names(), (std::vector<std::string>{"A", "", "", "", ""}));
+}
+
+TEST(ClearEmptySlotsNormalisesOnlyFreeSlots)
+{
+    Fill({"A"});
+    UserRecord& free = Slot(2);
+    StoreEncoded(free.LoginName, "  "); // free by trimming, length 2
+    StoreEncoded(free.Password, "pw");
+    free.DataPath.assign("path");
+    free.Accounts[1].AccountName.assign("acct");
+    const std::string used = Bytes(Slot(1));
+    const std::string passwordChars(free.Password.Chars, sizeof free.Password.Chars);
+
+    ClearEmptySlots();
+    CHECK_EQ(Bytes(Slot(1)), used);
+    CHECK_EQ(static_cast<int>(free.LoginName.Length), 0);
+    CHECK_EQ(static_cast<int>(free.Password.Length), 0);
+    CHECK_EQ(std::string(free.Password.Chars, sizeof free.Password.Chars), passwordChars);
+    CHECK_EQ(free.DataPath.value(), std::string("path"));
+    CHECK_EQ(free.Accounts[1].AccountName.value(), std::string("acct"));
+    for (int i = 2; i <= SlotCount; ++i) {
+        for (Right right : AllRights)
+            CHECK_EQ(RightField(Slot(i), right).value(), std::string("1"));
+    }
+}
+
+TEST(RightTextToFlag)
+{
+    for (const char* yes : {"TRUE", "True", "true", "tRuE"})
+        CHECK_EQ(RightTextToFlag(yes), std::string("0"));
+    for (const char* no :
+         {"FALSE", "False", "", "T", "TRUE ", " TRUE", "yes", "0", "1", "TRUEX", "tru\xc9"})
+        CHECK_EQ(RightTextToFlag(no), std::string("1"));
+}
+
+TEST(FlagToRightText)
+{
+    CHECK_EQ(FlagToRightText("0"), std::string("TRUE"));
+    for (const char* other : {"1", "", "2", "00", " 0", "x"})
+        CHECK_EQ(FlagToRightText(other), std::string("FALSE"));
+}

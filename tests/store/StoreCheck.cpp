@@ -1,0 +1,191 @@
+#include "StoreCheck.h"
+
+#include "store/UserTable.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace storecheck {
+
+namespace {
+
+struct Failure
+{
+};
+
+int failuresInCase = 0;
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    ::chmod(path, 0700);
+    return ::remove(path);
+}
+
+// Makes the tree deletable first: a case may leave a read-only folder behind.
+int OpenUp(const char* path, const struct stat* st, int type, struct FTW*)
+{
+    if (type == FTW_D || type == FTW_DNR)
+        ::chmod(path, 0700);
+    (void)st;
+    return 0;
+}
+
+void RemoveTree(const std::string& dir)
+{
+    ::nftw(dir.c_str(), OpenUp, 16, FTW_PHYS);
+    ::nftw(dir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+} // namespace
+
+std::vector<Case>& Registry()
+{
+    static std::vector<Case> cases;
+    return cases;
+}
+
+std::string Show(const std::string& value)
+{
+    std::string out = "\"";
+    static const char* hex = "0123456789abcdef";
+    for (unsigned char c : value) {
+        if (c >= 32 && c < 127 && c != '\\' && c != '"') {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out + "\"";
+}
+
+std::string Show(const std::vector<std::string>& values)
+{
+    std::string out = "{";
+    for (const std::string& value : values)
+        out += (out.size() > 1 ? ", " : "") + Show(value);
+    return out + "}";
+}
+
+void Fail(const char* file, int line, const std::string& message)
+{
+    std::fprintf(stderr, "  FAIL %s:%d: %s\n", file, line, message.c_str());
+    ++failuresInCase;
+    throw Failure{};
+}
+
+int RunAll(int argc, char** argv)
+{
+    char* home = ::getcwd(nullptr, 0);
+    if (home == nullptr) {
+        std::perror("getcwd");
+        return 2;
+    }
+    const std::string start(home);
+    std::free(home);
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+
+    int failed = 0;
+    int run = 0;
+    for (const Case& c : Registry()) {
+        if (argc > 1 && std::find_if(argv + 1, argv + argc, [&](const char* want) {
+                            return std::strcmp(want, c.name) == 0;
+                        }) == argv + argc)
+            continue;
+        ++run;
+        std::string dir = base + "/larkstore-XXXXXX";
+        if (::mkdtemp(dir.data()) == nullptr || ::chdir(dir.c_str()) != 0) {
+            std::perror("temporary working directory");
+            return 2;
+        }
+        ResetUserTable();
+        failuresInCase = 0;
+        try {
+            c.body();
+        } catch (const Failure&) {
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "  FAIL: unexpected exception: %s\n", e.what());
+            ++failuresInCase;
+        }
+        if (::chdir(start.c_str()) != 0) {
+            std::perror("chdir back");
+            return 2;
+        }
+        RemoveTree(dir);
+        std::printf("%s %s\n", failuresInCase == 0 ? "PASS" : "FAIL", c.name);
+        if (failuresInCase != 0)
+            ++failed;
+    }
+    std::printf("%d of %d cases failed\n", failed, run);
+    if (run == 0) {
+        std::fprintf(stderr, "no case matched\n");
+        return 2;
+    }
+    return failed == 0 ? 0 : 1;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListWorkingDir()
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(".");
+    if (dir == nullptr)
+        throw std::runtime_error("cannot list the working directory");
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string TestData(const std::string& name)
+{
+    return ReadFile(std::string(LARK_STORE_TEST_DATA) + "/" + name);
+}
+
+} // namespace storecheck
+
+int main(int argc, char** argv)
+{
+    return storecheck::RunAll(argc, argv);
+}

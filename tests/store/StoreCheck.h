@@ -1,0 +1,99 @@
+#pragma once
+
+// A tiny test harness for the store, which is tested without Qt.
+// TEST(name) { ... } registers a case; every case runs with a zeroed table in
+// a fresh temporary working directory that is removed afterwards.
+
+#include <cstdio>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace storecheck {
+
+struct Case
+{
+    const char* name;
+    std::function<void()> body;
+};
+
+std::vector<Case>& Registry();
+void Fail(const char* file, int line, const std::string& message);
+
+struct Registrar
+{
+    Registrar(const char* name, std::function<void()> body)
+    {
+        Registry().push_back({name, std::move(body)});
+    }
+};
+
+template <class T> std::string Show(const T& value)
+{
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+std::string Show(const std::string& value);
+inline std::string Show(const char* value)
+{
+    return Show(std::string(value));
+}
+std::string Show(const std::vector<std::string>& values);
+
+// Runs every registered case (or those named on the command line); returns
+// the process exit code.
+int RunAll(int argc, char** argv);
+
+// Bytes of a file, or throws when it cannot be read.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+// Names in the working directory, without "." and "..", sorted.
+std::vector<std::string> ListWorkingDir();
+// A file of tests/data.
+std::string TestData(const std::string& name);
+
+} // namespace storecheck
+
+#define STORE_CAT2(a, b) a##b
+#define STORE_CAT(a, b) STORE_CAT2(a, b)
+
+#define TEST(name)                                                                                 \
+    static void STORE_CAT(test_, name)();                                                          \
+    static const ::storecheck::Registrar STORE_CAT(registrar_, name)(#name,                        \
+                                                                     STORE_CAT(test_, name));      \
+    static void STORE_CAT(test_, name)()
+
+#define CHECK(cond)                                                                                \
+    do {                                                                                           \
+        if (!(cond))                                                                               \
+            ::storecheck::Fail(__FILE__, __LINE__, "CHECK(" #cond ")");                            \
+    } while (0)
+
+#define CHECK_EQ(actual, expected)                                                                 \
+    do {                                                                                           \
+        const auto& check_a_ = (actual);                                                           \
+        const auto& check_e_ = (expected);                                                         \
+        if (!(check_a_ == check_e_))                                                               \
+            ::storecheck::Fail(__FILE__, __LINE__,                                                 \
+                               "CHECK_EQ(" #actual ", " #expected "): got " +                      \
+                                   ::storecheck::Show(check_a_) + ", expected " +                  \
+                                   ::storecheck::Show(check_e_));                                  \
+    } while (0)
+
+// Checks that `expr` throws IoError with the given code and text.
+#define CHECK_IO_ERROR(expr, code_, text_)                                                         \
+    do {                                                                                           \
+        bool thrown_ = false;                                                                      \
+        try {                                                                                      \
+            expr;                                                                                  \
+        } catch (const IoError& e_) {                                                              \
+            thrown_ = true;                                                                        \
+            CHECK_EQ(e_.code(), code_);                                                            \
+            CHECK_EQ(std::string(e_.what()), std::string(text_));                                  \
+        }                                                                                          \
+        if (!thrown_)                                                                              \
+            ::storecheck::Fail(__FILE__, __LINE__, "no IoError from " #expr);                      \
+    } while (0)
