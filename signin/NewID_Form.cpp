@@ -1,1 +1,219 @@
-// placeholder: being written
+#include "NewID_Form.h"
+
+#include "ui_NewID_Form.h"
+
+#include "FolderPicker.h"
+#include "PassWords.h"
+#include "admin/MainForm.h"
+#include "store/UserTable.h"
+#include "ui/CodePage.h"
+#include "ui/ErrorReport.h"
+#include "ui/MessageBox.h"
+#include "ui/Terminate.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+
+TNewID_Form* NewID_Form = nullptr;
+
+namespace {
+
+const QColor Navy(0, 0, 128);
+const QColor Silver(192, 192, 192);
+const QColor PaleEdit(231, 240, 191);
+
+const QString WelcomeText = QStringLiteral("Welcome to Larkledger(tm)\n"
+                                           "    KVS has detected that you are about\n"
+                                           "to use Larkledger for the first time. \n"
+                                           "Please give your new account an USER\n"
+                                           "NAME and a PASSWORD, you will need\n"
+                                           "them in order to log in.\n"
+                                           "     *PS. Codes are case sensitive.");
+
+void paintEdit(QWidget* edit)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, PaleEdit);
+    palette.setColor(QPalette::Text, Navy);
+    edit->setPalette(palette);
+}
+
+void centreOnScreen(QWidget* window)
+{
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
+
+// The data path is kept as bytes; a longer or unrepresentable one would be
+// stored as a different path than the one chosen.
+bool StorablePath(const QString& path)
+{
+    return path.size() <= static_cast<qsizetype>(decltype(UserRecord::DataPath)::capacity()) &&
+           IsAnsiRepresentable(path);
+}
+
+} // namespace
+
+QString ShortenedPath(const QString& path)
+{
+    if (path.size() > 30)
+        return path.left(30) + QStringLiteral("...");
+    return path;
+}
+
+TNewID_Form::TNewID_Form(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowMinimizeButtonHint),
+      ui(new Ui::TNewID_Form)
+{
+    Q_INIT_RESOURCE(signin);
+    ui->setupUi(this);
+    setFixedSize(351, 221);
+
+    QPalette face = palette();
+    face.setColor(QPalette::WindowText, Navy);
+    face.setColor(QPalette::ButtonText, Navy);
+    face.setColor(QPalette::Text, Navy);
+    setPalette(face);
+
+    QPalette memo = ui->Info_Memo->palette();
+    memo.setColor(QPalette::Base, Silver);
+    ui->Info_Memo->setPalette(memo);
+    ui->Info_Memo->viewport()->setCursor(Qt::ArrowCursor);
+    ui->Info_Memo->setPlainText(WelcomeText);
+
+    paintEdit(ui->ELoginName);
+    paintEdit(ui->EPersonal_Code);
+    RestrictToAnsi(ui->ELoginName);
+    RestrictToAnsi(ui->EPersonal_Code);
+
+    QPalette link = ui->DataPathButton->palette();
+    link.setColor(QPalette::ButtonText, Qt::blue);
+    ui->DataPathButton->setPalette(link);
+
+    connect(ui->DataPathButton, &QPushButton::clicked, this, &TNewID_Form::DataPathButtonClick);
+    connect(ui->Done_Button, &QPushButton::clicked, this, &TNewID_Form::Done_ButtonClick);
+    connect(ui->Terminate_Button, &QPushButton::clicked, this, &TNewID_Form::Terminate_ButtonClick);
+
+    ui->Done_Button->setFocus();
+    centreOnScreen(this);
+}
+
+TNewID_Form::~TNewID_Form()
+{
+    if (NewID_Form == this)
+        NewID_Form = nullptr;
+    delete ui;
+}
+
+void TNewID_Form::reject()
+{
+    if (FormCloseQuery())
+        QDialog::reject();
+}
+
+void TNewID_Form::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TNewID_Form::closeEvent(QCloseEvent* event)
+{
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TNewID_Form::FormShow()
+{
+    if (MainForm)
+        setDataPath(MainForm->WorkingDir);
+}
+
+void TNewID_Form::setDataPath(const QString& path)
+{
+    ui->DataPathButton->setText(ShortenedPath(path));
+    ui->DataPathButton->setToolTip(path);
+}
+
+void TNewID_Form::DataPathButtonClick()
+{
+    QString chosen;
+    if (ChooseFolder(QStringLiteral("Database Directory"), QString(), chosen))
+        setDataPath(chosen);
+}
+
+void TNewID_Form::Done_ButtonClick()
+{
+    const QString typedName = ui->ELoginName->text();
+    const QString typedPassword = ui->EPersonal_Code->text();
+    const AnsiString loginName = TrimControls(ToAnsi(typedName));
+    const AnsiString password = TrimControls(ToAnsi(typedPassword));
+    if (loginName.empty() || password.empty()) {
+        MessageBox::show(MessageBox::Kind::Error,
+                         QStringLiteral("Please type in your new ID and Password."));
+        return;
+    }
+
+    const QString dataPath = ui->DataPathButton->toolTip();
+    if (TrimControls(ToAnsi(ui->DataPathButton->text())).empty() || !FolderExists(dataPath) ||
+        !StorablePath(dataPath)) {
+        MessageBox::show(MessageBox::Kind::Error,
+                         QStringLiteral("Please give a correct path for your data files."));
+        return;
+    }
+
+    UserRecord plain{};
+    plain.LoginName.assign(loginName);
+    plain.Password.assign(password);
+    plain.DataPath.assign(ToAnsi(dataPath));
+    for (Right right : AllRights)
+        RightField(plain, right).assign(RightTextToFlag("TRUE"));
+
+    // A failed write must not leave the user in memory: pressing Done again
+    // would store a second copy of the same user.
+    const auto tableBefore = UserTable;
+    StoreNewUser(plain);
+    if (!ReportingIoErrors([] {
+            SaveUserTable();
+            LoadUserTable();
+        })) {
+        UserTable = tableBefore;
+        return;
+    }
+
+    MainForm->SetCurrentUser(loginName);
+    if (PassWords)
+        PassWords->LoginState = 1;
+
+    MessageBox::show(MessageBox::Kind::Confirmation,
+                     QStringLiteral("Please write down your new ID and\npassword.\nLogin Name: ") +
+                         typedName + QStringLiteral("\nPassword     : ") + typedPassword,
+                     MessageBox::Buttons::Ok);
+
+    QFile::remove(MainForm->WorkingDir + QStringLiteral("/~first.log"));
+
+    SetupDone = true;
+    close();
+}
+
+void TNewID_Form::Terminate_ButtonClick()
+{
+    const MessageBox::Button answer = MessageBox::show(
+        MessageBox::Kind::Confirmation,
+        QStringLiteral("The Larkledger Security Manager will ask you again for the NEW "
+                       "ID.\nAre you sure to quit Larkledger?"),
+        MessageBox::Buttons::YesNo);
+    if (answer == MessageBox::Button::Yes)
+        RequestTerminate();
+}

@@ -1,1 +1,162 @@
-// placeholder: being written
+#include "PassWords.h"
+
+#include "ui_PassWords.h"
+
+#include "admin/MainForm.h"
+#include "store/Scramble.h"
+#include "store/UserTable.h"
+#include "ui/CodePage.h"
+#include "ui/MessageBox.h"
+#include "ui/Terminate.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+
+TPassWords* PassWords = nullptr;
+
+namespace {
+
+const QColor Navy(0, 0, 128);
+const QColor Silver(192, 192, 192);
+const QColor PaleEdit(231, 240, 191);
+
+bool isEnterKey(const QKeyEvent* key)
+{
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    return !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
+
+void paintEdit(QWidget* edit)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, PaleEdit);
+    palette.setColor(QPalette::Text, Navy);
+    edit->setPalette(palette);
+}
+
+void centreOnScreen(QWidget* window)
+{
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
+
+} // namespace
+
+TPassWords::TPassWords(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), ui(new Ui::TPassWords)
+{
+    Q_INIT_RESOURCE(signin);
+    ui->setupUi(this);
+    setFixedSize(375, 184);
+
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+
+    QPalette panel = ui->MainPanel->palette();
+    panel.setColor(QPalette::Window, Silver);
+    panel.setColor(QPalette::Button, Silver);
+    panel.setColor(QPalette::WindowText, Navy);
+    panel.setColor(QPalette::ButtonText, Navy);
+    ui->MainPanel->setPalette(panel);
+
+    paintEdit(ui->ELoginName);
+    paintEdit(ui->EPersonal_Code);
+    // The mask character is otherwise the style's (often a bullet).
+    ui->EPersonal_Code->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    RestrictToAnsi(ui->ELoginName);
+    RestrictToAnsi(ui->EPersonal_Code);
+
+    ui->ELoginName->installEventFilter(this);
+    ui->EPersonal_Code->installEventFilter(this);
+    connect(ui->Btn_OK, &QPushButton::clicked, this, &TPassWords::Btn_OKClick);
+    connect(ui->btn_Quit, &QPushButton::clicked, this, &TPassWords::btn_QuitClick);
+
+    ui->ELoginName->setFocus();
+    centreOnScreen(this);
+}
+
+TPassWords::~TPassWords()
+{
+    if (PassWords == this)
+        PassWords = nullptr;
+    delete ui;
+}
+
+void TPassWords::reject()
+{
+    if (FormCloseQuery())
+        QDialog::reject();
+}
+
+void TPassWords::closeEvent(QCloseEvent* event)
+{
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+bool TPassWords::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && isEnterKey(static_cast<QKeyEvent*>(event))) {
+        // Enter is consumed here, so the dialog never sees it as a default
+        // button press.
+        if (watched == ui->ELoginName) {
+            focusNextChild(); // ELoginNameKeyPress
+            return true;
+        }
+        if (watched == ui->EPersonal_Code) {
+            ui->Btn_OK->click(); // EPersonal_CodeKeyPress
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TPassWords::Btn_OKClick()
+{
+    const QString typedName = ui->ELoginName->text();
+    if (typedName.isEmpty()) {
+        MessageBox::show(MessageBox::Kind::Warning, QStringLiteral("Enter your LOGIN NAME Please"));
+        return;
+    }
+
+    MainForm->SetCurrentUser(TrimControls(ToAnsi(typedName)));
+    if (MainForm->CurrentUser.LoginName.empty()) {
+        MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Incorrect login name!"));
+        ui->ELoginName->setFocus();
+        return;
+    }
+
+    ui->EPersonal_Code->setFocus();
+    const QString typedPassword = ui->EPersonal_Code->text();
+    if (typedPassword.isEmpty()) {
+        MessageBox::show(MessageBox::Kind::Warning, QStringLiteral("Enter your PASSWORD Please"));
+        return;
+    }
+
+    if (EncodeField(ToAnsi(typedPassword), ScrambleKey) != MainForm->CurrentUser.Password.value()) {
+        MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Incorrect Password!"));
+        ui->EPersonal_Code->setFocus();
+        ui->EPersonal_Code->clear();
+        return;
+    }
+
+    LoginState = 1;
+    close();
+}
+
+void TPassWords::btn_QuitClick()
+{
+    RequestTerminate();
+}
