@@ -1,1 +1,27 @@
-int main() { return 0; }
+#include "accounts/NewAccoForm.h"
+#include "admin/MainForm.h"
+#include "ui/AppTitle.h"
+#include "ui/Terminate.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(ApplicationTitle());
+
+    // The sign-in runs inside the main window's creation.
+    auto* mainForm = new TMainForm();
+    NewAccoForm = new TNewAccoForm();
+
+    int result = 0;
+    if (!TerminateRequested()) {
+        mainForm->show();
+        result = QApplication::exec();
+    }
+
+    delete NewAccoForm;
+    NewAccoForm = nullptr;
+    delete mainForm;
+    return result;
+}
