@@ -1,0 +1,34 @@
+#!/bin/sh
+# Starts the Security Manager in its per-user data folder, where it keeps
+# Gatekeep.acl. A fresh folder gets the first-use marker, as an installer
+# would leave it, so the first start offers to create the first login ID.
+#
+#   tools/run.sh                  the program of ./build
+#   LARK_BUILD_DIR=dir tools/run.sh
+set -eu
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${LARK_BUILD_DIR:-$repo/build}
+program=${LARK_PROGRAM:-$build/app/larkledger-security}
+
+if [ ! -x "$program" ]; then
+    echo "run.sh: $program is not built yet. Build it with:" >&2
+    echo "  cmake -S \"$repo\" -B \"$build\" -G Ninja && cmake --build \"$build\"" >&2
+    exit 1
+fi
+
+# An explicit Qt platform (offscreen, say) needs no display.
+if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run.sh: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set)." >&2
+    echo "The Security Manager is a desktop program; run it in a graphical session." >&2
+    exit 1
+fi
+
+data=${XDG_DATA_HOME:-$HOME/.local/share}/larkledger-security
+mkdir -p "$data"
+if [ ! -e "$data/Gatekeep.acl" ]; then
+    : >>"$data/~first.log"
+fi
+
+cd "$data"
+exec "$program" "$@"
