@@ -32,9 +32,11 @@ ScriptedUi::ScriptedUi()
             QTest::qFail("unexpected directory chooser", __FILE__, __LINE__);
             return std::nullopt;
         }
-        auto folder = m_folders.front();
+        const FolderChoice choice = m_folders.front();
         m_folders.pop_front();
-        return folder;
+        if (!choice.confirmed)
+            return std::nullopt;
+        return choice.folder;
     });
 }
 
@@ -52,7 +54,7 @@ void ScriptedUi::answer(MessageBox::Button button)
 
 void ScriptedUi::chooseFolder(std::optional<QString> folder)
 {
-    m_folders.push_back(std::move(folder));
+    m_folders.push_back({folder.has_value(), folder.value_or(QString())});
 }
 
 QString ScriptedUi::problems() const

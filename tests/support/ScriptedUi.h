@@ -36,7 +36,12 @@ public:
 
 private:
     std::deque<MessageBox::Button> m_answers;
-    std::deque<std::optional<QString>> m_folders;
+    struct FolderChoice
+    {
+        bool confirmed;
+        QString folder;
+    };
+    std::deque<FolderChoice> m_folders;
     QStringList m_problems;
 };
 

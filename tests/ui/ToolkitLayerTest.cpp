@@ -1,0 +1,192 @@
+#include "support/ScriptedUi.h"
+#include "ui/AppTitle.h"
+#include "ui/CodePage.h"
+#include "ui/ErrorReport.h"
+#include "ui/MessageBox.h"
+#include "ui/Terminate.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+
+Q_DECLARE_METATYPE(MessageBox::Buttons)
+Q_DECLARE_METATYPE(MessageBox::Button)
+
+namespace {
+
+// A dialog that, like the sign-in dialogs, refuses every ordinary close.
+class GuardedDialog : public QDialog
+{
+public:
+    void reject() override {}
+};
+
+// QTest::keyClicks takes Latin-1 only; this types any character.
+void typeText(QWidget* widget, const QString& text)
+{
+    for (QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
+} // namespace
+
+class ToolkitLayerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { ResetTerminateRequest(); }
+
+    void everyByteRoundTrips()
+    {
+        std::string all;
+        for (int b = 0; b < 256; ++b)
+            all.push_back(static_cast<char>(b));
+        const QString text = FromAnsi(all);
+        QCOMPARE(text.size(), 256);
+        QVERIFY(IsAnsiRepresentable(text));
+        QCOMPARE(ToAnsi(text), all);
+        QCOMPARE(FromAnsi("\x80\x81\x9f\xe9"), QStringLiteral(u"\u20ac\u0081\u0178\u00e9"));
+    }
+
+    void unrepresentableCharactersAreRefused()
+    {
+        QVERIFY(!IsAnsiRepresentable(QStringLiteral(u"a\u0100")));
+        QCOMPARE(ToAnsi(QStringLiteral(u"x\u4e2dy")), std::string("x?y"));
+
+        QLineEdit edit;
+        RestrictToAnsi(&edit);
+        typeText(&edit, QStringLiteral(u"caf\u00e9\u4e2d\u20ac"));
+        QCOMPARE(edit.text(), QStringLiteral(u"caf\u00e9\u20ac"));
+
+        QPlainTextEdit memo;
+        RestrictToAnsi(&memo);
+        typeText(&memo, QStringLiteral(u"ab\u4e2dc"));
+        QCOMPARE(memo.toPlainText(), QStringLiteral("abc"));
+    }
+
+    void ioErrorTexts_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("not found") << 2 << "File not found.";
+        QTest::newRow("filename") << 3 << "Invalid filename.";
+        QTest::newRow("open files") << 4 << "Too many open files.";
+        QTest::newRow("access") << 5 << "File access denied.";
+        QTest::newRow("end of file") << 100 << "Read beyond end of file.";
+        QTest::newRow("disk full") << 101 << "Disk full.";
+        // A digit has a higher code than the full stop, so it gets one too.
+        QTest::newRow("other") << 13 << "I/O error 13.";
+    }
+
+    void ioErrorTexts()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QCOMPARE(IoErrorReportText(IoError(code)), text);
+    }
+
+    void ioErrorIsReportedOnceAndEndsTheHandler()
+    {
+        ScriptedUi scripted;
+        scripted.answer(MessageBox::Button::Ok);
+        bool ranOn = false;
+        const bool completed = ReportingIoErrors([&] {
+            throw IoError(101);
+            ranOn = true;
+        });
+        QVERIFY(!completed);
+        QVERIFY(!ranOn);
+        QCOMPARE(scripted.shown.size(), 1);
+        QCOMPARE(scripted.shown[0].kind, MessageBox::Kind::Error);
+        QCOMPARE(scripted.shown[0].title, ApplicationTitle());
+        QCOMPARE(scripted.shown[0].text, QStringLiteral("Disk full."));
+        QCOMPARE(scripted.shown[0].buttons, MessageBox::Buttons::Ok);
+        QVERIFY(scripted.problems().isEmpty());
+    }
+
+    void realBoxKeys_data()
+    {
+        QTest::addColumn<MessageBox::Buttons>("buttons");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<MessageBox::Button>("expected");
+        QTest::newRow("ok, enter")
+            << MessageBox::Buttons::Ok << int(Qt::Key_Return) << MessageBox::Button::Ok;
+        QTest::newRow("yes/no, enter")
+            << MessageBox::Buttons::YesNo << int(Qt::Key_Return) << MessageBox::Button::Yes;
+        QTest::newRow("yes/no, escape")
+            << MessageBox::Buttons::YesNo << int(Qt::Key_Escape) << MessageBox::Button::No;
+        QTest::newRow("yes/no/cancel, escape") << MessageBox::Buttons::YesNoCancel
+                                               << int(Qt::Key_Escape) << MessageBox::Button::Cancel;
+    }
+
+    void realBoxKeys()
+    {
+        QFETCH(MessageBox::Buttons, buttons);
+        QFETCH(int, key);
+        QFETCH(MessageBox::Button, expected);
+        QString title, text;
+        OnNextModal([&](QDialog* dialog) {
+            title = dialog->windowTitle();
+            text = static_cast<QMessageBox*>(dialog)->text();
+            QTest::keyClick(dialog, Qt::Key(key));
+        });
+        QCOMPARE(MessageBox::show(MessageBox::Kind::Confirmation, "Proceed?", buttons), expected);
+        QCOMPARE(title, QStringLiteral("Confirm"));
+        QCOMPARE(text, QStringLiteral("Proceed?"));
+    }
+
+    void scriptedBoxesAreAnsweredAndChecked()
+    {
+        ScriptedUi scripted;
+        scripted.answer(MessageBox::Button::Yes);
+        QCOMPARE(MessageBox::show(MessageBox::Kind::Warning, "Sure?", MessageBox::Buttons::YesNo),
+                 MessageBox::Button::Yes);
+        QCOMPARE(scripted.shown[0].title, QStringLiteral("Warning"));
+        QVERIFY(scripted.problems().isEmpty());
+
+        scripted.answer(MessageBox::Button::No);
+        QVERIFY(scripted.problems().contains("left unused"));
+        QCOMPARE(MessageBox::show(MessageBox::Kind::Error, "x"), MessageBox::Button::No);
+
+        // A box nobody answered fails the test at once instead of blocking.
+        QEXPECT_FAIL("", "no answer was queued for this box", Continue);
+        QCOMPARE(MessageBox::show(MessageBox::Kind::Information, "Unplanned"),
+                 MessageBox::Button::Cancel);
+        QVERIFY(scripted.problems().contains("unexpected message box: Unplanned"));
+    }
+
+    void terminateEndsARunningGuardedDialog()
+    {
+        GuardedDialog dialog;
+        QTimer::singleShot(0, &dialog, [&] {
+            QTest::keyClick(&dialog, Qt::Key_Escape); // refused
+            QVERIFY(dialog.isVisible());
+            RequestTerminate();
+        });
+        QCOMPARE(ExecModal(dialog), int(QDialog::Rejected));
+        QVERIFY(TerminateRequested());
+    }
+
+    void afterTerminateEveryModalReturnsAtOnce()
+    {
+        RequestTerminate();
+        GuardedDialog dialog;
+        QCOMPARE(ExecModal(dialog), int(QDialog::Rejected));
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(MessageBox::show(MessageBox::Kind::Error, "Never seen"),
+                 MessageBox::Button::Cancel);
+    }
+};
+
+QTEST_MAIN(ToolkitLayerTest)
+#include "ToolkitLayerTest.moc"
