@@ -1,1 +1,142 @@
-// placeholder: being written
+// First: its form parameter has the name of the global instance.
+#include "ui_NewAccoForm.h"
+
+#include "NewAccoForm.h"
+
+#include "ui/CodePage.h"
+#include "ui/MessageBox.h"
+
+#include <QCloseEvent>
+#include <QTextCursor>
+
+TNewAccoForm* NewAccoForm = nullptr;
+
+namespace {
+
+// The description is stored with CR LF line breaks, so each break the memo
+// shows takes two of the stored characters.
+int storedLength(const QString& memoText)
+{
+    return static_cast<int>(memoText.size() + memoText.count(QLatin1Char('\n')));
+}
+
+QString toStoredBreaks(QString memoText)
+{
+    return memoText.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+}
+
+QString toMemoBreaks(QString storedText)
+{
+    return storedText.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+} // namespace
+
+TNewAccoForm::TNewAccoForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      ui(new Ui::TNewAccoForm)
+{
+    ui->setupUi(this);
+    setFixedSize(324, 148);
+    move(416, 138);
+
+    RestrictToAnsi(ui->NameEdit);
+    RestrictToAnsi(ui->DescriptionMemo);
+    m_acceptedDescription = ui->DescriptionMemo->toPlainText();
+    connect(ui->DescriptionMemo, &QPlainTextEdit::textChanged, this,
+            &TNewAccoForm::keepDescriptionWithinLimit);
+
+    connect(ui->SaveBtn, &QPushButton::clicked, this, &TNewAccoForm::SaveBtnClick);
+    connect(ui->SpeedButton1, &QPushButton::clicked, this, &TNewAccoForm::SpeedButton1Click);
+}
+
+TNewAccoForm::~TNewAccoForm()
+{
+    delete ui;
+}
+
+void TNewAccoForm::setEntryTexts(const QString& name, const QString& description)
+{
+    ui->NameEdit->setText(name);
+    ui->DescriptionMemo->setPlainText(toMemoBreaks(description));
+}
+
+// Whatever typing or pasting adds beyond the limit is cut from the end of
+// what was added, so the rest of the text stays as it was.
+void TNewAccoForm::keepDescriptionWithinLimit()
+{
+    const QString text = ui->DescriptionMemo->toPlainText();
+    if (storedLength(text) <= MaxDescriptionLength) {
+        m_acceptedDescription = text;
+        return;
+    }
+
+    const QString& before = m_acceptedDescription;
+    qsizetype prefix = 0;
+    while (prefix < before.size() && prefix < text.size() && before[prefix] == text[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < before.size() - prefix && suffix < text.size() - prefix &&
+           before[before.size() - 1 - suffix] == text[text.size() - 1 - suffix])
+        ++suffix;
+
+    const qsizetype addedEnd = text.size() - suffix;
+    int length = storedLength(text);
+    qsizetype keptEnd = addedEnd;
+    while (keptEnd > prefix && length > MaxDescriptionLength) {
+        --keptEnd;
+        length -= text[keptEnd] == QLatin1Char('\n') ? 2 : 1;
+    }
+    // Only when the text was already too long before this change (set from
+    // outside) can it still be over the limit: then cut its end.
+    QString kept = text.left(keptEnd) + text.mid(addedEnd);
+    while (storedLength(kept) > MaxDescriptionLength)
+        kept.chop(1);
+
+    m_acceptedDescription = kept;
+    QTextCursor cursor = ui->DescriptionMemo->textCursor();
+    cursor.setPosition(0);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.insertText(kept);
+    cursor.setPosition(static_cast<int>(qMin(keptEnd, kept.size())));
+    ui->DescriptionMemo->setTextCursor(cursor);
+}
+
+void TNewAccoForm::SaveBtnClick()
+{
+    const QString name = ui->NameEdit->text();
+    if (name.isEmpty()) {
+        MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Please give an account Name."));
+        Saved = false;
+        return;
+    }
+
+    AccoRec.AccountName.assign(ToAnsi(name));
+    AccoRec.AccountDescription.assign(ToAnsi(toStoredBreaks(ui->DescriptionMemo->toPlainText())));
+
+    ui->NameEdit->clear();
+    ui->DescriptionMemo->setPlainText(QStringLiteral("No Description."));
+
+    Saved = true;
+    done(QDialog::Accepted);
+}
+
+void TNewAccoForm::SpeedButton1Click()
+{
+    ui->NameEdit->clear();
+    ui->DescriptionMemo->clear();
+    Saved = false;
+    done(QDialog::Rejected);
+}
+
+// Escape and any close request other than the two buttons: a Cancel.
+void TNewAccoForm::reject()
+{
+    SpeedButton1Click();
+}
+
+void TNewAccoForm::closeEvent(QCloseEvent* event)
+{
+    // The base class turns a close of the visible dialog into reject().
+    QDialog::closeEvent(event);
+}

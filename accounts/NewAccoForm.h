@@ -22,6 +22,7 @@ public:
     // Plain (not scrambled) name and description of the last Save.
     AccountEntry AccoRec{};
 
+    // Fills the two boxes (Modify); the description as stored, CR LF breaks.
     void setEntryTexts(const QString& name, const QString& description);
 
 public slots:
@@ -33,8 +34,14 @@ protected:
 private:
     void SaveBtnClick();
     void SpeedButton1Click();
+    void keepDescriptionWithinLimit();
+
+    // Stored characters, each line break counting as CR LF.
+    static constexpr int MaxDescriptionLength = 70;
 
     Ui::TNewAccoForm* ui;
+    // The memo's text after its last change within the limit.
+    QString m_acceptedDescription;
 };
 
 extern TNewAccoForm* NewAccoForm;
