@@ -1,5 +1,6 @@
 #!/bin/sh
-# Starts the Security Manager in its per-user data folder, where it keeps
+# Installs what is missing (Debian), builds the program in ./build, and
+# starts the Security Manager in its per-user data folder, where it keeps
 # Gatekeep.acl. A fresh folder gets the first-use marker, as an installer
 # would leave it, so the first start offers to create the first login ID.
 #
@@ -10,6 +11,10 @@ set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${LARK_BUILD_DIR:-$repo/build}
 program=${LARK_PROGRAM:-$build/app/larkledger-security}
+
+"$repo/tools/install-deps.sh"
+cmake -S "$repo" -B "$build" -G Ninja
+cmake --build "$build" --target larkledger-security
 
 if [ ! -x "$program" ]; then
     echo "run.sh: $program is not built yet. Build it with:" >&2

@@ -16,6 +16,14 @@
 
 namespace {
 
+std::string workDir;
+
+void RemoveWorkDir()
+{
+    ::unlink((workDir + "/" + UserTableFileName).c_str());
+    ::rmdir(workDir.c_str());
+}
+
 std::string Table()
 {
     return std::string(reinterpret_cast<const char*>(UserTable.data()), sizeof UserTable);
@@ -45,6 +53,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     dir += "/larkfuzz-XXXXXX";
     if (::mkdtemp(dir.data()) == nullptr || ::chdir(dir.c_str()) != 0)
         std::abort();
+    workDir = dir;
+    std::atexit(RemoveWorkDir);
     return 0;
 }
 

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test three ways:
+#   1. a plain build with warnings as errors, all tests through CTest;
+#   2. the same with AddressSanitizer and UndefinedBehaviorSanitizer, where
+#      any sanitizer report fails the run;
+#   3. the table loader's libFuzzer target, for LARK_FUZZ_SECONDS (60).
+# Extra CMake arguments for every build: LARK_CMAKE_ARGS (e.g. -DLARK_GUI=OFF).
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+fuzz_seconds=${LARK_FUZZ_SECONDS:-60}
+jobs=${LARK_JOBS:-$(nproc)}
+read -r -a extra_args <<<"${LARK_CMAKE_ARGS:-}"
+
+"$repo/tools/install-deps.sh"
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+# GUI tests run offscreen; a virtual display covers anything that still
+# wants a real one.
+run_ctest() {
+    local build=$1
+    local ctest=(ctest --test-dir "$build" --output-on-failure --timeout 600 -j "$jobs")
+    if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+        xvfb-run -a "${ctest[@]}"
+    else
+        "${ctest[@]}"
+    fi
+}
+
+step "plain build and tests"
+plain=$repo/build-test
+cmake -S "$repo" -B "$plain" -G Ninja -DLARK_WERROR=ON -DLARK_SANITIZE=OFF -DLARK_FUZZ=OFF \
+    "${extra_args[@]}"
+cmake --build "$plain" -j "$jobs"
+run_ctest "$plain"
+
+step "sanitizer build and tests"
+sanitize=$repo/build-sanitize
+cmake -S "$repo" -B "$sanitize" -G Ninja -DLARK_WERROR=ON -DLARK_SANITIZE=ON -DLARK_FUZZ=OFF \
+    "${extra_args[@]}"
+cmake --build "$sanitize" -j "$jobs"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export ASAN_OPTIONS=${ASAN_OPTIONS:-strict_string_checks=1:detect_stack_use_after_return=1}
+run_ctest "$sanitize"
+# Every report aborts its test already; this catches one printed by a
+# library or a child process that did not. CTest keeps every test's output.
+log=$sanitize/Testing/Temporary/LastTest.log
+if grep -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$log"; then
+    echo "test.sh: sanitizer reports found (see $log)" >&2
+    exit 1
+fi
+
+step "fuzzing the table loader for ${fuzz_seconds} s"
+fuzz=$repo/build-fuzz
+CC=clang CXX=clang++ cmake -S "$repo" -B "$fuzz" -G Ninja -DLARK_GUI=OFF -DLARK_FUZZ=ON \
+    -DLARK_SANITIZE=OFF -DLARK_WERROR=ON
+cmake --build "$fuzz" -j "$jobs" --target store_load_fuzz
+corpus=$fuzz/corpus
+mkdir -p "$corpus"
+install -m 0644 "$repo/tests/data/three-users.acl" "$corpus/"
+(cd "$fuzz" && ./tests/store/store_load_fuzz -max_total_time="$fuzz_seconds" -max_len=8192 \
+    -timeout=10 -print_final_stats=1 "$corpus")
+
+step "all tests passed"
