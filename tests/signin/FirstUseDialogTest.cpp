@@ -1,0 +1,506 @@
+#include "SignedInMainForm.h"
+
+#include "admin/MainForm.h"
+#include "signin/NewID_Form.h"
+#include "signin/PassWords.h"
+#include "store/Scramble.h"
+#include "store/UserTable.h"
+#include "tests/support/ScriptedUi.h"
+#include "tests/support/TempWorkDir.h"
+#include "ui/CodePage.h"
+#include "ui/Terminate.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cstring>
+#include <memory>
+
+using Kind = MessageBox::Kind;
+
+namespace {
+
+const QString IdMessage = QStringLiteral("Please type in your new ID and Password.");
+const QString PathMessage = QStringLiteral("Please give a correct path for your data files.");
+
+// The records of a table file, as the file format lays them out.
+QList<UserRecord> RecordsOf(const QByteArray& bytes)
+{
+    QList<UserRecord> records;
+    for (qsizetype at = 0; at + qsizetype(UserRecordSize) <= bytes.size(); at += UserRecordSize) {
+        UserRecord record;
+        std::memcpy(&record, bytes.constData() + at, UserRecordSize);
+        records.append(record);
+    }
+    return records;
+}
+
+} // namespace
+
+class FirstUseDialogTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void layout();
+    void shortenedPath_data();
+    void shortenedPath();
+    void enterRightAfterOpeningPressesDone();
+    void blankEntries_data();
+    void blankEntries();
+    void unusablePath_data();
+    void unusablePath();
+    void pickerConfirmedAndCancelled();
+    void doneStoresTrimmedUser();
+    void newUserSignsInLater();
+    void failedSaveLeavesNoUserBehind();
+    void terminateNo();
+    void terminateYesEndsModalRun();
+    void modalRunRefusesCloseUntilDone();
+
+private:
+    QLineEdit* edit(const char* name) const
+    {
+        return m_dialog->findChild<QLineEdit*>(QLatin1String(name));
+    }
+    QPushButton* button(const char* name) const
+    {
+        return m_dialog->findChild<QPushButton*>(QLatin1String(name));
+    }
+    void showDialog()
+    {
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+    }
+    void fill(const QString& name, const QString& password)
+    {
+        TypeText(edit("ELoginName"), name);
+        TypeText(edit("EPersonal_Code"), password);
+    }
+    void clickDone() { QTest::mouseClick(button("Done_Button"), Qt::LeftButton); }
+    // Nothing of a failed Done may outlast it.
+    void expectRefused(const QString& message)
+    {
+        QCOMPARE(m_ui->shown.size(), 1);
+        QCOMPARE(m_ui->shown[0].kind, Kind::Error);
+        QCOMPARE(m_ui->shown[0].text, message);
+        QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::Ok);
+        QVERIFY(m_dialog->isVisible());
+        QVERIFY(!m_dialog->SetupDone);
+        QCOMPARE(m_login->LoginState, -1);
+        QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")));
+        QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
+        QCOMPARE(FirstFreeSlot(), 1);
+    }
+
+    std::unique_ptr<TempWorkDir> m_startDir;
+    TMainForm* m_main = nullptr;
+    TPassWords* m_startupLogin = nullptr;
+    TNewID_Form* m_startupNewID = nullptr;
+
+    std::unique_ptr<TempWorkDir> m_dir;
+    std::unique_ptr<ScriptedUi> m_ui;
+    TPassWords* m_login = nullptr;
+    TNewID_Form* m_dialog = nullptr;
+};
+
+void FirstUseDialogTest::initTestCase()
+{
+    m_startDir = std::make_unique<TempWorkDir>();
+    m_main = SignedInMainForm(*m_startDir);
+    QCOMPARE(MainForm, m_main);
+    QCOMPARE(PassWords->LoginState, 1);
+    m_startupLogin = PassWords;
+    m_startupNewID = NewID_Form;
+}
+
+void FirstUseDialogTest::cleanupTestCase()
+{
+    PassWords = m_startupLogin;
+    NewID_Form = m_startupNewID;
+    delete m_main;
+}
+
+void FirstUseDialogTest::init()
+{
+    // As at a first start: the marker, no table, nobody in memory.
+    m_dir = std::make_unique<TempWorkDir>();
+    m_dir->touch(QStringLiteral("~first.log"));
+    ResetUserTable();
+    MainForm->WorkingDir = m_dir->path();
+    m_ui = std::make_unique<ScriptedUi>();
+    m_login = new TPassWords();
+    PassWords = m_login;
+    m_dialog = new TNewID_Form();
+    NewID_Form = m_dialog;
+}
+
+void FirstUseDialogTest::cleanup()
+{
+    QVERIFY2(m_ui->problems().isEmpty(), qPrintable(m_ui->problems()));
+    delete m_dialog;
+    delete m_login;
+    m_dialog = nullptr;
+    m_login = nullptr;
+    PassWords = m_startupLogin;
+    NewID_Form = m_startupNewID;
+    m_ui.reset();
+    m_dir.reset();
+}
+
+void FirstUseDialogTest::layout()
+{
+    QCOMPARE(button("DataPathButton")->toolTip(), QStringLiteral("Click here to browse..."));
+    showDialog();
+    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("New user"));
+    QCOMPARE(m_dialog->size(), QSize(351, 221));
+    QCOMPARE(m_dialog->minimumSize(), m_dialog->maximumSize());
+    const Qt::WindowFlags flags = m_dialog->windowFlags();
+    QVERIFY(flags & Qt::CustomizeWindowHint);
+    QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!(flags & Qt::WindowCloseButtonHint));
+
+    auto* memo = m_dialog->findChild<QPlainTextEdit*>(QStringLiteral("Info_Memo"));
+    QCOMPARE(memo->geometry(), QRect(106, 16, 233, 91));
+    const QStringList welcome = {
+        "Welcome to Larkledger(tm)",
+        "    KVS has detected that you are about",
+        "to use Larkledger for the first time. ",
+        "Please give your new account an USER",
+        "NAME and a PASSWORD, you will need",
+        "them in order to log in.",
+        "     *PS. Codes are case sensitive.",
+    };
+    QCOMPARE(memo->toPlainText().split(QLatin1Char('\n')), welcome);
+    QCOMPARE(memo->focusPolicy() & Qt::TabFocus, 0);
+
+    auto* picture = m_dialog->findChild<QLabel*>(QStringLiteral("NewUser_Image"));
+    QCOMPARE(picture->geometry(), QRect(8, 10, 89, 110));
+    QCOMPARE(picture->pixmap().size(), QSize(89, 110));
+
+    QCOMPARE(button("Done_Button")->geometry(), QRect(256, 125, 93, 45));
+    QCOMPARE(button("Done_Button")->text(), QStringLiteral("Done"));
+    QCOMPARE(button("Terminate_Button")->geometry(), QRect(256, 174, 93, 42));
+    QCOMPARE(button("Terminate_Button")->text(), QStringLiteral("Terminate"));
+    QCOMPARE(m_dialog->findChild<QLabel*>(QStringLiteral("LoginID_Panel"))->text(),
+             QStringLiteral(" Login ID:"));
+    QCOMPARE(m_dialog->findChild<QLabel*>(QStringLiteral("Password_Panel"))->text(),
+             QStringLiteral(" Password:"));
+    QCOMPARE(m_dialog->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
+             QStringLiteral("Where would you like to save your file?"));
+    QCOMPARE(edit("ELoginName")->maxLength(), 15);
+    QCOMPARE(edit("EPersonal_Code")->maxLength(), 8);
+    QCOMPARE(edit("EPersonal_Code")->echoMode(), QLineEdit::Normal);
+    QCOMPARE(edit("ELoginName")->palette().color(QPalette::Base), QColor(231, 240, 191));
+    QCOMPARE(button("DataPathButton")->focusPolicy(), Qt::NoFocus);
+
+    // Shown: the working directory is the data path, Done has the focus.
+    QCOMPARE(button("DataPathButton")->toolTip(), m_dir->path());
+    QCOMPARE(button("DataPathButton")->text(), ShortenedPath(m_dir->path()));
+    QCOMPARE(m_dialog->focusWidget(), button("Done_Button"));
+    QVERIFY(button("Done_Button")->isDefault());
+}
+
+void FirstUseDialogTest::shortenedPath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("shown");
+    const QString thirty = QStringLiteral("/home/ledger/data/abcdefghijkl");
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("30 characters") << thirty << thirty;
+    QTest::newRow("31 characters") << thirty + "m" << thirty + "...";
+    QTest::newRow("no separator touched") << thirty + "/" << thirty + "...";
+    QTest::newRow("longer") << thirty + "/and/more/of/it" << thirty + "...";
+}
+
+void FirstUseDialogTest::shortenedPath()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, shown);
+    QCOMPARE(ShortenedPath(path), shown);
+}
+
+void FirstUseDialogTest::enterRightAfterOpeningPressesDone()
+{
+    showDialog();
+    m_ui->answer(MessageBox::Button::Ok);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    expectRefused(IdMessage);
+}
+
+void FirstUseDialogTest::blankEntries_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("both empty") << ""
+                                << "";
+    QTest::newRow("both blanks") << "   "
+                                 << "  ";
+    QTest::newRow("no name") << ""
+                             << "pw";
+    QTest::newRow("blank name") << "  "
+                                << "pw";
+    QTest::newRow("no password") << "bob"
+                                 << "";
+    QTest::newRow("blank password") << "bob"
+                                    << "   ";
+}
+
+void FirstUseDialogTest::blankEntries()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, password);
+    showDialog();
+    fill(name, password);
+    m_ui->answer(MessageBox::Button::Ok);
+    clickDone();
+    expectRefused(IdMessage);
+    QCOMPARE(edit("ELoginName")->text(), name);
+    QCOMPARE(edit("EPersonal_Code")->text(), password);
+}
+
+void FirstUseDialogTest::unusablePath_data()
+{
+    QTest::addColumn<QString>("folder"); // made below the working directory, then chosen
+    QTest::addColumn<bool>("removeAfterChoice");
+    QTest::newRow("removed since chosen") << "data" << true;
+    // Longer than a stored data path holds: it would be stored cut.
+    QTest::newRow("256 characters") << "long:256" << false;
+}
+
+void FirstUseDialogTest::unusablePath()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, removeAfterChoice);
+    QString path = m_dir->path() + QLatin1Char('/') + folder;
+    if (folder.startsWith(QLatin1String("long:"))) {
+        const int length = folder.mid(5).toInt();
+        path = m_dir->path() + QLatin1Char('/');
+        path += QString(length - path.size(), QLatin1Char('x'));
+    }
+    QVERIFY(QDir().mkpath(path));
+
+    showDialog();
+    fill(QStringLiteral("bob"), QStringLiteral("pw"));
+    m_ui->chooseFolder(path);
+    QTest::mouseClick(button("DataPathButton"), Qt::LeftButton);
+    QCOMPARE(button("DataPathButton")->toolTip(), path);
+    if (removeAfterChoice)
+        QVERIFY(QDir(path).removeRecursively());
+
+    m_ui->answer(MessageBox::Button::Ok);
+    clickDone();
+    expectRefused(PathMessage);
+}
+
+void FirstUseDialogTest::pickerConfirmedAndCancelled()
+{
+    const QString chosen = m_dir->path() + QStringLiteral("/ledger data/accounts 2026");
+    QVERIFY(QDir().mkpath(chosen));
+    showDialog();
+
+    m_ui->chooseFolder(chosen);
+    QTest::mouseClick(button("DataPathButton"), Qt::LeftButton);
+    QCOMPARE(button("DataPathButton")->toolTip(), chosen);
+    QCOMPARE(button("DataPathButton")->text(), chosen.left(30) + QStringLiteral("..."));
+
+    m_ui->chooseFolder(std::nullopt);
+    QTest::mouseClick(button("DataPathButton"), Qt::LeftButton);
+    QCOMPARE(button("DataPathButton")->toolTip(), chosen);
+    QCOMPARE(button("DataPathButton")->text(), chosen.left(30) + QStringLiteral("..."));
+
+    // Not a directory: as good as a cancel.
+    m_dir->touch(QStringLiteral("plain-file"));
+    m_ui->chooseFolder(m_dir->path() + QStringLiteral("/plain-file"));
+    QTest::mouseClick(button("DataPathButton"), Qt::LeftButton);
+    QCOMPARE(button("DataPathButton")->toolTip(), chosen);
+
+    QCOMPARE(m_ui->folderCaptions, QStringList(3, QStringLiteral("Database Directory")));
+
+    // The chosen folder is the stored data path; the table stays here.
+    fill(QStringLiteral("bob"), QStringLiteral("pw"));
+    m_ui->answer(MessageBox::Button::Ok);
+    clickDone();
+    QCOMPARE(Decoded(Slot(1).DataPath), ToAnsi(chosen));
+    QVERIFY(m_dir->exists(QStringLiteral("Gatekeep.acl")));
+    QCOMPARE(QDir(chosen).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void FirstUseDialogTest::doneStoresTrimmedUser()
+{
+    showDialog();
+    fill(QStringLiteral("  Bob Smith "), QStringLiteral(" pw 1  "));
+    m_ui->answer(MessageBox::Button::Ok);
+    clickDone();
+
+    QCOMPARE(m_ui->shown.size(), 1);
+    QCOMPARE(m_ui->shown[0].kind, Kind::Confirmation);
+    QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::Ok);
+    QCOMPARE(m_ui->shown[0].text, QStringLiteral("Please write down your new ID and\npassword.\n"
+                                                 "Login Name:   Bob Smith \n"
+                                                 "Password     :  pw 1  "));
+    QVERIFY(m_dialog->SetupDone);
+    QVERIFY(!m_dialog->isVisible());
+    QCOMPARE(m_login->LoginState, 1);
+    QVERIFY(!m_dir->exists(QStringLiteral("~first.log")));
+    QCOMPARE(Decoded(MainForm->CurrentUser.LoginName), AnsiString("Bob Smith"));
+
+    const QByteArray file = m_dir->read();
+    QCOMPARE(file.size(), qsizetype(SlotCount * UserRecordSize));
+    const QList<UserRecord> records = RecordsOf(file);
+    const UserRecord& user = records[0];
+    QCOMPARE(DecodeField(user.LoginName.value(), ScrambleKey), AnsiString("Bob Smith"));
+    QCOMPARE(DecodeField(user.Password.value(), ScrambleKey), AnsiString("pw 1"));
+    QCOMPARE(DecodeField(user.DataPath.value(), ScrambleKey), ToAnsi(m_dir->path()));
+    for (Right right : AllRights)
+        QCOMPARE(DecodeField(RightField(user, right).value(), ScrambleKey), AnsiString("0"));
+    for (const AccountEntry& entry : user.Accounts) {
+        QVERIFY(entry.AccountName.empty());
+        QVERIFY(entry.AccountDescription.empty());
+    }
+    for (int n = 1; n < SlotCount; ++n)
+        QVERIFY(IsFreeSlot(records[n]));
+    // What was written is what the table now holds.
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&Slot(1)), UserRecordSize),
+             file.left(UserRecordSize));
+}
+
+void FirstUseDialogTest::newUserSignsInLater()
+{
+    showDialog();
+    fill(QStringLiteral(" carol"), QStringLiteral(" Key42 "));
+    m_ui->answer(MessageBox::Button::Ok);
+    clickDone();
+    QVERIFY(m_dialog->SetupDone);
+
+    // The next start loads the file and signs in with the trimmed texts.
+    ResetUserTable();
+    LoadUserTable();
+    TPassWords login;
+    PassWords = &login;
+    login.show();
+    auto* name = login.findChild<QLineEdit*>(QStringLiteral("ELoginName"));
+    auto* password = login.findChild<QLineEdit*>(QStringLiteral("EPersonal_Code"));
+    auto* ok = login.findChild<QPushButton*>(QStringLiteral("Btn_OK"));
+
+    TypeText(name, QStringLiteral("carol"));
+    TypeText(password, QStringLiteral(" Key42 "));
+    m_ui->answer(MessageBox::Button::Ok);
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QCOMPARE(m_ui->shown.last().text, QStringLiteral("Incorrect Password!"));
+
+    TypeText(password, QStringLiteral("Key42"));
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QCOMPARE(login.LoginState, 1);
+    QCOMPARE(m_ui->shown.size(), 2);
+    PassWords = m_login;
+}
+
+void FirstUseDialogTest::failedSaveLeavesNoUserBehind()
+{
+    // A directory where the table file belongs makes the save fail.
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Gatekeep.acl")));
+    showDialog();
+    fill(QStringLiteral("bob"), QStringLiteral("pw"));
+    m_ui->answer(MessageBox::Button::Ok);
+    clickDone();
+
+    QCOMPARE(m_ui->shown.size(), 1);
+    QCOMPARE(m_ui->shown[0].kind, Kind::Error);
+    QVERIFY(m_dialog->isVisible());
+    QCOMPARE(m_login->LoginState, -1);
+    QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
+    QCOMPARE(FirstFreeSlot(), 1);
+
+    // Done again once the file can be written: one user, not two.
+    QVERIFY(QDir(m_dir->path()).rmdir(QStringLiteral("Gatekeep.acl")));
+    m_ui->answer(MessageBox::Button::Ok);
+    clickDone();
+    QVERIFY(m_dialog->SetupDone);
+    QCOMPARE(FirstFreeSlot(), 2);
+    const QList<UserRecord> records = RecordsOf(m_dir->read());
+    QCOMPARE(records.size(), SlotCount);
+    QVERIFY(IsFreeSlot(records[1]));
+}
+
+void FirstUseDialogTest::terminateNo()
+{
+    showDialog();
+    m_ui->answer(MessageBox::Button::No);
+    QTest::mouseClick(button("Terminate_Button"), Qt::LeftButton);
+
+    QCOMPARE(m_ui->shown.size(), 1);
+    QCOMPARE(m_ui->shown[0].kind, Kind::Confirmation);
+    QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::YesNo);
+    QCOMPARE(m_ui->shown[0].text,
+             QStringLiteral("The Larkledger Security Manager will ask you again for the NEW "
+                            "ID.\nAre you sure to quit Larkledger?"));
+    QVERIFY(!TerminateRequested());
+    QVERIFY(m_dialog->isVisible());
+}
+
+void FirstUseDialogTest::terminateYesEndsModalRun()
+{
+    bool ran = false;
+    OnNextModal([&](QDialog*) {
+        ran = true;
+        fill(QStringLiteral("bob"), QStringLiteral("pw"));
+        m_ui->answer(MessageBox::Button::Yes);
+        QTest::mouseClick(button("Terminate_Button"), Qt::LeftButton);
+    });
+    // Should the run not end, fail rather than hang.
+    QTimer::singleShot(10000, m_dialog, [this] {
+        if (m_dialog->isVisible())
+            m_dialog->done(QDialog::Accepted);
+    });
+    const int result = m_dialog->exec();
+
+    QVERIFY(ran);
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(m_ui->shown.size(), 1);
+    QVERIFY(TerminateRequested());
+    QVERIFY(!m_dialog->SetupDone);
+    QCOMPARE(m_login->LoginState, -1);
+    QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")));
+    QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
+    QCOMPARE(FirstFreeSlot(), 1);
+}
+
+void FirstUseDialogTest::modalRunRefusesCloseUntilDone()
+{
+    bool stayedOpen = false;
+    OnNextModal([&](QDialog* dialog) {
+        dialog->close();
+        dialog->reject();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QCloseEvent systemClose;
+        QApplication::sendEvent(dialog, &systemClose);
+        stayedOpen = dialog->isVisible() && !systemClose.isAccepted();
+
+        fill(QStringLiteral("admin"), QStringLiteral("secret"));
+        m_ui->answer(MessageBox::Button::Ok);
+        clickDone();
+    });
+    m_dialog->exec();
+
+    QVERIFY(stayedOpen);
+    QVERIFY(m_dialog->SetupDone);
+    QVERIFY(!m_dialog->isVisible());
+    QCOMPARE(m_login->LoginState, 1);
+    QVERIFY(!TerminateRequested());
+}
+
+QTEST_MAIN(FirstUseDialogTest)
+#include "FirstUseDialogTest.moc"
