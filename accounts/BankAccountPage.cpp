@@ -1,17 +1,242 @@
+// The "Bank Account" page of the main window: the shown user's account list
+// and the account changes made through the new-account dialog.
+
+// First: its form parameter has the name of the global instance.
+#include "ui_MainForm.h"
+
+#include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
+#include "store/Scramble.h"
+#include "store/UserTable.h"
+#include "ui/CodePage.h"
+#include "ui/ErrorReport.h"
+#include "ui/MessageBox.h"
+#include "ui/Terminate.h"
 
-// Stand-ins until the Bank Account page is written.
+#include <QListWidget>
+#include <QListWidgetItem>
 
-void TMainForm::bindAccountPage() {}
+namespace {
 
-void TMainForm::RefreshAccoList() {}
+constexpr int ListItemHeight = 15;
 
-void TMainForm::UpdateButtons() {}
+// The text of the list's selected line; false when no line is selected.
+bool selectedLine(const QListWidget* list, QString& text)
+{
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return false;
+    text = selected.first()->text();
+    return true;
+}
 
-void TMainForm::AccoTypeListBoxClick() {}
+// An account entry matches a line when both are equal with the letters a to
+// z upper-cased; the first matching entry in entry order, or -1.
+int matchingEntry(const AccountArea& accounts, const QString& line)
+{
+    const AnsiString key = UpperAscii(ToAnsi(line));
+    for (int i = 0; i < AccountCount; ++i) {
+        if (UpperAscii(Decoded(accounts[i].AccountName)) == key)
+            return i;
+    }
+    return -1;
+}
 
-void TMainForm::NewAccoBtnClick() {}
+void showInternalError(const QString& code)
+{
+    MessageBox::show(MessageBox::Kind::Error,
+                     QStringLiteral("Security Manager Internal Error:\n"
+                                    "Error Code: %1\n"
+                                    "Please send this error message to "
+                                    "support@larkledger.example\n"
+                                    "with the error code and a short description of your \n"
+                                    "OS information. Thank you.")
+                         .arg(code));
+}
 
-void TMainForm::ModifyAccoBtnClick() {}
+// Scrambles the dialog's plain entry into a stored entry. Bytes beyond the
+// new lengths keep what they held.
+void storeEntry(AccountEntry& stored, const AccountEntry& plain)
+{
+    StoreEncoded(stored.AccountName, plain.AccountName.value());
+    StoreEncoded(stored.AccountDescription, plain.AccountDescription.value());
+}
 
-void TMainForm::DelAccoBtnClick() {}
+// The last steps of every account change: the whole table goes to the file
+// at once (pending user adds and deletions with it) and is read back, and
+// the page is rebuilt from what the file now holds.
+void finishAccountChange(TMainForm& form, int slot, const UserRecord& working)
+{
+    ReportingIoErrors([&] {
+        Slot(slot) = working;
+        SaveUserTable();
+        LoadUserTable();
+        ShownAccounts = Slot(slot).Accounts;
+        form.RefreshAccoList();
+    });
+}
+
+} // namespace
+
+void TMainForm::bindAccountPage()
+{
+    connect(ui->AccoTypeListBox, &QListWidget::itemSelectionChanged, this,
+            &TMainForm::AccoTypeListBoxClick);
+    connect(ui->NewAccoBtn, &QPushButton::clicked, this, &TMainForm::NewAccoBtnClick);
+    connect(ui->ModifyAccoBtn, &QPushButton::clicked, this, &TMainForm::ModifyAccoBtnClick);
+    connect(ui->DelAccoBtn, &QPushButton::clicked, this, &TMainForm::DelAccoBtnClick);
+}
+
+void TMainForm::RefreshAccoList()
+{
+    ui->AccoTypeListBox->clear();
+    for (const AccountEntry& entry : ShownAccounts) {
+        if (entry.AccountName.empty())
+            continue;
+        auto* item = new QListWidgetItem(FromAnsi(Decoded(entry.AccountName)), ui->AccoTypeListBox);
+        item->setSizeHint(QSize(0, ListItemHeight));
+    }
+    ui->DescriptionLabel->setPlainText(QStringLiteral("Select an account to see the description."));
+    UpdateButtons();
+}
+
+void TMainForm::AccoTypeListBoxClick()
+{
+    QString line;
+    if (selectedLine(ui->AccoTypeListBox, line)) {
+        const AnsiString key = UpperAscii(ToAnsi(line));
+        // Every entry is looked at: of several matching names the last one's
+        // description is the one left showing.
+        for (const AccountEntry& entry : ShownAccounts) {
+            if (UpperAscii(Decoded(entry.AccountName)) != key)
+                continue;
+            ui->DescriptionLabel->setPlainText(FromAnsi(Decoded(entry.AccountDescription)));
+            ui->DescriptionLabel->repaint();
+        }
+    }
+    UpdateButtons();
+}
+
+void TMainForm::UpdateButtons()
+{
+    const bool picked = !ui->AccoTypeListBox->selectedItems().isEmpty();
+    ui->ModifyAccoBtn->setEnabled(picked);
+    ui->DelAccoBtn->setEnabled(picked);
+}
+
+void TMainForm::NewAccoBtnClick()
+{
+    RefreshAccoList();
+    if (ui->AccoTypeListBox->count() >= AccountCount) {
+        MessageBox::show(MessageBox::Kind::Information,
+                         QStringLiteral("This user already has ten bank accounts."));
+        return;
+    }
+
+    ExecModal(*NewAccoForm);
+    if (!NewAccoForm->Saved) {
+        RefreshAccoList();
+        return;
+    }
+
+    const AccountEntry typed = NewAccoForm->AccoRec;
+    const AnsiString typedKey = UpperAscii(typed.AccountName.value());
+    for (int i = 0; i < ui->AccoTypeListBox->count(); ++i) {
+        if (UpperAscii(ToAnsi(ui->AccoTypeListBox->item(i)->text())) == typedKey) {
+            MessageBox::show(MessageBox::Kind::Error,
+                             QStringLiteral("The ") + FromAnsi(typed.AccountName.value()) +
+                                 QStringLiteral(" is assigned, please Create another one."));
+            return;
+        }
+    }
+
+    QString userName;
+    if (!selectedLine(ui->UserNames, userName))
+        return;
+    const int slot = FindUser(ToAnsi(userName));
+    if (slot == 0) {
+        RefreshAccoList();
+        return;
+    }
+    UserRecord working = Slot(slot);
+
+    int entry = -1;
+    for (int i = 0; i < AccountCount && entry < 0; ++i) {
+        if (working.Accounts[i].AccountName.empty())
+            entry = i;
+    }
+    if (entry < 0) {
+        showInternalError(QStringLiteral("_ALB:0001"));
+        return;
+    }
+
+    storeEntry(working.Accounts[entry], typed);
+    finishAccountChange(*this, slot, working);
+}
+
+void TMainForm::ModifyAccoBtnClick()
+{
+    QString userName;
+    if (!selectedLine(ui->UserNames, userName))
+        return;
+    const int slot = FindUser(ToAnsi(userName));
+    if (slot == 0) {
+        RefreshAccoList();
+        return;
+    }
+    UserRecord working = Slot(slot);
+
+    QString account;
+    if (!selectedLine(ui->AccoTypeListBox, account))
+        return;
+    const int entry = matchingEntry(working.Accounts, account);
+    if (entry < 0) {
+        showInternalError(QStringLiteral("_ALB:0003"));
+        return;
+    }
+
+    NewAccoForm->setEntryTexts(FromAnsi(Decoded(working.Accounts[entry].AccountName)),
+                               FromAnsi(Decoded(working.Accounts[entry].AccountDescription)));
+    ExecModal(*NewAccoForm);
+    if (!NewAccoForm->Saved)
+        return;
+
+    storeEntry(working.Accounts[entry], NewAccoForm->AccoRec);
+    finishAccountChange(*this, slot, working);
+}
+
+void TMainForm::DelAccoBtnClick()
+{
+    QString userName;
+    if (!selectedLine(ui->UserNames, userName))
+        return;
+    const int slot = FindUser(ToAnsi(userName));
+    if (slot == 0) {
+        RefreshAccoList();
+        return;
+    }
+    UserRecord working = Slot(slot);
+
+    QString account;
+    if (!selectedLine(ui->AccoTypeListBox, account))
+        return;
+    const int entry = matchingEntry(working.Accounts, account);
+    if (entry < 0) {
+        showInternalError(QStringLiteral("_ALB:0002"));
+        return;
+    }
+
+    // Only an explicit Yes deletes: a box closed without an answer keeps the
+    // account.
+    if (MessageBox::show(MessageBox::Kind::Confirmation,
+                         QStringLiteral("Are you sure you want to delete your \n") +
+                             FromAnsi(UpperAscii(ToAnsi(account))) + QStringLiteral(" account ?"),
+                         MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
+        return;
+
+    // The entry becomes a gap that the next New fills first; its other bytes
+    // stay as they were.
+    working.Accounts[entry].AccountName.Length = 0;
+    working.Accounts[entry].AccountDescription.Length = 0;
+    finishAccountChange(*this, slot, working);
+}

@@ -104,24 +104,320 @@ void TMainForm::UpdateUserNameList()
 // buttons.
 // ---------------------------------------------------------------------------
 
-void TMainForm::bindUserPages() {}
+#include "signin/FolderPicker.h"
+#include "ui/ErrorReport.h"
+#include "ui/MessageBox.h"
 
-void TMainForm::UserNamesClick() {}
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QValidator>
 
-void TMainForm::ShowUserInfo(const UserRecord&) {}
+namespace {
 
-void TMainForm::fillActionSheet(const UserRecord&) {}
+// The placeholder password, upper-cased; Save Changes never stores it.
+constexpr const char* ReservedPassword = "NEWPASSWORD";
 
-void TMainForm::clearActionSheet() {}
+// The password box holds the 11-character placeholder "NewPassWord" that
+// Modify puts there, yet takes no ninth character from the keyboard. A
+// length limit of the box itself would cut the placeholder, so the limit
+// lives here: nothing may make the text longer than the limit, while a
+// longer text set by the program can still be shortened.
+class PasswordValidator : public QValidator
+{
+public:
+    PasswordValidator(QLineEdit* edit, int limit) : QValidator(edit), m_edit(edit), m_limit(limit)
+    {
+    }
 
-void TMainForm::AddButtonClick() {}
+    State validate(QString& input, int&) const override
+    {
+        if (!IsAnsiRepresentable(input))
+            return Invalid;
+        if (input.size() > m_limit && input.size() > m_edit->text().size())
+            return Invalid;
+        return Acceptable;
+    }
 
-void TMainForm::DeleteButtonClick() {}
+private:
+    QLineEdit* m_edit;
+    int m_limit;
+};
 
-void TMainForm::ModifyButtonClick() {}
+bool selectedLine(const QListWidget* list, QString& text)
+{
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return false;
+    text = selected.first()->text();
+    return true;
+}
 
-void TMainForm::SaveChangeButtonClick() {}
+// The combo entry of a stored right: "0" is "True", "1" is "False"; a
+// damaged right selects nothing, so it has to be chosen again.
+int comboIndexOfRight(const ShortString<1>& right)
+{
+    const AnsiString flag = Decoded(right);
+    if (flag == "0")
+        return 0;
+    if (flag == "1")
+        return 1;
+    return -1;
+}
 
-void TMainForm::NameEditChange() {}
+void showError(const QString& text)
+{
+    MessageBox::show(MessageBox::Kind::Error, text, MessageBox::Buttons::Ok);
+}
 
-void TMainForm::BrowseBtnClick() {}
+} // namespace
+
+void TMainForm::bindUserPages()
+{
+    ui->PPEdit->setMaxLength(32767);
+    ui->PPEdit->setValidator(new PasswordValidator(ui->PPEdit, 8));
+
+    connect(ui->UserNames, &QListWidget::currentRowChanged, this, [this] { UserNamesClick(); });
+    for (QLineEdit* edit : {ui->NameEdit, ui->PPEdit, ui->DPEdit})
+        connect(edit, &QLineEdit::textChanged, this, [this] { NameEditChange(); });
+    // `activated` comes only from a pick by the user, not from the program.
+    for (QComboBox* combo :
+         {ui->ARCombo, ui->DRCombo, ui->MRCombo, ui->AUCombo, ui->MUCombo, ui->DUCombo})
+        connect(combo, &QComboBox::activated, this, [this] { NameEditChange(); });
+    connect(ui->AddButton, &QPushButton::clicked, this, [this] { AddButtonClick(); });
+    connect(ui->DeleteButton, &QPushButton::clicked, this, [this] { DeleteButtonClick(); });
+    connect(ui->ModifyButton, &QPushButton::clicked, this, [this] { ModifyButtonClick(); });
+    connect(ui->SaveChangeButton, &QPushButton::clicked, this, [this] { SaveChangeButtonClick(); });
+    connect(ui->BrowseBtn, &QToolButton::clicked, this, [this] { BrowseBtnClick(); });
+}
+
+void TMainForm::UserNamesClick()
+{
+    // Bound to the current line, which a click or a key moves before the
+    // selection follows it.
+    const QListWidgetItem* item = ui->UserNames->currentItem();
+    if (!item)
+        return;
+    const int slot = FindUser(ToAnsi(item->text()));
+    if (slot == 0)
+        return;
+    ShowUserInfo(Slot(slot));
+    ShownAccounts = Slot(slot).Accounts;
+    RefreshAccoList();
+}
+
+void TMainForm::ShowUserInfo(const UserRecord& record)
+{
+    ui->UserNameDisplay->setText(FromAnsi(Decoded(record.LoginName)));
+
+    const AnsiString password = Decoded(record.Password);
+    ui->UserPPDisplay->setText(
+        password == Decoded(CurrentUser.Password) ? FromAnsi(password) : QStringLiteral("Hidden"));
+
+    const QString dataPath = FromAnsi(Decoded(record.DataPath));
+    ui->DataPathLabel->setText(dataPath);
+    ui->DataPathLabel->setToolTip(dataPath);
+
+    ui->DeleteRecordDisplay->setText(
+        QString::fromLatin1(FlagToRightText(Decoded(record.DeleteRecord))));
+    ui->ModifyRecordDisplay->setText(
+        QString::fromLatin1(FlagToRightText(Decoded(record.ModifyRecord))));
+    ui->AddRecordDisplay->setText(QString::fromLatin1(FlagToRightText(Decoded(record.AddRecord))));
+    ui->DeleteUserDisplay->setText(
+        QString::fromLatin1(FlagToRightText(Decoded(record.DeleteUsers))));
+    ui->ModifyUsersDisplay->setText(
+        QString::fromLatin1(FlagToRightText(Decoded(record.ModifyUsers))));
+    ui->AddUsersDisplay->setText(QString::fromLatin1(FlagToRightText(Decoded(record.AddUsers))));
+}
+
+void TMainForm::fillActionSheet(const UserRecord& record)
+{
+    ui->UserPages->setCurrentWidget(ui->ActionSheet);
+
+    ui->NameEdit->setText(FromAnsi(Decoded(record.LoginName)));
+    // The stored password is never shown; Save Changes refuses this word.
+    ui->PPEdit->setText(QStringLiteral("NewPassWord"));
+    ui->DPEdit->setText(FromAnsi(Decoded(record.DataPath)));
+
+    ui->ARCombo->setCurrentIndex(comboIndexOfRight(record.AddRecord));
+    ui->DRCombo->setCurrentIndex(comboIndexOfRight(record.DeleteRecord));
+    ui->MRCombo->setCurrentIndex(comboIndexOfRight(record.ModifyRecord));
+    ui->AUCombo->setCurrentIndex(comboIndexOfRight(record.AddUsers));
+    ui->MUCombo->setCurrentIndex(comboIndexOfRight(record.ModifyUsers));
+    ui->DUCombo->setCurrentIndex(comboIndexOfRight(record.DeleteUsers));
+}
+
+void TMainForm::clearActionSheet()
+{
+    ui->NameEdit->clear();
+    ui->PPEdit->clear();
+    ui->DPEdit->clear();
+    for (QComboBox* combo :
+         {ui->ARCombo, ui->DRCombo, ui->MRCombo, ui->AUCombo, ui->MUCombo, ui->DUCombo})
+        combo->setCurrentIndex(-1);
+}
+
+bool TMainForm::editorFilled()
+{
+    const QString texts[] = {
+        ui->NameEdit->text(),       ui->PPEdit->text(),         ui->DPEdit->text(),
+        ui->DRCombo->currentText(), ui->ARCombo->currentText(), ui->MRCombo->currentText(),
+        ui->MUCombo->currentText(), ui->AUCombo->currentText(), ui->DUCombo->currentText()};
+    for (const QString& text : texts) {
+        if (TrimControls(ToAnsi(text)).empty()) {
+            showError(QStringLiteral("Please fill all sections."));
+            return false;
+        }
+    }
+    return true;
+}
+
+UserRecord TMainForm::recordFromEditor() const
+{
+    UserRecord plain{};
+    plain.LoginName.assign(ToAnsi(ui->NameEdit->text()));
+    plain.Password.assign(ToAnsi(ui->PPEdit->text()));
+    plain.DataPath.assign(ToAnsi(ui->DPEdit->text()));
+    const auto flag = [](const QComboBox* combo) {
+        return RightTextToFlag(ToAnsi(combo->currentText()));
+    };
+    plain.DeleteRecord.assign(flag(ui->DRCombo));
+    plain.DeleteUsers.assign(flag(ui->DUCombo));
+    plain.ModifyRecord.assign(flag(ui->MRCombo));
+    plain.ModifyUsers.assign(flag(ui->MUCombo));
+    plain.AddRecord.assign(flag(ui->ARCombo));
+    plain.AddUsers.assign(flag(ui->AUCombo));
+    return plain;
+}
+
+void TMainForm::AddButtonClick()
+{
+    // In front first, so an empty editor shows behind the message.
+    ui->UserPages->setCurrentWidget(ui->ActionSheet);
+    if (!editorFilled())
+        return;
+
+    const AnsiString name = UpperAscii(TrimControls(ToAnsi(ui->NameEdit->text())));
+    for (int i = 0; i < ui->UserNames->count(); ++i) {
+        if (UpperAscii(ToAnsi(ui->UserNames->item(i)->text())) == name) {
+            showError(QStringLiteral("User already exist."));
+            return;
+        }
+    }
+
+    ClearEmptySlots();
+    if (FirstFreeSlot() < 0) {
+        showError(QStringLiteral("The user table is full: no more than five users can be kept."));
+        return;
+    }
+
+    StoreNewUser(recordFromEditor());
+    clearActionSheet();
+    UpdateUserNameList();
+    TableChanged = true;
+}
+
+void TMainForm::DeleteButtonClick()
+{
+    if (ui->UserNames->count() == 0) {
+        showError(QStringLiteral("The user database is empty!"));
+        return;
+    }
+    QString name;
+    if (!selectedLine(ui->UserNames, name)) {
+        showError(QStringLiteral("Select an user first please."));
+        return;
+    }
+    // Only an explicit Yes deletes: a box closed without an answer keeps the
+    // user.
+    if (MessageBox::show(MessageBox::Kind::Confirmation,
+                         QStringLiteral("Do you really want to DELETE user ") + name +
+                             QStringLiteral(" ?"),
+                         MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
+        return;
+
+    const int slot = FindUser(ToAnsi(name));
+    if (slot == 0)
+        return;
+    RemoveUserSlot(slot);
+    UpdateUserNameList();
+    TableChanged = true;
+}
+
+void TMainForm::ModifyButtonClick()
+{
+    QString name;
+    if (!selectedLine(ui->UserNames, name))
+        return;
+    const int slot = FindUser(ToAnsi(name));
+    if (slot == 0)
+        return;
+    EditedSlot = slot;
+    EditedName = Decoded(Slot(slot).LoginName);
+    fillActionSheet(Slot(slot));
+}
+
+void TMainForm::SaveChangeButtonClick()
+{
+    if (MessageBox::show(MessageBox::Kind::Confirmation,
+                         QStringLiteral("Do you want to save the changes?"),
+                         MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
+        return;
+    if (!editorFilled())
+        return;
+    if (UpperAscii(ToAnsi(ui->PPEdit->text())) == ReservedPassword) {
+        showError(QStringLiteral("The NewPassWord is a reserved word, please try another one."));
+        return;
+    }
+
+    // A deletion or an earlier Save Changes may have moved the loaded user
+    // to another slot since Modify: look for it again by the name Modify
+    // loaded, and never touch a user who is not that one.
+    if (EditedName.empty()) {
+        showError(QStringLiteral(
+            "No user has been loaded for editing: select a user and press Modify first."));
+        return;
+    }
+    int slot = EditedSlot;
+    if (slot < 1 || slot > SlotCount || Decoded(Slot(slot).LoginName) != EditedName)
+        slot = FindUser(EditedName);
+    if (slot == 0) {
+        showError(
+            QStringLiteral("The user being edited no longer exists: load it again with Modify."));
+        return;
+    }
+
+    const AccountArea accounts = Slot(slot).Accounts;
+    RemoveUserSlot(slot);
+    const int target = FirstFreeSlot();
+    StoreNewUser(recordFromEditor());
+    Slot(target).Accounts = accounts;
+
+    if (!ReportingIoErrors([] { SaveUserTable(); })) {
+        // The table in memory holds the change the file does not: the close
+        // must still offer to save it.
+        TableChanged = true;
+        return;
+    }
+
+    UpdateUserNameList();
+    clearActionSheet();
+    ui->SaveChangeButton->setVisible(false);
+    ui->SaveChangeButton->setEnabled(false);
+    TableChanged = false;
+}
+
+void TMainForm::NameEditChange()
+{
+    // TableChanged is left alone: an edit says nothing about whether an add
+    // or a deletion has been saved.
+    ui->SaveChangeButton->setVisible(true);
+    ui->SaveChangeButton->setEnabled(true);
+}
+
+void TMainForm::BrowseBtnClick()
+{
+    QString folder;
+    if (ChooseFolder(QStringLiteral("Database Directory"), QString(), folder))
+        ui->DPEdit->setText(folder);
+}

@@ -54,6 +54,10 @@ private:
     void NameEditChange();
     void BrowseBtnClick();
     void bindUserPages();
+    // Shared by Add and Save Changes: the "all sections filled" test (it
+    // shows the message) and the plain record the editor describes.
+    bool editorFilled();
+    UserRecord recordFromEditor() const;
 
     // Bank Account page
     void AccoTypeListBoxClick();
