@@ -57,9 +57,10 @@ std::vector<Case>& Registry()
 
 std::string Show(const std::string& value)
 {
+    constexpr std::size_t shown = 48;
     std::string out = "\"";
     static const char* hex = "0123456789abcdef";
-    for (unsigned char c : value) {
+    for (unsigned char c : value.substr(0, shown)) {
         if (c >= 32 && c < 127 && c != '\\' && c != '"') {
             out += static_cast<char>(c);
         } else {
@@ -68,7 +69,22 @@ std::string Show(const std::string& value)
             out += hex[c & 15];
         }
     }
-    return out + "\"";
+    out += "\"";
+    if (value.size() > shown)
+        out += "... (" + std::to_string(value.size()) + " bytes)";
+    return out;
+}
+
+std::string Mismatch(const std::string& actual, const std::string& expected)
+{
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        ++at;
+    std::string out = "got " + Show(actual) + ", expected " + Show(expected);
+    if (actual.size() > 48 || expected.size() > 48)
+        out += "; first difference at byte " + std::to_string(at) + ": got " +
+               Show(actual.substr(at, 16)) + ", expected " + Show(expected.substr(at, 16));
+    return out;
 }
 
 std::string Show(const std::vector<std::string>& values)

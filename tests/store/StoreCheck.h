@@ -42,6 +42,13 @@ inline std::string Show(const char* value)
 }
 std::string Show(const std::vector<std::string>& values);
 
+// "got A, expected E", and for byte strings where they first differ.
+template <class A, class E> std::string Mismatch(const A& actual, const E& expected)
+{
+    return "got " + Show(actual) + ", expected " + Show(expected);
+}
+std::string Mismatch(const std::string& actual, const std::string& expected);
+
 // Runs every registered case (or those named on the command line); returns
 // the process exit code.
 int RunAll(int argc, char** argv);
@@ -78,9 +85,8 @@ std::string TestData(const std::string& name);
         const auto& check_e_ = (expected);                                                         \
         if (!(check_a_ == check_e_))                                                               \
             ::storecheck::Fail(__FILE__, __LINE__,                                                 \
-                               "CHECK_EQ(" #actual ", " #expected "): got " +                      \
-                                   ::storecheck::Show(check_a_) + ", expected " +                  \
-                                   ::storecheck::Show(check_e_));                                  \
+                               "CHECK_EQ(" #actual ", " #expected "): " +                          \
+                                   ::storecheck::Mismatch(check_a_, check_e_));                    \
     } while (0)
 
 // Checks that `expr` throws IoError with the given code and text.
