@@ -216,6 +216,10 @@ void SaveUserTable()
     {
     };
     const bool hadOld = ::stat(UserTableFileName, &old) == 0;
+    // The rename would replace even a file we may not write; a table made
+    // read-only stays protected, as with writing it in place.
+    if (hadOld && ::faccessat(AT_FDCWD, UserTableFileName, W_OK, AT_EACCESS) != 0)
+        ThrowErrno(errno);
 
     std::string tempName;
     const int fd = CreateTempBeside(tempName);

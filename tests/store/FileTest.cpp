@@ -406,13 +406,33 @@ TEST(SaveReplacesLongerFile)
 
 TEST(SaveKeepsPermissionBits)
 {
-    for (mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0604}, mode_t{0444}}) {
+    for (mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0604}, mode_t{0664}}) {
         WriteFile(TableFile, TableFileBytes(1));
         CHECK(::chmod(TableFile.c_str(), mode) == 0);
         SaveUserTable();
         CHECK_EQ(ModeOf(TableFile), mode);
         CHECK_EQ(ReadFile(TableFile), Table());
     }
+}
+
+// A read-only table is not replaced behind its owner's back; root may write
+// any file and so saves it, keeping it read-only.
+TEST(ReadOnlyTable)
+{
+    const std::string bytes = TableFileBytes(2);
+    WriteFile(TableFile, bytes);
+    CHECK(::chmod(TableFile.c_str(), 0444) == 0);
+    FillTable({"a"});
+    if (::geteuid() == 0) {
+        SaveUserTable();
+        CHECK_EQ(ReadFile(TableFile), Table());
+    } else {
+        CHECK_IO_ERROR(SaveUserTable(), 5, "File access denied");
+        CHECK_EQ(ReadFile(TableFile), bytes);
+        CHECK_IO_ERROR(LoadUserTable(), 5, "File access denied");
+    }
+    CHECK_EQ(ModeOf(TableFile), mode_t{0444});
+    CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
 }
 
 TEST(NewFileFollowsUmask)
