@@ -228,11 +228,11 @@ void SaveUserTable()
 
     int err = 0;
     if (hadOld) {
-        // Best effort for the owner (only root may give a file away); the
-        // permission bits must match.
-        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-            ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-            // Keeping our own ownership is the lesser harm.
+        // Only root may hand the new file to the old one's owner; anyone
+        // else who may write the table becomes its owner.
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+            const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+            (void)ignored;
         }
         if (::fchmod(fd, old.st_mode & 07777) != 0)
             err = errno;

@@ -435,6 +435,23 @@ TEST(ReadOnlyTable)
     CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
 }
 
+TEST(RootKeepsOwner)
+{
+    if (::geteuid() != 0) {
+        std::printf("  (only root may give a file away)\n");
+        return;
+    }
+    WriteFile(TableFile, TableFileBytes(1));
+    CHECK(::chown(TableFile.c_str(), 65534, 65534) == 0);
+    SaveUserTable();
+    struct stat st
+    {
+    };
+    CHECK(::stat(TableFile.c_str(), &st) == 0);
+    CHECK_EQ(st.st_uid, uid_t{65534});
+    CHECK_EQ(st.st_gid, gid_t{65534});
+}
+
 TEST(NewFileFollowsUmask)
 {
     const mode_t old = ::umask(027);
