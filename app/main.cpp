@@ -8,6 +8,8 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // The display name follows the application name. Set on its own, it
+    // would be appended to every window title ("KVS - admin — ...").
     QApplication::setApplicationName(ApplicationTitle());
 
     // The sign-in runs inside the main window's creation.
