@@ -262,6 +262,14 @@ void SessionTest::firstUseOpensDesignedWindow()
     QCOMPARE(file.size(), 6565);
     QCOMPARE(StoredLoginName(file, 1), AnsiString("boss"));
     QCOMPARE(Decoded(m_form->CurrentUser.LoginName), AnsiString("boss"));
+
+    // The next start takes the normal path and signs the new user in.
+    m_form.reset();
+    ResetUserTable();
+    startSignedIn(QStringLiteral("boss"), QStringLiteral("pw1"));
+    QCOMPARE(m_form->windowTitle(), QStringLiteral("KVS - boss"));
+    QVERIFY(child<QPushButton>("AddButton")->isEnabled());
+    QVERIFY(tabVisible("UserBankAccountInfoSheet"));
 }
 
 void SessionTest::quitEndsWithoutMainWindow()
