@@ -126,23 +126,38 @@ constexpr const char* ReservedPassword = "NEWPASSWORD";
 class PasswordValidator : public QValidator
 {
 public:
-    PasswordValidator(QLineEdit* edit, int limit) : QValidator(edit), m_edit(edit), m_limit(limit)
+    PasswordValidator(QLineEdit* edit, int limit)
+        : QValidator(edit), m_limit(limit), m_length(edit->text().size())
     {
+        // The box already holds the new text when it asks; remember the
+        // length of the last text it kept.
+        connect(edit, &QLineEdit::textChanged, this,
+                [this](const QString& text) { m_length = text.size(); });
     }
 
     State validate(QString& input, int&) const override
     {
         if (!IsAnsiRepresentable(input))
             return Invalid;
-        if (input.size() > m_limit && input.size() > m_edit->text().size())
+        if (input.size() > m_limit && input.size() > m_length)
             return Invalid;
         return Acceptable;
     }
 
+    // Announces a text the program is about to set, so it is not refused.
+    void expectLength(qsizetype length) const { m_length = length; }
+
 private:
-    QLineEdit* m_edit;
     int m_limit;
+    mutable qsizetype m_length;
 };
+
+void setLongText(QLineEdit* edit, const QString& text)
+{
+    if (const auto* validator = dynamic_cast<const PasswordValidator*>(edit->validator()))
+        validator->expectLength(text.size());
+    edit->setText(text);
+}
 
 bool selectedLine(const QListWidget* list, QString& text)
 {
@@ -236,7 +251,7 @@ void TMainForm::fillActionSheet(const UserRecord& record)
 
     ui->NameEdit->setText(FromAnsi(Decoded(record.LoginName)));
     // The stored password is never shown; Save Changes refuses this word.
-    ui->PPEdit->setText(QStringLiteral("NewPassWord"));
+    setLongText(ui->PPEdit, QStringLiteral("NewPassWord"));
     ui->DPEdit->setText(FromAnsi(Decoded(record.DataPath)));
 
     ui->ARCombo->setCurrentIndex(comboIndexOfRight(record.AddRecord));

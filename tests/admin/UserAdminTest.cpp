@@ -1,0 +1,710 @@
+#include "admin/MainForm.h"
+#include "store/UserTable.h"
+#include "support/ScriptedUi.h"
+#include "support/SignedInMainForm.h"
+#include "support/TableFile.h"
+#include "support/TempWorkDir.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+using Button = MessageBox::Button;
+
+namespace {
+
+const QString AdminLine = QStringLiteral(
+    "admin|secret|C:\\Larkledger\\Data|000000|0:Checking=Main account.\r\nBranch 12|2:Savings=");
+const QString ClerkLine = QStringLiteral("clerk|Pa55w0rd|/srv/ledger|111011");
+const QString ReneeLine = QString::fromUtf8(" Ren\xc3\xa9"
+                                            "e |caf\xc3\xa9\xe2\x82\xac|D:\\Daten|101111|"
+                                            "0:Gesch\xc3\xa4"
+                                            "ft=\xe2\x82\xac account");
+const QString Renee = QString::fromUtf8(" Ren\xc3\xa9"
+                                        "e ");
+
+QString render(const MessageBox::Shown& box)
+{
+    static const char* kinds[] = {"Warning", "Error", "Information", "Confirmation"};
+    static const char* buttons[] = {"Ok", "YesNo", "YesNoCancel"};
+    return QStringLiteral("%1 %2: %3")
+        .arg(QLatin1String(kinds[int(box.kind)]), QLatin1String(buttons[int(box.buttons)]),
+             box.text);
+}
+
+QStringList lines(const QListWidget* list)
+{
+    QStringList result;
+    for (int i = 0; i < list->count(); ++i)
+        result.append(list->item(i)->text());
+    return result;
+}
+
+QStringList memoryTable()
+{
+    return DecodeTable(TableBytes(QList<UserRecord>(UserTable.begin(), UserTable.end())));
+}
+
+// The editor's combo boxes by the right they hold, in record order.
+const char* const RightCombos[] = {"DRCombo", "DUCombo", "MRCombo",
+                                   "MUCombo", "ARCombo", "AUCombo"};
+
+} // namespace
+
+class UserAdminTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ScriptedUi> scripted;
+    std::unique_ptr<TempWorkDir> dir;
+    std::unique_ptr<SignedInMainWindow> window;
+    QByteArray fixture;
+
+    template <class T> T* find(const char* name) const { return window->find<T>(name); }
+    QListWidget* users() const { return find<QListWidget>("UserNames"); }
+    QLineEdit* edit(const char* name) const { return find<QLineEdit>(name); }
+    QComboBox* combo(const char* name) const { return find<QComboBox>(name); }
+    QString text(const char* label) const { return find<QLabel>(label)->text(); }
+    QPushButton* saveChangeButton() const { return find<QPushButton>("SaveChangeButton"); }
+    // Shown on its sheet, whichever sheet is in front.
+    bool saveChangeShown() const { return !saveChangeButton()->isHidden(); }
+
+    void signIn(const QString& name = QStringLiteral("admin"),
+                const QString& password = QStringLiteral("secret"))
+    {
+        window.reset();
+        window = std::make_unique<SignedInMainWindow>(name, password);
+        QVERIFY(window->signedIn());
+        window->get()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window->get()));
+    }
+
+    void startWith(const QByteArray& table)
+    {
+        dir->write(table);
+        signIn();
+    }
+
+    QStringList boxes() const
+    {
+        QStringList result;
+        for (const MessageBox::Shown& box : scripted->shown)
+            result.append(render(box));
+        return result;
+    }
+
+    void click(const char* button)
+    {
+        QTest::mouseClick(find<QAbstractButton>(button), Qt::LeftButton);
+    }
+
+    void clickUser(const QString& name)
+    {
+        const QList<QListWidgetItem*> items = users()->findItems(name, Qt::MatchExactly);
+        QVERIFY2(!items.isEmpty(), qPrintable(name));
+        users()->scrollToItem(items.first());
+        QTest::mouseClick(users()->viewport(), Qt::LeftButton, {},
+                          users()->visualItemRect(items.first()).center());
+        QVERIFY(items.first()->isSelected());
+    }
+
+    // Picks a combo entry as the user does, with the keys.
+    void pick(QComboBox* box, int index)
+    {
+        while (box->currentIndex() < index)
+            QTest::keyClick(box, Qt::Key_Down);
+        while (box->currentIndex() > index)
+            QTest::keyClick(box, Qt::Key_Up);
+    }
+
+    void replaceText(QLineEdit* box, const QString& text)
+    {
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Delete);
+        TypeText(box, text);
+    }
+
+    // rights: six flags in record order, "0" True, "1" False, "-" unpicked.
+    void fillEditor(const QString& name, const QString& password, const QString& path,
+                    const QString& rights)
+    {
+        replaceText(edit("NameEdit"), name);
+        replaceText(edit("PPEdit"), password);
+        replaceText(edit("DPEdit"), path);
+        for (int i = 0; i < 6; ++i) {
+            if (rights[i] != QLatin1Char('-'))
+                pick(combo(RightCombos[i]), rights[i] == QLatin1Char('0') ? 0 : 1);
+        }
+    }
+
+    QStringList editorState() const
+    {
+        QStringList state{edit("NameEdit")->text(), edit("PPEdit")->text(), edit("DPEdit")->text()};
+        for (const char* name : RightCombos)
+            state.append(QString::number(combo(name)->currentIndex()));
+        return state;
+    }
+
+    void addUser(const QString& name, const QString& password = QStringLiteral("pw"),
+                 const QString& rights = QStringLiteral("111111"))
+    {
+        fillEditor(name, password, QStringLiteral("/data"), rights);
+        click("AddButton");
+    }
+
+    void deleteUser(const QString& name)
+    {
+        clickUser(name);
+        scripted->answer(Button::Yes);
+        click("DeleteButton");
+    }
+
+private slots:
+    void init()
+    {
+        scripted = std::make_unique<ScriptedUi>();
+        dir = std::make_unique<TempWorkDir>();
+        dir->copyFixture(QStringLiteral("three-users.acl"));
+        fixture = dir->read();
+        signIn();
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        dir.reset();
+        QCOMPARE(scripted->problems(), QString());
+        scripted.reset();
+    }
+
+    void fixtureDecodes()
+    {
+        QCOMPARE(DecodeTable(fixture), (QStringList{AdminLine, ClerkLine, ReneeLine,
+                                                    QStringLiteral("-"), QStringLiteral("-")}));
+        QCOMPARE(lines(users()), (QStringList{"admin", "clerk", Renee}));
+        QVERIFY(users()->selectedItems().isEmpty());
+        QCOMPARE(text("UserNameDisplay"), QString());
+    }
+
+    void detailsOfAUser_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("path");
+        // DeleteRecord, ModifyRecord, AddRecord, DeleteUsers, ModifyUsers, AddUsers
+        QTest::addColumn<QStringList>("rights");
+        QTest::addColumn<QStringList>("accounts");
+        const QString T = QStringLiteral("TRUE"), F = QStringLiteral("FALSE");
+        QTest::newRow("the signed-in user's own password")
+            << "admin"
+            << "secret"
+            << "C:\\Larkledger\\Data" << QStringList{T, T, T, T, T, T}
+            << QStringList{"Checking", "Savings"};
+        QTest::newRow("another password is hidden")
+            << "clerk"
+            << "Hidden"
+            << "/srv/ledger" << QStringList{F, F, F, F, T, F} << QStringList{};
+        QTest::newRow("blanks kept") << Renee << "Hidden"
+                                     << "D:\\Daten" << QStringList{F, F, F, T, F, F}
+                                     << QStringList{QString::fromUtf8("Gesch\xc3\xa4"
+                                                                      "ft")};
+    }
+
+    void detailsOfAUser()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, path);
+        QFETCH(QStringList, rights);
+        QFETCH(QStringList, accounts);
+
+        clickUser(user);
+        QCOMPARE(text("UserNameDisplay"), user);
+        QCOMPARE(text("UserPPDisplay"), password);
+        QCOMPARE(text("DataPathLabel"), path);
+        QCOMPARE(find<QLabel>("DataPathLabel")->toolTip(), path);
+        QCOMPARE((QStringList{text("DeleteRecordDisplay"), text("ModifyRecordDisplay"),
+                              text("AddRecordDisplay"), text("DeleteUserDisplay"),
+                              text("ModifyUsersDisplay"), text("AddUsersDisplay")}),
+                 rights);
+        QCOMPARE(lines(find<QListWidget>("AccoTypeListBox")), accounts);
+        QCOMPARE(find<QPlainTextEdit>("DescriptionLabel")->toPlainText(),
+                 QStringLiteral("Select an account to see the description."));
+        QVERIFY(!find<QPushButton>("ModifyAccoBtn")->isEnabled());
+        QVERIFY(!find<QPushButton>("DelAccoBtn")->isEnabled());
+        // A click changes no sheet and no state of the editor.
+        QCOMPARE(find<QTabWidget>("UserPages")->currentWidget()->objectName(),
+                 QStringLiteral("UserInfoSheet"));
+        QVERIFY(!saveChangeShown());
+        QVERIFY(!TableChanged);
+    }
+
+    void keysMoveTheDetails()
+    {
+        clickUser("admin");
+        QTest::keyClick(users(), Qt::Key_Down);
+        QCOMPARE(text("UserNameDisplay"), QStringLiteral("clerk"));
+        QTest::keyClick(users(), Qt::Key_Down);
+        QCOMPARE(text("UserNameDisplay"), Renee);
+        QCOMPARE(lines(find<QListWidget>("AccoTypeListBox")).size(), 1);
+    }
+
+    void passwordInClearOnlyWhenItEqualsTheSignedInUsers()
+    {
+        addUser("twin", "secret");
+        addUser("Twin2", "Secret");
+        clickUser("twin");
+        QCOMPARE(text("UserPPDisplay"), QStringLiteral("secret"));
+        clickUser("Twin2");
+        QCOMPARE(text("UserPPDisplay"), QStringLiteral("Hidden"));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QStringList>("expected");
+        const QString fill = QStringLiteral("Error Ok: Please fill all sections.");
+        const QString ask = QStringLiteral("Confirmation YesNo: Do you want to save the changes?");
+        const QString reserved =
+            QStringLiteral("Error Ok: The NewPassWord is a reserved word, please try another one.");
+        QTest::newRow("add, name empty") << "add:|pw|/d|000000" << QStringList{fill};
+        QTest::newRow("add, name of blanks") << "add:   |pw|/d|000000" << QStringList{fill};
+        QTest::newRow("add, password empty") << "add:x||/d|000000" << QStringList{fill};
+        QTest::newRow("add, path empty") << "add:x|pw||000000" << QStringList{fill};
+        QTest::newRow("add, a right unpicked") << "add:x|pw|/d|00000-" << QStringList{fill};
+        QTest::newRow("add, name in other case")
+            << "add:ADMIN|pw|/d|000000" << QStringList{"Error Ok: User already exist."};
+        QTest::newRow("add, name with blanks around")
+            << "add:  Clerk  |pw|/d|000000" << QStringList{"Error Ok: User already exist."};
+        QTest::newRow("delete, nothing selected")
+            << "delete" << QStringList{"Error Ok: Select an user first please."};
+        QTest::newRow("save changes answered No") << "save:No" << QStringList{ask};
+        QTest::newRow("save changes, a section empty") << "save:path" << QStringList{ask, fill};
+        QTest::newRow("save changes right after Modify")
+            << "save:NewPassWord" << QStringList{ask, reserved};
+        QTest::newRow("save changes, placeholder in small letters")
+            << "save:newpassword" << QStringList{ask, reserved};
+        QTest::newRow("save changes, placeholder in capitals")
+            << "save:NEWPASSWORD" << QStringList{ask, reserved};
+    }
+
+    void refusals()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QStringList, expected);
+
+        QStringList editor;
+        if (scenario.startsWith("add:")) {
+            const QStringList f = scenario.mid(4).split('|');
+            fillEditor(f[0], f[1], f[2], f[3]);
+            editor = editorState();
+            scripted->answer(Button::Ok);
+            click("AddButton");
+        } else if (scenario == "delete") {
+            scripted->answer(Button::Ok);
+            click("DeleteButton");
+        } else {
+            clickUser("clerk");
+            click("ModifyButton");
+            const QString how = scenario.mid(5);
+            if (how == "No") {
+                replaceText(edit("PPEdit"), "fresh");
+                scripted->answer(Button::No);
+            } else if (how == "path") {
+                replaceText(edit("PPEdit"), "fresh");
+                replaceText(edit("DPEdit"), " ");
+                scripted->answer(Button::Yes);
+                scripted->answer(Button::Ok);
+            } else {
+                if (how != "NewPassWord")
+                    edit("PPEdit")->setText(how);
+                scripted->answer(Button::Yes);
+                scripted->answer(Button::Ok);
+            }
+            editor = editorState();
+            click("SaveChangeButton");
+        }
+
+        QCOMPARE(boxes(), expected);
+        QCOMPARE(lines(users()), (QStringList{"admin", "clerk", Renee}));
+        QCOMPARE(memoryTable(), DecodeTable(fixture));
+        QCOMPARE(dir->read(), fixture);
+        QVERIFY(!TableChanged);
+        if (!editor.isEmpty())
+            QCOMPARE(editorState(), editor);
+    }
+
+    void addedUserIsListedLastAndWrittenOnlyWhenSaved()
+    {
+        addUser("  Nb  ", "pw1", "010101");
+        QCOMPARE(boxes(), QStringList());
+        QCOMPARE(lines(users()), (QStringList{"admin", "clerk", Renee, "  Nb  "}));
+        QVERIFY(users()->selectedItems().isEmpty());
+        QCOMPARE(find<QTabWidget>("UserPages")->currentWidget()->objectName(),
+                 QStringLiteral("ActionSheet"));
+        QCOMPARE(editorState(), (QStringList{"", "", "", "-1", "-1", "-1", "-1", "-1", "-1"}));
+        QVERIFY(saveChangeShown());
+        QVERIFY(saveChangeButton()->isEnabled());
+        QVERIFY(TableChanged);
+        QCOMPARE(dir->read(), fixture);
+
+        scripted->answer(Button::Yes);
+        window->get()->close();
+        QCOMPARE(boxes(),
+                 QStringList{"Confirmation YesNoCancel: Do you want to save the changes?"});
+        QCOMPARE(DecodeTable(dir->read()),
+                 (QStringList{AdminLine, ClerkLine, ReneeLine, "  Nb  |pw1|/data|010101", "-"}));
+    }
+
+    void addStoresThePlaceholderPassword()
+    {
+        clickUser("clerk");
+        click("ModifyButton");
+        replaceText(edit("NameEdit"), "copy");
+        click("AddButton");
+        QCOMPARE(boxes(), QStringList());
+        QCOMPARE(memoryTable().at(3), QStringLiteral("copy|NewPassW|/srv/ledger|111011"));
+    }
+
+    void sixthUserIsRefused()
+    {
+        addUser("four");
+        addUser("five");
+        const QStringList full = memoryTable();
+        fillEditor("six", "pw", "/d", "111111");
+        const QStringList editor = editorState();
+        scripted->answer(Button::Ok);
+        click("AddButton");
+        QCOMPARE(boxes(), QStringList{"Error Ok: The user table is full: no more than five "
+                                      "users can be kept."});
+        QCOMPARE(memoryTable(), full);
+        QCOMPARE(editorState(), editor);
+
+        deleteUser("clerk");
+        addUser("six");
+        QCOMPARE(lines(users()), (QStringList{"admin", Renee, "four", "five", "six"}));
+        QCOMPARE(memoryTable().at(4), QStringLiteral("six|pw|/data|111111"));
+    }
+
+    void saveChangesMovesTheUserToTheEnd_data()
+    {
+        QTest::addColumn<bool>("precedingAdd");
+        QTest::newRow("first of three") << false;
+        QTest::newRow("after an unsaved add") << true;
+    }
+
+    void saveChangesMovesTheUserToTheEnd()
+    {
+        QFETCH(bool, precedingAdd);
+        QStringList expectedLines{"clerk", Renee};
+        QStringList expectedFile{ClerkLine, ReneeLine};
+        if (precedingAdd) {
+            addUser("extra");
+            expectedLines << "extra";
+            expectedFile << "extra|pw|/data|111111";
+        }
+        clickUser("admin");
+        click("ModifyButton");
+        QCOMPARE(editedSlot(), 1);
+        replaceText(edit("PPEdit"), "n3w");
+        scripted->answer(Button::Yes);
+        click("SaveChangeButton");
+
+        QCOMPARE(boxes(), QStringList{"Confirmation YesNo: Do you want to save the changes?"});
+        expectedLines << "admin";
+        expectedFile << QString(AdminLine).replace("|secret|", "|n3w|");
+        while (expectedFile.size() < 5)
+            expectedFile << "-";
+        QCOMPARE(lines(users()), expectedLines);
+        QCOMPARE(DecodeTable(dir->read()), expectedFile);
+        QVERIFY(!TableChanged);
+        QVERIFY(!saveChangeShown());
+        QVERIFY(!saveChangeButton()->isEnabled());
+        QCOMPARE(editorState(), (QStringList{"", "", "", "-1", "-1", "-1", "-1", "-1", "-1"}));
+        QCOMPARE(editedSlot(), 1);
+    }
+
+    // Save Changes acts on the user Modify loaded, wherever it now is, and
+    // on no other.
+    void saveChangesFindsTheLoadedUserAgain_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QStringList>("expectedBoxes");
+        QTest::addColumn<QStringList>("expectedFile");
+        const QString ask = QStringLiteral("Confirmation YesNo: Do you want to save the changes?");
+        QTest::newRow("moved up by a deletion")
+            << "deletion"
+            << QStringList{"Confirmation YesNo: Do you really want to DELETE user clerk ?", ask}
+            << QStringList{
+                   AdminLine,
+                   QString(ReneeLine).replace(QString::fromUtf8("caf\xc3\xa9\xe2\x82\xac"), "x1"),
+                   "-", "-", "-"};
+        QTest::newRow("moved by an earlier Save Changes")
+            << "resave" << QStringList{ask, ask}
+            << QStringList{ClerkLine, ReneeLine,
+                           QString(AdminLine).replace("admin|secret|", "admin2|two|"), "-", "-"};
+        QTest::newRow("deleted") << "gone"
+                                 << QStringList{"Confirmation YesNo: Do you really want to "
+                                                "DELETE user clerk ?",
+                                                ask,
+                                                "Error Ok: The user being edited no longer exists: "
+                                                "load it again with Modify."}
+                                 << QStringList();
+        QTest::newRow("nothing loaded")
+            << "none"
+            << QStringList{ask, "Error Ok: No user has been loaded for editing: select a user "
+                                "and press Modify first."}
+            << QStringList();
+    }
+
+    void saveChangesFindsTheLoadedUserAgain()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QStringList, expectedBoxes);
+        QFETCH(QStringList, expectedFile);
+        if (expectedFile.isEmpty())
+            expectedFile = DecodeTable(fixture);
+
+        QStringList memoryBefore;
+        if (scenario == "deletion") {
+            clickUser(Renee);
+            click("ModifyButton");
+            deleteUser("clerk");
+            replaceText(edit("PPEdit"), "x1");
+        } else if (scenario == "resave") {
+            clickUser("admin");
+            click("ModifyButton");
+            replaceText(edit("PPEdit"), "one");
+            scripted->answer(Button::Yes);
+            click("SaveChangeButton");
+            fillEditor("admin2", "two", "C:\\Larkledger\\Data", "000000");
+        } else if (scenario == "gone") {
+            clickUser("clerk");
+            click("ModifyButton");
+            deleteUser("clerk");
+            replaceText(edit("PPEdit"), "x1");
+            memoryBefore = memoryTable();
+        } else {
+            fillEditor("nobody", "pw", "/d", "111111");
+            memoryBefore = memoryTable();
+        }
+        scripted->answer(Button::Yes);
+        if (scenario == "gone" || scenario == "none")
+            scripted->answer(Button::Ok);
+        click("SaveChangeButton");
+
+        QCOMPARE(boxes(), expectedBoxes);
+        QCOMPARE(DecodeTable(dir->read()), expectedFile);
+        if (!memoryBefore.isEmpty())
+            QCOMPARE(memoryTable(), memoryBefore);
+        else
+            QCOMPARE(memoryTable(), expectedFile);
+    }
+
+    void deleteOnlyOnYes_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("remaining");
+        QTest::newRow("Yes, the signed-in user")
+            << "admin" << int(Button::Yes) << QStringList{"clerk", Renee};
+        QTest::newRow("No") << Renee << int(Button::No) << QStringList{"admin", "clerk", Renee};
+        QTest::newRow("closed without an answer")
+            << "clerk" << int(Button::Cancel) << QStringList{"admin", "clerk", Renee};
+    }
+
+    void deleteOnlyOnYes()
+    {
+        QFETCH(QString, user);
+        QFETCH(int, answer);
+        QFETCH(QStringList, remaining);
+
+        clickUser(user);
+        scripted->answer(Button(answer));
+        click("DeleteButton");
+        QCOMPARE(boxes(), QStringList{"Confirmation YesNo: Do you really want to DELETE user " +
+                                      user + " ?"});
+        QCOMPARE(lines(users()), remaining);
+        QCOMPARE(TableChanged, answer == int(Button::Yes));
+        // Deletions wait for a save; the rights applied at sign-in stay.
+        QCOMPARE(dir->read(), fixture);
+        QVERIFY(find<QPushButton>("AddButton")->isEnabled());
+        QVERIFY(find<QPushButton>("DeleteButton")->isEnabled());
+        QCOMPARE(text("UserNameDisplay"), user);
+    }
+
+    void deletingEveryUser()
+    {
+        deleteUser("admin");
+        deleteUser("clerk");
+        deleteUser(Renee);
+        QCOMPARE(lines(users()), QStringList());
+        scripted->answer(Button::Ok);
+        click("DeleteButton");
+        QCOMPARE(boxes().last(), QStringLiteral("Error Ok: The user database is empty!"));
+        QCOMPARE(memoryTable(), (QStringList{"-", "-", "-", "-", "-"}));
+    }
+
+    void modifyLoadsTheEditor()
+    {
+        clickUser("clerk");
+        click("ModifyButton");
+        QCOMPARE(find<QTabWidget>("UserPages")->currentWidget()->objectName(),
+                 QStringLiteral("ActionSheet"));
+        // Record order: DR DU MR MU AR AU; only ModifyUsers is granted.
+        QCOMPARE(editorState(), (QStringList{"clerk", "NewPassWord", "/srv/ledger", "1", "1", "1",
+                                             "0", "1", "1"}));
+        QCOMPARE(combo("MUCombo")->currentText(), QStringLiteral("True"));
+        QCOMPARE(combo("ARCombo")->currentText(), QStringLiteral("False"));
+        QCOMPARE(editedSlot(), 2);
+        QVERIFY(saveChangeShown());
+        QVERIFY(saveChangeButton()->isEnabled());
+        QVERIFY(!TableChanged);
+    }
+
+    void passwordBoxTakesEightTypedCharacters()
+    {
+        TypeText(edit("PPEdit"), "123456789");
+        QCOMPARE(edit("PPEdit")->text(), QStringLiteral("12345678"));
+
+        clickUser("admin");
+        click("ModifyButton");
+        QLineEdit* password = edit("PPEdit");
+        QCOMPARE(password->text(), QStringLiteral("NewPassWord"));
+        password->end(false);
+        TypeText(password, "x");
+        QCOMPARE(password->text(), QStringLiteral("NewPassWord"));
+        QTest::keyClick(password, Qt::Key_Backspace);
+        QCOMPARE(password->text(), QStringLiteral("NewPassWor"));
+        TypeText(password, QString::fromUtf8("\xe4\xb8\xad"));
+        QCOMPARE(password->text(), QStringLiteral("NewPassWor"));
+    }
+
+    void aLeadingBlankMakesThePlaceholderAPassword()
+    {
+        clickUser("clerk");
+        click("ModifyButton");
+        edit("PPEdit")->setText(" NewPassWord");
+        scripted->answer(Button::Yes);
+        click("SaveChangeButton");
+        QCOMPARE(
+            DecodeTable(dir->read()),
+            (QStringList{AdminLine, ReneeLine, "clerk| NewPass|/srv/ledger|111011", "-", "-"}));
+    }
+
+    void damagedRightShowsFalseAndMustBeChosenAgain()
+    {
+        QList<UserRecord> records = TableRecords(fixture);
+        records[1] = ScrambledUser("clerk", "Pa55w0rd", "/srv/ledger", "11107 ");
+        startWith(TableBytes(records));
+
+        clickUser("clerk");
+        QCOMPARE(text("ModifyUsersDisplay"), QStringLiteral("TRUE"));
+        QCOMPARE(text("AddRecordDisplay"), QStringLiteral("FALSE"));
+        QCOMPARE(text("AddUsersDisplay"), QStringLiteral("FALSE"));
+        click("ModifyButton");
+        QCOMPARE(combo("MUCombo")->currentIndex(), 0);
+        QCOMPARE(combo("ARCombo")->currentIndex(), -1);
+        QCOMPARE(combo("AUCombo")->currentIndex(), -1);
+
+        replaceText(edit("PPEdit"), "fresh");
+        scripted->answer(Button::Yes);
+        scripted->answer(Button::Ok);
+        click("SaveChangeButton");
+        QCOMPARE(boxes().last(), QStringLiteral("Error Ok: Please fill all sections."));
+
+        pick(combo("ARCombo"), 1);
+        pick(combo("AUCombo"), 0);
+        scripted->answer(Button::Yes);
+        click("SaveChangeButton");
+        QCOMPARE(DecodeTable(dir->read()).at(2), QStringLiteral("clerk|fresh|/srv/ledger|111010"));
+    }
+
+    void withoutBothUserRightsTheRightsStayAsLoaded()
+    {
+        signIn("clerk", "Pa55w0rd");
+        for (const char* name : RightCombos)
+            QVERIFY(!combo(name)->isEnabled());
+        QVERIFY(!find<QPushButton>("AddButton")->isEnabled());
+
+        clickUser(Renee);
+        click("ModifyButton");
+        replaceText(edit("PPEdit"), "pw");
+        scripted->answer(Button::Yes);
+        click("SaveChangeButton");
+        QCOMPARE(DecodeTable(dir->read()),
+                 (QStringList{
+                     AdminLine, ClerkLine,
+                     QString(ReneeLine).replace(QString::fromUtf8("caf\xc3\xa9\xe2\x82\xac"), "pw"),
+                     "-", "-"}));
+    }
+
+    void aFreeSlotBeforeAUsedOne()
+    {
+        QList<UserRecord> records = TableRecords(fixture);
+        records[1] = BlankUser;
+        startWith(TableBytes(records));
+        QCOMPARE(lines(users()), QStringList{"admin"});
+
+        addUser("new");
+        QCOMPARE(lines(users()), (QStringList{"admin", "new", Renee}));
+        QCOMPARE(memoryTable(),
+                 (QStringList{AdminLine, "new|pw|/data|111111", ReneeLine, "-", "-"}));
+    }
+
+    void browseFillsTheDataPath()
+    {
+        scripted->chooseFolder(dir->path());
+        click("BrowseBtn");
+        QCOMPARE(scripted->folderCaptions, QStringList{"Database Directory"});
+        QCOMPARE(edit("DPEdit")->text(), dir->path());
+        QVERIFY(saveChangeShown());
+        QVERIFY(saveChangeButton()->isEnabled());
+
+        scripted->chooseFolder(std::nullopt);
+        click("BrowseBtn");
+        QCOMPARE(edit("DPEdit")->text(), dir->path());
+    }
+
+    void editsKeepPendingChangesMarked()
+    {
+        addUser("extra");
+        QVERIFY(TableChanged);
+        clickUser("clerk");
+        click("ModifyButton");
+        TypeText(edit("NameEdit"), "x");
+        pick(combo("DRCombo"), 0);
+        QVERIFY(TableChanged);
+
+        scripted->answer(Button::No);
+        window->get()->close();
+        QCOMPARE(boxes(),
+                 QStringList{"Confirmation YesNoCancel: Do you want to save the changes?"});
+        QCOMPARE(dir->read(), fixture);
+    }
+
+    void aComboPickShowsSaveChanges()
+    {
+        QVERIFY(!saveChangeShown());
+        combo("DUCombo")->setCurrentIndex(1);
+        QVERIFY(!saveChangeShown());
+        pick(combo("DUCombo"), 0);
+        QVERIFY(saveChangeShown());
+        QVERIFY(saveChangeButton()->isEnabled());
+    }
+
+private:
+    int editedSlot() const { return window->get()->editedSlot(); }
+};
+
+QTEST_MAIN(UserAdminTest)
+#include "UserAdminTest.moc"

@@ -1,0 +1,80 @@
+#include "TableFile.h"
+
+#include "store/Scramble.h"
+#include "store/UserTable.h"
+#include "ui/CodePage.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+template <std::size_t N> QString plain(const ShortString<N>& field)
+{
+    return FromAnsi(Decoded(field));
+}
+
+} // namespace
+
+QList<UserRecord> TableRecords(const QByteArray& file)
+{
+    if (file.size() != qsizetype(UserRecordSize) * SlotCount)
+        throw std::runtime_error("a table file holds five records");
+    QList<UserRecord> records;
+    for (int i = 0; i < SlotCount; ++i) {
+        UserRecord record;
+        std::memcpy(&record, file.constData() + i * UserRecordSize, UserRecordSize);
+        records.append(record);
+    }
+    return records;
+}
+
+QByteArray TableBytes(const QList<UserRecord>& records)
+{
+    QByteArray bytes;
+    for (const UserRecord& record : records)
+        bytes.append(reinterpret_cast<const char*>(&record), qsizetype(UserRecordSize));
+    return bytes;
+}
+
+QStringList DecodeTable(const QByteArray& file)
+{
+    QStringList lines;
+    for (const UserRecord& record : TableRecords(file)) {
+        if (IsFreeSlot(record)) {
+            lines.append(QStringLiteral("-"));
+            continue;
+        }
+        QString line = plain(record.LoginName) + '|' + plain(record.Password) + '|' +
+                       plain(record.DataPath) + '|';
+        for (Right right : AllRights)
+            line += plain(RightField(record, right));
+        for (int i = 0; i < AccountCount; ++i) {
+            const AccountEntry& entry = record.Accounts[i];
+            if (entry.AccountName.empty())
+                continue;
+            line += QStringLiteral("|%1:").arg(i) + plain(entry.AccountName) + '=' +
+                    plain(entry.AccountDescription);
+        }
+        lines.append(line);
+    }
+    return lines;
+}
+
+UserRecord ScrambledUser(const QString& name, const QString& password, const QString& dataPath,
+                         const QString& rights)
+{
+    UserRecord record{};
+    StoreEncoded(record.LoginName, ToAnsi(name));
+    StoreEncoded(record.Password, ToAnsi(password));
+    StoreEncoded(record.DataPath, ToAnsi(dataPath));
+    for (int i = 0; i < 6; ++i)
+        StoreEncoded(RightField(record, AllRights[i]), ToAnsi(rights.mid(i, 1)));
+    return record;
+}
+
+void SetAccount(UserRecord& record, int entry, const QString& name, const QString& description)
+{
+    StoreEncoded(record.Accounts[entry].AccountName, ToAnsi(name));
+    StoreEncoded(record.Accounts[entry].AccountDescription, ToAnsi(description));
+}
