@@ -1,0 +1,514 @@
+#include "accounts/NewAccoForm.h"
+#include "admin/MainForm.h"
+#include "store/Scramble.h"
+#include "store/UserTable.h"
+#include "support/ScriptedUi.h"
+#include "support/SignedInMainForm.h"
+#include "support/TableFile.h"
+#include "support/TempWorkDir.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using Button = MessageBox::Button;
+
+namespace {
+
+const QString AdminLine = QStringLiteral(
+    "admin|secret|C:\\Larkledger\\Data|000000|0:Checking=Main account.\r\nBranch 12|2:Savings=");
+const QString ClerkLine = QStringLiteral("clerk|Pa55w0rd|/srv/ledger|111011");
+const QString ReneeLine = QString::fromUtf8(" Ren\xc3\xa9"
+                                            "e |caf\xc3\xa9\xe2\x82\xac|D:\\Daten|101111|"
+                                            "0:Gesch\xc3\xa4"
+                                            "ft=\xe2\x82\xac account");
+const QString Renee = QString::fromUtf8(" Ren\xc3\xa9"
+                                        "e ");
+const QString SelectText = QStringLiteral("Select an account to see the description.");
+
+QString internalError(const char* code)
+{
+    return QStringLiteral("Error Ok: Security Manager Internal Error:\n"
+                          "Error Code: %1\n"
+                          "Please send this error message to support@larkledger.example\n"
+                          "with the error code and a short description of your \n"
+                          "OS information. Thank you.")
+        .arg(QLatin1String(code));
+}
+
+QString render(const MessageBox::Shown& box)
+{
+    static const char* kinds[] = {"Warning", "Error", "Information", "Confirmation"};
+    static const char* buttons[] = {"Ok", "YesNo", "YesNoCancel"};
+    return QStringLiteral("%1 %2: %3")
+        .arg(QLatin1String(kinds[int(box.kind)]), QLatin1String(buttons[int(box.buttons)]),
+             box.text);
+}
+
+QStringList lines(const QListWidget* list)
+{
+    QStringList result;
+    for (int i = 0; i < list->count(); ++i)
+        result.append(list->item(i)->text());
+    return result;
+}
+
+// What the dialog showed when it came, and how it was left.
+struct DialogRun
+{
+    bool shown = false;
+    QString name;
+    QString description;
+};
+
+// A dialog driver whose dialog never came would act on a later one.
+void dropPendingDialogDrivers()
+{
+    for (QTimer* timer : qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly))
+        delete timer;
+}
+
+} // namespace
+
+class BankAccountPageTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ScriptedUi> scripted;
+    std::unique_ptr<TempWorkDir> dir;
+    std::unique_ptr<SignedInMainWindow> window;
+    QByteArray fixture;
+
+    template <class T> T* find(const char* name) const { return window->find<T>(name); }
+    QListWidget* users() const { return find<QListWidget>("UserNames"); }
+    QListWidget* accounts() const { return find<QListWidget>("AccoTypeListBox"); }
+    QString description() const { return find<QPlainTextEdit>("DescriptionLabel")->toPlainText(); }
+    QStringList file() const { return DecodeTable(dir->read()); }
+
+    void startWith(const QByteArray& table)
+    {
+        window.reset();
+        dir->write(table);
+        window = std::make_unique<SignedInMainWindow>();
+        QVERIFY(window->signedIn());
+        window->get()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window->get()));
+        auto* pages = find<QTabWidget>("UserPages");
+        pages->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
+    }
+
+    QStringList boxes() const
+    {
+        QStringList result;
+        for (const MessageBox::Shown& box : scripted->shown)
+            result.append(render(box));
+        return result;
+    }
+
+    void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
+
+    void clickLine(QListWidget* list, int row)
+    {
+        QListWidgetItem* item = list->item(row);
+        QVERIFY(item);
+        list->scrollToItem(item);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(item).center());
+        QVERIFY(item->isSelected());
+    }
+
+    void clickUser(const QString& name)
+    {
+        const int row = lines(users()).indexOf(name);
+        QVERIFY2(row >= 0, qPrintable(name));
+        clickLine(users(), row);
+    }
+
+    void clickAccount(const QString& name)
+    {
+        const int row = lines(accounts()).indexOf(name);
+        QVERIFY2(row >= 0, qPrintable(name));
+        clickLine(accounts(), row);
+    }
+
+    // Drives the next new-account dialog: records what it showed, then
+    // types a name and a description ('\n' as Return) and saves, or
+    // cancels when name is null.
+    void nextDialog(DialogRun* run, const QString& name = QString(),
+                    const QString& typedDescription = QString())
+    {
+        OnNextModal([=](QDialog* dialog) {
+            auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit"));
+            auto* memo = dialog->findChild<QPlainTextEdit*>(QStringLiteral("DescriptionMemo"));
+            run->shown = true;
+            run->name = nameEdit->text();
+            run->description = memo->toPlainText();
+            if (name.isNull()) {
+                QTest::mouseClick(dialog->findChild<QPushButton*>("SpeedButton1"), Qt::LeftButton);
+                return;
+            }
+            nameEdit->clear();
+            TypeText(nameEdit, name);
+            memo->clear();
+            const QStringList parts = typedDescription.split(QLatin1Char('\n'));
+            for (int i = 0; i < parts.size(); ++i) {
+                if (i > 0)
+                    QTest::keyClick(memo, Qt::Key_Return);
+                TypeText(memo, parts[i]);
+            }
+            QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
+        });
+    }
+
+    void addPendingUser(const QString& name)
+    {
+        find<QLineEdit>("NameEdit")->setText(name);
+        find<QLineEdit>("PPEdit")->setText("pw");
+        find<QLineEdit>("DPEdit")->setText("/tmp");
+        for (const char* combo : {"ARCombo", "DRCombo", "MRCombo", "AUCombo", "MUCombo", "DUCombo"})
+            find<QComboBox>(combo)->setCurrentIndex(1);
+        click("AddButton");
+        QVERIFY(TableChanged);
+        find<QTabWidget>("UserPages")->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
+    }
+
+private slots:
+    void init()
+    {
+        scripted = std::make_unique<ScriptedUi>();
+        dir = std::make_unique<TempWorkDir>();
+        dir->copyFixture(QStringLiteral("three-users.acl"));
+        fixture = dir->read();
+        startWith(fixture);
+    }
+
+    void cleanup()
+    {
+        dropPendingDialogDrivers();
+        window.reset();
+        dir.reset();
+        QCOMPARE(scripted->problems(), QString());
+        scripted.reset();
+    }
+
+    void beforeAnyUserIsClicked()
+    {
+        QCOMPARE(accounts()->count(), 0);
+        QCOMPARE(description(), QString());
+        QVERIFY(find<QPushButton>("ModifyAccoBtn")->isEnabled());
+        QVERIFY(find<QPushButton>("DelAccoBtn")->isEnabled());
+
+        // With no user selected Modify and Delete do nothing, and New
+        // shows the dialog but stores nothing.
+        click("ModifyAccoBtn");
+        click("DelAccoBtn");
+        DialogRun run;
+        nextDialog(&run, "Loan", "x");
+        click("NewAccoBtn");
+        QVERIFY(run.shown);
+        QVERIFY(NewAccoForm->Saved);
+        QCOMPARE(boxes(), QStringList());
+        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(accounts()->count(), 0);
+    }
+
+    void accountListOfAUser_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QStringList>("listed");
+        QTest::newRow("gap at entry 1") << "admin" << QStringList{"Checking", "Savings"};
+        QTest::newRow("no accounts") << "clerk" << QStringList{};
+        QTest::newRow("Windows-1252") << Renee
+                                      << QStringList{QString::fromUtf8("Gesch\xc3\xa4"
+                                                                       "ft")};
+    }
+
+    void accountListOfAUser()
+    {
+        QFETCH(QString, user);
+        QFETCH(QStringList, listed);
+        clickUser(user);
+        QCOMPARE(lines(accounts()), listed);
+        QVERIFY(accounts()->selectedItems().isEmpty());
+        QCOMPARE(description(), SelectText);
+        QVERIFY(!find<QPushButton>("ModifyAccoBtn")->isEnabled());
+        QVERIFY(!find<QPushButton>("DelAccoBtn")->isEnabled());
+        QVERIFY(find<QPushButton>("NewAccoBtn")->isEnabled());
+    }
+
+    void aPickedAccountShowsItsDescription()
+    {
+        clickUser("admin");
+        clickAccount("Checking");
+        QCOMPARE(description(), QStringLiteral("Main account.\nBranch 12"));
+        QVERIFY(find<QPushButton>("ModifyAccoBtn")->isEnabled());
+        QVERIFY(find<QPushButton>("DelAccoBtn")->isEnabled());
+        QTest::keyClick(accounts(), Qt::Key_Down);
+        QCOMPARE(description(), QString());
+        QTest::keyClick(accounts(), Qt::Key_Up);
+        QCOMPARE(description(), QStringLiteral("Main account.\nBranch 12"));
+
+        clickUser(Renee);
+        clickAccount(QString::fromUtf8("Gesch\xc3\xa4"
+                                       "ft"));
+        QCOMPARE(description(), QString::fromUtf8("\xe2\x82\xac account"));
+    }
+
+    void aUserFindUserMissesLeavesThePageAlone()
+    {
+        clickUser("admin");
+        StoreEncoded(Slot(2).LoginName, "someone");
+        clickUser("clerk");
+        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(find<QLabel>("UserNameDisplay")->text(), QStringLiteral("admin"));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("dialogShown");
+        QTest::newRow("an eleventh account")
+            << "full" << QStringList{"Information Ok: This user already has ten bank accounts."}
+            << false;
+        QTest::newRow("a listed name in other letter case")
+            << "duplicate"
+            << QStringList{"Error Ok: The sAVINGS is assigned, please Create another one."} << true;
+        QTest::newRow("New, the user has gone") << "new gone" << QStringList{} << true;
+        QTest::newRow("Modify, the user has gone") << "modify gone" << QStringList{} << false;
+        QTest::newRow("Delete, the user has gone") << "delete gone" << QStringList{} << false;
+        QTest::newRow("New, no free entry in the record")
+            << "no free entry" << QStringList{internalError("_ALB:0001")} << true;
+        QTest::newRow("Delete, no matching entry")
+            << "delete mismatch" << QStringList{internalError("_ALB:0002")} << false;
+        QTest::newRow("Modify, no matching entry")
+            << "modify mismatch" << QStringList{internalError("_ALB:0003")} << false;
+    }
+
+    void refusals()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, dialogShown);
+
+        if (scenario == "full") {
+            QList<UserRecord> records = TableRecords(fixture);
+            for (int i = 0; i < AccountCount; ++i)
+                SetAccount(records[1], i, QStringLiteral("A%1").arg(i), "d");
+            startWith(TableBytes(records));
+            fixture = dir->read();
+            clickUser("clerk");
+        } else {
+            clickUser("admin");
+            clickAccount("Checking");
+        }
+
+        // What the page shows no longer agrees with the table.
+        if (scenario.endsWith("gone"))
+            StoreEncoded(Slot(1).LoginName, "renamed");
+        if (scenario == "no free entry") {
+            for (int i = 0; i < AccountCount; ++i)
+                SetAccount(Slot(1), i, QStringLiteral("A%1").arg(i), "d");
+        }
+        if (scenario.endsWith("mismatch"))
+            SetAccount(Slot(1), 0, "Changed", "d");
+        const QStringList memory =
+            DecodeTable(TableBytes(QList<UserRecord>(UserTable.begin(), UserTable.end())));
+
+        DialogRun run;
+        nextDialog(&run, scenario == "duplicate" ? "sAVINGS" : "Extra", "text");
+        for (int i = 0; i < expected.size(); ++i)
+            scripted->answer(Button::Ok);
+        if (scenario.startsWith("modify"))
+            click("ModifyAccoBtn");
+        else if (scenario.startsWith("delete"))
+            click("DelAccoBtn");
+        else
+            click("NewAccoBtn");
+
+        QCOMPARE(boxes(), expected);
+        QCOMPARE(run.shown, dialogShown);
+        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(DecodeTable(TableBytes(QList<UserRecord>(UserTable.begin(), UserTable.end()))),
+                 memory);
+    }
+
+    void newFillsTheFirstGap()
+    {
+        clickUser("admin");
+        DialogRun run;
+        nextDialog(&run, "Loan", "Car\nloan");
+        click("NewAccoBtn");
+
+        QCOMPARE(run.description, QStringLiteral("No description."));
+        QCOMPARE(boxes(), QStringList());
+        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
+        QCOMPARE(description(), SelectText);
+        QCOMPARE(file(), (QStringList{QString(AdminLine).replace("|2:", "|1:Loan=Car\r\nloan|2:"),
+                                      ClerkLine, ReneeLine, "-", "-"}));
+        QVERIFY(!TableChanged);
+
+        // The next New finds the dialog as Save left it.
+        clickUser("clerk");
+        nextDialog(&run, "Petty", "");
+        click("NewAccoBtn");
+        QCOMPARE(run.name, QString());
+        QCOMPARE(run.description, QStringLiteral("No Description."));
+        QCOMPARE(file().at(1), ClerkLine + "|0:Petty=");
+    }
+
+    void cancelThenNewStoresAnEmptyDescription()
+    {
+        clickUser("admin");
+        clickAccount("Checking");
+        DialogRun run;
+        nextDialog(&run);
+        click("NewAccoBtn");
+        QVERIFY(run.shown);
+        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Savings"}));
+        QVERIFY(accounts()->selectedItems().isEmpty());
+        QCOMPARE(description(), SelectText);
+        QCOMPARE(dir->read(), fixture);
+
+        OnNextModal([](QDialog* dialog) {
+            TypeText(dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit")), "Loan");
+            QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
+        });
+        click("NewAccoBtn");
+        QCOMPARE(file().at(0), QString(AdminLine).replace("|2:", "|1:Loan=|2:"));
+        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
+    }
+
+    void caseOnlyDuplicateByModify()
+    {
+        clickUser("admin");
+        clickAccount("Savings");
+        DialogRun run;
+        nextDialog(&run, "CHECKING", "later one");
+        click("ModifyAccoBtn");
+        QCOMPARE(run.name, QStringLiteral("Savings"));
+        QCOMPARE(run.description, QString());
+        QCOMPARE(boxes(), QStringList());
+        QCOMPARE(lines(accounts()), (QStringList{"Checking", "CHECKING"}));
+        QCOMPARE(file().at(0), QString(AdminLine).replace("|2:Savings=", "|2:CHECKING=later one"));
+
+        // Either line shows the later entry's description.
+        clickLine(accounts(), 0);
+        QCOMPARE(description(), QStringLiteral("later one"));
+        clickLine(accounts(), 1);
+        QCOMPARE(description(), QStringLiteral("later one"));
+    }
+
+    void modifyShowsTheStoredTexts()
+    {
+        clickUser("admin");
+        clickAccount("Checking");
+        DialogRun run;
+        nextDialog(&run, "Checking", "Main account.\nBranch 14");
+        click("ModifyAccoBtn");
+        QCOMPARE(run.name, QStringLiteral("Checking"));
+        QCOMPARE(run.description, QStringLiteral("Main account.\nBranch 12"));
+        QCOMPARE(file().at(0), QString(AdminLine).replace("Branch 12", "Branch 14"));
+    }
+
+    void cancellingModifyKeepsThePage()
+    {
+        clickUser("admin");
+        clickAccount("Checking");
+        DialogRun run;
+        nextDialog(&run);
+        click("ModifyAccoBtn");
+        QVERIFY(run.shown);
+        QCOMPARE(accounts()->currentItem()->text(), QStringLiteral("Checking"));
+        QVERIFY(accounts()->currentItem()->isSelected());
+        QCOMPARE(description(), QStringLiteral("Main account.\nBranch 12"));
+        QCOMPARE(dir->read(), fixture);
+    }
+
+    void deleteAsksFirst_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Yes") << int(Button::Yes);
+        QTest::newRow("No") << int(Button::No);
+        QTest::newRow("closed without an answer") << int(Button::Cancel);
+    }
+
+    void deleteAsksFirst()
+    {
+        QFETCH(int, answer);
+        clickUser("admin");
+        clickAccount("Checking");
+        scripted->answer(Button(answer));
+        click("DelAccoBtn");
+        QCOMPARE(boxes(), QStringList{"Confirmation YesNo: Are you sure you want to delete your "
+                                      "\nCHECKING account ?"});
+
+        QByteArray expected = fixture;
+        if (answer == int(Button::Yes)) {
+            // Only the two length bytes of entry 0 of slot 1.
+            expected[281] = 0;
+            expected[281 + 31] = 0;
+            QCOMPARE(lines(accounts()), QStringList{"Savings"});
+            QCOMPARE(description(), SelectText);
+        } else {
+            QCOMPARE(lines(accounts()), (QStringList{"Checking", "Savings"}));
+            QCOMPARE(description(), QStringLiteral("Main account.\nBranch 12"));
+        }
+        QCOMPARE(dir->read(), expected);
+    }
+
+    void aDeletedEntryIsTheNextNewOne()
+    {
+        clickUser("admin");
+        clickAccount("Checking");
+        scripted->answer(Button::Yes);
+        click("DelAccoBtn");
+        DialogRun run;
+        nextDialog(&run, "First", "again");
+        click("NewAccoBtn");
+        QCOMPARE(lines(accounts()), (QStringList{"First", "Savings"}));
+        QCOMPARE(
+            file().at(0),
+            QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|0:First=again|2:Savings="));
+    }
+
+    void everyChangeIsWrittenAtOnceWithPendingUsers()
+    {
+        addPendingUser("temp");
+        const QString temp = QStringLiteral("temp|pw|/tmp|111111");
+
+        clickUser("clerk");
+        DialogRun run;
+        nextDialog(&run, "Petty", "cash");
+        click("NewAccoBtn");
+        QCOMPARE(file(),
+                 (QStringList{AdminLine, ClerkLine + "|0:Petty=cash", ReneeLine, temp, "-"}));
+        // The account change writes the pending add but leaves the flag.
+        QVERIFY(TableChanged);
+
+        clickAccount("Petty");
+        nextDialog(&run, "Petty cash", "box");
+        click("ModifyAccoBtn");
+        QCOMPARE(file().at(1), ClerkLine + "|0:Petty cash=box");
+
+        clickAccount("Petty cash");
+        scripted->answer(Button::Yes);
+        click("DelAccoBtn");
+        QCOMPARE(file(), (QStringList{AdminLine, ClerkLine, ReneeLine, temp, "-"}));
+        QCOMPARE(accounts()->count(), 0);
+        QVERIFY(TableChanged);
+    }
+};
+
+QTEST_MAIN(BankAccountPageTest)
+#include "BankAccountPageTest.moc"
