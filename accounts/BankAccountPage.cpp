@@ -67,13 +67,19 @@ void storeEntry(AccountEntry& stored, const AccountEntry& plain)
 // the page is rebuilt from what the file now holds.
 void finishAccountChange(TMainForm& form, int slot, const UserRecord& working)
 {
+    bool saved = false;
     ReportingIoErrors([&] {
         Slot(slot) = working;
         SaveUserTable();
+        saved = true;
         LoadUserTable();
         ShownAccounts = Slot(slot).Accounts;
         form.RefreshAccoList();
     });
+    // The table in memory holds a change the file does not: the close must
+    // still offer to save it.
+    if (!saved)
+        TableChanged = true;
 }
 
 } // namespace

@@ -9,6 +9,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -480,6 +482,31 @@ private slots:
         QCOMPARE(
             file().at(0),
             QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|0:First=again|2:Savings="));
+    }
+
+    void aFailedSaveEndsTheChangeAndKeepsItMarked()
+    {
+        clickUser("admin");
+        // A directory in the table's place: no save can succeed.
+        QVERIFY(QFile::remove(dir->path() + "/Gatekeep.acl"));
+        QVERIFY(QDir(dir->path()).mkdir("Gatekeep.acl"));
+        DialogRun run;
+        nextDialog(&run, "Loan", "x");
+        scripted->answer(Button::Ok);
+        click("NewAccoBtn");
+        QCOMPARE(scripted->shown.size(), 1);
+        QCOMPARE(scripted->shown[0].kind, MessageBox::Kind::Error);
+        QCOMPARE(scripted->shown[0].title, QStringLiteral("Larkledger Security Manager"));
+        QCOMPARE(scripted->shown[0].text, QStringLiteral("File access denied."));
+        // Neither the shown accounts nor the list were reloaded.
+        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Savings"}));
+        QVERIFY(TableChanged);
+
+        scripted->answer(Button::Cancel);
+        window->get()->close();
+        QCOMPARE(render(scripted->shown.last()),
+                 QStringLiteral("Confirmation YesNoCancel: Do you want to save the changes?"));
+        QVERIFY(window->get()->isVisible());
     }
 
     void everyChangeIsWrittenAtOnceWithPendingUsers()

@@ -6,6 +6,8 @@
 #include "support/TempWorkDir.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -508,6 +510,36 @@ private slots:
             QCOMPARE(memoryTable(), memoryBefore);
         else
             QCOMPARE(memoryTable(), expectedFile);
+    }
+
+    void aFailedSaveChangesKeepsTheChangeMarked()
+    {
+        clickUser("clerk");
+        click("ModifyButton");
+        replaceText(edit("PPEdit"), "fresh");
+        const QStringList editor = editorState();
+        // A directory in the table's place: no save can succeed.
+        QVERIFY(QFile::remove(dir->path() + "/Gatekeep.acl"));
+        QVERIFY(QDir(dir->path()).mkdir("Gatekeep.acl"));
+        scripted->answer(Button::Yes);
+        scripted->answer(Button::Ok);
+        click("SaveChangeButton");
+        QCOMPARE(boxes(), (QStringList{"Confirmation YesNo: Do you want to save the changes?",
+                                       "Error Ok: File access denied."}));
+        QCOMPARE(scripted->shown.last().title, QStringLiteral("Larkledger Security Manager"));
+        // The table holds the change; the list, the editor and the button
+        // stay as they were, and the close still offers to save.
+        QCOMPARE(memoryTable().at(2), QStringLiteral("clerk|fresh|/srv/ledger|111011"));
+        QCOMPARE(lines(users()), (QStringList{"admin", "clerk", Renee}));
+        QCOMPARE(editorState(), editor);
+        QVERIFY(saveChangeShown());
+        QVERIFY(TableChanged);
+
+        scripted->answer(Button::Cancel);
+        window->get()->close();
+        QCOMPARE(boxes().last(),
+                 QStringLiteral("Confirmation YesNoCancel: Do you want to save the changes?"));
+        QVERIFY(window->get()->isVisible());
     }
 
     void deleteOnlyOnYes_data()
