@@ -119,10 +119,10 @@ namespace {
 constexpr const char* ReservedPassword = "NEWPASSWORD";
 
 // The password box holds the 11-character placeholder "NewPassWord" that
-// Modify puts there, yet takes no ninth character from the keyboard. A
-// length limit of the box itself would cut the placeholder, so the limit
-// lives here: nothing may make the text longer than the limit, while a
-// longer text set by the program can still be shortened.
+// Modify puts there, yet takes no ninth character from the keyboard. The
+// box's own length limit would cut the placeholder, so the limit lives
+// here: typing or pasting never takes the text past the limit or lengthens
+// a longer text the program set, while such a text can still be shortened.
 class PasswordValidator : public QValidator
 {
 public:
@@ -189,6 +189,7 @@ void showError(const QString& text)
 
 void TMainForm::bindUserPages()
 {
+    // The box's default limit; the validator keeps the real one.
     ui->PPEdit->setMaxLength(32767);
     ui->PPEdit->setValidator(new PasswordValidator(ui->PPEdit, 8));
 
