@@ -96,7 +96,7 @@ void TMainForm::UpdateUserNameList()
         item->setSizeHint(QSize(0, ListItemHeight));
     }
     ui->UserNames->setCurrentRow(-1);
-    ui->UserNames->update();
+    ui->UserNames->viewport()->update();
 }
 
 // ---------------------------------------------------------------------------
