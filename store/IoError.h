@@ -19,5 +19,7 @@ private:
 // anything else "I/O error <code>".
 std::string IoErrorText(int code);
 
-// Maps a platform errno onto the codes above.
+// Maps a platform errno onto the codes above. Any other errno is its own
+// code, except those whose number is one of the codes above (EIO is 5):
+// they become 1000 + errno, so EIO never reads as "File access denied".
 int IoCodeFromErrno(int err);
