@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Run by the bench target: builds the bare Qt baseline, times the program's
+# start-up against it (login dialog with a table, first-use dialog with the
+# marker), then its account change against a bare durable file replace.
+#   run-bench.sh KIT WORKDIR PROGRAM SAVE_BENCH TABLE
+set -euo pipefail
+
+kit=$1 work=$2 program=$3 save_bench=$4 table=$5
+pairs=${LARK_BENCH_PAIRS:-25}
+
+if [ ! -x "$kit/startup.sh" ]; then
+    echo "bench: no start-up benchmark kit at $kit (set LARK_BENCH_KIT)" >&2
+    exit 1
+fi
+
+cmake -S "$kit/baseline" -B "$work/baseline" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/baseline" >/dev/null
+baseline=$work/baseline/baseline
+
+mkdir -p "$work/tmp"
+export TMPDIR=$work/tmp
+
+summary=()
+startup() {
+    local label=$1 log=$work/startup-$1.log
+    shift
+    echo "==== start-up, $label: $pairs pairs against the baseline"
+    "$kit/startup.sh" -n "$pairs" "$@" --vs "$baseline" -- "$program" | tee "$log"
+    local time rss
+    time=$(awk '/^A\/B time ratio/ {print $4}' "$log")
+    rss=$(awk '/^A\/B peak-RSS ratio/ {print $4}' "$log")
+    summary+=("start-up, $label: time ratio $time, peak-RSS ratio $rss")
+}
+startup "login dialog" --table "$table"
+startup "first-use dialog" --touch '~first.log' --window 'New user'
+
+echo "==== account change against a durable replace"
+"$save_bench" "$work" | tee "$work/save.log"
+summary+=("account change: time ratio $(awk '/^change\/floor/ {print $4}' "$work/save.log")")
+
+echo "==== ratios (targets: start-up 1.15 time and peak RSS, save 1.5)"
+printf '%s\n' "${summary[@]}"

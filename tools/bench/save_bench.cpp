@@ -1,0 +1,167 @@
+// Times an account change as the program makes it (the changed record copied
+// back into its slot, SaveUserTable, LoadUserTable) against the cheapest
+// durable replace of a file of the table's size in the same directory:
+// write, fsync, rename, fsync of the directory. The two alternate, so both
+// see the same disk and the same load.
+//
+//   save_bench [-n PAIRS] [DIR]      DIR: where to write (default: a fresh
+//                                    folder under the current directory)
+#include "store/Scramble.h"
+#include "store/UserTable.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t TableBytes = UserRecordSize * SlotCount;
+static_assert(TableBytes == 6565);
+
+[[noreturn]] void fail(const char* what)
+{
+    std::perror(what);
+    std::exit(1);
+}
+
+double microseconds(Clock::duration d)
+{
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// A table like a real one: three users, some of them with accounts.
+void fillTable()
+{
+    ResetUserTable();
+    const char* names[] = {"ADMIN", "clerk", "auditor"};
+    for (int u = 0; u < 3; ++u) {
+        UserRecord plain = BlankUser;
+        plain.LoginName.assign(names[u]);
+        plain.Password.assign("secret");
+        plain.DataPath.assign("/home/larkledger/data");
+        StoreNewUser(plain);
+    }
+    UserRecord& admin = Slot(1);
+    for (int i = 0; i < 6; ++i) {
+        StoreEncoded(admin.Accounts[i].AccountName, "Account " + std::to_string(i));
+        StoreEncoded(admin.Accounts[i].AccountDescription, "Current account at the local bank");
+    }
+    SaveUserTable();
+}
+
+// One account change as the Bank Account page makes it.
+void accountChange(int round)
+{
+    UserRecord working = Slot(1);
+    StoreEncoded(working.Accounts[round % 6].AccountDescription,
+                 "Changed in round " + std::to_string(round));
+    Slot(1) = working;
+    SaveUserTable();
+    LoadUserTable();
+    AccountArea shown = Slot(1).Accounts;
+    if (shown[round % 6].AccountName.empty())
+        std::abort();
+}
+
+void durableReplace(const std::vector<unsigned char>& bytes)
+{
+    const int fd = ::open("floor.tmp", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        fail("floor.tmp");
+    if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        fail("write");
+    if (::fsync(fd) != 0)
+        fail("fsync");
+    if (::close(fd) != 0)
+        fail("close");
+    if (::rename("floor.tmp", "floor.acl") != 0)
+        fail("rename");
+    const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 || ::fsync(dir) != 0 || ::close(dir) != 0)
+        fail("fsync of the directory");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    int pairs = 200;
+    std::string dir;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-n") == 0 && i + 1 < argc)
+            pairs = std::max(1, std::atoi(argv[++i]));
+        else
+            dir = argv[i];
+    }
+    bool madeDir = false;
+    if (dir.empty()) {
+        char name[] = "save-bench.XXXXXX";
+        if (!::mkdtemp(name))
+            fail("mkdtemp");
+        dir = name;
+        madeDir = true;
+    }
+    if (::chdir(dir.c_str()) != 0)
+        fail(dir.c_str());
+
+    try {
+        fillTable();
+        const std::vector<unsigned char> bytes(TableBytes, 0x5a);
+        // Warm-up: the first writes also allocate the files' blocks.
+        for (int i = 0; i < 5; ++i) {
+            accountChange(i);
+            durableReplace(bytes);
+        }
+
+        std::vector<double> change, floor, ratios;
+        for (int i = 0; i < pairs; ++i) {
+            // Alternate which goes first, so neither always follows the other.
+            double c = 0, f = 0;
+            for (int k = 0; k < 2; ++k) {
+                const auto t0 = Clock::now();
+                if ((i + k) % 2 == 0)
+                    accountChange(i);
+                else
+                    durableReplace(bytes);
+                const double us = microseconds(Clock::now() - t0);
+                ((i + k) % 2 == 0 ? c : f) = us;
+            }
+            change.push_back(c);
+            floor.push_back(f);
+            ratios.push_back(c / f);
+        }
+
+        std::printf("# %d interleaved pairs in %s; %zu-byte table\n", pairs, dir.c_str(),
+                    TableBytes);
+        std::printf("account change (copy back, save, reload)   median %9.1f us\n", median(change));
+        std::printf("floor (write, fsync, rename, fsync dir)    median %9.1f us\n", median(floor));
+        std::printf("change/floor time ratio  %.3f  (median of per-pair ratios %.3f)\n",
+                    median(change) / median(floor), median(ratios));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "save_bench: %s\n", e.what());
+        return 1;
+    }
+
+    for (const char* name : {"Gatekeep.acl", "floor.acl"})
+        ::unlink(name);
+    if (madeDir && ::chdir("..") == 0)
+        ::rmdir(dir.c_str());
+    return 0;
+}
