@@ -137,11 +137,6 @@ TEST(FreeSlotRule)
     CHECK(!IsFreeSlot(record));
     StoreEncoded(record.LoginName, "\xa0"); // no-break space is a character here
     CHECK(!IsFreeSlot(record));
-
-    // Plain, unscrambled text in the name field: what counts is what it
-    // unscrambles to.
-    record.LoginName.assign("  ");
-    CHECK_EQ(IsFreeSlot(record), TrimControls(DecodeField("  ", ScrambleKey)).empty());
 }
 
 TEST(TrimAndUpperHelpers)
