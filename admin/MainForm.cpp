@@ -38,6 +38,19 @@ void centreOnScreen(QWidget* window)
 
 TMainForm::TMainForm(QWidget* parent) : QWidget(parent), ui(new Ui::TMainForm)
 {
+    // The folder picker of the first-use dialog looks for its owner by name.
+    setObjectName(QStringLiteral("MainForm"));
+    MainForm = this;
+    ShownAccounts = AccountArea{};
+
+    FormCreate();
+}
+
+// The window's controls are built once the sign-in dialog has closed (see
+// FormCreate): nobody sees them before, and building them first would keep
+// the person waiting for that dialog.
+void TMainForm::buildControls()
+{
     Q_INIT_RESOURCE(admin);
     ui->setupUi(this);
 
@@ -61,14 +74,9 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent), ui(new Ui::TMainForm)
 
     centreOnScreen(this);
 
-    MainForm = this;
-    ShownAccounts = AccountArea{};
-
     bindSession();
     bindUserPages();
     bindAccountPage();
-
-    FormCreate();
 }
 
 TMainForm::~TMainForm()

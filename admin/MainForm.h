@@ -36,6 +36,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void buildControls();
+
     // Session
     void FormCreate();
     void LoginUser();

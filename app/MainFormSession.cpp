@@ -64,6 +64,7 @@ void TMainForm::FormCreate()
         // The dialog stores, saves and reloads the table and signs its user
         // in; the window keeps its designed caption and states.
         ExecModal(*NewID_Form);
+        buildControls();
         PassWords->LoginState = 1;
     } else {
         const bool ready = ReportingIoErrors([&] {
@@ -75,6 +76,7 @@ void TMainForm::FormCreate()
         if (!ready) {
             // Nobody can sign in against a table that cannot be read, and
             // the window must not open without a signed-in user.
+            buildControls();
             RequestTerminate();
             return;
         }
@@ -88,6 +90,7 @@ void TMainForm::FormCreate()
 void TMainForm::LoginUser()
 {
     ExecModal(*PassWords);
+    buildControls();
     if (PassWords->LoginState != 1) {
         MessageBox::show(MessageBox::Kind::Error,
                          QStringLiteral("KVS Internal error PPP[0000:0001]"),
