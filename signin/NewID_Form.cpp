@@ -4,6 +4,7 @@
 
 #include "FolderPicker.h"
 #include "PassWords.h"
+#include "Picture.h"
 #include "admin/MainForm.h"
 #include "store/UserTable.h"
 #include "ui/CodePage.h"
@@ -120,6 +121,11 @@ void TNewID_Form::reject()
 
 void TNewID_Form::showEvent(QShowEvent* event)
 {
+    // Decoded at the first show, not at creation: every start creates this
+    // dialog, only the first one shows it.
+    if (ui->NewUser_Image->pixmap().isNull())
+        ui->NewUser_Image->setPixmap(
+            ResourcePicture(QStringLiteral(":/signin/images/newuser.png")));
     QDialog::showEvent(event);
     if (!event->spontaneous())
         FormShow();

@@ -2,6 +2,7 @@
 
 #include "ui_PassWords.h"
 
+#include "Picture.h"
 #include "admin/MainForm.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
@@ -95,6 +96,15 @@ void TPassWords::reject()
 {
     if (FormCloseQuery())
         QDialog::reject();
+}
+
+void TPassWords::showEvent(QShowEvent* event)
+{
+    // Decoded at the first show, not at creation: a first start creates this
+    // dialog and never shows it.
+    if (ui->CoverImage->pixmap().isNull())
+        ui->CoverImage->setPixmap(ResourcePicture(QStringLiteral(":/signin/images/cover.png")));
+    QDialog::showEvent(event);
 }
 
 void TPassWords::closeEvent(QCloseEvent* event)
