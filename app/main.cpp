@@ -1,6 +1,7 @@
 #include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
 #include "ui/AppTitle.h"
+#include "ui/Fonts.h"
 #include "ui/Terminate.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    UseFontFallbacks();
     // The display name follows the application name. Set on its own, it
     // would be appended to every window title ("KVS - admin — ...").
     QApplication::setApplicationName(ApplicationTitle());

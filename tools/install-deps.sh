@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs, on Debian, whatever the build and the tests need and is missing.
-# Runs apt-get itself as root, through sudo otherwise.
+# Installs, on Debian, whatever the build and the tests need and is missing,
+# and the packages named as arguments. Runs apt-get itself as root, through
+# sudo otherwise.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,8 @@ packages=(
     clang libclang-rt-14-dev          # the loader's libFuzzer target
     xvfb xauth                        # a display for headless runs
     dpkg-dev desktop-file-utils       # the Debian package and its check
+    fonts-liberation                  # faces with the metrics the windows were laid out in
+    "$@"
 )
 
 missing=()
