@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTextDocument>
 
 TNewID_Form* NewID_Form = nullptr;
 
@@ -87,6 +88,9 @@ TNewID_Form::TNewID_Form(QWidget* parent)
     memo.setColor(QPalette::Base, Silver);
     ui->Info_Memo->setPalette(memo);
     ui->Info_Memo->viewport()->setCursor(Qt::ArrowCursor);
+    // The memo is just tall enough for its seven lines; the default margin
+    // would push the last one out of sight.
+    ui->Info_Memo->document()->setDocumentMargin(1);
     ui->Info_Memo->setPlainText(WelcomeText);
 
     paintEdit(ui->ELoginName);
