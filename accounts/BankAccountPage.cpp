@@ -12,23 +12,12 @@
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
 #include "ui/Terminate.h"
+#include "ui/Widgets.h"
 
 #include <QListWidget>
 #include <QListWidgetItem>
 
 namespace {
-
-constexpr int ListItemHeight = 15;
-
-// The text of the list's selected line; false when no line is selected.
-bool selectedLine(const QListWidget* list, QString& text)
-{
-    const QList<QListWidgetItem*> selected = list->selectedItems();
-    if (selected.isEmpty())
-        return false;
-    text = selected.first()->text();
-    return true;
-}
 
 // An account entry matches a line when both are equal with the letters a to
 // z upper-cased; the first matching entry in entry order, or -1.
@@ -52,6 +41,19 @@ void showInternalError(const QString& code)
                                     "with the error code and a short description of your \n"
                                     "OS information. Thank you.")
                          .arg(code));
+}
+
+// The entry that the selected line of the account list names, or -1: with no
+// line selected, or after the internal error `code` when no entry matches.
+int selectedEntry(const QListWidget* list, const AccountArea& accounts, const QString& code,
+                  QString& line)
+{
+    if (!SelectedLineText(list, line))
+        return -1;
+    const int entry = matchingEntry(accounts, line);
+    if (entry < 0)
+        showInternalError(code);
+    return entry;
 }
 
 // Scrambles the dialog's plain entry into a stored entry. Bytes beyond the
@@ -93,14 +95,24 @@ void TMainForm::bindAccountPage()
     connect(ui->DelAccoBtn, &QPushButton::clicked, this, &TMainForm::DelAccoBtnClick);
 }
 
+int TMainForm::selectedUserSlot()
+{
+    QString userName;
+    if (!SelectedLineText(ui->UserNames, userName))
+        return 0;
+    const int slot = FindUser(ToAnsi(userName));
+    if (slot == 0)
+        RefreshAccoList();
+    return slot;
+}
+
 void TMainForm::RefreshAccoList()
 {
     ui->AccoTypeListBox->clear();
     for (const AccountEntry& entry : ShownAccounts) {
         if (entry.AccountName.empty())
             continue;
-        auto* item = new QListWidgetItem(FromAnsi(Decoded(entry.AccountName)), ui->AccoTypeListBox);
-        item->setSizeHint(QSize(0, ListItemHeight));
+        AppendListLine(ui->AccoTypeListBox, FromAnsi(Decoded(entry.AccountName)));
     }
     ui->DescriptionLabel->setPlainText(QStringLiteral("Select an account to see the description."));
     UpdateButtons();
@@ -109,7 +121,7 @@ void TMainForm::RefreshAccoList()
 void TMainForm::AccoTypeListBoxClick()
 {
     QString line;
-    if (selectedLine(ui->AccoTypeListBox, line)) {
+    if (SelectedLineText(ui->AccoTypeListBox, line)) {
         const AnsiString key = UpperAscii(ToAnsi(line));
         // Every entry is looked at: of several matching names the last one's
         // description is the one left showing.
@@ -156,14 +168,9 @@ void TMainForm::NewAccoBtnClick()
         }
     }
 
-    QString userName;
-    if (!selectedLine(ui->UserNames, userName))
+    const int slot = selectedUserSlot();
+    if (slot == 0)
         return;
-    const int slot = FindUser(ToAnsi(userName));
-    if (slot == 0) {
-        RefreshAccoList();
-        return;
-    }
     UserRecord working = Slot(slot);
 
     int entry = -1;
@@ -182,24 +189,15 @@ void TMainForm::NewAccoBtnClick()
 
 void TMainForm::ModifyAccoBtnClick()
 {
-    QString userName;
-    if (!selectedLine(ui->UserNames, userName))
+    const int slot = selectedUserSlot();
+    if (slot == 0)
         return;
-    const int slot = FindUser(ToAnsi(userName));
-    if (slot == 0) {
-        RefreshAccoList();
-        return;
-    }
     UserRecord working = Slot(slot);
-
     QString account;
-    if (!selectedLine(ui->AccoTypeListBox, account))
+    const int entry =
+        selectedEntry(ui->AccoTypeListBox, working.Accounts, QStringLiteral("_ALB:0003"), account);
+    if (entry < 0)
         return;
-    const int entry = matchingEntry(working.Accounts, account);
-    if (entry < 0) {
-        showInternalError(QStringLiteral("_ALB:0003"));
-        return;
-    }
 
     NewAccoForm->setEntryTexts(FromAnsi(Decoded(working.Accounts[entry].AccountName)),
                                FromAnsi(Decoded(working.Accounts[entry].AccountDescription)));
@@ -213,24 +211,15 @@ void TMainForm::ModifyAccoBtnClick()
 
 void TMainForm::DelAccoBtnClick()
 {
-    QString userName;
-    if (!selectedLine(ui->UserNames, userName))
+    const int slot = selectedUserSlot();
+    if (slot == 0)
         return;
-    const int slot = FindUser(ToAnsi(userName));
-    if (slot == 0) {
-        RefreshAccoList();
-        return;
-    }
     UserRecord working = Slot(slot);
-
     QString account;
-    if (!selectedLine(ui->AccoTypeListBox, account))
+    const int entry =
+        selectedEntry(ui->AccoTypeListBox, working.Accounts, QStringLiteral("_ALB:0002"), account);
+    if (entry < 0)
         return;
-    const int entry = matchingEntry(working.Accounts, account);
-    if (entry < 0) {
-        showInternalError(QStringLiteral("_ALB:0002"));
-        return;
-    }
 
     // Only an explicit Yes deletes: a box closed without an answer keeps the
     // account.

@@ -6,7 +6,6 @@
 #include "ui/CodePage.h"
 #include "ui/MessageBox.h"
 
-#include <QCloseEvent>
 #include <QTextCursor>
 
 TNewAccoForm* NewAccoForm = nullptr;
@@ -133,10 +132,4 @@ void TNewAccoForm::SpeedButton1Click()
 void TNewAccoForm::reject()
 {
     SpeedButton1Click();
-}
-
-void TNewAccoForm::closeEvent(QCloseEvent* event)
-{
-    // The base class turns a close of the visible dialog into reject().
-    QDialog::closeEvent(event);
 }

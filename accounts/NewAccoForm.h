@@ -26,10 +26,9 @@ public:
     void setEntryTexts(const QString& name, const QString& description);
 
 public slots:
+    // Escape and every close other than the two buttons act as Cancel; a
+    // close request reaches here through QDialog::closeEvent.
     void reject() override;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     void SaveBtnClick();

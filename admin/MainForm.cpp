@@ -9,30 +9,16 @@
 #include "store/Scramble.h"
 #include "store/UserTable.h"
 #include "ui/CodePage.h"
+#include "ui/Widgets.h"
 
-#include <QGuiApplication>
 #include <QIcon>
 #include <QListWidgetItem>
-#include <QScreen>
 
 TMainForm* MainForm = nullptr;
 bool TableChanged = false;
 AccountArea ShownAccounts{};
 
 namespace {
-
-// The height of one line in the window's list boxes.
-constexpr int ListItemHeight = 15;
-
-void centreOnScreen(QWidget* window)
-{
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
-}
 
 } // namespace
 
@@ -72,7 +58,7 @@ void TMainForm::buildControls()
     RestrictToAnsi(ui->PPEdit);
     RestrictToAnsi(ui->DPEdit);
 
-    centreOnScreen(this);
+    CentreOnScreen(this);
 
     bindSession();
     bindUserPages();
@@ -100,8 +86,7 @@ void TMainForm::UpdateUserNameList()
         const AnsiString name = Decoded(Slot(n).LoginName);
         if (TrimControls(name).empty())
             continue;
-        auto* item = new QListWidgetItem(FromAnsi(name), ui->UserNames);
-        item->setSizeHint(QSize(0, ListItemHeight));
+        AppendListLine(ui->UserNames, FromAnsi(name));
     }
     ui->UserNames->setCurrentRow(-1);
     ui->UserNames->viewport()->update();
@@ -165,15 +150,6 @@ void setLongText(QLineEdit* edit, const QString& text)
     if (const auto* validator = dynamic_cast<const PasswordValidator*>(edit->validator()))
         validator->expectLength(text.size());
     edit->setText(text);
-}
-
-bool selectedLine(const QListWidget* list, QString& text)
-{
-    const QList<QListWidgetItem*> selected = list->selectedItems();
-    if (selected.isEmpty())
-        return false;
-    text = selected.first()->text();
-    return true;
 }
 
 // The combo entry of a stored right: "0" is "True", "1" is "False"; a
@@ -348,7 +324,7 @@ void TMainForm::DeleteButtonClick()
         return;
     }
     QString name;
-    if (!selectedLine(ui->UserNames, name)) {
+    if (!SelectedLineText(ui->UserNames, name)) {
         showError(QStringLiteral("Select an user first please."));
         return;
     }
@@ -371,7 +347,7 @@ void TMainForm::DeleteButtonClick()
 void TMainForm::ModifyButtonClick()
 {
     QString name;
-    if (!selectedLine(ui->UserNames, name))
+    if (!SelectedLineText(ui->UserNames, name))
         return;
     const int slot = FindUser(ToAnsi(name));
     if (slot == 0)

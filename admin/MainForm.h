@@ -67,6 +67,10 @@ private:
     void ModifyAccoBtnClick();
     void DelAccoBtnClick();
     void bindAccountPage();
+    // The slot of the user selected in UserNames; 0 when no line is selected
+    // or its name is no longer in the table (the account list is then
+    // rebuilt).
+    int selectedUserSlot();
 
     Ui::TMainForm* ui;
     int EditedSlot = 0;

@@ -11,20 +11,15 @@
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
 #include "ui/Terminate.h"
+#include "ui/Widgets.h"
 
 #include <QCloseEvent>
 #include <QFile>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTextDocument>
 
 TNewID_Form* NewID_Form = nullptr;
 
 namespace {
-
-const QColor Navy(0, 0, 128);
-const QColor Silver(192, 192, 192);
-const QColor PaleEdit(231, 240, 191);
 
 const QString WelcomeText = QStringLiteral("Welcome to Larkledger(tm)\n"
                                            "    KVS has detected that you are about\n"
@@ -33,24 +28,6 @@ const QString WelcomeText = QStringLiteral("Welcome to Larkledger(tm)\n"
                                            "NAME and a PASSWORD, you will need\n"
                                            "them in order to log in.\n"
                                            "     *PS. Codes are case sensitive.");
-
-void paintEdit(QWidget* edit)
-{
-    QPalette palette = edit->palette();
-    palette.setColor(QPalette::Base, PaleEdit);
-    palette.setColor(QPalette::Text, Navy);
-    edit->setPalette(palette);
-}
-
-void centreOnScreen(QWidget* window)
-{
-    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
-}
 
 // The data path is kept as bytes; a longer or unrepresentable one would be
 // stored as a different path than the one chosen.
@@ -93,8 +70,8 @@ TNewID_Form::TNewID_Form(QWidget* parent)
     ui->Info_Memo->document()->setDocumentMargin(1);
     ui->Info_Memo->setPlainText(WelcomeText);
 
-    paintEdit(ui->ELoginName);
-    paintEdit(ui->EPersonal_Code);
+    PaintPaleEdit(ui->ELoginName);
+    PaintPaleEdit(ui->EPersonal_Code);
     RestrictToAnsi(ui->ELoginName);
     RestrictToAnsi(ui->EPersonal_Code);
 
@@ -107,7 +84,7 @@ TNewID_Form::TNewID_Form(QWidget* parent)
     connect(ui->Terminate_Button, &QPushButton::clicked, this, &TNewID_Form::Terminate_ButtonClick);
 
     ui->Done_Button->setFocus();
-    centreOnScreen(this);
+    CentreOnScreen(this);
 }
 
 TNewID_Form::~TNewID_Form()

@@ -9,43 +9,20 @@
 #include "ui/CodePage.h"
 #include "ui/MessageBox.h"
 #include "ui/Terminate.h"
+#include "ui/Widgets.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
 
 TPassWords* PassWords = nullptr;
 
 namespace {
-
-const QColor Navy(0, 0, 128);
-const QColor Silver(192, 192, 192);
-const QColor PaleEdit(231, 240, 191);
 
 bool isEnterKey(const QKeyEvent* key)
 {
     if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
         return false;
     return !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-}
-
-void paintEdit(QWidget* edit)
-{
-    QPalette palette = edit->palette();
-    palette.setColor(QPalette::Base, PaleEdit);
-    palette.setColor(QPalette::Text, Navy);
-    edit->setPalette(palette);
-}
-
-void centreOnScreen(QWidget* window)
-{
-    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
 }
 
 } // namespace
@@ -69,8 +46,8 @@ TPassWords::TPassWords(QWidget* parent)
     panel.setColor(QPalette::ButtonText, Navy);
     ui->MainPanel->setPalette(panel);
 
-    paintEdit(ui->ELoginName);
-    paintEdit(ui->EPersonal_Code);
+    PaintPaleEdit(ui->ELoginName);
+    PaintPaleEdit(ui->EPersonal_Code);
     // The mask character is otherwise the style's (often a bullet).
     ui->EPersonal_Code->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     RestrictToAnsi(ui->ELoginName);
@@ -82,7 +59,7 @@ TPassWords::TPassWords(QWidget* parent)
     connect(ui->btn_Quit, &QPushButton::clicked, this, &TPassWords::btn_QuitClick);
 
     ui->ELoginName->setFocus();
-    centreOnScreen(this);
+    CentreOnScreen(this);
 }
 
 TPassWords::~TPassWords()

@@ -1,0 +1,39 @@
+#include "Widgets.h"
+
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QScreen>
+
+void CentreOnScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
+
+void PaintPaleEdit(QWidget* edit)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, PaleFill);
+    palette.setColor(QPalette::Text, Navy);
+    edit->setPalette(palette);
+}
+
+bool SelectedLineText(const QListWidget* list, QString& text)
+{
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return false;
+    text = selected.first()->text();
+    return true;
+}
+
+void AppendListLine(QListWidget* list, const QString& text)
+{
+    constexpr int ItemHeight = 15;
+    auto* item = new QListWidgetItem(text, list);
+    item->setSizeHint(QSize(0, ItemHeight));
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+class QListWidget;
+class QWidget;
+
+// Colours the windows share.
+inline const QColor Navy(0, 0, 128);
+inline const QColor Silver(192, 192, 192);
+inline const QColor PaleFill(231, 240, 191);
+
+void CentreOnScreen(QWidget* window);
+// The sign-in dialogs' edits: pale fill, navy text.
+void PaintPaleEdit(QWidget* edit);
+
+// The text of the list's selected line; false when no line is selected.
+bool SelectedLineText(const QListWidget* list, QString& text);
+// Appends a line of the windows' list-box item height.
+void AppendListLine(QListWidget* list, const QString& text);
