@@ -2,12 +2,12 @@
 #include "admin/MainForm.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
+#include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
 #include "support/SignedInMainForm.h"
 #include "support/TableFile.h"
 #include "support/TempWorkDir.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -71,13 +70,6 @@ struct DialogRun
     QString name;
     QString description;
 };
-
-// A dialog driver whose dialog never came would act on a later one.
-void dropPendingDialogDrivers()
-{
-    for (QTimer* timer : qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly))
-        delete timer;
-}
 
 } // namespace
 
@@ -196,7 +188,7 @@ private slots:
 
     void cleanup()
     {
-        dropPendingDialogDrivers();
+        DropPendingDialogDrivers();
         window.reset();
         dir.reset();
         QCOMPARE(scripted->problems(), QString());

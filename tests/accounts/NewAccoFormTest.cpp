@@ -1,4 +1,5 @@
 #include "accounts/NewAccoForm.h"
+#include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
 #include "ui/Terminate.h"
 
@@ -16,13 +17,6 @@ namespace {
 QString repeated(QChar c, int n)
 {
     return QString(n, c);
-}
-
-// QTest::keyClicks takes Latin-1 only; this types any character.
-void typeText(QWidget* widget, const QString& text)
-{
-    for (QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
 // The widget that Tab moves to from `from`.
@@ -177,13 +171,13 @@ private slots:
         QFETCH(QByteArray, stored);
 
         showDialog();
-        typeText(nameEdit(), name);
+        TypeText(nameEdit(), name);
         memo()->clear();
         const QStringList lines = typedDescription.split(QLatin1Char('\n'));
         for (int i = 0; i < lines.size(); ++i) {
             if (i > 0)
                 QTest::keyClick(memo(), Qt::Key_Return);
-            typeText(memo(), lines[i]);
+            TypeText(memo(), lines[i]);
         }
         QCOMPARE(memo()->toPlainText(), typedDescription);
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
@@ -274,7 +268,7 @@ private slots:
         showDialog();
         QTest::keyClicks(nameEdit(), repeated('n', 31));
         QCOMPARE(nameEdit()->text(), repeated('n', 30));
-        typeText(nameEdit(), QString::fromUtf8("\xe4\xb8\xad"));
+        TypeText(nameEdit(), QString::fromUtf8("\xe4\xb8\xad"));
         QCOMPARE(nameEdit()->text().size(), 30);
     }
 

@@ -1,8 +1,7 @@
-#include "tests/app/MainFormDriver.h"
-
 #include "admin/MainForm.h"
 #include "store/UserTable.h"
 #include "tests/support/ScriptedUi.h"
+#include "tests/support/SignedInMainForm.h"
 #include "tests/support/TempWorkDir.h"
 
 #include <QAbstractButton>

@@ -1,5 +1,6 @@
 #include "admin/MainForm.h"
 #include "store/UserTable.h"
+#include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
 #include "support/SignedInMainForm.h"
 #include "support/TableFile.h"

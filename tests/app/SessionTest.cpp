@@ -1,10 +1,9 @@
-#include "MainFormDriver.h"
-
 #include "admin/MainForm.h"
 #include "signin/PassWords.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
 #include "tests/support/ScriptedUi.h"
+#include "tests/support/SignedInMainForm.h"
 #include "tests/support/TempWorkDir.h"
 #include "ui/AppTitle.h"
 #include "ui/CodePage.h"
@@ -13,6 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>

@@ -1,11 +1,11 @@
-#include "SignedInMainForm.h"
-
 #include "admin/MainForm.h"
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
+#include "tests/support/Keyboard.h"
 #include "tests/support/ScriptedUi.h"
+#include "tests/support/SignedInMainForm.h"
 #include "tests/support/TempWorkDir.h"
 #include "ui/CodePage.h"
 #include "ui/Terminate.h"
@@ -105,7 +105,7 @@ private:
     }
 
     std::unique_ptr<TempWorkDir> m_startDir;
-    TMainForm* m_main = nullptr;
+    std::unique_ptr<SignedInMainWindow> m_main;
     TPassWords* m_startupLogin = nullptr;
     TNewID_Form* m_startupNewID = nullptr;
 
@@ -118,8 +118,11 @@ private:
 void FirstUseDialogTest::initTestCase()
 {
     m_startDir = std::make_unique<TempWorkDir>();
-    m_main = SignedInMainForm(*m_startDir);
-    QCOMPARE(MainForm, m_main);
+    m_startDir->copyFixture(QStringLiteral("three-users.acl"));
+    ScriptedUi scripted;
+    m_main = std::make_unique<SignedInMainWindow>();
+    QCOMPARE(scripted.problems(), QString());
+    QCOMPARE(MainForm, m_main->get());
     QCOMPARE(PassWords->LoginState, 1);
     m_startupLogin = PassWords;
     m_startupNewID = NewID_Form;
@@ -129,7 +132,7 @@ void FirstUseDialogTest::cleanupTestCase()
 {
     PassWords = m_startupLogin;
     NewID_Form = m_startupNewID;
-    delete m_main;
+    m_main.reset();
 }
 
 void FirstUseDialogTest::init()

@@ -1,10 +1,10 @@
-#include "SignedInMainForm.h"
-
 #include "admin/MainForm.h"
 #include "signin/PassWords.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
+#include "tests/support/Keyboard.h"
 #include "tests/support/ScriptedUi.h"
+#include "tests/support/SignedInMainForm.h"
 #include "tests/support/TempWorkDir.h"
 #include "ui/CodePage.h"
 #include "ui/Terminate.h"
@@ -76,7 +76,7 @@ private:
     }
 
     std::unique_ptr<TempWorkDir> m_startDir;
-    TMainForm* m_main = nullptr;
+    std::unique_ptr<SignedInMainWindow> m_main;
     TPassWords* m_startupLogin = nullptr;
 
     std::unique_ptr<TempWorkDir> m_dir;
@@ -87,8 +87,11 @@ private:
 void LoginDialogTest::initTestCase()
 {
     m_startDir = std::make_unique<TempWorkDir>();
-    m_main = SignedInMainForm(*m_startDir);
-    QCOMPARE(MainForm, m_main);
+    m_startDir->copyFixture(QStringLiteral("three-users.acl"));
+    ScriptedUi scripted;
+    m_main = std::make_unique<SignedInMainWindow>();
+    QCOMPARE(scripted.problems(), QString());
+    QCOMPARE(MainForm, m_main->get());
     QVERIFY(!TerminateRequested());
     // The start-up's own login dialog signed the fixture's admin in.
     QCOMPARE(PassWords->LoginState, 1);
@@ -99,7 +102,7 @@ void LoginDialogTest::initTestCase()
 void LoginDialogTest::cleanupTestCase()
 {
     PassWords = m_startupLogin;
-    delete m_main;
+    m_main.reset();
 }
 
 void LoginDialogTest::init()

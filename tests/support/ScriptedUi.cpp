@@ -81,3 +81,9 @@ void OnNextModal(std::function<void(QDialog*)> action)
     });
     timer->start();
 }
+
+void DropPendingDialogDrivers()
+{
+    for (QTimer* timer : qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly))
+        delete timer;
+}

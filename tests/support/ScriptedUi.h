@@ -48,3 +48,7 @@ private:
 // Runs action on the next modal dialog that becomes visible (polled from
 // the event loop), so a test can drive a dialog that a handler exec()s.
 void OnNextModal(std::function<void(QDialog*)> action);
+
+// Drops the drivers set up with OnNextModal that are still waiting: one whose
+// dialog never came would act on the next test's dialog.
+void DropPendingDialogDrivers();

@@ -1,5 +1,6 @@
 #include "SignedInMainForm.h"
 
+#include "Keyboard.h"
 #include "ScriptedUi.h"
 
 #include "accounts/NewAccoForm.h"
@@ -11,34 +12,52 @@
 #include <QPushButton>
 #include <QTest>
 
-void TypeText(QWidget* widget, const QString& text)
+void SignInWith(const QString& name, const QString& password, QString* seen)
 {
-    for (const QChar ch : text)
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    OnNextModal([=](QDialog* dialog) {
+        if (seen)
+            *seen = dialog->objectName();
+        auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("ELoginName"));
+        auto* passwordEdit = dialog->findChild<QLineEdit*>(QStringLiteral("EPersonal_Code"));
+        auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("Btn_OK"));
+        auto* quit = dialog->findChild<QPushButton*>(QStringLiteral("btn_Quit"));
+        if (!nameEdit || !passwordEdit || !ok || !quit) {
+            QTest::qFail("not the login dialog", __FILE__, __LINE__);
+            dialog->done(QDialog::Rejected);
+            return;
+        }
+        TypeText(nameEdit, name);
+        TypeText(passwordEdit, password);
+        QTest::mouseClick(ok, Qt::LeftButton);
+        if (dialog->isVisible())
+            QTest::mouseClick(quit, Qt::LeftButton);
+        if (dialog->isVisible())
+            dialog->done(QDialog::Rejected);
+    });
+}
+
+void GiveUpStartupDialog(QString* seen)
+{
+    OnNextModal([=](QDialog* dialog) {
+        if (seen)
+            *seen = dialog->objectName();
+        for (const char* name : {"btn_Quit", "Terminate_Button"}) {
+            if (auto* button = dialog->findChild<QPushButton*>(QLatin1String(name))) {
+                QTest::mouseClick(button, Qt::LeftButton);
+                break;
+            }
+        }
+        if (dialog->isVisible()) {
+            QTest::qFail("the start-up dialog did not end", __FILE__, __LINE__);
+            dialog->done(QDialog::Rejected);
+        }
+    });
 }
 
 SignedInMainWindow::SignedInMainWindow(const QString& loginName, const QString& password)
 {
     ResetUserTable();
-    OnNextModal([=](QDialog* login) {
-        auto* name = login->findChild<QLineEdit*>(QStringLiteral("ELoginName"));
-        auto* code = login->findChild<QLineEdit*>(QStringLiteral("EPersonal_Code"));
-        auto* ok = login->findChild<QPushButton*>(QStringLiteral("Btn_OK"));
-        if (!name || !code || !ok) {
-            QTest::qFail("the login dialog did not come", __FILE__, __LINE__);
-            login->done(QDialog::Rejected);
-            return;
-        }
-        TypeText(name, loginName);
-        TypeText(code, password);
-        QTest::mouseClick(ok, Qt::LeftButton);
-        if (login->isVisible()) {
-            if (auto* quit = login->findChild<QPushButton*>(QStringLiteral("btn_Quit")))
-                QTest::mouseClick(quit, Qt::LeftButton);
-            if (login->isVisible())
-                login->done(QDialog::Rejected);
-        }
-    });
+    SignInWith(loginName, password);
     m_form = new TMainForm();
     if (!NewAccoForm) {
         NewAccoForm = new TNewAccoForm();

@@ -5,6 +5,23 @@
 class TMainForm;
 class QWidget;
 
+// Drivers of the dialog that the main window's creation runs at start-up
+// (the login dialog, or the first-use dialog on a first start), and the main
+// window signed in through the real login dialog. Set a driver up before
+// creating the window.
+
+// Drives the next login dialog: types the login name and password and
+// presses OK. A refused login would leave the dialog waiting: it is then
+// ended with Quit. `seen` receives the objectName of the dialog that came
+// ("PassWords" or "NewID_Form"); any other than the login dialog fails the
+// test.
+void SignInWith(const QString& name, const QString& password, QString* seen = nullptr);
+
+// Ends the start-up dialog the way its user would give up: Quit on the login
+// dialog, Terminate on the first-use dialog (its question must be answered
+// Yes by the test).
+void GiveUpStartupDialog(QString* seen = nullptr);
+
 // The main window as the program creates it, signed in through the real
 // login dialog against the Gatekeep.acl of the working directory (put the
 // table there first, e.g. with TempWorkDir::copyFixture). Starts from the
@@ -33,6 +50,3 @@ private:
     TMainForm* m_form = nullptr;
     bool m_ownsNewAccoForm = false;
 };
-
-// Types text as keystrokes, also characters beyond Latin-1.
-void TypeText(QWidget* widget, const QString& text);

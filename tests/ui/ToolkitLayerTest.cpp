@@ -1,3 +1,4 @@
+#include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
 #include "ui/AppTitle.h"
 #include "ui/CodePage.h"
@@ -7,7 +8,6 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -25,17 +25,6 @@ class GuardedDialog : public QDialog
 public:
     void reject() override {}
 };
-
-// QTest::keyClicks takes Latin-1 only; this types any character.
-void typeText(QWidget* widget, const QString& text)
-{
-    for (QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &press);
-        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &release);
-    }
-}
 
 } // namespace
 
@@ -65,12 +54,12 @@ private slots:
 
         QLineEdit edit;
         RestrictToAnsi(&edit);
-        typeText(&edit, QStringLiteral(u"caf\u00e9\u4e2d\u20ac"));
+        TypeText(&edit, QStringLiteral(u"caf\u00e9\u4e2d\u20ac"));
         QCOMPARE(edit.text(), QStringLiteral(u"caf\u00e9\u20ac"));
 
         QPlainTextEdit memo;
         RestrictToAnsi(&memo);
-        typeText(&memo, QStringLiteral(u"ab\u4e2dc"));
+        TypeText(&memo, QStringLiteral(u"ab\u4e2dc"));
         QCOMPARE(memo.toPlainText(), QStringLiteral("abc"));
     }
 
