@@ -7,6 +7,8 @@
 #include "support/SignedInMainForm.h"
 #include "support/TableFile.h"
 #include "support/TempWorkDir.h"
+#include "support/ThreeUsers.h"
+#include "support/WindowText.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -25,15 +27,6 @@ using Button = MessageBox::Button;
 
 namespace {
 
-const QString AdminLine = QStringLiteral(
-    "admin|secret|C:\\Larkledger\\Data|000000|0:Checking=Main account.\r\nBranch 12|2:Savings=");
-const QString ClerkLine = QStringLiteral("clerk|Pa55w0rd|/srv/ledger|111011");
-const QString ReneeLine = QString::fromUtf8(" Ren\xc3\xa9"
-                                            "e |caf\xc3\xa9\xe2\x82\xac|D:\\Daten|101111|"
-                                            "0:Gesch\xc3\xa4"
-                                            "ft=\xe2\x82\xac account");
-const QString Renee = QString::fromUtf8(" Ren\xc3\xa9"
-                                        "e ");
 const QString SelectText = QStringLiteral("Select an account to see the description.");
 
 QString internalError(const char* code)
@@ -44,23 +37,6 @@ QString internalError(const char* code)
                           "with the error code and a short description of your \n"
                           "OS information. Thank you.")
         .arg(QLatin1String(code));
-}
-
-QString render(const MessageBox::Shown& box)
-{
-    static const char* kinds[] = {"Warning", "Error", "Information", "Confirmation"};
-    static const char* buttons[] = {"Ok", "YesNo", "YesNoCancel"};
-    return QStringLiteral("%1 %2: %3")
-        .arg(QLatin1String(kinds[int(box.kind)]), QLatin1String(buttons[int(box.buttons)]),
-             box.text);
-}
-
-QStringList lines(const QListWidget* list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result.append(list->item(i)->text());
-    return result;
 }
 
 // What the dialog showed when it came, and how it was left.
@@ -101,13 +77,7 @@ private:
         pages->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
     }
 
-    QStringList boxes() const
-    {
-        QStringList result;
-        for (const MessageBox::Shown& box : scripted->shown)
-            result.append(render(box));
-        return result;
-    }
+    QStringList boxes() const { return Rendered(scripted->shown); }
 
     void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
 
@@ -123,14 +93,14 @@ private:
 
     void clickUser(const QString& name)
     {
-        const int row = lines(users()).indexOf(name);
+        const int row = ListLines(users()).indexOf(name);
         QVERIFY2(row >= 0, qPrintable(name));
         clickLine(users(), row);
     }
 
     void clickAccount(const QString& name)
     {
-        const int row = lines(accounts()).indexOf(name);
+        const int row = ListLines(accounts()).indexOf(name);
         QVERIFY2(row >= 0, qPrintable(name));
         clickLine(accounts(), row);
     }
@@ -232,7 +202,7 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QStringList, listed);
         clickUser(user);
-        QCOMPARE(lines(accounts()), listed);
+        QCOMPARE(ListLines(accounts()), listed);
         QVERIFY(accounts()->selectedItems().isEmpty());
         QCOMPARE(description(), SelectText);
         QVERIFY(!find<QPushButton>("ModifyAccoBtn")->isEnabled());
@@ -263,7 +233,7 @@ private slots:
         clickUser("admin");
         StoreEncoded(Slot(2).LoginName, "someone");
         clickUser("clerk");
-        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
         QCOMPARE(find<QLabel>("UserNameDisplay")->text(), QStringLiteral("admin"));
     }
 
@@ -346,7 +316,7 @@ private slots:
 
         QCOMPARE(run.description, QStringLiteral("No description."));
         QCOMPARE(boxes(), QStringList());
-        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
         QCOMPARE(description(), SelectText);
         QCOMPARE(file(), (QStringList{QString(AdminLine).replace("|2:", "|1:Loan=Car\r\nloan|2:"),
                                       ClerkLine, ReneeLine, "-", "-"}));
@@ -369,7 +339,7 @@ private slots:
         nextDialog(&run);
         click("NewAccoBtn");
         QVERIFY(run.shown);
-        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
         QVERIFY(accounts()->selectedItems().isEmpty());
         QCOMPARE(description(), SelectText);
         QCOMPARE(dir->read(), fixture);
@@ -380,7 +350,7 @@ private slots:
         });
         click("NewAccoBtn");
         QCOMPARE(file().at(0), QString(AdminLine).replace("|2:", "|1:Loan=|2:"));
-        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
     }
 
     void caseOnlyDuplicateByModify()
@@ -393,7 +363,7 @@ private slots:
         QCOMPARE(run.name, QStringLiteral("Savings"));
         QCOMPARE(run.description, QString());
         QCOMPARE(boxes(), QStringList());
-        QCOMPARE(lines(accounts()), (QStringList{"Checking", "CHECKING"}));
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "CHECKING"}));
         QCOMPARE(file().at(0), QString(AdminLine).replace("|2:Savings=", "|2:CHECKING=later one"));
 
         // Either line shows the later entry's description.
@@ -452,10 +422,10 @@ private slots:
             // Only the two length bytes of entry 0 of slot 1.
             expected[281] = 0;
             expected[281 + 31] = 0;
-            QCOMPARE(lines(accounts()), QStringList{"Savings"});
+            QCOMPARE(ListLines(accounts()), QStringList{"Savings"});
             QCOMPARE(description(), SelectText);
         } else {
-            QCOMPARE(lines(accounts()), (QStringList{"Checking", "Savings"}));
+            QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
             QCOMPARE(description(), QStringLiteral("Main account.\nBranch 12"));
         }
         QCOMPARE(dir->read(), expected);
@@ -470,7 +440,7 @@ private slots:
         DialogRun run;
         nextDialog(&run, "First", "again");
         click("NewAccoBtn");
-        QCOMPARE(lines(accounts()), (QStringList{"First", "Savings"}));
+        QCOMPARE(ListLines(accounts()), (QStringList{"First", "Savings"}));
         QCOMPARE(
             file().at(0),
             QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|0:First=again|2:Savings="));
@@ -491,12 +461,12 @@ private slots:
         QCOMPARE(scripted->shown[0].title, QStringLiteral("Larkledger Security Manager"));
         QCOMPARE(scripted->shown[0].text, QStringLiteral("File access denied."));
         // Neither the shown accounts nor the list were reloaded.
-        QCOMPARE(lines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
         QVERIFY(TableChanged);
 
         scripted->answer(Button::Cancel);
         window->get()->close();
-        QCOMPARE(render(scripted->shown.last()),
+        QCOMPARE(Rendered(scripted->shown.last()),
                  QStringLiteral("Confirmation YesNoCancel: Do you want to save the changes?"));
         QVERIFY(window->get()->isVisible());
     }

@@ -5,6 +5,8 @@
 #include "support/SignedInMainForm.h"
 #include "support/TableFile.h"
 #include "support/TempWorkDir.h"
+#include "support/ThreeUsers.h"
+#include "support/WindowText.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -23,33 +25,6 @@
 using Button = MessageBox::Button;
 
 namespace {
-
-const QString AdminLine = QStringLiteral(
-    "admin|secret|C:\\Larkledger\\Data|000000|0:Checking=Main account.\r\nBranch 12|2:Savings=");
-const QString ClerkLine = QStringLiteral("clerk|Pa55w0rd|/srv/ledger|111011");
-const QString ReneeLine = QString::fromUtf8(" Ren\xc3\xa9"
-                                            "e |caf\xc3\xa9\xe2\x82\xac|D:\\Daten|101111|"
-                                            "0:Gesch\xc3\xa4"
-                                            "ft=\xe2\x82\xac account");
-const QString Renee = QString::fromUtf8(" Ren\xc3\xa9"
-                                        "e ");
-
-QString render(const MessageBox::Shown& box)
-{
-    static const char* kinds[] = {"Warning", "Error", "Information", "Confirmation"};
-    static const char* buttons[] = {"Ok", "YesNo", "YesNoCancel"};
-    return QStringLiteral("%1 %2: %3")
-        .arg(QLatin1String(kinds[int(box.kind)]), QLatin1String(buttons[int(box.buttons)]),
-             box.text);
-}
-
-QStringList lines(const QListWidget* list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result.append(list->item(i)->text());
-    return result;
-}
 
 QStringList memoryTable()
 {
@@ -97,13 +72,7 @@ private:
         signIn();
     }
 
-    QStringList boxes() const
-    {
-        QStringList result;
-        for (const MessageBox::Shown& box : scripted->shown)
-            result.append(render(box));
-        return result;
-    }
+    QStringList boxes() const { return Rendered(scripted->shown); }
 
     void click(const char* button)
     {
@@ -193,7 +162,7 @@ private slots:
     {
         QCOMPARE(DecodeTable(fixture), (QStringList{AdminLine, ClerkLine, ReneeLine,
                                                     QStringLiteral("-"), QStringLiteral("-")}));
-        QCOMPARE(lines(users()), (QStringList{"admin", "clerk", Renee}));
+        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee}));
         QVERIFY(users()->selectedItems().isEmpty());
         QCOMPARE(text("UserNameDisplay"), QString());
     }
@@ -239,7 +208,7 @@ private slots:
                               text("AddRecordDisplay"), text("DeleteUserDisplay"),
                               text("ModifyUsersDisplay"), text("AddUsersDisplay")}),
                  rights);
-        QCOMPARE(lines(find<QListWidget>("AccoTypeListBox")), accounts);
+        QCOMPARE(ListLines(find<QListWidget>("AccoTypeListBox")), accounts);
         QCOMPARE(find<QPlainTextEdit>("DescriptionLabel")->toPlainText(),
                  QStringLiteral("Select an account to see the description."));
         QVERIFY(!find<QPushButton>("ModifyAccoBtn")->isEnabled());
@@ -258,7 +227,7 @@ private slots:
         QCOMPARE(text("UserNameDisplay"), QStringLiteral("clerk"));
         QTest::keyClick(users(), Qt::Key_Down);
         QCOMPARE(text("UserNameDisplay"), Renee);
-        QCOMPARE(lines(find<QListWidget>("AccoTypeListBox")).size(), 1);
+        QCOMPARE(ListLines(find<QListWidget>("AccoTypeListBox")).size(), 1);
     }
 
     void passwordInClearOnlyWhenItEqualsTheSignedInUsers()
@@ -338,7 +307,7 @@ private slots:
         }
 
         QCOMPARE(boxes(), expected);
-        QCOMPARE(lines(users()), (QStringList{"admin", "clerk", Renee}));
+        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee}));
         QCOMPARE(memoryTable(), DecodeTable(fixture));
         QCOMPARE(dir->read(), fixture);
         QVERIFY(!TableChanged);
@@ -350,7 +319,7 @@ private slots:
     {
         addUser("  Nb  ", "pw1", "010101");
         QCOMPARE(boxes(), QStringList());
-        QCOMPARE(lines(users()), (QStringList{"admin", "clerk", Renee, "  Nb  "}));
+        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee, "  Nb  "}));
         QVERIFY(users()->selectedItems().isEmpty());
         QCOMPARE(find<QTabWidget>("UserPages")->currentWidget()->objectName(),
                  QStringLiteral("ActionSheet"));
@@ -394,7 +363,7 @@ private slots:
 
         deleteUser("clerk");
         addUser("six");
-        QCOMPARE(lines(users()), (QStringList{"admin", Renee, "four", "five", "six"}));
+        QCOMPARE(ListLines(users()), (QStringList{"admin", Renee, "four", "five", "six"}));
         QCOMPARE(memoryTable().at(4), QStringLiteral("six|pw|/data|111111"));
     }
 
@@ -427,7 +396,7 @@ private slots:
         expectedFile << QString(AdminLine).replace("|secret|", "|n3w|");
         while (expectedFile.size() < 5)
             expectedFile << "-";
-        QCOMPARE(lines(users()), expectedLines);
+        QCOMPARE(ListLines(users()), expectedLines);
         QCOMPARE(DecodeTable(dir->read()), expectedFile);
         QVERIFY(!TableChanged);
         QVERIFY(!saveChangeShown());
@@ -531,7 +500,7 @@ private slots:
         // The table holds the change; the list, the editor and the button
         // stay as they were, and the close still offers to save.
         QCOMPARE(memoryTable().at(2), QStringLiteral("clerk|fresh|/srv/ledger|111011"));
-        QCOMPARE(lines(users()), (QStringList{"admin", "clerk", Renee}));
+        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee}));
         QCOMPARE(editorState(), editor);
         QVERIFY(saveChangeShown());
         QVERIFY(TableChanged);
@@ -566,7 +535,7 @@ private slots:
         click("DeleteButton");
         QCOMPARE(boxes(), QStringList{"Confirmation YesNo: Do you really want to DELETE user " +
                                       user + " ?"});
-        QCOMPARE(lines(users()), remaining);
+        QCOMPARE(ListLines(users()), remaining);
         QCOMPARE(TableChanged, answer == int(Button::Yes));
         // Deletions wait for a save; the rights applied at sign-in stay.
         QCOMPARE(dir->read(), fixture);
@@ -580,7 +549,7 @@ private slots:
         deleteUser("admin");
         deleteUser("clerk");
         deleteUser(Renee);
-        QCOMPARE(lines(users()), QStringList());
+        QCOMPARE(ListLines(users()), QStringList());
         scripted->answer(Button::Ok);
         click("DeleteButton");
         QCOMPARE(boxes().last(), QStringLiteral("Error Ok: The user database is empty!"));
@@ -686,10 +655,10 @@ private slots:
         QList<UserRecord> records = TableRecords(fixture);
         records[1] = BlankUser;
         startWith(TableBytes(records));
-        QCOMPARE(lines(users()), QStringList{"admin"});
+        QCOMPARE(ListLines(users()), QStringList{"admin"});
 
         addUser("new");
-        QCOMPARE(lines(users()), (QStringList{"admin", "new", Renee}));
+        QCOMPARE(ListLines(users()), (QStringList{"admin", "new", Renee}));
         QCOMPARE(memoryTable(),
                  (QStringList{AdminLine, "new|pw|/data|111111", ReneeLine, "-", "-"}));
     }
