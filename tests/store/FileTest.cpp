@@ -20,17 +20,12 @@
 using storecheck::FileExists;
 using storecheck::ListWorkingDir;
 using storecheck::ReadFile;
+using storecheck::Table;
+using storecheck::TableFile;
 using storecheck::TestData;
 using storecheck::WriteFile;
 
 namespace {
-
-const std::string TableFile = UserTableFileName;
-
-std::string Table()
-{
-    return std::string(reinterpret_cast<const char*>(UserTable.data()), sizeof UserTable);
-}
 
 std::string Rights(const UserRecord& record)
 {

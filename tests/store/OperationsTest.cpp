@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+using storecheck::Table;
+
 namespace {
 
 std::string Bytes(const UserRecord& record)
@@ -39,11 +41,6 @@ std::vector<std::string> Names()
     for (int i = 1; i <= SlotCount; ++i)
         names.push_back(Decoded(Slot(i).LoginName));
     return names;
-}
-
-std::string Table()
-{
-    return std::string(reinterpret_cast<const char*>(UserTable.data()), sizeof UserTable);
 }
 
 } // namespace

@@ -9,17 +9,12 @@
 #include <string>
 
 using storecheck::ReadFile;
+using storecheck::Table;
+using storecheck::TableFile;
 using storecheck::TestData;
 using storecheck::WriteFile;
 
 namespace {
-
-const std::string TableFile = UserTableFileName;
-
-std::string Table()
-{
-    return std::string(reinterpret_cast<const char*>(UserTable.data()), sizeof UserTable);
-}
 
 int UsedSlots()
 {

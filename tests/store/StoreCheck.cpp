@@ -199,6 +199,13 @@ std::string TestData(const std::string& name)
     return ReadFile(std::string(LARK_STORE_TEST_DATA) + "/" + name);
 }
 
+const std::string TableFile = UserTableFileName;
+
+std::string Table()
+{
+    return std::string(reinterpret_cast<const char*>(UserTable.data()), sizeof UserTable);
+}
+
 } // namespace storecheck
 
 int main(int argc, char** argv)

@@ -62,6 +62,11 @@ std::vector<std::string> ListWorkingDir();
 // A file of tests/data.
 std::string TestData(const std::string& name);
 
+// The name of the table file, which the store keeps in the working directory.
+extern const std::string TableFile;
+// The bytes of the table in memory, laid out as the table file holds them.
+std::string Table();
+
 } // namespace storecheck
 
 #define STORE_CAT2(a, b) a##b
