@@ -3,6 +3,7 @@
 #include "signin/PassWords.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
+#include "tests/support/Controls.h"
 #include "tests/support/Keyboard.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/SignedInMainForm.h"
@@ -70,19 +71,9 @@ private slots:
     void modalRunRefusesCloseUntilDone();
 
 private:
-    QLineEdit* edit(const char* name) const
-    {
-        return m_dialog->findChild<QLineEdit*>(QLatin1String(name));
-    }
-    QPushButton* button(const char* name) const
-    {
-        return m_dialog->findChild<QPushButton*>(QLatin1String(name));
-    }
-    void showDialog()
-    {
-        m_dialog->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_dialog));
-    }
+    QLineEdit* edit(const char* name) const { return Control<QLineEdit>(m_dialog, name); }
+    QPushButton* button(const char* name) const { return Control<QPushButton>(m_dialog, name); }
+    void showDialog() { QVERIFY(ShowActive(m_dialog)); }
     void fill(const QString& name, const QString& password)
     {
         TypeText(edit("ELoginName"), name);

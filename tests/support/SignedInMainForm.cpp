@@ -1,5 +1,6 @@
 #include "SignedInMainForm.h"
 
+#include "Controls.h"
 #include "Keyboard.h"
 #include "ScriptedUi.h"
 
@@ -81,9 +82,5 @@ bool SignedInMainWindow::signedIn() const
 
 QWidget* SignedInMainWindow::child(const char* name) const
 {
-    auto* widget = m_form->findChild<QWidget*>(QLatin1String(name));
-    if (!widget)
-        QTest::qFail(qPrintable(QStringLiteral("no control named %1").arg(QLatin1String(name))),
-                     __FILE__, __LINE__);
-    return widget;
+    return Control<QWidget>(m_form, name);
 }
