@@ -1,4 +1,5 @@
 #include "accounts/NewAccoForm.h"
+#include "support/AccessibleNames.h"
 #include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
 #include "ui/Terminate.h"
@@ -17,15 +18,6 @@ namespace {
 QString repeated(QChar c, int n)
 {
     return QString(n, c);
-}
-
-// The widget that Tab moves to from `from`.
-QWidget* nextTabStop(QWidget* from)
-{
-    QWidget* w = from->nextInFocusChain();
-    while (w != from && !(w->focusPolicy() & Qt::TabFocus))
-        w = w->nextInFocusChain();
-    return w;
 }
 
 } // namespace
@@ -115,7 +107,7 @@ private slots:
         }
 
         QCOMPARE(nameEdit()->maxLength(), 30);
-        QCOMPARE(nextTabStop(nameEdit()), memo());
+        QCOMPARE(NextTabStop(nameEdit()), memo());
         QVERIFY(memo()->tabChangesFocus());
         for (QPushButton* button : {saveBtn(), cancelBtn()}) {
             QCOMPARE(button->focusPolicy(), Qt::NoFocus);

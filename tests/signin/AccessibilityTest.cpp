@@ -23,15 +23,6 @@ private:
         return m_newId.get();
     }
 
-    // The widget that Tab moves to from `from`.
-    static QWidget* nextTabStop(QWidget* from)
-    {
-        QWidget* w = from->nextInFocusChain();
-        while (w != from && !(w->focusPolicy() & Qt::TabFocus))
-            w = w->nextInFocusChain();
-        return w;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -106,7 +97,7 @@ private slots:
         QVERIFY(at);
         // Round and back to the first.
         for (int i = 1; i <= order.size(); ++i) {
-            at = nextTabStop(at);
+            at = NextTabStop(at);
             QCOMPARE(at->objectName(), order[i % order.size()]);
         }
     }

@@ -15,6 +15,15 @@ inline QString AnnouncedName(QWidget* widget)
     return accessible ? accessible->text(QAccessible::Name) : QString();
 }
 
+// The widget that Tab moves to from `from`.
+inline QWidget* NextTabStop(QWidget* from)
+{
+    QWidget* w = from->nextInFocusChain();
+    while (w != from && !(w->focusPolicy() & Qt::TabFocus))
+        w = w->nextInFocusChain();
+    return w;
+}
+
 // The edit boxes, combo boxes, lists and editable memos under `root` that a
 // screen reader would announce without a name, by objectName.
 inline QStringList UnnamedEntries(QWidget* root)

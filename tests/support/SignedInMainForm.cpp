@@ -3,6 +3,7 @@
 #include "Controls.h"
 #include "Keyboard.h"
 #include "ScriptedUi.h"
+#include "TempWorkDir.h"
 
 #include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
@@ -83,4 +84,16 @@ bool SignedInMainWindow::signedIn() const
 QWidget* SignedInMainWindow::child(const char* name) const
 {
     return Control<QWidget>(m_form, name);
+}
+
+std::unique_ptr<SignedInMainWindow> AdminMainWindowIn(TempWorkDir& dir)
+{
+    dir.copyFixture(QStringLiteral("three-users.acl"));
+    ScriptedUi scripted;
+    auto window = std::make_unique<SignedInMainWindow>();
+    const QString problems = scripted.problems();
+    if (!problems.isEmpty())
+        QTest::qFail(qPrintable(QStringLiteral("sign-in of the main window: ") + problems),
+                     __FILE__, __LINE__);
+    return window;
 }

@@ -2,7 +2,10 @@
 
 #include <QString>
 
+#include <memory>
+
 class TMainForm;
+class TempWorkDir;
 class QWidget;
 
 // Drivers of the dialog that the main window's creation runs at start-up
@@ -50,3 +53,8 @@ private:
     TMainForm* m_form = nullptr;
     bool m_ownsNewAccoForm = false;
 };
+
+// For tests of the dialogs that report to the main window: the window
+// signed in as the fixture's admin, with three-users.acl put into `dir`. A
+// message box during the sign-in fails the test.
+std::unique_ptr<SignedInMainWindow> AdminMainWindowIn(TempWorkDir& dir);
