@@ -18,7 +18,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <cstring>
 #include <memory>
@@ -452,12 +451,7 @@ void FirstUseDialogTest::terminateYesEndsModalRun()
         m_ui->answer(MessageBox::Button::Yes);
         QTest::mouseClick(button("Terminate_Button"), Qt::LeftButton);
     });
-    // Should the run not end, fail rather than hang.
-    QTimer::singleShot(10000, m_dialog, [this] {
-        if (m_dialog->isVisible())
-            m_dialog->done(QDialog::Accepted);
-    });
-    const int result = m_dialog->exec();
+    const int result = ExecAtMostTenSeconds(m_dialog);
 
     QVERIFY(ran);
     QCOMPARE(result, int(QDialog::Rejected));

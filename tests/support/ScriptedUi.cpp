@@ -82,6 +82,15 @@ void OnNextModal(std::function<void(QDialog*)> action)
     timer->start();
 }
 
+int ExecAtMostTenSeconds(QDialog* dialog)
+{
+    QTimer::singleShot(10000, dialog, [dialog] {
+        if (dialog->isVisible())
+            dialog->done(QDialog::Accepted);
+    });
+    return dialog->exec();
+}
+
 void DropPendingDialogDrivers()
 {
     for (QTimer* timer : qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly))

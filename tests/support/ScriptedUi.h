@@ -49,6 +49,10 @@ private:
 // the event loop), so a test can drive a dialog that a handler exec()s.
 void OnNextModal(std::function<void(QDialog*)> action);
 
+// Runs dialog->exec(); should the run not end within ten seconds, the dialog
+// is ended as Accepted, so a fault fails the test instead of hanging it.
+int ExecAtMostTenSeconds(QDialog* dialog);
+
 // Drops the drivers set up with OnNextModal that are still waiting: one whose
 // dialog never came would act on the next test's dialog.
 void DropPendingDialogDrivers();
