@@ -3,6 +3,7 @@
 #include "store/Scramble.h"
 #include "store/UserTable.h"
 #include "support/Keyboard.h"
+#include "support/MainWindowFixture.h"
 #include "support/ScriptedUi.h"
 #include "support/SignedInMainForm.h"
 #include "support/TableFile.h"
@@ -49,18 +50,11 @@ struct DialogRun
 
 } // namespace
 
-class BankAccountPageTest : public QObject
+class BankAccountPageTest : public QObject, private MainWindowFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<ScriptedUi> scripted;
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<SignedInMainWindow> window;
-    QByteArray fixture;
-
-    template <class T> T* find(const char* name) const { return window->find<T>(name); }
-    QListWidget* users() const { return find<QListWidget>("UserNames"); }
     QListWidget* accounts() const { return find<QListWidget>("AccoTypeListBox"); }
     QString description() const { return find<QPlainTextEdit>("DescriptionLabel")->toPlainText(); }
     QStringList file() const { return DecodeTable(dir->read()); }
@@ -69,15 +63,12 @@ private:
     {
         window.reset();
         dir->write(table);
-        window = std::make_unique<SignedInMainWindow>();
-        QVERIFY(window->signedIn());
-        window->get()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window->get()));
+        signIn();
+        if (QTest::currentTestFailed())
+            return;
         auto* pages = find<QTabWidget>("UserPages");
         pages->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
     }
-
-    QStringList boxes() const { return Rendered(scripted->shown); }
 
     void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
 
@@ -149,20 +140,14 @@ private:
 private slots:
     void init()
     {
-        scripted = std::make_unique<ScriptedUi>();
-        dir = std::make_unique<TempWorkDir>();
-        dir->copyFixture(QStringLiteral("three-users.acl"));
-        fixture = dir->read();
+        setUp();
         startWith(fixture);
     }
 
     void cleanup()
     {
         DropPendingDialogDrivers();
-        window.reset();
-        dir.reset();
-        QCOMPARE(scripted->problems(), QString());
-        scripted.reset();
+        tearDown();
     }
 
     void beforeAnyUserIsClicked()

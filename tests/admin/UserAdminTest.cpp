@@ -1,6 +1,7 @@
 #include "admin/MainForm.h"
 #include "store/UserTable.h"
 #include "support/Keyboard.h"
+#include "support/MainWindowFixture.h"
 #include "support/ScriptedUi.h"
 #include "support/SignedInMainForm.h"
 #include "support/TableFile.h"
@@ -37,18 +38,11 @@ const char* const RightCombos[] = {"DRCombo", "DUCombo", "MRCombo",
 
 } // namespace
 
-class UserAdminTest : public QObject
+class UserAdminTest : public QObject, private MainWindowFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<ScriptedUi> scripted;
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<SignedInMainWindow> window;
-    QByteArray fixture;
-
-    template <class T> T* find(const char* name) const { return window->find<T>(name); }
-    QListWidget* users() const { return find<QListWidget>("UserNames"); }
     QLineEdit* edit(const char* name) const { return find<QLineEdit>(name); }
     QComboBox* combo(const char* name) const { return find<QComboBox>(name); }
     QString text(const char* label) const { return find<QLabel>(label)->text(); }
@@ -56,23 +50,11 @@ private:
     // Shown on its sheet, whichever sheet is in front.
     bool saveChangeShown() const { return !saveChangeButton()->isHidden(); }
 
-    void signIn(const QString& name = QStringLiteral("admin"),
-                const QString& password = QStringLiteral("secret"))
-    {
-        window.reset();
-        window = std::make_unique<SignedInMainWindow>(name, password);
-        QVERIFY(window->signedIn());
-        window->get()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window->get()));
-    }
-
     void startWith(const QByteArray& table)
     {
         dir->write(table);
         signIn();
     }
-
-    QStringList boxes() const { return Rendered(scripted->shown); }
 
     void click(const char* button)
     {
@@ -143,20 +125,11 @@ private:
 private slots:
     void init()
     {
-        scripted = std::make_unique<ScriptedUi>();
-        dir = std::make_unique<TempWorkDir>();
-        dir->copyFixture(QStringLiteral("three-users.acl"));
-        fixture = dir->read();
+        setUp();
         signIn();
     }
 
-    void cleanup()
-    {
-        window.reset();
-        dir.reset();
-        QCOMPARE(scripted->problems(), QString());
-        scripted.reset();
-    }
+    void cleanup() { tearDown(); }
 
     void fixtureDecodes()
     {
