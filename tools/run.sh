@@ -22,18 +22,4 @@ if [ ! -x "$program" ]; then
     exit 1
 fi
 
-# An explicit Qt platform (offscreen, say) needs no display.
-if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "run.sh: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set)." >&2
-    echo "The Security Manager is a desktop program; run it in a graphical session." >&2
-    exit 1
-fi
-
-data=${XDG_DATA_HOME:-$HOME/.local/share}/larkledger-security
-mkdir -p "$data"
-if [ ! -e "$data/Gatekeep.acl" ]; then
-    : >>"$data/~first.log"
-fi
-
-cd "$data"
-exec "$program" "$@"
+LARK_PROGRAM=$program exec "$repo/packaging/launcher.sh" "$@"
