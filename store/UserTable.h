@@ -3,20 +3,15 @@
 #include "UserRecord.h"
 
 #include <array>
+#include <string>
 #include <string_view>
 
 constexpr int SlotCount = 5;
 constexpr const char* UserTableFileName = "Gatekeep.acl";
+constexpr std::size_t UserTableFileSize = UserRecordSize * SlotCount;
 
-// The program's one table. Slots are numbered 1 to 5 everywhere; use Slot().
-extern std::array<UserRecord, SlotCount> UserTable;
 // All zero but the six rights, each the plain text "1".
 extern const UserRecord BlankUser;
-
-UserRecord& Slot(int n);
-
-// Back to the state at program start: every byte zero. For tests.
-void ResetUserTable();
 
 // True when the unscrambled, trimmed login name is empty.
 bool IsFreeSlot(const UserRecord& record);
@@ -26,14 +21,32 @@ AnsiString TrimControls(std::string_view text);
 // Upper-cases only the ASCII letters a to z.
 AnsiString UpperAscii(std::string_view text);
 
-int FindUser(std::string_view loginName);
-void LoadUserTable();
-void SaveUserTable();
-void CreateUserTableFile();
 AnsiString RightTextToFlag(std::string_view text);
 AnsiString FlagToRightText(std::string_view flag);
-void ClearEmptySlots();
-int FirstFreeSlot();
-// Takes a record of plain texts; returns the login name as stored.
-AnsiString StoreNewUser(const UserRecord& plain);
-void RemoveUserSlot(int n);
+
+// Five user records, slots numbered 1 to 5; zero-filled (all free) when made.
+class UserTable
+{
+public:
+    UserRecord& Slot(int n);
+    const UserRecord& Slot(int n) const;
+
+    int FindUser(std::string_view loginName) const;
+    void ClearEmptySlots();
+    int FirstFreeSlot() const;
+    // Takes a record of plain texts; returns the login name as stored.
+    AnsiString StoreNewUser(const UserRecord& plain);
+    void RemoveUserSlot(int n);
+
+    // The five records as the table file holds them (6565 bytes), and back.
+    std::string Bytes() const;
+    // Copies whole records from the front of `bytes`; the slots after them
+    // keep what they held.
+    void SetRecords(std::string_view bytes, std::size_t records);
+
+    bool operator==(const UserTable& other) const { return Bytes() == other.Bytes(); }
+    bool operator!=(const UserTable& other) const { return !(*this == other); }
+
+private:
+    std::array<UserRecord, SlotCount> m_slots{};
+};

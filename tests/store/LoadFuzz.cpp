@@ -3,7 +3,7 @@
 // as it was.
 #include "store/IoError.h"
 #include "store/Scramble.h"
-#include "store/UserTable.h"
+#include "store/TableFile.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +17,7 @@
 namespace {
 
 std::string workDir;
+UserTable table;
 
 void RemoveWorkDir()
 {
@@ -26,7 +27,7 @@ void RemoveWorkDir()
 
 std::string Table()
 {
-    return std::string(reinterpret_cast<const char*>(UserTable.data()), sizeof UserTable);
+    return table.Bytes();
 }
 
 void WriteTableFile(const std::uint8_t* data, std::size_t size)
@@ -62,20 +63,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     // The first byte picks what the table held before: zeros or a previous load.
     if (size > 0 && (data[0] & 1) == 0)
-        ResetUserTable();
+        table = UserTable{};
     WriteTableFile(data, size);
     const std::string before = Table();
     try {
-        LoadUserTable();
+        LoadUserTable(table, UserTableFileName);
     } catch (const IoError& e) {
         if (e.code() != 100 || Table() != before || size >= 6565 || size % UserRecordSize == 0)
             std::abort();
         return 0;
     }
     const std::string loaded = Table();
-    SaveUserTable();
-    ResetUserTable();
-    LoadUserTable();
+    SaveUserTable(table, UserTableFileName);
+    table = UserTable{};
+    LoadUserTable(table, UserTableFileName);
     if (Table() != loaded)
         std::abort();
     for (int i = 1; i <= SlotCount; ++i) {

@@ -1,7 +1,7 @@
 #include "StoreCheck.h"
 
 #include "store/Scramble.h"
-#include "store/UserTable.h"
+#include "store/TableFile.h"
 
 #include <cstring>
 #include <string>
@@ -171,7 +171,7 @@ TEST(RemoveWithBadSlotChangesNothing)
     CHECK_EQ(Table(), before);
     ResetUserTable();
     RemoveUserSlot(1);
-    CHECK_EQ(Table(), std::string(sizeof UserTable, '\0'));
+    CHECK_EQ(Table(), std::string(UserTableFileSize, '\0'));
 }
 
 // A table read from a file with a gap is not repacked; removing a user behind

@@ -1,7 +1,7 @@
 #include "StoreCheck.h"
 
 #include "store/Scramble.h"
-#include "store/UserTable.h"
+#include "store/TableFile.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -40,8 +40,9 @@ TEST(TableStartsZeroFilledAndFree)
 
 TEST(SlotNumbersOutsideOneToFiveAreRefused)
 {
-    CHECK_EQ(&Slot(1), &UserTable[0]);
-    CHECK_EQ(&Slot(5), &UserTable[4]);
+    CHECK_EQ(static_cast<const void*>(&Slot(1)), static_cast<const void*>(&storecheck::TheTable()));
+    CHECK_EQ(storecheck::Table().substr(4 * UserRecordSize, UserRecordSize),
+             std::string(reinterpret_cast<const char*>(&Slot(5)), UserRecordSize));
     for (int n : {0, -1, 6, 1000}) {
         bool refused = false;
         try {

@@ -2,7 +2,7 @@
 
 #include "store/IoError.h"
 #include "store/Scramble.h"
-#include "store/UserTable.h"
+#include "store/TableFile.h"
 
 #include <cstring>
 #include <random>

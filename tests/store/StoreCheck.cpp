@@ -1,6 +1,6 @@
 #include "StoreCheck.h"
 
-#include "store/UserTable.h"
+#include "store/TableFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -201,9 +201,15 @@ std::string TestData(const std::string& name)
 
 const std::string TableFile = UserTableFileName;
 
+UserTable& TheTable()
+{
+    static UserTable table;
+    return table;
+}
+
 std::string Table()
 {
-    return std::string(reinterpret_cast<const char*>(UserTable.data()), sizeof UserTable);
+    return TheTable().Bytes();
 }
 
 } // namespace storecheck

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/TableFile.h"
+
 // A tiny test harness for the store, which is tested without Qt.
 // TEST(name) { ... } registers a case; every case runs with a zeroed table in
 // a fresh temporary working directory that is removed afterwards.
@@ -64,10 +66,55 @@ std::string TestData(const std::string& name);
 
 // The name of the table file, which the store keeps in the working directory.
 extern const std::string TableFile;
-// The bytes of the table in memory, laid out as the table file holds them.
+// The table a case works with, zero-filled at its start.
+UserTable& TheTable();
+// The bytes of that table, laid out as the table file holds them.
 std::string Table();
 
 } // namespace storecheck
+
+// The store's operations on the case's table and the table file of the
+// working directory, under the names the cases use.
+inline UserRecord& Slot(int n)
+{
+    return storecheck::TheTable().Slot(n);
+}
+inline int FindUser(std::string_view name)
+{
+    return storecheck::TheTable().FindUser(name);
+}
+inline void ClearEmptySlots()
+{
+    storecheck::TheTable().ClearEmptySlots();
+}
+inline int FirstFreeSlot()
+{
+    return storecheck::TheTable().FirstFreeSlot();
+}
+inline AnsiString StoreNewUser(const UserRecord& plain)
+{
+    return storecheck::TheTable().StoreNewUser(plain);
+}
+inline void RemoveUserSlot(int n)
+{
+    storecheck::TheTable().RemoveUserSlot(n);
+}
+inline void LoadUserTable()
+{
+    LoadUserTable(storecheck::TheTable(), storecheck::TableFile);
+}
+inline void SaveUserTable()
+{
+    SaveUserTable(storecheck::TheTable(), storecheck::TableFile);
+}
+inline void CreateUserTableFile()
+{
+    CreateUserTableFile(storecheck::TableFile);
+}
+inline void ResetUserTable()
+{
+    storecheck::TheTable() = UserTable{};
+}
 
 #define STORE_CAT2(a, b) a##b
 #define STORE_CAT(a, b) STORE_CAT2(a, b)

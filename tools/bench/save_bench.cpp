@@ -7,7 +7,7 @@
 //   save_bench [-n PAIRS] [DIR]      DIR: where to write (default: a fresh
 //                                    folder under the current directory)
 #include "store/Scramble.h"
-#include "store/UserTable.h"
+#include "store/TableFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +22,8 @@
 #include <vector>
 
 namespace {
+
+UserTable table;
 
 using Clock = std::chrono::steady_clock;
 
@@ -49,7 +51,7 @@ double median(std::vector<double> values)
 // A table like a real one: three users, some of them with accounts.
 void fillTable()
 {
-    ResetUserTable();
+    table = UserTable{};
     const char* names[] = {"ADMIN", "clerk", "auditor"};
     for (int u = 0; u < 3; ++u) {
         UserRecord plain = BlankUser;
@@ -58,24 +60,24 @@ void fillTable()
         plain.DataPath.assign("/home/larkledger/data");
         StoreNewUser(plain);
     }
-    UserRecord& admin = Slot(1);
+    UserRecord& admin = table.Slot(1);
     for (int i = 0; i < 6; ++i) {
         StoreEncoded(admin.Accounts[i].AccountName, "Account " + std::to_string(i));
         StoreEncoded(admin.Accounts[i].AccountDescription, "Current account at the local bank");
     }
-    SaveUserTable();
+    SaveUserTable(table, UserTableFileName);
 }
 
 // One account change as the Bank Account page makes it.
 void accountChange(int round)
 {
-    UserRecord working = Slot(1);
+    UserRecord working = table.Slot(1);
     StoreEncoded(working.Accounts[round % 6].AccountDescription,
                  "Changed in round " + std::to_string(round));
-    Slot(1) = working;
-    SaveUserTable();
-    LoadUserTable();
-    AccountArea shown = Slot(1).Accounts;
+    table.Slot(1) = working;
+    SaveUserTable(table, UserTableFileName);
+    LoadUserTable(table, UserTableFileName);
+    AccountArea shown = table.Slot(1).Accounts;
     if (shown[round % 6].AccountName.empty())
         std::abort();
 }
