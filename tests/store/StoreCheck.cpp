@@ -13,7 +13,9 @@
 
 #include <dirent.h>
 #include <ftw.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace storecheck {
@@ -93,6 +95,45 @@ std::string Show(const std::vector<std::string>& values)
     for (const std::string& value : values)
         out += (out.size() > 1 ? ", " : "") + Show(value);
     return out + "}";
+}
+
+void RunAsOrdinaryUser(const std::function<void()>& body)
+{
+    if (::geteuid() != 0) {
+        body();
+        return;
+    }
+    constexpr uid_t Nobody = 65534;
+    for (const std::string& name : ListWorkingDir()) {
+        if (::chown(name.c_str(), Nobody, Nobody) != 0)
+            Fail(__FILE__, __LINE__, "chown " + name);
+    }
+    if (::chown(".", Nobody, Nobody) != 0)
+        Fail(__FILE__, __LINE__, "chown of the working directory");
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        Fail(__FILE__, __LINE__, "fork");
+    if (child == 0) {
+        int status = 0;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0) {
+            std::perror("dropping to nobody");
+            status = 3;
+        } else {
+            try {
+                body();
+            } catch (...) {
+            }
+            status = failuresInCase == 0 ? 0 : 1;
+        }
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        Fail(__FILE__, __LINE__, "the part run as nobody failed");
 }
 
 void Fail(const char* file, int line, const std::string& message)

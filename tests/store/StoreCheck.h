@@ -66,6 +66,12 @@ std::string TestData(const std::string& name);
 
 // The name of the table file, which the store keeps in the working directory.
 extern const std::string TableFile;
+// Runs `body` as an ordinary user: directly when the test is not root, else
+// in a child process that has dropped to nobody (uid and gid 65534) and
+// owns the working directory and what it holds. A failure in the child
+// fails the case.
+void RunAsOrdinaryUser(const std::function<void()>& body);
+
 // The table a case works with, zero-filled at its start.
 UserTable& TheTable();
 // The bytes of that table, laid out as the table file holds them.

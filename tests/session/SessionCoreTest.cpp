@@ -1,0 +1,362 @@
+#include "../store/StoreCheck.h"
+
+#include "session/Session.h"
+#include "store/IoError.h"
+#include "store/Scramble.h"
+
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+using storecheck::ReadFile;
+using storecheck::TableFile;
+using storecheck::TestData;
+using storecheck::WriteFile;
+
+namespace {
+
+// Plain record; rights as six flags in record order ("0" granted).
+UserRecord Plain(const std::string& name, const std::string& password, const std::string& path,
+                 const std::string& flags = "111111")
+{
+    UserRecord record{};
+    record.LoginName.assign(name);
+    record.Password.assign(password);
+    record.DataPath.assign(path);
+    for (std::size_t i = 0; i < AllRights.size(); ++i)
+        RightField(record, AllRights[i]).assign(flags.substr(i, 1));
+    return record;
+}
+
+AccountEntry Account(const std::string& name, const std::string& description)
+{
+    AccountEntry entry{};
+    entry.AccountName.assign(name);
+    entry.AccountDescription.assign(description);
+    return entry;
+}
+
+std::string Flags(const UserRecord& record)
+{
+    std::string flags;
+    for (Right right : AllRights)
+        flags += Decoded(RightField(record, right));
+    return flags;
+}
+
+// Record-order flags of a user holding the user rights named by the letters
+// A(ddUsers), M(odifyUsers) and D(eleteUsers); no record rights.
+std::string UserRights(const std::string& letters)
+{
+    std::string flags = "111111";
+    if (letters.find('D') != std::string::npos)
+        flags[1] = '0';
+    if (letters.find('M') != std::string::npos)
+        flags[3] = '0';
+    if (letters.find('A') != std::string::npos)
+        flags[5] = '0';
+    return flags;
+}
+
+// boss (all six rights), me (the rights under test, password "pw"), weak (no
+// rights, one account "Cash"), written as the table file.
+void WriteTeam(const std::string& myRights)
+{
+    UserTable table;
+    table.StoreNewUser(Plain("boss", "bosspw", "/b", "000000"));
+    table.StoreNewUser(Plain("me", "pw", "/m", UserRights(myRights)));
+    table.StoreNewUser(Plain("weak", "weakpw", "/w"));
+    table.ClearEmptySlots();
+    StoreEncoded(table.Slot(3).Accounts[0].AccountName, "Cash");
+    StoreEncoded(table.Slot(3).Accounts[0].AccountDescription, "Till");
+    SaveUserTable(table, TableFile);
+}
+
+std::vector<std::string> Names(const Session& session)
+{
+    return session.ListedNames();
+}
+
+struct Change
+{
+    const char* name;
+    // The rights combinations (letters of A, M, D) that may make it.
+    std::set<std::string> allowedFor;
+    ChangeResult (*make)(Session&);
+    // What the table holds once it is made.
+    bool (*made)(const Session&);
+};
+
+const std::vector<Change>& Changes()
+{
+    static const std::vector<Change> changes = {
+        {"add user",
+         {"A", "AM", "AD", "AMD"},
+         [](Session& s) { return s.AddUser(Plain("new", "npw", "/n")); },
+         [](const Session& s) { return s.Table().FindUser("new") == 4; }},
+        {"add user with a right",
+         {"AM", "AMD"},
+         [](Session& s) { return s.AddUser(Plain("new", "npw", "/n", "011111")); },
+         [](const Session& s) { return s.Table().FindUser("new") == 4; }},
+        {"delete user",
+         {"D", "AD", "MD", "AMD"},
+         [](Session& s) { return s.DeleteUser("weak"); },
+         [](const Session& s) { return s.Table().FindUser("weak") == 0; }},
+        {"save changes: new password",
+         {"M", "AM", "MD", "AMD"},
+         [](Session& s) { return s.SaveChanges("weak", 3, Plain("weak", "newpw", "/w")); },
+         [](const Session& s) {
+             return Decoded(s.Table().Slot(3).Password) == "newpw" &&
+                    Decoded(s.Table().Slot(3).Accounts[0].AccountName) == "Cash";
+         }},
+        {"save changes: a right granted",
+         {"AM", "AMD"},
+         [](Session& s) {
+             return s.SaveChanges("weak", 3, Plain("weak", "newpw", "/w", "111110"));
+         },
+         [](const Session& s) { return Flags(s.Table().Slot(3)) == "111110"; }},
+        {"save changes: take over a stronger user",
+         {"AM", "AMD"},
+         [](Session& s) { return s.SaveChanges("boss", 1, Plain("boss", "mine", "/b", "000000")); },
+         [](const Session& s) { return Decoded(s.Table().Slot(3).Password) == "mine"; }},
+        {"new account",
+         {"MD", "AMD"},
+         [](Session& s) { return s.AddAccount("weak", Account("Loan", "")); },
+         [](const Session& s) {
+             return Decoded(s.Table().Slot(3).Accounts[1].AccountName) == "Loan";
+         }},
+        {"modify account",
+         {"MD", "AMD"},
+         [](Session& s) { return s.ModifyAccount("weak", 0, Account("Cash", "Safe")); },
+         [](const Session& s) {
+             return Decoded(s.Table().Slot(3).Accounts[0].AccountDescription) == "Safe";
+         }},
+        {"delete account",
+         {"MD", "AMD"},
+         [](Session& s) { return s.DeleteAccount("weak", 0); },
+         [](const Session& s) { return s.Table().Slot(3).Accounts[0].AccountName.empty(); }},
+    };
+    return changes;
+}
+
+} // namespace
+
+TEST(EveryChangeIsMadeOnlyWithItsRights)
+{
+    for (const std::string rights : {"", "A", "M", "D", "AM", "AD", "MD", "AMD"}) {
+        for (const Change& change : Changes()) {
+            WriteTeam(rights);
+            const std::string fileBefore = ReadFile(TableFile);
+            Session session(TableFile);
+            session.LoadTable();
+            CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+            const std::string tableBefore = session.Table().Bytes();
+
+            const ChangeResult result = change.make(session);
+            const bool allowed = change.allowedFor.count(rights) > 0;
+            const std::string row = std::string(change.name) + " as [" + rights + "]";
+            if (allowed) {
+                if (!result.done() || !change.made(session))
+                    storecheck::Fail(__FILE__, __LINE__, row + ": refused: " + result.message);
+            } else {
+                if (result.outcome != ChangeResult::Outcome::Refused ||
+                    result.reason != ChangeResult::Reason::MissingRight ||
+                    session.Table().Bytes() != tableBefore || ReadFile(TableFile) != fileBefore ||
+                    session.TableChanged())
+                    storecheck::Fail(__FILE__, __LINE__, row + ": not refused cleanly");
+            }
+        }
+    }
+}
+
+TEST(RefusalsGiveTheirReasonsAndChangeNothing)
+{
+    WriteTeam("AMD");
+    Session session(TableFile);
+    session.LoadTable();
+    session.SignIn("me", "pw");
+    const std::string before = session.Table().Bytes();
+    struct Row
+    {
+        ChangeResult result;
+        ChangeResult::Reason reason;
+        std::string message;
+    };
+    const Row rows[] = {
+        {session.AddUser(Plain(" WEAK ", "x", "/x")), ChangeResult::Reason::DuplicateUser,
+         "User already exist."},
+        {session.AddUser(Plain("x", " ", "/x")), ChangeResult::Reason::EmptyField,
+         "Please fill all sections."},
+        {session.SaveChanges("", 0, Plain("weak", "pw2", "/w")),
+         ChangeResult::Reason::NothingLoaded,
+         "No user has been loaded for editing: select a user and press Modify first."},
+        {session.SaveChanges("gone", 2, Plain("gone", "pw2", "/w")),
+         ChangeResult::Reason::NoSuchUser,
+         "The user being edited no longer exists: load it again with Modify."},
+        {session.AddAccount("weak", Account("cASH", "")), ChangeResult::Reason::DuplicateAccount,
+         "The cASH is assigned, please Create another one."},
+        {session.ModifyAccount("weak", 4, Account("x", "")), ChangeResult::Reason::NoSuchAccount,
+         "There is no such bank account."},
+    };
+    for (const Row& row : rows) {
+        if (row.result.message != row.message)
+            storecheck::Fail(__FILE__, __LINE__,
+                             "expected " + row.message + ", got: " + row.result.message);
+        CHECK(row.result.outcome == ChangeResult::Outcome::Refused);
+        CHECK(row.result.reason == row.reason);
+        CHECK_EQ(row.result.message, row.message);
+    }
+    CHECK(session.Table().Bytes() == before);
+}
+
+TEST(ATableOfFiveTakesNoSixthUser)
+{
+    WriteTeam("AMD");
+    Session session(TableFile);
+    session.LoadTable();
+    session.SignIn("me", "pw");
+    CHECK(session.AddUser(Plain("u4", "p", "/4")).done());
+    CHECK(session.AddUser(Plain("u5", "p", "/5")).done());
+    const ChangeResult sixth = session.AddUser(Plain("u6", "p", "/6"));
+    CHECK(sixth.reason == ChangeResult::Reason::TableFull);
+    CHECK_EQ(Names(session).size(), std::size_t(5));
+}
+
+TEST(SignInFindsBlankPaddedNamesAndComparesPasswordsExactly)
+{
+    WriteFile(TableFile, TestData("three-users.acl"));
+    Session session(TableFile);
+    session.LoadTable();
+    CHECK(session.SignIn("renée", "café€") == Session::SignInResult::UnknownName);
+    CHECK(session.SignIn("  ", "x") == Session::SignInResult::UnknownName);
+    CHECK(session.SignIn("Ren\xe9"
+                         "e",
+                         "caf\xe9\x80 ") == Session::SignInResult::WrongPassword);
+    CHECK(session.SignIn("Ren\xe9"
+                         "e",
+                         "") == Session::SignInResult::WrongPassword);
+    CHECK(!session.SignedIn());
+    CHECK(session.SignIn(" Ren\xe9"
+                         "e\t",
+                         "caf\xe9\x80") == Session::SignInResult::SignedIn);
+    CHECK_EQ(Decoded(session.CurrentUser().LoginName), std::string(" Ren\xe9"
+                                                                   "e "));
+    CHECK(session.MayDelete() && !session.MayModify() && !session.MayAdd());
+}
+
+TEST(SaveChangesKeepsAccountsAndClearsPendingChanges)
+{
+    WriteTeam("AMD");
+    Session session(TableFile);
+    session.LoadTable();
+    session.SignIn("me", "pw");
+    CHECK(session.DeleteUser("boss").done());
+    CHECK(session.TableChanged());
+    // weak moved from slot 3 to 2: found again by name.
+    CHECK(session.SaveChanges("weak", 3, Plain("weak2", "pw2", "/w2")).done());
+    CHECK(!session.TableChanged());
+    CHECK(Names(session) == std::vector<std::string>({"me", "weak2"}));
+    CHECK_EQ(Decoded(session.Table().Slot(2).Accounts[0].AccountName), std::string("Cash"));
+    CHECK_EQ(ReadFile(TableFile), session.Table().Bytes());
+}
+
+TEST(AChangeOnDiskIsNeverOverwrittenSilently)
+{
+    WriteTeam("AMD");
+    Session mine(TableFile);
+    mine.LoadTable();
+    mine.SignIn("me", "pw");
+    Session theirs(TableFile);
+    theirs.LoadTable();
+    theirs.SignIn("boss", "bosspw");
+    CHECK(theirs.AddAccount("weak", Account("Theirs", "")).done());
+    const std::string theirFile = ReadFile(TableFile);
+
+    // Without anyone to ask, nothing is written.
+    CHECK(mine.AddAccount("weak", Account("Mine", "")).outcome == ChangeResult::Outcome::Cancelled);
+    CHECK_EQ(ReadFile(TableFile), theirFile);
+
+    int asked = 0;
+    mine.SetConflictHandler([&] {
+        ++asked;
+        return ConflictChoice::Cancel;
+    });
+    CHECK(mine.AddAccount("weak", Account("Mine", "")).outcome == ChangeResult::Outcome::Cancelled);
+    CHECK_EQ(asked, 1);
+    CHECK_EQ(ReadFile(TableFile), theirFile);
+
+    mine.SetConflictHandler([] { return ConflictChoice::Reload; });
+    CHECK(mine.AddAccount("weak", Account("Mine", "")).outcome == ChangeResult::Outcome::Reloaded);
+    CHECK_EQ(mine.Table().Bytes(), theirFile);
+    // Now in step with the file: the next change goes through without asking.
+    mine.SetConflictHandler([&] {
+        ++asked;
+        return ConflictChoice::Cancel;
+    });
+    CHECK(mine.AddAccount("weak", Account("Mine", "")).done());
+    CHECK_EQ(asked, 1);
+    CHECK_EQ(Decoded(Slot(1).LoginName), std::string()); // the case table stays untouched
+    UserTable onDisk;
+    LoadUserTable(onDisk, TableFile);
+    CHECK_EQ(Decoded(onDisk.Slot(3).Accounts[1].AccountName), std::string("Theirs"));
+    CHECK_EQ(Decoded(onDisk.Slot(3).Accounts[2].AccountName), std::string("Mine"));
+
+    // Overwrite: a user deleted elsewhere comes back only when asked for.
+    CHECK(theirs.DeleteUser("weak").done());
+    theirs.SetConflictHandler([] { return ConflictChoice::Reload; });
+    CHECK(theirs.Save().outcome == ChangeResult::Outcome::Reloaded);
+    CHECK(theirs.Table().FindUser("weak") == 3);
+    CHECK(theirs.DeleteUser("weak").done());
+    CHECK(theirs.Save().done());
+    mine.SetConflictHandler([] { return ConflictChoice::Overwrite; });
+    CHECK(mine.Save().done());
+    LoadUserTable(onDisk, TableFile);
+    CHECK(onDisk.FindUser("weak") == 3);
+}
+
+TEST(AFailedSaveLeavesTableAndFileAsTheyWere)
+{
+    WriteTeam("AMD");
+    storecheck::RunAsOrdinaryUser([] {
+        Session session(TableFile);
+        session.LoadTable();
+        session.SignIn("me", "pw");
+        CHECK(session.AddUser(Plain("new", "npw", "/n")).done());
+        const std::string memoryBefore = session.Table().Bytes();
+        const std::string fileBefore = ReadFile(TableFile);
+        CHECK(::chmod(TableFile.c_str(), 0444) == 0);
+        bool failed = false;
+        try {
+            session.AddAccount("weak", Account("Loan", ""));
+        } catch (const IoError& error) {
+            failed = true;
+            CHECK_EQ(error.code(), 5);
+        }
+        CHECK(failed);
+        CHECK(session.Table().Bytes() == memoryBefore);
+        CHECK(session.TableChanged());
+        CHECK_EQ(ReadFile(TableFile), fileBefore);
+        // The same account again is one new attempt, not a duplicate.
+        CHECK(::chmod(TableFile.c_str(), 0600) == 0);
+        CHECK(session.AddAccount("weak", Account("Loan", "")).done());
+        CHECK(Decoded(session.Table().Slot(3).Accounts[1].AccountName) == "Loan");
+        CHECK(Decoded(session.Table().Slot(3).Accounts[2].AccountName).empty());
+    });
+}
+
+TEST(FirstUseCreatesTheOnlyUserAndSignsThemIn)
+{
+    Session session(TableFile);
+    const ChangeResult made = session.CreateFirstUser(Plain("chief", "pw", "/data", "000000"));
+    CHECK(made.done());
+    CHECK(session.SignedIn() && session.MayEditRights() && session.MayKeepAccounts());
+    CHECK_EQ(ReadFile(TableFile).size(), UserTableFileSize);
+    CHECK(Names(session) == std::vector<std::string>({"chief"}));
+
+    Session again(TableFile);
+    CHECK(again.CreateFirstUser(Plain("other", "pw", "/data", "000000")).reason ==
+          ChangeResult::Reason::NotFirstUse);
+}
