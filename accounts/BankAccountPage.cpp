@@ -1,13 +1,9 @@
-// The "Bank Account" page of the main window: the shown user's account list
-// and the account changes made through the new-account dialog.
+#include "BankAccountPage.h"
 
-// First: its form parameter has the name of the global instance.
-#include "ui_MainForm.h"
+#include "ui_BankAccountPage.h"
 
-#include "accounts/NewAccoForm.h"
-#include "admin/MainForm.h"
+#include "NewAccoForm.h"
 #include "store/Scramble.h"
-#include "store/UserTable.h"
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
@@ -25,7 +21,7 @@ int matchingEntry(const AccountArea& accounts, const QString& line)
 {
     const AnsiString key = UpperAscii(ToAnsi(line));
     for (int i = 0; i < AccountCount; ++i) {
-        if (UpperAscii(Decoded(accounts[i].AccountName)) == key)
+        if (UpperAscii(Decoded(accounts[static_cast<std::size_t>(i)].AccountName)) == key)
             return i;
     }
     return -1;
@@ -56,57 +52,55 @@ int selectedEntry(const QListWidget* list, const AccountArea& accounts, const QS
     return entry;
 }
 
-// Scrambles the dialog's plain entry into a stored entry. Bytes beyond the
-// new lengths keep what they held.
-void storeEntry(AccountEntry& stored, const AccountEntry& plain)
+AccountEntry plainEntry(const AccountEntry& stored)
 {
-    StoreEncoded(stored.AccountName, plain.AccountName.value());
-    StoreEncoded(stored.AccountDescription, plain.AccountDescription.value());
-}
-
-// The last steps of every account change: the whole table goes to the file
-// at once (pending user adds and deletions with it) and is read back, and
-// the page is rebuilt from what the file now holds.
-void finishAccountChange(TMainForm& form, int slot, const UserRecord& working)
-{
-    bool saved = false;
-    ReportingIoErrors([&] {
-        Slot(slot) = working;
-        SaveUserTable();
-        saved = true;
-        LoadUserTable();
-        ShownAccounts = Slot(slot).Accounts;
-        form.RefreshAccoList();
-    });
-    // The table in memory holds a change the file does not: the close must
-    // still offer to save it.
-    if (!saved)
-        TableChanged = true;
+    AccountEntry plain{};
+    plain.AccountName.assign(Decoded(stored.AccountName));
+    plain.AccountDescription.assign(Decoded(stored.AccountDescription));
+    return plain;
 }
 
 } // namespace
 
-void TMainForm::bindAccountPage()
+TBankAccountPage::TBankAccountPage(Session& session, TNewAccoForm& accountDialog,
+                                   std::function<bool(QString&)> selectedUser, QWidget* parent)
+    : QWidget(parent), m_session(session), m_accountDialog(accountDialog),
+      m_selectedUser(std::move(selectedUser)), ui(new Ui::TBankAccountPage)
 {
+    ui->setupUi(this);
+    // A read-only memo that only shows text: no text cursor over it.
+    ui->DescriptionLabel->viewport()->setCursor(Qt::ArrowCursor);
+
     connect(ui->AccoTypeListBox, &QListWidget::itemSelectionChanged, this,
-            &TMainForm::AccoTypeListBoxClick);
-    connect(ui->NewAccoBtn, &QPushButton::clicked, this, &TMainForm::NewAccoBtnClick);
-    connect(ui->ModifyAccoBtn, &QPushButton::clicked, this, &TMainForm::ModifyAccoBtnClick);
-    connect(ui->DelAccoBtn, &QPushButton::clicked, this, &TMainForm::DelAccoBtnClick);
+            &TBankAccountPage::AccoTypeListBoxClick);
+    connect(ui->NewAccoBtn, &QPushButton::clicked, this, &TBankAccountPage::NewAccoBtnClick);
+    connect(ui->ModifyAccoBtn, &QPushButton::clicked, this, &TBankAccountPage::ModifyAccoBtnClick);
+    connect(ui->DelAccoBtn, &QPushButton::clicked, this, &TBankAccountPage::DelAccoBtnClick);
 }
 
-int TMainForm::selectedUserSlot()
+TBankAccountPage::~TBankAccountPage()
+{
+    delete ui;
+}
+
+void TBankAccountPage::ShowAccountsOf(int slot)
+{
+    ShownAccounts = m_session.Table().Slot(slot).Accounts;
+    RefreshAccoList();
+}
+
+int TBankAccountPage::selectedUserSlot()
 {
     QString userName;
-    if (!SelectedLineText(ui->UserNames, userName))
+    if (!m_selectedUser(userName))
         return 0;
-    const int slot = FindUser(ToAnsi(userName));
+    const int slot = m_session.Table().FindUser(ToAnsi(userName));
     if (slot == 0)
         RefreshAccoList();
     return slot;
 }
 
-void TMainForm::RefreshAccoList()
+void TBankAccountPage::RefreshAccoList()
 {
     ui->AccoTypeListBox->clear();
     for (const AccountEntry& entry : ShownAccounts) {
@@ -118,7 +112,7 @@ void TMainForm::RefreshAccoList()
     UpdateButtons();
 }
 
-void TMainForm::AccoTypeListBoxClick()
+void TBankAccountPage::AccoTypeListBoxClick()
 {
     QString line;
     if (SelectedLineText(ui->AccoTypeListBox, line)) {
@@ -135,14 +129,56 @@ void TMainForm::AccoTypeListBoxClick()
     UpdateButtons();
 }
 
-void TMainForm::UpdateButtons()
+void TBankAccountPage::UpdateButtons()
 {
     const bool picked = !ui->AccoTypeListBox->selectedItems().isEmpty();
     ui->ModifyAccoBtn->setEnabled(picked);
     ui->DelAccoBtn->setEnabled(picked);
 }
 
-void TMainForm::NewAccoBtnClick()
+void TBankAccountPage::finishChange(int slot, const QString& noEntryCode,
+                                    const std::function<ChangeResult()>& change)
+{
+    const AnsiString userName = Decoded(m_session.Table().Slot(slot).LoginName);
+    ChangeResult result;
+    if (!ReportingIoErrors([&] { result = change(); }))
+        return;
+
+    switch (result.outcome) {
+    case ChangeResult::Outcome::Done:
+        ShowAccountsOf(slot);
+        if (!result.message.empty())
+            MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
+        return;
+    case ChangeResult::Outcome::Reloaded:
+        if (const int again = m_session.Table().FindUser(userName))
+            ShowAccountsOf(again);
+        emit tableReloaded();
+        return;
+    case ChangeResult::Outcome::Cancelled:
+        return;
+    case ChangeResult::Outcome::Refused:
+        break;
+    }
+    switch (result.reason) {
+    case ChangeResult::Reason::NoSuchUser:
+        RefreshAccoList();
+        return;
+    // The page and the record disagree: only the table changing under the
+    // page can cause that.
+    case ChangeResult::Reason::AccountsFull:
+        showInternalError(QStringLiteral("_ALB:0001"));
+        return;
+    case ChangeResult::Reason::NoSuchAccount:
+        showInternalError(noEntryCode);
+        return;
+    default:
+        MessageBox::show(MessageBox::Kind::Error, FromAnsi(result.message));
+        return;
+    }
+}
+
+void TBankAccountPage::NewAccoBtnClick()
 {
     RefreshAccoList();
     if (ui->AccoTypeListBox->count() >= AccountCount) {
@@ -151,13 +187,13 @@ void TMainForm::NewAccoBtnClick()
         return;
     }
 
-    ExecModal(*NewAccoForm);
-    if (!NewAccoForm->Saved) {
+    ExecModal(m_accountDialog);
+    if (!m_accountDialog.Saved) {
         RefreshAccoList();
         return;
     }
 
-    const AccountEntry typed = NewAccoForm->AccoRec;
+    const AccountEntry typed = m_accountDialog.AccoRec;
     const AnsiString typedKey = UpperAscii(typed.AccountName.value());
     for (int i = 0; i < ui->AccoTypeListBox->count(); ++i) {
         if (UpperAscii(ToAnsi(ui->AccoTypeListBox->item(i)->text())) == typedKey) {
@@ -171,53 +207,43 @@ void TMainForm::NewAccoBtnClick()
     const int slot = selectedUserSlot();
     if (slot == 0)
         return;
-    UserRecord working = Slot(slot);
-
-    int entry = -1;
-    for (int i = 0; i < AccountCount && entry < 0; ++i) {
-        if (working.Accounts[i].AccountName.empty())
-            entry = i;
-    }
-    if (entry < 0) {
-        showInternalError(QStringLiteral("_ALB:0001"));
-        return;
-    }
-
-    storeEntry(working.Accounts[entry], typed);
-    finishAccountChange(*this, slot, working);
+    const AnsiString userName = Decoded(m_session.Table().Slot(slot).LoginName);
+    finishChange(slot, QStringLiteral("_ALB:0001"),
+                 [&] { return m_session.AddAccount(userName, typed); });
 }
 
-void TMainForm::ModifyAccoBtnClick()
+void TBankAccountPage::ModifyAccoBtnClick()
 {
     const int slot = selectedUserSlot();
     if (slot == 0)
         return;
-    UserRecord working = Slot(slot);
+    const UserRecord& user = m_session.Table().Slot(slot);
     QString account;
     const int entry =
-        selectedEntry(ui->AccoTypeListBox, working.Accounts, QStringLiteral("_ALB:0003"), account);
+        selectedEntry(ui->AccoTypeListBox, user.Accounts, QStringLiteral("_ALB:0003"), account);
     if (entry < 0)
         return;
 
-    NewAccoForm->setEntryTexts(FromAnsi(Decoded(working.Accounts[entry].AccountName)),
-                               FromAnsi(Decoded(working.Accounts[entry].AccountDescription)));
-    ExecModal(*NewAccoForm);
-    if (!NewAccoForm->Saved)
+    m_accountDialog.setEntry(plainEntry(user.Accounts[static_cast<std::size_t>(entry)]));
+    ExecModal(m_accountDialog);
+    if (!m_accountDialog.Saved)
         return;
 
-    storeEntry(working.Accounts[entry], NewAccoForm->AccoRec);
-    finishAccountChange(*this, slot, working);
+    const AnsiString userName = Decoded(m_session.Table().Slot(slot).LoginName);
+    const AccountEntry typed = m_accountDialog.AccoRec;
+    finishChange(slot, QStringLiteral("_ALB:0003"),
+                 [&] { return m_session.ModifyAccount(userName, entry, typed); });
 }
 
-void TMainForm::DelAccoBtnClick()
+void TBankAccountPage::DelAccoBtnClick()
 {
     const int slot = selectedUserSlot();
     if (slot == 0)
         return;
-    UserRecord working = Slot(slot);
+    const UserRecord& user = m_session.Table().Slot(slot);
     QString account;
     const int entry =
-        selectedEntry(ui->AccoTypeListBox, working.Accounts, QStringLiteral("_ALB:0002"), account);
+        selectedEntry(ui->AccoTypeListBox, user.Accounts, QStringLiteral("_ALB:0002"), account);
     if (entry < 0)
         return;
 
@@ -229,9 +255,7 @@ void TMainForm::DelAccoBtnClick()
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
 
-    // The entry becomes a gap that the next New fills first; its other bytes
-    // stay as they were.
-    working.Accounts[entry].AccountName.Length = 0;
-    working.Accounts[entry].AccountDescription.Length = 0;
-    finishAccountChange(*this, slot, working);
+    const AnsiString userName = Decoded(user.LoginName);
+    finishChange(slot, QStringLiteral("_ALB:0002"),
+                 [&] { return m_session.DeleteAccount(userName, entry); });
 }

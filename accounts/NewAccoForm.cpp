@@ -1,14 +1,11 @@
-// First: its form parameter has the name of the global instance.
-#include "ui_NewAccoForm.h"
-
 #include "NewAccoForm.h"
+
+#include "ui_NewAccoForm.h"
 
 #include "ui/CodePage.h"
 #include "ui/MessageBox.h"
 
 #include <QTextCursor>
-
-TNewAccoForm* NewAccoForm = nullptr;
 
 namespace {
 
@@ -54,10 +51,11 @@ TNewAccoForm::~TNewAccoForm()
     delete ui;
 }
 
-void TNewAccoForm::setEntryTexts(const QString& name, const QString& description)
+void TNewAccoForm::setEntry(const AccountEntry& plain)
 {
-    ui->NameEdit->setText(name);
-    ui->DescriptionMemo->setPlainText(toMemoBreaks(description));
+    ui->NameEdit->setText(FromAnsi(plain.AccountName.value()));
+    ui->DescriptionMemo->setPlainText(toMemoBreaks(FromAnsi(plain.AccountDescription.value())));
+    m_shown = Shown{plain, ui->NameEdit->text(), ui->DescriptionMemo->toPlainText()};
 }
 
 // Whatever typing or pasting adds beyond the limit is cut from the end of
@@ -110,8 +108,16 @@ void TNewAccoForm::SaveBtnClick()
         return;
     }
 
-    AccoRec.AccountName.assign(ToAnsi(name));
-    AccoRec.AccountDescription.assign(ToAnsi(toStoredBreaks(ui->DescriptionMemo->toPlainText())));
+    const QString description = ui->DescriptionMemo->toPlainText();
+    if (m_shown && name == m_shown->name)
+        AccoRec.AccountName = m_shown->entry.AccountName;
+    else
+        AccoRec.AccountName.assign(ToAnsi(name));
+    if (m_shown && description == m_shown->description)
+        AccoRec.AccountDescription = m_shown->entry.AccountDescription;
+    else
+        AccoRec.AccountDescription.assign(ToAnsi(toStoredBreaks(description)));
+    m_shown.reset();
 
     ui->NameEdit->clear();
     ui->DescriptionMemo->setPlainText(QStringLiteral("No Description."));
@@ -124,6 +130,7 @@ void TNewAccoForm::SpeedButton1Click()
 {
     ui->NameEdit->clear();
     ui->DescriptionMemo->clear();
+    m_shown.reset();
     Saved = false;
     done(QDialog::Rejected);
 }

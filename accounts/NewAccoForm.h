@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 namespace Ui {
 class TNewAccoForm;
 }
@@ -22,8 +24,10 @@ public:
     // Plain (not scrambled) name and description of the last Save.
     AccountEntry AccoRec{};
 
-    // Fills the two boxes (Modify); the description as stored, CR LF breaks.
-    void setEntryTexts(const QString& name, const QString& description);
+    // Fills the two boxes with a stored entry's plain texts (Modify). A text
+    // left as shown is saved byte for byte as it was, whatever the boxes
+    // made of its line breaks and blanks.
+    void setEntry(const AccountEntry& plain);
 
 public slots:
     // Escape and every close other than the two buttons act as Cancel; a
@@ -41,6 +45,13 @@ private:
     Ui::TNewAccoForm* ui;
     // The memo's text after its last change within the limit.
     QString m_acceptedDescription;
+    // The entry Modify put into the boxes, and the texts the boxes then
+    // showed; cleared when the dialog closes.
+    struct Shown
+    {
+        AccountEntry entry;
+        QString name;
+        QString description;
+    };
+    std::optional<Shown> m_shown;
 };
-
-extern TNewAccoForm* NewAccoForm;

@@ -1,109 +1,24 @@
-// The generated code names a parameter after the window; it comes before
-// the global of that name so the two do not shadow each other.
-#include "ui_MainForm.h"
-
 #include "MainForm.h"
 
-#include "signin/NewID_Form.h"
-#include "signin/PassWords.h"
-#include "store/Scramble.h"
-#include "store/UserTable.h"
-#include "ui/CodePage.h"
-#include "ui/Widgets.h"
+#include "ui_MainForm.h"
 
-#include <QIcon>
-#include <QListWidgetItem>
-
-TMainForm* MainForm = nullptr;
-bool TableChanged = false;
-AccountArea ShownAccounts{};
-
-namespace {
-
-} // namespace
-
-TMainForm::TMainForm(QWidget* parent) : QWidget(parent), ui(new Ui::TMainForm)
-{
-    // The folder picker of the first-use dialog looks for its owner by name.
-    setObjectName(QStringLiteral("MainForm"));
-    MainForm = this;
-    ShownAccounts = AccountArea{};
-
-    FormCreate();
-}
-
-// The window's controls are built once the sign-in dialog has closed (see
-// FormCreate): nobody sees them before, and building them first would keep
-// the person waiting for that dialog.
-void TMainForm::buildControls()
-{
-    Q_INIT_RESOURCE(admin);
-    ui->setupUi(this);
-
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(476, 320);
-    setWindowIcon(QIcon(QStringLiteral(":/admin/icons/padlock-keys.png")));
-
-    QIcon browse(QStringLiteral(":/admin/icons/browse.png"));
-    browse.addFile(QStringLiteral(":/admin/icons/browse-disabled.png"), QSize(16, 16),
-                   QIcon::Disabled);
-    ui->BrowseBtn->setIcon(browse);
-
-    // A read-only memo that only shows text: no text cursor over it.
-    ui->DescriptionLabel->viewport()->setCursor(Qt::ArrowCursor);
-
-    RestrictToAnsi(ui->NameEdit);
-    RestrictToAnsi(ui->PPEdit);
-    RestrictToAnsi(ui->DPEdit);
-
-    CentreOnScreen(this);
-
-    bindSession();
-    bindUserPages();
-    bindAccountPage();
-}
-
-TMainForm::~TMainForm()
-{
-    delete NewID_Form;
-    NewID_Form = nullptr;
-    delete PassWords;
-    PassWords = nullptr;
-    delete ui;
-    if (MainForm == this)
-        MainForm = nullptr;
-}
-
-void TMainForm::UpdateUserNameList()
-{
-    ui->UserNames->clear();
-    const int firstFree = FirstFreeSlot();
-    // Users behind a free slot stay unlisted until an add fills that slot.
-    const int last = firstFree < 0 ? SlotCount : firstFree - 1;
-    for (int n = 1; n <= last; ++n) {
-        const AnsiString name = Decoded(Slot(n).LoginName);
-        if (TrimControls(name).empty())
-            continue;
-        AppendListLine(ui->UserNames, FromAnsi(name));
-    }
-    ui->UserNames->setCurrentRow(-1);
-    ui->UserNames->viewport()->update();
-}
-
-// ---------------------------------------------------------------------------
-// User pages: the user list, "User Details", "User Editor" and the user
-// buttons.
-// ---------------------------------------------------------------------------
-
+#include "session/Session.h"
 #include "signin/FolderPicker.h"
+#include "store/Scramble.h"
+#include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
+#include "ui/Terminate.h"
+#include "ui/Widgets.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QListWidgetItem>
+#include <QVBoxLayout>
 #include <QValidator>
 
 namespace {
@@ -169,20 +84,49 @@ void showError(const QString& text)
     MessageBox::show(MessageBox::Kind::Error, text, MessageBox::Buttons::Ok);
 }
 
+const QList<QComboBox*> rightsCombos(Ui::TMainForm* ui)
+{
+    return {ui->ARCombo, ui->DRCombo, ui->MRCombo, ui->AUCombo, ui->DUCombo, ui->MUCombo};
+}
+
 } // namespace
 
-void TMainForm::bindUserPages()
+TMainForm::TMainForm(Session& session, QWidget* parent)
+    : QWidget(parent), m_session(session), ui(new Ui::TMainForm)
 {
+    Q_INIT_RESOURCE(admin);
+    ui->setupUi(this);
+
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(476, 320);
+    setWindowIcon(QIcon(QStringLiteral(":/admin/icons/padlock-keys.png")));
+
+    QIcon browse(QStringLiteral(":/admin/icons/browse.png"));
+    browse.addFile(QStringLiteral(":/admin/icons/browse-disabled.png"), QSize(16, 16),
+                   QIcon::Disabled);
+    ui->BrowseBtn->setIcon(browse);
+
+    RestrictToAnsi(ui->NameEdit);
+    RestrictToAnsi(ui->PPEdit);
+    RestrictToAnsi(ui->DPEdit);
     // The box's default limit; the validator keeps the real one.
     ui->PPEdit->setMaxLength(32767);
     ui->PPEdit->setValidator(new PasswordValidator(ui->PPEdit, 8));
 
-    connect(ui->UserNames, &QListWidget::currentRowChanged, this, [this] { UserNamesClick(); });
+    CentreOnScreen(this);
+
+    connect(ui->ExitButton, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
+    connect(ui->ExitButton2, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
+    // A person's pick only: the list also moves its current line by itself
+    // (when it gets the focus, or is rebuilt), and that must not load a user.
+    connect(ui->UserNames, &QListWidget::clicked, this, [this] { UserNamesClick(); });
+    ui->UserNames->installEventFilter(this);
     for (QLineEdit* edit : {ui->NameEdit, ui->PPEdit, ui->DPEdit})
         connect(edit, &QLineEdit::textChanged, this, [this] { NameEditChange(); });
     // `activated` comes only from a pick by the user, not from the program.
-    for (QComboBox* combo :
-         {ui->ARCombo, ui->DRCombo, ui->MRCombo, ui->AUCombo, ui->MUCombo, ui->DUCombo})
+    for (QComboBox* combo : rightsCombos(ui))
         connect(combo, &QComboBox::activated, this, [this] { NameEditChange(); });
     connect(ui->AddButton, &QPushButton::clicked, this, [this] { AddButtonClick(); });
     connect(ui->DeleteButton, &QPushButton::clicked, this, [this] { DeleteButtonClick(); });
@@ -191,19 +135,133 @@ void TMainForm::bindUserPages()
     connect(ui->BrowseBtn, &QToolButton::clicked, this, [this] { BrowseBtnClick(); });
 }
 
+TMainForm::~TMainForm()
+{
+    qDeleteAll(m_withdrawn);
+    delete ui;
+}
+
+void TMainForm::setBankAccountPage(QWidget* page)
+{
+    auto* layout = new QVBoxLayout(ui->UserBankAccountInfoSheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(page);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->UserNames && event->type() == QEvent::KeyPress) {
+        // Keys that move the selection pick the line they land on.
+        const int before = ui->UserNames->currentRow();
+        const bool hadSelection = !ui->UserNames->selectedItems().isEmpty();
+        static_cast<QObject*>(ui->UserNames)->event(event);
+        const bool hasSelection = !ui->UserNames->selectedItems().isEmpty();
+        if (hasSelection && (ui->UserNames->currentRow() != before || !hadSelection))
+            UserNamesClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::withdrawSheet(QWidget* sheet)
+{
+    const int index = ui->UserPages->indexOf(sheet);
+    if (index < 0)
+        return;
+    ui->UserPages->removeTab(index);
+    sheet->setParent(nullptr);
+    m_withdrawn.append(sheet);
+}
+
+void TMainForm::ApplyRights()
+{
+    setWindowTitle(QStringLiteral("KVS - ") + FromAnsi(Decoded(m_session.CurrentUser().LoginName)));
+
+    ui->AddButton->setEnabled(m_session.MayAdd());
+    ui->DeleteButton->setEnabled(m_session.MayDelete());
+    ui->ModifyButton->setEnabled(m_session.MayModify());
+
+    const bool canAdd = ui->AddButton->isEnabled();
+    const bool canDelete = ui->DeleteButton->isEnabled();
+    const bool canModify = ui->ModifyButton->isEnabled();
+    if (!(canAdd || canModify))
+        withdrawSheet(ui->ActionSheet);
+    if (!(canModify || canDelete))
+        withdrawSheet(ui->UserInfoSheet);
+    if (!(canModify && canDelete))
+        withdrawSheet(ui->UserBankAccountInfoSheet);
+
+    for (QComboBox* combo : rightsCombos(ui))
+        combo->setEnabled(m_session.MayEditRights());
+}
+
+void TMainForm::UpdateUserNameList()
+{
+    ui->UserNames->clear();
+    for (const AnsiString& name : m_session.ListedNames())
+        AppendListLine(ui->UserNames, FromAnsi(name));
+    ui->UserNames->setCurrentRow(-1);
+    ui->UserNames->viewport()->update();
+}
+
+void TMainForm::DisableSaveChangeButton()
+{
+    ui->SaveChangeButton->setEnabled(false);
+}
+
+bool TMainForm::SelectedUserName(QString& name) const
+{
+    return SelectedLineText(ui->UserNames, name);
+}
+
+bool TMainForm::FormCloseQuery()
+{
+    if (!m_session.TableChanged())
+        return true;
+    switch (MessageBox::show(MessageBox::Kind::Confirmation,
+                             QStringLiteral("Do you want to save the changes?"),
+                             MessageBox::Buttons::YesNoCancel)) {
+    case MessageBox::Button::Yes: {
+        // A failed save keeps the window open with its changes.
+        ChangeResult result;
+        if (!ReportingIoErrors([&] { result = m_session.Save(); }))
+            return false;
+        if (!result.message.empty())
+            MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
+        // Reloaded: the person chose the file's version over these changes.
+        return result.outcome != ChangeResult::Outcome::Cancelled;
+    }
+    case MessageBox::Button::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    // A terminate request ends the program without asking or saving.
+    if (TerminateRequested() || FormCloseQuery())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TMainForm::ExitButtonClick()
+{
+    close();
+}
+
 void TMainForm::UserNamesClick()
 {
-    // Bound to the current line, which a click or a key moves before the
-    // selection follows it.
-    const QListWidgetItem* item = ui->UserNames->currentItem();
-    if (!item)
+    QString name;
+    if (!SelectedLineText(ui->UserNames, name))
         return;
-    const int slot = FindUser(ToAnsi(item->text()));
+    const int slot = m_session.Table().FindUser(ToAnsi(name));
     if (slot == 0)
         return;
-    ShowUserInfo(Slot(slot));
-    ShownAccounts = Slot(slot).Accounts;
-    RefreshAccoList();
+    ShowUserInfo(m_session.Table().Slot(slot));
+    emit userPicked(slot);
 }
 
 void TMainForm::ShowUserInfo(const UserRecord& record)
@@ -211,8 +269,9 @@ void TMainForm::ShowUserInfo(const UserRecord& record)
     ui->UserNameDisplay->setText(FromAnsi(Decoded(record.LoginName)));
 
     const AnsiString password = Decoded(record.Password);
-    ui->UserPPDisplay->setText(
-        password == Decoded(CurrentUser.Password) ? FromAnsi(password) : QStringLiteral("Hidden"));
+    ui->UserPPDisplay->setText(password == Decoded(m_session.CurrentUser().Password)
+                                   ? FromAnsi(password)
+                                   : QStringLiteral("Hidden"));
 
     const QString dataPath = FromAnsi(Decoded(record.DataPath));
     ui->DataPathLabel->setText(dataPath);
@@ -252,9 +311,11 @@ void TMainForm::clearActionSheet()
     ui->NameEdit->clear();
     ui->PPEdit->clear();
     ui->DPEdit->clear();
-    for (QComboBox* combo :
-         {ui->ARCombo, ui->DRCombo, ui->MRCombo, ui->AUCombo, ui->MUCombo, ui->DUCombo})
+    for (QComboBox* combo : rightsCombos(ui))
         combo->setCurrentIndex(-1);
+    // An emptied editor holds nobody: a later Save Changes must not take
+    // whatever is typed next for the user Modify loaded before.
+    EditedName.clear();
 }
 
 bool TMainForm::editorFilled()
@@ -290,31 +351,25 @@ UserRecord TMainForm::recordFromEditor() const
     return plain;
 }
 
+bool TMainForm::reportRefusal(const ChangeResult& result)
+{
+    if (result.outcome != ChangeResult::Outcome::Refused)
+        return false;
+    showError(FromAnsi(result.message));
+    return true;
+}
+
 void TMainForm::AddButtonClick()
 {
     // In front first, so an empty editor shows behind the message.
-    ui->UserPages->setCurrentWidget(ui->ActionSheet);
+    if (ui->UserPages->indexOf(ui->ActionSheet) >= 0)
+        ui->UserPages->setCurrentWidget(ui->ActionSheet);
     if (!editorFilled())
         return;
-
-    const AnsiString name = UpperAscii(TrimControls(ToAnsi(ui->NameEdit->text())));
-    for (int i = 0; i < ui->UserNames->count(); ++i) {
-        if (UpperAscii(ToAnsi(ui->UserNames->item(i)->text())) == name) {
-            showError(QStringLiteral("User already exist."));
-            return;
-        }
-    }
-
-    ClearEmptySlots();
-    if (FirstFreeSlot() < 0) {
-        showError(QStringLiteral("The user table is full: no more than five users can be kept."));
+    if (reportRefusal(m_session.AddUser(recordFromEditor())))
         return;
-    }
-
-    StoreNewUser(recordFromEditor());
     clearActionSheet();
     UpdateUserNameList();
-    TableChanged = true;
 }
 
 void TMainForm::DeleteButtonClick()
@@ -336,12 +391,10 @@ void TMainForm::DeleteButtonClick()
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
 
-    const int slot = FindUser(ToAnsi(name));
-    if (slot == 0)
+    const ChangeResult result = m_session.DeleteUser(ToAnsi(name));
+    if (result.reason == ChangeResult::Reason::NoSuchUser || reportRefusal(result))
         return;
-    RemoveUserSlot(slot);
     UpdateUserNameList();
-    TableChanged = true;
 }
 
 void TMainForm::ModifyButtonClick()
@@ -349,12 +402,13 @@ void TMainForm::ModifyButtonClick()
     QString name;
     if (!SelectedLineText(ui->UserNames, name))
         return;
-    const int slot = FindUser(ToAnsi(name));
+    const int slot = m_session.Table().FindUser(ToAnsi(name));
     if (slot == 0)
         return;
     EditedSlot = slot;
-    EditedName = Decoded(Slot(slot).LoginName);
-    fillActionSheet(Slot(slot));
+    fillActionSheet(m_session.Table().Slot(slot));
+    // After the editor was filled: filling it runs its change handlers.
+    EditedName = Decoded(m_session.Table().Slot(slot).LoginName);
 }
 
 void TMainForm::SaveChangeButtonClick()
@@ -370,47 +424,29 @@ void TMainForm::SaveChangeButtonClick()
         return;
     }
 
-    // A deletion or an earlier Save Changes may have moved the loaded user
-    // to another slot since Modify: look for it again by the name Modify
-    // loaded, and never touch a user who is not that one.
-    if (EditedName.empty()) {
-        showError(QStringLiteral(
-            "No user has been loaded for editing: select a user and press Modify first."));
+    // A failed write leaves table, list and editor as they were, so the
+    // person can try again.
+    ChangeResult result;
+    if (!ReportingIoErrors(
+            [&] { result = m_session.SaveChanges(EditedName, EditedSlot, recordFromEditor()); }))
         return;
-    }
-    int slot = EditedSlot;
-    if (slot < 1 || slot > SlotCount || Decoded(Slot(slot).LoginName) != EditedName)
-        slot = FindUser(EditedName);
-    if (slot == 0) {
-        showError(
-            QStringLiteral("The user being edited no longer exists: load it again with Modify."));
+    if (reportRefusal(result) || result.outcome == ChangeResult::Outcome::Cancelled)
         return;
-    }
-
-    const AccountArea accounts = Slot(slot).Accounts;
-    RemoveUserSlot(slot);
-    const int target = FirstFreeSlot();
-    StoreNewUser(recordFromEditor());
-    Slot(target).Accounts = accounts;
-
-    if (!ReportingIoErrors([] { SaveUserTable(); })) {
-        // The table in memory holds the change the file does not: the close
-        // must still offer to save it.
-        TableChanged = true;
-        return;
-    }
-
     UpdateUserNameList();
+    if (result.outcome == ChangeResult::Outcome::Reloaded)
+        return;
+
     clearActionSheet();
     ui->SaveChangeButton->setVisible(false);
     ui->SaveChangeButton->setEnabled(false);
-    TableChanged = false;
+    if (!result.message.empty())
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
 }
 
 void TMainForm::NameEditChange()
 {
-    // TableChanged is left alone: an edit says nothing about whether an add
-    // or a deletion has been saved.
+    // The session's unsaved-changes flag is left alone: an edit says nothing
+    // about whether an add or a deletion has been saved.
     ui->SaveChangeButton->setVisible(true);
     ui->SaveChangeButton->setEnabled(true);
 }

@@ -5,47 +5,54 @@
 #include <QString>
 #include <QWidget>
 
+class Session;
+struct ChangeResult;
+
 namespace Ui {
 class TMainForm;
 }
 
-// The main window. Its methods live with their subsystems: the session in
-// app/MainFormSession.cpp, the user pages in admin/MainForm.cpp, the Bank
-// Account page in accounts/BankAccountPage.cpp.
+// The main window: the user list and buttons, the "User Details" and "User
+// Editor" sheets, and the frame that holds the "Bank Account" sheet, whose
+// content its owner hands in. Every change goes through the session, which
+// checks the signed-in user's rights.
 class TMainForm : public QWidget
 {
     Q_OBJECT
 
 public:
-    // Runs FormCreate, so the sign-in happens inside the constructor.
-    explicit TMainForm(QWidget* parent = nullptr);
+    explicit TMainForm(Session& session, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    UserRecord CurrentUser{};
-    QString WorkingDir;
+    // The content of the "Bank Account" sheet.
+    void setBankAccountPage(QWidget* page);
 
-    void SetCurrentUser(const AnsiString& loginName);
+    // The signed-in user's name in the caption, and only the buttons, sheets
+    // and rights boxes their rights allow. A sheet they may not use leaves
+    // the window altogether, so nothing can bring it to the front.
+    void ApplyRights();
     void UpdateUserNameList();
-    void RefreshAccoList();
-    void UpdateButtons();
     void clearActionSheet();
+    void DisableSaveChangeButton();
+    // The text of the user list's selected line; false when none is.
+    bool SelectedUserName(QString& name) const;
 
     int editedSlot() const { return EditedSlot; }
 
+    // The close question: true when the window may close.
+    bool FormCloseQuery();
+
+signals:
+    // A person picked the user in `slot` in the user list.
+    void userPicked(int slot);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildControls();
-
-    // Session
-    void FormCreate();
-    void LoginUser();
-    bool FormCloseQuery();
     void ExitButtonClick();
-    void bindSession();
 
-    // User pages
     void UserNamesClick();
     void ShowUserInfo(const UserRecord& record);
     void fillActionSheet(const UserRecord& record);
@@ -55,32 +62,21 @@ private:
     void SaveChangeButtonClick();
     void NameEditChange();
     void BrowseBtnClick();
-    void bindUserPages();
     // Shared by Add and Save Changes: the "all sections filled" test (it
     // shows the message) and the plain record the editor describes.
     bool editorFilled();
     UserRecord recordFromEditor() const;
+    // Shows why the session refused a change; false when it did not.
+    bool reportRefusal(const ChangeResult& result);
+    // Takes a sheet out of the window (it stays alive, parentless and
+    // hidden, for the code that fills it).
+    void withdrawSheet(QWidget* sheet);
 
-    // Bank Account page
-    void AccoTypeListBoxClick();
-    void NewAccoBtnClick();
-    void ModifyAccoBtnClick();
-    void DelAccoBtnClick();
-    void bindAccountPage();
-    // The slot of the user selected in UserNames; 0 when no line is selected
-    // or its name is no longer in the table (the account list is then
-    // rebuilt).
-    int selectedUserSlot();
-
+    Session& m_session;
     Ui::TMainForm* ui;
     int EditedSlot = 0;
     // The login name Modify loaded, so Save Changes can find that user again
-    // after the table has moved under it.
+    // after the table has moved under it; empty when nothing is loaded.
     AnsiString EditedName;
+    QList<QWidget*> m_withdrawn;
 };
-
-extern TMainForm* MainForm;
-// True while UserTable holds an add or a deletion not yet in the file.
-extern bool TableChanged;
-// The one copy of the shown user's ten account entries, still scrambled.
-extern AccountArea ShownAccounts;

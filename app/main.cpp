@@ -1,10 +1,11 @@
-#include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
+#include "app/SecurityManager.h"
 #include "ui/AppTitle.h"
 #include "ui/Fonts.h"
 #include "ui/Terminate.h"
 
 #include <QApplication>
+#include <QDir>
 
 int main(int argc, char* argv[])
 {
@@ -14,18 +15,13 @@ int main(int argc, char* argv[])
     // would be appended to every window title ("KVS - admin — ...").
     QApplication::setApplicationName(ApplicationTitle());
 
-    // The sign-in runs inside the main window's creation.
-    auto* mainForm = new TMainForm();
-    NewAccoForm = new TNewAccoForm();
+    // The sign-in runs inside the start-up.
+    SecurityManager manager(QDir::currentPath());
 
     int result = 0;
     if (!TerminateRequested()) {
-        mainForm->show();
+        manager.mainForm()->show();
         result = QApplication::exec();
     }
-
-    delete NewAccoForm;
-    NewAccoForm = nullptr;
-    delete mainForm;
     return result;
 }

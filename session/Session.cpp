@@ -93,6 +93,17 @@ void Session::LoadTable()
     m_fileBytes = std::move(bytes);
 }
 
+void Session::Reload()
+{
+    UserTable fresh;
+    std::string bytes;
+    LoadUserTable(fresh, m_tablePath, &bytes);
+    m_table = fresh;
+    m_fileBytes = std::move(bytes);
+    m_tableChanged = false;
+    record(event(AuditEvent::Kind::TableReloaded));
+}
+
 void Session::CreateTable()
 {
     CreateUserTableFile(m_tablePath);
@@ -426,16 +437,9 @@ ChangeResult Session::commit(const UserTable& next, bool readBack)
     bool overwriting = false;
     if (onDisk != m_fileBytes) {
         switch (m_onConflict ? m_onConflict() : ConflictChoice::Cancel) {
-        case ConflictChoice::Reload: {
-            UserTable fresh;
-            std::string bytes;
-            LoadUserTable(fresh, m_tablePath, &bytes);
-            m_table = fresh;
-            m_fileBytes = std::move(bytes);
-            m_tableChanged = false;
-            record(event(AuditEvent::Kind::TableReloaded));
+        case ConflictChoice::Reload:
+            Reload();
             return {ChangeResult::Outcome::Reloaded, ChangeResult::Reason::None, {}};
-        }
         case ConflictChoice::Cancel:
             return {ChangeResult::Outcome::Cancelled, ChangeResult::Reason::None, {}};
         case ConflictChoice::Overwrite:

@@ -75,6 +75,8 @@ public:
     // empty file and table.
     void LoadTable();
     void CreateTable();
+    // Takes the file's version of the table, dropping what is not in it.
+    void Reload();
 
     // Signing in. Names are trimmed of characters 0 to 32; a stored name is
     // found exactly first, else by its trimmed form. The password is taken

@@ -3,10 +3,8 @@
 #include "ui_NewID_Form.h"
 
 #include "FolderPicker.h"
-#include "PassWords.h"
 #include "Picture.h"
-#include "admin/MainForm.h"
-#include "store/UserTable.h"
+#include "session/Session.h"
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
@@ -16,8 +14,6 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QTextDocument>
-
-TNewID_Form* NewID_Form = nullptr;
 
 namespace {
 
@@ -46,10 +42,10 @@ QString ShortenedPath(const QString& path)
     return path;
 }
 
-TNewID_Form::TNewID_Form(QWidget* parent)
+TNewID_Form::TNewID_Form(Session& session, const QString& workingDir, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowMinimizeButtonHint),
-      ui(new Ui::TNewID_Form)
+      m_session(session), m_workingDir(workingDir), ui(new Ui::TNewID_Form)
 {
     Q_INIT_RESOURCE(signin);
     ui->setupUi(this);
@@ -89,8 +85,6 @@ TNewID_Form::TNewID_Form(QWidget* parent)
 
 TNewID_Form::~TNewID_Form()
 {
-    if (NewID_Form == this)
-        NewID_Form = nullptr;
     delete ui;
 }
 
@@ -123,8 +117,7 @@ void TNewID_Form::closeEvent(QCloseEvent* event)
 
 void TNewID_Form::FormShow()
 {
-    if (MainForm)
-        setDataPath(MainForm->WorkingDir);
+    setDataPath(m_workingDir);
 }
 
 void TNewID_Form::setDataPath(const QString& path)
@@ -167,28 +160,26 @@ void TNewID_Form::Done_ButtonClick()
     for (Right right : AllRights)
         RightField(plain, right).assign(RightTextToFlag("TRUE"));
 
-    // A failed write must not leave the user in memory: pressing Done again
-    // would store a second copy of the same user.
-    const auto tableBefore = UserTable;
-    StoreNewUser(plain);
-    if (!ReportingIoErrors([] {
-            SaveUserTable();
-            LoadUserTable();
-        })) {
-        UserTable = tableBefore;
+    // The session stores, writes and reads back the table and signs the new
+    // user in; a failed write leaves no user behind, so a second Done
+    // cannot store the user twice.
+    ChangeResult result;
+    if (!ReportingIoErrors([&] { result = m_session.CreateFirstUser(plain); }))
+        return;
+    if (result.outcome != ChangeResult::Outcome::Done) {
+        if (!result.message.empty())
+            MessageBox::show(MessageBox::Kind::Error, FromAnsi(result.message));
         return;
     }
-
-    MainForm->SetCurrentUser(loginName);
-    if (PassWords)
-        PassWords->LoginState = 1;
+    if (!result.message.empty())
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
 
     MessageBox::show(MessageBox::Kind::Confirmation,
                      QStringLiteral("Please write down your new ID and\npassword.\nLogin Name: ") +
                          typedName + QStringLiteral("\nPassword     : ") + typedPassword,
                      MessageBox::Buttons::Ok);
 
-    QFile::remove(MainForm->WorkingDir + QStringLiteral("/~first.log"));
+    QFile::remove(m_workingDir + QStringLiteral("/~first.log"));
 
     SetupDone = true;
     close();

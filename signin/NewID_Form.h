@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+class Session;
+
 namespace Ui {
 class TNewID_Form;
 }
@@ -12,7 +14,9 @@ class TNewID_Form : public QDialog
     Q_OBJECT
 
 public:
-    explicit TNewID_Form(QWidget* parent = nullptr);
+    // Creates the first user of `session`'s table; `workingDir` is the
+    // data path offered first, and where the first-use marker lies.
+    TNewID_Form(Session& session, const QString& workingDir, QWidget* parent = nullptr);
     ~TNewID_Form() override;
 
     bool SetupDone = false;
@@ -32,10 +36,10 @@ private:
     void Terminate_ButtonClick();
     void setDataPath(const QString& path);
 
+    Session& m_session;
+    QString m_workingDir;
     Ui::TNewID_Form* ui;
 };
-
-extern TNewID_Form* NewID_Form;
 
 // A path of more than 30 characters shows as its first 30 and "...".
 QString ShortenedPath(const QString& path);

@@ -3,9 +3,7 @@
 #include "ui_PassWords.h"
 
 #include "Picture.h"
-#include "admin/MainForm.h"
-#include "store/Scramble.h"
-#include "store/UserTable.h"
+#include "session/Session.h"
 #include "ui/CodePage.h"
 #include "ui/MessageBox.h"
 #include "ui/Terminate.h"
@@ -13,8 +11,6 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
-
-TPassWords* PassWords = nullptr;
 
 namespace {
 
@@ -27,8 +23,9 @@ bool isEnterKey(const QKeyEvent* key)
 
 } // namespace
 
-TPassWords::TPassWords(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), ui(new Ui::TPassWords)
+TPassWords::TPassWords(Session& session, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_session(session),
+      ui(new Ui::TPassWords)
 {
     Q_INIT_RESOURCE(signin);
     ui->setupUi(this);
@@ -64,8 +61,6 @@ TPassWords::TPassWords(QWidget* parent)
 
 TPassWords::~TPassWords()
 {
-    if (PassWords == this)
-        PassWords = nullptr;
     delete ui;
 }
 
@@ -118,8 +113,12 @@ void TPassWords::Btn_OKClick()
         return;
     }
 
-    MainForm->SetCurrentUser(TrimControls(ToAnsi(typedName)));
-    if (MainForm->CurrentUser.LoginName.empty()) {
+    // The session trims the name and finds a user stored with blanks around
+    // the name too.
+    const AnsiString name = ToAnsi(typedName);
+    if (!m_session.KnowsUser(name)) {
+        // Asked all the same, so the refused attempt is on record.
+        m_session.SignIn(name, ToAnsi(ui->EPersonal_Code->text()));
         MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Incorrect login name!"));
         ui->ELoginName->setFocus();
         return;
@@ -132,7 +131,7 @@ void TPassWords::Btn_OKClick()
         return;
     }
 
-    if (EncodeField(ToAnsi(typedPassword), ScrambleKey) != MainForm->CurrentUser.Password.value()) {
+    if (m_session.SignIn(name, ToAnsi(typedPassword)) != Session::SignInResult::SignedIn) {
         MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Incorrect Password!"));
         ui->EPersonal_Code->setFocus();
         ui->EPersonal_Code->clear();

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+class Session;
+
 namespace Ui {
 class TPassWords;
 }
@@ -12,7 +14,8 @@ class TPassWords : public QDialog
     Q_OBJECT
 
 public:
-    explicit TPassWords(QWidget* parent = nullptr);
+    // Signs people in to `session`.
+    explicit TPassWords(Session& session, QWidget* parent = nullptr);
     ~TPassWords() override;
 
     // -1 after creation; 1 once a user has signed in (or the first user was
@@ -32,7 +35,6 @@ private:
     void Btn_OKClick();
     void btn_QuitClick();
 
+    Session& m_session;
     Ui::TPassWords* ui;
 };
-
-extern TPassWords* PassWords;

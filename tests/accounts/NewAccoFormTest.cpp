@@ -2,6 +2,7 @@
 #include "support/AccessibleNames.h"
 #include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
+#include "ui/CodePage.h"
 #include "ui/Terminate.h"
 
 #include <QApplication>
@@ -328,14 +329,60 @@ private slots:
         QCOMPARE(memo()->toPlainText(), text);
     }
 
-    void modifyFillsBothBoxesWithStoredBreaks()
+    // Modify shows a stored entry; Save keeps what was not changed byte for
+    // byte, however the boxes showed its breaks and blanks, and re-encodes
+    // only what was.
+    void modifyKeepsUnchangedTextsAsStored_data()
     {
-        dialog->setEntryTexts("Checking", "Main account.\r\nBranch 12");
-        QCOMPARE(nameEdit()->text(), QStringLiteral("Checking"));
-        QCOMPARE(memo()->toPlainText(), QStringLiteral("Main account.\nBranch 12"));
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("description");
+        QTest::addColumn<QString>("typed"); // appended to the description
+        QTest::addColumn<QByteArray>("storedDescription");
+
+        QTest::newRow("CR LF") << QByteArray("Checking") << QByteArray("Main account.\r\nBranch 12")
+                               << "" << QByteArray("Main account.\r\nBranch 12");
+        QTest::newRow("lone LF") << QByteArray("Checking") << QByteArray("one\ntwo") << ""
+                                 << QByteArray("one\ntwo");
+        QTest::newRow("lone CR") << QByteArray("Checking") << QByteArray("one\rtwo") << ""
+                                 << QByteArray("one\rtwo");
+        QTest::newRow("no-break space") << QByteArray("Non\xa0stop")
+                                        << QByteArray("a\xa0"
+                                                      "b")
+                                        << ""
+                                        << QByteArray("a\xa0"
+                                                      "b");
+        QTest::newRow("changed: re-encoded")
+            << QByteArray("Checking") << QByteArray("one\ntwo") << "!" << QByteArray("one\r\ntwo!");
+    }
+
+    void modifyKeepsUnchangedTextsAsStored()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, description);
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, storedDescription);
+
+        AccountEntry plain{};
+        plain.AccountName.assign(name.toStdString());
+        plain.AccountDescription.assign(description.toStdString());
+        dialog->setEntry(plain);
+        QCOMPARE(nameEdit()->text(), FromAnsi(name.toStdString()));
         showDialog();
+        if (!typed.isEmpty()) {
+            memo()->moveCursor(QTextCursor::End);
+            QTest::keyClicks(memo(), typed);
+        }
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
-        QCOMPARE(storedDescription(), QByteArray("Main account.\r\nBranch 12"));
+        QVERIFY(dialog->Saved);
+        const AnsiString nameBytes = dialog->AccoRec.AccountName.value();
+        QCOMPARE(QByteArray(nameBytes.data(), qsizetype(nameBytes.size())), name);
+        QCOMPARE(this->storedDescription(), storedDescription);
+
+        // The next New starts from scratch: nothing of the entry is kept.
+        showDialog();
+        QTest::keyClicks(nameEdit(), "Other");
+        QTest::mouseClick(saveBtn(), Qt::LeftButton);
+        QCOMPARE(this->storedDescription(), QByteArray("No Description."));
     }
 };
 

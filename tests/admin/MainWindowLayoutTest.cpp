@@ -1,5 +1,5 @@
 #include "admin/MainForm.h"
-#include "store/UserTable.h"
+#include "app/SecurityManager.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/SignedInMainForm.h"
 #include "tests/support/TempWorkDir.h"
@@ -49,28 +49,28 @@ private:
     }
 
     std::unique_ptr<TempWorkDir> m_dir;
-    std::unique_ptr<TMainForm> m_form;
+    std::unique_ptr<SecurityManager> m_manager;
+    TMainForm* m_form = nullptr;
 };
 
 void MainWindowLayoutTest::initTestCase()
 {
-    ResetUserTable();
     m_dir = std::make_unique<TempWorkDir>();
     m_dir->copyFixture(QStringLiteral("three-users.acl"));
     ScriptedUi scripted;
     scripted.answer(MessageBox::Button::Ok); // the internal error after Quit
     GiveUpStartupDialog();
-    m_form = std::make_unique<TMainForm>();
+    m_manager = std::make_unique<SecurityManager>(m_dir->path());
+    m_form = m_manager->mainForm();
     QCOMPARE(scripted.problems(), QString());
     QCOMPARE(scripted.shown.size(), 1);
 }
 
 void MainWindowLayoutTest::cleanupTestCase()
 {
-    m_form.reset();
+    m_manager.reset();
     DropPendingDialogDrivers();
     m_dir.reset();
-    ResetUserTable();
 }
 
 void MainWindowLayoutTest::texts_data()
@@ -272,8 +272,8 @@ void MainWindowLayoutTest::editorTabOrder()
     auto* pages = child<QTabWidget>("UserPages");
     pages->setCurrentWidget(child<QWidget>("ActionSheet"));
     m_form->show();
-    QApplication::setActiveWindow(m_form.get());
-    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    QApplication::setActiveWindow(m_form);
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
 
     const QStringList order{"NameEdit", "PPEdit",  "DPEdit",  "ARCombo", "DRCombo",
                             "MRCombo",  "AUCombo", "MUCombo", "DUCombo"};

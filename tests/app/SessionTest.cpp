@@ -1,7 +1,8 @@
 #include "admin/MainForm.h"
+#include "app/SecurityManager.h"
 #include "signin/PassWords.h"
 #include "store/Scramble.h"
-#include "store/UserTable.h"
+#include "store/TableFile.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/SignedInMainForm.h"
 #include "tests/support/TempWorkDir.h"
@@ -68,9 +69,10 @@ void WriteTableOfOneUser(const QString& name, const QString& password, bool addU
     plain.AddRecord.assign(flag(!addUsers));
     plain.DeleteRecord.assign(flag(!deleteUsers));
     plain.ModifyRecord.assign(flag(!modifyUsers));
-    StoreNewUser(plain);
-    SaveUserTable();
-    ResetUserTable();
+    UserTable table;
+    table.StoreNewUser(plain);
+    table.ClearEmptySlots();
+    SaveUserTable(table, UserTableFileName);
 }
 
 AnsiString StoredLoginName(const QByteArray& file, int slot)
@@ -104,7 +106,7 @@ private slots:
     void damagedTableEndsStartup();
     void closePrompt_data();
     void closePrompt();
-    void setCurrentUserUnknownName();
+    void signInNameIsCaseSensitive();
 
 private:
     template <class T> T* child(const char* name) const
@@ -114,18 +116,36 @@ private:
             qFatal("no control %s", name);
         return found;
     }
+    // The program's start-up, as main() runs it.
+    void start()
+    {
+        m_app = std::make_unique<SecurityManager>(QDir::currentPath());
+        m_form = m_app->mainForm();
+    }
+    void stop()
+    {
+        m_form = nullptr;
+        m_app.reset();
+    }
     void startSignedIn(const QString& name, const QString& password)
     {
         SignInWith(name, password);
-        m_form = std::make_unique<TMainForm>();
+        start();
         QVERIFY(!TerminateRequested());
         m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(m_form));
     }
-    bool tabVisible(const char* sheet) const
+    // A sheet of the window; null when the window has none of that name.
+    QWidget* sheet(const char* name) const
+    {
+        return m_form->findChild<QWidget*>(QLatin1String(name));
+    }
+    // Whether the sheet's tab is there to be seen and picked.
+    bool tabVisible(const char* name) const
     {
         auto* pages = child<QTabWidget>("UserPages");
-        return pages->isTabVisible(pages->indexOf(child<QWidget>(sheet)));
+        const int index = sheet(name) ? pages->indexOf(sheet(name)) : -1;
+        return index >= 0 && pages->isTabVisible(index);
     }
     void expectBoxes(const QList<MessageBox::Shown>& expected)
     {
@@ -140,26 +160,23 @@ private:
 
     std::unique_ptr<TempWorkDir> m_dir;
     std::unique_ptr<ScriptedUi> m_ui;
-    std::unique_ptr<TMainForm> m_form;
+    std::unique_ptr<SecurityManager> m_app;
+    TMainForm* m_form = nullptr;
 };
 
 void SessionTest::init()
 {
-    ResetUserTable();
-    TableChanged = false;
     m_dir = std::make_unique<TempWorkDir>();
     m_ui = std::make_unique<ScriptedUi>();
 }
 
 void SessionTest::cleanup()
 {
-    m_form.reset();
+    stop();
     DropPendingDialogDrivers();
     const QString problems = m_ui->problems();
     m_ui.reset();
     m_dir.reset();
-    ResetUserTable();
-    TableChanged = false;
     QCOMPARE(problems, QString());
 }
 
@@ -197,7 +214,7 @@ void SessionTest::startupPath()
         m_ui->answer(Button::Ok); // the internal error after Quit
     else
         m_ui->answer(Button::Yes); // "Are you sure to quit"?
-    m_form = std::make_unique<TMainForm>();
+    start();
 
     QCOMPARE(seen, dialog);
     QVERIFY(TerminateRequested());
@@ -211,8 +228,8 @@ void SessionTest::startupPath()
         if (table == Entry::File)
             QCOMPARE(m_dir->read(), before);
     }
-    QCOMPARE(m_form->WorkingDir, QDir::currentPath());
-    QVERIFY(!TableChanged);
+    QCOMPARE(m_app->WorkingDir(), QDir::currentPath());
+    QVERIFY(!m_app->session().TableChanged());
 }
 
 void SessionTest::firstUseOpensDesignedWindow()
@@ -235,12 +252,12 @@ void SessionTest::firstUseOpensDesignedWindow()
     });
     m_ui->chooseFolder(dataDir);
     m_ui->answer(Button::Ok); // the new ID's confirmation
-    m_form = std::make_unique<TMainForm>();
+    start();
 
     QCOMPARE(seen, QStringLiteral("NewID_Form"));
     QVERIFY(!TerminateRequested());
     QCOMPARE(m_ui->shown.size(), 1); // no login, so no internal error either
-    QCOMPARE(PassWords->LoginState, 1);
+    QCOMPARE(m_app->loginDialog()->LoginState, 1);
 
     // No rights were applied: the window is as designed.
     QCOMPARE(m_form->windowTitle(), QStringLiteral("Larkledger Security Manager"));
@@ -261,11 +278,10 @@ void SessionTest::firstUseOpensDesignedWindow()
     const QByteArray file = m_dir->read();
     QCOMPARE(file.size(), 6565);
     QCOMPARE(StoredLoginName(file, 1), AnsiString("boss"));
-    QCOMPARE(Decoded(m_form->CurrentUser.LoginName), AnsiString("boss"));
+    QCOMPARE(Decoded(m_app->session().CurrentUser().LoginName), AnsiString("boss"));
 
     // The next start takes the normal path and signs the new user in.
-    m_form.reset();
-    ResetUserTable();
+    stop();
     startSignedIn(QStringLiteral("boss"), QStringLiteral("pw1"));
     QCOMPARE(m_form->windowTitle(), QStringLiteral("KVS - boss"));
     QVERIFY(child<QPushButton>("AddButton")->isEnabled());
@@ -278,7 +294,7 @@ void SessionTest::quitEndsWithoutMainWindow()
     const QByteArray before = m_dir->read();
     GiveUpStartupDialog();
     m_ui->answer(Button::Ok);
-    m_form = std::make_unique<TMainForm>();
+    start();
 
     expectBoxes({{Kind::Error, QStringLiteral("Error"), KvsError, Buttons::Ok}});
     QVERIFY(TerminateRequested());
@@ -317,13 +333,19 @@ void SessionTest::rightsApplied()
     QCOMPARE(tabVisible("UserInfoSheet"), modifyUsers || deleteUsers);
     QCOMPARE(tabVisible("UserBankAccountInfoSheet"), modifyUsers && deleteUsers);
 
-    for (const char* name : {"ARCombo", "DRCombo", "MRCombo", "AUCombo", "DUCombo", "MUCombo"})
-        QVERIFY2(child<QComboBox>(name)->isEnabled() == (addUsers && modifyUsers), name);
+    // The rights boxes live on the editor; without it they are out of the
+    // window altogether.
+    for (const char* name : {"ARCombo", "DRCombo", "MRCombo", "AUCombo", "DUCombo", "MUCombo"}) {
+        auto* combo = m_form->findChild<QComboBox*>(QLatin1String(name));
+        QVERIFY2((combo != nullptr) == (addUsers || modifyUsers), name);
+        if (combo)
+            QVERIFY2(combo->isEnabled() == (addUsers && modifyUsers), name);
+    }
 
     // The sheet in front is one whose tab is shown; none when all are hidden.
     int shownSheets = 0;
     for (const char* name : {"UserInfoSheet", "ActionSheet", "UserBankAccountInfoSheet"}) {
-        if (child<QWidget>(name)->isVisible()) {
+        if (sheet(name) && sheet(name)->isVisible()) {
             ++shownSheets;
             QVERIFY2(tabVisible(name), name);
         }
@@ -332,7 +354,8 @@ void SessionTest::rightsApplied()
 
     QCOMPARE(m_form->windowTitle(), QStringLiteral("KVS - user"));
     QCOMPARE(child<QListWidget>("UserNames")->count(), 1);
-    QVERIFY(!child<QPushButton>("SaveChangeButton")->isEnabled());
+    if (auto* save = m_form->findChild<QPushButton*>(QStringLiteral("SaveChangeButton")))
+        QVERIFY(!save->isEnabled());
     QVERIFY(m_ui->shown.isEmpty());
 }
 
@@ -393,7 +416,7 @@ void SessionTest::damagedTableEndsStartup()
     QString seen;
     GiveUpStartupDialog(&seen);
     m_ui->answer(Button::Ok);
-    m_form = std::make_unique<TMainForm>();
+    start();
 
     QCOMPARE(seen, QString());
     expectBoxes({{Kind::Error, ApplicationTitle(), report, Buttons::Ok}});
@@ -403,7 +426,7 @@ void SessionTest::damagedTableEndsStartup()
     if (!content.isEmpty())
         QCOMPARE(m_dir->read(), content);
     for (int n = 1; n <= SlotCount; ++n)
-        QVERIFY(IsFreeSlot(Slot(n)));
+        QVERIFY(IsFreeSlot(m_app->session().Table().Slot(n)));
 }
 
 void SessionTest::closePrompt_data()
@@ -441,11 +464,12 @@ void SessionTest::closePrompt()
 
     if (changed) {
         // What Add leaves behind: a user in memory only.
-        UserRecord plain{};
+        UserRecord plain = BlankUser;
         plain.LoginName.assign("newbie");
         plain.Password.assign("pw");
-        StoreNewUser(plain);
-        TableChanged = true;
+        plain.DataPath.assign("/srv/new");
+        QVERIFY(m_app->session().AddUser(plain).done());
+        QVERIFY(m_app->session().TableChanged());
         m_ui->answer(answer);
     }
     if (saveFails) {
@@ -461,7 +485,7 @@ void SessionTest::closePrompt()
     QTimer stillRunning;
     stillRunning.setSingleShot(true);
     connect(&stillRunning, &QTimer::timeout, qApp, [] { QCoreApplication::exit(StillRunning); });
-    QTimer::singleShot(0, m_form.get(), [&] {
+    QTimer::singleShot(0, m_form, [&] {
         if (via == QLatin1String("close box"))
             m_form->close();
         else
@@ -493,28 +517,21 @@ void SessionTest::closePrompt()
     }
     if (!closes) {
         // The changes are still there to be saved later.
-        QVERIFY(TableChanged);
-        QCOMPARE(FindUser("newbie"), 4);
+        QVERIFY(m_app->session().TableChanged());
+        QCOMPARE(m_app->session().Table().FindUser("newbie"), 4);
     }
 }
 
-void SessionTest::setCurrentUserUnknownName()
+// Login names are compared with their letter case; a refused attempt leaves
+// the signed-in user as they were.
+void SessionTest::signInNameIsCaseSensitive()
 {
     m_dir->copyFixture(QStringLiteral("three-users.acl"));
     startSignedIn(QStringLiteral("clerk"), QStringLiteral("Pa55w0rd"));
-    const UserRecord before = m_form->CurrentUser;
-
-    m_form->SetCurrentUser("Clerk"); // case matters
-    QVERIFY(m_form->CurrentUser.LoginName.empty());
-    QVERIFY(m_form->CurrentUser.Password.empty());
-    // Only the two lengths change.
-    UserRecord expected = before;
-    expected.LoginName.Length = 0;
-    expected.Password.Length = 0;
-    QVERIFY(std::memcmp(&expected, &m_form->CurrentUser, UserRecordSize) == 0);
-
-    m_form->SetCurrentUser("admin");
-    QVERIFY(std::memcmp(&Slot(1), &m_form->CurrentUser, UserRecordSize) == 0);
+    Session& session = m_app->session();
+    QCOMPARE(session.SignIn("Clerk", "Pa55w0rd"), Session::SignInResult::UnknownName);
+    QCOMPARE(Decoded(session.CurrentUser().LoginName), AnsiString("clerk"));
+    QVERIFY(session.MayModify() && !session.MayAdd());
 }
 
 QTEST_MAIN(SessionTest)

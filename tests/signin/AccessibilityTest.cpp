@@ -1,3 +1,4 @@
+#include "session/Session.h"
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
 #include "support/AccessibleNames.h"
@@ -13,6 +14,7 @@ class SignInAccessibilityTest : public QObject
     Q_OBJECT
 
 private:
+    Session m_session{"Gatekeep.acl"};
     std::unique_ptr<TPassWords> m_login;
     std::unique_ptr<TNewID_Form> m_newId;
 
@@ -26,8 +28,8 @@ private:
 private slots:
     void initTestCase()
     {
-        m_login = std::make_unique<TPassWords>();
-        m_newId = std::make_unique<TNewID_Form>();
+        m_login = std::make_unique<TPassWords>(m_session);
+        m_newId = std::make_unique<TNewID_Form>(m_session, QStringLiteral("/"));
     }
 
     void cleanupTestCase()

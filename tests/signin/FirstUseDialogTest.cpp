@@ -1,8 +1,8 @@
-#include "admin/MainForm.h"
+#include "app/SecurityManager.h"
+#include "session/Session.h"
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
 #include "store/Scramble.h"
-#include "store/UserTable.h"
 #include "tests/support/Controls.h"
 #include "tests/support/Keyboard.h"
 #include "tests/support/ScriptedUi.h"
@@ -88,64 +88,48 @@ private:
         QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::Ok);
         QVERIFY(m_dialog->isVisible());
         QVERIFY(!m_dialog->SetupDone);
-        QCOMPARE(m_login->LoginState, -1);
+        QVERIFY(!m_session->SignedIn());
         QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")));
         QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
-        QCOMPARE(FirstFreeSlot(), 1);
+        QCOMPARE(m_session->Table().FirstFreeSlot(), 1);
     }
 
-    std::unique_ptr<TempWorkDir> m_startDir;
-    std::unique_ptr<SignedInMainWindow> m_main;
-    TPassWords* m_startupLogin = nullptr;
-    TNewID_Form* m_startupNewID = nullptr;
+    int firstFreeSlot() const { return m_session->Table().FirstFreeSlot(); }
 
     std::unique_ptr<TempWorkDir> m_dir;
     std::unique_ptr<ScriptedUi> m_ui;
-    TPassWords* m_login = nullptr;
+    std::unique_ptr<Session> m_session;
     TNewID_Form* m_dialog = nullptr;
 };
 
 void FirstUseDialogTest::initTestCase()
 {
-    m_startDir = std::make_unique<TempWorkDir>();
-    m_main = AdminMainWindowIn(*m_startDir);
+    // The program's start-up creates this dialog on every start.
+    TempWorkDir startDir;
+    auto main = AdminMainWindowIn(startDir);
     QVERIFY(!QTest::currentTestFailed());
-    QCOMPARE(MainForm, m_main->get());
-    QCOMPARE(PassWords->LoginState, 1);
-    m_startupLogin = PassWords;
-    m_startupNewID = NewID_Form;
+    QVERIFY(main->manager().firstUseDialog());
+    QVERIFY(!main->manager().firstUseDialog()->SetupDone);
 }
 
-void FirstUseDialogTest::cleanupTestCase()
-{
-    PassWords = m_startupLogin;
-    NewID_Form = m_startupNewID;
-    m_main.reset();
-}
+void FirstUseDialogTest::cleanupTestCase() {}
 
 void FirstUseDialogTest::init()
 {
     // As at a first start: the marker, no table, nobody in memory.
     m_dir = std::make_unique<TempWorkDir>();
     m_dir->touch(QStringLiteral("~first.log"));
-    ResetUserTable();
-    MainForm->WorkingDir = m_dir->path();
     m_ui = std::make_unique<ScriptedUi>();
-    m_login = new TPassWords();
-    PassWords = m_login;
-    m_dialog = new TNewID_Form();
-    NewID_Form = m_dialog;
+    m_session = std::make_unique<Session>(UserTableFileName);
+    m_dialog = new TNewID_Form(*m_session, m_dir->path());
 }
 
 void FirstUseDialogTest::cleanup()
 {
     QVERIFY2(m_ui->problems().isEmpty(), qPrintable(m_ui->problems()));
     delete m_dialog;
-    delete m_login;
     m_dialog = nullptr;
-    m_login = nullptr;
-    PassWords = m_startupLogin;
-    NewID_Form = m_startupNewID;
+    m_session.reset();
     m_ui.reset();
     m_dir.reset();
 }
@@ -324,7 +308,7 @@ void FirstUseDialogTest::pickerConfirmedAndCancelled()
     fill(QStringLiteral("bob"), QStringLiteral("pw"));
     m_ui->answer(MessageBox::Button::Ok);
     clickDone();
-    QCOMPARE(Decoded(Slot(1).DataPath), ToAnsi(chosen));
+    QCOMPARE(Decoded(m_session->Table().Slot(1).DataPath), ToAnsi(chosen));
     QVERIFY(m_dir->exists(QStringLiteral("Gatekeep.acl")));
     QCOMPARE(QDir(chosen).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
@@ -344,9 +328,10 @@ void FirstUseDialogTest::doneStoresTrimmedUser()
                                                  "Password     :  pw 1  "));
     QVERIFY(m_dialog->SetupDone);
     QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(m_login->LoginState, 1);
+    QVERIFY(m_session->SignedIn());
+    QVERIFY(m_session->MayEditRights() && m_session->MayKeepAccounts());
     QVERIFY(!m_dir->exists(QStringLiteral("~first.log")));
-    QCOMPARE(Decoded(MainForm->CurrentUser.LoginName), AnsiString("Bob Smith"));
+    QCOMPARE(Decoded(m_session->CurrentUser().LoginName), AnsiString("Bob Smith"));
 
     const QByteArray file = m_dir->read();
     QCOMPARE(file.size(), qsizetype(SlotCount * UserRecordSize));
@@ -364,7 +349,7 @@ void FirstUseDialogTest::doneStoresTrimmedUser()
     for (int n = 1; n < SlotCount; ++n)
         QVERIFY(IsFreeSlot(records[n]));
     // What was written is what the table now holds.
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&Slot(1)), UserRecordSize),
+    QCOMPARE(QByteArray::fromStdString(m_session->Table().Bytes()).left(UserRecordSize),
              file.left(UserRecordSize));
 }
 
@@ -377,10 +362,9 @@ void FirstUseDialogTest::newUserSignsInLater()
     QVERIFY(m_dialog->SetupDone);
 
     // The next start loads the file and signs in with the trimmed texts.
-    ResetUserTable();
-    LoadUserTable();
-    TPassWords login;
-    PassWords = &login;
+    Session next(UserTableFileName);
+    next.LoadTable();
+    TPassWords login(next);
     login.show();
     auto* name = login.findChild<QLineEdit*>(QStringLiteral("ELoginName"));
     auto* password = login.findChild<QLineEdit*>(QStringLiteral("EPersonal_Code"));
@@ -396,7 +380,6 @@ void FirstUseDialogTest::newUserSignsInLater()
     QTest::mouseClick(ok, Qt::LeftButton);
     QCOMPARE(login.LoginState, 1);
     QCOMPARE(m_ui->shown.size(), 2);
-    PassWords = m_login;
 }
 
 void FirstUseDialogTest::failedSaveLeavesNoUserBehind()
@@ -411,16 +394,16 @@ void FirstUseDialogTest::failedSaveLeavesNoUserBehind()
     QCOMPARE(m_ui->shown.size(), 1);
     QCOMPARE(m_ui->shown[0].kind, Kind::Error);
     QVERIFY(m_dialog->isVisible());
-    QCOMPARE(m_login->LoginState, -1);
+    QVERIFY(!m_session->SignedIn());
     QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
-    QCOMPARE(FirstFreeSlot(), 1);
+    QCOMPARE(firstFreeSlot(), 1);
 
     // Done again once the file can be written: one user, not two.
     QVERIFY(QDir(m_dir->path()).rmdir(QStringLiteral("Gatekeep.acl")));
     m_ui->answer(MessageBox::Button::Ok);
     clickDone();
     QVERIFY(m_dialog->SetupDone);
-    QCOMPARE(FirstFreeSlot(), 2);
+    QCOMPARE(firstFreeSlot(), 2);
     const QList<UserRecord> records = RecordsOf(m_dir->read());
     QCOMPARE(records.size(), SlotCount);
     QVERIFY(IsFreeSlot(records[1]));
@@ -458,10 +441,10 @@ void FirstUseDialogTest::terminateYesEndsModalRun()
     QCOMPARE(m_ui->shown.size(), 1);
     QVERIFY(TerminateRequested());
     QVERIFY(!m_dialog->SetupDone);
-    QCOMPARE(m_login->LoginState, -1);
+    QVERIFY(!m_session->SignedIn());
     QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")));
     QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
-    QCOMPARE(FirstFreeSlot(), 1);
+    QCOMPARE(firstFreeSlot(), 1);
 }
 
 void FirstUseDialogTest::modalRunRefusesCloseUntilDone()
@@ -484,7 +467,7 @@ void FirstUseDialogTest::modalRunRefusesCloseUntilDone()
     QVERIFY(stayedOpen);
     QVERIFY(m_dialog->SetupDone);
     QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(m_login->LoginState, 1);
+    QVERIFY(m_session->SignedIn());
     QVERIFY(!TerminateRequested());
 }
 

@@ -1,7 +1,7 @@
-#include "admin/MainForm.h"
+#include "app/SecurityManager.h"
+#include "session/Session.h"
 #include "signin/PassWords.h"
 #include "store/Scramble.h"
-#include "store/UserTable.h"
 #include "tests/support/Controls.h"
 #include "tests/support/Keyboard.h"
 #include "tests/support/ScriptedUi.h"
@@ -65,43 +65,36 @@ private:
         QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::Ok);
     }
 
-    std::unique_ptr<TempWorkDir> m_startDir;
-    std::unique_ptr<SignedInMainWindow> m_main;
-    TPassWords* m_startupLogin = nullptr;
+    AnsiString signedInName() const { return Decoded(m_session->CurrentUser().LoginName); }
 
     std::unique_ptr<TempWorkDir> m_dir;
     std::unique_ptr<ScriptedUi> m_ui;
+    std::unique_ptr<Session> m_session;
     TPassWords* m_dialog = nullptr;
 };
 
 void LoginDialogTest::initTestCase()
 {
-    m_startDir = std::make_unique<TempWorkDir>();
-    m_main = AdminMainWindowIn(*m_startDir);
+    // The program's own start-up runs this dialog and signs its user in.
+    TempWorkDir startDir;
+    auto main = AdminMainWindowIn(startDir);
     QVERIFY(!QTest::currentTestFailed());
-    QCOMPARE(MainForm, m_main->get());
     QVERIFY(!TerminateRequested());
-    // The start-up's own login dialog signed the fixture's admin in.
-    QCOMPARE(PassWords->LoginState, 1);
-    QCOMPARE(Decoded(MainForm->CurrentUser.LoginName), AnsiString("admin"));
-    m_startupLogin = PassWords;
+    QCOMPARE(main->manager().loginDialog()->LoginState, 1);
+    QVERIFY(main->manager().session().SignedIn());
+    QCOMPARE(Decoded(main->manager().session().CurrentUser().LoginName), AnsiString("admin"));
 }
 
-void LoginDialogTest::cleanupTestCase()
-{
-    PassWords = m_startupLogin;
-    m_main.reset();
-}
+void LoginDialogTest::cleanupTestCase() {}
 
 void LoginDialogTest::init()
 {
     m_dir = std::make_unique<TempWorkDir>();
     m_dir->copyFixture(QStringLiteral("three-users.acl"));
-    ResetUserTable();
-    LoadUserTable();
+    m_session = std::make_unique<Session>(UserTableFileName);
+    m_session->LoadTable();
     m_ui = std::make_unique<ScriptedUi>();
-    m_dialog = new TPassWords();
-    PassWords = m_dialog;
+    m_dialog = new TPassWords(*m_session);
 }
 
 void LoginDialogTest::cleanup()
@@ -109,8 +102,7 @@ void LoginDialogTest::cleanup()
     QVERIFY2(m_ui->problems().isEmpty(), qPrintable(m_ui->problems()));
     delete m_dialog;
     m_dialog = nullptr;
-    QVERIFY(PassWords == nullptr);
-    PassWords = m_startupLogin;
+    m_session.reset();
     m_ui.reset();
     m_dir.reset();
 }
@@ -184,11 +176,21 @@ void LoginDialogTest::messagesAndFocus_data()
                                  << "secret" << error << "Incorrect login name!"
                                  << "ELoginName"
                                  << "secret";
-    // The stored name has blanks around it; a typed name loses them.
-    QTest::newRow("stored with blanks") << " Renée "
-                                        << "secret" << error << "Incorrect login name!"
-                                        << "ELoginName"
-                                        << "secret";
+    // The stored name has blanks around it: typed with or without them,
+    // it is found.
+    QTest::newRow("stored with blanks, wrong password")
+        << " Renée "
+        << "secret" << error << "Incorrect Password!"
+        << "EPersonal_Code"
+        << "";
+    QTest::newRow("stored with blanks, typed without") << "Renée"
+                                                       << "café€" << -1 << ""
+                                                       << ""
+                                                       << "café€";
+    QTest::newRow("accents and euro, one changed") << "Renée"
+                                                   << "cafe€" << error << "Incorrect Password!"
+                                                   << "EPersonal_Code"
+                                                   << "";
     QTest::newRow("empty password") << "admin"
                                     << "" << warning << "Enter your PASSWORD Please"
                                     << "EPersonal_Code"
@@ -237,17 +239,15 @@ void LoginDialogTest::messagesAndFocus()
         QVERIFY(m_ui->shown.isEmpty());
         QCOMPARE(m_dialog->LoginState, 1);
         QVERIFY(!m_dialog->isVisible());
-        QCOMPARE(FromAnsi(Decoded(MainForm->CurrentUser.LoginName)), name.trimmed());
+        QVERIFY(m_session->SignedIn());
+        QCOMPARE(FromAnsi(signedInName()).trimmed(), name.trimmed());
         return;
     }
     expectBox(Kind(kind), text);
     QCOMPARE(m_dialog->LoginState, -1);
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(m_dialog->focusWidget()->objectName(), focus);
-    if (text == QLatin1String("Incorrect login name!")) {
-        QVERIFY(MainForm->CurrentUser.LoginName.empty());
-        QVERIFY(MainForm->CurrentUser.Password.empty());
-    }
+    QVERIFY(!m_session->SignedIn());
 }
 
 void LoginDialogTest::incorrectPasswordThenEmpty()
@@ -265,7 +265,7 @@ void LoginDialogTest::incorrectPasswordThenEmpty()
     QCOMPARE(m_ui->shown[1].kind, Kind::Warning);
     QCOMPARE(m_ui->shown[1].text, QStringLiteral("Enter your PASSWORD Please"));
     QCOMPARE(m_dialog->focusWidget(), passwordEdit());
-    QCOMPARE(Decoded(MainForm->CurrentUser.LoginName), AnsiString("admin"));
+    QVERIFY(!m_session->SignedIn());
 }
 
 void LoginDialogTest::enterInNameMovesToPassword()
@@ -300,7 +300,7 @@ void LoginDialogTest::enterInPasswordActsAsOk()
     QCOMPARE(m_ui->shown.size(), 1);
     QCOMPARE(m_dialog->LoginState, 1);
     QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(Decoded(MainForm->CurrentUser.LoginName), AnsiString("clerk"));
+    QCOMPARE(signedInName(), AnsiString("clerk"));
 }
 
 void LoginDialogTest::editsRefuseExtraCharacters()
@@ -342,7 +342,7 @@ void LoginDialogTest::modalRunRefusesCloseUntilSignedIn()
     QCOMPARE(m_ui->shown.size(), 6);
     QCOMPARE(m_dialog->LoginState, 1);
     QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(Decoded(MainForm->CurrentUser.LoginName), AnsiString("admin"));
+    QCOMPARE(signedInName(), AnsiString("admin"));
     QVERIFY(!TerminateRequested());
 }
 

@@ -5,7 +5,11 @@
 #include "TempWorkDir.h"
 #include "WindowText.h"
 
+#include "TableFile.h"
+
 #include "admin/MainForm.h"
+#include "app/SecurityManager.h"
+#include "session/Session.h"
 
 #include <QByteArray>
 #include <QListWidget>
@@ -28,6 +32,13 @@ protected:
     template <class T> T* find(const char* name) const { return window->find<T>(name); }
     QListWidget* users() const { return find<QListWidget>("UserNames"); }
     QStringList boxes() const { return Rendered(scripted->shown); }
+    Session& session() const { return window->manager().session(); }
+    bool tableChanged() const { return session().TableChanged(); }
+    // The table in memory, one line a slot as DecodeTable gives it.
+    QStringList memoryTable() const
+    {
+        return DecodeTable(QByteArray::fromStdString(session().Table().Bytes()));
+    }
 
     // A new window in place of the old one, signed in and shown.
     void signIn(const QString& name = QStringLiteral("admin"),

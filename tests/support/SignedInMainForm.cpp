@@ -5,9 +5,10 @@
 #include "ScriptedUi.h"
 #include "TempWorkDir.h"
 
-#include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
-#include "store/UserTable.h"
+#include "app/SecurityManager.h"
+
+#include <QDir>
 
 #include <QDialog>
 #include <QLineEdit>
@@ -58,32 +59,25 @@ void GiveUpStartupDialog(QString* seen)
 
 SignedInMainWindow::SignedInMainWindow(const QString& loginName, const QString& password)
 {
-    ResetUserTable();
     SignInWith(loginName, password);
-    m_form = new TMainForm();
-    if (!NewAccoForm) {
-        NewAccoForm = new TNewAccoForm();
-        m_ownsNewAccoForm = true;
-    }
+    m_manager = std::make_unique<SecurityManager>(QDir::currentPath());
 }
 
-SignedInMainWindow::~SignedInMainWindow()
+SignedInMainWindow::~SignedInMainWindow() = default;
+
+TMainForm* SignedInMainWindow::get() const
 {
-    delete m_form;
-    if (m_ownsNewAccoForm) {
-        delete NewAccoForm;
-        NewAccoForm = nullptr;
-    }
+    return m_manager->mainForm();
 }
 
 bool SignedInMainWindow::signedIn() const
 {
-    return m_form && m_form->windowTitle().startsWith(QStringLiteral("KVS - "));
+    return get() && get()->windowTitle().startsWith(QStringLiteral("KVS - "));
 }
 
 QWidget* SignedInMainWindow::child(const char* name) const
 {
-    return Control<QWidget>(m_form, name);
+    return Control<QWidget>(get(), name);
 }
 
 std::unique_ptr<SignedInMainWindow> AdminMainWindowIn(TempWorkDir& dir)

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class SecurityManager;
 class TMainForm;
 class TempWorkDir;
 class QWidget;
@@ -25,12 +26,11 @@ void SignInWith(const QString& name, const QString& password, QString* seen = nu
 // Yes by the test).
 void GiveUpStartupDialog(QString* seen = nullptr);
 
-// The main window as the program creates it, signed in through the real
+// The program's start-up as main() runs it, signed in through the real
 // login dialog against the Gatekeep.acl of the working directory (put the
-// table there first, e.g. with TempWorkDir::copyFixture). Starts from the
-// zero-filled table of program start and creates NewAccoForm as the
-// program entry does. The window is not shown. A refused login is ended
-// with the dialog's Quit, so the creation always returns; signedIn() tells.
+// table there first, e.g. with TempWorkDir::copyFixture). The main window
+// is not shown. A refused login is ended with the dialog's Quit, so the
+// creation always returns; signedIn() tells.
 class SignedInMainWindow
 {
 public:
@@ -40,8 +40,9 @@ public:
     SignedInMainWindow(const SignedInMainWindow&) = delete;
     SignedInMainWindow& operator=(const SignedInMainWindow&) = delete;
 
-    TMainForm* get() const { return m_form; }
-    TMainForm* operator->() const { return m_form; }
+    TMainForm* get() const;
+    TMainForm* operator->() const { return get(); }
+    SecurityManager& manager() const { return *m_manager; }
     bool signedIn() const;
 
     // A control of the window by its objectName; fails the test when absent.
@@ -50,8 +51,7 @@ public:
 private:
     QWidget* child(const char* name) const;
 
-    TMainForm* m_form = nullptr;
-    bool m_ownsNewAccoForm = false;
+    std::unique_ptr<SecurityManager> m_manager;
 };
 
 // For tests of the dialogs that report to the main window: the window

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "session/Session.h"
+#include "store/UserRecord.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class TNewAccoForm;
+
+namespace Ui {
+class TBankAccountPage;
+}
+
+// The "Bank Account" sheet: the account list of the user last picked in
+// the user list, and the account changes made through the new-account
+// dialog.
+class TBankAccountPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `selectedUser` gives the text of the user list's selected line, or
+    // false when no line is selected.
+    TBankAccountPage(Session& session, TNewAccoForm& accountDialog,
+                     std::function<bool(QString&)> selectedUser, QWidget* parent = nullptr);
+    ~TBankAccountPage() override;
+
+    // Shows the accounts of the user in `slot` (a pick in the user list).
+    void ShowAccountsOf(int slot);
+    void RefreshAccoList();
+    void UpdateButtons();
+
+signals:
+    // The table was replaced by the file's version (a change on disk): the
+    // user list must follow.
+    void tableReloaded();
+
+private:
+    void AccoTypeListBoxClick();
+    void NewAccoBtnClick();
+    void ModifyAccoBtnClick();
+    void DelAccoBtnClick();
+    // The slot of the user selected in the user list; 0 when no line is
+    // selected or its name is no longer in the table (the list is then
+    // rebuilt).
+    int selectedUserSlot();
+    // Shows what the session made of an account change of the user in
+    // `slot`; a change that reached the file reloads the page from it.
+    // `noEntryCode` is the internal error for an entry the record lacks.
+    void finishChange(int slot, const QString& noEntryCode,
+                      const std::function<ChangeResult()>& change);
+
+    Session& m_session;
+    TNewAccoForm& m_accountDialog;
+    std::function<bool(QString&)> m_selectedUser;
+    Ui::TBankAccountPage* ui;
+    // The one copy of the shown user's ten account entries, still scrambled.
+    AccountArea ShownAccounts{};
+};

@@ -1,0 +1,151 @@
+#include "SecurityManager.h"
+
+#include "accounts/BankAccountPage.h"
+#include "accounts/NewAccoForm.h"
+#include "admin/MainForm.h"
+#include "signin/NewID_Form.h"
+#include "signin/PassWords.h"
+#include "ui/ErrorReport.h"
+#include "ui/MessageBox.h"
+#include "ui/Terminate.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSessionManager>
+#include <QToolTip>
+
+namespace {
+
+const QString FirstUseMarker = QStringLiteral("~first.log");
+
+// A file of that name, not a directory.
+bool FileExists(const QString& dir, const QString& name)
+{
+    return QFileInfo(QDir(dir).filePath(name)).isFile();
+}
+
+ConflictChoice AskAboutChangeOnDisk()
+{
+    switch (MessageBox::show(
+        MessageBox::Kind::Warning,
+        QStringLiteral("Gatekeep.acl has been changed on disk since this program last read or "
+                       "wrote it, by another copy of the program or another program.\n\n"
+                       "Yes: take the file's version; this change is dropped.\n"
+                       "No: overwrite the file with this version.\n"
+                       "Cancel: write nothing."),
+        MessageBox::Buttons::YesNoCancel)) {
+    case MessageBox::Button::Yes:
+        return ConflictChoice::Reload;
+    case MessageBox::Button::No:
+        return ConflictChoice::Overwrite;
+    default:
+        return ConflictChoice::Cancel;
+    }
+}
+
+} // namespace
+
+SecurityManager::SecurityManager(const QString& workingDir, AuditSink* audit)
+    : m_workingDir(workingDir),
+      m_session(QDir(workingDir).filePath(QStringLiteral("Gatekeep.acl")).toStdString(), audit)
+{
+    m_session.SetConflictHandler(&AskAboutChangeOnDisk);
+    FormCreate();
+}
+
+SecurityManager::~SecurityManager() = default;
+
+void SecurityManager::FormCreate()
+{
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::All, QPalette::ToolTipBase, QColor(0, 255, 255));
+    QApplication::setPalette(palette);
+    // Tool tips keep a palette of their own.
+    QPalette tips = QToolTip::palette();
+    tips.setColor(QPalette::All, QPalette::ToolTipBase, QColor(0, 255, 255));
+    QToolTip::setPalette(tips);
+
+    m_newID = std::make_unique<TNewID_Form>(m_session, m_workingDir);
+    m_passWords = std::make_unique<TPassWords>(m_session);
+
+    const QString tableName = QStringLiteral("Gatekeep.acl");
+    if (FileExists(m_workingDir, FirstUseMarker) && !FileExists(m_workingDir, tableName)) {
+        // The dialog stores, saves and reads back the table and signs its
+        // user in; the window keeps its designed caption and states.
+        ExecModal(*m_newID);
+        m_passWords->LoginState = 1;
+        createMainForm();
+    } else {
+        const bool ready = ReportingIoErrors([&] {
+            if (FileExists(m_workingDir, tableName))
+                m_session.LoadTable();
+            else
+                m_session.CreateTable();
+        });
+        if (!ready) {
+            // Nobody can sign in against a table that cannot be read, and
+            // the window must not open without a signed-in user.
+            createMainForm();
+            RequestTerminate();
+            return;
+        }
+        LoginUser();
+    }
+
+    m_mainForm->UpdateUserNameList();
+    m_mainForm->DisableSaveChangeButton();
+}
+
+void SecurityManager::LoginUser()
+{
+    ExecModal(*m_passWords);
+    // Built once the sign-in dialog has closed: nobody sees the window
+    // before, and building it first would keep the person waiting.
+    createMainForm();
+    if (m_passWords->LoginState != 1 || !m_session.SignedIn()) {
+        MessageBox::show(MessageBox::Kind::Error,
+                         QStringLiteral("KVS Internal error PPP[0000:0001]"),
+                         MessageBox::Buttons::Ok);
+        RequestTerminate();
+        return;
+    }
+    m_mainForm->ApplyRights();
+}
+
+void SecurityManager::createMainForm()
+{
+    m_newAcco = std::make_unique<TNewAccoForm>();
+    m_mainForm = std::make_unique<TMainForm>(m_session);
+    TMainForm* mainForm = m_mainForm.get();
+    m_bankPage = new TBankAccountPage(m_session, *m_newAcco, [mainForm](QString& name) {
+        return mainForm->SelectedUserName(name);
+    });
+    mainForm->setBankAccountPage(m_bankPage);
+    QObject::connect(mainForm, &TMainForm::userPicked, m_bankPage,
+                     &TBankAccountPage::ShowAccountsOf);
+    QObject::connect(m_bankPage, &TBankAccountPage::tableReloaded, mainForm,
+                     &TMainForm::UpdateUserNameList);
+    watchLogout();
+}
+
+void SecurityManager::watchLogout()
+{
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app)
+        return;
+    TMainForm* mainForm = m_mainForm.get();
+    QObject::connect(app, &QGuiApplication::commitDataRequest, mainForm,
+                     [this, mainForm](QSessionManager& manager) {
+                         if (!m_session.TableChanged() || !mainForm->isVisible())
+                             return;
+                         // Where the session manager lets us ask, the close
+                         // question comes as on Exit; its Cancel stops the
+                         // logout. Otherwise nothing can be asked.
+                         if (manager.allowsInteraction()) {
+                             if (!mainForm->FormCloseQuery())
+                                 manager.cancel();
+                             manager.release();
+                         }
+                     });
+}

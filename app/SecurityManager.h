@@ -1,0 +1,49 @@
+#pragma once
+
+#include "session/Session.h"
+
+#include <QString>
+
+#include <memory>
+
+class AuditSink;
+class TBankAccountPage;
+class TMainForm;
+class TNewAccoForm;
+class TNewID_Form;
+class TPassWords;
+
+// The program's start-up and its windows: the one session on the working
+// directory's table, the sign-in (or, on a first start, the first-use
+// dialog), and the main window with its sheets once someone has signed in.
+class SecurityManager
+{
+public:
+    // Runs the whole start-up, dialogs included. `audit` may be null.
+    explicit SecurityManager(const QString& workingDir, AuditSink* audit = nullptr);
+    ~SecurityManager();
+    SecurityManager(const SecurityManager&) = delete;
+    SecurityManager& operator=(const SecurityManager&) = delete;
+
+    Session& session() { return m_session; }
+    const QString& WorkingDir() const { return m_workingDir; }
+    TMainForm* mainForm() const { return m_mainForm.get(); }
+    TPassWords* loginDialog() const { return m_passWords.get(); }
+    TNewID_Form* firstUseDialog() const { return m_newID.get(); }
+    TNewAccoForm* accountDialog() const { return m_newAcco.get(); }
+
+private:
+    void FormCreate();
+    void LoginUser();
+    void createMainForm();
+    // Asks when the desktop session ends, as the Exit button does.
+    void watchLogout();
+
+    QString m_workingDir;
+    Session m_session;
+    std::unique_ptr<TNewID_Form> m_newID;
+    std::unique_ptr<TPassWords> m_passWords;
+    std::unique_ptr<TNewAccoForm> m_newAcco;
+    std::unique_ptr<TMainForm> m_mainForm;
+    TBankAccountPage* m_bankPage = nullptr; // owned by the main window
+};
