@@ -247,18 +247,22 @@ bool CannotKeep(int err)
 // first table. Returns the errno of the step that failed.
 int TakeOverAttributes(int fd, const struct stat* old)
 {
-    if (old != nullptr) {
-        struct stat mine
-        {
-        };
-        if (::fstat(fd, &mine) != 0)
+    struct stat mine
+    {
+    };
+    if (::fstat(fd, &mine) != 0)
+        return errno;
+    bool changed = false;
+    // Before the mode: a change of owner clears the set-id bits.
+    if (old != nullptr && (mine.st_uid != old->st_uid || mine.st_gid != old->st_gid)) {
+        if (::fchown(fd, old->st_uid, old->st_gid) != 0)
             return errno;
-        // Before the mode: a change of owner clears the set-id bits.
-        if ((mine.st_uid != old->st_uid || mine.st_gid != old->st_gid) &&
-            ::fchown(fd, old->st_uid, old->st_gid) != 0)
-            return errno;
+        changed = true;
     }
-    if (::fchmod(fd, old != nullptr ? old->st_mode & 07777 : PrivateMode) != 0)
+    // Left alone when it is right already, as for a private table: a change
+    // of the inode costs its sync a good part of a save's time.
+    const mode_t mode = old != nullptr ? old->st_mode & 07777 : PrivateMode;
+    if ((changed || (mine.st_mode & 07777) != mode) && ::fchmod(fd, mode) != 0)
         return errno;
     return 0;
 }
