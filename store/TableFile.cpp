@@ -244,7 +244,9 @@ bool CannotKeep(int err)
 }
 
 // Gives the new file the old table's owner, group and mode, or 0600 for a
-// first table. Returns the errno of the step that failed.
+// first table. Returns the errno of the step that failed. It happens only
+// once the file holds the whole table, and a mode wider than the temporary
+// file's lets no one read more than the old table already let them.
 int TakeOverAttributes(int fd, const struct stat* old)
 {
     struct stat mine
