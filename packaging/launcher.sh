@@ -1,8 +1,11 @@
 #!/bin/sh
 # Starts the Larkledger Security Manager in the user's data folder, where it
-# keeps Gatekeep.acl. A fresh folder gets the first-use marker, so the first
-# start offers to create the first login ID. tools/run.sh starts a build
-# through here with LARK_PROGRAM set.
+# keeps Gatekeep.acl. The folder is made private (0700): the table's
+# scrambling hides no password from a reader. Only a folder made here gets
+# the first-use marker, so the first start offers to create the first login
+# ID; a table that is missing later (or a link to nothing in its place) is
+# no first use. tools/run.sh starts a build through here with LARK_PROGRAM
+# set.
 set -eu
 
 here=$(dirname "$(readlink -f "$0")")
@@ -16,8 +19,11 @@ if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DIS
 fi
 
 data=${XDG_DATA_HOME:-$HOME/.local/share}/larkledger-security
-mkdir -p "$data"
-if [ ! -e "$data/Gatekeep.acl" ]; then
+if [ ! -e "$data" ] && [ ! -L "$data" ]; then
+    mkdir -p "$(dirname "$data")"
+    # -m sets the mode whatever the umask; a folder that appeared meanwhile
+    # fails here rather than getting a marker.
+    mkdir -m 0700 "$data"
     : >>"$data/~first.log"
 fi
 

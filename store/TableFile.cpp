@@ -1,31 +1,38 @@
 #include "TableFile.h"
 
+#include "FileOps.h"
 #include "IoError.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
-#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+int (*tablefile_testing::SaveHook)(tablefile_testing::SaveStep, const std::string&) = nullptr;
+
 namespace {
 
-[[noreturn]] void ThrowErrno(int err)
-{
-    throw IoError(IoCodeFromErrno(err));
-}
+using fileops::CloseQuietly;
+using fileops::FolderOf;
+using fileops::NameOf;
+using fileops::OpenRetrying;
+using fileops::ThrowErrno;
+using tablefile_testing::SaveStep;
 
-int OpenRetrying(const char* path, int flags, mode_t mode = 0)
+constexpr const char* TempSuffix = ".lktmp";
+constexpr mode_t PrivateMode = 0600;
+
+int RunHook(SaveStep step, const std::string& file)
 {
-    int fd;
-    do {
-        fd = ::open(path, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return tablefile_testing::SaveHook ? tablefile_testing::SaveHook(step, file) : 0;
 }
 
 // close() is not retried on EINTR: on Linux the descriptor is gone either way.
@@ -33,14 +40,6 @@ void CloseChecked(int fd)
 {
     if (::close(fd) != 0 && errno != EINTR)
         ThrowErrno(errno);
-}
-
-// Closes without looking at the result, for paths that already raise an error.
-void CloseQuietly(int fd)
-{
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
 }
 
 // Reads up to `want` bytes; fewer only at the end of the file.
@@ -79,41 +78,138 @@ std::string ReadAll(int fd)
     return bytes;
 }
 
-// Writes everything or fails: a short write is never taken for success.
-int WriteFully(int fd, const unsigned char* data, std::size_t size)
+// Opens what `path` names only when it is a regular file. Anything else is
+// refused before it is opened for real: opening a FIFO can block and opening
+// a device can set it going. O_NONBLOCK covers a swap between the look and
+// the open. Returns -1 with errno set when the path names nothing to open
+// (ENOENT for nothing there or a dangling link).
+int OpenRegular(const std::string& path, int flags)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return ENOSPC;
-        done += static_cast<std::size_t>(n);
+    struct stat st
+    {
+    };
+    if (::stat(path.c_str(), &st) != 0)
+        return -1;
+    if (!S_ISREG(st.st_mode))
+        throw IoError(5);
+    const int fd = OpenRetrying(path.c_str(), flags | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        CloseQuietly(fd);
+        ThrowErrno(err);
     }
-    return 0;
+    if (!S_ISREG(st.st_mode)) {
+        CloseQuietly(fd);
+        throw IoError(5);
+    }
+    return fd;
 }
 
-// Creates a fresh file beside the table that no one else has open.
-// The folder part of a path, with its separator; empty for a bare name.
-std::string FolderOf(const std::string& path)
+bool IsLink(const std::string& path)
 {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    struct stat st
+    {
+    };
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-int CreateTempBeside(const std::string& path, std::string& name)
+// Called where OpenRegular found nothing: a link left there names a missing
+// file, which is reported rather than taken for a missing table.
+[[noreturn]] void ThrowNotOpened(const std::string& path, int err)
 {
-    static unsigned counter = 0;
-    const std::string folder = FolderOf(path);
-    const std::string base = path.substr(folder.size());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + "." + base + "." + std::to_string(::getpid()) + "." +
-               std::to_string(counter++) + ".tmp";
-        const int fd = OpenRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (err == ENOENT && IsLink(path))
+        throw IoError(2);
+    ThrowErrno(err);
+}
+
+// A new empty table. O_EXCL makes the open fail on any link, so nothing is
+// made at a link's target. Returns false when something appeared at `path`
+// meanwhile.
+bool CreateEmptyTable(const std::string& path)
+{
+    const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY,
+                                PrivateMode);
+    if (fd < 0) {
+        if (errno != EEXIST)
+            ThrowErrno(errno);
+        if (IsLink(path))
+            throw IoError(2);
+        return false;
+    }
+    // The umask may have taken the owner's own bits; the table must stay
+    // readable and writable by its owner.
+    if (::fchmod(fd, PrivateMode) != 0) {
+        const int err = errno;
+        CloseQuietly(fd);
+        ThrowErrno(err);
+    }
+    CloseChecked(fd);
+    return true;
+}
+
+std::string RandomHex16()
+{
+    std::uint64_t value = 0;
+    try {
+        static std::random_device device;
+        value = (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    } catch (const std::exception&) {
+        // Only the name's guessability suffers; O_EXCL still guards the file.
+        static std::mt19937_64 fallback(static_cast<std::uint64_t>(
+            std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid()));
+        value = fallback();
+    }
+    static const char* hex = "0123456789abcdef";
+    std::string text(16, '0');
+    for (int i = 15; i >= 0; --i, value >>= 4)
+        text[static_cast<std::size_t>(i)] = hex[value & 15];
+    return text;
+}
+
+// The temporary files of a table's saves on this host:
+// ".<name>.<host>.<pid>.<16 hex>.lktmp". The process id in the name lets a
+// later save tell a file of a killed save from one still being written.
+std::string TempPrefix(const std::string& tableName)
+{
+    return "." + tableName + "." + fileops::HostTag() + ".";
+}
+
+// The process id of a name of that pattern, or 0 when it is not one.
+long TempOwner(const std::string& entry, const std::string& prefix)
+{
+    const std::size_t suffix = std::strlen(TempSuffix);
+    if (entry.size() <= prefix.size() + suffix || entry.compare(0, prefix.size(), prefix) != 0 ||
+        entry.compare(entry.size() - suffix, suffix, TempSuffix) != 0)
+        return 0;
+    const std::string middle =
+        entry.substr(prefix.size(), entry.size() - prefix.size() - suffix); // <pid>.<hex>
+    const std::size_t dot = middle.find('.');
+    if (dot == std::string::npos || dot == 0 || dot > 10 || middle.size() - dot - 1 != 16)
+        return 0;
+    for (std::size_t i = 0; i < middle.size(); ++i) {
+        const char c = middle[i];
+        const bool ok = i < dot    ? (c >= '0' && c <= '9')
+                        : i == dot ? true
+                                   : ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
+        if (!ok)
+            return 0;
+    }
+    return std::stol(middle.substr(0, dot));
+}
+
+// A fresh file beside `target` that no one else can open: made with O_EXCL
+// under an unguessable name, and never wider than `mode` (itself at most
+// 0600) from the moment it exists.
+int CreateTempBeside(const std::string& target, mode_t mode, std::string& name)
+{
+    const std::string start =
+        FolderOf(target) + TempPrefix(NameOf(target)) + std::to_string(::getpid()) + ".";
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        name = start + RandomHex16() + TempSuffix;
+        const int fd =
+            OpenRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -123,8 +219,11 @@ int CreateTempBeside(const std::string& path, std::string& name)
 
 // Makes the rename itself durable. File systems that cannot sync a directory
 // say so with EINVAL; there is nothing more to do on those.
-int SyncDirectoryOf(const std::string& path)
+int SyncFolderOf(const std::string& path)
 {
+    const int hooked = RunHook(SaveStep::FolderSync, path);
+    if (hooked != 0)
+        return hooked;
     const std::string folder = FolderOf(path);
     const int fd = OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0)
@@ -137,24 +236,101 @@ int SyncDirectoryOf(const std::string& path)
     return err;
 }
 
+// What a save through a new file could not keep of the old table, as the
+// reason to write in place instead.
+bool CannotKeep(int err)
+{
+    return err == EPERM || err == EINVAL;
+}
+
+// Gives the new file the old table's owner, group and mode, or 0600 for a
+// first table. Returns the errno of the step that failed. It happens only
+// once the file holds the whole table, and a mode wider than the temporary
+// file's lets no one read more than the old table already let them.
+int TakeOverAttributes(int fd, const struct stat* old)
+{
+    struct stat mine
+    {
+    };
+    if (::fstat(fd, &mine) != 0)
+        return errno;
+    bool changed = false;
+    // Before the mode: a change of owner clears the set-id bits.
+    if (old != nullptr && (mine.st_uid != old->st_uid || mine.st_gid != old->st_gid)) {
+        if (::fchown(fd, old->st_uid, old->st_gid) != 0)
+            return errno;
+        changed = true;
+    }
+    // Left alone when it is right already, as for a private table: a change
+    // of the inode costs its sync a good part of a save's time.
+    const mode_t mode = old != nullptr ? old->st_mode & 07777 : PrivateMode;
+    if ((changed || (mine.st_mode & 07777) != mode) && ::fchmod(fd, mode) != 0)
+        return errno;
+    return 0;
+}
+
+// Writes the table over the old one in the same file, which keeps its inode,
+// owner, group and mode. The blocks are reserved first, so a full disk fails
+// the save before a byte of the old table is overwritten.
+void WriteInPlace(const std::string& target, const std::string& bytes)
+{
+    const int fd = OpenRegular(target, O_WRONLY | O_NOFOLLOW);
+    if (fd < 0)
+        ThrowNotOpened(target, errno);
+    struct stat st
+    {
+    };
+    int err = ::fstat(fd, &st) != 0 ? errno : 0;
+    const off_t size = static_cast<off_t>(bytes.size());
+    if (err == 0 && st.st_size < size) {
+        const int reserved = ::posix_fallocate(fd, 0, size);
+        if (reserved != 0 && reserved != EINVAL && reserved != EOPNOTSUPP) {
+            // A reservation cut short may have lengthened the file; a table
+            // of its old length reads as it did.
+            struct stat now
+            {
+            };
+            if (::fstat(fd, &now) == 0 && now.st_size != st.st_size) {
+                const int ignored = ::ftruncate(fd, st.st_size);
+                (void)ignored;
+            }
+            err = reserved;
+        }
+    }
+    if (err == 0)
+        err = fileops::WriteAllAt(fd, bytes.data(), bytes.size(), 0);
+    if (err == 0 && st.st_size > size && ::ftruncate(fd, size) != 0)
+        err = errno;
+    if (err == 0 && ::fsync(fd) != 0)
+        err = errno;
+    if (err != 0) {
+        CloseQuietly(fd);
+        ThrowErrno(err);
+    }
+    // Synced already: a failing close loses nothing the file holds.
+    if (::close(fd) != 0 && errno != EINTR)
+        throw SavedWithWarning(IoCodeFromErrno(errno));
+}
+
 } // namespace
 
 void LoadUserTable(UserTable& table, const std::string& path, std::string* fileBytes)
 {
-    int fd = OpenRetrying(path.c_str(), O_RDWR);
-    if (fd < 0) {
+    int fd = -1;
+    for (;;) {
+        fd = OpenRegular(path, O_RDWR);
+        if (fd >= 0)
+            break;
         // Only a table that is not there is replaced by an empty one; a file
         // we merely cannot open is left alone and the error reported.
-        if (errno != ENOENT)
-            ThrowErrno(errno);
-        fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd < 0)
-            ThrowErrno(errno);
-        CloseChecked(fd);
-        table.ClearEmptySlots();
-        if (fileBytes)
-            fileBytes->clear();
-        return;
+        if (errno != ENOENT || IsLink(path))
+            ThrowNotOpened(path, errno);
+        if (CreateEmptyTable(path)) {
+            table.ClearEmptySlots();
+            if (fileBytes)
+                fileBytes->clear();
+            return;
+        }
     }
 
     // Read and check the whole file before anything reaches the table, so a
@@ -174,11 +350,11 @@ void LoadUserTable(UserTable& table, const std::string& path, std::string* fileB
 
 std::optional<std::string> PeekTableFile(const std::string& path)
 {
-    const int fd = OpenRetrying(path.c_str(), O_RDONLY);
+    const int fd = OpenRegular(path, O_RDONLY);
     if (fd < 0) {
-        if (errno == ENOENT)
+        if (errno == ENOENT && !IsLink(path))
             return std::nullopt;
-        ThrowErrno(errno);
+        ThrowNotOpened(path, errno);
     }
     std::string bytes = ReadAll(fd);
     CloseChecked(fd);
@@ -188,35 +364,44 @@ std::optional<std::string> PeekTableFile(const std::string& path)
 void SaveUserTable(const UserTable& table, const std::string& path)
 {
     const std::string buffer = table.Bytes();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+    const std::string target = fileops::ResolveLinks(path);
 
     struct stat old
     {
     };
-    const bool hadOld = ::stat(path.c_str(), &old) == 0;
+    const bool hadOld = ::lstat(target.c_str(), &old) == 0;
+    if (!hadOld && errno != ENOENT)
+        ThrowErrno(errno);
+    if (hadOld && !S_ISREG(old.st_mode))
+        throw IoError(5);
     // The rename would replace even a file we may not write; a table made
     // read-only stays protected, as with writing it in place.
-    if (hadOld && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+    if (hadOld && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
         ThrowErrno(errno);
+
+    RemoveStaleTemporaries(target);
 
     std::string tempName;
-    const int fd = CreateTempBeside(path, tempName);
-    if (fd < 0)
-        ThrowErrno(errno);
-
-    int err = 0;
-    if (hadOld) {
-        // Only root may hand the new file to the old one's owner; anyone
-        // else who may write the table becomes its owner.
-        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-            const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
-            (void)ignored;
-        }
-        if (::fchmod(fd, old.st_mode & 07777) != 0)
-            err = errno;
+    const int fd =
+        CreateTempBeside(target, hadOld ? old.st_mode & PrivateMode : PrivateMode, tempName);
+    if (fd < 0) {
+        const int err = errno;
+        // A shared folder may let people write the table but not add files.
+        if (hadOld && (err == EACCES || err == EPERM || err == EROFS))
+            return WriteInPlace(target, buffer);
+        ThrowErrno(err);
     }
+
+    int err = fileops::WriteAllAt(fd, buffer.data(), buffer.size(), 0);
     if (err == 0)
-        err = WriteFully(fd, bytes, buffer.size());
+        err = RunHook(SaveStep::TempWritten, tempName);
+    bool inPlace = false;
+    if (err == 0) {
+        err = TakeOverAttributes(fd, hadOld ? &old : nullptr);
+        // Only root may hand a file to another owner, and only a member of
+        // a group to that group: a new file would take the table from them.
+        inPlace = hadOld && CannotKeep(err);
+    }
     if (err == 0 && ::fsync(fd) != 0)
         err = errno;
     if (err == 0) {
@@ -225,22 +410,64 @@ void SaveUserTable(const UserTable& table, const std::string& path)
     } else {
         CloseQuietly(fd);
     }
-    if (err == 0 && ::rename(tempName.c_str(), path.c_str()) != 0)
+    if (err == 0 && ::rename(tempName.c_str(), target.c_str()) != 0)
         err = errno;
     if (err != 0) {
         ::unlink(tempName.c_str());
+        if (inPlace)
+            return WriteInPlace(target, buffer);
         ThrowErrno(err);
     }
 
-    err = SyncDirectoryOf(path);
+    err = SyncFolderOf(target);
     if (err != 0)
-        ThrowErrno(err);
+        throw SavedWithWarning(IoCodeFromErrno(err));
 }
 
 void CreateUserTableFile(const std::string& path)
 {
-    const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0)
-        ThrowErrno(errno);
-    CloseChecked(fd);
+    for (;;) {
+        const int fd = OpenRegular(path, O_WRONLY);
+        if (fd >= 0) {
+            if (::ftruncate(fd, 0) != 0) {
+                const int err = errno;
+                CloseQuietly(fd);
+                ThrowErrno(err);
+            }
+            CloseChecked(fd);
+            return;
+        }
+        if (errno != ENOENT || IsLink(path))
+            ThrowNotOpened(path, errno);
+        if (CreateEmptyTable(path))
+            return;
+    }
+}
+
+void RemoveStaleTemporaries(const std::string& tablePath)
+{
+    std::string target;
+    try {
+        target = fileops::ResolveLinks(tablePath);
+    } catch (const IoError&) {
+        return;
+    }
+    const std::string folder = FolderOf(target);
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr)
+        return;
+    const std::string prefix = TempPrefix(NameOf(target));
+    const long self = ::getpid();
+    while (const dirent* entry = ::readdir(dir)) {
+        const long owner = TempOwner(entry->d_name, prefix);
+        if (owner == 0 || owner == self || !fileops::ProcessGone(owner))
+            continue;
+        struct stat st
+        {
+        };
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }

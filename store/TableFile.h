@@ -7,15 +7,72 @@
 
 // The table file. `path` names it (normally UserTableFileName in the folder
 // the program works in). Every failing step raises IoError.
+//
+// A symbolic link in the table's place is followed to the regular file it
+// names. Anything else there is refused without blocking and without
+// creating anything through it: a link whose target is missing raises
+// IoError 2 ("File not found"); a directory, FIFO, socket or device, or a
+// link to one, raises IoError 5 ("File access denied"), as an unreadable
+// table does. A file the store makes is 0600 whatever the umask.
 
-// Reads the file into the table; a missing file is created empty instead.
-// `fileBytes`, when given, receives the bytes read (empty for a new file),
-// so a later save can tell whether someone else has changed the file since.
+// Reads the file into the table; a missing file is created empty (0600)
+// instead. `fileBytes`, when given, receives the bytes read (empty for a new
+// file), so a later save can tell whether someone else has changed the file
+// since.
 void LoadUserTable(UserTable& table, const std::string& path, std::string* fileBytes = nullptr);
-// Writes all five records (6565 bytes); the old table stays whole until the
-// new one is complete.
+
+// Writes all five records (6565 bytes) into the file `path` finally names,
+// leaving any link to it in place. A table that may not be written is
+// refused (IoError 5), as before.
+//
+// Normally the new table is written to a temporary file beside the target,
+// private (0600, or the old table's mode where that is stricter) from the
+// moment it exists, given the old table's owner, group and mode, synced and
+// renamed over the old table, which stays whole until then. Where the new
+// file could not keep the owner or group, or the folder refuses a new file
+// while the table is writable, the table is written in place instead: the
+// whole 6565 bytes over the old ones, never truncated first (a longer file is
+// cut after), then synced. A fault in the middle of an in-place write can
+// leave the file part old, part new; it is reported as a failure and a
+// second save writes the whole table again.
+//
+// Raises IoError when the new table is not in the file. Raises
+// SavedWithWarning (an IoError) when it is, but a step after that failed;
+// the caller then treats the table as saved. A save never leaves its own
+// temporary file behind, and removes those that killed saves left (see
+// RemoveStaleTemporaries).
 void SaveUserTable(const UserTable& table, const std::string& path);
-// An empty file (0 bytes) in place of whatever was there.
+
+// An empty file (0 bytes) in place of whatever table was there: an existing
+// table (or the file a link names) is emptied and keeps its mode and owner;
+// where nothing is, a new file is made 0600.
 void CreateUserTableFile(const std::string& path);
+
 // What the file holds now, or nothing when there is no file; reads only.
 std::optional<std::string> PeekTableFile(const std::string& path);
+
+// Removes the temporary files that saves of this table left when they were
+// killed: in the folder of the file `tablePath` finally names, the files
+// ".<table name>.<host>.<pid>.<16 hex digits>.lktmp" of this host whose
+// process is gone, and nothing else. Never raises: what cannot be looked at
+// or removed stays for a later call. The program calls it at start; every
+// save calls it too.
+void RemoveStaleTemporaries(const std::string& tablePath);
+
+// For tests only: lets a test look at, stop or fail a save at its steps.
+namespace tablefile_testing {
+
+enum class SaveStep
+{
+    // The temporary file `file` holds the whole new table and has not yet
+    // been given the old table's owner and mode. A non-zero result fails the
+    // save with that errno before anything is replaced.
+    TempWritten,
+    // The new table is in place at `file`; the folder is to be synced. A
+    // non-zero result is taken as the errno of that sync.
+    FolderSync,
+};
+
+extern int (*SaveHook)(SaveStep step, const std::string& file);
+
+} // namespace tablefile_testing

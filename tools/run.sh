@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs what is missing (Debian), builds the program in ./build, and
 # starts the Security Manager in its per-user data folder, where it keeps
-# Gatekeep.acl. A fresh folder gets the first-use marker, as an installer
-# would leave it, so the first start offers to create the first login ID.
+# Gatekeep.acl. The launcher makes a missing folder private (0700) and puts
+# the first-use marker in it, as an installer would leave it, so the first
+# start offers to create the first login ID.
 #
 #   tools/run.sh                  the program of ./build
 #   LARK_BUILD_DIR=dir tools/run.sh

@@ -217,6 +217,7 @@ TEST(MissingFileIsCreatedEmpty)
     LoadUserTable();
     CHECK(FileExists(TableFile));
     CHECK_EQ(ReadFile(TableFile), std::string());
+    CHECK_EQ(ModeOf(TableFile), mode_t{0600});
     CHECK_EQ(FindUser("keep"), 1);
     for (Right right : AllRights)
         CHECK_EQ(RightField(Slot(2), right).value(), std::string("1"));
@@ -447,12 +448,26 @@ TEST(RootKeepsOwner)
     CHECK_EQ(st.st_gid, gid_t{65534});
 }
 
-TEST(NewFileFollowsUmask)
+// The scrambling hides nothing from a reader, so only the owner may read a
+// table; a umask that would take the owner's own bits does not either.
+TEST(NewTableIsPrivateWhateverTheUmask)
 {
-    const mode_t old = ::umask(027);
-    SaveUserTable();
-    ::umask(old);
-    CHECK_EQ(ModeOf(TableFile), mode_t{0640});
+    const std::pair<const char*, void (*)()> makers[] = {
+        {"load", [] { LoadUserTable(); }},
+        {"save", [] { SaveUserTable(); }},
+        {"create", [] { CreateUserTableFile(); }},
+    };
+    for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{027}, mode_t{077}, mode_t{0277}}) {
+        for (const auto& [name, make] : makers) {
+            CHECK(::unlink(TableFile.c_str()) == 0 || errno == ENOENT);
+            const mode_t old = ::umask(mask);
+            make();
+            ::umask(old);
+            if (ModeOf(TableFile) != 0600)
+                std::fprintf(stderr, "  %s with umask %03o\n", name, static_cast<unsigned>(mask));
+            CHECK_EQ(ModeOf(TableFile), mode_t{0600});
+        }
+    }
 }
 
 TEST(SaveFaultLeavesOldFileIntact)

@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (Table() != loaded)
         std::abort();
     for (int i = 1; i <= SlotCount; ++i) {
-        if (!IsFreeSlot(Slot(i)) && FindUser(Decoded(Slot(i).LoginName)) == 0)
+        if (!IsFreeSlot(table.Slot(i)) && table.FindUser(Decoded(table.Slot(i).LoginName)) == 0)
             std::abort();
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "StoreCheck.h"
 
+#include "store/IoError.h"
 #include "store/TableFile.h"
 
 #include <algorithm>
@@ -235,9 +236,100 @@ std::vector<std::string> ListWorkingDir()
     return names;
 }
 
+void ClearWorkingDir()
+{
+    for (const std::string& name : ListWorkingDir())
+        RemoveTree(name);
+}
+
 std::string TestData(const std::string& name)
 {
     return ReadFile(std::string(LARK_STORE_TEST_DATA) + "/" + name);
+}
+
+ChildOutcome RunInChild(uid_t uid, gid_t gid, const std::function<std::string()>& body)
+{
+    ChildOutcome outcome;
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        throw std::runtime_error("pipe");
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("fork");
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            ::_exit(120);
+        std::string report;
+        try {
+            report = body();
+        } catch (const std::exception& e) {
+            report = std::string("exception: ") + e.what();
+            (void)!::write(pipeFds[1], report.data(), report.size());
+            ::_exit(121);
+        }
+        (void)!::write(pipeFds[1], report.data(), report.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    char buffer[512];
+    for (;;) {
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        outcome.report.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return outcome;
+}
+
+ChildOutcome RunInChild(const std::function<std::string()>& body)
+{
+    return RunInChild(OrdinaryUid(), OrdinaryGid(), body);
+}
+
+uid_t OrdinaryUid()
+{
+    return ::geteuid() == 0 ? uid_t{65534} : ::geteuid();
+}
+
+gid_t OrdinaryGid()
+{
+    return ::geteuid() == 0 ? gid_t{65534} : ::getegid();
+}
+
+pid_t DeadPid()
+{
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("fork");
+    if (child == 0)
+        ::_exit(0);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return child;
+}
+
+std::string SaveReport(const std::string& path)
+{
+    try {
+        SaveUserTable(TheTable(), path);
+        return "saved";
+    } catch (const SavedWithWarning& e) {
+        return "saved with warning " + std::to_string(e.code());
+    } catch (const IoError& e) {
+        return "error " + std::to_string(e.code());
+    }
 }
 
 const std::string TableFile = UserTableFileName;

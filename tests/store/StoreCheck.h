@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace storecheck {
 
 struct Case
@@ -61,8 +63,31 @@ void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 // Names in the working directory, without "." and "..", sorted.
 std::vector<std::string> ListWorkingDir();
+// Removes everything in the working directory, read-only folders too.
+void ClearWorkingDir();
 // A file of tests/data.
 std::string TestData(const std::string& name);
+
+// Runs `body` in a child process, as the user `uid`/`gid` when the tests run
+// as root (dropping every privilege first) and as the current user
+// otherwise. The child's report is what `body` returns; an exception or a
+// signal in the child shows in `status` (the exit code, or 128 + signal).
+struct ChildOutcome
+{
+    int status = -1;
+    std::string report;
+};
+ChildOutcome RunInChild(uid_t uid, gid_t gid, const std::function<std::string()>& body);
+ChildOutcome RunInChild(const std::function<std::string()>& body);
+// "nobody" (65534) when the tests run as root, the current user otherwise:
+// someone whom file permissions bind.
+uid_t OrdinaryUid();
+gid_t OrdinaryGid();
+// The id of a process that has ended and been reaped.
+pid_t DeadPid();
+// The outcome of a save of the case's table to `path` as text: "saved",
+// "saved with warning <code>" or "error <code>".
+std::string SaveReport(const std::string& path);
 
 // The name of the table file, which the store keeps in the working directory.
 extern const std::string TableFile;

@@ -1,0 +1,45 @@
+#pragma once
+
+// POSIX helpers shared by the table file and its lock; not part of the
+// store's interface.
+
+#include <string>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace fileops {
+
+int OpenRetrying(const char* path, int flags, mode_t mode = 0);
+// Closes without looking at the result, for paths that already raise an error.
+void CloseQuietly(int fd);
+[[noreturn]] void ThrowErrno(int err);
+
+// The folder part of a path with its separator (empty for a bare name), and
+// the name after it.
+std::string FolderOf(const std::string& path);
+std::string NameOf(const std::string& path);
+
+// What `path` finally names once every symbolic link on the way is followed,
+// so that a save lands in the target's folder and the links stay. A path with
+// nothing at it comes back unchanged (a table yet to be made); a link whose
+// target is missing raises IoError 2, so nothing is ever created through it.
+std::string ResolveLinks(const std::string& path);
+
+// This machine's name as it may appear in a file name. Process ids mean
+// something only on the machine that issued them, and a folder may be shared
+// by several machines.
+const std::string& HostTag();
+
+// True only when the system says no process of that id exists; a process of
+// another user still counts as running.
+bool ProcessGone(long pid);
+
+// Reads up to `size` bytes from offset 0, fewer only at the end of the file.
+// Returns -1 with errno set on failure.
+long ReadPrefix(int fd, char* buffer, std::size_t size);
+// Writes everything at `offset` or returns the errno: a short write is never
+// taken for success.
+int WriteAllAt(int fd, const char* data, std::size_t size, off_t offset);
+
+} // namespace fileops

@@ -1,0 +1,244 @@
+#include "TableLock.h"
+
+#include "FileOps.h"
+#include "IoError.h"
+
+#include <cerrno>
+#include <string>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using fileops::CloseQuietly;
+using fileops::OpenRetrying;
+
+constexpr const char* ProgramName = "larkledger-security";
+
+enum class Native
+{
+    Taken,
+    Busy,
+    // No record locks here (some network file systems): the process id alone
+    // tells a stale lock.
+    Unsupported,
+};
+
+Native TakeNativeLock(int fd)
+{
+    struct flock lock
+    {
+    };
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_SETLK, &lock) == 0)
+        return Native::Taken;
+    return errno == EAGAIN || errno == EACCES ? Native::Busy : Native::Unsupported;
+}
+
+struct Holder
+{
+    long pid = 0;
+    std::string host;
+};
+
+// "<pid>\n<program>\n<host>\n"; a file of two lines is read as pid and host.
+// A pid of 0 means the file holds no holder (yet).
+Holder ReadHolder(int fd)
+{
+    char buffer[1024];
+    const long got = fileops::ReadPrefix(fd, buffer, sizeof buffer);
+    Holder holder;
+    if (got <= 0)
+        return holder;
+    std::string lines[3];
+    int count = 0;
+    std::string current;
+    for (long i = 0; i < got && count < 3; ++i) {
+        if (buffer[i] == '\n') {
+            lines[count++] = std::move(current);
+            current.clear();
+        } else {
+            current += buffer[i];
+        }
+    }
+    const std::string& pid = lines[0];
+    const std::string& host = count >= 3 ? lines[2] : lines[1];
+    if (count < 2 || pid.empty() || pid.size() > 10 || host.empty() ||
+        pid.find_first_not_of("0123456789") != std::string::npos)
+        return holder;
+    holder.pid = std::stol(pid);
+    holder.host = host;
+    return holder;
+}
+
+// True while `path` still names the file open on `fd`: a lock file is only
+// ever taken over or removed by whoever checked it is the one they looked at.
+bool StillAt(int fd, const std::string& path)
+{
+    struct stat open
+    {
+    };
+    struct stat named
+    {
+    };
+    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+} // namespace
+
+TableLock::TableLock(std::string tablePath) : m_tablePath(std::move(tablePath)) {}
+
+TableLock::~TableLock()
+{
+    unlock();
+}
+
+TableLock::State TableLock::fail(int code)
+{
+    m_error = code;
+    m_state = State::Failed;
+    return m_state;
+}
+
+bool TableLock::claim(int fd)
+{
+    const std::string content =
+        std::to_string(::getpid()) + "\n" + ProgramName + "\n" + fileops::HostTag() + "\n";
+    // The umask must not narrow the owner's own bits, nor a taken-over file
+    // stay wider than a new one.
+    if (::fchmod(fd, 0600) != 0 && errno != EPERM)
+        return false;
+    if (::ftruncate(fd, 0) != 0)
+        return false;
+    const int err = fileops::WriteAllAt(fd, content.data(), content.size(), 0);
+    errno = err;
+    return err == 0;
+}
+
+TableLock::State TableLock::tryLock()
+{
+    if (m_state == State::Acquired)
+        return m_state;
+    m_holderPid = 0;
+    m_holderHost.clear();
+    m_error = 0;
+    try {
+        const std::string target = fileops::ResolveLinks(m_tablePath);
+        m_lockPath = fileops::FolderOf(target) + "." + fileops::NameOf(target) + ".lock";
+    } catch (const IoError& e) {
+        return fail(e.code());
+    }
+
+    // Each round either settles the state or finds the file changed hands
+    // meanwhile; a file that keeps changing is in someone else's use.
+    for (int round = 0; round < 8; ++round) {
+        const int fd = OpenRetrying(m_lockPath.c_str(),
+                                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0600);
+        if (fd >= 0) {
+            // Between the create and the record lock another copy may have
+            // taken the empty file for a dead one's; it is theirs then.
+            if (TakeNativeLock(fd) == Native::Busy) {
+                CloseQuietly(fd);
+                continue;
+            }
+            if (!claim(fd)) {
+                const int err = errno;
+                ::unlink(m_lockPath.c_str());
+                CloseQuietly(fd);
+                return fail(IoCodeFromErrno(err));
+            }
+            m_fd = fd;
+            m_state = State::Acquired;
+            return m_state;
+        }
+        if (errno != EEXIST)
+            return fail(IoCodeFromErrno(errno));
+        if (lookAtExisting() == Look::Done)
+            return m_state;
+    }
+    m_state = State::HeldByOther;
+    return m_state;
+}
+
+TableLock::Look TableLock::lookAtExisting()
+{
+    bool writable = true;
+    int fd = OpenRetrying(m_lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0 && errno == EACCES) {
+        writable = false;
+        fd = OpenRetrying(m_lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    }
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return Look::Again;
+        // Another user's lock that we may not even read.
+        if (errno == EACCES)
+            m_state = State::HeldByOther;
+        else
+            fail(IoCodeFromErrno(errno));
+        return Look::Done;
+    }
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        CloseQuietly(fd);
+        fail(5);
+        return Look::Done;
+    }
+
+    // Closing this descriptor drops any record lock this process holds on
+    // the file through another object; its process id, alive, still holds.
+    const Holder holder = ReadHolder(fd);
+    const Native native = writable ? TakeNativeLock(fd) : Native::Unsupported;
+    const bool deadHere =
+        holder.pid != 0 && holder.host == fileops::HostTag() && fileops::ProcessGone(holder.pid);
+    // With the record lock free, a file without a holder was left by a copy
+    // that died between making it and writing it.
+    const bool stale = native == Native::Taken  ? holder.pid == 0 || deadHere
+                       : native == Native::Busy ? false
+                                                : deadHere;
+    if (!stale) {
+        CloseQuietly(fd);
+        m_holderPid = holder.pid;
+        m_holderHost = holder.host;
+        m_state = State::HeldByOther;
+        return Look::Done;
+    }
+    if (!StillAt(fd, m_lockPath)) {
+        CloseQuietly(fd);
+        return Look::Again;
+    }
+    if (native == Native::Taken) {
+        // Taken over where it lies: whoever looks next meets our record lock.
+        if (!claim(fd)) {
+            const int err = errno;
+            CloseQuietly(fd);
+            fail(IoCodeFromErrno(err));
+            return Look::Done;
+        }
+        m_fd = fd;
+        m_state = State::Acquired;
+        return Look::Done;
+    }
+    ::unlink(m_lockPath.c_str());
+    CloseQuietly(fd);
+    return Look::Again;
+}
+
+void TableLock::unlock()
+{
+    if (m_fd >= 0) {
+        if (StillAt(m_fd, m_lockPath))
+            ::unlink(m_lockPath.c_str());
+        CloseQuietly(m_fd);
+        m_fd = -1;
+    }
+    if (m_state == State::Acquired)
+        m_state = State::Unlocked;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <string>
+
+// Tells a copy of the program that another running copy has the same table
+// open, so it can say so before anyone signs in. The lock is a file beside
+// the table (in the folder of the file a link names): ".<table name>.lock",
+// 0600, holding the holder's process id, the program's name and the host
+// name, one a line, as QLockFile writes them. The holder also keeps a POSIX
+// record lock on it, which the system drops when the holder dies, so two
+// copies taking over the same stale lock cannot both win.
+//
+// The lock only informs: it keeps nobody from the table. It never blocks and
+// never raises.
+class TableLock
+{
+public:
+    enum class State
+    {
+        Unlocked,
+        // This object holds the lock until unlock() or its destruction.
+        Acquired,
+        // A running process holds it: holderPid() and holderHost() say which
+        // (pid 0 when the file could not be read). A lock of a process that
+        // is gone on this host is no hold: it is taken over without a word.
+        // One of another host is taken as held, as its process cannot be
+        // looked up.
+        HeldByOther,
+        // The lock file could not be made or read (a folder that refuses new
+        // files, say); errorCode() holds the IoError code.
+        Failed,
+    };
+
+    explicit TableLock(std::string tablePath);
+    ~TableLock();
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+    State tryLock();
+    // Removes the lock file when this object holds it.
+    void unlock();
+
+    State state() const { return m_state; }
+    long holderPid() const { return m_holderPid; }
+    const std::string& holderHost() const { return m_holderHost; }
+    int errorCode() const { return m_error; }
+    // Known once tryLock() has looked for the table.
+    const std::string& lockFilePath() const { return m_lockPath; }
+
+private:
+    enum class Look
+    {
+        Done,
+        Again,
+    };
+    Look lookAtExisting();
+    bool claim(int fd);
+    State fail(int code);
+
+    std::string m_tablePath;
+    std::string m_lockPath;
+    int m_fd = -1;
+    State m_state = State::Unlocked;
+    long m_holderPid = 0;
+    std::string m_holderHost;
+    int m_error = 0;
+};

@@ -1,0 +1,305 @@
+// The lock that tells a copy of the program another running copy has the
+// same table open.
+
+#include "StoreCheck.h"
+
+#include "store/FileOps.h"
+#include "store/TableLock.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using storecheck::FileExists;
+using storecheck::ListWorkingDir;
+using storecheck::ReadFile;
+using storecheck::RunInChild;
+using storecheck::TableFile;
+using storecheck::WriteFile;
+
+namespace {
+
+const std::string LockFile = std::string(".") + UserTableFileName + ".lock";
+
+char Letter(TableLock::State state)
+{
+    switch (state) {
+    case TableLock::State::Unlocked:
+        return 'U';
+    case TableLock::State::Acquired:
+        return 'A';
+    case TableLock::State::HeldByOther:
+        return 'H';
+    case TableLock::State::Failed:
+        return 'F';
+    }
+    return '?';
+}
+
+std::string HolderText(long pid, const std::string& host = fileops::HostTag())
+{
+    return std::to_string(pid) + "\nlarkledger-security\n" + host + "\n";
+}
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+void Reap(pid_t pid, int* status = nullptr)
+{
+    int ignored = 0;
+    while (::waitpid(pid, status ? status : &ignored, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// Another copy of the program: a child that tries the lock, says how it
+// went, and holds on until released or killed.
+class OtherCopy
+{
+public:
+    explicit OtherCopy(const std::string& table)
+    {
+        int ready[2];
+        int release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0)
+            throw std::runtime_error("pipe");
+        std::fflush(nullptr);
+        m_pid = ::fork();
+        if (m_pid < 0)
+            throw std::runtime_error("fork");
+        if (m_pid == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            TableLock lock(table);
+            const char state = Letter(lock.tryLock());
+            (void)!::write(ready[1], &state, 1);
+            char ignored;
+            (void)!::read(release[0], &ignored, 1);
+            lock.unlock();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        m_release = release[1];
+        if (::read(ready[0], &m_state, 1) != 1)
+            m_state = '?';
+        ::close(ready[0]);
+    }
+    ~OtherCopy() { kill(); }
+    OtherCopy(const OtherCopy&) = delete;
+    OtherCopy& operator=(const OtherCopy&) = delete;
+
+    char state() const { return m_state; }
+    pid_t pid() const { return m_pid; }
+    // Ends as the program does: the lock released.
+    void quit()
+    {
+        if (m_release >= 0) {
+            ::close(m_release);
+            m_release = -1;
+            Reap(m_pid);
+        }
+    }
+    // Ends without a chance to release anything.
+    void kill()
+    {
+        if (m_release >= 0) {
+            ::kill(m_pid, SIGKILL);
+            Reap(m_pid);
+            ::close(m_release);
+            m_release = -1;
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_release = -1;
+    char m_state = '?';
+};
+
+} // namespace
+
+TEST(LockIsAPrivateFileBesideTheTable)
+{
+    const mode_t old = ::umask(0);
+    {
+        TableLock lock(TableFile);
+        CHECK_EQ(Letter(lock.tryLock()), 'A');
+        CHECK_EQ(lock.lockFilePath(), LockFile);
+        CHECK_EQ(ModeOf(LockFile), mode_t{0600});
+        CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
+        // Trying again keeps what it holds.
+        CHECK_EQ(Letter(lock.tryLock()), 'A');
+
+        TableLock second(TableFile);
+        CHECK_EQ(Letter(second.tryLock()), 'H');
+        CHECK_EQ(second.holderPid(), long{::getpid()});
+        CHECK_EQ(second.holderHost(), fileops::HostTag());
+
+        lock.unlock();
+        CHECK_EQ(Letter(lock.state()), 'U');
+        CHECK(!FileExists(LockFile));
+        CHECK_EQ(Letter(second.tryLock()), 'A');
+    }
+    ::umask(old);
+    // Released when the object goes.
+    CHECK_EQ(ListWorkingDir(), std::vector<std::string>{});
+}
+
+// Another copy holds the lock while it runs. Once it has quit, or been
+// killed without releasing anything, the lock is there to take.
+TEST(LockOfAnotherRunningCopyIsReported)
+{
+    for (bool killed : {false, true}) {
+        OtherCopy other(TableFile);
+        CHECK_EQ(other.state(), 'A');
+        TableLock lock(TableFile);
+        CHECK_EQ(Letter(lock.tryLock()), 'H');
+        CHECK_EQ(lock.holderPid(), long{other.pid()});
+        CHECK_EQ(lock.holderHost(), fileops::HostTag());
+        CHECK_EQ(ReadFile(LockFile), HolderText(other.pid()));
+
+        if (killed)
+            other.kill();
+        else
+            other.quit();
+        CHECK_EQ(FileExists(LockFile), killed);
+        CHECK_EQ(Letter(lock.tryLock()), 'A');
+        CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
+        lock.unlock();
+    }
+}
+
+// Lock files left behind, by what they say: a process gone from this host
+// holds nothing; one of another host cannot be looked up and is respected;
+// a running one holds.
+TEST(LeftLockFilesByWhatTheySay)
+{
+    const pid_t dead = storecheck::DeadPid();
+    struct Left
+    {
+        std::string text;
+        char state;
+        long pid;
+        std::string host;
+    };
+    const Left cases[] = {
+        {HolderText(dead), 'A', 0, ""},
+        {std::to_string(dead) + "\n" + fileops::HostTag() + "\n", 'A', 0, ""},
+        {"", 'A', 0, ""},
+        {"not a lock\n", 'A', 0, ""},
+        {HolderText(dead, "elsewhere.example"), 'H', dead, "elsewhere.example"},
+        {HolderText(::getppid()), 'H', ::getppid(), fileops::HostTag()},
+    };
+    for (const Left& left : cases) {
+        WriteFile(LockFile, left.text);
+        CHECK(::chmod(LockFile.c_str(), 0644) == 0);
+        TableLock lock(TableFile);
+        CHECK_EQ(Letter(lock.tryLock()), left.state);
+        CHECK_EQ(lock.holderPid(), left.pid);
+        CHECK_EQ(lock.holderHost(), left.host);
+        if (left.state == 'A') {
+            CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
+            CHECK_EQ(ModeOf(LockFile), mode_t{0600});
+        } else {
+            CHECK_EQ(ReadFile(LockFile), left.text);
+        }
+    }
+}
+
+// Copies starting at once, on a fresh table or over a dead copy's lock:
+// exactly one of them holds it.
+TEST(CopiesStartingTogetherLeaveOneHolder)
+{
+    constexpr int Copies = 8;
+    for (bool stale : {false, true}) {
+        for (int round = 0; round < 40; ++round) {
+            ::unlink(LockFile.c_str());
+            if (stale)
+                WriteFile(LockFile, HolderText(storecheck::DeadPid()));
+            int go[2];
+            int results[2];
+            int done[2];
+            CHECK(::pipe(go) == 0 && ::pipe(results) == 0 && ::pipe(done) == 0);
+            std::fflush(nullptr);
+            std::vector<pid_t> children;
+            for (int i = 0; i < Copies; ++i) {
+                const pid_t child = ::fork();
+                if (child == 0) {
+                    ::close(go[1]);
+                    ::close(results[0]);
+                    ::close(done[1]);
+                    char ignored;
+                    (void)!::read(go[0], &ignored, 1);
+                    TableLock lock(TableFile);
+                    const char state = Letter(lock.tryLock());
+                    (void)!::write(results[1], &state, 1);
+                    (void)!::read(done[0], &ignored, 1);
+                    ::_exit(0);
+                }
+                children.push_back(child);
+            }
+            ::close(go[0]);
+            ::close(results[1]);
+            ::close(done[0]);
+            ::close(go[1]);
+            std::string states;
+            char state;
+            while (::read(results[0], &state, 1) == 1) {
+                states += state;
+                if (states.size() == Copies)
+                    break;
+            }
+            ::close(done[1]);
+            ::close(results[0]);
+            for (pid_t child : children)
+                Reap(child);
+            std::sort(states.begin(), states.end());
+            CHECK_EQ(states, "A" + std::string(Copies - 1, 'H'));
+        }
+    }
+}
+
+TEST(LockOfALinkedTableIsBesideTheTarget)
+{
+    CHECK(::mkdir("real", 0700) == 0);
+    CHECK(::symlink("real/table.acl", TableFile.c_str()) == 0);
+    WriteFile("real/table.acl", "");
+    TableLock lock(TableFile);
+    CHECK_EQ(Letter(lock.tryLock()), 'A');
+    CHECK_EQ(lock.lockFilePath(), std::string("real/.table.acl.lock"));
+    CHECK(FileExists("real/.table.acl.lock"));
+    CHECK(!FileExists(LockFile));
+}
+
+// Where no lock file can be made the lock says why and the program goes on.
+TEST(LockThatCannotBeMadeSaysWhy)
+{
+    CHECK(::symlink("missing.acl", TableFile.c_str()) == 0);
+    TableLock dangling(TableFile);
+    CHECK_EQ(Letter(dangling.tryLock()), 'F');
+    CHECK_EQ(dangling.errorCode(), 2);
+    CHECK(::unlink(TableFile.c_str()) == 0);
+
+    CHECK(::chmod(".", 0755) == 0);
+    CHECK(::mkdir("shared", 0755) == 0);
+    CHECK(::chown("shared", storecheck::OrdinaryUid(), storecheck::OrdinaryGid()) == 0);
+    CHECK(::chmod("shared", 0555) == 0);
+    const auto outcome = RunInChild([] {
+        TableLock lock("shared/" + TableFile);
+        const char state = Letter(lock.tryLock());
+        return std::string(1, state) + " " + std::to_string(lock.errorCode());
+    });
+    CHECK_EQ(outcome.report, std::string("F 5"));
+}

@@ -1,0 +1,594 @@
+// A table that stays private, follows links, refuses what is no table, keeps
+// its owner, writes in place where it must and leaves nothing behind.
+
+#include "StoreCheck.h"
+
+#include "store/FileOps.h"
+#include "store/IoError.h"
+#include "store/TableFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using storecheck::FileExists;
+using storecheck::ListWorkingDir;
+using storecheck::OrdinaryGid;
+using storecheck::OrdinaryUid;
+using storecheck::ReadFile;
+using storecheck::RunInChild;
+using storecheck::SaveReport;
+using storecheck::Table;
+using storecheck::TableFile;
+using storecheck::WriteFile;
+using tablefile_testing::SaveStep;
+
+namespace {
+
+struct stat StatOf(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (::lstat(path.c_str(), &st) != 0)
+        throw std::runtime_error("cannot stat " + path);
+    return st;
+}
+
+mode_t ModeOf(const std::string& path)
+{
+    return StatOf(path).st_mode & 07777;
+}
+
+std::vector<std::string> ListDir(const std::string& dir)
+{
+    char home[4096];
+    if (::getcwd(home, sizeof home) == nullptr || ::chdir(dir.c_str()) != 0)
+        throw std::runtime_error("cannot list " + dir);
+    const std::vector<std::string> names = ListWorkingDir();
+    if (::chdir(home) != 0)
+        throw std::runtime_error("cannot return from " + dir);
+    return names;
+}
+
+// A table file of `users` records, users "old1", "old2", ...
+std::string OldTable(int users)
+{
+    UserTable table;
+    for (int i = 1; i <= users; ++i) {
+        UserRecord plain = BlankUser;
+        plain.LoginName.assign("old" + std::to_string(i));
+        table.StoreNewUser(plain);
+    }
+    return table.Bytes().substr(0, static_cast<std::size_t>(users) * UserRecordSize);
+}
+
+void FillTable(const std::vector<std::string>& names)
+{
+    for (const std::string& name : names) {
+        UserRecord plain = BlankUser;
+        plain.LoginName.assign(name);
+        plain.Password.assign("pw");
+        StoreNewUser(plain);
+    }
+}
+
+std::string ErrorOf(const std::function<void()>& step)
+{
+    try {
+        step();
+        return "no error";
+    } catch (const SavedWithWarning& e) {
+        return "saved with warning " + std::to_string(e.code());
+    } catch (const IoError& e) {
+        return "error " + std::to_string(e.code());
+    }
+}
+
+// Fails the test, rather than hanging it, when a step blocks.
+class Deadline
+{
+public:
+    explicit Deadline(unsigned seconds)
+    {
+        struct sigaction action
+        {
+        };
+        action.sa_handler = [](int) {
+            const char text[] = "  FAIL: a step blocked\n";
+            (void)!::write(2, text, sizeof text - 1);
+            ::_exit(1);
+        };
+        ::sigaction(SIGALRM, &action, &m_old);
+        ::alarm(seconds);
+    }
+    ~Deadline()
+    {
+        ::alarm(0);
+        ::sigaction(SIGALRM, &m_old, nullptr);
+    }
+
+private:
+    struct sigaction m_old
+    {
+    };
+};
+
+class Umask
+{
+public:
+    explicit Umask(mode_t mask) : m_old(::umask(mask)) {}
+    ~Umask() { ::umask(m_old); }
+
+private:
+    mode_t m_old;
+};
+
+class Hook
+{
+public:
+    explicit Hook(int (*hook)(SaveStep, const std::string&)) { tablefile_testing::SaveHook = hook; }
+    ~Hook() { tablefile_testing::SaveHook = nullptr; }
+};
+
+std::string TempPrefix()
+{
+    return "." + TableFile + "." + fileops::HostTag() + ".";
+}
+
+std::string TempName(long pid, const std::string& hex = "0123456789abcdef")
+{
+    return TempPrefix() + std::to_string(pid) + "." + hex + ".lktmp";
+}
+
+// Lets an ordinary user reach the case's folder.
+void OpenCaseFolder()
+{
+    CHECK(::chmod(".", 0755) == 0);
+}
+
+// A folder of the ordinary user holding their table (bytes, 0600), then
+// closed to new files.
+std::string RefusingFolderWithTable(const std::string& bytes, mode_t tableMode = 0600)
+{
+    OpenCaseFolder();
+    const std::string folder = "shared";
+    const std::string table = folder + "/" + TableFile;
+    CHECK(::mkdir(folder.c_str(), 0755) == 0);
+    WriteFile(table, bytes);
+    CHECK(::chown(folder.c_str(), OrdinaryUid(), OrdinaryGid()) == 0);
+    CHECK(::chown(table.c_str(), OrdinaryUid(), OrdinaryGid()) == 0);
+    CHECK(::chmod(table.c_str(), tableMode) == 0);
+    CHECK(::chmod(folder.c_str(), 0555) == 0);
+    return table;
+}
+
+} // namespace
+
+// The temporary file is the new table in full: no one but its owner may open
+// it while it exists, so no descriptor to it can be kept by anyone else.
+TEST(TemporaryFileIsPrivateFromTheStart)
+{
+    static struct stat seen;
+    static std::string seenName;
+    const Hook hook([](SaveStep step, const std::string& file) {
+        if (step == SaveStep::TempWritten) {
+            seenName = file;
+            ::lstat(file.c_str(), &seen);
+        }
+        return 0;
+    });
+    const Umask mask(0);
+    FillTable({"a", "b"});
+    // No old table, then old tables of wider, equal and stricter modes; root
+    // alone may write the read-only one.
+    std::vector<std::pair<mode_t, mode_t>> cases = {
+        {0, 0600}, {0644, 0600}, {0666, 0600}, {0640, 0600}, {0600, 0600}};
+    if (::geteuid() == 0)
+        cases.push_back({0400, 0400});
+    for (const auto& [oldMode, tempMode] : cases) {
+        CHECK(::unlink(TableFile.c_str()) == 0 || errno == ENOENT);
+        if (oldMode != 0) {
+            WriteFile(TableFile, OldTable(3));
+            CHECK(::chmod(TableFile.c_str(), oldMode) == 0);
+        }
+        seenName.clear();
+        SaveUserTable();
+        CHECK_EQ(seenName.compare(0, TempPrefix().size(), TempPrefix()), 0);
+        CHECK(seenName.find("." + std::to_string(::getpid()) + ".") != std::string::npos);
+        CHECK(S_ISREG(seen.st_mode));
+        CHECK_EQ(seen.st_mode & 07777, tempMode);
+        CHECK_EQ(seen.st_uid, ::geteuid());
+        CHECK_EQ(seen.st_size, off_t{6565});
+        CHECK_EQ(ModeOf(TableFile), oldMode != 0 ? oldMode : mode_t{0600});
+        CHECK_EQ(ReadFile(TableFile), Table());
+        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+    }
+}
+
+// Names are unguessable: two saves never use the same temporary file.
+TEST(TemporaryNamesDiffer)
+{
+    static std::vector<std::string> names;
+    names.clear();
+    const Hook hook([](SaveStep step, const std::string& file) {
+        if (step == SaveStep::TempWritten)
+            names.push_back(file);
+        return 0;
+    });
+    SaveUserTable();
+    SaveUserTable();
+    CHECK_EQ(names.size(), std::size_t{2});
+    CHECK(names[0] != names[1]);
+}
+
+TEST(SymlinkedTableIsSavedThroughToItsTarget)
+{
+    char cwd[4096];
+    CHECK(::getcwd(cwd, sizeof cwd) != nullptr);
+    const std::string absolute = std::string(cwd) + "/real/table.acl";
+    struct Links
+    {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links; // link, target
+    };
+    const Links cases[] = {
+        {"relative", {{TableFile, "real/table.acl"}}},
+        {"absolute", {{TableFile, absolute}}},
+        {"chain", {{TableFile, "hop"}, {"hop", "real/../real/step"}, {"real/step", "table.acl"}}},
+    };
+    for (const Links& c : cases) {
+        std::printf("  %s\n", c.name);
+        for (const auto& [link, target] : c.links)
+            ::unlink(link.c_str());
+        ::unlink("real/table.acl");
+        ::rmdir("real");
+        CHECK(::mkdir("real", 0700) == 0);
+        WriteFile("real/table.acl", OldTable(2));
+        CHECK(::chmod("real/table.acl", 0640) == 0);
+        for (const auto& [link, target] : c.links)
+            CHECK(::symlink(target.c_str(), link.c_str()) == 0);
+        const std::vector<std::string> names = ListWorkingDir();
+
+        ResetUserTable();
+        LoadUserTable();
+        CHECK_EQ(FindUser("old2"), 2);
+        FillTable({"new"});
+        SaveUserTable();
+        CHECK_EQ(ReadFile("real/table.acl"), Table());
+        CHECK_EQ(PeekTableFile(TableFile).value_or(std::string()), Table());
+        CHECK_EQ(ModeOf("real/table.acl"), mode_t{0640});
+        for (const auto& [link, target] : c.links) {
+            CHECK(S_ISLNK(StatOf(link).st_mode));
+            char text[4096] = {};
+            CHECK(::readlink(link.c_str(), text, sizeof text - 1) > 0);
+            CHECK_EQ(std::string(text), target);
+        }
+        CHECK_EQ(ListWorkingDir(), names);
+        std::vector<std::string> inReal = {"table.acl"};
+        if (c.links.size() > 1)
+            inReal.insert(inReal.begin(), "step");
+        CHECK_EQ(ListDir("real"), inReal);
+    }
+}
+
+// What stands in the table's place and is no table is reported and left as it
+// is: nothing is created through it and nothing waits on it.
+TEST(OddThingsInTheTablesPlaceAreRefused)
+{
+    struct Odd
+    {
+        const char* name;
+        std::function<void()> make;
+        int code;
+    };
+    const Odd cases[] = {
+        {"dangling link", [] { CHECK(::symlink("gone/table.acl", TableFile.c_str()) == 0); }, 2},
+        {"dangling link in the folder",
+         [] { CHECK(::symlink("missing.acl", TableFile.c_str()) == 0); }, 2},
+        {"link to a dangling link",
+         [] {
+             CHECK(::symlink("missing.acl", "hop") == 0);
+             CHECK(::symlink("hop", TableFile.c_str()) == 0);
+         },
+         2},
+        {"FIFO", [] { CHECK(::mkfifo(TableFile.c_str(), 0600) == 0); }, 5},
+        {"link to a FIFO",
+         [] {
+             CHECK(::mkfifo("pipe", 0600) == 0);
+             CHECK(::symlink("pipe", TableFile.c_str()) == 0);
+         },
+         5},
+        {"directory", [] { CHECK(::mkdir(TableFile.c_str(), 0700) == 0); }, 5},
+        {"link to a directory",
+         [] {
+             CHECK(::mkdir("folder", 0700) == 0);
+             CHECK(::symlink("folder", TableFile.c_str()) == 0);
+         },
+         5},
+        {"link to a device", [] { CHECK(::symlink("/dev/null", TableFile.c_str()) == 0); }, 5},
+        {"link loop",
+         [] {
+             CHECK(::symlink(TableFile.c_str(), "hop") == 0);
+             CHECK(::symlink("hop", TableFile.c_str()) == 0);
+         },
+         IoCodeFromErrno(ELOOP)},
+    };
+    FillTable({"a"});
+    const std::string before = Table();
+    for (const Odd& odd : cases) {
+        std::printf("  %s\n", odd.name);
+        for (const char* name : {"hop", "pipe", "missing.acl"})
+            ::unlink(name);
+        ::unlink(TableFile.c_str());
+        ::rmdir(TableFile.c_str());
+        ::rmdir("folder");
+        odd.make();
+        const mode_t type = StatOf(TableFile).st_mode & S_IFMT;
+        const std::vector<std::string> names = ListWorkingDir();
+        const std::string expected = "error " + std::to_string(odd.code);
+
+        const Deadline deadline(10);
+        CHECK_EQ(ErrorOf([] { LoadUserTable(); }), expected);
+        CHECK_EQ(ErrorOf([] { PeekTableFile(TableFile); }), expected);
+        CHECK_EQ(ErrorOf([] { SaveUserTable(); }), expected);
+        CHECK_EQ(ErrorOf([] { CreateUserTableFile(); }), expected);
+        CHECK_EQ(ListWorkingDir(), names);
+        CHECK_EQ(StatOf(TableFile).st_mode & S_IFMT, type);
+        CHECK(!FileExists("gone") && !FileExists("missing.acl"));
+        CHECK_EQ(Table(), before);
+    }
+}
+
+TEST(ExistingTableKeepsOwnerGroupAndMode)
+{
+    if (::geteuid() != 0) {
+        // Giving a file away is root's alone, so the case cannot be made.
+        WriteFile(TableFile, OldTable(1));
+        CHECK(::chown(TableFile.c_str(), 0, 0) != 0);
+        CHECK_EQ(errno, EPERM);
+        return;
+    }
+    struct Owner
+    {
+        uid_t uid;
+        gid_t gid;
+        mode_t mode;
+    };
+    for (const Owner& owner :
+         {Owner{65534, 65534, 0640}, Owner{0, 65534, 0660}, Owner{65534, 0, 0604}}) {
+        WriteFile(TableFile, OldTable(1));
+        CHECK(::chown(TableFile.c_str(), owner.uid, owner.gid) == 0);
+        CHECK(::chmod(TableFile.c_str(), owner.mode) == 0);
+        FillTable({"x"});
+        SaveUserTable();
+        const struct stat st = StatOf(TableFile);
+        CHECK_EQ(st.st_uid, owner.uid);
+        CHECK_EQ(st.st_gid, owner.gid);
+        CHECK_EQ(st.st_mode & 07777, owner.mode);
+        CHECK_EQ(ReadFile(TableFile), Table());
+        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+    }
+}
+
+// A folder set up to let people write the table but not add files to it.
+TEST(FolderThatRefusesNewFilesGetsTheTableWrittenInPlace)
+{
+    FillTable({"new1", "new2", "new3"});
+    // Shorter, as long as, and longer than a whole table: never truncated
+    // first, and a longer file cut to the table after.
+    for (const std::string& old :
+         {std::string(), OldTable(2), OldTable(5), OldTable(5) + std::string(20000, 'x')}) {
+        storecheck::ClearWorkingDir();
+        const std::string table = RefusingFolderWithTable(old);
+        const ino_t inode = StatOf(table).st_ino;
+        const auto outcome = RunInChild([&] { return SaveReport(table); });
+        CHECK_EQ(outcome.status, 0);
+        CHECK_EQ(outcome.report, std::string("saved"));
+        CHECK_EQ(ReadFile(table), Table());
+        const struct stat st = StatOf(table);
+        CHECK_EQ(st.st_ino, inode);
+        CHECK_EQ(st.st_uid, OrdinaryUid());
+        CHECK_EQ(st.st_mode & 07777, mode_t{0600});
+        CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
+    }
+}
+
+// A read-only table stays protected when the folder refuses new files too.
+TEST(ReadOnlyTableInRefusingFolderIsRefused)
+{
+    const std::string old = OldTable(2);
+    const std::string table = RefusingFolderWithTable(old, 0400);
+    FillTable({"new"});
+    const auto outcome = RunInChild([&] { return SaveReport(table); });
+    CHECK_EQ(outcome.report, std::string("error 5"));
+    CHECK_EQ(ReadFile(table), old);
+}
+
+// In place, the blocks are reserved before the old bytes are touched, so a
+// full disk (here the size limit, which binds root too) keeps the old table.
+TEST(InPlaceWriteOnFullDiskKeepsOldTable)
+{
+    const std::string old = OldTable(2);
+    const std::string table = RefusingFolderWithTable(old);
+    FillTable({"new1", "new2", "new3", "new4"});
+    const auto outcome = RunInChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4000, 4000};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return std::string("setrlimit failed");
+        return SaveReport(table);
+    });
+    CHECK_EQ(outcome.report, std::string("error 101"));
+    CHECK_EQ(ReadFile(table), old);
+    CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
+}
+
+// Another user's table that the saver may write: a new file would make the
+// saver its owner, so the table is written in place and keeps its owner. A
+// table of the saver's own is still replaced whole.
+TEST(AnotherUsersWritableTableKeepsItsOwner)
+{
+    OpenCaseFolder();
+    FillTable({"new"});
+    {
+        WriteFile(TableFile, OldTable(1));
+        const ino_t inode = StatOf(TableFile).st_ino;
+        SaveUserTable();
+        CHECK(StatOf(TableFile).st_ino != inode);
+        CHECK_EQ(ReadFile(TableFile), Table());
+    }
+    if (::geteuid() != 0) {
+        std::printf("  (only root can make a table of another user)\n");
+        CHECK(::chown(TableFile.c_str(), 0, 0) != 0);
+        return;
+    }
+    for (mode_t folderMode : {mode_t{01777}, mode_t{0777}}) {
+        storecheck::ClearWorkingDir();
+        CHECK(::mkdir("shared", 0755) == 0);
+        CHECK(::chmod("shared", folderMode) == 0);
+        const std::string table = "shared/" + TableFile;
+        WriteFile(table, OldTable(2));
+        CHECK(::chmod(table.c_str(), 0666) == 0);
+        const ino_t inode = StatOf(table).st_ino;
+        const auto outcome = RunInChild([&] { return SaveReport(table); });
+        CHECK_EQ(outcome.report, std::string("saved"));
+        const struct stat st = StatOf(table);
+        CHECK_EQ(st.st_uid, uid_t{0});
+        CHECK_EQ(st.st_gid, gid_t{0});
+        CHECK_EQ(st.st_mode & 07777, mode_t{0666});
+        CHECK_EQ(st.st_ino, inode);
+        CHECK_EQ(ReadFile(table), Table());
+        CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
+    }
+}
+
+// A fault once the new table is in place is no failed save: the file holds
+// the change, and saving again writes the same bytes. A fault before that
+// leaves the old table.
+TEST(LateFaultSaysTheTableIsSaved)
+{
+    static SaveStep failing;
+    struct Fault
+    {
+        SaveStep step;
+        bool committed;
+    };
+    for (const Fault& fault :
+         {Fault{SaveStep::FolderSync, true}, Fault{SaveStep::TempWritten, false}}) {
+        const std::string old = OldTable(2);
+        WriteFile(TableFile, old);
+        ResetUserTable();
+        FillTable({"new1", "new2", "new3"});
+        failing = fault.step;
+        {
+            const Hook hook(
+                [](SaveStep step, const std::string&) { return step == failing ? EIO : 0; });
+            const std::string code = std::to_string(IoCodeFromErrno(EIO));
+            CHECK_EQ(ErrorOf([] { SaveUserTable(); }),
+                     (fault.committed ? "saved with warning " : "error ") + code);
+        }
+        CHECK_EQ(ReadFile(TableFile), fault.committed ? Table() : old);
+        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+        CHECK_EQ(ErrorOf([] { SaveUserTable(); }), std::string("no error"));
+        CHECK_EQ(ReadFile(TableFile), Table());
+        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+    }
+}
+
+// A save killed with its temporary file written leaves a full copy of the
+// table; the next save, or the clean-up at start, removes it.
+TEST(KilledSaveLeavesNothingBehind)
+{
+    const std::pair<const char*, void (*)()> cleaners[] = {
+        {"next save", [] { SaveUserTable(); }},
+        {"start", [] { RemoveStaleTemporaries(TableFile); }},
+    };
+    FillTable({"a", "b"});
+    for (const auto& [name, clean] : cleaners) {
+        std::printf("  %s\n", name);
+        WriteFile(TableFile, OldTable(1));
+        const auto killed = RunInChild(::geteuid(), ::getegid(), [] {
+            tablefile_testing::SaveHook = [](SaveStep step, const std::string&) {
+                if (step == SaveStep::TempWritten)
+                    ::raise(SIGKILL);
+                return 0;
+            };
+            return SaveReport(TableFile);
+        });
+        CHECK_EQ(killed.status, 128 + SIGKILL);
+        const std::vector<std::string> left = ListWorkingDir();
+        CHECK_EQ(left.size(), std::size_t{2});
+        const std::string& temp = left[0];
+        CHECK_EQ(temp.compare(0, TempPrefix().size(), TempPrefix()), 0);
+        CHECK_EQ(ReadFile(temp), Table());
+        CHECK_EQ(ModeOf(temp), mode_t{0600});
+        CHECK_EQ(ReadFile(TableFile), OldTable(1));
+
+        clean();
+        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+    }
+}
+
+// Only files of this program's pattern whose process is gone are removed.
+TEST(OnlyLeftoversOfEndedSavesAreRemoved)
+{
+    const pid_t dead = storecheck::DeadPid();
+    const std::string removed[] = {TempName(dead), TempName(dead, "fedcba9876543210")};
+    const std::string kept[] = {
+        TempName(::getpid()),  // this process
+        TempName(::getppid()), // a running one
+        "." + TableFile + ".elsewhere.example." + std::to_string(dead) + ".0123456789abcdef.lktmp",
+        "." + TableFile + "." + std::to_string(dead) + ".0123456789abcdef.lktmp", // no host
+        TempName(dead, "0123456789ABCDEF"),
+        TempName(dead, "0123456789abcde"),
+        TempName(0),
+        TempPrefix() + "x" + std::to_string(dead) + ".0123456789abcdef.lktmp",
+        TempName(dead) + ".bak",
+        ".Other.acl." + fileops::HostTag() + "." + std::to_string(dead) + ".0123456789abcdef.lktmp",
+        "." + TableFile + ".lock",
+        ".profile",
+        TableFile,
+    };
+    for (const std::string& name : removed)
+        WriteFile(name, "leftover");
+    for (const std::string& name : kept)
+        WriteFile(name, "keep");
+    // Only regular files go: a link or folder of that name is someone's doing.
+    const std::string linked = TempName(dead, "1111111111111111");
+    const std::string folder = TempName(dead, "2222222222222222");
+    CHECK(::symlink(TableFile.c_str(), linked.c_str()) == 0);
+    CHECK(::mkdir(folder.c_str(), 0700) == 0);
+
+    RemoveStaleTemporaries(TableFile);
+    std::vector<std::string> expected(std::begin(kept), std::end(kept));
+    expected.push_back(linked);
+    expected.push_back(folder);
+    std::sort(expected.begin(), expected.end());
+    CHECK_EQ(ListWorkingDir(), expected);
+    CHECK_EQ(ReadFile(TableFile), std::string("keep"));
+}
+
+// The leftovers of a linked table are in its target's folder.
+TEST(LeftoversAreLookedForBesideTheTarget)
+{
+    const pid_t dead = storecheck::DeadPid();
+    CHECK(::mkdir("real", 0700) == 0);
+    CHECK(::symlink(("real/" + TableFile).c_str(), TableFile.c_str()) == 0);
+    WriteFile("real/" + TableFile, OldTable(1));
+    WriteFile("real/" + TempName(dead), "leftover");
+    WriteFile(TempName(dead), "not beside the target");
+    RemoveStaleTemporaries(TableFile);
+    CHECK_EQ(ListDir("real"), std::vector<std::string>{TableFile});
+    CHECK_EQ(ListWorkingDir(), (std::vector<std::string>{TempName(dead), TableFile, "real"}));
+}
