@@ -273,13 +273,14 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
     const bool namedAnew = Decoded(stored.LoginName) != newName;
     const bool newPassword = Decoded(stored.Password) != plain.Password.value();
     if (!Granted(Right::AddUsers) && (namedAnew || newPassword)) {
-        // Without AddUsers nobody may take over a user who can do more.
+        // Without AddUsers nobody may take over a user who can do more; as
+        // AddUsers is what would allow it, the refusal names that right.
         for (Right right : AllRights) {
             if (IsGranted(stored, right) && !Granted(right))
                 return refuse(ChangeResult::Reason::MissingRight,
                               "You may not change the name or password of a user who holds "
                               "rights you lack.",
-                              editedName);
+                              editedName, RightName(Right::AddUsers));
         }
     }
 
@@ -497,10 +498,11 @@ void Session::record(AuditEvent made) const
 }
 
 ChangeResult Session::refuse(ChangeResult::Reason reason, std::string message,
-                             std::string_view target)
+                             std::string_view target, std::string_view missingRight)
 {
     AuditEvent refused = event(AuditEvent::Kind::ChangeRefused, target);
     refused.detail = message;
+    refused.missingRight = std::string(missingRight);
     record(std::move(refused));
     return {ChangeResult::Outcome::Refused, reason, std::move(message)};
 }

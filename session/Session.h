@@ -129,7 +129,7 @@ public:
 private:
     AnsiString actor() const;
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
-                        std::string_view target = {});
+                        std::string_view target = {}, std::string_view missingRight = {});
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
     // Writes `next` as the table file, asking first when the file has changed
     // on disk. On success `next` becomes the table.
