@@ -285,8 +285,10 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
     }
 
     AuditEvent changed = event(AuditEvent::Kind::UserChanged, editedName);
-    if (namedAnew)
+    if (namedAnew) {
         changed.changes.push_back("name");
+        changed.newName = newName;
+    }
     if (newPassword)
         changed.changes.push_back("password");
     if (Decoded(stored.DataPath) != plain.DataPath.value())
@@ -372,8 +374,10 @@ ChangeResult Session::ModifyAccount(std::string_view loginName, int entry,
     AccountEntry& stored = working.Accounts[static_cast<std::size_t>(entry)];
     AuditEvent changed = event(AuditEvent::Kind::AccountChanged, loginName);
     changed.account = Decoded(stored.AccountName);
-    if (Decoded(stored.AccountName) != plain.AccountName.value())
+    if (Decoded(stored.AccountName) != plain.AccountName.value()) {
         changed.changes.push_back("name");
+        changed.newName = plain.AccountName.value();
+    }
     if (Decoded(stored.AccountDescription) != plain.AccountDescription.value())
         changed.changes.push_back("description");
     StoreEntry(stored, plain);
