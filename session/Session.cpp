@@ -186,12 +186,15 @@ ChangeResult Session::CreateFirstUser(const UserRecord& plain)
     ChangeResult result = commit(next, true);
     if (!result.done())
         return result;
+    // Made while nobody was signed in; the sign-in that follows says why
+    // later lines name this user.
+    record(event(AuditEvent::Kind::FirstUserCreated, plain.LoginName.value()));
     const int slot = m_table.FindUser(plain.LoginName.value());
     if (slot > 0) {
         m_currentUser = m_table.Slot(slot);
         m_signedIn = true;
+        record(event(AuditEvent::Kind::SignedIn, Decoded(m_currentUser.LoginName)));
     }
-    record(event(AuditEvent::Kind::FirstUserCreated, plain.LoginName.value()));
     return result;
 }
 
