@@ -227,7 +227,7 @@ ChangeResult Session::AddUser(const UserRecord& plain)
         if (RightField(plain, right).value() == "0")
             added.changes.push_back(std::string("granted ") + RightName(right));
     }
-    record(std::move(added));
+    m_unsaved.push_back(std::move(added));
     return {};
 }
 
@@ -241,7 +241,7 @@ ChangeResult Session::DeleteUser(std::string_view loginName)
                       loginName);
     m_table.RemoveUserSlot(slot);
     m_tableChanged = true;
-    record(event(AuditEvent::Kind::UserDeleted, loginName));
+    m_unsaved.push_back(event(AuditEvent::Kind::UserDeleted, loginName));
     return {};
 }
 
@@ -441,6 +441,7 @@ ChangeResult Session::commit(const UserTable& next, bool readBack)
             m_table = fresh;
             m_fileBytes = std::move(bytes);
             m_tableChanged = false;
+            m_unsaved.clear();
             record(event(AuditEvent::Kind::TableReloaded));
             return {ChangeResult::Outcome::Reloaded, ChangeResult::Reason::None, {}};
         }
@@ -463,6 +464,9 @@ ChangeResult Session::commit(const UserTable& next, bool readBack)
     m_table = next;
     m_fileBytes = next.Bytes();
     record(event(overwriting ? AuditEvent::Kind::TableOverwritten : AuditEvent::Kind::TableSaved));
+    for (const AuditEvent& unsaved : m_unsaved)
+        record(unsaved);
+    m_unsaved.clear();
 
     ChangeResult result;
     if (readBack) {

@@ -109,7 +109,8 @@ public:
     // The users the list shows: slots up to the first free one.
     std::vector<AnsiString> ListedNames() const;
 
-    // In memory only; the file is written by a later save.
+    // In memory only; the file is written, and the change recorded, by a
+    // later save.
     ChangeResult AddUser(const UserRecord& plain);
     ChangeResult DeleteUser(std::string_view loginName);
     // Replaces the user Modify loaded (found by `editedName`, preferring
@@ -145,6 +146,9 @@ private:
     // while it knows of no file.
     std::optional<std::string> m_fileBytes;
     bool m_tableChanged = false;
+    // Adds and deletions wait in the table for a save, and their events with
+    // them: the log tells only of changes that reached the file.
+    std::vector<AuditEvent> m_unsaved;
     bool m_signedIn = false;
     UserRecord m_currentUser{};
 };
