@@ -430,6 +430,20 @@ ChangeResult Session::Save()
 
 ChangeResult Session::commit(const UserTable& next, bool readBack)
 {
+    try {
+        return writeTable(next, readBack);
+    } catch (const IoError& error) {
+        // Reading the file to compare or to reload fails a save as surely as
+        // writing it does, and the person is told so alike.
+        AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
+        failed.detail = error.what();
+        record(std::move(failed));
+        throw;
+    }
+}
+
+ChangeResult Session::writeTable(const UserTable& next, bool readBack)
+{
     const std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
     bool overwriting = false;
     if (onDisk != m_fileBytes) {
@@ -453,14 +467,7 @@ ChangeResult Session::commit(const UserTable& next, bool readBack)
         }
     }
 
-    try {
-        SaveUserTable(next, m_tablePath);
-    } catch (const IoError& error) {
-        AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
-        failed.detail = error.what();
-        record(std::move(failed));
-        throw;
-    }
+    SaveUserTable(next, m_tablePath);
     m_table = next;
     m_fileBytes = next.Bytes();
     record(event(overwriting ? AuditEvent::Kind::TableOverwritten : AuditEvent::Kind::TableSaved));

@@ -133,8 +133,10 @@ private:
                         std::string_view target = {}, std::string_view missingRight = {});
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
     // Writes `next` as the table file, asking first when the file has changed
-    // on disk. On success `next` becomes the table.
+    // on disk. On success `next` becomes the table; a fault on the way is
+    // recorded as a failed save and raised.
     ChangeResult commit(const UserTable& next, bool readBack);
+    ChangeResult writeTable(const UserTable& next, bool readBack);
     void record(AuditEvent event) const;
     AuditEvent event(AuditEvent::Kind kind, std::string_view target = {}) const;
 
