@@ -91,6 +91,7 @@ void Session::LoadTable()
     LoadUserTable(table, m_tablePath, &bytes);
     m_table = table;
     m_fileBytes = std::move(bytes);
+    m_unsaved.clear();
 }
 
 void Session::CreateTable()
@@ -99,6 +100,7 @@ void Session::CreateTable()
     m_table = UserTable{};
     m_table.ClearEmptySlots();
     m_fileBytes = std::string();
+    m_unsaved.clear();
 }
 
 int Session::LookUpUser(std::string_view typedName) const
