@@ -6,8 +6,9 @@
 #include <vector>
 
 // What the session reports of every sign-in, change and save, for an audit
-// trail. Texts are the table's own bytes (Windows-1252); a sink decides how
-// to write them. Passwords and account descriptions never appear here.
+// trail. Texts are the table's own bytes (Windows-1252), but for the table's
+// path, which is the file system's; a sink decides how to write them.
+// Passwords and account descriptions never appear here.
 struct AuditEvent
 {
     enum class Kind
@@ -36,6 +37,7 @@ struct AuditEvent
     std::vector<std::string> changes;
     std::string detail;
     std::string missingRight;
+    std::string newName; // UserChanged, AccountChanged: the name after a rename
 };
 
 class AuditSink

@@ -91,6 +91,7 @@ void Session::LoadTable()
     LoadUserTable(table, m_tablePath, &bytes);
     m_table = table;
     m_fileBytes = std::move(bytes);
+    m_unsaved.clear();
 }
 
 void Session::Reload()
@@ -101,6 +102,7 @@ void Session::Reload()
     m_table = fresh;
     m_fileBytes = std::move(bytes);
     m_tableChanged = false;
+    m_unsaved.clear();
     record(event(AuditEvent::Kind::TableReloaded));
 }
 
@@ -110,6 +112,7 @@ void Session::CreateTable()
     m_table = UserTable{};
     m_table.ClearEmptySlots();
     m_fileBytes = std::string();
+    m_unsaved.clear();
 }
 
 int Session::LookUpUser(std::string_view typedName) const
@@ -197,12 +200,15 @@ ChangeResult Session::CreateFirstUser(const UserRecord& plain)
     ChangeResult result = commit(next, true);
     if (!result.done())
         return result;
+    // Made while nobody was signed in; the sign-in that follows says why
+    // later lines name this user.
+    record(event(AuditEvent::Kind::FirstUserCreated, plain.LoginName.value()));
     const int slot = m_table.FindUser(plain.LoginName.value());
     if (slot > 0) {
         m_currentUser = m_table.Slot(slot);
         m_signedIn = true;
+        record(event(AuditEvent::Kind::SignedIn, Decoded(m_currentUser.LoginName)));
     }
-    record(event(AuditEvent::Kind::FirstUserCreated, plain.LoginName.value()));
     return result;
 }
 
@@ -235,7 +241,7 @@ ChangeResult Session::AddUser(const UserRecord& plain)
         if (RightField(plain, right).value() == "0")
             added.changes.push_back(std::string("granted ") + RightName(right));
     }
-    record(std::move(added));
+    m_unsaved.push_back(std::move(added));
     return {};
 }
 
@@ -249,7 +255,7 @@ ChangeResult Session::DeleteUser(std::string_view loginName)
                       loginName);
     m_table.RemoveUserSlot(slot);
     m_tableChanged = true;
-    record(event(AuditEvent::Kind::UserDeleted, loginName));
+    m_unsaved.push_back(event(AuditEvent::Kind::UserDeleted, loginName));
     return {};
 }
 
@@ -284,19 +290,22 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
     const bool namedAnew = Decoded(stored.LoginName) != newName;
     const bool newPassword = Decoded(stored.Password) != plain.Password.value();
     if (!Granted(Right::AddUsers) && (namedAnew || newPassword)) {
-        // Without AddUsers nobody may take over a user who can do more.
+        // Without AddUsers nobody may take over a user who can do more; as
+        // AddUsers is what would allow it, the refusal names that right.
         for (Right right : AllRights) {
             if (IsGranted(stored, right) && !Granted(right))
                 return refuse(ChangeResult::Reason::MissingRight,
                               "You may not change the name or password of a user who holds "
                               "rights you lack.",
-                              editedName);
+                              editedName, RightName(Right::AddUsers));
         }
     }
 
     AuditEvent changed = event(AuditEvent::Kind::UserChanged, editedName);
-    if (namedAnew)
+    if (namedAnew) {
         changed.changes.push_back("name");
+        changed.newName = newName;
+    }
     if (newPassword)
         changed.changes.push_back("password");
     if (Decoded(stored.DataPath) != plain.DataPath.value())
@@ -382,8 +391,10 @@ ChangeResult Session::ModifyAccount(std::string_view loginName, int entry,
     AccountEntry& stored = working.Accounts[static_cast<std::size_t>(entry)];
     AuditEvent changed = event(AuditEvent::Kind::AccountChanged, loginName);
     changed.account = Decoded(stored.AccountName);
-    if (Decoded(stored.AccountName) != plain.AccountName.value())
+    if (Decoded(stored.AccountName) != plain.AccountName.value()) {
         changed.changes.push_back("name");
+        changed.newName = plain.AccountName.value();
+    }
     if (Decoded(stored.AccountDescription) != plain.AccountDescription.value())
         changed.changes.push_back("description");
     StoreEntry(stored, plain);
@@ -433,6 +444,20 @@ ChangeResult Session::Save()
 
 ChangeResult Session::commit(const UserTable& next, bool readBack)
 {
+    try {
+        return writeTable(next, readBack);
+    } catch (const IoError& error) {
+        // Reading the file to compare or to reload fails a save as surely as
+        // writing it does, and the person is told so alike.
+        AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
+        failed.detail = error.what();
+        record(std::move(failed));
+        throw;
+    }
+}
+
+ChangeResult Session::writeTable(const UserTable& next, bool readBack)
+{
     const std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
     bool overwriting = false;
     if (onDisk != m_fileBytes) {
@@ -448,17 +473,13 @@ ChangeResult Session::commit(const UserTable& next, bool readBack)
         }
     }
 
-    try {
-        SaveUserTable(next, m_tablePath);
-    } catch (const IoError& error) {
-        AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
-        failed.detail = error.what();
-        record(std::move(failed));
-        throw;
-    }
+    SaveUserTable(next, m_tablePath);
     m_table = next;
     m_fileBytes = next.Bytes();
     record(event(overwriting ? AuditEvent::Kind::TableOverwritten : AuditEvent::Kind::TableSaved));
+    for (const AuditEvent& unsaved : m_unsaved)
+        record(unsaved);
+    m_unsaved.clear();
 
     ChangeResult result;
     if (readBack) {
@@ -501,10 +522,11 @@ void Session::record(AuditEvent made) const
 }
 
 ChangeResult Session::refuse(ChangeResult::Reason reason, std::string message,
-                             std::string_view target)
+                             std::string_view target, std::string_view missingRight)
 {
     AuditEvent refused = event(AuditEvent::Kind::ChangeRefused, target);
     refused.detail = message;
+    refused.missingRight = std::string(missingRight);
     record(std::move(refused));
     return {ChangeResult::Outcome::Refused, reason, std::move(message)};
 }

@@ -111,7 +111,8 @@ public:
     // The users the list shows: slots up to the first free one.
     std::vector<AnsiString> ListedNames() const;
 
-    // In memory only; the file is written by a later save.
+    // In memory only; the file is written, and the change recorded, by a
+    // later save.
     ChangeResult AddUser(const UserRecord& plain);
     ChangeResult DeleteUser(std::string_view loginName);
     // Replaces the user Modify loaded (found by `editedName`, preferring
@@ -131,11 +132,13 @@ public:
 private:
     AnsiString actor() const;
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
-                        std::string_view target = {});
+                        std::string_view target = {}, std::string_view missingRight = {});
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
     // Writes `next` as the table file, asking first when the file has changed
-    // on disk. On success `next` becomes the table.
+    // on disk. On success `next` becomes the table; a fault on the way is
+    // recorded as a failed save and raised.
     ChangeResult commit(const UserTable& next, bool readBack);
+    ChangeResult writeTable(const UserTable& next, bool readBack);
     void record(AuditEvent event) const;
     AuditEvent event(AuditEvent::Kind kind, std::string_view target = {}) const;
 
@@ -147,6 +150,9 @@ private:
     // while it knows of no file.
     std::optional<std::string> m_fileBytes;
     bool m_tableChanged = false;
+    // Adds and deletions wait in the table for a save, and their events with
+    // them: the log tells only of changes that reached the file.
+    std::vector<AuditEvent> m_unsaved;
     bool m_signedIn = false;
     UserRecord m_currentUser{};
 };

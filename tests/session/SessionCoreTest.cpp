@@ -1,4 +1,5 @@
 #include "../store/StoreCheck.h"
+#include "Team.h"
 
 #include "session/Session.h"
 #include "store/IoError.h"
@@ -15,29 +16,10 @@ using storecheck::ReadFile;
 using storecheck::TableFile;
 using storecheck::TestData;
 using storecheck::WriteFile;
+using team::Account;
+using team::Plain;
 
 namespace {
-
-// Plain record; rights as six flags in record order ("0" granted).
-UserRecord Plain(const std::string& name, const std::string& password, const std::string& path,
-                 const std::string& flags = "111111")
-{
-    UserRecord record{};
-    record.LoginName.assign(name);
-    record.Password.assign(password);
-    record.DataPath.assign(path);
-    for (std::size_t i = 0; i < AllRights.size(); ++i)
-        RightField(record, AllRights[i]).assign(flags.substr(i, 1));
-    return record;
-}
-
-AccountEntry Account(const std::string& name, const std::string& description)
-{
-    AccountEntry entry{};
-    entry.AccountName.assign(name);
-    entry.AccountDescription.assign(description);
-    return entry;
-}
 
 std::string Flags(const UserRecord& record)
 {
@@ -47,32 +29,9 @@ std::string Flags(const UserRecord& record)
     return flags;
 }
 
-// Record-order flags of a user holding the user rights named by the letters
-// A(ddUsers), M(odifyUsers) and D(eleteUsers); no record rights.
-std::string UserRights(const std::string& letters)
-{
-    std::string flags = "111111";
-    if (letters.find('D') != std::string::npos)
-        flags[1] = '0';
-    if (letters.find('M') != std::string::npos)
-        flags[3] = '0';
-    if (letters.find('A') != std::string::npos)
-        flags[5] = '0';
-    return flags;
-}
-
-// boss (all six rights), me (the rights under test, password "pw"), weak (no
-// rights, one account "Cash"), written as the table file.
 void WriteTeam(const std::string& myRights)
 {
-    UserTable table;
-    table.StoreNewUser(Plain("boss", "bosspw", "/b", "000000"));
-    table.StoreNewUser(Plain("me", "pw", "/m", UserRights(myRights)));
-    table.StoreNewUser(Plain("weak", "weakpw", "/w"));
-    table.ClearEmptySlots();
-    StoreEncoded(table.Slot(3).Accounts[0].AccountName, "Cash");
-    StoreEncoded(table.Slot(3).Accounts[0].AccountDescription, "Till");
-    SaveUserTable(table, TableFile);
+    team::WriteTeam(myRights, TableFile);
 }
 
 std::vector<std::string> Names(const Session& session)

@@ -1,0 +1,213 @@
+#include "AuditLine.h"
+
+#include <string_view>
+
+#include <syslog.h>
+
+namespace {
+
+using Kind = AuditEvent::Kind;
+
+// Windows-1252 0x80..0x9F; 0 marks the five bytes it leaves undefined,
+// which the windows show as C1 controls and the log therefore escapes.
+constexpr char16_t HighCharacters[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void AppendByteEscape(std::string& out, unsigned char byte)
+{
+    static const char* hex = "0123456789abcdef";
+    out += "\\x";
+    out += hex[byte >> 4];
+    out += hex[byte & 15];
+}
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// True when the ASCII byte was written as itself or escaped.
+bool AppendAscii(std::string& out, unsigned char byte)
+{
+    if (byte >= 0x80)
+        return false;
+    if (byte < 0x20 || byte == 0x7F) {
+        AppendByteEscape(out, byte);
+    } else {
+        if (byte == '"' || byte == '\\')
+            out += '\\';
+        out += static_cast<char>(byte);
+    }
+    return true;
+}
+
+void AppendAnsi(std::string& out, std::string_view text)
+{
+    for (char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (AppendAscii(out, byte))
+            continue;
+        const char32_t c = byte < 0xA0 ? HighCharacters[byte - 0x80] : byte;
+        if (c == 0)
+            AppendByteEscape(out, byte);
+        else
+            AppendUtf8(out, c);
+    }
+}
+
+// The length of the well-formed UTF-8 sequence at `at`, or 0.
+std::size_t Utf8Length(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) {
+        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
+    };
+    const unsigned char lead = byte(0);
+    const auto continuation = [&](std::size_t i, unsigned char low = 0x80,
+                                  unsigned char high = 0xBF) {
+        return byte(i) >= low && byte(i) <= high;
+    };
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return continuation(1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        // No overlong forms (E0) and no surrogates (ED).
+        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+        return continuation(1, low, high) && continuation(2) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+        return continuation(1, low, high) && continuation(2) && continuation(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// A path names a file on this system, so it is in the system's encoding.
+void AppendPath(std::string& out, std::string_view path)
+{
+    std::size_t at = 0;
+    while (at < path.size()) {
+        const auto byte = static_cast<unsigned char>(path[at]);
+        if (AppendAscii(out, byte)) {
+            ++at;
+            continue;
+        }
+        const std::size_t length = Utf8Length(path, at);
+        // U+0080..U+009F (C2 80..C2 9F) are C1 controls: NEL ends a line.
+        const bool control =
+            length == 2 && byte == 0xC2 && static_cast<unsigned char>(path[at + 1]) < 0xA0;
+        if (length == 0 || control) {
+            const std::size_t escaped = length == 0 ? 1 : length;
+            for (std::size_t i = 0; i < escaped; ++i)
+                AppendByteEscape(out, static_cast<unsigned char>(path[at + i]));
+            at += escaped;
+        } else {
+            out.append(path.substr(at, length));
+            at += length;
+        }
+    }
+}
+
+void AppendField(std::string& out, const char* key, std::string_view ansi)
+{
+    out += ' ';
+    out += key;
+    out += "=\"";
+    AppendAnsi(out, ansi);
+    out += '"';
+}
+
+const char* What(Kind kind)
+{
+    switch (kind) {
+    case Kind::SignedIn:
+        return "sign-in succeeded";
+    case Kind::SignInRefused:
+        return "sign-in refused";
+    case Kind::FirstUserCreated:
+        return "first login ID created";
+    case Kind::UserAdded:
+        return "user added";
+    case Kind::UserDeleted:
+        return "user deleted";
+    case Kind::UserChanged:
+        return "user changed";
+    case Kind::AccountAdded:
+        return "bank account added";
+    case Kind::AccountChanged:
+        return "bank account changed";
+    case Kind::AccountDeleted:
+        return "bank account deleted";
+    case Kind::ChangeRefused:
+        return "change refused";
+    case Kind::TableSaved:
+        return "table saved";
+    case Kind::TableReloaded:
+        return "table reloaded";
+    case Kind::TableOverwritten:
+        return "table overwritten";
+    case Kind::SaveFailed:
+        break;
+    }
+    return "save failed";
+}
+
+bool IsAccountEvent(Kind kind)
+{
+    return kind == Kind::AccountAdded || kind == Kind::AccountChanged ||
+           kind == Kind::AccountDeleted;
+}
+
+bool ListsChanges(Kind kind)
+{
+    return kind == Kind::UserAdded || kind == Kind::UserChanged || kind == Kind::AccountChanged;
+}
+
+// The events that say why something did not happen.
+bool IsRefusalOrFailure(Kind kind)
+{
+    return kind == Kind::SignInRefused || kind == Kind::ChangeRefused || kind == Kind::SaveFailed;
+}
+
+} // namespace
+
+std::string AuditLine(const AuditEvent& event)
+{
+    std::string line = What(event.kind);
+    line += ": table=\"";
+    AppendPath(line, event.table);
+    line += '"';
+    AppendField(line, "user", event.actor);
+    AppendField(line, "target", event.target);
+    if (IsAccountEvent(event.kind))
+        AppendField(line, "account", event.account);
+    if (!event.newName.empty())
+        AppendField(line, "new_name", event.newName);
+    if (ListsChanges(event.kind)) {
+        std::string changes;
+        for (const std::string& change : event.changes)
+            changes += (changes.empty() ? "" : ", ") + change;
+        AppendField(line, "changes", changes);
+    }
+    if (!event.missingRight.empty())
+        AppendField(line, "missing_right", event.missingRight);
+    if (IsRefusalOrFailure(event.kind))
+        AppendField(line, "reason", event.detail);
+    return line;
+}
+
+int SyslogSeverity(AuditEvent::Kind kind)
+{
+    return IsRefusalOrFailure(kind) ? LOG_WARNING : LOG_NOTICE;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "session/Audit.h"
+
+#include <string>
+
+// An event as one line of the audit trail:
+//
+//   <what>: table="<path>" user="<signed in>" target="<user>"[ key="value"]...
+//
+// <what> is one of "sign-in succeeded", "sign-in refused", "first login ID
+// created", "user added", "user deleted", "user changed", "bank account
+// added", "bank account changed", "bank account deleted", "change refused",
+// "table saved", "table reloaded", "table overwritten", "save failed". After
+// table, user and target come, in this order and only with the events that
+// carry them: account (the bank account events), new_name (a rename),
+// changes (user added, user changed, bank account changed; ", " between
+// items), missing_right (a refusal for a lacking right) and reason (the
+// refusals and a failed save).
+//
+// Values are quoted and come out as UTF-8; `\"` and `\\` stand for a quote
+// and a backslash, and `\xNN` (lower-case hex) for one byte of the original
+// that is a control character (C0, DEL, C1) or no character at all, so no
+// name can end the line or forge another. The table path is read as UTF-8,
+// every other text as Windows-1252.
+std::string AuditLine(const AuditEvent& event);
+
+// The syslog(3) severity of an event: LOG_WARNING for refusals and
+// failures, LOG_NOTICE for changes and successes.
+int SyslogSeverity(AuditEvent::Kind kind);

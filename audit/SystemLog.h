@@ -1,0 +1,24 @@
+#pragma once
+
+#include "session/Audit.h"
+
+#include <memory>
+
+// The name the lines carry in the system log (journalctl -t ...), the same
+// for the windows and the command-line program.
+inline constexpr const char* SystemLogIdent = "larkledger-security";
+
+// Writes each event as one line (AuditLine) through syslog(3) with facility
+// authpriv, where sudo and login write theirs, readable by administrators
+// only. Without a syslog daemon the lines are dropped, silently: the program
+// works as it would without a log.
+class SyslogAuditSink : public AuditSink
+{
+public:
+    // Opens the log the first time a sink is made in the process.
+    SyslogAuditSink();
+    void Record(const AuditEvent& event) override;
+};
+
+// The sink the programs give their sessions.
+std::unique_ptr<AuditSink> MakeSystemLogSink();

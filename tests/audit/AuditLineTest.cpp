@@ -1,0 +1,179 @@
+#include "../store/StoreCheck.h"
+#include "AuditCheck.h"
+
+#include "audit/AuditLine.h"
+
+#include <string>
+#include <vector>
+
+#include <syslog.h>
+
+using auditcheck::IsCleanUtf8Line;
+using Kind = AuditEvent::Kind;
+
+namespace {
+
+AuditEvent Event(Kind kind, const std::string& target)
+{
+    AuditEvent event{};
+    event.kind = kind;
+    event.table = "/srv/ledger/Gatekeep.acl";
+    event.actor = "chief";
+    event.target = target;
+    return event;
+}
+
+} // namespace
+
+TEST(EachKindSaysWhatHappenedAndNamesItsFields)
+{
+    // Every field filled: a line shows the ones its kind carries, and a
+    // rename's new name and a missing right wherever they are given.
+    AuditEvent full = Event(Kind::SignedIn, "bob");
+    full.account = "Cash";
+    full.changes = {"password", "granted AddUsers"};
+    full.detail = "why";
+    full.missingRight = "AddUsers";
+    full.newName = "rob";
+    const std::string common = ": table=\"/srv/ledger/Gatekeep.acl\" user=\"chief\" target=\"bob\"";
+    const std::string renamed = " new_name=\"rob\"";
+    const std::string changes = " changes=\"password, granted AddUsers\"";
+    const std::string tail = " missing_right=\"AddUsers\"";
+    const std::string reason = " reason=\"why\"";
+    const std::string account = " account=\"Cash\"";
+    struct Row
+    {
+        Kind kind;
+        int severity;
+        std::string line;
+    };
+    const Row rows[] = {
+        {Kind::SignedIn, LOG_NOTICE, "sign-in succeeded" + common + renamed + tail},
+        {Kind::SignInRefused, LOG_WARNING, "sign-in refused" + common + renamed + tail + reason},
+        {Kind::FirstUserCreated, LOG_NOTICE, "first login ID created" + common + renamed + tail},
+        {Kind::UserAdded, LOG_NOTICE, "user added" + common + renamed + changes + tail},
+        {Kind::UserDeleted, LOG_NOTICE, "user deleted" + common + renamed + tail},
+        {Kind::UserChanged, LOG_NOTICE, "user changed" + common + renamed + changes + tail},
+        {Kind::AccountAdded, LOG_NOTICE, "bank account added" + common + account + renamed + tail},
+        {Kind::AccountChanged, LOG_NOTICE,
+         "bank account changed" + common + account + renamed + changes + tail},
+        {Kind::AccountDeleted, LOG_NOTICE,
+         "bank account deleted" + common + account + renamed + tail},
+        {Kind::ChangeRefused, LOG_WARNING, "change refused" + common + renamed + tail + reason},
+        {Kind::TableSaved, LOG_NOTICE, "table saved" + common + renamed + tail},
+        {Kind::TableReloaded, LOG_NOTICE, "table reloaded" + common + renamed + tail},
+        {Kind::TableOverwritten, LOG_NOTICE, "table overwritten" + common + renamed + tail},
+        {Kind::SaveFailed, LOG_WARNING, "save failed" + common + renamed + tail + reason},
+    };
+    for (const Row& row : rows) {
+        full.kind = row.kind;
+        CHECK_EQ(AuditLine(full), row.line);
+        CHECK_EQ(SyslogSeverity(row.kind), row.severity);
+    }
+
+    // Fields a kind carries are there even when empty, so every line of a
+    // kind has the same keys; the others appear only when given.
+    AuditEvent bare{};
+    bare.kind = Kind::AccountChanged;
+    CHECK_EQ(AuditLine(bare), std::string("bank account changed: table=\"\" user=\"\" target=\"\" "
+                                          "account=\"\" changes=\"\""));
+    bare.kind = Kind::TableSaved;
+    CHECK_EQ(AuditLine(bare), std::string("table saved: table=\"\" user=\"\" target=\"\""));
+}
+
+TEST(NamesComeOutAsUtf8WithControlsEscaped)
+{
+    struct Row
+    {
+        std::string ansi; // Windows-1252, as the table holds it
+        std::string shown;
+    };
+    const Row rows[] = {
+        {"a\nb", "a\\x0ab"},
+        {"a\rb", "a\\x0db"},
+        {"a\tb", "a\\x09b"},
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"a\x7f"
+         "b",
+         "a\\x7fb"},
+        {"say \"hi\"", "say \\\"hi\\\""},
+        {"back\\slash", "back\\\\slash"},
+        {"Ren\xe9"
+         "e",
+         "Ren\xc3\xa9"
+         "e"},
+        {"\x80", "\xe2\x82\xac"},                              // euro sign
+        {"\x85", "\xe2\x80\xa6"},                              // an ellipsis, not Latin-1's NEL
+        {"\x9f", "\xc5\xb8"},                                  // Y with diaeresis
+        {"\xa0\xff", "\xc2\xa0\xc3\xbf"},                      // no-break space, y with diaeresis
+        {"\x81\x8d\x8f\x90\x9d", "\\x81\\x8d\\x8f\\x90\\x9d"}, // undefined: C1 controls
+        // A name made to look like the end of one line and a second one.
+        {"x\"\nsign-in ok", "x\\\"\\x0asign-in ok"},
+    };
+    for (const Row& row : rows) {
+        AuditEvent event{};
+        event.kind = Kind::SignInRefused;
+        event.target = row.ansi;
+        event.detail = "unknown name";
+        const std::string line = AuditLine(event);
+        CHECK_EQ(line, "sign-in refused: table=\"\" user=\"\" target=\"" + row.shown +
+                           "\" reason=\"unknown name\"");
+        CHECK(IsCleanUtf8Line(line));
+    }
+
+    // Every byte in every text field: one clean line, whatever the table holds.
+    for (int b = 0; b < 256; ++b) {
+        const std::string text(3, static_cast<char>(b));
+        AuditEvent event{};
+        event.kind = Kind::AccountChanged;
+        event.table = text;
+        event.actor = text;
+        event.target = text;
+        event.account = text;
+        event.newName = text;
+        event.changes = {text, text};
+        event.missingRight = text;
+        if (!IsCleanUtf8Line(AuditLine(event)))
+            storecheck::Fail(__FILE__, __LINE__,
+                             "byte " + std::to_string(b) + ": " +
+                                 storecheck::Show(AuditLine(event)));
+        event.kind = Kind::SaveFailed;
+        event.detail = text;
+        CHECK(IsCleanUtf8Line(AuditLine(event)));
+    }
+}
+
+TEST(TheTablePathIsReadAsUtf8)
+{
+    struct Row
+    {
+        std::string path;
+        std::string shown;
+    };
+    const Row rows[] = {
+        {"/home/ren\xc3\xa9"
+         "e/Gatekeep.acl",
+         "/home/ren\xc3\xa9"
+         "e/Gatekeep.acl"},
+        {"/keys/\xf0\x9f\x94\x91/\xe2\x82\xac", "/keys/\xf0\x9f\x94\x91/\xe2\x82\xac"},
+        {"/a\nb\"c\\d", "/a\\x0ab\\\"c\\\\d"},
+        // Not UTF-8: a Latin-1 byte, a cut sequence, an overlong form, a
+        // surrogate; each byte escaped on its own.
+        {"/ren\xe9"
+         "e",
+         "/ren\\xe9e"},
+        {"/cut\xe2\x82", "/cut\\xe2\\x82"},
+        {"/long\xc0\xaf", "/long\\xc0\\xaf"},
+        {"/half\xed\xa0\x80", "/half\\xed\\xa0\\x80"},
+        // NEL as UTF-8 is a C1 control.
+        {"/x\xc2\x85y", "/x\\xc2\\x85y"},
+    };
+    for (const Row& row : rows) {
+        AuditEvent event{};
+        event.kind = Kind::TableSaved;
+        event.table = row.path;
+        const std::string line = AuditLine(event);
+        CHECK_EQ(line, "table saved: table=\"" + row.shown + "\" user=\"\" target=\"\"");
+        CHECK(IsCleanUtf8Line(line));
+    }
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "../session/Team.h"
+#include "../store/StoreCheck.h"
+
+#include "session/Session.h"
+#include "store/IoError.h"
+
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+// One run of the session core that makes every kind of event, for the checks
+// that look at all of them at once: what reaches the log, and what must never.
+namespace everyevent {
+
+// A login name that, written raw, would end its line and fake a sign-in.
+inline const std::string CraftedName = "M\nsign-in \"\xe9\x80\x81";
+
+// Passwords typed or stored, and account descriptions, used in the run.
+inline const std::vector<std::string> Secrets = {
+    "Pw1chief",    "Pw2craft",     "Pw3weak",    "Pw4new",        "Pw5typed",  "Pw6wrong",
+    "Desc1-vault", "Desc2-drawer", "Desc3-loan", "Desc4-dropped", "Desc5-bond"};
+
+// Starts without a table file in the working directory and leaves a folder
+// where the table was, the last save having failed on it.
+inline void Run(AuditSink* sink)
+{
+    using team::Account;
+    using team::Plain;
+    const std::string& table = storecheck::TableFile;
+
+    Session chief(table, sink);
+    CHECK(chief.CreateFirstUser(Plain("chief", "Pw1chief", "/data", "000000")).done());
+    CHECK(chief.AddUser(Plain(CraftedName, "Pw2craft", "/c", "011111")).done());
+    CHECK(chief.AddUser(Plain("weak", "Pw3weak", "/w")).done());
+    CHECK(chief.Save().done());
+    CHECK(chief.AddAccount("weak", Account("Cash", "Desc1-vault")).done());
+    CHECK(chief.ModifyAccount("weak", 0, Account("Till", "Desc2-drawer")).done());
+    CHECK(chief.SaveChanges("weak", 3, Plain("weak", "Pw4new", "/w2", "111110")).done());
+    CHECK(chief.DeleteAccount("weak", 0).done());
+    CHECK(chief.DeleteUser(CraftedName).done());
+    CHECK(chief.Save().done());
+
+    Session weak(table, sink);
+    weak.LoadTable();
+    CHECK(weak.SignIn(CraftedName, "Pw5typed") == Session::SignInResult::UnknownName);
+    CHECK(weak.SignIn("weak", "Pw6wrong") == Session::SignInResult::WrongPassword);
+    CHECK(weak.SignIn("weak", "Pw4new") == Session::SignInResult::SignedIn);
+    CHECK(weak.DeleteUser("chief").reason == ChangeResult::Reason::MissingRight);
+
+    // Another sign-in changes the file under chief's feet, twice.
+    Session other(table, sink);
+    other.LoadTable();
+    CHECK(other.SignIn("chief", "Pw1chief") == Session::SignInResult::SignedIn);
+    CHECK(other.AddAccount("weak", Account("Loan", "Desc3-loan")).done());
+    chief.SetConflictHandler([] { return ConflictChoice::Reload; });
+    CHECK(chief.AddAccount("weak", Account("Gone", "Desc4-dropped")).outcome ==
+          ChangeResult::Outcome::Reloaded);
+    CHECK(other.AddAccount("weak", Account("Bond", "Desc5-bond")).done());
+    chief.SetConflictHandler([] { return ConflictChoice::Overwrite; });
+    CHECK(chief.Save().done());
+
+    // A save that fails for root as for anyone: the table's name is a folder.
+    CHECK(::rename(table.c_str(), "moved.acl") == 0);
+    CHECK(::mkdir(table.c_str(), 0700) == 0);
+    bool failed = false;
+    try {
+        chief.Save();
+    } catch (const IoError&) {
+        failed = true;
+    }
+    CHECK(failed);
+}
+
+} // namespace everyevent
