@@ -115,20 +115,30 @@ void Session::CreateTable()
     m_unsaved.clear();
 }
 
-int Session::LookUpUser(std::string_view typedName) const
+int LookUpUser(const UserTable& table, std::string_view typedName)
 {
     const AnsiString name = TrimControls(typedName);
     if (name.empty())
         return 0;
-    if (const int exact = m_table.FindUser(name))
+    if (const int exact = table.FindUser(name))
         return exact;
     // Names stored with blanks around them are found by what a person types.
     for (int n = 1; n <= SlotCount; ++n) {
-        const UserRecord& record = m_table.Slot(n);
+        const UserRecord& record = table.Slot(n);
         if (!IsFreeSlot(record) && TrimControls(Decoded(record.LoginName)) == name)
             return n;
     }
     return 0;
+}
+
+bool SameLoginName(std::string_view a, std::string_view b)
+{
+    return SameTrimmedName(a, b);
+}
+
+int Session::LookUpUser(std::string_view typedName) const
+{
+    return ::LookUpUser(m_table, typedName);
 }
 
 bool Session::KnowsUser(std::string_view typedName) const
@@ -432,6 +442,26 @@ ChangeResult Session::DeleteAccount(std::string_view loginName, int entry)
     if (result.done())
         record(std::move(deleted));
     return result;
+}
+
+int Session::LookUpAccount(std::string_view loginName, std::string_view account) const
+{
+    const int slot = m_table.FindUser(loginName);
+    if (slot == 0)
+        return -1;
+    const AccountArea& accounts = m_table.Slot(slot).Accounts;
+    for (int i = 0; i < AccountCount; ++i) {
+        const AccountEntry& entry = accounts[static_cast<std::size_t>(i)];
+        if (!entry.AccountName.empty() && Decoded(entry.AccountName) == account)
+            return i;
+    }
+    for (int i = 0; i < AccountCount; ++i) {
+        const AccountEntry& entry = accounts[static_cast<std::size_t>(i)];
+        if (!entry.AccountName.empty() &&
+            UpperAscii(Decoded(entry.AccountName)) == UpperAscii(account))
+            return i;
+    }
+    return -1;
 }
 
 ChangeResult Session::Save()

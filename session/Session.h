@@ -102,6 +102,8 @@ public:
     bool MayDelete() const { return Granted(Right::DeleteUsers); }
     bool MayModify() const { return Granted(Right::ModifyUsers); }
     bool MayKeepAccounts() const { return MayModify() && MayDelete(); }
+    // The User Details page, which shows a user's path, rights and accounts.
+    bool MaySeeUserDetails() const { return MayModify() || MayDelete(); }
 
     // First use: stores `plain` (all texts plain) as the only user, writes
     // and reads back the file, and signs that user in. Only while no table
@@ -125,6 +127,10 @@ public:
     ChangeResult AddAccount(std::string_view loginName, const AccountEntry& plain);
     ChangeResult ModifyAccount(std::string_view loginName, int entry, const AccountEntry& plain);
     ChangeResult DeleteAccount(std::string_view loginName, int entry);
+    // The entry (0 to 9) of the bank account `account` names among those of
+    // the user `loginName`, or -1: the stored name exactly first, else one
+    // equal to it with a to z upper-cased, as the account list matches.
+    int LookUpAccount(std::string_view loginName, std::string_view account) const;
 
     // Writes the table (the close's Yes).
     ChangeResult Save();
@@ -159,3 +165,9 @@ private:
 
 // The texts of the rights, as the rights are named everywhere.
 const char* RightName(Right right);
+
+// The slot of the user a typed name means in `table`, or 0, as signing in
+// finds it (Session::LookUpUser).
+int LookUpUser(const UserTable& table, std::string_view typedName);
+// Whether adding a user of one name is refused as a duplicate of the other.
+bool SameLoginName(std::string_view a, std::string_view b);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks a built Debian package: its contents list holds the program, the
-# launcher, the desktop entry and both icons; the launcher finds the program
-# where the package puts it; desktop-file-validate accepts the entry; and
+# launcher, the desktop entry, both icons, the command-line program and its
+# manual page; the launcher finds the program where the package puts it; the
+# command-line program runs; desktop-file-validate accepts the entry; and
 # the Qt 6 libraries are among its dependencies.
 #
 #   tools/check-package.sh [FILE.deb]    default: build-package/larkledger-security_*.deb
@@ -31,7 +32,9 @@ for path in \
     ./usr/bin/larkledger-security \
     ./usr/share/applications/larkledger-security.desktop \
     ./usr/share/icons/hicolor/scalable/apps/larkledger-security.svg \
-    ./usr/share/icons/hicolor/32x32/apps/larkledger-security.png; do
+    ./usr/share/icons/hicolor/32x32/apps/larkledger-security.png \
+    ./usr/bin/larkledger-security-cli \
+    ./usr/share/man/man1/larkledger-security-cli.1.gz; do
     line=$(printf '%s\n' "$contents" | awk -v p="$path" '$6 == p')
     if [ -z "$line" ]; then
         problem "missing $path"
@@ -55,6 +58,16 @@ dpkg-deb -x "$deb" "$unpacked"
 launcher=$unpacked/usr/bin/larkledger-security
 if ! grep -q 'lib/larkledger-security/larkledger-security' "$launcher"; then
     problem "the launcher does not start lib/larkledger-security/larkledger-security"
+fi
+
+# The command-line program needs no display and nothing the package lacks.
+cli=$unpacked/usr/bin/larkledger-security-cli
+case $("$cli" --version 2>&1) in
+"larkledger-security-cli (Larkledger Security Manager) "*) ;;
+*) problem "larkledger-security-cli --version fails: $("$cli" --version 2>&1)" ;;
+esac
+if ! zcat "$unpacked/usr/share/man/man1/larkledger-security-cli.1.gz" | grep -q '^\.TH LARKLEDGER-SECURITY-CLI 1'; then
+    problem "the manual page of larkledger-security-cli is not a section 1 page"
 fi
 
 entry=$unpacked/usr/share/applications/larkledger-security.desktop

@@ -14,7 +14,7 @@ jobs=${LARK_JOBS:-$(nproc)}
 "$repo/tools/install-deps.sh"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLARK_GUI=ON \
     -DLARK_SANITIZE=OFF -DLARK_FUZZ=OFF
-cmake --build "$build" -j "$jobs" --target larkledger-security
+cmake --build "$build" -j "$jobs" --target larkledger-security larkledger-security-cli
 rm -f "$build"/larkledger-security_*.deb
 (cd "$build" && cpack -G DEB)
 ls "$build"/larkledger-security_*.deb

@@ -319,3 +319,122 @@ TEST(FirstUseCreatesTheOnlyUserAndSignsThemIn)
     CHECK(again.CreateFirstUser(Plain("other", "pw", "/data", "000000")).reason ==
           ChangeResult::Reason::NotFirstUse);
 }
+
+TEST(NamesAreLookedUpAsTheWindowsFindThem)
+{
+    WriteFile(TableFile, TestData("three-users.acl"));
+    Session session(TableFile);
+    session.LoadTable();
+    UserTable table;
+    LoadUserTable(table, TableFile);
+    struct UserRow
+    {
+        std::string typed;
+        int slot;
+    };
+    const UserRow users[] = {
+        {"admin", 1},
+        {" clerk\t", 2},
+        {"Ren\xe9"
+         "e",
+         3},
+        {" Ren\xe9"
+         "e ",
+         3},
+        {"ADMIN", 0},
+        {"", 0},
+        {"   ", 0},
+    };
+    for (const UserRow& row : users) {
+        CHECK_EQ(LookUpUser(table, row.typed), row.slot);
+        CHECK_EQ(session.LookUpUser(row.typed), row.slot);
+    }
+
+    struct AccountRow
+    {
+        std::string user;
+        std::string account;
+        int entry;
+    };
+    const AccountRow accounts[] = {
+        {"admin", "Checking", 0},
+        {"admin", "cHECKING", 0},
+        {"admin", "Savings", 2},
+        {"admin", "", -1},
+        {"admin", "Geld", -1},
+        {" Ren\xe9"
+         "e ",
+         "GESCH\xe4"
+         "FT",
+         0},
+        // Only a to z are folded.
+        {" Ren\xe9"
+         "e ",
+         "Gesch\xc4"
+         "ft",
+         -1},
+        // Accounts belong to the stored name, not to what a person types.
+        {"Ren\xe9"
+         "e",
+         "Gesch\xe4"
+         "ft",
+         -1},
+        {"nobody", "Checking", -1},
+    };
+    for (const AccountRow& row : accounts) {
+        if (session.LookUpAccount(row.user, row.account) != row.entry)
+            storecheck::Fail(__FILE__, __LINE__,
+                             row.user + "/" + row.account + ": expected entry " +
+                                 std::to_string(row.entry) + ", got " +
+                                 std::to_string(session.LookUpAccount(row.user, row.account)));
+    }
+}
+
+TEST(AnAccountIsFoundByItsExactNameBeforeAnotherSpelling)
+{
+    WriteTeam("AMD");
+    UserTable table;
+    LoadUserTable(table, TableFile);
+    // Two spellings the add rule would refuse, as a damaged or older file
+    // may hold them.
+    StoreEncoded(table.Slot(3).Accounts[1].AccountName, "CASH");
+    SaveUserTable(table, TableFile);
+    Session session(TableFile);
+    session.LoadTable();
+    CHECK_EQ(session.LookUpAccount("weak", "CASH"), 1);
+    CHECK_EQ(session.LookUpAccount("weak", "Cash"), 0);
+    CHECK_EQ(session.LookUpAccount("weak", "cash"), 0);
+}
+
+TEST(DuplicateNamesAreThoseTheAddRuleRefuses)
+{
+    struct Row
+    {
+        std::string a;
+        std::string b;
+        bool same;
+    };
+    const Row rows[] = {
+        {"weak", " WEAK ", true},      {"weak", "weak2", false}, {"Ren\xe9", "REN\xe9", true},
+        {"Ren\xe9", "Ren\xc9", false}, {"a b", "A B", true},     {"ab", "a b", false},
+    };
+    for (const Row& row : rows) {
+        if (SameLoginName(row.a, row.b) != row.same || SameLoginName(row.b, row.a) != row.same)
+            storecheck::Fail(__FILE__, __LINE__, "\"" + row.a + "\" against \"" + row.b + "\"");
+    }
+}
+
+TEST(UserDetailsAreSeenWithModifyUsersOrDeleteUsers)
+{
+    for (const std::string rights : {"", "A", "M", "D", "AM", "AD", "MD", "AMD"}) {
+        WriteTeam(rights);
+        Session session(TableFile);
+        session.LoadTable();
+        CHECK(!session.MaySeeUserDetails());
+        CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+        const bool expected =
+            rights.find('M') != std::string::npos || rights.find('D') != std::string::npos;
+        if (session.MaySeeUserDetails() != expected)
+            storecheck::Fail(__FILE__, __LINE__, "as [" + rights + "]");
+    }
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "Arguments.h"
+#include "Secret.h"
+
+#include <ostream>
+#include <string>
+
+// ${XDG_DATA_HOME:-$HOME/.local/share}/larkledger-security/Gatekeep.acl, the
+// table the launcher starts the windows beside.
+std::string DefaultTablePath();
+
+// Runs a parsed command, writing what it shows to `out` and notices to
+// `err`; returns the exit status or throws CliFailure.
+int RunCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
+               std::ostream& err);

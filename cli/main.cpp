@@ -1,0 +1,43 @@
+#include "Arguments.h"
+#include "Commands.h"
+#include "Secret.h"
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    int status = ExitDone;
+    try {
+        const Invocation invocation = ParseArguments(arguments);
+        if (invocation.help) {
+            std::cout << HelpText();
+        } else if (invocation.version) {
+            std::cout << VersionText();
+        } else {
+            SecretReader secrets;
+            status = RunCommand(invocation, secrets, std::cout, std::cerr);
+        }
+    } catch (const CliFailure& failure) {
+        std::cout.flush();
+        if (!failure.message.empty())
+            std::cerr << ProgramName << ": " << failure.message << "\n";
+        if (failure.usage)
+            std::cerr << UsageText();
+        return failure.status;
+    } catch (const std::exception& error) {
+        std::cout.flush();
+        std::cerr << ProgramName << ": " << error.what() << "\n";
+        return ExitFileTrouble;
+    }
+    // Output that never arrived is a failure a script must see.
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << ProgramName << ": the output could not be written\n";
+        return ExitFileTrouble;
+    }
+    return status;
+}

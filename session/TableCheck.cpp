@@ -1,0 +1,123 @@
+#include "TableCheck.h"
+
+#include "Session.h"
+
+#include "store/IoError.h"
+#include "store/Scramble.h"
+#include "store/UserTable.h"
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+std::string Quoted(std::string_view text)
+{
+    return "\"" + std::string(text) + "\"";
+}
+
+std::string SlotName(const UserTable& table, int slot)
+{
+    return "Slot " + std::to_string(slot) + " (" + Quoted(Decoded(table.Slot(slot).LoginName)) +
+           ")";
+}
+
+template <std::size_t N>
+void CheckLength(const ShortString<N>& field, const std::string& what, int slot,
+                 std::vector<std::string>& faults)
+{
+    if (field.Length > N)
+        faults.push_back("Slot " + std::to_string(slot) + ": the length byte of the " + what +
+                         " is " + std::to_string(field.Length) + ", but the field holds " +
+                         std::to_string(N) + (N == 1 ? " character." : " characters."));
+}
+
+void CheckLengths(const UserRecord& record, int slot, std::vector<std::string>& faults)
+{
+    CheckLength(record.LoginName, "login name", slot, faults);
+    CheckLength(record.Password, "password", slot, faults);
+    CheckLength(record.DataPath, "data path", slot, faults);
+    for (int i = 0; i < AccountCount; ++i) {
+        const AccountEntry& entry = record.Accounts[static_cast<std::size_t>(i)];
+        const std::string account = "bank account " + std::to_string(i + 1);
+        CheckLength(entry.AccountName, account + " name", slot, faults);
+        CheckLength(entry.AccountDescription, account + " description", slot, faults);
+    }
+    for (Right right : AllRights)
+        CheckLength(RightField(record, right), std::string(RightName(right)) + " right", slot,
+                    faults);
+}
+
+std::string SizeFault(std::size_t size, std::size_t records)
+{
+    std::string fault = "The file holds " + std::to_string(size) + " bytes, not " +
+                        std::to_string(UserTableFileSize) + ": ";
+    if (size > UserTableFileSize)
+        return fault + "what follows the five records is never read, and the next save drops it.";
+    if (size % UserRecordSize != 0)
+        return fault + "it ends inside a record, so the table cannot be read (" + IoErrorText(100) +
+               ").";
+    if (records == 0)
+        return fault + "it is read as a table without users.";
+    return fault + "slots " + std::to_string(records + 1) + " to " + std::to_string(SlotCount) +
+           " are read as free.";
+}
+
+} // namespace
+
+TableReport CheckTable(std::string_view fileBytes)
+{
+    TableReport report;
+    report.size = fileBytes.size();
+    const std::size_t records = std::min<std::size_t>(fileBytes.size() / UserRecordSize, SlotCount);
+    report.readable =
+        fileBytes.size() >= UserTableFileSize || fileBytes.size() % UserRecordSize == 0;
+    if (fileBytes.size() != UserTableFileSize)
+        report.faults.push_back(SizeFault(fileBytes.size(), records));
+
+    // The records as they are in the file: loading would tidy the free ones.
+    UserTable table;
+    table.SetRecords(fileBytes, records);
+    for (int slot = 1; slot <= static_cast<int>(records); ++slot)
+        CheckLengths(table.Slot(slot), slot, report.faults);
+
+    const int firstFree = table.FirstFreeSlot();
+    std::vector<int> used;
+    for (int slot = 1; slot <= SlotCount; ++slot) {
+        if (!IsFreeSlot(table.Slot(slot)))
+            used.push_back(slot);
+    }
+    for (int slot : used) {
+        const UserRecord& record = table.Slot(slot);
+        const AnsiString name = Decoded(record.LoginName);
+        report.users.push_back({slot, name});
+
+        for (Right right : AllRights) {
+            const AnsiString flag = Decoded(RightField(record, right));
+            if (flag != "0" && flag != "1")
+                report.faults.push_back(SlotName(table, slot) + ": the " + RightName(right) +
+                                        " right holds " + Quoted(flag) +
+                                        ", neither \"0\" nor \"1\".");
+        }
+        for (int other : used) {
+            if (other > slot && SameLoginName(name, Decoded(table.Slot(other).LoginName)))
+                report.faults.push_back("Slots " + std::to_string(slot) + " and " +
+                                        std::to_string(other) + " hold the same login name (" +
+                                        Quoted(name) + " and " +
+                                        Quoted(Decoded(table.Slot(other).LoginName)) + ").");
+        }
+        const int found = LookUpUser(table, name);
+        if (found != slot)
+            report.faults.push_back(SlotName(table, slot) +
+                                    " cannot sign in: its name finds slot " +
+                                    std::to_string(found) + ".");
+        if (Decoded(record.Password).empty())
+            report.faults.push_back(SlotName(table, slot) +
+                                    " cannot sign in: its password is empty.");
+        if (firstFree > 0 && slot > firstFree)
+            report.faults.push_back(SlotName(table, slot) + " follows the free slot " +
+                                    std::to_string(firstFree) +
+                                    ": the list of users leaves it out.");
+    }
+    return report;
+}

@@ -1,0 +1,927 @@
+#include "CliRun.h"
+
+#include "../store/StoreCheck.h"
+
+#include "session/Session.h"
+#include "store/Scramble.h"
+
+#include <fcntl.h>
+#include <functional>
+#include <optional>
+#include <string>
+#include <termios.h>
+#include <vector>
+
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using storecheck::FileExists;
+using storecheck::ListWorkingDir;
+using storecheck::ReadFile;
+using storecheck::TableFile;
+using storecheck::TestData;
+using storecheck::WriteFile;
+
+namespace {
+
+// The fixture's third user and password as a terminal types them (UTF-8);
+// the table holds " Ren\xe9e " and "caf\xe9\x80".
+const std::string Renee = "Ren\xc3\xa9"
+                          "e";
+const std::string ReneePassword = "caf\xc3\xa9\xe2\x82\xac";
+
+std::string Fixture()
+{
+    return TestData("three-users.acl");
+}
+
+void UseFixture()
+{
+    WriteFile(TableFile, Fixture());
+}
+
+// Signed in as `user`: the password is the first line of input, `more`
+// follows it.
+CliResult As(const std::string& user, const std::string& password,
+             const std::vector<std::string>& command, const std::string& more = "")
+{
+    std::vector<std::string> arguments = {"--table", TableFile, "--user", user};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    return RunCli(arguments, password + "\n" + more);
+}
+
+std::string Described(const CliResult& result)
+{
+    return "exit " + std::to_string(result.status) + ", stdout " + storecheck::Show(result.out) +
+           ", stderr " + storecheck::Show(result.err);
+}
+
+UserTable Decode(const std::string& bytes)
+{
+    UserTable table;
+    table.SetRecords(bytes, SlotCount);
+    return table;
+}
+
+UserTable OnDisk()
+{
+    const std::string bytes = ReadFile(TableFile);
+    CHECK_EQ(bytes.size(), UserTableFileSize);
+    return Decode(bytes);
+}
+
+std::string Flags(const UserRecord& record)
+{
+    std::string flags;
+    for (Right right : AllRights)
+        flags += Decoded(RightField(record, right));
+    return flags;
+}
+
+// "name/password/path/flags" of a slot, and its accounts as "name=description".
+std::string UserLine(const UserTable& table, int slot)
+{
+    const UserRecord& record = table.Slot(slot);
+    return Decoded(record.LoginName) + "/" + Decoded(record.Password) + "/" +
+           Decoded(record.DataPath) + "/" + Flags(record);
+}
+
+std::string AccountLine(const UserTable& table, int slot, int entry)
+{
+    const AccountEntry& account = table.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
+    if (account.AccountName.empty())
+        return "(free)";
+    return Decoded(account.AccountName) + "=" + Decoded(account.AccountDescription);
+}
+
+std::string Differs(const std::string& what, const std::string& actual, const std::string& expected)
+{
+    return actual == expected ? std::string()
+                              : what + ": " + storecheck::Mismatch(actual, expected) + "; ";
+}
+
+std::string Names(const UserTable& table)
+{
+    std::string names;
+    for (int slot = 1; slot <= SlotCount; ++slot)
+        names += "[" + Decoded(table.Slot(slot).LoginName) + "]";
+    return names;
+}
+
+const std::string AdminLine = "admin/secret/C:\\Larkledger\\Data/000000";
+const std::string ClerkLine = "clerk/Pa55w0rd//srv/ledger/111011";
+const std::string ReneeLine = " Ren\xe9"
+                              "e /caf\xe9\x80/D:\\Daten/101111";
+
+} // namespace
+
+TEST(TheFixtureIsWhatTheseTestsTakeItFor)
+{
+    UseFixture();
+    const UserTable table = OnDisk();
+    CHECK_EQ(UserLine(table, 1), AdminLine);
+    CHECK_EQ(UserLine(table, 2), ClerkLine);
+    CHECK_EQ(UserLine(table, 3), ReneeLine);
+    CHECK_EQ(AccountLine(table, 1, 0), std::string("Checking=Main account.\r\nBranch 12"));
+    CHECK_EQ(AccountLine(table, 1, 1), std::string("(free)"));
+    CHECK_EQ(AccountLine(table, 1, 2), std::string("Savings="));
+    CHECK_EQ(AccountLine(table, 3, 0), std::string("Gesch\xe4"
+                                                   "ft=\x80 account"));
+}
+
+TEST(SignInFollowsTheLoginDialog)
+{
+    struct Row
+    {
+        std::string user;
+        std::string input;
+        int status;
+        std::string err;
+    };
+    const Row rows[] = {
+        {"admin", "secret\n", 0, ""},
+        {"admin", "secret\r\n", 0, ""},
+        {"admin", "secret", 0, ""},
+        {" admin\t", "secret\n", 0, ""},
+        {Renee, ReneePassword + "\n", 0, ""},
+        {" " + Renee + " ", ReneePassword + "\n", 0, ""},
+        {"", "secret\n", 2, "larkledger-security-cli: Enter your LOGIN NAME Please\n"},
+        {"   ", "secret\n", 2, "larkledger-security-cli: Incorrect login name!\n"},
+        {"ADMIN", "secret\n", 2, "larkledger-security-cli: Incorrect login name!\n"},
+        {"admin", "", 2, "larkledger-security-cli: Enter your PASSWORD Please\n"},
+        {"admin", "\nsecret\n", 2, "larkledger-security-cli: Enter your PASSWORD Please\n"},
+        {"admin", "secret \n", 2, "larkledger-security-cli: Incorrect Password!\n"},
+        {"admin", "Secret\n", 2, "larkledger-security-cli: Incorrect Password!\n"},
+        {Renee, "cafe\xe2\x82\xac\n", 2, "larkledger-security-cli: Incorrect Password!\n"},
+    };
+    UseFixture();
+    for (const Row& row : rows) {
+        const CliResult result =
+            RunCli({"--table", TableFile, "--user", row.user, "ls"}, row.input);
+        const std::string expectedOut =
+            row.status == 0 ? "admin\nclerk\n " + Renee + " \n" : std::string();
+        if (result.status != row.status || result.err != row.err || result.out != expectedOut)
+            storecheck::Fail(__FILE__, __LINE__,
+                             storecheck::Show(row.user) + ": " + Described(result));
+        CHECK_EQ(ReadFile(TableFile), Fixture());
+    }
+}
+
+TEST(ShowFollowsTheUserDetailsPage)
+{
+    UseFixture();
+    struct Row
+    {
+        std::string user;
+        std::string password;
+        std::string name;
+        std::string out;
+    };
+    const std::string adminRights = "DeleteRecord: TRUE\nDeleteUsers: TRUE\nModifyRecord: "
+                                    "TRUE\nModifyUsers: TRUE\nAddRecord: TRUE\nAddUsers: TRUE\n";
+    const Row rows[] = {
+        {"admin", "secret", "admin",
+         "Login name: admin\nPassword: secret\nData path: C:\\Larkledger\\Data\n" + adminRights +
+             "Bank account: Checking\n    Main account.\n    Branch 12\nBank account: Savings\n"},
+        {"admin", "secret", Renee,
+         "Login name:  " + Renee +
+             " \nPassword: Hidden\nData path: D:\\Daten\nDeleteRecord: FALSE\nDeleteUsers: "
+             "TRUE\nModifyRecord: FALSE\nModifyUsers: FALSE\nAddRecord: FALSE\nAddUsers: "
+             "FALSE\nBank account: Gesch\xc3\xa4"
+             "ft\n    \xe2\x82\xac account\n"},
+        // Without both ModifyUsers and DeleteUsers the Bank Account page
+        // stays hidden.
+        {"clerk", "Pa55w0rd", "admin",
+         "Login name: admin\nPassword: Hidden\nData path: C:\\Larkledger\\Data\n" + adminRights +
+             "Bank accounts: not shown without the ModifyUsers and DeleteUsers rights\n"},
+        {Renee, ReneePassword, " " + Renee + " ",
+         "Login name:  " + Renee + " \nPassword: " + ReneePassword +
+             "\nData path: D:\\Daten\nDeleteRecord: FALSE\nDeleteUsers: TRUE\nModifyRecord: "
+             "FALSE\nModifyUsers: FALSE\nAddRecord: FALSE\nAddUsers: FALSE\nBank accounts: not "
+             "shown without the ModifyUsers and DeleteUsers rights\n"},
+    };
+    for (const Row& row : rows) {
+        const CliResult result = As(row.user, row.password, {"show", row.name});
+        if (result.status != 0 || result.out != row.out || !result.err.empty())
+            storecheck::Fail(__FILE__, __LINE__,
+                             row.user + " shows " + row.name + ": " + Described(result) + "\n" +
+                                 storecheck::Mismatch(result.out, row.out));
+    }
+    CHECK_EQ(ReadFile(TableFile), Fixture());
+}
+
+TEST(UserDetailsAreRefusedWithoutModifyUsersOrDeleteUsers)
+{
+    UseFixture();
+    UserTable table = OnDisk();
+    UserRecord plain{};
+    plain.LoginName.assign("keeper");
+    plain.Password.assign("pw");
+    plain.DataPath.assign("/k");
+    for (Right right : AllRights)
+        RightField(plain, right).assign(right == Right::AddUsers ? "0" : "1");
+    table.StoreNewUser(plain);
+    const std::string bytes = table.Bytes();
+    WriteFile(TableFile, bytes);
+
+    const CliResult listed = As("keeper", "pw", {"ls"});
+    CHECK_EQ(listed.status, 0);
+    CHECK_EQ(listed.out, "admin\nclerk\n " + Renee + " \nkeeper\n");
+    const CliResult shown = As("keeper", "pw", {"show", "keeper"});
+    CHECK_EQ(shown.status, 3);
+    CHECK_EQ(shown.out, std::string());
+    CHECK_EQ(shown.err, std::string("larkledger-security-cli: You may not see user details: that "
+                                    "needs the ModifyUsers or DeleteUsers right.\n"));
+    CHECK_EQ(ReadFile(TableFile), bytes);
+}
+
+TEST(EveryChangeReachesTheFile)
+{
+    struct Row
+    {
+        const char* what;
+        std::vector<std::string> arguments;
+        std::string input;
+        std::function<std::string(const UserTable&)> wrong;
+    };
+    const Row rows[] = {
+        {"add",
+         {"--user", "admin", "add", "bob", "--path", "/home/bob", "--grant", "AddRecord"},
+         "secret\nbobpw\n",
+         [](const UserTable& t) {
+             return Differs("users", Names(t),
+                            "[admin][clerk][ Ren\xe9"
+                            "e ][bob][]") +
+                    Differs("bob", UserLine(t, 4), "bob/bobpw//home/bob/111101") +
+                    Differs("bob's accounts", AccountLine(t, 4, 0), "(free)") +
+                    Differs("the others", t.Bytes().substr(0, 3 * UserRecordSize),
+                            Fixture().substr(0, 3 * UserRecordSize));
+         }},
+        {"add, texts beyond ASCII",
+         {"--user", "admin", "add", "Zo\xc3\xab", "--path", "/data/\xe2\x82\xacuro"},
+         "secret\npw\xc3\xab\n",
+         [](const UserTable& t) {
+             return Differs("Zo\xeb", UserLine(t, 4), "Zo\xeb/pw\xeb//data/\x80uro/111111");
+         }},
+        {"edit name, path and rights; the password stays",
+         {"--user", "admin", "edit", "clerk", "--name", "clerk2", "--path", "/x", "--grant",
+          "AddUsers", "--revoke", "ModifyUsers"},
+         "secret\n",
+         [](const UserTable& t) {
+             // Saving a change moves the user to the end, as in the windows.
+             return Differs("admin", UserLine(t, 1), AdminLine) +
+                    Differs("Ren\xe9"
+                            "e",
+                            UserLine(t, 2), ReneeLine) +
+                    Differs("Ren\xe9"
+                            "e's account",
+                            AccountLine(t, 2, 0),
+                            "Gesch\xe4"
+                            "ft=\x80 account") +
+                    Differs("clerk2", UserLine(t, 3), "clerk2/Pa55w0rd//x/111110") +
+                    Differs("free", Names(t).substr(Names(t).size() - 4), "[][]");
+         }},
+        {"edit the password of a user found by the trimmed name",
+         {"--user", "admin", "edit", Renee, "--password"},
+         "secret\nnew\xe2\x82\xacpw\n",
+         [](const UserTable& t) {
+             return Differs("Ren\xe9"
+                            "e",
+                            UserLine(t, 3),
+                            " Ren\xe9"
+                            "e /new\x80pw/D:\\Daten/101111") +
+                    Differs("account", AccountLine(t, 3, 0),
+                            "Gesch\xe4"
+                            "ft=\x80 account");
+         }},
+        {"a user with ModifyUsers alone sets their own password",
+         {"--user", "clerk", "edit", "clerk", "--password"},
+         "Pa55w0rd\nfresh\n",
+         [](const UserTable& t) {
+             return Differs("clerk", UserLine(t, 3), "clerk/fresh//srv/ledger/111011");
+         }},
+        {"rm",
+         {"--user", "admin", "rm", "clerk"},
+         "secret\n",
+         [](const UserTable& t) {
+             return Differs("users", Names(t),
+                            "[admin][ Ren\xe9"
+                            "e ][][][]") +
+                    Differs("Ren\xe9"
+                            "e",
+                            UserLine(t, 2), ReneeLine) +
+                    Differs("account", AccountLine(t, 2, 0),
+                            "Gesch\xe4"
+                            "ft=\x80 account");
+         }},
+        {"rm by a user with DeleteUsers alone",
+         {"--user", Renee, "rm", "admin"},
+         ReneePassword + "\n",
+         [](const UserTable& t) {
+             return Differs("users", Names(t),
+                            "[clerk][ Ren\xe9"
+                            "e ][][][]");
+         }},
+        {"account-add with a description of two lines",
+         {"--user", "admin", "account-add", "clerk", "Loan", "--description", "two\nlines"},
+         "secret\n",
+         [](const UserTable& t) {
+             return Differs("clerk's account", AccountLine(t, 2, 0), "Loan=two\r\nlines") +
+                    Differs("clerk", UserLine(t, 2), ClerkLine);
+         }},
+        {"account-add fills the first gap",
+         {"--user", "admin", "account-add", "admin", "Loan"},
+         "secret\n",
+         [](const UserTable& t) {
+             return Differs("entry 0", AccountLine(t, 1, 0),
+                            "Checking=Main account.\r\nBranch 12") +
+                    Differs("entry 1", AccountLine(t, 1, 1), "Loan=") +
+                    Differs("entry 2", AccountLine(t, 1, 2), "Savings=");
+         }},
+        {"account-edit renames, found in another case",
+         {"--user", "admin", "account-edit", "admin", "cHECKING", "--name", "Current"},
+         "secret\n",
+         [](const UserTable& t) {
+             return Differs("entry 0", AccountLine(t, 1, 0), "Current=Main account.\r\nBranch 12");
+         }},
+        {"account-edit describes",
+         {"--user", "admin", "account-edit", "admin", "Savings", "--description", "Kept\nsafe"},
+         "secret\n",
+         [](const UserTable& t) {
+             return Differs("entry 2", AccountLine(t, 1, 2), "Savings=Kept\r\nsafe");
+         }},
+        {"account-rm",
+         {"--user", "admin", "account-rm", "admin", "Savings"},
+         "secret\n",
+         [](const UserTable& t) {
+             return Differs("entry 0", AccountLine(t, 1, 0),
+                            "Checking=Main account.\r\nBranch 12") +
+                    Differs("entry 2", AccountLine(t, 1, 2), "(free)");
+         }},
+        {"account-rm of an account beyond ASCII",
+         {"--user", "admin", "account-rm", Renee,
+          "Gesch\xc3\xa4"
+          "ft"},
+         "secret\n",
+         [](const UserTable& t) {
+             return Differs("Ren\xe9"
+                            "e's entry 0",
+                            AccountLine(t, 3, 0), "(free)");
+         }},
+    };
+    for (const Row& row : rows) {
+        UseFixture();
+        std::vector<std::string> arguments = {"--table", TableFile};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const CliResult result = RunCli(arguments, row.input);
+        if (result.status != 0 || !result.out.empty() || !result.err.empty())
+            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + Described(result));
+        CHECK(ListWorkingDir() == std::vector<std::string>({TableFile}));
+        const std::string wrong = row.wrong(OnDisk());
+        if (!wrong.empty())
+            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + wrong);
+    }
+}
+
+TEST(EveryRefusalLeavesTheFileAsItWas)
+{
+    // What the table file holds before the command; nothing: no file.
+    enum class Table
+    {
+        Fixture,
+        CutShort,
+        Empty,
+        Missing
+    };
+    struct Row
+    {
+        std::vector<std::string> arguments; // after --table
+        std::string input;
+        int status;
+        std::string err; // a part of standard error
+        Table table = Table::Fixture;
+    };
+    const std::string admin[] = {"--user", "admin"};
+    const auto asAdmin = [&](std::vector<std::string> command) {
+        command.insert(command.begin(), std::begin(admin), std::end(admin));
+        return command;
+    };
+    const std::string clerk = "Pa55w0rd\n";
+    const std::string usage = "Usage: larkledger-security-cli [--table FILE]";
+    const Row rows[] = {
+        // The signed-in user's rights.
+        {{"--user", "clerk", "add", "x", "--path", "/x"},
+         clerk + "pw\n",
+         3,
+         ": You may not add users: that needs the AddUsers right.\n"},
+        {{"--user", "clerk", "rm", "admin"},
+         clerk,
+         3,
+         ": You may not delete users: that needs the DeleteUsers right.\n"},
+        {{"--user", "clerk", "rm", "nobody"}, clerk, 3, "that needs the DeleteUsers right.\n"},
+        {{"--user", Renee, "edit", "clerk", "--path", "/y"},
+         ReneePassword + "\n",
+         3,
+         ": You may not change users: that needs the ModifyUsers right.\n"},
+        {{"--user", "clerk", "edit", "clerk", "--grant", "AddUsers"},
+         clerk,
+         3,
+         ": You may not change a user's rights: that needs the AddUsers right.\n"},
+        {{"--user", "clerk", "edit", "admin", "--password"},
+         clerk + "mine\n",
+         3,
+         ": You may not change the name or password of a user who holds rights you lack.\n"},
+        {{"--user", "clerk", "account-add", "admin", "Loan"},
+         clerk,
+         3,
+         ": You may not change bank accounts: that needs the DeleteUsers right.\n"},
+        {{"--user", Renee, "account-rm", "admin", "Checking"},
+         ReneePassword + "\n",
+         3,
+         ": You may not change bank accounts: that needs the ModifyUsers right.\n"},
+        {{"--user", Renee, "account-edit", "admin", "Checking", "--description", "x"},
+         ReneePassword + "\n",
+         3,
+         "that needs the ModifyUsers right.\n"},
+        // The session core's rules.
+        {asAdmin({"add", " ADMIN ", "--path", "/x"}), "secret\npw\n", 3, ": User already exist.\n"},
+        {asAdmin({"add", "bob", "--path", "/b"}), "secret\n", 3, ": Please fill all sections.\n"},
+        {asAdmin({"account-add", "admin", "checking"}), "secret\n", 3,
+         ": The checking is assigned, please Create another one.\n"},
+        {asAdmin({"account-add", "admin", ""}), "secret\n", 3, ": Please give an account Name.\n"},
+        {asAdmin({"rm", "nobody"}), "secret\n", 3, ": There is no user of that name.\n"},
+        {asAdmin({"rm", ""}), "secret\n", 3, ": There is no user of that name.\n"},
+        {asAdmin({"edit", "nobody", "--path", "/x"}), "secret\n", 3,
+         ": There is no user of that name.\n"},
+        {asAdmin({"show", "nobody"}), "secret\n", 3, ": There is no user of that name.\n"},
+        {asAdmin({"account-add", "", "Loan"}), "secret\n", 3, ": There is no user of that name.\n"},
+        {asAdmin({"account-rm", "nobody", "Checking"}), "secret\n", 3,
+         ": There is no user of that name.\n"},
+        {asAdmin({"account-rm", "admin", "Nothing"}), "secret\n", 3,
+         ": There is no such bank account.\n"},
+        {asAdmin({"account-edit", "admin", "Nothing", "--name", "X"}), "secret\n", 3,
+         ": There is no such bank account.\n"},
+        {{"init", "chief"},
+         "pw\n",
+         3,
+         ": A user table already exists: the first login ID is made only where there is none.\n"},
+        // Texts the table cannot hold unchanged.
+        {asAdmin({"add", "abcdefghijklmnop", "--path", "/x"}), "secret\npw\n", 1,
+         ": login name: 16 characters, but the table holds at most 15.\n"},
+        {asAdmin({"add", "\xc5\x81ukasz", "--path", "/x"}), "secret\npw\n", 1,
+         ": login name: U+0141 \"\xc5\x81\" is not a Windows-1252 character"},
+        // Rows without input: a text of the command line is refused before
+        // any password is read.
+        {asAdmin({"add", "bob", "--path", "/b\xff"}), "", 1,
+         ": data path: not valid UTF-8 (at byte 3).\n"},
+        {asAdmin({"add", "bob", "--path", "/" + std::string(255, 'p')}), "secret\npw\n", 1,
+         ": data path: 256 characters, but the table holds at most 255.\n"},
+        {asAdmin({"add", "bob", "--path", "/b"}), "secret\n123456789\n", 1,
+         ": password: 9 characters, but the table holds at most 8.\n"},
+        {asAdmin({"add", "bob", "--path", "/b"}), "secret\npw\xc5\x82\n", 1,
+         ": password: U+0142 \"\xc5\x82\" is not a Windows-1252 character"},
+        {asAdmin({"edit", "clerk", "--name", "abcdefghijklmnop"}), "secret\n", 1,
+         ": login name: 16 characters"},
+        {asAdmin({"edit", "clerk", "--password"}), "secret\n123456789\n", 1,
+         ": password: 9 characters"},
+        {asAdmin({"account-add", "admin", std::string(31, 'a')}), "secret\n", 1,
+         ": account name: 31 characters, but the table holds at most 30.\n"},
+        {asAdmin({"account-edit", "admin", "Checking", "--name", std::string(31, 'a')}), "", 1,
+         ": account name: 31 characters"},
+        // 48 characters typed, 72 stored; no input.
+        {asAdmin({"account-add", "admin", "Loan", "--description",
+                  [] {
+                      std::string lines;
+                      for (int i = 0; i < 24; ++i)
+                          lines += "x\n";
+                      return lines;
+                  }()}),
+         "", 1,
+         ": description (each line break takes two): 72 characters, but the table holds at "
+         "most 70.\n"},
+        {asAdmin({"ls"}), "caf\xc3\xa9\xc5\x82\n", 1, ": password: U+0142"},
+        {{"--user", "adm\xe9", "ls"},
+         "secret\n",
+         1,
+         ": login name: not valid UTF-8 (at byte 4).\n"},
+        {{"init", "chief", "--path", "no-such-folder"},
+         "pw\n",
+         1,
+         ": Please give a correct path for your data files.\n",
+         Table::Missing},
+        // Usage mistakes.
+        {{}, "", 1, ": no command given\n" + usage},
+        {{"frobnicate"}, "", 1, ": unknown command 'frobnicate'\n" + usage},
+        {{"--frob", "ls"}, "", 1, ": unknown option '--frob'\n" + usage},
+        {asAdmin({"show"}), "secret\n", 1, ": usage: larkledger-security-cli show NAME\n"},
+        {asAdmin({"ls", "extra"}), "secret\n", 1, ": usage: larkledger-security-cli ls\n"},
+        {asAdmin({"add", "bob", "--path", "/b", "--grant", "Everything"}), "secret\n", 1,
+         ": unknown right 'Everything': RIGHT is one of DeleteRecord DeleteUsers ModifyRecord "
+         "ModifyUsers AddRecord AddUsers\n"},
+        {asAdmin({"rm", "clerk", "--grant", "AddUsers"}), "secret\n", 1,
+         ": --grant does not go with rm\n"},
+        {asAdmin({"edit", "clerk"}), "secret\n", 1, ": edit: nothing to change"},
+        {asAdmin({"account-edit", "admin", "Checking"}), "secret\n", 1,
+         ": account-edit: nothing to change"},
+        {asAdmin({"add", "bob"}), "secret\n", 1,
+         ": usage: larkledger-security-cli add NAME --path PATH [--grant RIGHT]...\n"},
+        {asAdmin({"edit", "clerk", "--grant", "AddUsers", "--revoke", "AddUsers"}), "secret\n", 1,
+         ": --grant and --revoke both name AddUsers\n"},
+        {{"ls"}, "secret\n", 1, ": ls signs in first: give --user NAME\n"},
+        {{"check", "--user", "admin"}, "", 1, ": --user does not go with check\n"},
+        {{"--table", "other.acl", "ls", "--user", "admin"},
+         "secret\n",
+         1,
+         ": --table is given twice\n"},
+        {{"ls", "--user"}, "", 1, ": --user needs a value\n"},
+        {{"ls", "--user=admin", "--password=x"}, "secret\n", 1, ": --password takes no value\n"},
+        // Damaged or missing tables.
+        {asAdmin({"ls"}), "secret\n", 4, ": Gatekeep.acl: Read beyond end of file\n",
+         Table::CutShort},
+        {asAdmin({"add", "bob", "--path", "/b"}), "secret\npw\n", 4,
+         ": Gatekeep.acl: Read beyond end of file\n", Table::CutShort},
+        {asAdmin({"ls"}), "secret\n", 2, ": Incorrect login name!\n", Table::Empty},
+        {asAdmin({"ls"}), "secret\n", 4,
+         ": Gatekeep.acl: there is no user table here; init creates one.\n", Table::Missing},
+        {{"check"}, "", 4, ": Gatekeep.acl: File not found\n", Table::Missing},
+    };
+    for (const Row& row : rows) {
+        std::optional<std::string> before;
+        switch (row.table) {
+        case Table::Fixture:
+            before = Fixture();
+            break;
+        case Table::CutShort:
+            before = Fixture().substr(0, 1000);
+            break;
+        case Table::Empty:
+            before = std::string();
+            break;
+        case Table::Missing:
+            if (FileExists(TableFile))
+                CHECK(::unlink(TableFile.c_str()) == 0);
+            break;
+        }
+        if (before)
+            WriteFile(TableFile, *before);
+        std::vector<std::string> arguments = {"--table", TableFile};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const CliResult result = RunCli(arguments, row.input);
+
+        std::string command;
+        for (const std::string& argument : row.arguments)
+            command += " " + argument;
+        const bool sameFile = before ? FileExists(TableFile) && ReadFile(TableFile) == *before
+                                     : !FileExists(TableFile);
+        const std::vector<std::string> expectedFiles =
+            before ? std::vector<std::string>({TableFile}) : std::vector<std::string>();
+        if (result.status != row.status || result.err.find(row.err) == std::string::npos ||
+            result.err.rfind("larkledger-security-cli: ", 0) != 0 || !result.out.empty() ||
+            !sameFile || ListWorkingDir() != expectedFiles)
+            storecheck::Fail(__FILE__, __LINE__,
+                             storecheck::Show(command) + ": " + Described(result) +
+                                 (sameFile ? "" : "; the table changed") + "; expected exit " +
+                                 std::to_string(row.status) + " and " + storecheck::Show(row.err));
+    }
+}
+
+TEST(CheckReportsWithoutSigningIn)
+{
+    UseFixture();
+    const std::string sound = "Table: Gatekeep.acl\nSize: 6565 bytes\nSlot 1: \"admin\"\nSlot 2: "
+                              "\"clerk\"\nSlot 3: \" " +
+                              Renee + " \"\nThe table is sound.\n";
+    const CliResult fixture = RunCli({"--table", TableFile, "check"});
+    CHECK_EQ(fixture.status, 0);
+    CHECK_EQ(fixture.out, sound);
+    CHECK_EQ(fixture.err, std::string());
+
+    // Reading only: a table nobody may write is checked all the same.
+    storecheck::RunAsOrdinaryUser([&] {
+        CHECK(::chmod(TableFile.c_str(), 0444) == 0);
+        const CliResult readOnly = RunCli({"--table", TableFile, "check"});
+        CHECK_EQ(readOnly.status, 0);
+        CHECK_EQ(readOnly.out, sound);
+    });
+    CHECK_EQ(ReadFile(TableFile), Fixture());
+    CHECK(::chmod(TableFile.c_str(), 0644) == 0);
+
+    UserTable damaged = Decode(Fixture());
+    StoreEncoded(damaged.Slot(2).AddUsers, "2");
+    StoreEncoded(damaged.Slot(2).LoginName, "REN\xe9"
+                                            "E");
+    struct Row
+    {
+        std::string bytes;
+        std::string out;
+    };
+    const Row rows[] = {
+        {Fixture().substr(0, 1000),
+         "Table: Gatekeep.acl\nSize: 1000 bytes\nNo users.\nFault: The file holds 1000 bytes, "
+         "not 6565: it ends inside a record, so the table cannot be read (Read beyond end of "
+         "file).\nThe table is not sound: 1 fault.\n"},
+        {damaged.Bytes(), "Table: Gatekeep.acl\nSize: 6565 bytes\nSlot 1: \"admin\"\nSlot 2: "
+                          "\"REN\xc3\xa9"
+                          "E\"\nSlot 3: \" " +
+                              Renee +
+                              " \"\nFault: Slot 2 (\"REN\xc3\xa9"
+                              "E\"): the AddUsers right holds \"2\", neither \"0\" nor \"1\".\n"
+                              "Fault: Slots 2 and 3 hold the same login name (\"REN\xc3\xa9"
+                              "E\" and \" " +
+                              Renee + " \").\nThe table is not sound: 2 faults.\n"},
+    };
+    for (const Row& row : rows) {
+        WriteFile(TableFile, row.bytes);
+        const CliResult result = RunCli({"--table", TableFile, "check"});
+        if (result.status != 1 || result.out != row.out || !result.err.empty())
+            storecheck::Fail(__FILE__, __LINE__,
+                             Described(result) + "\n" + storecheck::Mismatch(result.out, row.out));
+        CHECK_EQ(ReadFile(TableFile), row.bytes);
+    }
+}
+
+TEST(InitMakesAPrivateTableWithItsFirstUser)
+{
+    ::umask(022);
+    char* here = ::realpath(".", nullptr);
+    const std::string folder = here;
+    std::free(here);
+    CHECK(::mkdir("data", 0755) == 0);
+
+    // The first-use dialog trims the name and the password.
+    const CliResult made = RunCli({"--table", TableFile, "init", "  chief\t"}, "  pw \n");
+    CHECK_EQ(made.status, 0);
+    CHECK_EQ(made.out + made.err, std::string());
+    struct stat st
+    {
+    };
+    CHECK(::stat(TableFile.c_str(), &st) == 0);
+    CHECK_EQ(st.st_mode & 07777, 0600u);
+    const UserTable table = OnDisk();
+    CHECK_EQ(UserLine(table, 1), "chief/pw/" + folder + "/000000");
+    CHECK_EQ(Names(table), std::string("[chief][][][][]"));
+    for (int entry = 0; entry < AccountCount; ++entry)
+        CHECK_EQ(AccountLine(table, 1, entry), std::string("(free)"));
+    CHECK_EQ(RunCli({"--table", TableFile, "check"}).status, 0);
+
+    CHECK(::unlink(TableFile.c_str()) == 0);
+    const CliResult elsewhere =
+        RunCli({"--table", TableFile, "init", "chief", "--path", "data/"}, "pw\n");
+    CHECK_EQ(elsewhere.status, 0);
+    CHECK_EQ(UserLine(OnDisk(), 1), "chief/pw/" + folder + "/data/000000");
+
+    // The first-use rules refuse before anything is written.
+    CHECK(::unlink(TableFile.c_str()) == 0);
+    const CliResult blank = RunCli({"--table", TableFile, "init", " "}, "pw\n");
+    CHECK_EQ(blank.status, 3);
+    CHECK_EQ(blank.err, std::string("larkledger-security-cli: Please type in your new ID and "
+                                    "Password.\n"));
+    const CliResult noPassword = RunCli({"--table", TableFile, "init", "chief"}, " \n");
+    CHECK_EQ(noPassword.status, 3);
+    const CliResult notAFolder =
+        RunCli({"--table", TableFile, "init", "chief", "--path", "data/missing"}, "pw\n");
+    CHECK_EQ(notAFolder.status, 1);
+    CHECK(ListWorkingDir() == std::vector<std::string>({"data"}));
+}
+
+TEST(InitKeepsTheTableInTheLaunchersDataFolder)
+{
+    char* here = ::realpath(".", nullptr);
+    const std::string folder = here;
+    std::free(here);
+
+    // HOME alone: the folder is made, private to its owner.
+    const CliResult made = RunCli({"init", "chief"}, "pw\n");
+    CHECK_EQ(made.status, 0);
+    const std::string data = folder + "/home/.local/share/larkledger-security";
+    struct stat st
+    {
+    };
+    CHECK(::stat(data.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    CHECK_EQ(st.st_mode & 0077, 0u);
+    CHECK_EQ(UserLine(Decode(ReadFile(data + "/Gatekeep.acl")), 1), "chief/pw/" + data + "/000000");
+    const CliResult listed = RunCli({"--user", "chief", "ls"}, "pw\n");
+    CHECK_EQ(listed.status, 0);
+    CHECK_EQ(listed.out, std::string("chief\n"));
+
+    // XDG_DATA_HOME wins; the launcher's first-use marker goes once the
+    // table is there.
+    CHECK(::mkdir("xdg", 0755) == 0 && ::mkdir("xdg/larkledger-security", 0755) == 0);
+    WriteFile("xdg/larkledger-security/~first.log", "");
+    const std::vector<std::string> xdg = {"XDG_DATA_HOME=" + folder + "/xdg"};
+    CHECK_EQ(RunCli({"init", "other"}, "pw\n", xdg).status, 0);
+    CHECK(!FileExists("xdg/larkledger-security/~first.log"));
+    CHECK_EQ(UserLine(Decode(ReadFile("xdg/larkledger-security/Gatekeep.acl")), 1),
+             "other/pw/" + folder + "/xdg/larkledger-security/000000");
+    // An empty XDG_DATA_HOME counts as unset, as in the launcher.
+    const CliResult fallback = RunCli({"--user", "chief", "ls"}, "pw\n", {"XDG_DATA_HOME="});
+    CHECK_EQ(fallback.out, std::string("chief\n"));
+}
+
+TEST(AProvisioningRunEndsInUsersTheSignInAccepts)
+{
+    const auto run = [](const std::vector<std::string>& command, const std::string& input) {
+        std::vector<std::string> arguments = {"--table", TableFile};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        const CliResult result = RunCli(arguments, input);
+        if (result.status != 0)
+            storecheck::Fail(__FILE__, __LINE__, Described(result));
+        return result;
+    };
+    run({"init", "admin"}, "adminpw\n");
+    run({"--user", "admin", "add", "clerk", "--path", "/srv/clerk", "--grant", "ModifyRecord"},
+        "adminpw\nclerkpw\n");
+    run({"--user", "admin", "add", "Zo\xc3\xab", "--path", "/srv/zo\xc3\xab", "--grant",
+         "AddRecord", "--grant", "DeleteRecord"},
+        "adminpw\nzo\xc3\xab\xe2\x82\xac\n");
+    run({"--user", "admin", "account-add", "clerk", "Payroll", "--description", "Monthly\nwages"},
+        "adminpw\n");
+    const std::string checked = run({"check"}, "").out;
+    CHECK_EQ(checked.substr(checked.rfind('\n', checked.size() - 2) + 1),
+             std::string("The table is sound.\n"));
+    CHECK_EQ(run({"--user", "Zo\xc3\xab", "ls"}, "zo\xc3\xab\xe2\x82\xac\n").out,
+             std::string("admin\nclerk\nZo\xc3\xab\n"));
+
+    // The same sign-in the login dialog makes.
+    struct Row
+    {
+        std::string name;
+        std::string password;
+        std::string rights; // granted, in record order
+    };
+    const Row rows[] = {
+        {"admin", "adminpw",
+         "DeleteRecord DeleteUsers ModifyRecord ModifyUsers AddRecord AddUsers"},
+        {"clerk", "clerkpw", "ModifyRecord"},
+        {"Zo\xeb", "zo\xeb\x80", "DeleteRecord AddRecord"},
+    };
+    for (const Row& row : rows) {
+        Session session(TableFile);
+        session.LoadTable();
+        CHECK(session.SignIn(row.name, row.password + "x") == Session::SignInResult::WrongPassword);
+        CHECK(session.SignIn(row.name, row.password) == Session::SignInResult::SignedIn);
+        std::string granted;
+        for (Right right : AllRights) {
+            if (session.Granted(right))
+                granted += std::string(granted.empty() ? "" : " ") + RightName(right);
+        }
+        CHECK_EQ(granted, row.rights);
+    }
+    const UserTable table = OnDisk();
+    CHECK_EQ(AccountLine(table, 2, 0), std::string("Payroll=Monthly\r\nwages"));
+    CHECK_EQ(Decoded(table.Slot(3).DataPath), std::string("/srv/zo\xeb"));
+}
+
+TEST(AChangeOnDiskMeanwhileIsNeverOverwritten)
+{
+    struct Row
+    {
+        std::vector<std::string> command;
+        std::string second; // the line read after the sign-in
+    };
+    const Row rows[] = {
+        {{"add", "bob", "--path", "/b"}, "bobpw\n"},
+        {{"edit", "clerk", "--password"}, "newpw\n"},
+    };
+    for (const Row& row : rows) {
+        UseFixture();
+        std::vector<std::string> arguments = {"--table", TableFile, "--user", "admin"};
+        arguments.insert(arguments.end(), row.command.begin(), row.command.end());
+        CliProcess process(arguments);
+        process.Write("secret\n");
+        // Signed in, so the table has been read; now someone else saves.
+        process.WaitUntilRead();
+        Session other(TableFile);
+        other.LoadTable();
+        CHECK(other.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
+        AccountEntry theirs{};
+        theirs.AccountName.assign("Theirs");
+        CHECK(other.AddAccount("clerk", theirs).done());
+        const std::string theirFile = ReadFile(TableFile);
+
+        process.Write(row.second);
+        const CliResult result = process.Finish();
+        CHECK_EQ(result.status, 4);
+        CHECK_EQ(result.err, std::string("larkledger-security-cli: Gatekeep.acl changed on disk "
+                                         "while this command ran; nothing was written.\n"));
+        CHECK_EQ(ReadFile(TableFile), theirFile);
+        CHECK(ListWorkingDir() == std::vector<std::string>({TableFile}));
+    }
+}
+
+TEST(AFileThatCannotBeWrittenEndsWithExit4)
+{
+    UseFixture();
+    storecheck::RunAsOrdinaryUser([] {
+        CHECK(::chmod(TableFile.c_str(), 0444) == 0);
+        const CliResult result = As("admin", "secret", {"account-add", "admin", "Loan"});
+        CHECK_EQ(result.status, 4);
+        CHECK_EQ(result.err,
+                 std::string("larkledger-security-cli: Gatekeep.acl: File access denied\n"));
+        CHECK_EQ(ReadFile(TableFile), Fixture());
+        CHECK(ListWorkingDir() == std::vector<std::string>({TableFile}));
+    });
+}
+
+TEST(APasswordFromATerminalIsNotEchoed)
+{
+    UseFixture();
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    CHECK(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const std::string terminal = ::ptsname(master);
+    // Held open so the terminal outlives the program and can be looked at.
+    const int held = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+    CHECK(held >= 0);
+    termios before{};
+    CHECK(::tcgetattr(held, &before) == 0);
+    CHECK((before.c_lflag & ECHO) != 0);
+
+    int output[2];
+    int error[2];
+    CHECK(::pipe(output) == 0 && ::pipe(error) == 0);
+    std::vector<std::string> argv = {CliProgram(), "--table", TableFile, "--user", "admin", "ls"};
+    std::vector<char*> pointers;
+    for (std::string& argument : argv)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    CHECK(child >= 0);
+    if (child == 0) {
+        ::setsid();
+        const int fd = ::open(terminal.c_str(), O_RDWR);
+        ::dup2(fd, STDIN_FILENO);
+        ::dup2(output[1], STDOUT_FILENO);
+        ::dup2(error[1], STDERR_FILENO);
+        ::execv(pointers[0], pointers.data());
+        ::_exit(127);
+    }
+    ::close(output[1]);
+    ::close(error[1]);
+
+    const auto readSome = [](int fd, std::string& into) {
+        pollfd wait{fd, POLLIN, 0};
+        if (::poll(&wait, 1, 60000) <= 0)
+            return false;
+        char buffer[256];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        into.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    };
+    std::string err;
+    while (err.find("Password for admin: ") == std::string::npos && readSome(error[0], err)) {
+    }
+    CHECK_EQ(err, std::string("Password for admin: "));
+    CHECK(::write(master, "secret\n", 7) == 7);
+    std::string out;
+    while (readSome(output[0], out)) {
+    }
+    while (readSome(error[0], err)) {
+    }
+    int status = 0;
+    CHECK(::waitpid(child, &status, 0) == child);
+    CHECK(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    CHECK_EQ(out, "admin\nclerk\n " + Renee + " \n");
+
+    // What the terminal showed: the line end, never the password.
+    std::string shown;
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    char buffer[256];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<std::size_t>(n));
+    CHECK_EQ(shown.find("secret"), std::string::npos);
+    termios after{};
+    CHECK(::tcgetattr(held, &after) == 0);
+    CHECK((after.c_lflag & ECHO) != 0);
+    ::close(output[0]);
+    ::close(error[0]);
+    ::close(held);
+    ::close(master);
+}
+
+TEST(HelpAndVersion)
+{
+    const CliResult help = RunCli({"--help"});
+    CHECK_EQ(help.status, 0);
+    CHECK_EQ(help.err, std::string());
+    for (const char* line :
+         {"\n  ls ", "\n  show NAME ", "\n  add NAME ", "\n  edit NAME ", "\n  rm NAME ",
+          "\n  account-add NAME ACCOUNT ", "\n  account-edit NAME ACCOUNT ",
+          "\n  account-rm NAME ACCOUNT ", "\n  check ", "\n  init NAME ", "\nExit status:\n"}) {
+        if (help.out.find(line) == std::string::npos)
+            storecheck::Fail(__FILE__, __LINE__, std::string("--help lacks") + line);
+    }
+    // Asking for help beats a mistake beside it.
+    CHECK_EQ(RunCli({"frobnicate", "--frob", "-h"}).out, help.out);
+
+    const CliResult version = RunCli({"--version"});
+    CHECK_EQ(version.status, 0);
+    CHECK_EQ(
+        version.out,
+        std::string("larkledger-security-cli (Larkledger Security Manager) " LARK_VERSION "\n"));
+}

@@ -1,0 +1,156 @@
+#include "../store/StoreCheck.h"
+
+#include "session/TableCheck.h"
+#include "store/IoError.h"
+#include "store/Scramble.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using storecheck::TestData;
+
+namespace {
+
+std::string Fixture()
+{
+    return TestData("three-users.acl");
+}
+
+// The fixture with `damage` done to its records.
+std::string Damaged(const std::function<void(UserTable&)>& damage)
+{
+    UserTable table;
+    table.SetRecords(Fixture(), SlotCount);
+    damage(table);
+    return table.Bytes();
+}
+
+std::vector<std::string> UserLines(const TableReport& report)
+{
+    std::vector<std::string> lines;
+    for (const TableReport::User& user : report.users)
+        lines.push_back(std::to_string(user.slot) + " " + user.loginName);
+    return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += "    " + line + "\n";
+    return text;
+}
+
+const std::string Renee = " Ren\xe9"
+                          "e ";
+
+} // namespace
+
+TEST(TheFixtureIsSound)
+{
+    const TableReport report = CheckTable(Fixture());
+    CHECK_EQ(report.size, UserTableFileSize);
+    CHECK(report.readable);
+    CHECK(report.Sound());
+    CHECK_EQ(UserLines(report), std::vector<std::string>({"1 admin", "2 clerk", "3 " + Renee}));
+}
+
+TEST(EveryFaultIsNamed)
+{
+    struct Row
+    {
+        const char* what;
+        std::string bytes;
+        bool readable;
+        std::vector<std::string> users;
+        std::vector<std::string> faults;
+    };
+    const std::vector<std::string> all = {"1 admin", "2 clerk", "3 " + Renee};
+    const Row rows[] = {
+        {"a byte too many",
+         Fixture() + "x",
+         true,
+         all,
+         {"The file holds 6566 bytes, not 6565: what follows the five records is never read, "
+          "and the next save drops it."}},
+        {"cut inside a record",
+         Fixture().substr(0, 100),
+         false,
+         {},
+         {"The file holds 100 bytes, not 6565: it ends inside a record, so the table cannot be "
+          "read (Read beyond end of file)."}},
+        {"two whole records",
+         Fixture().substr(0, 2 * UserRecordSize),
+         true,
+         {"1 admin", "2 clerk"},
+         {"The file holds 2626 bytes, not 6565: slots 3 to 5 are read as free."}},
+        {"empty",
+         "",
+         true,
+         {},
+         {"The file holds 0 bytes, not 6565: it is read as a table without users."}},
+        {"length bytes past their fields",
+         Damaged([](UserTable& t) {
+             t.Slot(1).Accounts[2].AccountDescription.Length = 71;
+             t.Slot(2).AddUsers.Length = 2;
+             t.Slot(5).DataPath.Length = 255; // the largest a byte holds fits
+         }),
+         true,
+         all,
+         {"Slot 1: the length byte of the bank account 3 description is 71, but the field holds "
+          "70 characters.",
+          "Slot 2: the length byte of the AddUsers right is 2, but the field holds 1 character."}},
+        {"rights that are neither granted nor refused",
+         Damaged([](UserTable& t) {
+             StoreEncoded(t.Slot(2).AddUsers, "2");
+             t.Slot(3).DeleteRecord.Length = 0;
+         }),
+         true,
+         all,
+         {"Slot 2 (\"clerk\"): the AddUsers right holds \"2\", neither \"0\" nor \"1\".",
+          "Slot 3 (\"" + Renee +
+              "\"): the DeleteRecord right holds \"\", neither \"0\" nor \"1\"."}},
+        {"a name the add rule would refuse",
+         Damaged([](UserTable& t) { StoreEncoded(t.Slot(2).LoginName, "ADMIN "); }),
+         true,
+         {"1 admin", "2 ADMIN ", "3 " + Renee},
+         {"Slots 1 and 2 hold the same login name (\"admin\" and \"ADMIN \")."}},
+        {"a name that signs the other user in",
+         Damaged([](UserTable& t) { StoreEncoded(t.Slot(3).LoginName, "admin\t"); }),
+         true,
+         {"1 admin", "2 clerk", "3 admin\t"},
+         {"Slots 1 and 3 hold the same login name (\"admin\" and \"admin\t\").",
+          "Slot 3 (\"admin\t\") cannot sign in: its name finds slot 1."}},
+        {"an empty password",
+         Damaged([](UserTable& t) { StoreEncoded(t.Slot(2).Password, ""); }),
+         true,
+         all,
+         {"Slot 2 (\"clerk\") cannot sign in: its password is empty."}},
+        {"a user behind a free slot",
+         Damaged([](UserTable& t) { StoreEncoded(t.Slot(2).LoginName, "  "); }),
+         true,
+         {"1 admin", "3 " + Renee},
+         {"Slot 3 (\"" + Renee + "\") follows the free slot 2: the list of users leaves it out."}},
+    };
+    for (const Row& row : rows) {
+        const TableReport report = CheckTable(row.bytes);
+        if (report.size != row.bytes.size() || report.readable != row.readable ||
+            UserLines(report) != row.users || report.faults != row.faults || report.Sound())
+            storecheck::Fail(__FILE__, __LINE__,
+                             std::string(row.what) + ": users " +
+                                 storecheck::Show(UserLines(report)) + ", faults:\n" +
+                                 Joined(report.faults));
+        // "Readable" is the store's own verdict.
+        storecheck::WriteFile(storecheck::TableFile, row.bytes);
+        UserTable loaded;
+        bool loads = true;
+        try {
+            LoadUserTable(loaded, storecheck::TableFile);
+        } catch (const IoError&) {
+            loads = false;
+        }
+        if (loads != row.readable)
+            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": the store disagrees");
+    }
+}
