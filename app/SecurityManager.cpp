@@ -5,6 +5,7 @@
 #include "admin/MainForm.h"
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
+#include "store/TableLock.h"
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
 #include "ui/Terminate.h"
@@ -68,6 +69,7 @@ void SecurityManager::FormCreate()
 
     m_newID = std::make_unique<TNewID_Form>(m_session, m_workingDir);
     m_passWords = std::make_unique<TPassWords>(m_session);
+    lockTable();
 
     const QString tableName = QStringLiteral("Gatekeep.acl");
     if (FileExists(m_workingDir, FirstUseMarker) && !FileExists(m_workingDir, tableName)) {
@@ -95,6 +97,23 @@ void SecurityManager::FormCreate()
 
     m_mainForm->UpdateUserNameList();
     m_mainForm->DisableSaveChangeButton();
+}
+
+void SecurityManager::lockTable()
+{
+    m_lock = std::make_unique<TableLock>(m_session.TablePath());
+    if (m_lock->tryLock() != TableLock::State::HeldByOther)
+        return;
+    // Both copies may go on: every save compares the file with what its copy
+    // last read, so neither overwrites the other's work unasked.
+    MessageBox::show(
+        MessageBox::Kind::Warning,
+        QStringLiteral("Another copy of the Security Manager (process %1 on %2) has Gatekeep.acl "
+                       "open.\nYou can go on: before every save, this copy checks whether the "
+                       "file has changed since it was read, and asks what to do if it has.")
+            .arg(m_lock->holderPid())
+            .arg(QString::fromStdString(m_lock->holderHost())),
+        MessageBox::Buttons::Ok);
 }
 
 void SecurityManager::LoginUser()

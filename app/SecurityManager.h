@@ -7,6 +7,7 @@
 #include <memory>
 
 class AuditSink;
+class TableLock;
 class TBankAccountPage;
 class TMainForm;
 class TNewAccoForm;
@@ -38,9 +39,12 @@ private:
     void createMainForm();
     // Asks when the desktop session ends, as the Exit button does.
     void watchLogout();
+    // Says so when another running copy has the same table open.
+    void lockTable();
 
     QString m_workingDir;
     Session m_session;
+    std::unique_ptr<TableLock> m_lock;
     std::unique_ptr<TNewID_Form> m_newID;
     std::unique_ptr<TPassWords> m_passWords;
     std::unique_ptr<TNewAccoForm> m_newAcco;

@@ -1,5 +1,6 @@
 #include "admin/MainForm.h"
 #include "app/SecurityManager.h"
+#include "audit/SystemLog.h"
 #include "ui/AppTitle.h"
 #include "ui/Fonts.h"
 #include "ui/Terminate.h"
@@ -16,7 +17,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(ApplicationTitle());
 
     // The sign-in runs inside the start-up.
-    SecurityManager manager(QDir::currentPath());
+    const auto audit = MakeSystemLogSink();
+    SecurityManager manager(QDir::currentPath(), audit.get());
 
     int result = 0;
     if (!TerminateRequested()) {

@@ -135,9 +135,10 @@ class Command
 {
 public:
     Command(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
-            std::ostream& err)
+            std::ostream& err, AuditSink* audit)
         : m_invocation(invocation), m_secrets(secrets), m_out(out), m_err(err),
-          m_path(invocation.table ? *invocation.table : DefaultTablePath()), m_session(m_path)
+          m_path(invocation.table ? *invocation.table : DefaultTablePath()),
+          m_session(m_path, audit)
     {
         m_session.SetConflictHandler([] { return ConflictChoice::Cancel; });
     }
@@ -494,8 +495,8 @@ std::string DefaultTablePath()
 }
 
 int RunCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
-               std::ostream& err)
+               std::ostream& err, AuditSink* audit)
 {
-    Command command(invocation, secrets, out, err);
+    Command command(invocation, secrets, out, err, audit);
     return command.Run();
 }

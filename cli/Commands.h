@@ -10,7 +10,10 @@
 // table the launcher starts the windows beside.
 std::string DefaultTablePath();
 
+class AuditSink;
+
 // Runs a parsed command, writing what it shows to `out` and notices to
-// `err`; returns the exit status or throws CliFailure.
+// `err`; returns the exit status or throws CliFailure. `audit`, when given,
+// records the sign-in and every change.
 int RunCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
-               std::ostream& err);
+               std::ostream& err, AuditSink* audit = nullptr);

@@ -2,6 +2,8 @@
 #include "Commands.h"
 #include "Secret.h"
 
+#include "audit/SystemLog.h"
+
 #include <exception>
 #include <iostream>
 #include <string>
@@ -19,7 +21,8 @@ int main(int argc, char** argv)
             std::cout << VersionText();
         } else {
             SecretReader secrets;
-            status = RunCommand(invocation, secrets, std::cout, std::cerr);
+            const auto audit = MakeSystemLogSink();
+            status = RunCommand(invocation, secrets, std::cout, std::cerr, audit.get());
         }
     } catch (const CliFailure& failure) {
         std::cout.flush();

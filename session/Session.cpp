@@ -86,6 +86,8 @@ void Session::SetConflictHandler(std::function<ConflictChoice()> handler)
 
 void Session::LoadTable()
 {
+    // Copies of the table that killed saves left behind are nobody's to keep.
+    RemoveStaleTemporaries(m_tablePath);
     UserTable table = m_table;
     std::string bytes;
     LoadUserTable(table, m_tablePath, &bytes);
@@ -503,7 +505,13 @@ ChangeResult Session::writeTable(const UserTable& next, bool readBack)
         }
     }
 
-    SaveUserTable(next, m_tablePath);
+    std::string lateFault;
+    try {
+        SaveUserTable(next, m_tablePath);
+    } catch (const SavedWithWarning& warning) {
+        // The new table is in the file; only a step after that failed.
+        lateFault = warning.what();
+    }
     m_table = next;
     m_fileBytes = next.Bytes();
     record(event(overwriting ? AuditEvent::Kind::TableOverwritten : AuditEvent::Kind::TableSaved));
@@ -512,7 +520,9 @@ ChangeResult Session::writeTable(const UserTable& next, bool readBack)
     m_unsaved.clear();
 
     ChangeResult result;
-    if (readBack) {
+    if (!lateFault.empty())
+        result.message = "The change has been saved, but a step after it failed: " + lateFault;
+    if (readBack && lateFault.empty()) {
         try {
             UserTable back = m_table;
             std::string bytes;
