@@ -153,18 +153,23 @@ void SecurityManager::watchLogout()
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app)
         return;
-    TMainForm* mainForm = m_mainForm.get();
-    QObject::connect(app, &QGuiApplication::commitDataRequest, mainForm,
-                     [this, mainForm](QSessionManager& manager) {
-                         if (!m_session.TableChanged() || !mainForm->isVisible())
+    QObject::connect(app, &QGuiApplication::commitDataRequest, m_mainForm.get(),
+                     [this](QSessionManager& manager) {
+                         // Interaction is asked for only when there is
+                         // something to ask about: it holds up the logout.
+                         if (!m_session.TableChanged())
                              return;
-                         // Where the session manager lets us ask, the close
-                         // question comes as on Exit; its Cancel stops the
-                         // logout. Otherwise nothing can be asked.
-                         if (manager.allowsInteraction()) {
-                             if (!mainForm->FormCloseQuery())
-                                 manager.cancel();
+                         const bool mayAsk = manager.allowsInteraction();
+                         if (!LogoutQuery(mayAsk))
+                             manager.cancel();
+                         if (mayAsk)
                              manager.release();
-                         }
                      });
+}
+
+bool SecurityManager::LogoutQuery(bool mayAsk)
+{
+    if (!m_session.TableChanged() || !m_mainForm || !m_mainForm->isVisible() || !mayAsk)
+        return true;
+    return m_mainForm->FormCloseQuery();
 }

@@ -33,11 +33,15 @@ public:
     TNewID_Form* firstUseDialog() const { return m_newID.get(); }
     TNewAccoForm* accountDialog() const { return m_newAcco.get(); }
 
+    // The desktop session is ending: where the session manager lets us ask
+    // (`mayAsk`), the close question comes as on Exit. False when the person
+    // cancels it, which asks the session manager to stop the logout.
+    bool LogoutQuery(bool mayAsk);
+
 private:
     void FormCreate();
     void LoginUser();
     void createMainForm();
-    // Asks when the desktop session ends, as the Exit button does.
     void watchLogout();
     // Says so when another running copy has the same table open.
     void lockTable();
