@@ -224,6 +224,16 @@ private slots:
             << "add:ADMIN|pw|/d|000000" << QStringList{"Error Ok: User already exist."};
         QTest::newRow("add, name with blanks around")
             << "add:  Clerk  |pw|/d|000000" << QStringList{"Error Ok: User already exist."};
+        // The listed " Renée " is stored with blanks around it: the same name
+        // typed without them is hers too.
+        QTest::newRow("add, a listed name without its blanks")
+            << QString::fromUtf8("add:ren\xc3\xa9"
+                                 "e|pw|/d|000000")
+            << QStringList{"Error Ok: User already exist."};
+        QTest::newRow("add, a listed name with other blanks")
+            << QString::fromUtf8("add:  Ren\xc3\xa9"
+                                 "e|pw|/d|000000")
+            << QStringList{"Error Ok: User already exist."};
         QTest::newRow("delete, nothing selected")
             << "delete" << QStringList{"Error Ok: Select an user first please."};
         QTest::newRow("save changes answered No") << "save:No" << QStringList{ask};
