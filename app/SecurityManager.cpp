@@ -26,6 +26,15 @@ bool FileExists(const QString& dir, const QString& name)
     return QFileInfo(QDir(dir).filePath(name)).isFile();
 }
 
+// Anything at all of that name, a dangling link included: only where there
+// is nothing may a new table be made. Whatever stands there and is not a
+// table (a folder, a FIFO, a link to nowhere) is refused by the load.
+bool AnythingAt(const QString& dir, const QString& name)
+{
+    const QFileInfo info(QDir(dir).filePath(name));
+    return info.exists() || info.isSymLink();
+}
+
 ConflictChoice AskAboutChangeOnDisk()
 {
     switch (MessageBox::show(
@@ -72,7 +81,7 @@ void SecurityManager::FormCreate()
     lockTable();
 
     const QString tableName = QStringLiteral("Gatekeep.acl");
-    if (FileExists(m_workingDir, FirstUseMarker) && !FileExists(m_workingDir, tableName)) {
+    if (FileExists(m_workingDir, FirstUseMarker) && !AnythingAt(m_workingDir, tableName)) {
         // The dialog stores, saves and reads back the table and signs its
         // user in; the window keeps its designed caption and states.
         ExecModal(*m_newID);
@@ -80,7 +89,7 @@ void SecurityManager::FormCreate()
         createMainForm();
     } else {
         const bool ready = ReportingIoErrors([&] {
-            if (FileExists(m_workingDir, tableName))
+            if (AnythingAt(m_workingDir, tableName))
                 m_session.LoadTable();
             else
                 m_session.CreateTable();

@@ -22,7 +22,9 @@
 #include <QToolTip>
 
 #include <cstring>
+
 #include <memory>
+#include <sys/stat.h>
 
 using Kind = MessageBox::Kind;
 using Button = MessageBox::Button;
@@ -192,7 +194,6 @@ void SessionTest::startupPath_data()
     QTest::newRow("neither: empty table made") << Entry::None << Entry::None << "PassWords" << 0;
     QTest::newRow("marker, no table") << Entry::File << Entry::None << "NewID_Form" << -1;
     QTest::newRow("marker is a directory") << Entry::Directory << Entry::None << "PassWords" << 0;
-    QTest::newRow("table is a directory") << Entry::File << Entry::Directory << "NewID_Form" << -1;
 }
 
 // Which dialog the start-up runs; it is given up at once, so the program
@@ -392,14 +393,19 @@ void SessionTest::tooltipsAqua()
 
 void SessionTest::damagedTableEndsStartup_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: Gatekeep.acl is a directory
+    QTest::addColumn<QByteArray>("content"); // the file, or "dir", "fifo", "dangling"
     QTest::addColumn<QString>("report");
 
     QTest::newRow("partial record")
         << QByteArray(UserRecordSize + 700, '\x01') << "Read beyond end of file.";
     QTest::newRow("one byte short")
         << QByteArray(5 * UserRecordSize - 1, '\0') << "Read beyond end of file.";
-    QTest::newRow("cannot be created") << QByteArray() << "File access denied.";
+    // What stands in the table's place and is no table: the program ends
+    // as for an unreadable one, the marker notwithstanding, and nothing is
+    // made through it.
+    QTest::newRow("a directory") << QByteArray("dir") << "File access denied.";
+    QTest::newRow("a FIFO") << QByteArray("fifo") << "File access denied.";
+    QTest::newRow("a link to nowhere") << QByteArray("dangling") << "File not found.";
 }
 
 // The table cannot be read or made: the error report, no login dialog, and
@@ -408,10 +414,19 @@ void SessionTest::damagedTableEndsStartup()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, report);
-    if (content.isEmpty())
+    const QString table = QDir(m_dir->path()).filePath(TableFile);
+    const bool special = content == "dir" || content == "fifo" || content == "dangling";
+    if (content == "dir") {
         QVERIFY(QDir(m_dir->path()).mkdir(TableFile));
-    else
+    } else if (content == "fifo") {
+        QVERIFY(::mkfifo(QFile::encodeName(table).constData(), 0600) == 0);
+    } else if (content == "dangling") {
+        QVERIFY(QFile::link(QDir(m_dir->path()).filePath(QStringLiteral("gone.acl")), table));
+    } else {
         m_dir->write(content);
+    }
+    if (special)
+        m_dir->touch(Marker);
 
     QString seen;
     GiveUpStartupDialog(&seen);
@@ -423,8 +438,9 @@ void SessionTest::damagedTableEndsStartup()
     QVERIFY(TerminateRequested());
     QVERIFY(!m_form->isVisible());
     QCOMPARE(m_form->windowTitle(), QStringLiteral("Larkledger Security Manager"));
-    if (!content.isEmpty())
+    if (!special)
         QCOMPARE(m_dir->read(), content);
+    QVERIFY(!m_dir->exists(QStringLiteral("gone.acl")));
     for (int n = 1; n <= SlotCount; ++n)
         QVERIFY(IsFreeSlot(m_app->session().Table().Slot(n)));
 }
