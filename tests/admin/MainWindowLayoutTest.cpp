@@ -1,3 +1,4 @@
+#include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
 #include "app/SecurityManager.h"
 #include "tests/support/ScriptedUi.h"
@@ -32,6 +33,8 @@ private slots:
     void texts_data();
     void texts();
     void frame();
+    void designedGeometry_data();
+    void designedGeometry();
     void pages();
     void designState();
     void editorLimits();
@@ -178,6 +181,136 @@ void MainWindowLayoutTest::frame()
     for (const char* name :
          {"UserNames", "AddButton", "ModifyButton", "DeleteButton", "ExitButton"})
         QCOMPARE(child<QWidget>(name)->parentWidget(), child<QWidget>("GroupBox"));
+}
+
+void MainWindowLayoutTest::designedGeometry_data()
+{
+    QTest::addColumn<bool>("inDialog");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("relativeTo"); // empty: the control's parent
+    QTest::addColumn<QRect>("rect");
+    QTest::addColumn<bool>("positionOnly"); // a label drawn at its text's size
+
+    const auto at = [](const char* name, int left, int top, int width, int height,
+                       const char* relativeTo = "") {
+        QTest::newRow(name) << false << QString::fromLatin1(name) << QString::fromLatin1(relativeTo)
+                            << QRect(left, top, width, height) << false;
+    };
+    const auto label = [](const char* name, int left, int top) {
+        QTest::newRow(name) << false << QString::fromLatin1(name) << QString()
+                            << QRect(left, top, 0, 0) << true;
+    };
+    const auto inDialog = [](const char* name, int left, int top, int width, int height) {
+        QTest::newRow(qPrintable(QStringLiteral("New Account: %1").arg(QLatin1String(name))))
+            << true << QString::fromLatin1(name) << QString() << QRect(left, top, width, height)
+            << false;
+    };
+
+    // The frame
+    at("UserPages", 0, 0, 245, 320);
+    at("GroupBox", 245, 0, 231, 320);
+    at("UserNames", 2, 17, 227, 258);
+    at("AddButton", 31, 278, 87, 19);
+    at("ModifyButton", 118, 278, 86, 19);
+    at("DeleteButton", 31, 297, 87, 19);
+    at("ExitButton", 118, 297, 86, 19);
+
+    // "User Details"
+    // Designed 118 wide; "User Information" in Liberation Sans Bold 11 point
+    // is 120 pixels, and at 118 its last "n" loses a column of pixels.
+    at("Label13", 4, 4, 158, 18);
+    label("UserNameLabel", 6, 27);
+    at("UserNameDisplay", 36, 45, 169, 15);
+    label("UserPPLabel", 8, 63);
+    at("UserPPDisplay", 36, 81, 169, 15);
+    label("DatabasePathLabel", 10, 101);
+    at("DataPathLabel", 38, 119, 167, 15);
+    at("Sp1", 12, 140, 197, 2);
+    label("UserRightsLabel", 6, 146);
+    at("DeleteRecordLable", 14, 168, 95, 18);
+    at("ModifyRecordLable", 14, 186, 95, 18);
+    at("AddRecordLable", 14, 204, 95, 18);
+    at("Bevel1", 10, 232, 113, 2);
+    at("DeleteUserLable", 14, 238, 95, 18);
+    at("ModifyUsersLable", 14, 256, 95, 18);
+    at("AddUserLable", 14, 274, 95, 18);
+    at("DeleteRecordDisplay", 109, 167, 95, 18);
+    at("ModifyRecordDisplay", 109, 185, 95, 18);
+    at("AddRecordDisplay", 109, 203, 95, 18);
+    at("DeleteUserDisplay", 109, 237, 95, 18);
+    at("ModifyUsersDisplay", 109, 255, 95, 18);
+    at("AddUsersDisplay", 109, 273, 95, 18);
+
+    // "User Editor"
+    at("Label12", 16, 7, 57, 15);
+    at("Bevel3", 4, 14, 207, 2);
+    label("Label1", 4, 35);
+    // Designed 126, 31, 81, 22 and 126, 58, 81, 22: both boxes are 10 wider
+    // (8 to the left, 2 to the right) so that the placeholder "NewPassWord",
+    // which Modify puts into the editor, shows whole in bold Liberation
+    // Sans; the name box keeps the password box's edges.
+    at("NameEdit", 118, 31, 91, 22);
+    label("Label4", 4, 61);
+    at("PPEdit", 118, 58, 91, 22);
+    label("UserDataPathLabel", 4, 87);
+    at("DPEdit", 6, 104, 178, 22);
+    at("BrowseBtn", 184, 104, 23, 22);
+    label("Label5", 18, 131);
+    at("Bevel2", 4, 138, 207, 2);
+    at("Label8", 10, 149, 86, 15);
+    at("ARCombo", 8, 165, 93, 23);
+    at("Label11", 116, 149, 86, 15);
+    at("AUCombo", 114, 165, 93, 23);
+    at("Label6", 9, 189, 86, 15);
+    at("DRCombo", 8, 205, 93, 23);
+    at("Label10", 116, 189, 86, 15);
+    at("MUCombo", 114, 205, 93, 23);
+    at("Label7", 9, 229, 86, 15);
+    at("MRCombo", 8, 245, 93, 23);
+    at("Label9", 115, 229, 86, 15);
+    at("DUCombo", 115, 245, 93, 23);
+    at("SaveChangeButton", 12, 275, 93, 19);
+    at("ExitButton2", 111, 275, 94, 19);
+
+    // "Bank Account": its content is a widget of its own, laid on the sheet.
+    const char* sheet = "UserBankAccountInfoSheet";
+    at("Label2", 14, 0, 92, 15, sheet);
+    at("Bevel4", 6, 7, 197, 2, sheet);
+    at("AccoTypeListBox", 8, 18, 202, 141, sheet);
+    at("NewAccoBtn", 8, 164, 62, 22, sheet);
+    at("ModifyAccoBtn", 78, 164, 63, 22, sheet);
+    at("DelAccoBtn", 148, 164, 63, 22, sheet);
+    at("AccoDescriptionGroupBox", 10, 194, 199, 113, sheet);
+    at("DescriptionLabel", 6, 14, 189, 95, "AccoDescriptionGroupBox");
+
+    inDialog("AccountNameLabel", 2, 2, 92, 13);
+    inDialog("NameEdit", 34, 18, 263, 21);
+    inDialog("DescriptionLabel", 4, 44, 73, 13);
+    inDialog("DescriptionMemo", 34, 60, 263, 61);
+    inDialog("SaveBtn", 64, 124, 95, 22);
+    inDialog("SpeedButton1", 162, 124, 95, 22);
+}
+
+// Where each control sits, as the windows were designed.
+void MainWindowLayoutTest::designedGeometry()
+{
+    QFETCH(bool, inDialog);
+    QFETCH(QString, name);
+    QFETCH(QString, relativeTo);
+    QFETCH(QRect, rect);
+    QFETCH(bool, positionOnly);
+
+    QWidget* window = inDialog ? static_cast<QWidget*>(m_manager->accountDialog()) : m_form;
+    auto* control = window->findChild<QWidget*>(name);
+    QVERIFY2(control, qPrintable(name));
+    QWidget* reference =
+        relativeTo.isEmpty() ? control->parentWidget() : window->findChild<QWidget*>(relativeTo);
+    QVERIFY(reference && reference->isAncestorOf(control));
+    const QRect actual(control->mapTo(reference, QPoint(0, 0)), control->size());
+    if (positionOnly)
+        QCOMPARE(actual.topLeft(), rect.topLeft());
+    else
+        QCOMPARE(actual, rect);
 }
 
 void MainWindowLayoutTest::pages()
