@@ -1,5 +1,7 @@
 #include "AuditLine.h"
 
+#include "store/Windows1252.h"
+
 #include <string_view>
 
 #include <syslog.h>
@@ -8,33 +10,12 @@ namespace {
 
 using Kind = AuditEvent::Kind;
 
-// Windows-1252 0x80..0x9F; 0 marks the five bytes it leaves undefined,
-// which the windows show as C1 controls and the log therefore escapes.
-constexpr char16_t HighCharacters[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 void AppendByteEscape(std::string& out, unsigned char byte)
 {
     static const char* hex = "0123456789abcdef";
     out += "\\x";
     out += hex[byte >> 4];
     out += hex[byte & 15];
-}
-
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 // True when the ASCII byte was written as itself or escaped.
@@ -58,11 +39,11 @@ void AppendAnsi(std::string& out, std::string_view text)
         const auto byte = static_cast<unsigned char>(ch);
         if (AppendAscii(out, byte))
             continue;
-        const char32_t c = byte < 0xA0 ? HighCharacters[byte - 0x80] : byte;
-        if (c == 0)
+        // The undefined bytes show as C1 controls, which the log escapes.
+        if (!Windows1252Defines(byte))
             AppendByteEscape(out, byte);
         else
-            AppendUtf8(out, c);
+            AppendUtf8(out, Windows1252Character(byte));
     }
 }
 

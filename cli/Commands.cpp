@@ -1,12 +1,11 @@
 #include "Commands.h"
 
-#include "Windows1252.h"
-
 #include "session/Session.h"
 #include "session/TableCheck.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"
+#include "store/Windows1252.h"
 
 #include <cerrno>
 #include <climits>

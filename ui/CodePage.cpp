@@ -1,30 +1,17 @@
 #include "CodePage.h"
 
+#include "store/Windows1252.h"
+
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QValidator>
 
 namespace {
 
-// Windows-1252 0x80..0x9F. The five codes it leaves undefined (0x81, 0x8D,
-// 0x8F, 0x90, 0x9D) map to the C1 control of the same code so that every
-// byte survives a round trip.
-constexpr char16_t HighControls[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 // The byte for a character, or -1 when Windows-1252 cannot hold it.
 int ansiByte(QChar c)
 {
-    const char16_t u = c.unicode();
-    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
-        return u;
-    for (int i = 0; i < 32; ++i) {
-        if (HighControls[i] == u)
-            return 0x80 + i;
-    }
-    return -1;
+    return Windows1252Byte(c.unicode());
 }
 
 class AnsiValidator : public QValidator
@@ -45,7 +32,7 @@ QString FromAnsi(std::string_view bytes)
     text.reserve(static_cast<qsizetype>(bytes.size()));
     for (char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        text.append(b >= 0x80 && b < 0xA0 ? QChar(HighControls[b - 0x80]) : QChar(b));
+        text.append(QChar(static_cast<char16_t>(Windows1252Character(b))));
     }
     return text;
 }

@@ -1,6 +1,6 @@
 #include "../store/StoreCheck.h"
 
-#include "cli/Windows1252.h"
+#include "store/Windows1252.h"
 
 #include <optional>
 #include <string>

@@ -9,8 +9,19 @@ constexpr char32_t HighCharacters[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// The byte of a character, or -1.
-int ByteOf(char32_t c)
+} // namespace
+
+char32_t Windows1252Character(unsigned char byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? HighCharacters[byte - 0x80] : byte;
+}
+
+bool Windows1252Defines(unsigned char byte)
+{
+    return byte != 0x81 && byte != 0x8D && byte != 0x8F && byte != 0x90 && byte != 0x9D;
+}
+
+int Windows1252Byte(char32_t c)
 {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
         return static_cast<int>(c);
@@ -39,6 +50,8 @@ void AppendUtf8(std::string& out, char32_t c)
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
+
+namespace {
 
 // The character starting at `at`, moving `at` past it; nothing for a byte
 // sequence that is not UTF-8 (overlong forms and surrogates included).
@@ -109,7 +122,7 @@ std::optional<std::string> Utf8ToWindows1252(std::string_view utf8, std::string*
                 *problem = "not valid UTF-8 (at byte " + std::to_string(start + 1) + ")";
             return std::nullopt;
         }
-        const int b = ByteOf(*c);
+        const int b = Windows1252Byte(*c);
         if (b < 0) {
             if (problem)
                 *problem = CodePointName(*c) + " is not a Windows-1252 character, and the table "
@@ -127,7 +140,7 @@ std::string Windows1252ToUtf8(std::string_view bytes)
     out.reserve(bytes.size());
     for (char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? HighCharacters[b - 0x80] : b);
+        AppendUtf8(out, Windows1252Character(b));
     }
     return out;
 }
