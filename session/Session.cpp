@@ -347,18 +347,33 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
     return result;
 }
 
-ChangeResult Session::AddAccount(std::string_view loginName, const AccountEntry& plain)
+std::optional<ChangeResult> Session::checkAccountChange(std::string_view loginName,
+                                                        const AccountEntry* plain,
+                                                        std::optional<int> entry, int& slot)
 {
-    const AnsiString account = plain.AccountName.value();
     if (!MayKeepAccounts())
         return refuseRight(MayModify() ? Right::DeleteUsers : Right::ModifyUsers,
                            "change bank accounts", loginName);
-    if (account.empty())
+    if (plain && plain->AccountName.value().empty())
         return refuse(ChangeResult::Reason::EmptyField, "Please give an account Name.", loginName);
-    const int slot = m_table.FindUser(loginName);
+    slot = m_table.FindUser(loginName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
                       loginName);
+    if (entry &&
+        (*entry < 0 || *entry >= AccountCount ||
+         m_table.Slot(slot).Accounts[static_cast<std::size_t>(*entry)].AccountName.empty()))
+        return refuse(ChangeResult::Reason::NoSuchAccount, "There is no such bank account.",
+                      loginName);
+    return std::nullopt;
+}
+
+ChangeResult Session::AddAccount(std::string_view loginName, const AccountEntry& plain)
+{
+    const AnsiString account = plain.AccountName.value();
+    int slot = 0;
+    if (auto refused = checkAccountChange(loginName, &plain, std::nullopt, slot))
+        return *refused;
     UserTable next = m_table;
     UserRecord& working = next.Slot(slot);
     for (const AccountEntry& entry : working.Accounts) {
@@ -385,22 +400,11 @@ ChangeResult Session::AddAccount(std::string_view loginName, const AccountEntry&
 ChangeResult Session::ModifyAccount(std::string_view loginName, int entry,
                                     const AccountEntry& plain)
 {
-    if (!MayKeepAccounts())
-        return refuseRight(MayModify() ? Right::DeleteUsers : Right::ModifyUsers,
-                           "change bank accounts", loginName);
-    if (plain.AccountName.value().empty())
-        return refuse(ChangeResult::Reason::EmptyField, "Please give an account Name.", loginName);
-    const int slot = m_table.FindUser(loginName);
-    if (slot == 0)
-        return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
-                      loginName);
+    int slot = 0;
+    if (auto refused = checkAccountChange(loginName, &plain, entry, slot))
+        return *refused;
     UserTable next = m_table;
-    UserRecord& working = next.Slot(slot);
-    if (entry < 0 || entry >= AccountCount ||
-        working.Accounts[static_cast<std::size_t>(entry)].AccountName.empty())
-        return refuse(ChangeResult::Reason::NoSuchAccount, "There is no such bank account.",
-                      loginName);
-    AccountEntry& stored = working.Accounts[static_cast<std::size_t>(entry)];
+    AccountEntry& stored = next.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
     AuditEvent changed = event(AuditEvent::Kind::AccountChanged, loginName);
     changed.account = Decoded(stored.AccountName);
     if (Decoded(stored.AccountName) != plain.AccountName.value()) {
@@ -419,20 +423,11 @@ ChangeResult Session::ModifyAccount(std::string_view loginName, int entry,
 
 ChangeResult Session::DeleteAccount(std::string_view loginName, int entry)
 {
-    if (!MayKeepAccounts())
-        return refuseRight(MayModify() ? Right::DeleteUsers : Right::ModifyUsers,
-                           "change bank accounts", loginName);
-    const int slot = m_table.FindUser(loginName);
-    if (slot == 0)
-        return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
-                      loginName);
+    int slot = 0;
+    if (auto refused = checkAccountChange(loginName, nullptr, entry, slot))
+        return *refused;
     UserTable next = m_table;
-    UserRecord& working = next.Slot(slot);
-    if (entry < 0 || entry >= AccountCount ||
-        working.Accounts[static_cast<std::size_t>(entry)].AccountName.empty())
-        return refuse(ChangeResult::Reason::NoSuchAccount, "There is no such bank account.",
-                      loginName);
-    AccountEntry& stored = working.Accounts[static_cast<std::size_t>(entry)];
+    AccountEntry& stored = next.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
     AuditEvent deleted = event(AuditEvent::Kind::AccountDeleted, loginName);
     deleted.account = Decoded(stored.AccountName);
     // The entry becomes a gap that the next New fills first; its other bytes

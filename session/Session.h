@@ -140,6 +140,12 @@ private:
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
                         std::string_view target = {}, std::string_view missingRight = {});
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
+    // The checks every account change starts with: the rights, a name for
+    // the account (`plain`, when given), the user, and the entry (when
+    // given). A refusal, or nothing with `slot` set to the user's slot.
+    std::optional<ChangeResult> checkAccountChange(std::string_view loginName,
+                                                   const AccountEntry* plain,
+                                                   std::optional<int> entry, int& slot);
     // Writes `next` as the table file, asking first when the file has changed
     // on disk. On success `next` becomes the table; a fault on the way is
     // recorded as a failed save and raised.
