@@ -1,4 +1,4 @@
-#include "../store/StoreCheck.h"
+#include "StoreCheck.h"
 
 #include "store/Windows1252.h"
 
