@@ -1,13 +1,18 @@
 #include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
+#include "app/CommandLine.h"
 #include "ui/AppTitle.h"
 #include "ui/Fonts.h"
 #include "ui/Terminate.h"
 
 #include <QApplication>
 
+#include <iostream>
+
 int main(int argc, char* argv[])
 {
+    if (const auto status = AnswerInfoOptions(argc, argv, std::cout))
+        return *status;
     QApplication app(argc, argv);
     UseFontFallbacks();
     // The display name follows the application name. Set on its own, it
