@@ -1,8 +1,9 @@
 #!/bin/sh
 # Checks a built Debian package: its contents list holds the program, the
 # launcher, the desktop entry and both icons; the launcher finds the program
-# where the package puts it; desktop-file-validate accepts the entry; and
-# the Qt 6 libraries are among its dependencies.
+# where the package puts it; every command in /usr/bin has a manual page and
+# answers --help and --version without a display; desktop-file-validate
+# accepts the entry; and the Qt 6 libraries are among its dependencies.
 #
 #   tools/check-package.sh [FILE.deb]    default: build-package/larkledger-security_*.deb
 set -eu
@@ -31,7 +32,8 @@ for path in \
     ./usr/bin/larkledger-security \
     ./usr/share/applications/larkledger-security.desktop \
     ./usr/share/icons/hicolor/scalable/apps/larkledger-security.svg \
-    ./usr/share/icons/hicolor/32x32/apps/larkledger-security.png; do
+    ./usr/share/icons/hicolor/32x32/apps/larkledger-security.png \
+    ./usr/share/man/man1/larkledger-security.1.gz; do
     line=$(printf '%s\n' "$contents" | awk -v p="$path" '$6 == p')
     if [ -z "$line" ]; then
         problem "missing $path"
@@ -56,6 +58,24 @@ launcher=$unpacked/usr/bin/larkledger-security
 if ! grep -q 'lib/larkledger-security/larkledger-security' "$launcher"; then
     problem "the launcher does not start lib/larkledger-security/larkledger-security"
 fi
+
+# Every command, this program's and any other the package gains, has its
+# page (packaging/man/NAME.1) and prints its help and version with no
+# display at hand, as in a terminal over ssh.
+for command in "$unpacked"/usr/bin/*; do
+    name=${command##*/}
+    if [ ! -f "$unpacked/usr/share/man/man1/$name.1.gz" ]; then
+        problem "no manual page for /usr/bin/$name (add packaging/man/$name.1)"
+    fi
+    for option in --help --version; do
+        if ! out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+            timeout 20 "$command" "$option" 2>&1 </dev/null); then
+            problem "/usr/bin/$name $option fails without a display: $out"
+        elif [ -z "$out" ]; then
+            problem "/usr/bin/$name $option prints nothing"
+        fi
+    done
+done
 
 entry=$unpacked/usr/share/applications/larkledger-security.desktop
 if ! desktop-file-validate "$entry"; then
