@@ -33,7 +33,9 @@ for path in \
     ./usr/share/applications/larkledger-security.desktop \
     ./usr/share/icons/hicolor/scalable/apps/larkledger-security.svg \
     ./usr/share/icons/hicolor/32x32/apps/larkledger-security.png \
-    ./usr/share/man/man1/larkledger-security.1.gz; do
+    ./usr/share/man/man1/larkledger-security.1.gz \
+    ./usr/share/doc/larkledger-security/copyright \
+    ./usr/share/doc/larkledger-security/changelog.Debian.gz; do
     line=$(printf '%s\n' "$contents" | awk -v p="$path" '$6 == p')
     if [ -z "$line" ]; then
         problem "missing $path"
