@@ -3,6 +3,7 @@
 #include "IoError.h"
 #include "Scramble.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -193,8 +194,9 @@ void LoadUserTable()
     }
 
     // Read and check the whole file before anything reaches the table, so a
-    // failed load leaves the table as it was.
-    std::vector<unsigned char> buffer(TableFileSize);
+    // failed load leaves the table as it was. A buffer of fixed size lets
+    // the hardened build check the read against it.
+    std::array<unsigned char, TableFileSize> buffer{};
     const std::size_t got = ReadFully(fd, buffer.data(), buffer.size());
     CloseChecked(fd);
     if (got % UserRecordSize != 0)

@@ -79,6 +79,22 @@ for command in "$unpacked"/usr/bin/*; do
     done
 done
 
+# Every program is hardened: a position-independent executable, read-only
+# relocations bound at start (full RELRO), the stack protector, and libc's
+# checked functions (_FORTIFY_SOURCE). lintian sees no stack protector.
+for elf in $(find "$unpacked" -type f -exec sh -c 'head -c 4 "$1" | grep -q ELF' sh {} \; -print); do
+    name=${elf#"$unpacked"}
+    dynamic=$(readelf -dW "$elf")
+    case $dynamic in *"Flags: NOW PIE"*) ;; *) problem "$name: not a PIE bound at start" ;; esac
+    readelf -lW "$elf" | grep -q GNU_RELRO || problem "$name: no RELRO"
+    imports=$(nm -D --undefined-only "$elf")
+    case $imports in *__stack_chk_fail*) ;; *) problem "$name: no stack protector" ;; esac
+    case $imports in *_chk@*) ;; *) problem "$name: no checked libc function" ;; esac
+    if readelf -SW "$elf" | grep -q -E ' \.(debug_info|symtab|comment) '; then
+        problem "$name: not stripped"
+    fi
+done
+
 entry=$unpacked/usr/share/applications/larkledger-security.desktop
 if ! desktop-file-validate "$entry"; then
     problem "desktop-file-validate rejects the desktop entry"
