@@ -2,8 +2,10 @@
 # Checks a built Debian package: its contents list holds the program, the
 # launcher, the desktop entry and both icons; the launcher finds the program
 # where the package puts it; every command in /usr/bin has a manual page and
-# answers --help and --version without a display; desktop-file-validate
-# accepts the entry; and the Qt 6 libraries are among its dependencies.
+# answers --help and --version without a display; every program is hardened
+# and stripped; desktop-file-validate accepts the entry and appstreamcli the
+# AppStream metadata; the Qt 6 libraries are among its dependencies; and
+# lintian finds no error or warning.
 #
 #   tools/check-package.sh [FILE.deb]    default: build-package/larkledger-security_*.deb
 set -eu
@@ -31,6 +33,7 @@ for path in \
     ./usr/lib/larkledger-security/larkledger-security \
     ./usr/bin/larkledger-security \
     ./usr/share/applications/larkledger-security.desktop \
+    ./usr/share/metainfo/example.larkledger.SecurityManager.metainfo.xml \
     ./usr/share/icons/hicolor/scalable/apps/larkledger-security.svg \
     ./usr/share/icons/hicolor/32x32/apps/larkledger-security.png \
     ./usr/share/man/man1/larkledger-security.1.gz \
@@ -103,6 +106,12 @@ grep -qx 'Name=Larkledger Security Manager' "$entry" || problem "desktop entry: 
 grep -qx 'Exec=larkledger-security' "$entry" || problem "desktop entry: wrong Exec"
 grep -qx 'Icon=larkledger-security' "$entry" || problem "desktop entry: wrong Icon"
 
+# The AppStream metadata, with its screenshots and the desktop entry it
+# launches. --no-net: the screenshots' addresses are checked for form only.
+if ! appstreamcli validate-tree --no-net "$unpacked"; then
+    problem "appstreamcli rejects the AppStream metadata"
+fi
+
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6widgets6 libqt6gui6 libqt6core6; do
     case ", $depends" in
@@ -110,6 +119,11 @@ for lib in libqt6widgets6 libqt6gui6 libqt6core6; do
     *) problem "Depends lacks $lib: $depends" ;;
     esac
 done
+
+# Debian's own checks, all of them shown; any error or warning fails.
+if ! lintian --pedantic --display-info --fail-on error,warning "$deb"; then
+    problem "lintian reports errors or warnings"
+fi
 
 if [ "$failed" -ne 0 ]; then
     exit 1
