@@ -55,7 +55,7 @@ for path in \
 done
 
 unpacked=$(mktemp -d)
-trap 'rm -rf "$unpacked"' EXIT
+trap 'rm -rf "$unpacked" "$unpacked.elf"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
 
 # The launcher finds the program beside itself, wherever the tree is.
@@ -85,7 +85,8 @@ done
 # Every program is hardened: a position-independent executable, read-only
 # relocations bound at start (full RELRO), the stack protector, and libc's
 # checked functions (_FORTIFY_SOURCE). lintian sees no stack protector.
-for elf in $(find "$unpacked" -type f -exec sh -c 'head -c 4 "$1" | grep -q ELF' sh {} \; -print); do
+find "$unpacked" -type f -exec sh -c 'head -c 4 "$1" | grep -q ELF' sh {} \; -print >"$unpacked.elf"
+while IFS= read -r elf; do
     name=${elf#"$unpacked"}
     dynamic=$(readelf -dW "$elf")
     case $dynamic in *"Flags: NOW PIE"*) ;; *) problem "$name: not a PIE bound at start" ;; esac
@@ -96,7 +97,7 @@ for elf in $(find "$unpacked" -type f -exec sh -c 'head -c 4 "$1" | grep -q ELF'
     if readelf -SW "$elf" | grep -q -E ' \.(debug_info|symtab|comment) '; then
         problem "$name: not stripped"
     fi
-done
+done <"$unpacked.elf"
 
 entry=$unpacked/usr/share/applications/larkledger-security.desktop
 if ! desktop-file-validate "$entry"; then
