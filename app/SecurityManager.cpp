@@ -76,14 +76,17 @@ void SecurityManager::FormCreate()
     tips.setColor(QPalette::All, QPalette::ToolTipBase, QColor(0, 255, 255));
     QToolTip::setPalette(tips);
 
-    m_newID = std::make_unique<TNewID_Form>(m_session, m_workingDir);
     m_passWords = std::make_unique<TPassWords>(m_session);
     lockTable();
 
     const QString tableName = QStringLiteral("Gatekeep.acl");
     if (FileExists(m_workingDir, FirstUseMarker) && !AnythingAt(m_workingDir, tableName)) {
         // The dialog stores, saves and reads back the table and signs its
-        // user in; the window keeps its designed caption and states.
+        // user in; the window keeps its designed caption and states. Made
+        // only here: its memo's text layout and bold face would cost every
+        // start with a table 4 million instructions and 1.5 MB of memory
+        // before the login dialog appears.
+        m_newID = std::make_unique<TNewID_Form>(m_session, m_workingDir);
         ExecModal(*m_newID);
         m_passWords->LoginState = 1;
         createMainForm();

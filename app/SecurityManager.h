@@ -30,6 +30,7 @@ public:
     const QString& WorkingDir() const { return m_workingDir; }
     TMainForm* mainForm() const { return m_mainForm.get(); }
     TPassWords* loginDialog() const { return m_passWords.get(); }
+    // Made only on a first start.
     TNewID_Form* firstUseDialog() const { return m_newID.get(); }
     TNewAccoForm* accountDialog() const { return m_newAcco.get(); }
 

@@ -1,4 +1,5 @@
 #include "admin/MainForm.h"
+#include "app/CommandLine.h"
 #include "app/SecurityManager.h"
 #include "audit/SystemLog.h"
 #include "ui/AppTitle.h"
@@ -8,8 +9,12 @@
 #include <QApplication>
 #include <QDir>
 
+#include <iostream>
+
 int main(int argc, char* argv[])
 {
+    if (const auto status = AnswerInfoOptions(argc, argv, std::cout))
+        return *status;
     QApplication app(argc, argv);
     UseFontFallbacks();
     // The display name follows the application name. Set on its own, it

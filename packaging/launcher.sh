@@ -11,6 +11,14 @@ set -eu
 here=$(dirname "$(readlink -f "$0")")
 program=${LARK_PROGRAM:-$here/../lib/larkledger-security/larkledger-security}
 
+# Options that only print need neither a display nor the data folder.
+for arg in "$@"; do
+    case $arg in
+    --) break ;;
+    -h | --help | -v | --version) exec "$program" "$@" ;;
+    esac
+done
+
 # An explicit Qt platform (offscreen, say) needs no display.
 if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "larkledger-security: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set)." >&2

@@ -1,9 +1,12 @@
 #!/bin/sh
 # Checks a built Debian package: its contents list holds the program, the
 # launcher, the desktop entry, both icons, the command-line program and its
-# manual page; the launcher finds the program where the package puts it; the
-# command-line program runs; desktop-file-validate accepts the entry; and
-# the Qt 6 libraries are among its dependencies.
+# manual page; the launcher finds the program where the package puts it; every
+# command in /usr/bin has a manual page and answers --help and --version
+# without a display; every program is hardened and stripped;
+# desktop-file-validate accepts the entry and appstreamcli the AppStream
+# metadata; the Qt 6 libraries are among its dependencies; and lintian finds
+# no error or warning.
 #
 #   tools/check-package.sh [FILE.deb]    default: build-package/larkledger-security_*.deb
 set -eu
@@ -31,10 +34,14 @@ for path in \
     ./usr/lib/larkledger-security/larkledger-security \
     ./usr/bin/larkledger-security \
     ./usr/share/applications/larkledger-security.desktop \
+    ./usr/share/metainfo/example.larkledger.SecurityManager.metainfo.xml \
     ./usr/share/icons/hicolor/scalable/apps/larkledger-security.svg \
     ./usr/share/icons/hicolor/32x32/apps/larkledger-security.png \
     ./usr/bin/larkledger-security-cli \
-    ./usr/share/man/man1/larkledger-security-cli.1.gz; do
+    ./usr/share/man/man1/larkledger-security-cli.1.gz \
+    ./usr/share/man/man1/larkledger-security.1.gz \
+    ./usr/share/doc/larkledger-security/copyright \
+    ./usr/share/doc/larkledger-security/changelog.Debian.gz; do
     line=$(printf '%s\n' "$contents" | awk -v p="$path" '$6 == p')
     if [ -z "$line" ]; then
         problem "missing $path"
@@ -51,7 +58,7 @@ for path in \
 done
 
 unpacked=$(mktemp -d)
-trap 'rm -rf "$unpacked"' EXIT
+trap 'rm -rf "$unpacked" "$unpacked.elf"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
 
 # The launcher finds the program beside itself, wherever the tree is.
@@ -70,6 +77,41 @@ if ! zcat "$unpacked/usr/share/man/man1/larkledger-security-cli.1.gz" | grep -q 
     problem "the manual page of larkledger-security-cli is not a section 1 page"
 fi
 
+# Every command, this program's and any other the package gains, has its
+# page (packaging/man/NAME.1) and prints its help and version with no
+# display at hand, as in a terminal over ssh.
+for command in "$unpacked"/usr/bin/*; do
+    name=${command##*/}
+    if [ ! -f "$unpacked/usr/share/man/man1/$name.1.gz" ]; then
+        problem "no manual page for /usr/bin/$name (add packaging/man/$name.1)"
+    fi
+    for option in --help --version; do
+        if ! out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+            timeout 20 "$command" "$option" 2>&1 </dev/null); then
+            problem "/usr/bin/$name $option fails without a display: $out"
+        elif [ -z "$out" ]; then
+            problem "/usr/bin/$name $option prints nothing"
+        fi
+    done
+done
+
+# Every program is hardened: a position-independent executable, read-only
+# relocations bound at start (full RELRO), the stack protector, and libc's
+# checked functions (_FORTIFY_SOURCE). lintian sees no stack protector.
+find "$unpacked" -type f -exec sh -c 'head -c 4 "$1" | grep -q ELF' sh {} \; -print >"$unpacked.elf"
+while IFS= read -r elf; do
+    name=${elf#"$unpacked"}
+    dynamic=$(readelf -dW "$elf")
+    case $dynamic in *"Flags: NOW PIE"*) ;; *) problem "$name: not a PIE bound at start" ;; esac
+    readelf -lW "$elf" | grep -q GNU_RELRO || problem "$name: no RELRO"
+    imports=$(nm -D --undefined-only "$elf")
+    case $imports in *__stack_chk_fail*) ;; *) problem "$name: no stack protector" ;; esac
+    case $imports in *_chk@*) ;; *) problem "$name: no checked libc function" ;; esac
+    if readelf -SW "$elf" | grep -q -E ' \.(debug_info|symtab|comment) '; then
+        problem "$name: not stripped"
+    fi
+done <"$unpacked.elf"
+
 entry=$unpacked/usr/share/applications/larkledger-security.desktop
 if ! desktop-file-validate "$entry"; then
     problem "desktop-file-validate rejects the desktop entry"
@@ -78,6 +120,12 @@ grep -qx 'Name=Larkledger Security Manager' "$entry" || problem "desktop entry: 
 grep -qx 'Exec=larkledger-security' "$entry" || problem "desktop entry: wrong Exec"
 grep -qx 'Icon=larkledger-security' "$entry" || problem "desktop entry: wrong Icon"
 
+# The AppStream metadata, with its screenshots and the desktop entry it
+# launches. --no-net: the screenshots' addresses are checked for form only.
+if ! appstreamcli validate-tree --no-net "$unpacked"; then
+    problem "appstreamcli rejects the AppStream metadata"
+fi
+
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6widgets6 libqt6gui6 libqt6core6; do
     case ", $depends" in
@@ -85,6 +133,11 @@ for lib in libqt6widgets6 libqt6gui6 libqt6core6; do
     *) problem "Depends lacks $lib: $depends" ;;
     esac
 done
+
+# Debian's own checks, all of them shown; any error or warning fails.
+if ! lintian --pedantic --display-info --fail-on error,warning "$deb"; then
+    problem "lintian reports errors or warnings"
+fi
 
 if [ "$failed" -ne 0 ]; then
     exit 1

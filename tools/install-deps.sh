@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev                      # Qt 6 Widgets and Qt Test
     clang libclang-rt-14-dev          # the loader's libFuzzer target
     xvfb xauth                        # a display for headless runs
-    dpkg-dev desktop-file-utils       # the Debian package and its check
+    dpkg-dev desktop-file-utils lintian appstream # the Debian package and its check
     fonts-liberation                  # faces with the metrics the windows were laid out in
     "$@"
 )

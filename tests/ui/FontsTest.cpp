@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QTest>
+#include <QWidget>
 
 // Where the faces the windows name are missing, their texts come out in a
 // face with Arial's metrics instead of the system's wider default.
@@ -27,6 +28,16 @@ private slots:
                  "Liberation Sans is missing (Debian package fonts-liberation)");
         UseFontFallbacks();
         QCOMPARE(QFontInfo(QFont(named, 8)).family(), QStringLiteral("Liberation Sans"));
+    }
+
+    // A message box names no font: it is set like the dialogs.
+    void unnamedFontIsTheDialogs()
+    {
+        UseFontFallbacks();
+        QWidget plain;
+        const QFont dialogs(QStringLiteral("MS Sans Serif"), 8);
+        QCOMPARE(plain.font().pointSize(), 8);
+        QCOMPARE(QFontInfo(plain.font()).family(), QFontInfo(dialogs).family());
     }
 };
 

@@ -8,10 +8,9 @@ set -euo pipefail
 kit=$1 work=$2 program=$3 save_bench=$4 table=$5
 pairs=${LARK_BENCH_PAIRS:-25}
 
-if [ ! -x "$kit/startup.sh" ]; then
-    echo "bench: no start-up benchmark kit at $kit (set LARK_BENCH_KIT)" >&2
-    exit 1
-fi
+# The harness's own needs beyond the build's: Xlib's headers for its window
+# watcher, xdpyinfo to see that each Xvfb answers.
+"$(dirname "$0")/../install-deps.sh" libx11-dev x11-utils
 
 build_baseline() {
     cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -58,5 +57,5 @@ echo "==== account change against a durable replace"
 "$save_bench" "$work" | tee "$work/save.log"
 summary+=("account change: time ratio $(awk '/^change\/floor/ {print $4}' "$work/save.log")")
 
-echo "==== ratios (targets: start-up 1.15 time and peak RSS, save 1.5)"
+echo "==== ratios (targets: start-up 1.05 time and peak RSS, save 1.5)"
 printf '%s\n' "${summary[@]}"
