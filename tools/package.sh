@@ -11,7 +11,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${LARK_PACKAGE_DIR:-$repo/build-package}
 jobs=${LARK_JOBS:-$(nproc)}
 
-"$repo/tools/install-deps.sh"
+"$repo/tools/install-deps.sh" package
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLARK_GUI=ON \
     -DLARK_SANITIZE=OFF -DLARK_FUZZ=OFF
 cmake --build "$build" -j "$jobs" --target larkledger-security

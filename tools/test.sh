@@ -12,7 +12,7 @@ fuzz_seconds=${LARK_FUZZ_SECONDS:-60}
 jobs=${LARK_JOBS:-$(nproc)}
 read -r -a extra_args <<<"${LARK_CMAKE_ARGS:-}"
 
-"$repo/tools/install-deps.sh"
+"$repo/tools/install-deps.sh" test
 
 step() { printf '\n==== %s ====\n' "$*"; }
 
