@@ -11,7 +11,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${LARK_PACKAGE_DIR:-$repo/build-package}
 jobs=${LARK_JOBS:-$(nproc)}
 
-"$repo/tools/install-deps.sh"
+"$repo/tools/install-deps.sh" package
 
 # Debian's flags with every hardening feature: _FORTIFY_SOURCE, the strong
 # stack protector, format checks, full RELRO with immediate binding (the

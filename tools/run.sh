@@ -13,7 +13,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${LARK_BUILD_DIR:-$repo/build}
 program=${LARK_PROGRAM:-$build/app/larkledger-security}
 
-"$repo/tools/install-deps.sh"
+"$repo/tools/install-deps.sh" run
 cmake -S "$repo" -B "$build" -G Ninja
 cmake --build "$build" --target larkledger-security
 

@@ -27,7 +27,7 @@ else
     out=${LARK_SHOTS_DIR:-$repo/docs/screenshots/scale$scale}
 fi
 
-"$repo/tools/install-deps.sh" xdotool imagemagick
+"$repo/tools/install-deps.sh" run xvfb xdotool imagemagick
 cmake -S "$repo" -B "$build" -G Ninja >/dev/null
 cmake --build "$build" --target larkledger-security
 program=$build/app/larkledger-security

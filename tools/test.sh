@@ -3,7 +3,8 @@
 #   1. a plain build with warnings as errors, all tests through CTest;
 #   2. the same with AddressSanitizer and UndefinedBehaviorSanitizer, where
 #      any sanitizer report fails the run;
-#   3. the table loader's libFuzzer target, for LARK_FUZZ_SECONDS (60).
+#   3. the table loader's libFuzzer target, for LARK_FUZZ_SECONDS (60), whose
+#      frames must name functions (llvm-symbolizer found).
 # Extra CMake arguments for every build: LARK_CMAKE_ARGS (e.g. -DLARK_GUI=OFF).
 set -euo pipefail
 
@@ -12,9 +13,22 @@ fuzz_seconds=${LARK_FUZZ_SECONDS:-60}
 jobs=${LARK_JOBS:-$(nproc)}
 read -r -a extra_args <<<"${LARK_CMAKE_ARGS:-}"
 
-"$repo/tools/install-deps.sh"
+"$repo/tools/install-deps.sh" test
 
 step() { printf '\n==== %s ====\n' "$*"; }
+
+# Sanitizer and fuzzer reports name functions only through llvm-symbolizer,
+# and the runtimes look for it on PATH, where Debian's versioned llvm-14 does
+# not put it: name it to them, or a report comes as bare addresses.
+symbolizer=$(command -v llvm-symbolizer || true)
+if [ -z "$symbolizer" ]; then
+    symbolizer=$(printf '%s\n' /usr/lib/llvm-*/bin/llvm-symbolizer | sort -V | tail -n 1)
+fi
+if [ ! -x "$symbolizer" ]; then
+    echo "test.sh: no llvm-symbolizer (install-deps.sh test installs it with llvm-14)" >&2
+    exit 1
+fi
+export ASAN_SYMBOLIZER_PATH=$symbolizer UBSAN_SYMBOLIZER_PATH=$symbolizer
 
 # GUI tests run offscreen; a virtual display covers anything that still
 # wants a real one.
@@ -59,7 +73,22 @@ cmake --build "$fuzz" -j "$jobs" --target store_load_fuzz
 corpus=$fuzz/corpus
 mkdir -p "$corpus"
 install -m 0644 "$repo/tests/data/three-users.acl" "$corpus/"
+# The coverage list at the end shows whether frames get function names; it
+# goes to the log only, as it is long.
+fuzz_log=$fuzz/fuzz.log
 (cd "$fuzz" && ./tests/store/store_load_fuzz -max_total_time="$fuzz_seconds" -max_len=8192 \
-    -timeout=10 -print_final_stats=1 "$corpus")
+    -timeout=10 -print_final_stats=1 -print_coverage=1 "$corpus") 2>&1 |
+    tee "$fuzz_log" | grep -v -E '^COVERAGE:$|^(UN)?COVERED_FUNC: |^ +(UN)?COVERED_PC: '
+# A crash found here is only worth its stack if the stack names functions:
+# with no symbolizer, libFuzzer warns, its NEW_FUNC lines show addresses and
+# its coverage list is empty.
+if grep -E 'invalid path to external symbolizer|Failed to use and restart external symbolizer' \
+    "$fuzz_log" >&2 ||
+    grep -E 'NEW_FUNC\[' "$fuzz_log" | grep -v -E ': 0x[0-9a-f]+ in [^ ]' >&2 ||
+    ! grep -q -E '^COVERED_FUNC: .* LLVMFuzzerTestOneInput ' "$fuzz_log"; then
+    echo "test.sh: the fuzzer's frames show addresses, not function names (see $fuzz_log)" >&2
+    exit 1
+fi
+echo "test.sh: the fuzzer's frames name functions ($(grep -c -E '^COVERED_FUNC: ' "$fuzz_log") covered)"
 
 step "all tests passed"

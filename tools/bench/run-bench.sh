@@ -10,7 +10,7 @@ pairs=${LARK_BENCH_PAIRS:-25}
 
 # The harness's own needs beyond the build's: Xlib's headers for its window
 # watcher, xdpyinfo to see that each Xvfb answers.
-"$(dirname "$0")/../install-deps.sh" libx11-dev x11-utils
+"$(dirname "$0")/../install-deps.sh" run xvfb xauth libx11-dev x11-utils
 
 build_baseline() {
     cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
