@@ -36,6 +36,14 @@ bool SameTrimmedName(std::string_view a, std::string_view b)
     return UpperAscii(TrimControls(a)) == UpperAscii(TrimControls(b));
 }
 
+// The slot of a user of that name; never a free slot, whose name reads as
+// the empty text.
+int FindUsedSlot(const UserTable& table, std::string_view loginName)
+{
+    const int slot = table.FindUser(loginName);
+    return slot > 0 && !IsFreeSlot(table.Slot(slot)) ? slot : 0;
+}
+
 int FirstFreeEntry(const AccountArea& accounts)
 {
     for (int i = 0; i < AccountCount; ++i) {
@@ -215,7 +223,7 @@ ChangeResult Session::CreateFirstUser(const UserRecord& plain)
     // Made while nobody was signed in; the sign-in that follows says why
     // later lines name this user.
     record(event(AuditEvent::Kind::FirstUserCreated, plain.LoginName.value()));
-    const int slot = m_table.FindUser(plain.LoginName.value());
+    const int slot = FindUsedSlot(m_table, plain.LoginName.value());
     if (slot > 0) {
         m_currentUser = m_table.Slot(slot);
         m_signedIn = true;
@@ -261,7 +269,7 @@ ChangeResult Session::DeleteUser(std::string_view loginName)
 {
     if (!MayDelete())
         return refuseRight(Right::DeleteUsers, "delete users", loginName);
-    const int slot = m_table.FindUser(loginName);
+    const int slot = FindUsedSlot(m_table, loginName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
                       loginName);
@@ -289,7 +297,7 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
     // name, and never touch a user who is not that one.
     int slot = editedSlot;
     if (slot < 1 || slot > SlotCount || Decoded(m_table.Slot(slot).LoginName) != editedName)
-        slot = m_table.FindUser(editedName);
+        slot = FindUsedSlot(m_table, editedName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser,
                       "The user being edited no longer exists: load it again with Modify.",
@@ -356,7 +364,7 @@ std::optional<ChangeResult> Session::checkAccountChange(std::string_view loginNa
                            "change bank accounts", loginName);
     if (plain && plain->AccountName.value().empty())
         return refuse(ChangeResult::Reason::EmptyField, "Please give an account Name.", loginName);
-    slot = m_table.FindUser(loginName);
+    slot = FindUsedSlot(m_table, loginName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
                       loginName);
@@ -443,7 +451,7 @@ ChangeResult Session::DeleteAccount(std::string_view loginName, int entry)
 
 int Session::LookUpAccount(std::string_view loginName, std::string_view account) const
 {
-    const int slot = m_table.FindUser(loginName);
+    const int slot = FindUsedSlot(m_table, loginName);
     if (slot == 0)
         return -1;
     const AccountArea& accounts = m_table.Slot(slot).Accounts;

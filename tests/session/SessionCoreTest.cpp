@@ -159,6 +159,11 @@ TEST(RefusalsGiveTheirReasonsAndChangeNothing)
          "The cASH is assigned, please Create another one."},
         {session.ModifyAccount("weak", 4, Account("x", "")), ChangeResult::Reason::NoSuchAccount,
          "There is no such bank account."},
+        // A free slot's name reads as the empty text: it is nobody's.
+        {session.AddAccount("", Account("x", "")), ChangeResult::Reason::NoSuchUser,
+         "There is no user of that name."},
+        {session.DeleteUser(""), ChangeResult::Reason::NoSuchUser,
+         "There is no user of that name."},
     };
     for (const Row& row : rows) {
         if (row.result.message != row.message)
