@@ -21,14 +21,6 @@ using team::Plain;
 
 namespace {
 
-std::string Flags(const UserRecord& record)
-{
-    std::string flags;
-    for (Right right : AllRights)
-        flags += Decoded(RightField(record, right));
-    return flags;
-}
-
 void WriteTeam(const std::string& myRights)
 {
     team::WriteTeam(myRights, TableFile);
@@ -76,7 +68,7 @@ const std::vector<Change>& Changes()
          [](Session& s) {
              return s.SaveChanges("weak", 3, Plain("weak", "newpw", "/w", "111110"));
          },
-         [](const Session& s) { return Flags(s.Table().Slot(3)) == "111110"; }},
+         [](const Session& s) { return storecheck::DecodedRights(s.Table().Slot(3)) == "111110"; }},
         {"save changes: take over a stronger user",
          {"AM", "AMD"},
          [](Session& s) { return s.SaveChanges("boss", 1, Plain("boss", "mine", "/b", "000000")); },

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../store/StoreCheck.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"
 #include "store/UserTable.h"
@@ -14,13 +15,7 @@ namespace team {
 inline UserRecord Plain(const std::string& name, const std::string& password,
                         const std::string& path, const std::string& flags = "111111")
 {
-    UserRecord record{};
-    record.LoginName.assign(name);
-    record.Password.assign(password);
-    record.DataPath.assign(path);
-    for (std::size_t i = 0; i < AllRights.size(); ++i)
-        RightField(record, AllRights[i]).assign(flags.substr(i, 1));
-    return record;
+    return storecheck::PlainRecord(name, password, path, flags);
 }
 
 inline AccountEntry Account(const std::string& name, const std::string& description)

@@ -27,14 +27,6 @@ using storecheck::WriteFile;
 
 namespace {
 
-std::string Rights(const UserRecord& record)
-{
-    std::string rights;
-    for (Right right : AllRights)
-        rights += Decoded(RightField(record, right));
-    return rights;
-}
-
 UserRecord Plain(const std::string& name)
 {
     UserRecord record{};
@@ -151,7 +143,7 @@ TEST(FixtureLoadsAsDescribed)
     CHECK_EQ(Decoded(admin.LoginName), std::string("admin"));
     CHECK_EQ(Decoded(admin.Password), std::string("secret"));
     CHECK_EQ(Decoded(admin.DataPath), std::string("C:\\Larkledger\\Data"));
-    CHECK_EQ(Rights(admin), std::string("000000"));
+    CHECK_EQ(storecheck::DecodedRights(admin), std::string("000000"));
     CHECK_EQ(Decoded(admin.Accounts[0].AccountName), std::string("Checking"));
     CHECK_EQ(Decoded(admin.Accounts[0].AccountDescription),
              std::string("Main account.\r\nBranch 12"));
@@ -165,7 +157,7 @@ TEST(FixtureLoadsAsDescribed)
     CHECK_EQ(Decoded(clerk.LoginName), std::string("clerk"));
     CHECK_EQ(Decoded(clerk.Password), std::string("Pa55w0rd"));
     CHECK_EQ(Decoded(clerk.DataPath), std::string("/srv/ledger"));
-    CHECK_EQ(Rights(clerk), std::string("111011")); // ModifyUsers only
+    CHECK_EQ(storecheck::DecodedRights(clerk), std::string("111011")); // ModifyUsers only
     for (const AccountEntry& entry : clerk.Accounts)
         CHECK(entry.AccountName.empty());
 
@@ -174,7 +166,7 @@ TEST(FixtureLoadsAsDescribed)
                                                    "e "));
     CHECK_EQ(Decoded(renee.Password), std::string("caf\xe9\x80"));
     CHECK_EQ(Decoded(renee.DataPath), std::string("D:\\Daten"));
-    CHECK_EQ(Rights(renee), std::string("101111")); // DeleteUsers only
+    CHECK_EQ(storecheck::DecodedRights(renee), std::string("101111")); // DeleteUsers only
     CHECK_EQ(Decoded(renee.Accounts[0].AccountName), std::string("Gesch\xe4"
                                                                  "ft"));
     CHECK_EQ(Decoded(renee.Accounts[0].AccountDescription), std::string("\x80 account"));

@@ -20,13 +20,7 @@ std::string Bytes(const UserRecord& record)
 UserRecord Plain(const std::string& name, const std::string& password = "pw",
                  const std::string& path = "/data", const std::string& rights = "010101")
 {
-    UserRecord record{};
-    record.LoginName.assign(name);
-    record.Password.assign(password);
-    record.DataPath.assign(path);
-    for (std::size_t i = 0; i < AllRights.size(); ++i)
-        RightField(record, AllRights[i]).assign(rights.substr(i, 1));
-    return record;
+    return storecheck::PlainRecord(name, password, path, rights);
 }
 
 void Fill(const std::vector<std::string>& names)

@@ -1,6 +1,7 @@
 #include "StoreCheck.h"
 
 #include "store/IoError.h"
+#include "store/Scramble.h"
 #include "store/TableFile.h"
 
 #include <algorithm>
@@ -333,6 +334,26 @@ std::string SaveReport(const std::string& path)
 }
 
 const std::string TableFile = UserTableFileName;
+
+UserRecord PlainRecord(const std::string& name, const std::string& password,
+                       const std::string& path, const std::string& flags)
+{
+    UserRecord record{};
+    record.LoginName.assign(name);
+    record.Password.assign(password);
+    record.DataPath.assign(path);
+    for (std::size_t i = 0; i < AllRights.size(); ++i)
+        RightField(record, AllRights[i]).assign(flags.substr(i, 1));
+    return record;
+}
+
+std::string DecodedRights(const UserRecord& record)
+{
+    std::string flags;
+    for (Right right : AllRights)
+        flags += Decoded(RightField(record, right));
+    return flags;
+}
 
 UserTable& TheTable()
 {

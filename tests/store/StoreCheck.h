@@ -97,6 +97,13 @@ extern const std::string TableFile;
 // fails the case.
 void RunAsOrdinaryUser(const std::function<void()>& body);
 
+// A record of plain texts; rights as six flags in record order ("0" is
+// granted).
+UserRecord PlainRecord(const std::string& name, const std::string& password,
+                       const std::string& path, const std::string& flags);
+// The six rights of a stored record, unscrambled, in record order.
+std::string DecodedRights(const UserRecord& record);
+
 // The table a case works with, zero-filled at its start.
 UserTable& TheTable();
 // The bytes of that table, laid out as the table file holds them.
