@@ -141,20 +141,28 @@ void TBankAccountPage::finishChange(int slot, const QString& noEntryCode,
 {
     const AnsiString userName = Decoded(m_session.Table().Slot(slot).LoginName);
     ChangeResult result;
-    if (!ReportingIoErrors([&] { result = change(); }))
+    const bool ran = ReportingIoErrors([&] { result = change(); });
+    // Every change reads the signed-in user's rights from the file anew:
+    // the window follows them, whatever came of the change.
+    emit rightsMayHaveChanged();
+    if (!ran)
         return;
 
+    if (result.refreshed || result.outcome == ChangeResult::Outcome::Reloaded) {
+        // The table was brought up to date with the file: the user may
+        // stand elsewhere now, or be gone.
+        if (const int again = m_session.Table().FindUser(userName))
+            ShowAccountsOf(again);
+        emit tableReloaded();
+    }
     switch (result.outcome) {
     case ChangeResult::Outcome::Done:
-        ShowAccountsOf(slot);
+        if (!result.refreshed)
+            ShowAccountsOf(slot);
         if (!result.message.empty())
             MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
         return;
     case ChangeResult::Outcome::Reloaded:
-        if (const int again = m_session.Table().FindUser(userName))
-            ShowAccountsOf(again);
-        emit tableReloaded();
-        return;
     case ChangeResult::Outcome::Cancelled:
         return;
     case ChangeResult::Outcome::Refused:

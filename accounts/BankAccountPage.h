@@ -36,6 +36,8 @@ signals:
     // The table was replaced by the file's version (a change on disk): the
     // user list must follow.
     void tableReloaded();
+    // A change read the signed-in user's rights from the file anew.
+    void rightsMayHaveChanged();
 
 private:
     void AccoTypeListBoxClick();

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QListWidgetItem>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <QValidator>
 
@@ -116,6 +117,8 @@ TMainForm::TMainForm(Session& session, QWidget* parent)
     ui->PPEdit->setValidator(new PasswordValidator(ui->PPEdit, 8));
 
     CentreOnScreen(this);
+    for (int i = 0; i < ui->UserPages->count(); ++i)
+        m_sheets.append({ui->UserPages->widget(i), ui->UserPages->tabText(i)});
 
     connect(ui->ExitButton, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
     connect(ui->ExitButton2, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
@@ -184,15 +187,57 @@ void TMainForm::ApplyRights()
     const bool canAdd = ui->AddButton->isEnabled();
     const bool canDelete = ui->DeleteButton->isEnabled();
     const bool canModify = ui->ModifyButton->isEnabled();
-    if (!(canAdd || canModify))
-        withdrawSheet(ui->ActionSheet);
-    if (!(canModify || canDelete))
-        withdrawSheet(ui->UserInfoSheet);
-    if (!(canModify && canDelete))
-        withdrawSheet(ui->UserBankAccountInfoSheet);
+    placeSheet(ui->ActionSheet, canAdd || canModify);
+    placeSheet(ui->UserInfoSheet, canModify || canDelete);
+    placeSheet(ui->UserBankAccountInfoSheet, canModify && canDelete);
 
     for (QComboBox* combo : rightsCombos(ui))
         combo->setEnabled(m_session.MayEditRights());
+}
+
+void TMainForm::placeSheet(QWidget* sheet, bool wanted)
+{
+    const bool placed = ui->UserPages->indexOf(sheet) >= 0;
+    if (!wanted) {
+        if (placed)
+            withdrawSheet(sheet);
+        return;
+    }
+    if (placed)
+        return;
+    // Rights given back in the file: the sheet returns to its own place.
+    int index = 0;
+    for (const auto& [designed, title] : m_sheets) {
+        if (designed == sheet) {
+            m_withdrawn.removeAll(sheet);
+            ui->UserPages->insertTab(index, sheet, title);
+            return;
+        }
+        if (ui->UserPages->indexOf(designed) >= 0)
+            ++index;
+    }
+}
+
+void TMainForm::showTableAgain()
+{
+    QString picked;
+    const bool hadPick = SelectedLineText(ui->UserNames, picked);
+    UpdateUserNameList();
+    const int slot = hadPick ? m_session.Table().FindUser(ToAnsi(picked)) : 0;
+    if (slot == 0)
+        return;
+    for (int row = 0; row < ui->UserNames->count(); ++row) {
+        if (ui->UserNames->item(row)->text() != picked)
+            continue;
+        {
+            // The same user, picked again by the program: no pick of a person.
+            const QSignalBlocker quiet(ui->UserNames);
+            ui->UserNames->setCurrentRow(row);
+        }
+        ShowUserInfo(m_session.Table().Slot(slot));
+        emit userPicked(slot);
+        return;
+    }
 }
 
 void TMainForm::UpdateUserNameList()
@@ -216,7 +261,8 @@ bool TMainForm::SelectedUserName(QString& name) const
 
 bool TMainForm::FormCloseQuery()
 {
-    if (!m_session.TableChanged())
+    // Signed out by someone else's change: there is nothing left to save.
+    if (!m_session.TableChanged() || m_session.SignedOut())
         return true;
     switch (MessageBox::show(MessageBox::Kind::Confirmation,
                              QStringLiteral("Do you want to save the changes?"),
@@ -226,6 +272,8 @@ bool TMainForm::FormCloseQuery()
         ChangeResult result;
         if (!ReportingIoErrors([&] { result = m_session.Save(); }))
             return false;
+        if (reportRefusal(result))
+            return m_session.SignedOut();
         if (!result.message.empty())
             MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
         // Reloaded: the person chose the file's version over these changes.
@@ -366,7 +414,10 @@ void TMainForm::AddButtonClick()
         ui->UserPages->setCurrentWidget(ui->ActionSheet);
     if (!editorFilled())
         return;
-    if (reportRefusal(m_session.AddUser(recordFromEditor())))
+    ChangeResult result;
+    const bool ran = ReportingIoErrors([&] { result = m_session.AddUser(recordFromEditor()); });
+    ApplyRights();
+    if (!ran || reportRefusal(result))
         return;
     clearActionSheet();
     UpdateUserNameList();
@@ -391,8 +442,10 @@ void TMainForm::DeleteButtonClick()
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
 
-    const ChangeResult result = m_session.DeleteUser(ToAnsi(name));
-    if (result.reason == ChangeResult::Reason::NoSuchUser || reportRefusal(result))
+    ChangeResult result;
+    const bool ran = ReportingIoErrors([&] { result = m_session.DeleteUser(ToAnsi(name)); });
+    ApplyRights();
+    if (!ran || result.reason == ChangeResult::Reason::NoSuchUser || reportRefusal(result))
         return;
     UpdateUserNameList();
 }
@@ -427,10 +480,10 @@ void TMainForm::SaveChangeButtonClick()
     // A failed write leaves table, list and editor as they were, so the
     // person can try again.
     ChangeResult result;
-    if (!ReportingIoErrors(
-            [&] { result = m_session.SaveChanges(EditedName, EditedSlot, recordFromEditor()); }))
-        return;
-    if (reportRefusal(result) || result.outcome == ChangeResult::Outcome::Cancelled)
+    const bool ran = ReportingIoErrors(
+        [&] { result = m_session.SaveChanges(EditedName, EditedSlot, recordFromEditor()); });
+    ApplyRights();
+    if (!ran || reportRefusal(result) || result.outcome == ChangeResult::Outcome::Cancelled)
         return;
     UpdateUserNameList();
     if (result.outcome == ChangeResult::Outcome::Reloaded)

@@ -32,6 +32,9 @@ public:
     // the window altogether, so nothing can bring it to the front.
     void ApplyRights();
     void UpdateUserNameList();
+    // The table was brought up to date with the file: the list is built
+    // anew, and the user picked before, when still there, stays picked.
+    void showTableAgain();
     void clearActionSheet();
     void DisableSaveChangeButton();
     // The text of the user list's selected line; false when none is.
@@ -71,6 +74,8 @@ private:
     // Takes a sheet out of the window (it stays alive, parentless and
     // hidden, for the code that fills it).
     void withdrawSheet(QWidget* sheet);
+    // Puts a sheet in its designed place among the tabs, or takes it out.
+    void placeSheet(QWidget* sheet, bool wanted);
 
     Session& m_session;
     Ui::TMainForm* ui;
@@ -79,4 +84,6 @@ private:
     // after the table has moved under it; empty when nothing is loaded.
     AnsiString EditedName;
     QList<QWidget*> m_withdrawn;
+    // The sheets in their designed order, with their tab titles.
+    QList<QPair<QWidget*, QString>> m_sheets;
 };

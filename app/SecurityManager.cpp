@@ -6,6 +6,7 @@
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
 #include "store/TableLock.h"
+#include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
 #include "ui/Terminate.h"
@@ -35,15 +36,21 @@ bool AnythingAt(const QString& dir, const QString& name)
     return info.exists() || info.isSymLink();
 }
 
-ConflictChoice AskAboutChangeOnDisk()
+ConflictChoice AskAboutChangeOnDisk(const Conflict& conflict)
 {
+    const QString user = FromAnsi(conflict.user);
+    const QString what =
+        conflict.account.empty()
+            ? QStringLiteral("the user %1").arg(user)
+            : QStringLiteral("the bank account %1 of %2").arg(FromAnsi(conflict.account), user);
     switch (MessageBox::show(
         MessageBox::Kind::Warning,
-        QStringLiteral("Gatekeep.acl has been changed on disk since this program last read or "
-                       "wrote it, by another copy of the program or another program.\n\n"
-                       "Yes: take the file's version; this change is dropped.\n"
-                       "No: overwrite the file with this version.\n"
-                       "Cancel: write nothing."),
+        QStringLiteral("Someone else has changed %1 in Gatekeep.acl since this program last read "
+                       "it.\n\n"
+                       "Yes: keep their version; this change is dropped.\n"
+                       "No: write this change over theirs, for %1 only.\n"
+                       "Cancel: write nothing.")
+            .arg(what),
         MessageBox::Buttons::YesNoCancel)) {
     case MessageBox::Button::Yes:
         return ConflictChoice::Reload;
@@ -156,7 +163,9 @@ void SecurityManager::createMainForm()
     QObject::connect(mainForm, &TMainForm::userPicked, m_bankPage,
                      &TBankAccountPage::ShowAccountsOf);
     QObject::connect(m_bankPage, &TBankAccountPage::tableReloaded, mainForm,
-                     &TMainForm::UpdateUserNameList);
+                     &TMainForm::showTableAgain);
+    QObject::connect(m_bankPage, &TBankAccountPage::rightsMayHaveChanged, mainForm,
+                     &TMainForm::ApplyRights);
     watchLogout();
 }
 

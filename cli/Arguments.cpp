@@ -17,6 +17,7 @@ enum Option : unsigned
     DescriptionOption = 1u << 5,
     GrantOption = 1u << 6,
     RevokeOption = 1u << 7,
+    WaitOption = 1u << 8,
 };
 
 struct OptionInfo
@@ -31,6 +32,7 @@ constexpr OptionInfo Options[] = {
     {"--path", PathOption, true},          {"--name", NameOption, true},
     {"--password", PasswordOption, false}, {"--description", DescriptionOption, true},
     {"--grant", GrantOption, true},        {"--revoke", RevokeOption, true},
+    {"--wait", WaitOption, true},
 };
 
 struct CommandInfo
@@ -106,6 +108,14 @@ Right ParseRight(const std::string& text)
             return right;
     }
     Usage("unknown right '" + text + "': RIGHT is one of " + RightList());
+}
+
+int ParseSeconds(const std::string& text)
+{
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        Usage("--wait takes a number of seconds, 0 to 9999");
+    return std::stoi(text);
 }
 
 void SetOnce(std::optional<std::string>& slot, const char* option, const std::string& value)
@@ -199,6 +209,9 @@ Invocation ParseArguments(const std::vector<std::string>& arguments)
             case RevokeOption:
                 invocation.revokes.push_back(ParseRight(value));
                 break;
+            case WaitOption:
+                invocation.waitSeconds = ParseSeconds(value);
+                break;
             }
         } catch (const CliFailure& failure) {
             if (!mistake)
@@ -218,8 +231,8 @@ Invocation ParseArguments(const std::vector<std::string>& arguments)
     if (invocation.operands.size() != command->operands)
         Usage(std::string("usage: ") + ProgramName + " " + command->synopsis);
     for (const OptionInfo& option : Options) {
-        const unsigned allowed =
-            command->options | TableOption | (command->signsIn ? unsigned{UserOption} : 0u);
+        const unsigned allowed = command->options | TableOption | WaitOption |
+                                 (command->signsIn ? unsigned{UserOption} : 0u);
         if ((given & option.option) && !(allowed & option.option))
             Usage(std::string(option.name) + " does not go with " + command->name);
     }
@@ -278,6 +291,8 @@ std::string HelpText()
             "  --password     read a new password, as the next line or a second prompt\n"
             "  --description TEXT\n"
             "                 a bank account's description; line breaks are kept\n"
+            "  --wait SECONDS how long a change waits for another copy that is writing the\n"
+            "                 table (default 10); then nothing is written (exit status 4)\n"
             "  --help         this text\n"
             "  --version      the program's version\n"
             "\n"

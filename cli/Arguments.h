@@ -39,6 +39,8 @@ struct Invocation
     std::optional<std::string> path;
     std::optional<std::string> name;
     std::optional<std::string> description;
+    // How long a change waits for another writer of the table to finish.
+    int waitSeconds = 10;
     bool newPassword = false;
     std::vector<Right> grants;
     std::vector<Right> revokes;

@@ -8,6 +8,7 @@
 #include "store/Windows1252.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <optional>
@@ -139,7 +140,18 @@ public:
           m_path(invocation.table ? *invocation.table : DefaultTablePath()),
           m_session(m_path, audit)
     {
-        m_session.SetConflictHandler([] { return ConflictChoice::Cancel; });
+        // The command holds the writer lock from its read to its write, so
+        // only a writer that takes no lock can get in between: never
+        // written over, such a change ends the command.
+        m_session.SetConflictHandler([this](const Conflict& conflict) {
+            m_conflict = conflict;
+            return ConflictChoice::Cancel;
+        });
+        m_session.SetWriterWait(std::chrono::seconds(invocation.waitSeconds), [this] {
+            m_err << ProgramName << ": waiting for another copy to finish writing " << m_path
+                  << "\n";
+            m_err.flush();
+        });
     }
 
     int Run()
@@ -214,24 +226,27 @@ private:
             Fail(ExitFileTrouble, m_path + ": there is no user table here; init creates one.");
         m_session.LoadTable();
 
-        // The login dialog's order and messages.
-        if (m_user.empty())
-            Fail(ExitSignInRefused, "Enter your LOGIN NAME Please");
-        if (!m_session.KnowsUser(m_user))
-            Fail(ExitSignInRefused, "Incorrect login name!");
+        // The name first, so no password is asked for a name that is not
+        // there, as the login dialog does.
+        if (const auto refusal = m_session.RefuseName(m_user))
+            Fail(ExitSignInRefused, Session::SignInMessage(*refusal));
         const std::string typed = m_secrets.Read("Password for " + *m_invocation.user + ": ");
-        if (typed.empty())
-            Fail(ExitSignInRefused, "Enter your PASSWORD Please");
         const AnsiString password = ForTable("password", typed);
-        switch (m_session.SignIn(m_user, password)) {
-        case Session::SignInResult::SignedIn:
-            return;
-        case Session::SignInResult::UnknownName:
-            Fail(ExitSignInRefused, "Incorrect login name!");
-        case Session::SignInResult::WrongPassword:
-            break;
+        if (Changes()) {
+            // From here to the save no other writer comes in between; taken
+            // after the password, as nobody should wait while someone types.
+            m_writing.emplace(m_session.HoldWriterLock());
+            m_session.LoadTable();
         }
-        Fail(ExitSignInRefused, "Incorrect Password!");
+        const Session::SignInResult result = m_session.SignIn(m_user, password);
+        if (result != Session::SignInResult::SignedIn)
+            Fail(ExitSignInRefused, Session::SignInMessage(result));
+    }
+
+    bool Changes() const
+    {
+        const std::string& command = m_invocation.command;
+        return command != "ls" && command != "show";
     }
 
     // A change's outcome: done, or the reason it was not made.
@@ -249,8 +264,9 @@ private:
         case ChangeResult::Outcome::Reloaded:
             break;
         }
-        Fail(ExitFileTrouble,
-             m_path + " changed on disk while this command ran; nothing was written.");
+        Fail(ExitFileTrouble, m_path + ": " + Shown(m_conflict.user) +
+                                  " was changed by someone else while this command ran; "
+                                  "nothing was written.");
     }
 
     // The stored name of the user `typed` means. Without one, the typed name
@@ -472,6 +488,8 @@ private:
     std::optional<AnsiString> m_newName;
     std::optional<AnsiString> m_newPath;
     std::optional<AnsiString> m_newDescription;
+    Conflict m_conflict;
+    std::optional<WriterLock::Hold> m_writing;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "store/Scramble.h"
 #include "store/TableFile.h"
 
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -36,12 +37,50 @@ bool SameTrimmedName(std::string_view a, std::string_view b)
     return UpperAscii(TrimControls(a)) == UpperAscii(TrimControls(b));
 }
 
+// Whether another user than the one in `except` bears that name as Add
+// compares names, anywhere in the table: a user behind a free slot is not
+// listed, but a twin of theirs would still keep them from signing in.
+bool NameTaken(const UserTable& table, std::string_view name, int except = 0)
+{
+    for (int n = 1; n <= SlotCount; ++n) {
+        const UserRecord& record = table.Slot(n);
+        if (n != except && !IsFreeSlot(record) && SameTrimmedName(Decoded(record.LoginName), name))
+            return true;
+    }
+    return false;
+}
+
 // The slot of a user of that name; never a free slot, whose name reads as
 // the empty text.
 int FindUsedSlot(const UserTable& table, std::string_view loginName)
 {
     const int slot = table.FindUser(loginName);
     return slot > 0 && !IsFreeSlot(table.Slot(slot)) ? slot : 0;
+}
+
+bool SameBytes(const UserRecord& a, const UserRecord& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Whether someone else changed the user `name`'s login data (name,
+// password, data path, rights) between `seen` and `file`. A user missing
+// from either is no clash: the change itself finds that out.
+bool UserDataChanged(const UserTable& seen, const UserTable& file, std::string_view name)
+{
+    const int before = FindUsedSlot(seen, name);
+    const int now = FindUsedSlot(file, name);
+    if (before == 0 || now == 0)
+        return false;
+    const UserRecord& a = seen.Slot(before);
+    const UserRecord& b = file.Slot(now);
+    if (Decoded(a.Password) != Decoded(b.Password) || Decoded(a.DataPath) != Decoded(b.DataPath))
+        return true;
+    for (Right right : AllRights) {
+        if (Decoded(RightField(a, right)) != Decoded(RightField(b, right)))
+            return true;
+    }
+    return false;
 }
 
 int FirstFreeEntry(const AccountArea& accounts)
@@ -83,13 +122,24 @@ const char* RightName(Right right)
 }
 
 Session::Session(std::string tablePath, AuditSink* audit)
-    : m_tablePath(std::move(tablePath)), m_audit(audit)
+    : m_tablePath(std::move(tablePath)), m_audit(audit), m_writerLock(m_tablePath)
 {
 }
 
-void Session::SetConflictHandler(std::function<ConflictChoice()> handler)
+void Session::SetConflictHandler(std::function<ConflictChoice(const Conflict&)> handler)
 {
     m_onConflict = std::move(handler);
+}
+
+void Session::SetWriterWait(std::chrono::milliseconds wait, std::function<void()> onWait)
+{
+    m_writerWait = wait;
+    m_onWriterWait = std::move(onWait);
+}
+
+WriterLock::Hold Session::HoldWriterLock()
+{
+    return WriterLock::Hold(m_writerLock, m_writerWait, m_onWriterWait);
 }
 
 void Session::LoadTable()
@@ -99,8 +149,10 @@ void Session::LoadTable()
     UserTable table = m_table;
     std::string bytes;
     LoadUserTable(table, m_tablePath, &bytes);
+    m_base = table;
     m_table = table;
     m_fileBytes = std::move(bytes);
+    m_pending.clear();
     m_unsaved.clear();
 }
 
@@ -109,11 +161,15 @@ void Session::Reload()
     UserTable fresh;
     std::string bytes;
     LoadUserTable(fresh, m_tablePath, &bytes);
+    m_base = fresh;
     m_table = fresh;
     m_fileBytes = std::move(bytes);
     m_tableChanged = false;
+    m_pending.clear();
     m_unsaved.clear();
     record(event(AuditEvent::Kind::TableReloaded));
+    if (m_signedIn)
+        findMe(m_base);
 }
 
 void Session::CreateTable()
@@ -121,7 +177,9 @@ void Session::CreateTable()
     CreateUserTableFile(m_tablePath);
     m_table = UserTable{};
     m_table.ClearEmptySlots();
+    m_base = m_table;
     m_fileBytes = std::string();
+    m_pending.clear();
     m_unsaved.clear();
 }
 
@@ -156,37 +214,126 @@ bool Session::KnowsUser(std::string_view typedName) const
     return LookUpUser(typedName) != 0;
 }
 
+const char* Session::SignInMessage(SignInResult result)
+{
+    switch (result) {
+    case SignInResult::EmptyName:
+        return "Enter your LOGIN NAME Please";
+    case SignInResult::UnknownName:
+        return "Incorrect login name!";
+    case SignInResult::EmptyPassword:
+        return "Enter your PASSWORD Please";
+    case SignInResult::WrongPassword:
+        return "Incorrect Password!";
+    case SignInResult::SignedIn:
+        break;
+    }
+    return "";
+}
+
+ChangeResult Session::refuseSignIn(SignInResult result, std::string_view typedName)
+{
+    AuditEvent refused = event(AuditEvent::Kind::SignInRefused, typedName);
+    switch (result) {
+    case SignInResult::EmptyName:
+        refused.detail = "empty name";
+        break;
+    case SignInResult::UnknownName:
+        refused.detail = "unknown name";
+        break;
+    case SignInResult::EmptyPassword:
+        refused.detail = "empty password";
+        break;
+    case SignInResult::WrongPassword:
+    case SignInResult::SignedIn:
+        refused.detail = "wrong password";
+        break;
+    }
+    record(std::move(refused));
+    return {};
+}
+
+std::optional<Session::SignInResult> Session::RefuseName(std::string_view typedName)
+{
+    std::optional<SignInResult> refusal;
+    if (typedName.empty())
+        refusal = SignInResult::EmptyName;
+    else if (!KnowsUser(typedName))
+        refusal = SignInResult::UnknownName;
+    if (refusal)
+        refuseSignIn(*refusal, typedName);
+    return refusal;
+}
+
 Session::SignInResult Session::SignIn(std::string_view typedName, std::string_view typedPassword)
 {
-    const int slot = LookUpUser(typedName);
-    if (slot == 0) {
-        AuditEvent refused = event(AuditEvent::Kind::SignInRefused, typedName);
-        refused.detail = "unknown name";
-        record(std::move(refused));
-        return SignInResult::UnknownName;
-    }
-    const UserRecord& user = m_table.Slot(slot);
+    if (const std::optional<SignInResult> refusal = RefuseName(typedName))
+        return *refusal;
+    const UserRecord& user = m_table.Slot(LookUpUser(typedName));
     // An empty password never signs anyone in, whatever a damaged file holds.
-    if (typedPassword.empty() || EncodeField(typedPassword, ScrambleKey) != user.Password.value()) {
-        AuditEvent refused = event(AuditEvent::Kind::SignInRefused, typedName);
-        refused.detail = "wrong password";
-        record(std::move(refused));
-        return SignInResult::WrongPassword;
+    SignInResult result = SignInResult::SignedIn;
+    if (typedPassword.empty())
+        result = SignInResult::EmptyPassword;
+    else if (EncodeField(typedPassword, ScrambleKey) != user.Password.value())
+        result = SignInResult::WrongPassword;
+    if (result != SignInResult::SignedIn) {
+        refuseSignIn(result, typedName);
+        return result;
     }
     m_currentUser = user;
+    m_me = Decoded(user.LoginName);
     m_signedIn = true;
-    record(event(AuditEvent::Kind::SignedIn, Decoded(user.LoginName)));
+    m_signedOut = false;
+    record(event(AuditEvent::Kind::SignedIn, m_me));
     return SignInResult::SignedIn;
 }
 
 bool Session::Granted(Right right) const
 {
-    return m_signedIn && IsGranted(m_currentUser, right);
+    return m_signedIn && !m_signedOut && IsGranted(m_currentUser, right);
 }
 
 bool Session::MayEditRights() const
 {
     return Granted(Right::ModifyUsers) && Granted(Right::AddUsers);
+}
+
+bool Session::findMe(const UserTable& file)
+{
+    const int slot = m_signedOut ? 0 : FindUsedSlot(file, m_me);
+    if (slot == 0) {
+        m_signedOut = true;
+        return false;
+    }
+    m_currentUser = file.Slot(slot);
+    return true;
+}
+
+std::optional<ChangeResult> Session::takeRightsFrom(const UserTable& file)
+{
+    if (findMe(file))
+        return std::nullopt;
+    return refuse(ChangeResult::Reason::SignedOut,
+                  "Your login ID " + m_me +
+                      " is no longer in Gatekeep.acl (deleted or renamed): nothing more can be "
+                      "changed until you sign in again.");
+}
+
+std::optional<std::string> Session::readFile() const
+{
+    std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
+    // A table that vanished is no table to compare with or to save over.
+    if (!onDisk)
+        throw IoError(2);
+    return onDisk;
+}
+
+std::optional<ChangeResult> Session::readRights()
+{
+    const std::optional<std::string> onDisk = readFile();
+    if (onDisk == m_fileBytes)
+        return takeRightsFrom(m_base);
+    return takeRightsFrom(TableFromBytes(*onDisk));
 }
 
 std::vector<AnsiString> Session::ListedNames() const
@@ -205,34 +352,78 @@ std::vector<AnsiString> Session::ListedNames() const
 
 ChangeResult Session::CreateFirstUser(const UserRecord& plain)
 {
-    if (m_fileBytes || PeekTableFile(m_tablePath) || m_table.FirstFreeSlot() != 1)
-        return refuse(ChangeResult::Reason::NotFirstUse,
-                      "A user table already exists: the first login ID is made only where "
-                      "there is none.",
-                      plain.LoginName.value());
     if (TrimControls(plain.LoginName.value()).empty() ||
         TrimControls(plain.Password.value()).empty())
         return refuse(ChangeResult::Reason::EmptyField, "Please type in your new ID and Password.",
                       plain.LoginName.value());
-
-    UserTable next = m_table;
-    next.StoreNewUser(plain);
-    ChangeResult result = commit(next, true);
-    if (!result.done())
-        return result;
+    try {
+        const WriterLock::Hold hold = HoldWriterLock();
+        // Looked at under the lock: two first starts must not both win.
+        if (m_fileBytes || PeekTableFile(m_tablePath) || m_table.FirstFreeSlot() != 1)
+            return refuse(ChangeResult::Reason::NotFirstUse,
+                          "A user table already exists: the first login ID is made only where "
+                          "there is none.",
+                          plain.LoginName.value());
+        UserTable next = m_table;
+        next.StoreNewUser(plain);
+        SaveUserTable(next, m_tablePath);
+        UserTable back;
+        std::string bytes;
+        LoadUserTable(back, m_tablePath, &bytes);
+        m_base = back;
+        m_table = back;
+        m_fileBytes = std::move(bytes);
+    } catch (const IoError& error) {
+        AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
+        failed.detail = error.what();
+        record(std::move(failed));
+        throw;
+    }
     // Made while nobody was signed in; the sign-in that follows says why
     // later lines name this user.
     record(event(AuditEvent::Kind::FirstUserCreated, plain.LoginName.value()));
+    record(event(AuditEvent::Kind::TableSaved));
     const int slot = FindUsedSlot(m_table, plain.LoginName.value());
     if (slot > 0) {
         m_currentUser = m_table.Slot(slot);
+        m_me = Decoded(m_currentUser.LoginName);
         m_signedIn = true;
-        record(event(AuditEvent::Kind::SignedIn, Decoded(m_currentUser.LoginName)));
+        record(event(AuditEvent::Kind::SignedIn, m_me));
     }
+    return {};
+}
+
+ChangeResult Session::keepInMemory(Step step)
+{
+    if (auto refused = readRights())
+        return *refused;
+    UserTable next = m_table;
+    std::vector<AuditEvent> events;
+    ChangeResult result = step.apply(next, events);
+    if (!result.done())
+        return result;
+    m_table = next;
+    m_tableChanged = true;
+    for (AuditEvent& made : events)
+        m_unsaved.push_back(std::move(made));
+    m_pending.push_back(std::move(step));
     return result;
 }
 
 ChangeResult Session::AddUser(const UserRecord& plain)
+{
+    Step step;
+    step.apply = [this, plain](UserTable& table, std::vector<AuditEvent>& events) {
+        return addUser(table, plain, events);
+    };
+    // A name both sides added is found by the add itself, as a twin.
+    step.clash = [](const UserTable&, const UserTable&) { return std::optional<Conflict>(); };
+    step.what = "adding the user " + plain.LoginName.value();
+    return keepInMemory(std::move(step));
+}
+
+ChangeResult Session::addUser(UserTable& table, const UserRecord& plain,
+                              std::vector<AuditEvent>& events)
 {
     const AnsiString name = plain.LoginName.value();
     if (!MayAdd())
@@ -243,44 +434,81 @@ ChangeResult Session::AddUser(const UserRecord& plain)
     if (!MayEditRights() && AnyRightGranted(plain))
         return refuseRight(MayModify() ? Right::AddUsers : Right::ModifyUsers, "grant rights",
                            name);
-    for (const AnsiString& listed : ListedNames()) {
-        if (SameTrimmedName(listed, name))
-            return refuse(ChangeResult::Reason::DuplicateUser, "User already exist.", name);
-    }
+    if (NameTaken(table, name))
+        return refuse(ChangeResult::Reason::DuplicateUser, "User already exist.", name);
 
-    UserTable next = m_table;
+    UserTable next = table;
     next.ClearEmptySlots();
     if (next.FirstFreeSlot() < 0)
         return refuse(ChangeResult::Reason::TableFull,
                       "The user table is full: no more than five users can be kept.", name);
     next.StoreNewUser(plain);
-    m_table = next;
-    m_tableChanged = true;
+    table = next;
     AuditEvent added = event(AuditEvent::Kind::UserAdded, name);
     for (Right right : AllRights) {
         if (RightField(plain, right).value() == "0")
             added.changes.push_back(std::string("granted ") + RightName(right));
     }
-    m_unsaved.push_back(std::move(added));
+    events.push_back(std::move(added));
     return {};
 }
 
 ChangeResult Session::DeleteUser(std::string_view loginName)
 {
+    const AnsiString name(loginName);
+    Step step;
+    step.apply = [this, name](UserTable& table, std::vector<AuditEvent>& events) {
+        return deleteUser(table, name, events);
+    };
+    // Deleting a user someone else has just changed would throw their
+    // change away unseen.
+    step.clash = [name](const UserTable& seen, const UserTable& file) {
+        const int before = FindUsedSlot(seen, name);
+        const int now = FindUsedSlot(file, name);
+        if (before == 0 || now == 0 || SameBytes(seen.Slot(before), file.Slot(now)))
+            return std::optional<Conflict>();
+        return std::optional<Conflict>(Conflict{name, {}});
+    };
+    step.what = "deleting the user " + name;
+    return keepInMemory(std::move(step));
+}
+
+ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
+                                 std::vector<AuditEvent>& events)
+{
     if (!MayDelete())
         return refuseRight(Right::DeleteUsers, "delete users", loginName);
-    const int slot = FindUsedSlot(m_table, loginName);
+    const int slot = FindUsedSlot(table, loginName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
                       loginName);
-    m_table.RemoveUserSlot(slot);
-    m_tableChanged = true;
-    m_unsaved.push_back(event(AuditEvent::Kind::UserDeleted, loginName));
+    table.RemoveUserSlot(slot);
+    events.push_back(event(AuditEvent::Kind::UserDeleted, loginName));
     return {};
 }
 
 ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
                                   const UserRecord& plain)
+{
+    const AnsiString name(editedName);
+    Step step;
+    step.apply = [this, name, editedSlot, plain](UserTable& table,
+                                                 std::vector<AuditEvent>& events) {
+        return saveChanges(table, name, editedSlot, plain, events);
+    };
+    step.clash = [name](const UserTable& seen, const UserTable& file) {
+        if (!UserDataChanged(seen, file, name))
+            return std::optional<Conflict>();
+        return std::optional<Conflict>(Conflict{name, {}});
+    };
+    ChangeResult result = commit(&step, false);
+    if (result.done())
+        m_tableChanged = false; // the whole table is in the file now
+    return result;
+}
+
+ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName, int editedSlot,
+                                  const UserRecord& plain, std::vector<AuditEvent>& events)
 {
     const AnsiString newName = plain.LoginName.value();
     if (!MayModify())
@@ -296,14 +524,14 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
     // A deletion may have moved the loaded user since Modify: look again by
     // name, and never touch a user who is not that one.
     int slot = editedSlot;
-    if (slot < 1 || slot > SlotCount || Decoded(m_table.Slot(slot).LoginName) != editedName)
-        slot = FindUsedSlot(m_table, editedName);
+    if (slot < 1 || slot > SlotCount || Decoded(table.Slot(slot).LoginName) != editedName)
+        slot = FindUsedSlot(table, editedName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser,
                       "The user being edited no longer exists: load it again with Modify.",
                       editedName);
 
-    const UserRecord& stored = m_table.Slot(slot);
+    const UserRecord& stored = table.Slot(slot);
     if (!MayEditRights() && !SameRights(stored, plain))
         return refuseRight(MayAdd() ? Right::ModifyUsers : Right::AddUsers,
                            "change a user's rights", editedName);
@@ -320,6 +548,10 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
                               editedName, RightName(Right::AddUsers));
         }
     }
+    // Two users of one name: whoever stands second could never sign in
+    // again, and the name would open the other's record.
+    if (NameTaken(table, newName, slot))
+        return refuse(ChangeResult::Reason::DuplicateUser, "User already exist.", editedName);
 
     AuditEvent changed = event(AuditEvent::Kind::UserChanged, editedName);
     if (namedAnew) {
@@ -338,24 +570,18 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
                                       RightName(right));
     }
 
-    UserTable next = m_table;
     const AccountArea accounts = stored.Accounts;
-    next.RemoveUserSlot(slot);
-    const int target = next.FirstFreeSlot();
-    next.StoreNewUser(plain);
+    table.RemoveUserSlot(slot);
+    const int target = table.FirstFreeSlot();
+    table.StoreNewUser(plain);
     if (target > 0)
-        next.Slot(target).Accounts = accounts;
-
-    ChangeResult result = commit(next, false);
-    if (result.outcome == ChangeResult::Outcome::Done) {
-        // The whole table is in the file now, earlier adds and deletions too.
-        m_tableChanged = false;
-        record(std::move(changed));
-    }
-    return result;
+        table.Slot(target).Accounts = accounts;
+    events.push_back(std::move(changed));
+    return {};
 }
 
-std::optional<ChangeResult> Session::checkAccountChange(std::string_view loginName,
+std::optional<ChangeResult> Session::checkAccountChange(const UserTable& table,
+                                                        std::string_view loginName,
                                                         const AccountEntry* plain,
                                                         std::optional<int> entry, int& slot)
 {
@@ -364,26 +590,58 @@ std::optional<ChangeResult> Session::checkAccountChange(std::string_view loginNa
                            "change bank accounts", loginName);
     if (plain && plain->AccountName.value().empty())
         return refuse(ChangeResult::Reason::EmptyField, "Please give an account Name.", loginName);
-    slot = FindUsedSlot(m_table, loginName);
+    slot = FindUsedSlot(table, loginName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
                       loginName);
-    if (entry &&
-        (*entry < 0 || *entry >= AccountCount ||
-         m_table.Slot(slot).Accounts[static_cast<std::size_t>(*entry)].AccountName.empty()))
+    if (entry && (*entry < 0 || *entry >= AccountCount ||
+                  table.Slot(slot).Accounts[static_cast<std::size_t>(*entry)].AccountName.empty()))
         return refuse(ChangeResult::Reason::NoSuchAccount, "There is no such bank account.",
                       loginName);
     return std::nullopt;
 }
 
+namespace {
+
+// Whether someone else changed entry `entry` of the user `name`'s accounts.
+std::optional<Conflict> AccountClash(const UserTable& seen, const UserTable& file,
+                                     const AnsiString& name, int entry)
+{
+    const int before = FindUsedSlot(seen, name);
+    const int now = FindUsedSlot(file, name);
+    if (before == 0 || now == 0 || entry < 0 || entry >= AccountCount)
+        return std::nullopt;
+    const auto index = static_cast<std::size_t>(entry);
+    const AccountEntry& a = seen.Slot(before).Accounts[index];
+    const AccountEntry& b = file.Slot(now).Accounts[index];
+    if (Decoded(a.AccountName) == Decoded(b.AccountName) &&
+        Decoded(a.AccountDescription) == Decoded(b.AccountDescription))
+        return std::nullopt;
+    return Conflict{name, Decoded(a.AccountName)};
+}
+
+} // namespace
+
 ChangeResult Session::AddAccount(std::string_view loginName, const AccountEntry& plain)
+{
+    const AnsiString name(loginName);
+    Step step;
+    step.apply = [this, name, plain](UserTable& table, std::vector<AuditEvent>& events) {
+        return addAccount(table, name, plain, events);
+    };
+    // A new account takes whichever entry is free in the file's table.
+    step.clash = [](const UserTable&, const UserTable&) { return std::optional<Conflict>(); };
+    return commit(&step, true);
+}
+
+ChangeResult Session::addAccount(UserTable& table, const AnsiString& loginName,
+                                 const AccountEntry& plain, std::vector<AuditEvent>& events)
 {
     const AnsiString account = plain.AccountName.value();
     int slot = 0;
-    if (auto refused = checkAccountChange(loginName, &plain, std::nullopt, slot))
+    if (auto refused = checkAccountChange(table, loginName, &plain, std::nullopt, slot))
         return *refused;
-    UserTable next = m_table;
-    UserRecord& working = next.Slot(slot);
+    UserRecord& working = table.Slot(slot);
     for (const AccountEntry& entry : working.Accounts) {
         if (!entry.AccountName.empty() &&
             UpperAscii(Decoded(entry.AccountName)) == UpperAscii(account))
@@ -395,24 +653,33 @@ ChangeResult Session::AddAccount(std::string_view loginName, const AccountEntry&
         return refuse(ChangeResult::Reason::AccountsFull,
                       "This user already has ten bank accounts.", loginName);
     StoreEntry(working.Accounts[static_cast<std::size_t>(entry)], plain);
-
-    ChangeResult result = commit(next, true);
-    if (result.done()) {
-        AuditEvent added = event(AuditEvent::Kind::AccountAdded, loginName);
-        added.account = account;
-        record(std::move(added));
-    }
-    return result;
+    AuditEvent added = event(AuditEvent::Kind::AccountAdded, loginName);
+    added.account = account;
+    events.push_back(std::move(added));
+    return {};
 }
 
 ChangeResult Session::ModifyAccount(std::string_view loginName, int entry,
                                     const AccountEntry& plain)
 {
+    const AnsiString name(loginName);
+    Step step;
+    step.apply = [this, name, entry, plain](UserTable& table, std::vector<AuditEvent>& events) {
+        return modifyAccount(table, name, entry, plain, events);
+    };
+    step.clash = [name, entry](const UserTable& seen, const UserTable& file) {
+        return AccountClash(seen, file, name, entry);
+    };
+    return commit(&step, true);
+}
+
+ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginName, int entry,
+                                    const AccountEntry& plain, std::vector<AuditEvent>& events)
+{
     int slot = 0;
-    if (auto refused = checkAccountChange(loginName, &plain, entry, slot))
+    if (auto refused = checkAccountChange(table, loginName, &plain, entry, slot))
         return *refused;
-    UserTable next = m_table;
-    AccountEntry& stored = next.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
+    AccountEntry& stored = table.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
     AuditEvent changed = event(AuditEvent::Kind::AccountChanged, loginName);
     changed.account = Decoded(stored.AccountName);
     if (Decoded(stored.AccountName) != plain.AccountName.value()) {
@@ -422,31 +689,38 @@ ChangeResult Session::ModifyAccount(std::string_view loginName, int entry,
     if (Decoded(stored.AccountDescription) != plain.AccountDescription.value())
         changed.changes.push_back("description");
     StoreEntry(stored, plain);
-
-    ChangeResult result = commit(next, true);
-    if (result.done())
-        record(std::move(changed));
-    return result;
+    events.push_back(std::move(changed));
+    return {};
 }
 
 ChangeResult Session::DeleteAccount(std::string_view loginName, int entry)
 {
+    const AnsiString name(loginName);
+    Step step;
+    step.apply = [this, name, entry](UserTable& table, std::vector<AuditEvent>& events) {
+        return deleteAccount(table, name, entry, events);
+    };
+    step.clash = [name, entry](const UserTable& seen, const UserTable& file) {
+        return AccountClash(seen, file, name, entry);
+    };
+    return commit(&step, true);
+}
+
+ChangeResult Session::deleteAccount(UserTable& table, const AnsiString& loginName, int entry,
+                                    std::vector<AuditEvent>& events)
+{
     int slot = 0;
-    if (auto refused = checkAccountChange(loginName, nullptr, entry, slot))
+    if (auto refused = checkAccountChange(table, loginName, nullptr, entry, slot))
         return *refused;
-    UserTable next = m_table;
-    AccountEntry& stored = next.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
+    AccountEntry& stored = table.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
     AuditEvent deleted = event(AuditEvent::Kind::AccountDeleted, loginName);
     deleted.account = Decoded(stored.AccountName);
     // The entry becomes a gap that the next New fills first; its other bytes
     // stay as they were.
     stored.AccountName.Length = 0;
     stored.AccountDescription.Length = 0;
-
-    ChangeResult result = commit(next, true);
-    if (result.done())
-        record(std::move(deleted));
-    return result;
+    events.push_back(std::move(deleted));
+    return {};
 }
 
 int Session::LookUpAccount(std::string_view loginName, std::string_view account) const
@@ -471,19 +745,36 @@ int Session::LookUpAccount(std::string_view loginName, std::string_view account)
 
 ChangeResult Session::Save()
 {
-    ChangeResult result = commit(m_table, false);
+    ChangeResult result = commit(nullptr, false);
     if (result.done())
         m_tableChanged = false;
     return result;
 }
 
-ChangeResult Session::commit(const UserTable& next, bool readBack)
+ConflictChoice Session::ask(const Conflict& conflict) const
 {
+    return m_onConflict ? m_onConflict(conflict) : ConflictChoice::Cancel;
+}
+
+ChangeResult Session::cancelled(const Conflict& conflict)
+{
+    AuditEvent refused = event(AuditEvent::Kind::ChangeRefused, conflict.user);
+    refused.account = conflict.account;
+    refused.detail = "changed on disk by someone else meanwhile; nothing was written";
+    record(std::move(refused));
+    return {ChangeResult::Outcome::Cancelled, ChangeResult::Reason::None, {}};
+}
+
+ChangeResult Session::commit(const Step* step, bool readBack)
+{
+    if (!m_signedIn)
+        return refuse(ChangeResult::Reason::MissingRight, "Nobody is signed in.");
     try {
-        return writeTable(next, readBack);
+        const WriterLock::Hold hold = HoldWriterLock();
+        return commitLocked(step, readBack);
     } catch (const IoError& error) {
-        // Reading the file to compare or to reload fails a save as surely as
-        // writing it does, and the person is told so alike.
+        // Reading the file to compare, waiting for the lock or writing: any
+        // of them fails a save, and the person is told so alike.
         AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
         failed.detail = error.what();
         record(std::move(failed));
@@ -491,21 +782,82 @@ ChangeResult Session::commit(const UserTable& next, bool readBack)
     }
 }
 
-ChangeResult Session::writeTable(const UserTable& next, bool readBack)
+ChangeResult Session::commitLocked(const Step* step, bool readBack)
 {
-    const std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
-    bool overwriting = false;
-    if (onDisk != m_fileBytes) {
-        switch (m_onConflict ? m_onConflict() : ConflictChoice::Cancel) {
-        case ConflictChoice::Reload:
-            Reload();
-            return {ChangeResult::Outcome::Reloaded, ChangeResult::Reason::None, {}};
-        case ConflictChoice::Cancel:
-            return {ChangeResult::Outcome::Cancelled, ChangeResult::Reason::None, {}};
-        case ConflictChoice::Overwrite:
-            overwriting = true;
-            break;
+    const std::optional<std::string> onDisk = readFile();
+    const bool changed = onDisk != m_fileBytes;
+    const UserTable file = changed ? TableFromBytes(*onDisk) : m_base;
+    if (auto refused = takeRightsFrom(file))
+        return *refused;
+
+    // Unchanged, the table in memory is the file's with the waiting changes
+    // made; otherwise they are made again on the file's table, each checked
+    // there as when it was first made.
+    UserTable next = changed ? file : m_table;
+    std::vector<AuditEvent> events = changed ? std::vector<AuditEvent>() : m_unsaved;
+    std::vector<Step> kept;
+    std::vector<std::string> dropped;
+    std::vector<AnsiString> overwritten;
+    bool asked = false;
+    if (changed) {
+        for (const Step& waiting : m_pending) {
+            if (const std::optional<Conflict> clash = waiting.clash(m_base, file)) {
+                asked = true;
+                const ConflictChoice choice = ask(*clash);
+                if (choice == ConflictChoice::Cancel)
+                    return cancelled(*clash);
+                if (choice == ConflictChoice::Reload)
+                    continue;
+                overwritten.push_back(clash->user);
+            }
+            UserTable trial = next;
+            std::vector<AuditEvent> made;
+            const ChangeResult result = waiting.apply(trial, made);
+            if (!result.done()) {
+                dropped.push_back(waiting.what + ": " + result.message);
+                continue;
+            }
+            next = trial;
+            events.insert(events.end(), made.begin(), made.end());
+            kept.push_back(waiting);
         }
+    }
+
+    AnsiString renamedMe;
+    if (step) {
+        if (changed) {
+            if (const std::optional<Conflict> clash = step->clash(m_base, file)) {
+                asked = true;
+                switch (ask(*clash)) {
+                case ConflictChoice::Cancel:
+                    return cancelled(*clash);
+                case ConflictChoice::Reload:
+                    // The file's table, with the changes still waiting.
+                    m_base = file;
+                    m_fileBytes = onDisk;
+                    m_table = next;
+                    m_pending = std::move(kept);
+                    m_unsaved = std::move(events);
+                    m_tableChanged = !m_pending.empty();
+                    record(event(AuditEvent::Kind::TableReloaded));
+                    return {ChangeResult::Outcome::Reloaded, ChangeResult::Reason::None, {}, true};
+                case ConflictChoice::Overwrite:
+                    overwritten.push_back(clash->user);
+                    break;
+                }
+            }
+        }
+        UserTable trial = next;
+        std::vector<AuditEvent> made;
+        ChangeResult result = step->apply(trial, made);
+        if (!result.done())
+            return result;
+        next = trial;
+        for (const AuditEvent& e : made) {
+            if (e.kind == AuditEvent::Kind::UserChanged && e.target == m_me && !e.newName.empty())
+                renamedMe = e.newName;
+        }
+        events.insert(events.end(), made.begin(), made.end());
     }
 
     std::string lateFault;
@@ -515,39 +867,60 @@ ChangeResult Session::writeTable(const UserTable& next, bool readBack)
         // The new table is in the file; only a step after that failed.
         lateFault = warning.what();
     }
+    m_base = next;
     m_table = next;
     m_fileBytes = next.Bytes();
-    record(event(overwriting ? AuditEvent::Kind::TableOverwritten : AuditEvent::Kind::TableSaved));
-    for (const AuditEvent& unsaved : m_unsaved)
-        record(unsaved);
+    m_pending.clear();
     m_unsaved.clear();
+    if (!renamedMe.empty())
+        m_me = renamedMe;
+    // The changes first: "table saved" is what carried them into the file.
+    for (const AuditEvent& made : events)
+        record(made);
+    if (overwritten.empty()) {
+        record(event(AuditEvent::Kind::TableSaved));
+    } else {
+        for (const AnsiString& user : overwritten)
+            record(event(AuditEvent::Kind::TableOverwritten, user));
+    }
 
     ChangeResult result;
+    result.refreshed = changed;
+    // Whoever was asked knows already.
+    if (changed && !asked)
+        result.message = "Gatekeep.acl had been changed by someone else meanwhile: it was "
+                         "brought up to date first, and the change was made on it.";
+    for (const std::string& lost : dropped)
+        result.message += (result.message.empty() ? "" : "\n") + ("Not saved, " + lost);
     if (!lateFault.empty())
-        result.message = "The change has been saved, but a step after it failed: " + lateFault;
+        result.message += (result.message.empty() ? "" : "\n") +
+                          ("The change has been saved, but a step after it failed: " + lateFault);
     if (readBack && lateFault.empty()) {
         try {
-            UserTable back = m_table;
+            UserTable back;
             std::string bytes;
             LoadUserTable(back, m_tablePath, &bytes);
+            m_base = back;
             m_table = back;
             m_fileBytes = std::move(bytes);
         } catch (const IoError& error) {
             // The change is in the file: saying it failed would invite a
             // second, duplicate attempt.
-            result.message = std::string("The change has been saved, but reading the table back "
-                                         "failed: ") +
-                             error.what();
+            result.message += (result.message.empty() ? "" : "\n") +
+                              (std::string("The change has been saved, but reading the table "
+                                           "back failed: ") +
+                               error.what());
         }
     }
+    if (m_signedIn)
+        findMe(m_base);
     return result;
 }
 
 AnsiString Session::actor() const
 {
-    return m_signedIn ? Decoded(m_currentUser.LoginName) : AnsiString();
+    return m_signedIn ? m_me : AnsiString();
 }
-
 AuditEvent Session::event(AuditEvent::Kind kind, std::string_view target) const
 {
     AuditEvent made{};

@@ -3,7 +3,9 @@
 #include "Audit.h"
 
 #include "store/UserTable.h"
+#include "store/WriterLock.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,8 +19,10 @@ struct ChangeResult
     {
         Done,
         Refused,   // nothing changed; `message` says why
-        Cancelled, // the file had changed on disk and the person kept it as it was
-        Reloaded   // the file had changed on disk; its version replaced the table
+        Cancelled, // someone else had changed what this change touches, and
+                   // the person chose to write nothing
+        Reloaded   // likewise, and the person took the file's version: this
+                   // change is dropped, the rest of the file's table taken
     };
     enum class Reason
     {
@@ -32,32 +36,48 @@ struct ChangeResult
         AccountsFull,
         DuplicateAccount,
         NoSuchAccount,
-        NotFirstUse
+        NotFirstUse,
+        // The signed-in user is no longer in the file: deleted or renamed by
+        // someone else. Nothing more can be changed in this sitting.
+        SignedOut
     };
 
     Outcome outcome = Outcome::Done;
     Reason reason = Reason::None;
     // Windows-1252 text: a refusal's reason, or for a change that reached
-    // the file, a fault that came after it (the change is in the file).
+    // the file, what the person should know besides (the table was brought
+    // up to date first; a step after the save failed).
     std::string message;
+    // The table in memory was brought up to date with the file: whatever
+    // shows it must be shown again.
+    bool refreshed = false;
 
     bool done() const { return outcome == Outcome::Done; }
 };
 
-// The person's choice when the table file has changed on disk since this
-// session last read or wrote it.
+// Someone else changed, in the file, what a change of this session touches
+// too: a user (`account` empty) or one of their bank accounts.
+struct Conflict
+{
+    AnsiString user;
+    AnsiString account;
+};
+
+// The person's choice for such a change.
 enum class ConflictChoice
 {
-    Reload,    // take the file's version; this change is dropped
-    Overwrite, // write this version over it
+    Reload,    // keep the file's version; this change is dropped
+    Overwrite, // write this change over theirs, for that user or account only
     Cancel     // write nothing
 };
 
-// One sign-in's view of a table file: the table, who is signed in and what
-// they may do, and whether the table holds changes the file does not. Every
-// change goes through here and is checked against the signed-in user's
-// rights as they were at sign-in. File faults before a change reaches the
-// file raise IoError and leave the table as it was.
+// One sign-in's view of a table file: the table, who is signed in, and the
+// changes the file does not hold yet. Every change goes through here and is
+// checked against the signed-in user's rights as the file holds them at
+// that moment. Writers take turns on the file (WriterLock); a change made
+// while someone else changed the file is made again on the file's version,
+// re-checked there, and saved with theirs. File faults before a change
+// reaches the file raise IoError and leave the table as it was.
 class Session
 {
 public:
@@ -67,9 +87,15 @@ public:
     const UserTable& Table() const { return m_table; }
     bool TableChanged() const { return m_tableChanged; }
 
-    // Asked when a save finds the file changed on disk; without one, such a
-    // save writes nothing (Cancel).
-    void SetConflictHandler(std::function<ConflictChoice()> handler);
+    // Asked when someone else changed in the file what a change touches;
+    // without one, such a change writes nothing (Cancel).
+    void SetConflictHandler(std::function<ConflictChoice(const Conflict&)> handler);
+    // How long a save waits for another writer, and what it calls when it
+    // has to wait.
+    void SetWriterWait(std::chrono::milliseconds wait, std::function<void()> onWait = {});
+    // Keeps other writers out for a scope (the command line's read, change
+    // and save); the session's own saves within it go ahead.
+    WriterLock::Hold HoldWriterLock();
 
     // Start-up: reads the file (creating it empty when missing), or makes an
     // empty file and table.
@@ -78,22 +104,35 @@ public:
     // Takes the file's version of the table, dropping what is not in it.
     void Reload();
 
-    // Signing in. Names are trimmed of characters 0 to 32; a stored name is
-    // found exactly first, else by its trimmed form. The password is taken
-    // as typed and compared scrambled.
+    // Signing in, in the login dialog's order: a name, a known name (trimmed
+    // of characters 0 to 32; a stored name is found exactly first, else by
+    // its trimmed form), a password, the right password (taken as typed and
+    // compared scrambled). Every refusal is recorded.
     enum class SignInResult
     {
         SignedIn,
+        EmptyName,
         UnknownName,
+        EmptyPassword,
         WrongPassword
     };
+    // What the person is told of a refusal.
+    static const char* SignInMessage(SignInResult result);
+    // The first two steps alone, for asking the password only of a known
+    // name: a refusal (recorded), or nothing.
+    std::optional<SignInResult> RefuseName(std::string_view typedName);
     bool KnowsUser(std::string_view typedName) const;
     // The slot of the user a typed name means, or 0.
     int LookUpUser(std::string_view typedName) const;
     SignInResult SignIn(std::string_view typedName, std::string_view typedPassword);
     bool SignedIn() const { return m_signedIn; }
-    // The signed-in user's record as it was at sign-in, still scrambled.
+    // Someone else deleted or renamed the signed-in user: nothing more can
+    // be changed or saved.
+    bool SignedOut() const { return m_signedOut; }
+    // The signed-in user's record as the file held it when last looked at,
+    // still scrambled.
     const UserRecord& CurrentUser() const { return m_currentUser; }
+    // The signed-in user's rights as the file held them when last looked at.
     bool Granted(Right right) const;
     // Rights can be given or taken only with both ModifyUsers and AddUsers.
     bool MayEditRights() const;
@@ -114,7 +153,7 @@ public:
     std::vector<AnsiString> ListedNames() const;
 
     // In memory only; the file is written, and the change recorded, by a
-    // later save.
+    // later save, which makes it again on the file's table if that changed.
     ChangeResult AddUser(const UserRecord& plain);
     ChangeResult DeleteUser(std::string_view loginName);
     // Replaces the user Modify loaded (found by `editedName`, preferring
@@ -136,36 +175,89 @@ public:
     ChangeResult Save();
 
 private:
+    // One change as the person asked for it, so that it can be made again
+    // on a newer table than the one it was asked on.
+    struct Step
+    {
+        // Makes the change on `table`, checked against the rules and the
+        // signed-in user's rights; a refusal leaves `table` as it was.
+        std::function<ChangeResult(UserTable& table, std::vector<AuditEvent>& events)> apply;
+        // What of it someone else changed meanwhile, given the table as this
+        // session last read it and the file's.
+        std::function<std::optional<Conflict>(const UserTable& seen, const UserTable& file)> clash;
+        // Named in a warning when the change can no longer be made.
+        std::string what;
+    };
+
     AnsiString actor() const;
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
                         std::string_view target = {}, std::string_view missingRight = {});
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
+    ChangeResult refuseSignIn(SignInResult result, std::string_view typedName);
+    // The signed-in user's record and rights from `file`; false when they
+    // are no longer in it.
+    bool findMe(const UserTable& file);
+    // The same, with the refusal (recorded) when they are gone.
+    std::optional<ChangeResult> takeRightsFrom(const UserTable& file);
+    // What the table file holds now; IoError 2 when it is gone.
+    std::optional<std::string> readFile() const;
+    // The same from the file as it is now, for changes kept in memory.
+    std::optional<ChangeResult> readRights();
+    ChangeResult keepInMemory(Step step);
+
+    ChangeResult addUser(UserTable& table, const UserRecord& plain,
+                         std::vector<AuditEvent>& events);
+    ChangeResult deleteUser(UserTable& table, const AnsiString& loginName,
+                            std::vector<AuditEvent>& events);
+    ChangeResult saveChanges(UserTable& table, const AnsiString& editedName, int editedSlot,
+                             const UserRecord& plain, std::vector<AuditEvent>& events);
     // The checks every account change starts with: the rights, a name for
     // the account (`plain`, when given), the user, and the entry (when
     // given). A refusal, or nothing with `slot` set to the user's slot.
-    std::optional<ChangeResult> checkAccountChange(std::string_view loginName,
+    std::optional<ChangeResult> checkAccountChange(const UserTable& table,
+                                                   std::string_view loginName,
                                                    const AccountEntry* plain,
                                                    std::optional<int> entry, int& slot);
-    // Writes `next` as the table file, asking first when the file has changed
-    // on disk. On success `next` becomes the table; a fault on the way is
-    // recorded as a failed save and raised.
-    ChangeResult commit(const UserTable& next, bool readBack);
-    ChangeResult writeTable(const UserTable& next, bool readBack);
+    ChangeResult addAccount(UserTable& table, const AnsiString& loginName,
+                            const AccountEntry& plain, std::vector<AuditEvent>& events);
+    ChangeResult modifyAccount(UserTable& table, const AnsiString& loginName, int entry,
+                               const AccountEntry& plain, std::vector<AuditEvent>& events);
+    ChangeResult deleteAccount(UserTable& table, const AnsiString& loginName, int entry,
+                               std::vector<AuditEvent>& events);
+
+    // Saves the table with `step` made on it (when given), under the writer
+    // lock; when the file changed since it was last read, the waiting
+    // changes and `step` are made again on the file's table. A fault on the
+    // way is recorded as a failed save and raised.
+    ChangeResult commit(const Step* step, bool readBack);
+    ChangeResult commitLocked(const Step* step, bool readBack);
+    ConflictChoice ask(const Conflict& conflict) const;
+    // Writing nothing, as the person chose; recorded as a refusal.
+    ChangeResult cancelled(const Conflict& conflict);
     void record(AuditEvent event) const;
     AuditEvent event(AuditEvent::Kind kind, std::string_view target = {}) const;
 
     std::string m_tablePath;
     AuditSink* m_audit;
-    std::function<ConflictChoice()> m_onConflict;
-    UserTable m_table;
-    // The file's bytes as this session last read or wrote them; nothing
-    // while it knows of no file.
+    std::function<ConflictChoice(const Conflict&)> m_onConflict;
+    WriterLock m_writerLock;
+    std::chrono::milliseconds m_writerWait{10000};
+    std::function<void()> m_onWriterWait;
+    // The table as the file held it when this session last read or wrote
+    // it, and those bytes; nothing while it knows of no file.
+    UserTable m_base;
     std::optional<std::string> m_fileBytes;
-    bool m_tableChanged = false;
-    // Adds and deletions wait in the table for a save, and their events with
-    // them: the log tells only of changes that reached the file.
+    // m_base with the waiting changes made on it: what the windows show.
+    UserTable m_table;
+    // Adds and deletions waiting for a save, and their events: the log
+    // tells only of changes that reached the file.
+    std::vector<Step> m_pending;
     std::vector<AuditEvent> m_unsaved;
+    bool m_tableChanged = false;
     bool m_signedIn = false;
+    bool m_signedOut = false;
+    // Who is signed in, by their login name as stored.
+    AnsiString m_me;
     UserRecord m_currentUser{};
 };
 

@@ -107,34 +107,32 @@ bool TPassWords::eventFilter(QObject* watched, QEvent* event)
 
 void TPassWords::Btn_OKClick()
 {
-    const QString typedName = ui->ELoginName->text();
-    if (typedName.isEmpty()) {
-        MessageBox::show(MessageBox::Kind::Warning, QStringLiteral("Enter your LOGIN NAME Please"));
-        return;
-    }
+    const auto show = [](Session::SignInResult result) {
+        // What is missing is a warning; what is wrong, an error.
+        const bool missing = result == Session::SignInResult::EmptyName ||
+                             result == Session::SignInResult::EmptyPassword;
+        MessageBox::show(missing ? MessageBox::Kind::Warning : MessageBox::Kind::Error,
+                         QString::fromLatin1(Session::SignInMessage(result)));
+    };
 
     // The session trims the name and finds a user stored with blanks around
     // the name too.
-    const AnsiString name = ToAnsi(typedName);
-    if (!m_session.KnowsUser(name)) {
-        // Asked all the same, so the refused attempt is on record.
-        m_session.SignIn(name, ToAnsi(ui->EPersonal_Code->text()));
-        MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Incorrect login name!"));
-        ui->ELoginName->setFocus();
+    const AnsiString name = ToAnsi(ui->ELoginName->text());
+    if (const auto refusal = m_session.RefuseName(name)) {
+        show(*refusal);
+        if (*refusal == Session::SignInResult::UnknownName)
+            ui->ELoginName->setFocus();
         return;
     }
 
     ui->EPersonal_Code->setFocus();
-    const QString typedPassword = ui->EPersonal_Code->text();
-    if (typedPassword.isEmpty()) {
-        MessageBox::show(MessageBox::Kind::Warning, QStringLiteral("Enter your PASSWORD Please"));
-        return;
-    }
-
-    if (m_session.SignIn(name, ToAnsi(typedPassword)) != Session::SignInResult::SignedIn) {
-        MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Incorrect Password!"));
-        ui->EPersonal_Code->setFocus();
-        ui->EPersonal_Code->clear();
+    const Session::SignInResult result = m_session.SignIn(name, ToAnsi(ui->EPersonal_Code->text()));
+    if (result != Session::SignInResult::SignedIn) {
+        show(result);
+        if (result == Session::SignInResult::WrongPassword) {
+            ui->EPersonal_Code->setFocus();
+            ui->EPersonal_Code->clear();
+        }
         return;
     }
 

@@ -15,6 +15,8 @@ std::string IoErrorText(int code)
         return "Too many open files";
     case 5:
         return "File access denied";
+    case 32:
+        return "File locked by another writer";
     case 100:
         return "Read beyond end of file";
     case 101:
@@ -54,6 +56,7 @@ int IoCodeFromErrno(int err)
     case 3:
     case 4:
     case 5:
+    case 32:
     case 100:
     case 101:
         return 1000 + err;

@@ -26,7 +26,8 @@ public:
 };
 
 // 2 "File not found", 3 "Invalid filename", 4 "Too many open files",
-// 5 "File access denied", 100 "Read beyond end of file", 101 "Disk full",
+// 5 "File access denied", 32 "File locked by another writer" (a save
+// that waited its turn in vain), 100 "Read beyond end of file", 101 "Disk full",
 // anything else "I/O error <code>".
 std::string IoErrorText(int code);
 

@@ -348,6 +348,16 @@ void LoadUserTable(UserTable& table, const std::string& path, std::string* fileB
         *fileBytes = std::move(buffer);
 }
 
+UserTable TableFromBytes(const std::string& bytes)
+{
+    if (bytes.size() < UserTableFileSize && bytes.size() % UserRecordSize != 0)
+        throw IoError(100);
+    UserTable table;
+    table.SetRecords(bytes, std::min<std::size_t>(bytes.size() / UserRecordSize, SlotCount));
+    table.ClearEmptySlots();
+    return table;
+}
+
 std::optional<std::string> PeekTableFile(const std::string& path)
 {
     const int fd = OpenRegular(path, O_RDONLY);

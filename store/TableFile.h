@@ -48,6 +48,11 @@ void SaveUserTable(const UserTable& table, const std::string& path);
 // where nothing is, a new file is made 0600.
 void CreateUserTableFile(const std::string& path);
 
+// The table the bytes of a table file hold, read as LoadUserTable reads
+// the file: into a table of free slots, raising IoError 100 for a last,
+// partial record.
+UserTable TableFromBytes(const std::string& bytes);
+
 // What the file holds now, or nothing when there is no file; reads only.
 std::optional<std::string> PeekTableFile(const std::string& path);
 

@@ -8,12 +8,15 @@
 #include "support/MainWindowFixture.h"
 #include "support/ThreeUsers.h"
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
 #include <csignal>
+#include <functional>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,12 +26,19 @@ Q_DECLARE_METATYPE(MessageBox::Button)
 
 namespace {
 
-const QString ChangedOnDisk = QStringLiteral(
-    "Warning YesNoCancel: Gatekeep.acl has been changed on disk since this program last read or "
-    "wrote it, by another copy of the program or another program.\n\n"
-    "Yes: take the file's version; this change is dropped.\n"
-    "No: overwrite the file with this version.\n"
-    "Cancel: write nothing.");
+QString ChangedOnDisk(const QString& what)
+{
+    return QStringLiteral("Warning YesNoCancel: Someone else has changed %1 in Gatekeep.acl since "
+                          "this program last read it.\n\n"
+                          "Yes: keep their version; this change is dropped.\n"
+                          "No: write this change over theirs, for %1 only.\n"
+                          "Cancel: write nothing.")
+        .arg(what);
+}
+
+const QString BroughtUpToDate =
+    QStringLiteral("Warning Ok: Gatekeep.acl had been changed by someone else meanwhile: it was "
+                   "brought up to date first, and the change was made on it.");
 
 AccountEntry Account(const char* name)
 {
@@ -37,13 +47,16 @@ AccountEntry Account(const char* name)
     return entry;
 }
 
-// Another copy of the program, signed in as admin, adds an account for clerk.
-QByteArray ChangeElsewhere()
+// Another copy of the program, signed in as admin, adds an account for clerk,
+// or makes another change of its own.
+QByteArray ChangeElsewhere(const std::function<ChangeResult(Session&)>& change = {})
 {
     Session other(UserTableFileName);
     other.LoadTable();
     other.SignIn("admin", "secret");
-    if (!other.AddAccount("clerk", Account("Theirs")).done())
+    const ChangeResult result =
+        change ? change(other) : other.AddAccount("clerk", Account("Theirs"));
+    if (!result.done())
         qFatal("the other copy's change failed");
     return QByteArray::fromStdString(other.Table().Bytes());
 }
@@ -67,9 +80,11 @@ private slots:
     void init() { setUp(); }
     void cleanup() { tearDown(); }
 
-    void anAccountChangeAsksWhenTheFileChanged_data();
-    void anAccountChangeAsksWhenTheFileChanged();
-    void theCloseAsksWhenTheFileChanged();
+    void anAccountChangeLandsOnTheFilesTable();
+    void theSameAccountChangedElsewhereIsAskedAbout_data();
+    void theSameAccountChangedElsewhereIsAskedAbout();
+    void theCloseAsksOnlyAboutAUserChangedOnBothSides();
+    void rightsTakenElsewhereAreFollowedAtTheNextChange();
     void anotherRunningCopyIsNamedBeforeTheLogin();
     void logoutAsksAsExitDoes_data();
     void logoutAsksAsExitDoes();
@@ -85,35 +100,57 @@ private:
     QListWidget* accounts() const { return find<QListWidget>("AccoTypeListBox"); }
 };
 
-void SharedTableTest::anAccountChangeAsksWhenTheFileChanged_data()
+void SharedTableTest::anAccountChangeLandsOnTheFilesTable()
+{
+    signIn();
+    ChangeElsewhere();
+    find<QTabWidget>("UserPages")->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
+    clickLine(users(), QStringLiteral("admin"));
+    clickLine(accounts(), QStringLiteral("Checking"));
+    scripted->answer(Button::Yes); // delete the account
+    scripted->answer(Button::Ok);  // brought up to date
+    QTest::mouseClick(find<QPushButton>("DelAccoBtn"), Qt::LeftButton);
+
+    QCOMPARE(boxes(), (QStringList{"Confirmation YesNo: Are you sure you want to delete your \n"
+                                   "CHECKING account ?",
+                                   BroughtUpToDate}));
+    const QStringList file{QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|2:Savings="),
+                           ClerkLine + QStringLiteral("|0:Theirs="), ReneeLine, "-", "-"};
+    QCOMPARE(DecodeTable(dir->read()), file);
+    QCOMPARE(memoryTable(), file);
+    QCOMPARE(ListLines(accounts()), QStringList{"Savings"});
+}
+
+void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout_data()
 {
     QTest::addColumn<Button>("answer");
     QTest::addColumn<QStringList>("file");       // decoded, after the answer
     QTest::addColumn<QStringList>("shownAfter"); // admin's accounts on the page
 
-    const QString theirClerk = ClerkLine + QStringLiteral("|0:Theirs=");
+    const QString theirAdmin =
+        QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|0:Current=|2:Savings=");
     const QString adminWithoutChecking =
         QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|2:Savings=");
-    QTest::newRow("Yes: the file's version")
-        << Button::Yes << QStringList{AdminLine, theirClerk, ReneeLine, "-", "-"}
-        << QStringList{"Checking", "Savings"};
-    QTest::newRow("No: overwrite it")
+    QTest::newRow("Yes: their version")
+        << Button::Yes << QStringList{theirAdmin, ClerkLine, ReneeLine, "-", "-"}
+        << QStringList{"Current", "Savings"};
+    QTest::newRow("No: over theirs")
         << Button::No << QStringList{adminWithoutChecking, ClerkLine, ReneeLine, "-", "-"}
         << QStringList{"Savings"};
     QTest::newRow("Cancel: write nothing")
-        << Button::Cancel << QStringList{AdminLine, theirClerk, ReneeLine, "-", "-"}
+        << Button::Cancel << QStringList{theirAdmin, ClerkLine, ReneeLine, "-", "-"}
         << QStringList{"Checking", "Savings"};
 }
 
-void SharedTableTest::anAccountChangeAsksWhenTheFileChanged()
+void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout()
 {
     QFETCH(Button, answer);
     QFETCH(QStringList, file);
     QFETCH(QStringList, shownAfter);
 
     signIn();
-    const QByteArray theirs = ChangeElsewhere();
-    QCOMPARE(QByteArray(dir->read()), theirs);
+    const QByteArray theirs = ChangeElsewhere(
+        [](Session& other) { return other.ModifyAccount("admin", 0, Account("Current")); });
 
     find<QTabWidget>("UserPages")->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
     clickLine(users(), QStringLiteral("admin"));
@@ -124,7 +161,7 @@ void SharedTableTest::anAccountChangeAsksWhenTheFileChanged()
 
     QCOMPARE(boxes(), (QStringList{"Confirmation YesNo: Are you sure you want to delete your \n"
                                    "CHECKING account ?",
-                                   ChangedOnDisk}));
+                                   ChangedOnDisk("the bank account Checking of admin")}));
     QCOMPARE(DecodeTable(dir->read()), file);
     QCOMPARE(ListLines(accounts()), shownAfter);
     // What the window works with is what the file holds, but after Cancel.
@@ -134,28 +171,77 @@ void SharedTableTest::anAccountChangeAsksWhenTheFileChanged()
         QCOMPARE(memoryTable(), file);
 }
 
-void SharedTableTest::theCloseAsksWhenTheFileChanged()
+void SharedTableTest::theCloseAsksOnlyAboutAUserChangedOnBothSides()
 {
     signIn();
     QVERIFY(session().AddUser(NewUser()).done());
+    QVERIFY(session().DeleteUser("clerk").done());
     const QByteArray theirs = ChangeElsewhere();
 
     scripted->answer(Button::Yes);    // save the changes?
-    scripted->answer(Button::Cancel); // changed on disk
+    scripted->answer(Button::Cancel); // clerk changed on both sides
     window->get()->close();
     QCOMPARE(boxes(), (QStringList{"Confirmation YesNoCancel: Do you want to save the changes?",
-                                   ChangedOnDisk}));
+                                   ChangedOnDisk("the user clerk")}));
     QVERIFY(window->get()->isVisible());
     QCOMPARE(dir->read(), theirs);
     QVERIFY(tableChanged());
 
-    // Overwriting is a choice the person makes.
+    // Writing over their change is a choice the person makes.
     scripted->answer(Button::Yes);
     scripted->answer(Button::No);
     window->get()->close();
     QVERIFY(!window->get()->isVisible());
     QCOMPARE(DecodeTable(dir->read()),
-             (QStringList{AdminLine, ClerkLine, ReneeLine, "newbie|pw|/srv/new|111111", "-"}));
+             (QStringList{AdminLine, ReneeLine, "newbie|pw|/srv/new|111111", "-", "-"}));
+}
+
+void SharedTableTest::rightsTakenElsewhereAreFollowedAtTheNextChange()
+{
+    signIn();
+    auto* pages = find<QTabWidget>("UserPages");
+    QCOMPARE(pages->count(), 3);
+    const QString bankTitle = pages->tabText(2);
+    // Another copy takes admin's user rights but ModifyUsers.
+    ChangeElsewhere([](Session& other) {
+        UserRecord plain = BlankUser;
+        plain.LoginName.assign("admin");
+        plain.Password.assign("secret");
+        plain.DataPath.assign("C:\\Larkledger\\Data");
+        for (Right right : AllRights)
+            RightField(plain, right).assign(right == Right::ModifyUsers ? "0" : "1");
+        return other.SaveChanges("admin", 1, plain);
+    });
+    const QByteArray revoked = dir->read();
+
+    pages->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
+    clickLine(users(), QStringLiteral("admin"));
+    clickLine(accounts(), QStringLiteral("Checking"));
+    scripted->answer(Button::Yes); // delete the account
+    scripted->answer(Button::Ok);  // refused
+    QTest::mouseClick(find<QPushButton>("DelAccoBtn"), Qt::LeftButton);
+    QCOMPARE(boxes().last(), QStringLiteral("Error Ok: You may not change bank accounts: that "
+                                            "needs the DeleteUsers right."));
+    QCOMPARE(dir->read(), revoked);
+    // The window follows: no Bank Account sheet, no Add or Delete.
+    QCOMPARE(pages->count(), 2);
+    QVERIFY(!find<QPushButton>("AddButton")->isEnabled());
+    QVERIFY(!find<QPushButton>("DeleteButton")->isEnabled());
+    QVERIFY(find<QPushButton>("ModifyButton")->isEnabled());
+
+    // Given back (another administrator's copy puts the table back), the
+    // sheet returns to its place at the next change.
+    dir->write(fixture);
+    clickLine(users(), QStringLiteral("clerk"));
+    QTest::mouseClick(find<QPushButton>("ModifyButton"), Qt::LeftButton);
+    find<QLineEdit>("PPEdit")->setText(QStringLiteral("newpw"));
+    scripted->answer(Button::Yes); // save the changes?
+    QTest::mouseClick(find<QPushButton>("SaveChangeButton"), Qt::LeftButton);
+    QCOMPARE(DecodeTable(dir->read()).at(2), QStringLiteral("clerk|newpw|/srv/ledger|111011"));
+    QVERIFY(find<QPushButton>("AddButton")->isEnabled());
+    QCOMPARE(pages->count(), 3);
+    QCOMPARE(pages->widget(2)->objectName(), QStringLiteral("UserBankAccountInfoSheet"));
+    QCOMPARE(pages->tabText(2), bankTitle);
 }
 
 void SharedTableTest::anotherRunningCopyIsNamedBeforeTheLogin()

@@ -46,12 +46,20 @@ std::string Warning(const std::string& what, const std::string& fields)
 }
 
 // Some other sign-in, unheard by the sink under test, changes the file.
-void ChangeOnDisk(const std::string& account)
+// Another sign-in adds the account `account` to weak's, or, given
+// `changed`, changes weak's account of that name into it.
+void ChangeOnDisk(const std::string& account, const std::string& changed = {})
 {
     Session theirs(TableFile);
     theirs.LoadTable();
     CHECK(theirs.SignIn("boss", "bosspw") == Session::SignInResult::SignedIn);
-    CHECK(theirs.AddAccount("weak", Account(account, "")).done());
+    if (changed.empty())
+        CHECK(theirs.AddAccount("weak", Account(account, "")).done());
+    else
+        CHECK(
+            theirs
+                .ModifyAccount("weak", theirs.LookUpAccount("weak", changed), Account(account, ""))
+                .done());
 }
 
 } // namespace
@@ -89,8 +97,8 @@ TEST(EveryCoreCallRecordsItsEvents)
          nullptr,
          false,
          [](Session& s) { s.CreateFirstUser(Plain("chief", "pw", "/data", "000000")); },
-         {Notice("table saved", R"(user="" target="")"),
-          Notice("first login ID created", R"(user="" target="chief")"),
+         {Notice("first login ID created", R"(user="" target="chief")"),
+          Notice("table saved", R"(user="" target="")"),
           Notice("sign-in succeeded", R"(user="chief" target="chief")")}},
         {"first login ID where a table exists",
          "AMD",
@@ -106,8 +114,9 @@ TEST(EveryCoreCallRecordsItsEvents)
              s.AddUser(Plain("new", "npw", "/n", "011110"));
              s.Save();
          },
-         {saved, Notice("user added", R"(user="me" target="new" )"
-                                      R"(changes="granted DeleteRecord, granted AddUsers")")}},
+         {Notice("user added", R"(user="me" target="new" )"
+                               R"(changes="granted DeleteRecord, granted AddUsers")"),
+          saved}},
         {"user deleted, recorded when saved",
          "AMD",
          true,
@@ -115,36 +124,38 @@ TEST(EveryCoreCallRecordsItsEvents)
              s.DeleteUser("weak");
              s.Save();
          },
-         {saved, Notice("user deleted", R"(user="me" target="weak")")}},
+         {Notice("user deleted", R"(user="me" target="weak")"), saved}},
         {"user changed: name, password, data path, a right granted",
          "AMD",
          true,
          [](Session& s) { s.SaveChanges("weak", 3, Plain("weak2", "npw", "/w2", "111110")); },
-         {saved,
-          Notice("user changed", R"(user="me" target="weak" new_name="weak2" )"
-                                 R"(changes="name, password, data path, granted AddUsers")")}},
+         {Notice("user changed", R"(user="me" target="weak" new_name="weak2" )"
+                                 R"(changes="name, password, data path, granted AddUsers")"),
+          saved}},
         {"user changed: rights revoked",
          "AMD",
          true,
          [](Session& s) { s.SaveChanges("boss", 1, Plain("boss", "bosspw", "/b", "100001")); },
-         {saved, Notice("user changed", R"(user="me" target="boss" )"
-                                        R"(changes="revoked DeleteRecord, revoked AddUsers")")}},
+         {Notice("user changed", R"(user="me" target="boss" )"
+                                 R"(changes="revoked DeleteRecord, revoked AddUsers")"),
+          saved}},
         {"bank account added",
          "AMD",
          true,
          [](Session& s) { s.AddAccount("weak", Account("Loan", "Overdraft")); },
-         {saved, Notice("bank account added", R"(user="me" target="weak" account="Loan")")}},
+         {Notice("bank account added", R"(user="me" target="weak" account="Loan")"), saved}},
         {"bank account changed",
          "AMD",
          true,
          [](Session& s) { s.ModifyAccount("weak", 0, Account("Safe", "Vault")); },
-         {saved, Notice("bank account changed", R"(user="me" target="weak" account="Cash" )"
-                                                R"(new_name="Safe" changes="name, description")")}},
+         {Notice("bank account changed", R"(user="me" target="weak" account="Cash" )"
+                                         R"(new_name="Safe" changes="name, description")"),
+          saved}},
         {"bank account deleted",
          "AMD",
          true,
          [](Session& s) { s.DeleteAccount("weak", 0); },
-         {saved, Notice("bank account deleted", R"(user="me" target="weak" account="Cash")")}},
+         {Notice("bank account deleted", R"(user="me" target="weak" account="Cash")"), saved}},
         {"refused: adding users without AddUsers",
          "MD",
          true,
@@ -179,36 +190,45 @@ TEST(EveryCoreCallRecordsItsEvents)
          [](Session& s) { s.DeleteUser("ghost"); },
          {Warning("change refused",
                   R"(user="me" target="ghost" reason="There is no user of that name.")")}},
-        {"reloaded after a change on disk: the dropped add is never recorded",
+        {"merged with a change on disk: the changes, then the save",
          "AMD",
          true,
          [](Session& s) {
              ChangeOnDisk("Theirs");
              s.AddUser(Plain("new", "npw", "/n"));
-             s.SetConflictHandler([] { return ConflictChoice::Reload; });
              s.AddAccount("weak", Account("Mine", ""));
-             s.Save();
          },
-         {Notice("table reloaded", R"(user="me" target="")"), saved}},
-        {"overwritten over a change on disk",
+         {Notice("user added", R"(user="me" target="new" changes="")"),
+          Notice("bank account added", R"(user="me" target="weak" account="Mine")"), saved}},
+        {"reloaded after a change of the same account: the dropped change is never recorded",
          "AMD",
          true,
          [](Session& s) {
-             ChangeOnDisk("Theirs");
+             ChangeOnDisk("Theirs", "Cash");
+             s.SetConflictHandler([](const Conflict&) { return ConflictChoice::Reload; });
+             s.ModifyAccount("weak", 0, Account("Cash", "mine"));
+         },
+         {Notice("table reloaded", R"(user="me" target="")")}},
+        {"overwritten over a change of the same user",
+         "AMD",
+         true,
+         [](Session& s) {
              s.DeleteUser("weak");
-             s.SetConflictHandler([] { return ConflictChoice::Overwrite; });
+             ChangeOnDisk("Theirs");
+             s.SetConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
              s.Save();
          },
-         {Notice("table overwritten", R"(user="me" target="")"),
-          Notice("user deleted", R"(user="me" target="weak")")}},
-        {"cancelled over a change on disk: nothing written, nothing recorded",
+         {Notice("user deleted", R"(user="me" target="weak")"),
+          Notice("table overwritten", R"(user="me" target="weak")")}},
+        {"cancelled over a change on disk: nothing written, the refusal recorded",
          "AMD",
          true,
          [](Session& s) {
-             ChangeOnDisk("Theirs");
-             s.AddAccount("weak", Account("Mine", ""));
+             ChangeOnDisk("Theirs", "Cash");
+             s.ModifyAccount("weak", 0, Account("Cash", "mine"));
          },
-         {}},
+         {Warning("change refused", R"(user="me" target="weak" reason="changed on disk by )"
+                                    R"(someone else meanwhile; nothing was written")")}},
         {"save failed writing: the add waits for the next save",
          "AMD",
          true,
@@ -219,8 +239,8 @@ TEST(EveryCoreCallRecordsItsEvents)
              CHECK(::chmod(TableFile.c_str(), 0644) == 0);
              s.Save();
          },
-         {Warning("save failed", R"(user="me" target="" reason="File access denied")"), saved,
-          Notice("user added", R"(user="me" target="new" changes="")")}},
+         {Warning("save failed", R"(user="me" target="" reason="File access denied")"),
+          Notice("user added", R"(user="me" target="new" changes="")"), saved}},
         {"save failed reading the file first",
          "AMD",
          true,

@@ -20,8 +20,9 @@ inline const std::string CraftedName = "M\nsign-in \"\xe9\x80\x81";
 
 // Passwords typed or stored, and account descriptions, used in the run.
 inline const std::vector<std::string> Secrets = {
-    "Pw1chief",    "Pw2craft",     "Pw3weak",    "Pw4new",        "Pw5typed",  "Pw6wrong",
-    "Desc1-vault", "Desc2-drawer", "Desc3-loan", "Desc4-dropped", "Desc5-bond"};
+    "Pw1chief",   "Pw2craft",      "Pw3weak",      "Pw4new",     "Pw5typed",
+    "Pw6wrong",   "Desc1-vault",   "Desc2-drawer", "Desc3-loan", "Desc4-gone",
+    "Desc5-loan", "Desc6-dropped", "Desc7-bond",   "Desc8-mine"};
 
 // Starts without a table file in the working directory and leaves a folder
 // where the table was, the last save having failed on it.
@@ -55,12 +56,16 @@ inline void Run(AuditSink* sink)
     other.LoadTable();
     CHECK(other.SignIn("chief", "Pw1chief") == Session::SignInResult::SignedIn);
     CHECK(other.AddAccount("weak", Account("Loan", "Desc3-loan")).done());
-    chief.SetConflictHandler([] { return ConflictChoice::Reload; });
-    CHECK(chief.AddAccount("weak", Account("Gone", "Desc4-dropped")).outcome ==
+    // Merged: another account of the same user.
+    CHECK(chief.AddAccount("weak", Account("Gone", "Desc4-gone")).done());
+    CHECK(other.ModifyAccount("weak", 0, Account("Loan", "Desc5-loan")).done());
+    // The same account changed on both sides: asked.
+    chief.SetConflictHandler([](const Conflict&) { return ConflictChoice::Reload; });
+    CHECK(chief.ModifyAccount("weak", 0, Account("Loan", "Desc6-dropped")).outcome ==
           ChangeResult::Outcome::Reloaded);
-    CHECK(other.AddAccount("weak", Account("Bond", "Desc5-bond")).done());
-    chief.SetConflictHandler([] { return ConflictChoice::Overwrite; });
-    CHECK(chief.Save().done());
+    CHECK(other.ModifyAccount("weak", 0, Account("Loan", "Desc7-bond")).done());
+    chief.SetConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
+    CHECK(chief.ModifyAccount("weak", 0, Account("Loan", "Desc8-mine")).done());
 
     // A save that fails for root as for anyone: the table's name is a folder.
     CHECK(::rename(table.c_str(), "moved.acl") == 0);

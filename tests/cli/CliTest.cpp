@@ -3,10 +3,15 @@
 #include "../store/StoreCheck.h"
 
 #include "session/Session.h"
+#include "store/IoError.h"
 #include "store/Scramble.h"
+#include "store/TableFile.h"
+#include "store/WriterLock.h"
 
+#include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <termios.h>
@@ -775,16 +780,52 @@ TEST(AProvisioningRunEndsInUsersTheSignInAccepts)
     CHECK_EQ(Decoded(table.Slot(3).DataPath), std::string("/srv/zo\xeb"));
 }
 
-TEST(AChangeOnDiskMeanwhileIsNeverOverwritten)
+namespace {
+
+// Until someone else holds the table's writer lock.
+void WaitForAnotherWriter()
+{
+    for (int round = 0; round < 2000; ++round) {
+        WriterLock probe(TableFile);
+        try {
+            probe.acquire(std::chrono::milliseconds(0));
+            probe.release();
+        } catch (const IoError& error) {
+            if (error.code() == 32)
+                return;
+            throw;
+        }
+        ::usleep(5000);
+    }
+    storecheck::Fail(__FILE__, __LINE__, "nobody took the writer lock");
+}
+
+AccountEntry NamedAccount(const std::string& name)
+{
+    AccountEntry entry{};
+    entry.AccountName.assign(name);
+    return entry;
+}
+
+} // namespace
+
+TEST(ACommandKeepsOtherWritersOutFromItsReadToItsWrite)
 {
     struct Row
     {
         std::vector<std::string> command;
         std::string second; // the line read after the sign-in
+        bool (*made)(const UserTable&);
     };
     const Row rows[] = {
-        {{"add", "bob", "--path", "/b"}, "bobpw\n"},
-        {{"edit", "clerk", "--password"}, "newpw\n"},
+        {{"add", "bob", "--path", "/b"},
+         "bobpw\n",
+         [](const UserTable& t) { return t.FindUser("bob") != 0; }},
+        {{"edit", "clerk", "--password"},
+         "newpw\n",
+         [](const UserTable& t) {
+             return Decoded(t.Slot(t.FindUser("clerk")).Password) == "newpw";
+         }},
     };
     for (const Row& row : rows) {
         UseFixture();
@@ -792,24 +833,125 @@ TEST(AChangeOnDiskMeanwhileIsNeverOverwritten)
         arguments.insert(arguments.end(), row.command.begin(), row.command.end());
         CliProcess process(arguments);
         process.Write("secret\n");
-        // Signed in, so the table has been read; now someone else saves.
-        process.WaitUntilRead();
+        WaitForAnotherWriter();
+
+        // Someone else's save waits its turn, and here gives up unwritten.
         Session other(TableFile);
         other.LoadTable();
         CHECK(other.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
-        AccountEntry theirs{};
-        theirs.AccountName.assign("Theirs");
-        CHECK(other.AddAccount("clerk", theirs).done());
-        const std::string theirFile = ReadFile(TableFile);
+        other.SetWriterWait(std::chrono::milliseconds(200));
+        CHECK_IO_ERROR(other.AddAccount("clerk", NamedAccount("Theirs")), 32,
+                       "File locked by another writer");
+        CHECK_EQ(ReadFile(TableFile), Fixture());
 
         process.Write(row.second);
         const CliResult result = process.Finish();
-        CHECK_EQ(result.status, 4);
-        CHECK_EQ(result.err, std::string("larkledger-security-cli: Gatekeep.acl changed on disk "
-                                         "while this command ran; nothing was written.\n"));
-        CHECK_EQ(ReadFile(TableFile), theirFile);
+        CHECK_EQ(result.status, 0);
+        // Tried again, it lands on the command's table.
+        const ChangeResult again = other.AddAccount("clerk", NamedAccount("Theirs"));
+        CHECK(again.done() && again.refreshed);
+        UserTable onDisk;
+        LoadUserTable(onDisk, TableFile);
+        CHECK(row.made(onDisk));
+        CHECK_EQ(Decoded(onDisk.Slot(onDisk.FindUser("clerk")).Accounts[0].AccountName),
+                 std::string("Theirs"));
         CHECK(ListWorkingDir() == std::vector<std::string>({TableFile}));
     }
+}
+
+TEST(ACommandWaitsForAnotherWriterSayingSo)
+{
+    const std::string waiting =
+        "larkledger-security-cli: waiting for another copy to finish writing Gatekeep.acl\n";
+    const std::vector<std::string> change = {"--table", TableFile,     "--user", "admin", "--wait",
+                                             "1",       "account-add", "admin",  "Loan"};
+    // Held past the wait: nothing written.
+    UseFixture();
+    {
+        Session holder(TableFile);
+        const WriterLock::Hold hold = holder.HoldWriterLock();
+        const CliResult result = RunCli(change, "secret\n");
+        CHECK_EQ(result.status, 4);
+        CHECK_EQ(result.err, waiting + "larkledger-security-cli: Gatekeep.acl: File locked by "
+                                       "another writer\n");
+        CHECK_EQ(ReadFile(TableFile), Fixture());
+    }
+
+    // Let go during the wait: the command goes on.
+    UseFixture();
+    {
+        auto holder = std::make_unique<Session>(TableFile);
+        std::optional<WriterLock::Hold> hold(holder->HoldWriterLock());
+        CliProcess process(change);
+        process.Write("secret\n");
+        ::usleep(300000);
+        hold.reset();
+        const CliResult result = process.Finish();
+        CHECK_EQ(result.status, 0);
+        CHECK_EQ(result.err, waiting);
+        UserTable onDisk;
+        LoadUserTable(onDisk, TableFile);
+        CHECK_EQ(Decoded(onDisk.Slot(1).Accounts[1].AccountName), std::string("Loan"));
+    }
+}
+
+TEST(EveryChangeReportedDoneByConcurrentWritersIsInTheFile)
+{
+    // Three commands and one session in this process change three users
+    // and one user's accounts at once, round after round.
+    UseFixture();
+    Session mine(TableFile);
+    mine.LoadTable();
+    CHECK(mine.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
+    const std::vector<std::string> users = {"clerk", "admin", " " + Renee + " "};
+    const std::vector<std::string> stored = {"clerk", "admin",
+                                             " Ren\xe9"
+                                             "e "};
+    constexpr int Rounds = 25;
+    int done = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        std::vector<std::unique_ptr<CliProcess>> writers;
+        std::vector<std::string> paths;
+        for (std::size_t i = 0; i < users.size(); ++i) {
+            paths.push_back("/r" + std::to_string(round) + "u" + std::to_string(i));
+            writers.push_back(std::make_unique<CliProcess>(
+                std::vector<std::string>{"--table", TableFile, "--user", "admin", "edit", users[i],
+                                         "--path", paths.back()}));
+            writers.back()->Write("secret\n");
+        }
+        const std::string account = "R" + std::to_string(round);
+        const std::string last = "R" + std::to_string(round - 1);
+        const ChangeResult mineDone =
+            round % 2 == 0 ? mine.AddAccount("clerk", NamedAccount(account))
+                           : mine.DeleteAccount("clerk", mine.LookUpAccount("clerk", last));
+        std::vector<int> statuses;
+        for (auto& writer : writers)
+            statuses.push_back(writer->Finish().status);
+
+        UserTable onDisk;
+        LoadUserTable(onDisk, TableFile);
+        for (std::size_t i = 0; i < users.size(); ++i) {
+            const int slot = onDisk.FindUser(stored[i]);
+            if (statuses[i] == 0 && (slot == 0 || Decoded(onDisk.Slot(slot).DataPath) != paths[i]))
+                storecheck::Fail(__FILE__, __LINE__,
+                                 "round " + std::to_string(round) + ": " + paths[i] + " lost");
+            done += statuses[i] == 0;
+        }
+        if (mineDone.done()) {
+            const int slot = onDisk.FindUser("clerk");
+            bool found = false;
+            for (const AccountEntry& entry : onDisk.Slot(slot).Accounts)
+                found = found || Decoded(entry.AccountName) == account;
+            bool lastFound = false;
+            for (const AccountEntry& entry : onDisk.Slot(slot).Accounts)
+                lastFound = lastFound || Decoded(entry.AccountName) == last;
+            if (round % 2 == 0 ? !found : lastFound)
+                storecheck::Fail(__FILE__, __LINE__,
+                                 "round " + std::to_string(round) + ": the session's change lost");
+        }
+    }
+    // Every command waited its turn rather than giving up.
+    CHECK_EQ(done, Rounds * static_cast<int>(users.size()));
 }
 
 TEST(AFileThatCannotBeWrittenEndsWithExit4)

@@ -193,7 +193,7 @@ TEST(SignInFindsBlankPaddedNamesAndComparesPasswordsExactly)
                          "caf\xe9\x80 ") == Session::SignInResult::WrongPassword);
     CHECK(session.SignIn("Ren\xe9"
                          "e",
-                         "") == Session::SignInResult::WrongPassword);
+                         "") == Session::SignInResult::EmptyPassword);
     CHECK(!session.SignedIn());
     CHECK(session.SignIn(" Ren\xe9"
                          "e\t",
@@ -219,58 +219,244 @@ TEST(SaveChangesKeepsAccountsAndClearsPendingChanges)
     CHECK_EQ(ReadFile(TableFile), session.Table().Bytes());
 }
 
-TEST(AChangeOnDiskIsNeverOverwrittenSilently)
+namespace {
+
+struct SignedIn
+{
+    explicit SignedIn(const char* name, const char* password) : session(TableFile)
+    {
+        session.LoadTable();
+        CHECK(session.SignIn(name, password) == Session::SignInResult::SignedIn);
+    }
+    Session session;
+};
+
+UserTable OnDisk()
+{
+    UserTable table;
+    LoadUserTable(table, TableFile);
+    return table;
+}
+
+AnsiString EntryName(const UserTable& table, const char* user, int entry)
+{
+    const int slot = table.FindUser(user);
+    return slot == 0
+               ? "(no user)"
+               : Decoded(table.Slot(slot).Accounts[static_cast<std::size_t>(entry)].AccountName);
+}
+
+const std::string BroughtUpToDate = "Gatekeep.acl had been changed by someone else meanwhile: it "
+                                    "was brought up to date first, and the change was made on it.";
+
+} // namespace
+
+TEST(AChangeOfOtherUsersOrAccountsLandsOnTheFilesTable)
 {
     WriteTeam("AMD");
-    Session mine(TableFile);
-    mine.LoadTable();
-    mine.SignIn("me", "pw");
-    Session theirs(TableFile);
-    theirs.LoadTable();
-    theirs.SignIn("boss", "bosspw");
-    CHECK(theirs.AddAccount("weak", Account("Theirs", "")).done());
-    const std::string theirFile = ReadFile(TableFile);
-
-    // Without anyone to ask, nothing is written.
-    CHECK(mine.AddAccount("weak", Account("Mine", "")).outcome == ChangeResult::Outcome::Cancelled);
-    CHECK_EQ(ReadFile(TableFile), theirFile);
-
+    SignedIn mine("me", "pw");
+    SignedIn theirs("boss", "bosspw");
     int asked = 0;
-    mine.SetConflictHandler([&] {
+    mine.session.SetConflictHandler([&](const Conflict&) {
         ++asked;
         return ConflictChoice::Cancel;
     });
-    CHECK(mine.AddAccount("weak", Account("Mine", "")).outcome == ChangeResult::Outcome::Cancelled);
-    CHECK_EQ(asked, 1);
+
+    CHECK(theirs.session.AddAccount("weak", Account("Theirs", "")).done());
+    CHECK(theirs.session.AddUser(Plain("bob", "bobpw", "/bob")).done());
+    CHECK(theirs.session.Save().done());
+    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
+    const ChangeResult merged = mine.session.AddAccount("weak", Account("Mine", ""));
+    CHECK(merged.done());
+    CHECK(merged.refreshed);
+    CHECK_EQ(merged.message, BroughtUpToDate);
+    CHECK_EQ(asked, 0);
+    const UserTable file = OnDisk();
+    CHECK_EQ(EntryName(file, "weak", 1), std::string("Theirs"));
+    CHECK_EQ(EntryName(file, "weak", 2), std::string("Mine"));
+    CHECK_EQ(file.FindUser("bob"), 4);
+    CHECK_EQ(file.FindUser("new"), 5);
+    CHECK_EQ(mine.session.Table().Bytes(), ReadFile(TableFile));
+
+    // Someone else's save of the same table only brings it up to date.
+    CHECK(theirs.session.ModifyAccount("weak", 1, Account("Theirs", "kept")).done());
+    CHECK_EQ(Decoded(OnDisk().Slot(3).Accounts[2].AccountName), std::string("Mine"));
+}
+
+TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
+{
+    struct Row
+    {
+        ConflictChoice choice;
+        ChangeResult::Outcome outcome;
+        const char* descriptionAfter;
+    };
+    const Row rows[] = {
+        {ConflictChoice::Cancel, ChangeResult::Outcome::Cancelled, "theirs"},
+        {ConflictChoice::Reload, ChangeResult::Outcome::Reloaded, "theirs"},
+        {ConflictChoice::Overwrite, ChangeResult::Outcome::Done, "mine"},
+    };
+    for (const Row& row : rows) {
+        WriteTeam("AMD");
+        SignedIn mine("me", "pw");
+        SignedIn theirs("boss", "bosspw");
+        CHECK(theirs.session.ModifyAccount("weak", 0, Account("Cash", "theirs")).done());
+        // Another user's change on the way is no question.
+        CHECK(
+            theirs.session.SaveChanges("boss", 1, Plain("boss", "bosspw2", "/b", "000000")).done());
+        std::vector<Conflict> asked;
+        mine.session.SetConflictHandler([&](const Conflict& conflict) {
+            asked.push_back(conflict);
+            return row.choice;
+        });
+        const std::string before = ReadFile(TableFile);
+        const ChangeResult result = mine.session.ModifyAccount("weak", 0, Account("Cash", "mine"));
+        CHECK(result.outcome == row.outcome);
+        CHECK_EQ(asked.size(), std::size_t(1));
+        CHECK_EQ(asked.at(0).user, std::string("weak"));
+        CHECK_EQ(asked.at(0).account, std::string("Cash"));
+        const UserTable file = OnDisk();
+        CHECK_EQ(Decoded(file.Slot(file.FindUser("weak")).Accounts[0].AccountDescription),
+                 std::string(row.descriptionAfter));
+        CHECK_EQ(Decoded(file.Slot(file.FindUser("boss")).Password), std::string("bosspw2"));
+        if (row.choice != ConflictChoice::Overwrite)
+            CHECK_EQ(ReadFile(TableFile), before);
+        if (row.choice == ConflictChoice::Reload)
+            CHECK_EQ(mine.session.Table().Bytes(), before);
+    }
+}
+
+TEST(AWaitingDeletionOfAUserChangedMeanwhileIsAskedAboutAtTheSave)
+{
+    for (const ConflictChoice choice : {ConflictChoice::Reload, ConflictChoice::Overwrite}) {
+        WriteTeam("AMD");
+        SignedIn mine("me", "pw");
+        SignedIn theirs("boss", "bosspw");
+        CHECK(mine.session.DeleteUser("weak").done());
+        CHECK(theirs.session.SaveChanges("weak", 3, Plain("weak", "newpw", "/w")).done());
+        std::vector<Conflict> asked;
+        mine.session.SetConflictHandler([&](const Conflict& conflict) {
+            asked.push_back(conflict);
+            return choice;
+        });
+        CHECK(mine.session.Save().done());
+        CHECK_EQ(asked.size(), std::size_t(1));
+        CHECK_EQ(asked.at(0).user, std::string("weak"));
+        CHECK_EQ(OnDisk().FindUser("weak") != 0, choice == ConflictChoice::Reload);
+    }
+
+    // A user someone else deleted cannot be changed; nothing is written.
+    WriteTeam("AMD");
+    SignedIn mine("me", "pw");
+    SignedIn theirs("boss", "bosspw");
+    CHECK(theirs.session.DeleteUser("weak").done());
+    CHECK(theirs.session.Save().done());
+    const std::string theirFile = ReadFile(TableFile);
+    const ChangeResult gone = mine.session.SaveChanges("weak", 3, Plain("weak", "x", "/w"));
+    CHECK(gone.reason == ChangeResult::Reason::NoSuchUser);
     CHECK_EQ(ReadFile(TableFile), theirFile);
+}
 
-    mine.SetConflictHandler([] { return ConflictChoice::Reload; });
-    CHECK(mine.AddAccount("weak", Account("Mine", "")).outcome == ChangeResult::Outcome::Reloaded);
-    CHECK_EQ(mine.Table().Bytes(), theirFile);
-    // Now in step with the file: the next change goes through without asking.
-    mine.SetConflictHandler([&] {
-        ++asked;
-        return ConflictChoice::Cancel;
-    });
-    CHECK(mine.AddAccount("weak", Account("Mine", "")).done());
-    CHECK_EQ(asked, 1);
-    CHECK_EQ(Decoded(Slot(1).LoginName), std::string()); // the case table stays untouched
-    UserTable onDisk;
-    LoadUserTable(onDisk, TableFile);
-    CHECK_EQ(Decoded(onDisk.Slot(3).Accounts[1].AccountName), std::string("Theirs"));
-    CHECK_EQ(Decoded(onDisk.Slot(3).Accounts[2].AccountName), std::string("Mine"));
+TEST(RightsAreThoseTheFileHoldsAtEachChange)
+{
+    // Revoked: refused at once, and no save brings the rights back.
+    WriteTeam("AMD");
+    SignedIn mine("me", "pw");
+    SignedIn theirs("boss", "bosspw");
+    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
+    CHECK(
+        theirs.session.SaveChanges("me", 2, Plain("me", "pw", "/m", team::UserRights(""))).done());
+    mine.session.SetConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
+    const std::string revoked = ReadFile(TableFile);
+    const ChangeResult account = mine.session.AddAccount("weak", Account("Mine", ""));
+    CHECK(account.reason == ChangeResult::Reason::MissingRight);
+    CHECK(!mine.session.MayKeepAccounts());
+    CHECK(!mine.session.MayAdd());
+    CHECK(mine.session.DeleteUser("weak").reason == ChangeResult::Reason::MissingRight);
+    const ChangeResult saved = mine.session.Save();
+    CHECK(saved.done());
+    CHECK_EQ(saved.message, BroughtUpToDate +
+                                "\nNot saved, adding the user new: You may not add users: that "
+                                "needs the AddUsers right.");
+    CHECK_EQ(ReadFile(TableFile), revoked);
 
-    // Overwrite: a user deleted elsewhere comes back only when asked for.
-    CHECK(theirs.DeleteUser("weak").done());
-    theirs.SetConflictHandler([] { return ConflictChoice::Reload; });
-    CHECK(theirs.Save().outcome == ChangeResult::Outcome::Reloaded);
-    CHECK(theirs.Table().FindUser("weak") == 3);
-    CHECK(theirs.DeleteUser("weak").done());
-    CHECK(theirs.Save().done());
-    mine.SetConflictHandler([] { return ConflictChoice::Overwrite; });
-    CHECK(mine.Save().done());
-    LoadUserTable(onDisk, TableFile);
-    CHECK(onDisk.FindUser("weak") == 3);
+    // Given back: usable again without signing in anew.
+    CHECK(theirs.session.SaveChanges("me", 2, Plain("me", "pw", "/m", team::UserRights("MD")))
+              .done());
+    CHECK(mine.session.AddAccount("weak", Account("Mine", "")).done());
+    CHECK(mine.session.MayKeepAccounts());
+
+    // Renamed or deleted by someone else: signed out for good.
+    for (const bool rename : {true, false}) {
+        WriteTeam("AMD");
+        SignedIn me("me", "pw");
+        SignedIn boss("boss", "bosspw");
+        if (rename)
+            CHECK(boss.session.SaveChanges("me", 2, Plain("you", "pw", "/m", "000000")).done());
+        else
+            CHECK(boss.session.DeleteUser("me").done() && boss.session.Save().done());
+        const std::string file = ReadFile(TableFile);
+        const ChangeResult result = me.session.AddAccount("weak", Account("Mine", ""));
+        CHECK(result.reason == ChangeResult::Reason::SignedOut);
+        CHECK_EQ(result.message, std::string("Your login ID me is no longer in Gatekeep.acl "
+                                             "(deleted or renamed): nothing more can be changed "
+                                             "until you sign in again."));
+        CHECK(me.session.SignedOut());
+        CHECK(!me.session.MayAdd() && !me.session.MayModify() && !me.session.MayDelete());
+        CHECK(me.session.Save().reason == ChangeResult::Reason::SignedOut);
+        CHECK_EQ(ReadFile(TableFile), file);
+    }
+
+    // Renaming oneself is no signing out.
+    WriteTeam("AMD");
+    SignedIn self("me", "pw");
+    CHECK(self.session.SaveChanges("me", 2, Plain("myself", "pw", "/m", team::UserRights("AMD")))
+              .done());
+    CHECK(self.session.AddAccount("weak", Account("Mine", "")).done());
+}
+
+TEST(NoTwoUsersShareAName)
+{
+    struct Row
+    {
+        const char* what;
+        const char* myRights;
+        ChangeResult (*change)(Session&);
+    };
+    const Row rows[] = {
+        {"Save Changes to another's name", "AMD",
+         [](Session& s) { return s.SaveChanges("weak", 3, Plain(" BOSS ", "x", "/w")); }},
+        {"a rightless user renamed to the administrator's name, without AddUsers", "MD",
+         [](Session& s) { return s.SaveChanges("weak", 3, Plain("boss", "mine", "/w")); }},
+        {"Add of the name of a user behind a free slot", "AMD",
+         [](Session& s) {
+             // boss, (free), me, weak: weak stands behind the gap.
+             return s.AddUser(Plain("Weak", "x", "/x"));
+         }},
+    };
+    for (const Row& row : rows) {
+        WriteTeam(row.myRights);
+        if (std::string(row.what).find("free slot") != std::string::npos) {
+            UserTable table = OnDisk();
+            table.Slot(4) = table.Slot(3);
+            table.Slot(3) = table.Slot(2);
+            table.Slot(2) = BlankUser;
+            SaveUserTable(table, TableFile);
+        }
+        const std::string before = ReadFile(TableFile);
+        SignedIn mine("me", "pw");
+        const ChangeResult result = row.change(mine.session);
+        if (result.reason != ChangeResult::Reason::DuplicateUser ||
+            result.message != "User already exist.")
+            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
+        CHECK(mine.session.Save().done());
+        CHECK_EQ(ReadFile(TableFile), before);
+    }
+
+    // Keeping one's own name, in another spelling, is no twin.
+    WriteTeam("AMD");
+    SignedIn mine("me", "pw");
+    CHECK(mine.session.SaveChanges("weak", 3, Plain("WEAK", "x", "/w")).done());
 }
 
 TEST(AFailedSaveLeavesTableAndFileAsTheyWere)

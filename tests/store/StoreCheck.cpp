@@ -106,7 +106,7 @@ void RunAsOrdinaryUser(const std::function<void()>& body)
         return;
     }
     constexpr uid_t Nobody = 65534;
-    for (const std::string& name : ListWorkingDir()) {
+    for (const std::string& name : ListEveryFile()) {
         if (::chown(name.c_str(), Nobody, Nobody) != 0)
             Fail(__FILE__, __LINE__, "chown " + name);
     }
@@ -224,6 +224,16 @@ bool FileExists(const std::string& path)
 std::vector<std::string> ListWorkingDir()
 {
     std::vector<std::string> names;
+    for (std::string& name : ListEveryFile()) {
+        if (name != WriterLockFile)
+            names.push_back(std::move(name));
+    }
+    return names;
+}
+
+std::vector<std::string> ListEveryFile()
+{
+    std::vector<std::string> names;
     DIR* dir = ::opendir(".");
     if (dir == nullptr)
         throw std::runtime_error("cannot list the working directory");
@@ -239,7 +249,7 @@ std::vector<std::string> ListWorkingDir()
 
 void ClearWorkingDir()
 {
-    for (const std::string& name : ListWorkingDir())
+    for (const std::string& name : ListEveryFile())
         RemoveTree(name);
 }
 

@@ -62,7 +62,11 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 // Names in the working directory, without "." and "..", sorted.
+// What the working directory holds, sorted, but for the writer lock's file,
+// which stays beside a table once anyone has saved it.
 std::vector<std::string> ListWorkingDir();
+std::vector<std::string> ListEveryFile();
+inline const std::string WriterLockFile = ".Gatekeep.acl.writer";
 // Removes everything in the working directory, read-only folders too.
 void ClearWorkingDir();
 // A file of tests/data.
