@@ -896,21 +896,10 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack)
         result.message += (result.message.empty() ? "" : "\n") +
                           ("The change has been saved, but a step after it failed: " + lateFault);
     if (readBack && lateFault.empty()) {
-        try {
-            UserTable back;
-            std::string bytes;
-            LoadUserTable(back, m_tablePath, &bytes);
-            m_base = back;
-            m_table = back;
-            m_fileBytes = std::move(bytes);
-        } catch (const IoError& error) {
-            // The change is in the file: saying it failed would invite a
-            // second, duplicate attempt.
-            result.message += (result.message.empty() ? "" : "\n") +
-                              (std::string("The change has been saved, but reading the table "
-                                           "back failed: ") +
-                               error.what());
-        }
+        // Read back as the file holds it now: under the writer lock that is
+        // what was just written, so the bytes need not cross the disk again.
+        m_base = TableFromBytes(m_fileBytes.value());
+        m_table = m_base;
     }
     if (m_signedIn)
         findMe(m_base);

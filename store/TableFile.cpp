@@ -389,8 +389,6 @@ void SaveUserTable(const UserTable& table, const std::string& path)
     if (hadOld && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
         ThrowErrno(errno);
 
-    RemoveStaleTemporaries(target);
-
     std::string tempName;
     const int fd =
         CreateTempBeside(target, hadOld ? old.st_mode & PrivateMode : PrivateMode, tempName);

@@ -96,17 +96,18 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
         ++m_depth;
         return;
     }
-    const int fd = OpenLockFile(fileops::ResolveLinks(m_tablePath));
+    // Opened once and kept: a save then costs the lock two calls.
+    if (m_fd < 0)
+        m_fd = OpenLockFile(fileops::ResolveLinks(m_tablePath));
+    const int fd = m_fd;
     const Clock::time_point deadline = Clock::now() + wait;
     bool told = false;
     for (;;) {
         const Attempt attempt = TryLock(fd);
         if (attempt != Attempt::Busy)
             break;
-        if (Clock::now() >= deadline) {
-            fileops::CloseQuietly(fd);
+        if (Clock::now() >= deadline)
             throw IoError(LockedByAnotherWriter);
-        }
         if (!told && onWait) {
             told = true;
             onWait();
@@ -115,7 +116,6 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
         // wait close to that without spinning.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    m_fd = fd;
     m_depth = 1;
 }
 
@@ -123,7 +123,14 @@ void WriterLock::release()
 {
     if (m_depth == 0 || --m_depth > 0)
         return;
-    // Closing the descriptor ends the lock with it.
-    fileops::CloseQuietly(m_fd);
-    m_fd = -1;
+    struct flock unlock
+    {
+    };
+    unlock.l_type = F_UNLCK;
+    unlock.l_whence = SEEK_SET;
+    if (::fcntl(m_fd, F_OFD_SETLK, &unlock) != 0) {
+        // Closing the descriptor ends the lock with it.
+        fileops::CloseQuietly(m_fd);
+        m_fd = -1;
+    }
 }

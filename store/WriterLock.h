@@ -57,6 +57,7 @@ public:
 
 private:
     std::string m_tablePath;
+    // The lock file, open from the first acquire on.
     int m_fd = -1;
     int m_depth = 0;
 };
