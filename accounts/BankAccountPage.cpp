@@ -3,7 +3,6 @@
 #include "ui_BankAccountPage.h"
 
 #include "NewAccoForm.h"
-#include "store/Scramble.h"
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
@@ -13,18 +12,15 @@
 #include <QListWidget>
 #include <QListWidgetItem>
 
+#include <optional>
+
 namespace {
 
-// An account entry matches a line when both are equal with the letters a to
-// z upper-cased; the first matching entry in entry order, or -1.
-int matchingEntry(const AccountArea& accounts, const QString& line)
+// A line names the accounts whose names equal it with a to z upper-cased;
+// several may, after a Modify changed only the case of one.
+bool sameAccountName(const AccountData& account, const AnsiString& line)
 {
-    const AnsiString key = UpperAscii(ToAnsi(line));
-    for (int i = 0; i < AccountCount; ++i) {
-        if (UpperAscii(Decoded(accounts[static_cast<std::size_t>(i)].AccountName)) == key)
-            return i;
-    }
-    return -1;
+    return UpperAscii(account.name) == UpperAscii(line);
 }
 
 void showInternalError(const QString& code)
@@ -37,27 +33,6 @@ void showInternalError(const QString& code)
                                     "with the error code and a short description of your \n"
                                     "OS information. Thank you.")
                          .arg(code));
-}
-
-// The entry that the selected line of the account list names, or -1: with no
-// line selected, or after the internal error `code` when no entry matches.
-int selectedEntry(const QListWidget* list, const AccountArea& accounts, const QString& code,
-                  QString& line)
-{
-    if (!SelectedLineText(list, line))
-        return -1;
-    const int entry = matchingEntry(accounts, line);
-    if (entry < 0)
-        showInternalError(code);
-    return entry;
-}
-
-AccountEntry plainEntry(const AccountEntry& stored)
-{
-    AccountEntry plain{};
-    plain.AccountName.assign(Decoded(stored.AccountName));
-    plain.AccountDescription.assign(Decoded(stored.AccountDescription));
-    return plain;
 }
 
 } // namespace
@@ -83,31 +58,46 @@ TBankAccountPage::~TBankAccountPage()
     delete ui;
 }
 
-void TBankAccountPage::ShowAccountsOf(int slot)
+void TBankAccountPage::ShowAccountsOf(const QString& userName)
 {
-    ShownAccounts = m_session.Table().Slot(slot).Accounts;
+    ShownAccounts = m_session.Accounts(ToAnsi(userName));
     RefreshAccoList();
 }
 
-int TBankAccountPage::selectedUserSlot()
+bool TBankAccountPage::selectedUser(AnsiString& name)
 {
-    QString userName;
-    if (!m_selectedUser(userName))
-        return 0;
-    const int slot = m_session.Table().FindUser(ToAnsi(userName));
-    if (slot == 0)
+    QString line;
+    if (!m_selectedUser(line))
+        return false;
+    const std::optional<UserData> user = m_session.User(ToAnsi(line));
+    if (!user) {
         RefreshAccoList();
-    return slot;
+        return false;
+    }
+    name = user->loginName;
+    return true;
+}
+
+std::optional<AccountData> TBankAccountPage::selectedAccount(const AnsiString& userName,
+                                                             const QString& code)
+{
+    QString line;
+    if (!SelectedLineText(ui->AccoTypeListBox, line))
+        return std::nullopt;
+    // The first account the line names, in entry order.
+    for (const AccountData& account : m_session.Accounts(userName)) {
+        if (sameAccountName(account, ToAnsi(line)))
+            return account;
+    }
+    showInternalError(code);
+    return std::nullopt;
 }
 
 void TBankAccountPage::RefreshAccoList()
 {
     ui->AccoTypeListBox->clear();
-    for (const AccountEntry& entry : ShownAccounts) {
-        if (entry.AccountName.empty())
-            continue;
-        AppendListLine(ui->AccoTypeListBox, FromAnsi(Decoded(entry.AccountName)));
-    }
+    for (const AccountData& account : ShownAccounts)
+        AppendListLine(ui->AccoTypeListBox, FromAnsi(account.name));
     ui->DescriptionLabel->setPlainText(QStringLiteral("Select an account to see the description."));
     UpdateButtons();
 }
@@ -116,13 +106,12 @@ void TBankAccountPage::AccoTypeListBoxClick()
 {
     QString line;
     if (SelectedLineText(ui->AccoTypeListBox, line)) {
-        const AnsiString key = UpperAscii(ToAnsi(line));
-        // Every entry is looked at: of several matching names the last one's
-        // description is the one left showing.
-        for (const AccountEntry& entry : ShownAccounts) {
-            if (UpperAscii(Decoded(entry.AccountName)) != key)
+        // Every account is looked at: of several the line names, the last
+        // one's description is the one left showing.
+        for (const AccountData& account : ShownAccounts) {
+            if (!sameAccountName(account, ToAnsi(line)))
                 continue;
-            ui->DescriptionLabel->setPlainText(FromAnsi(Decoded(entry.AccountDescription)));
+            ui->DescriptionLabel->setPlainText(FromAnsi(account.description));
             ui->DescriptionLabel->repaint();
         }
     }
@@ -136,33 +125,27 @@ void TBankAccountPage::UpdateButtons()
     ui->DelAccoBtn->setEnabled(picked);
 }
 
-void TBankAccountPage::finishChange(int slot, const QString& noEntryCode,
+void TBankAccountPage::finishChange(const AnsiString& userName, const QString& noEntryCode,
                                     const std::function<ChangeResult()>& change)
 {
-    const AnsiString userName = Decoded(m_session.Table().Slot(slot).LoginName);
-    ChangeResult result;
-    const bool ran = ReportingIoErrors([&] { result = change(); });
+    const ChangeResult result = change();
     // Every change reads the signed-in user's rights from the file anew:
     // the window follows them, whatever came of the change.
     emit rightsMayHaveChanged();
-    if (!ran)
-        return;
-
-    if (result.refreshed || result.outcome == ChangeResult::Outcome::Reloaded) {
-        // The table was brought up to date with the file: the user may
-        // stand elsewhere now, or be gone.
-        if (const int again = m_session.Table().FindUser(userName))
-            ShowAccountsOf(again);
-        emit tableReloaded();
-    }
+    if (result.refreshed || result.outcome == ChangeResult::Outcome::Reloaded)
+        emit tableReloaded(); // the user list, and this page with it
     switch (result.outcome) {
     case ChangeResult::Outcome::Done:
-        if (!result.refreshed)
-            ShowAccountsOf(slot);
-        if (!result.message.empty())
-            MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
+        ShowAccountsOf(FromAnsi(userName));
+        if (!result.warning.empty())
+            MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
+        return;
+    case ChangeResult::Outcome::Failed:
+        ShowErrorReport(FromAnsi(result.message));
         return;
     case ChangeResult::Outcome::Reloaded:
+        ShowAccountsOf(FromAnsi(userName));
+        return;
     case ChangeResult::Outcome::Cancelled:
         return;
     case ChangeResult::Outcome::Refused:
@@ -196,64 +179,60 @@ void TBankAccountPage::NewAccoBtnClick()
     }
 
     ExecModal(m_accountDialog);
-    if (!m_accountDialog.Saved) {
+    if (!m_accountDialog.Saved()) {
         RefreshAccoList();
         return;
     }
 
-    const AccountEntry typed = m_accountDialog.AccoRec;
-    const AnsiString typedKey = UpperAscii(typed.AccountName.value());
+    const AccountData typed = m_accountDialog.AccoRec();
+    const AnsiString typedKey = UpperAscii(typed.name);
     for (int i = 0; i < ui->AccoTypeListBox->count(); ++i) {
         if (UpperAscii(ToAnsi(ui->AccoTypeListBox->item(i)->text())) == typedKey) {
             MessageBox::show(MessageBox::Kind::Error,
-                             QStringLiteral("The ") + FromAnsi(typed.AccountName.value()) +
+                             QStringLiteral("The ") + FromAnsi(typed.name) +
                                  QStringLiteral(" is assigned, please Create another one."));
             return;
         }
     }
 
-    const int slot = selectedUserSlot();
-    if (slot == 0)
+    AnsiString userName;
+    if (!selectedUser(userName))
         return;
-    const AnsiString userName = Decoded(m_session.Table().Slot(slot).LoginName);
-    finishChange(slot, QStringLiteral("_ALB:0001"),
+    finishChange(userName, QStringLiteral("_ALB:0001"),
                  [&] { return m_session.AddAccount(userName, typed); });
 }
 
 void TBankAccountPage::ModifyAccoBtnClick()
 {
-    const int slot = selectedUserSlot();
-    if (slot == 0)
+    AnsiString userName;
+    if (!selectedUser(userName))
         return;
-    const UserRecord& user = m_session.Table().Slot(slot);
-    QString account;
-    const int entry =
-        selectedEntry(ui->AccoTypeListBox, user.Accounts, QStringLiteral("_ALB:0003"), account);
-    if (entry < 0)
+    const std::optional<AccountData> shown = selectedAccount(userName, QStringLiteral("_ALB:0003"));
+    if (!shown)
         return;
+    const int entry = shown->entry;
 
-    m_accountDialog.setEntry(plainEntry(user.Accounts[static_cast<std::size_t>(entry)]));
+    m_accountDialog.setEntry(*shown);
     ExecModal(m_accountDialog);
-    if (!m_accountDialog.Saved)
+    if (!m_accountDialog.Saved())
         return;
 
-    const AnsiString userName = Decoded(m_session.Table().Slot(slot).LoginName);
-    const AccountEntry typed = m_accountDialog.AccoRec;
-    finishChange(slot, QStringLiteral("_ALB:0003"),
-                 [&] { return m_session.ModifyAccount(userName, entry, typed); });
+    AccountData typed = m_accountDialog.AccoRec();
+    typed.entry = entry;
+    finishChange(userName, QStringLiteral("_ALB:0003"),
+                 [&] { return m_session.ModifyAccount(userName, typed); });
 }
 
 void TBankAccountPage::DelAccoBtnClick()
 {
-    const int slot = selectedUserSlot();
-    if (slot == 0)
+    AnsiString userName;
+    if (!selectedUser(userName))
         return;
-    const UserRecord& user = m_session.Table().Slot(slot);
-    QString account;
-    const int entry =
-        selectedEntry(ui->AccoTypeListBox, user.Accounts, QStringLiteral("_ALB:0002"), account);
-    if (entry < 0)
+    const std::optional<AccountData> shown = selectedAccount(userName, QStringLiteral("_ALB:0002"));
+    if (!shown)
         return;
+    const int entry = shown->entry;
+    const QString account = FromAnsi(shown->name);
 
     // Only an explicit Yes deletes: a box closed without an answer keeps the
     // account.
@@ -263,7 +242,6 @@ void TBankAccountPage::DelAccoBtnClick()
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
 
-    const AnsiString userName = Decoded(user.LoginName);
-    finishChange(slot, QStringLiteral("_ALB:0002"),
+    finishChange(userName, QStringLiteral("_ALB:0002"),
                  [&] { return m_session.DeleteAccount(userName, entry); });
 }

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "session/Session.h"
-#include "store/UserRecord.h"
 
 #include <QWidget>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 class TNewAccoForm;
 
@@ -27,8 +28,8 @@ public:
                      std::function<bool(QString&)> selectedUser, QWidget* parent = nullptr);
     ~TBankAccountPage() override;
 
-    // Shows the accounts of the user in `slot` (a pick in the user list).
-    void ShowAccountsOf(int slot);
+    // Shows the accounts of the user of that name (a pick in the user list).
+    void ShowAccountsOf(const QString& userName);
     void RefreshAccoList();
     void UpdateButtons();
 
@@ -44,20 +45,24 @@ private:
     void NewAccoBtnClick();
     void ModifyAccoBtnClick();
     void DelAccoBtnClick();
-    // The slot of the user selected in the user list; 0 when no line is
-    // selected or its name is no longer in the table (the list is then
-    // rebuilt).
-    int selectedUserSlot();
-    // Shows what the session made of an account change of the user in
-    // `slot`; a change that reached the file reloads the page from it.
+    // The stored name of the user selected in the user list; false when no
+    // line is selected or its name is no longer in the table (the list is
+    // then rebuilt).
+    bool selectedUser(AnsiString& name);
+    // The account of `userName` the account list's selected line names;
+    // none when no line is selected, or after the internal error `code`
+    // when no account matches.
+    std::optional<AccountData> selectedAccount(const AnsiString& userName, const QString& code);
+    // Shows what the session made of an account change of the user
+    // `userName`; a change that reached the file reloads the page from it.
     // `noEntryCode` is the internal error for an entry the record lacks.
-    void finishChange(int slot, const QString& noEntryCode,
+    void finishChange(const AnsiString& userName, const QString& noEntryCode,
                       const std::function<ChangeResult()>& change);
 
     Session& m_session;
     TNewAccoForm& m_accountDialog;
     std::function<bool(QString&)> m_selectedUser;
     Ui::TBankAccountPage* ui;
-    // The one copy of the shown user's ten account entries, still scrambled.
-    AccountArea ShownAccounts{};
+    // The one copy of the shown user's accounts.
+    std::vector<AccountData> ShownAccounts;
 };

@@ -51,11 +51,11 @@ TNewAccoForm::~TNewAccoForm()
     delete ui;
 }
 
-void TNewAccoForm::setEntry(const AccountEntry& plain)
+void TNewAccoForm::setEntry(const AccountData& account)
 {
-    ui->NameEdit->setText(FromAnsi(plain.AccountName.value()));
-    ui->DescriptionMemo->setPlainText(toMemoBreaks(FromAnsi(plain.AccountDescription.value())));
-    m_shown = Shown{plain, ui->NameEdit->text(), ui->DescriptionMemo->toPlainText()};
+    ui->NameEdit->setText(FromAnsi(account.name));
+    ui->DescriptionMemo->setPlainText(toMemoBreaks(FromAnsi(account.description)));
+    m_shown = Shown{account, ui->NameEdit->text(), ui->DescriptionMemo->toPlainText()};
 }
 
 // Whatever typing or pasting adds beyond the limit is cut from the end of
@@ -104,25 +104,22 @@ void TNewAccoForm::SaveBtnClick()
     const QString name = ui->NameEdit->text();
     if (name.isEmpty()) {
         MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Please give an account Name."));
-        Saved = false;
+        m_saved = false;
         return;
     }
 
     const QString description = ui->DescriptionMemo->toPlainText();
-    if (m_shown && name == m_shown->name)
-        AccoRec.AccountName = m_shown->entry.AccountName;
-    else
-        AccoRec.AccountName.assign(ToAnsi(name));
-    if (m_shown && description == m_shown->description)
-        AccoRec.AccountDescription = m_shown->entry.AccountDescription;
-    else
-        AccoRec.AccountDescription.assign(ToAnsi(toStoredBreaks(description)));
+    m_accoRec = AccountData{};
+    m_accoRec.name = m_shown && name == m_shown->name ? m_shown->entry.name : ToAnsi(name);
+    m_accoRec.description = m_shown && description == m_shown->description
+                                ? m_shown->entry.description
+                                : ToAnsi(toStoredBreaks(description));
     m_shown.reset();
 
     ui->NameEdit->clear();
     ui->DescriptionMemo->setPlainText(QStringLiteral("No Description."));
 
-    Saved = true;
+    m_saved = true;
     done(QDialog::Accepted);
 }
 
@@ -131,7 +128,7 @@ void TNewAccoForm::SpeedButton1Click()
     ui->NameEdit->clear();
     ui->DescriptionMemo->clear();
     m_shown.reset();
-    Saved = false;
+    m_saved = false;
     done(QDialog::Rejected);
 }
 

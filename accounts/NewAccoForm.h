@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/UserRecord.h"
+#include "session/UserValues.h"
 
 #include <QDialog>
 
@@ -10,8 +10,8 @@ namespace Ui {
 class TNewAccoForm;
 }
 
-// The "New Account" dialog, used by New and Modify alike. Its texts, Saved
-// and AccoRec carry over from one use to the next.
+// The "New Account" dialog, used by New and Modify alike. Its texts and
+// results carry over from one use to the next.
 class TNewAccoForm : public QDialog
 {
     Q_OBJECT
@@ -20,14 +20,16 @@ public:
     explicit TNewAccoForm(QWidget* parent = nullptr);
     ~TNewAccoForm() override;
 
-    bool Saved = false;
-    // Plain (not scrambled) name and description of the last Save.
-    AccountEntry AccoRec{};
+    // Whether the last use ended with Save.
+    bool Saved() const { return m_saved; }
+    void setSaved(bool saved) { m_saved = saved; }
+    // The name and description of the last Save (its entry: -1).
+    const AccountData& AccoRec() const { return m_accoRec; }
 
-    // Fills the two boxes with a stored entry's plain texts (Modify). A text
-    // left as shown is saved byte for byte as it was, whatever the boxes
-    // made of its line breaks and blanks.
-    void setEntry(const AccountEntry& plain);
+    // Fills the two boxes with an account's texts (Modify). A text left as
+    // shown is saved byte for byte as it was, whatever the boxes made of its
+    // line breaks and blanks.
+    void setEntry(const AccountData& account);
 
 public slots:
     // Escape and every close other than the two buttons act as Cancel; a
@@ -43,13 +45,15 @@ private:
     static constexpr int MaxDescriptionLength = 70;
 
     Ui::TNewAccoForm* ui;
+    bool m_saved = false;
+    AccountData m_accoRec;
     // The memo's text after its last change within the limit.
     QString m_acceptedDescription;
     // The entry Modify put into the boxes, and the texts the boxes then
     // showed; cleared when the dialog closes.
     struct Shown
     {
-        AccountEntry entry;
+        AccountData entry;
         QString name;
         QString description;
     };

@@ -4,7 +4,6 @@
 
 #include "session/Session.h"
 #include "signin/FolderPicker.h"
-#include "store/Scramble.h"
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
@@ -23,9 +22,6 @@
 #include <QValidator>
 
 namespace {
-
-// The placeholder password, upper-cased; Save Changes never stores it.
-constexpr const char* ReservedPassword = "NEWPASSWORD";
 
 // The password box holds the 11-character placeholder "NewPassWord" that
 // Modify puts there, yet takes no ninth character from the keyboard. The
@@ -68,16 +64,18 @@ void setLongText(QLineEdit* edit, const QString& text)
     edit->setText(text);
 }
 
-// The combo entry of a stored right: "0" is "True", "1" is "False"; a
+// The combo entry of a right: "True" is the first, "False" the second; a
 // damaged right selects nothing, so it has to be chosen again.
-int comboIndexOfRight(const ShortString<1>& right)
+int comboIndexOfRight(const UserData& user, Right right)
 {
-    const AnsiString flag = Decoded(right);
-    if (flag == "0")
-        return 0;
-    if (flag == "1")
-        return 1;
-    return -1;
+    if (user.unreadable.has(right))
+        return -1;
+    return user.rights.has(right) ? 0 : 1;
+}
+
+const char* rightText(const UserData& user, Right right)
+{
+    return user.rights.has(right) ? "TRUE" : "FALSE";
 }
 
 void showError(const QString& text)
@@ -178,7 +176,7 @@ void TMainForm::withdrawSheet(QWidget* sheet)
 
 void TMainForm::ApplyRights()
 {
-    setWindowTitle(QStringLiteral("KVS - ") + FromAnsi(Decoded(m_session.CurrentUser().LoginName)));
+    setWindowTitle(QStringLiteral("KVS - ") + FromAnsi(m_session.Me().loginName));
 
     ui->AddButton->setEnabled(m_session.MayAdd());
     ui->DeleteButton->setEnabled(m_session.MayDelete());
@@ -223,8 +221,9 @@ void TMainForm::showTableAgain()
     QString picked;
     const bool hadPick = SelectedLineText(ui->UserNames, picked);
     UpdateUserNameList();
-    const int slot = hadPick ? m_session.Table().FindUser(ToAnsi(picked)) : 0;
-    if (slot == 0)
+    const std::optional<UserData> user =
+        hadPick ? m_session.User(ToAnsi(picked)) : std::optional<UserData>();
+    if (!user)
         return;
     for (int row = 0; row < ui->UserNames->count(); ++row) {
         if (ui->UserNames->item(row)->text() != picked)
@@ -234,8 +233,8 @@ void TMainForm::showTableAgain()
             const QSignalBlocker quiet(ui->UserNames);
             ui->UserNames->setCurrentRow(row);
         }
-        ShowUserInfo(m_session.Table().Slot(slot));
-        emit userPicked(slot);
+        ShowUserInfo(*user);
+        emit userPicked(picked);
         return;
     }
 }
@@ -269,13 +268,11 @@ bool TMainForm::FormCloseQuery()
                              MessageBox::Buttons::YesNoCancel)) {
     case MessageBox::Button::Yes: {
         // A failed save keeps the window open with its changes.
-        ChangeResult result;
-        if (!ReportingIoErrors([&] { result = m_session.Save(); }))
-            return false;
-        if (reportRefusal(result))
+        const ChangeResult result = m_session.Save();
+        if (reportFailure(result))
             return m_session.SignedOut();
-        if (!result.message.empty())
-            MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
+        if (!result.warning.empty())
+            MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
         // Reloaded: the person chose the file's version over these changes.
         return result.outcome != ChangeResult::Outcome::Cancelled;
     }
@@ -305,53 +302,45 @@ void TMainForm::UserNamesClick()
     QString name;
     if (!SelectedLineText(ui->UserNames, name))
         return;
-    const int slot = m_session.Table().FindUser(ToAnsi(name));
-    if (slot == 0)
+    const std::optional<UserData> user = m_session.User(ToAnsi(name));
+    if (!user)
         return;
-    ShowUserInfo(m_session.Table().Slot(slot));
-    emit userPicked(slot);
+    ShowUserInfo(*user);
+    emit userPicked(name);
 }
 
-void TMainForm::ShowUserInfo(const UserRecord& record)
+void TMainForm::ShowUserInfo(const UserData& user)
 {
-    ui->UserNameDisplay->setText(FromAnsi(Decoded(record.LoginName)));
+    ui->UserNameDisplay->setText(FromAnsi(user.loginName));
+    ui->UserPPDisplay->setText(FromAnsi(m_session.ShownPassword(user)));
 
-    const AnsiString password = Decoded(record.Password);
-    ui->UserPPDisplay->setText(password == Decoded(m_session.CurrentUser().Password)
-                                   ? FromAnsi(password)
-                                   : QStringLiteral("Hidden"));
-
-    const QString dataPath = FromAnsi(Decoded(record.DataPath));
+    const QString dataPath = FromAnsi(user.dataPath);
     ui->DataPathLabel->setText(dataPath);
     ui->DataPathLabel->setToolTip(dataPath);
 
-    ui->DeleteRecordDisplay->setText(
-        QString::fromLatin1(FlagToRightText(Decoded(record.DeleteRecord))));
-    ui->ModifyRecordDisplay->setText(
-        QString::fromLatin1(FlagToRightText(Decoded(record.ModifyRecord))));
-    ui->AddRecordDisplay->setText(QString::fromLatin1(FlagToRightText(Decoded(record.AddRecord))));
-    ui->DeleteUserDisplay->setText(
-        QString::fromLatin1(FlagToRightText(Decoded(record.DeleteUsers))));
-    ui->ModifyUsersDisplay->setText(
-        QString::fromLatin1(FlagToRightText(Decoded(record.ModifyUsers))));
-    ui->AddUsersDisplay->setText(QString::fromLatin1(FlagToRightText(Decoded(record.AddUsers))));
+    ui->DeleteRecordDisplay->setText(QString::fromLatin1(rightText(user, Right::DeleteRecord)));
+    ui->ModifyRecordDisplay->setText(QString::fromLatin1(rightText(user, Right::ModifyRecord)));
+    ui->AddRecordDisplay->setText(QString::fromLatin1(rightText(user, Right::AddRecord)));
+    ui->DeleteUserDisplay->setText(QString::fromLatin1(rightText(user, Right::DeleteUsers)));
+    ui->ModifyUsersDisplay->setText(QString::fromLatin1(rightText(user, Right::ModifyUsers)));
+    ui->AddUsersDisplay->setText(QString::fromLatin1(rightText(user, Right::AddUsers)));
 }
 
-void TMainForm::fillActionSheet(const UserRecord& record)
+void TMainForm::fillActionSheet(const UserData& user)
 {
     ui->UserPages->setCurrentWidget(ui->ActionSheet);
 
-    ui->NameEdit->setText(FromAnsi(Decoded(record.LoginName)));
+    ui->NameEdit->setText(FromAnsi(user.loginName));
     // The stored password is never shown; Save Changes refuses this word.
     setLongText(ui->PPEdit, QStringLiteral("NewPassWord"));
-    ui->DPEdit->setText(FromAnsi(Decoded(record.DataPath)));
+    ui->DPEdit->setText(FromAnsi(user.dataPath));
 
-    ui->ARCombo->setCurrentIndex(comboIndexOfRight(record.AddRecord));
-    ui->DRCombo->setCurrentIndex(comboIndexOfRight(record.DeleteRecord));
-    ui->MRCombo->setCurrentIndex(comboIndexOfRight(record.ModifyRecord));
-    ui->AUCombo->setCurrentIndex(comboIndexOfRight(record.AddUsers));
-    ui->MUCombo->setCurrentIndex(comboIndexOfRight(record.ModifyUsers));
-    ui->DUCombo->setCurrentIndex(comboIndexOfRight(record.DeleteUsers));
+    ui->ARCombo->setCurrentIndex(comboIndexOfRight(user, Right::AddRecord));
+    ui->DRCombo->setCurrentIndex(comboIndexOfRight(user, Right::DeleteRecord));
+    ui->MRCombo->setCurrentIndex(comboIndexOfRight(user, Right::ModifyRecord));
+    ui->AUCombo->setCurrentIndex(comboIndexOfRight(user, Right::AddUsers));
+    ui->MUCombo->setCurrentIndex(comboIndexOfRight(user, Right::ModifyUsers));
+    ui->DUCombo->setCurrentIndex(comboIndexOfRight(user, Right::DeleteUsers));
 }
 
 void TMainForm::clearActionSheet()
@@ -366,45 +355,36 @@ void TMainForm::clearActionSheet()
     EditedName.clear();
 }
 
-bool TMainForm::editorFilled()
+UserData TMainForm::userFromEditor() const
 {
-    const QString texts[] = {
-        ui->NameEdit->text(),       ui->PPEdit->text(),         ui->DPEdit->text(),
-        ui->DRCombo->currentText(), ui->ARCombo->currentText(), ui->MRCombo->currentText(),
-        ui->MUCombo->currentText(), ui->AUCombo->currentText(), ui->DUCombo->currentText()};
-    for (const QString& text : texts) {
-        if (TrimControls(ToAnsi(text)).empty()) {
-            showError(QStringLiteral("Please fill all sections."));
-            return false;
-        }
+    UserData user;
+    user.loginName = ToAnsi(ui->NameEdit->text());
+    user.password = ToAnsi(ui->PPEdit->text());
+    user.dataPath = ToAnsi(ui->DPEdit->text());
+    const std::pair<Right, const QComboBox*> combos[] = {
+        {Right::DeleteRecord, ui->DRCombo}, {Right::AddRecord, ui->ARCombo},
+        {Right::ModifyRecord, ui->MRCombo}, {Right::ModifyUsers, ui->MUCombo},
+        {Right::AddUsers, ui->AUCombo},     {Right::DeleteUsers, ui->DUCombo}};
+    for (const auto& [right, combo] : combos) {
+        // "True" is the first entry; a box without a choice names none.
+        user.rights.set(right, combo->currentIndex() == 0);
+        user.unreadable.set(right, combo->currentIndex() < 0);
     }
-    return true;
+    return user;
 }
 
-UserRecord TMainForm::recordFromEditor() const
+bool TMainForm::reportFailure(const ChangeResult& result)
 {
-    UserRecord plain{};
-    plain.LoginName.assign(ToAnsi(ui->NameEdit->text()));
-    plain.Password.assign(ToAnsi(ui->PPEdit->text()));
-    plain.DataPath.assign(ToAnsi(ui->DPEdit->text()));
-    const auto flag = [](const QComboBox* combo) {
-        return RightTextToFlag(ToAnsi(combo->currentText()));
-    };
-    plain.DeleteRecord.assign(flag(ui->DRCombo));
-    plain.DeleteUsers.assign(flag(ui->DUCombo));
-    plain.ModifyRecord.assign(flag(ui->MRCombo));
-    plain.ModifyUsers.assign(flag(ui->MUCombo));
-    plain.AddRecord.assign(flag(ui->ARCombo));
-    plain.AddUsers.assign(flag(ui->AUCombo));
-    return plain;
-}
-
-bool TMainForm::reportRefusal(const ChangeResult& result)
-{
-    if (result.outcome != ChangeResult::Outcome::Refused)
+    switch (result.outcome) {
+    case ChangeResult::Outcome::Refused:
+        showError(FromAnsi(result.message));
+        return true;
+    case ChangeResult::Outcome::Failed:
+        ShowErrorReport(FromAnsi(result.message));
+        return true;
+    default:
         return false;
-    showError(FromAnsi(result.message));
-    return true;
+    }
 }
 
 void TMainForm::AddButtonClick()
@@ -412,12 +392,9 @@ void TMainForm::AddButtonClick()
     // In front first, so an empty editor shows behind the message.
     if (ui->UserPages->indexOf(ui->ActionSheet) >= 0)
         ui->UserPages->setCurrentWidget(ui->ActionSheet);
-    if (!editorFilled())
-        return;
-    ChangeResult result;
-    const bool ran = ReportingIoErrors([&] { result = m_session.AddUser(recordFromEditor()); });
+    const ChangeResult result = m_session.AddUser(userFromEditor());
     ApplyRights();
-    if (!ran || reportRefusal(result))
+    if (reportFailure(result))
         return;
     clearActionSheet();
     UpdateUserNameList();
@@ -442,10 +419,9 @@ void TMainForm::DeleteButtonClick()
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
 
-    ChangeResult result;
-    const bool ran = ReportingIoErrors([&] { result = m_session.DeleteUser(ToAnsi(name)); });
+    const ChangeResult result = m_session.DeleteUser(ToAnsi(name));
     ApplyRights();
-    if (!ran || result.reason == ChangeResult::Reason::NoSuchUser || reportRefusal(result))
+    if (result.reason == ChangeResult::Reason::NoSuchUser || reportFailure(result))
         return;
     UpdateUserNameList();
 }
@@ -455,13 +431,13 @@ void TMainForm::ModifyButtonClick()
     QString name;
     if (!SelectedLineText(ui->UserNames, name))
         return;
-    const int slot = m_session.Table().FindUser(ToAnsi(name));
-    if (slot == 0)
+    const std::optional<UserData> user = m_session.User(ToAnsi(name));
+    if (!user)
         return;
-    EditedSlot = slot;
-    fillActionSheet(m_session.Table().Slot(slot));
+    EditedSlot = m_session.SlotOf(user->loginName);
+    fillActionSheet(*user);
     // After the editor was filled: filling it runs its change handlers.
-    EditedName = Decoded(m_session.Table().Slot(slot).LoginName);
+    EditedName = user->loginName;
 }
 
 void TMainForm::SaveChangeButtonClick()
@@ -470,20 +446,12 @@ void TMainForm::SaveChangeButtonClick()
                          QStringLiteral("Do you want to save the changes?"),
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
-    if (!editorFilled())
-        return;
-    if (UpperAscii(ToAnsi(ui->PPEdit->text())) == ReservedPassword) {
-        showError(QStringLiteral("The NewPassWord is a reserved word, please try another one."));
-        return;
-    }
 
-    // A failed write leaves table, list and editor as they were, so the
-    // person can try again.
-    ChangeResult result;
-    const bool ran = ReportingIoErrors(
-        [&] { result = m_session.SaveChanges(EditedName, EditedSlot, recordFromEditor()); });
+    // A refused or failed change leaves table, list and editor as they
+    // were, so the person can try again.
+    const ChangeResult result = m_session.SaveChanges(EditedName, EditedSlot, userFromEditor());
     ApplyRights();
-    if (!ran || reportRefusal(result) || result.outcome == ChangeResult::Outcome::Cancelled)
+    if (reportFailure(result) || result.outcome == ChangeResult::Outcome::Cancelled)
         return;
     UpdateUserNameList();
     if (result.outcome == ChangeResult::Outcome::Reloaded)
@@ -492,8 +460,8 @@ void TMainForm::SaveChangeButtonClick()
     clearActionSheet();
     ui->SaveChangeButton->setVisible(false);
     ui->SaveChangeButton->setEnabled(false);
-    if (!result.message.empty())
-        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
+    if (!result.warning.empty())
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
 }
 
 void TMainForm::NameEditChange()

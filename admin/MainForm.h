@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/UserRecord.h"
+#include "session/UserValues.h"
 
 #include <QString>
 #include <QWidget>
@@ -46,8 +46,8 @@ public:
     bool FormCloseQuery();
 
 signals:
-    // A person picked the user in `slot` in the user list.
-    void userPicked(int slot);
+    // A person picked the user of that name in the user list.
+    void userPicked(const QString& userName);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -57,20 +57,20 @@ private:
     void ExitButtonClick();
 
     void UserNamesClick();
-    void ShowUserInfo(const UserRecord& record);
-    void fillActionSheet(const UserRecord& record);
+    void ShowUserInfo(const UserData& user);
+    void fillActionSheet(const UserData& user);
     void AddButtonClick();
     void DeleteButtonClick();
     void ModifyButtonClick();
     void SaveChangeButtonClick();
     void NameEditChange();
     void BrowseBtnClick();
-    // Shared by Add and Save Changes: the "all sections filled" test (it
-    // shows the message) and the plain record the editor describes.
-    bool editorFilled();
-    UserRecord recordFromEditor() const;
-    // Shows why the session refused a change; false when it did not.
-    bool reportRefusal(const ChangeResult& result);
+    // Shared by Add and Save Changes: the user the editor describes; a box
+    // left empty is for the session to refuse.
+    UserData userFromEditor() const;
+    // Shows why the session refused a change or why it failed; false when
+    // it did neither.
+    bool reportFailure(const ChangeResult& result);
     // Takes a sheet out of the window (it stays alive, parentless and
     // hidden, for the code that fills it).
     void withdrawSheet(QWidget* sheet);

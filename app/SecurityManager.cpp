@@ -19,14 +19,6 @@
 
 namespace {
 
-const QString FirstUseMarker = QStringLiteral("~first.log");
-
-// A file of that name, not a directory.
-bool FileExists(const QString& dir, const QString& name)
-{
-    return QFileInfo(QDir(dir).filePath(name)).isFile();
-}
-
 // Anything at all of that name, a dangling link included: only where there
 // is nothing may a new table be made. Whatever stands there and is not a
 // table (a folder, a FIFO, a link to nowhere) is refused by the load.
@@ -68,6 +60,10 @@ SecurityManager::SecurityManager(const QString& workingDir, AuditSink* audit)
       m_session(QDir(workingDir).filePath(QStringLiteral("Gatekeep.acl")).toStdString(), audit)
 {
     m_session.SetConflictHandler(&AskAboutChangeOnDisk);
+}
+
+void SecurityManager::start()
+{
     FormCreate();
 }
 
@@ -87,7 +83,7 @@ void SecurityManager::FormCreate()
     lockTable();
 
     const QString tableName = QStringLiteral("Gatekeep.acl");
-    if (FileExists(m_workingDir, FirstUseMarker) && !AnythingAt(m_workingDir, tableName)) {
+    if (Session::FirstUseDue(m_workingDir.toStdString())) {
         // The dialog stores, saves and reads back the table and signs its
         // user in; the window keeps its designed caption and states. Made
         // only here: its memo's text layout and bold face would cost every
@@ -95,7 +91,7 @@ void SecurityManager::FormCreate()
         // before the login dialog appears.
         m_newID = std::make_unique<TNewID_Form>(m_session, m_workingDir);
         ExecModal(*m_newID);
-        m_passWords->LoginState = 1;
+        m_passWords->setLoginState(1);
         createMainForm();
     } else {
         const bool ready = ReportingIoErrors([&] {
@@ -141,7 +137,7 @@ void SecurityManager::LoginUser()
     // Built once the sign-in dialog has closed: nobody sees the window
     // before, and building it first would keep the person waiting.
     createMainForm();
-    if (m_passWords->LoginState != 1 || !m_session.SignedIn()) {
+    if (m_passWords->LoginState() != 1 || !m_session.SignedIn()) {
         MessageBox::show(MessageBox::Kind::Error,
                          QStringLiteral("KVS Internal error PPP[0000:0001]"),
                          MessageBox::Buttons::Ok);

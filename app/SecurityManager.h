@@ -20,8 +20,10 @@ class TPassWords;
 class SecurityManager
 {
 public:
-    // Runs the whole start-up, dialogs included. `audit` may be null.
+    // `audit` may be null.
     explicit SecurityManager(const QString& workingDir, AuditSink* audit = nullptr);
+    // The whole start-up, dialogs included.
+    void start();
     ~SecurityManager();
     SecurityManager(const SecurityManager&) = delete;
     SecurityManager& operator=(const SecurityManager&) = delete;

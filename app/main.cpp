@@ -24,6 +24,7 @@ int main(int argc, char* argv[])
     // The sign-in runs inside the start-up.
     const auto audit = MakeSystemLogSink();
     SecurityManager manager(QDir::currentPath(), audit.get());
+    manager.start();
 
     int result = 0;
     if (!TerminateRequested()) {

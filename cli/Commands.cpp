@@ -3,7 +3,6 @@
 #include "session/Session.h"
 #include "session/TableCheck.h"
 #include "store/IoError.h"
-#include "store/Scramble.h"
 #include "store/TableFile.h"
 #include "store/Windows1252.h"
 
@@ -19,11 +18,11 @@
 
 namespace {
 
-constexpr std::size_t NameCapacity = decltype(UserRecord::LoginName)::capacity();
-constexpr std::size_t PasswordCapacity = decltype(UserRecord::Password)::capacity();
-constexpr std::size_t PathCapacity = decltype(UserRecord::DataPath)::capacity();
-constexpr std::size_t AccountCapacity = decltype(AccountEntry::AccountName)::capacity();
-constexpr std::size_t DescriptionCapacity = decltype(AccountEntry::AccountDescription)::capacity();
+constexpr std::size_t NameCapacity = MaxLoginName;
+constexpr std::size_t PasswordCapacity = MaxPassword;
+constexpr std::size_t PathCapacity = MaxDataPath;
+constexpr std::size_t AccountCapacity = MaxAccountName;
+constexpr std::size_t DescriptionCapacity = MaxDescription;
 
 [[noreturn]] void Fail(int status, const std::string& message)
 {
@@ -120,15 +119,13 @@ private:
     mode_t m_old;
 };
 
-UserRecord PlainUser(const AnsiString& name, const AnsiString& password, const AnsiString& path)
+UserData PlainUser(const AnsiString& name, const AnsiString& password, const AnsiString& path)
 {
-    UserRecord plain{};
-    plain.LoginName.assign(name);
-    plain.Password.assign(password);
-    plain.DataPath.assign(path);
-    for (Right right : AllRights)
-        RightField(plain, right).assign(RightTextToFlag("FALSE"));
-    return plain;
+    UserData user;
+    user.loginName = name;
+    user.password = password;
+    user.dataPath = path;
+    return user;
 }
 
 class Command
@@ -255,11 +252,13 @@ private:
         switch (result.outcome) {
         case ChangeResult::Outcome::Done:
             // The change is in the file; what followed it is worth a word.
-            if (!result.message.empty())
-                m_err << ProgramName << ": " << Shown(result.message) << "\n";
+            if (!result.warning.empty())
+                m_err << ProgramName << ": " << Shown(result.warning) << "\n";
             return;
         case ChangeResult::Outcome::Refused:
             Fail(ExitRefused, Shown(result.message));
+        case ChangeResult::Outcome::Failed:
+            Fail(ExitFileTrouble, m_path + ": " + result.message);
         case ChangeResult::Outcome::Cancelled:
         case ChangeResult::Outcome::Reloaded:
             break;
@@ -270,15 +269,12 @@ private:
     }
 
     // The stored name of the user `typed` means. Without one, the typed name
-    // goes to the session core, which refuses it after checking the rights;
-    // an empty name would find a free slot there.
-    AnsiString StoredName(const AnsiString& typed, int* slot = nullptr) const
+    // goes to the session core, which refuses it after checking the rights.
+    AnsiString StoredName(const AnsiString& typed) const
     {
-        const int found = m_session.LookUpUser(typed);
-        if (slot)
-            *slot = found;
-        if (found > 0)
-            return Decoded(m_session.Table().Slot(found).LoginName);
+        const AnsiString stored = m_session.StoredName(typed);
+        if (!stored.empty())
+            return stored;
         if (typed.empty())
             Fail(ExitRefused, "There is no user of that name.");
         return typed;
@@ -301,27 +297,22 @@ private:
         if (!m_session.MaySeeUserDetails())
             Fail(ExitRefused, "You may not see user details: that needs the ModifyUsers or "
                               "DeleteUsers right.");
-        int slot = 0;
-        StoredName(m_target, &slot);
-        if (slot == 0)
+        const std::optional<UserData> user = m_session.User(m_session.StoredName(m_target));
+        if (!user)
             Fail(ExitRefused, "There is no user of that name.");
-        const UserRecord& record = m_session.Table().Slot(slot);
-        const bool self = Decoded(record.LoginName) == Decoded(m_session.CurrentUser().LoginName);
-        m_out << "Login name: " << Shown(Decoded(record.LoginName)) << "\n"
-              << "Password: " << (self ? Shown(Decoded(record.Password)) : "Hidden") << "\n"
-              << "Data path: " << Shown(Decoded(record.DataPath)) << "\n";
+        m_out << "Login name: " << Shown(user->loginName) << "\n"
+              << "Password: " << Shown(m_session.ShownPassword(*user)) << "\n"
+              << "Data path: " << Shown(user->dataPath) << "\n";
         for (Right right : AllRights)
-            m_out << RightName(right) << ": " << FlagToRightText(Decoded(RightField(record, right)))
+            m_out << RightName(right) << ": " << (user->rights.has(right) ? "TRUE" : "FALSE")
                   << "\n";
         if (!m_session.MayKeepAccounts()) {
             m_out << "Bank accounts: not shown without the ModifyUsers and DeleteUsers rights\n";
             return ExitDone;
         }
-        for (const AccountEntry& entry : record.Accounts) {
-            if (entry.AccountName.empty())
-                continue;
-            m_out << "Bank account: " << Shown(Decoded(entry.AccountName)) << "\n";
-            const std::string description = Shown(Decoded(entry.AccountDescription));
+        for (const AccountData& account : m_session.Accounts(user->loginName)) {
+            m_out << "Bank account: " << Shown(account.name) << "\n";
+            const std::string description = Shown(account.description);
             std::size_t at = 0;
             while (at < description.size()) {
                 std::size_t end = description.find("\r\n", at);
@@ -338,10 +329,10 @@ private:
     {
         const AnsiString password =
             ReadNewPassword("Password for the new user " + m_invocation.operands[0] + ": ");
-        UserRecord plain = PlainUser(m_target, password, *m_newPath);
+        UserData user = PlainUser(m_target, password, *m_newPath);
         for (Right right : m_invocation.grants)
-            RightField(plain, right).assign(RightTextToFlag("TRUE"));
-        Finish(m_session.AddUser(plain));
+            user.rights.set(right, true);
+        Finish(m_session.AddUser(user));
         // The windows keep an added user in memory until the close; here
         // the command is the whole sitting.
         Finish(m_session.Save());
@@ -350,26 +341,26 @@ private:
 
     int Edit()
     {
-        int slot = 0;
-        const AnsiString name = StoredName(m_target, &slot);
-        if (slot == 0)
+        const AnsiString name = StoredName(m_target);
+        const std::optional<UserData> stored = m_session.User(name);
+        if (!stored)
             Fail(ExitRefused, "There is no user of that name.");
-        const UserRecord& stored = m_session.Table().Slot(slot);
 
         // The session replaces the user whole: what is not changed is given
         // as it is.
-        UserRecord plain = PlainUser(m_newName ? *m_newName : name, Decoded(stored.Password),
-                                     m_newPath ? *m_newPath : Decoded(stored.DataPath));
+        UserData user = *stored;
+        user.unreadable = Rights();
+        if (m_newName)
+            user.loginName = *m_newName;
+        if (m_newPath)
+            user.dataPath = *m_newPath;
         if (m_invocation.newPassword)
-            plain.Password.assign(
-                ReadNewPassword("New password for " + m_invocation.operands[0] + ": "));
-        for (Right right : AllRights)
-            RightField(plain, right).assign(Decoded(RightField(stored, right)));
+            user.password = ReadNewPassword("New password for " + m_invocation.operands[0] + ": ");
         for (Right right : m_invocation.grants)
-            RightField(plain, right).assign(RightTextToFlag("TRUE"));
+            user.rights.set(right, true);
         for (Right right : m_invocation.revokes)
-            RightField(plain, right).assign(RightTextToFlag("FALSE"));
-        Finish(m_session.SaveChanges(name, slot, plain));
+            user.rights.set(right, false);
+        Finish(m_session.SaveChanges(name, m_session.SlotOf(name), user));
         return ExitDone;
     }
 
@@ -382,33 +373,28 @@ private:
 
     int AddAccount()
     {
-        AccountEntry plain{};
-        plain.AccountName.assign(m_account);
-        plain.AccountDescription.assign(m_newDescription ? *m_newDescription : AnsiString());
-        Finish(m_session.AddAccount(StoredName(m_target), plain));
+        AccountData account;
+        account.name = m_account;
+        account.description = m_newDescription ? *m_newDescription : AnsiString();
+        Finish(m_session.AddAccount(StoredName(m_target), account));
         return ExitDone;
     }
 
     int EditAccount()
     {
         const AnsiString name = StoredName(m_target);
-        const int entry = m_session.LookUpAccount(name, m_account);
-
-        AccountEntry plain{};
-        plain.AccountName.assign(m_account);
-        if (entry >= 0) {
-            const int slot = m_session.Table().FindUser(name);
-            const AccountEntry& stored =
-                m_session.Table().Slot(slot).Accounts[static_cast<std::size_t>(entry)];
-            plain = AccountEntry{};
-            plain.AccountName.assign(Decoded(stored.AccountName));
-            plain.AccountDescription.assign(Decoded(stored.AccountDescription));
+        AccountData account;
+        account.entry = m_session.LookUpAccount(name, m_account);
+        account.name = m_account;
+        for (const AccountData& stored : m_session.Accounts(name)) {
+            if (stored.entry == account.entry)
+                account = stored;
         }
         if (m_newName)
-            plain.AccountName.assign(*m_newName);
+            account.name = *m_newName;
         if (m_newDescription)
-            plain.AccountDescription.assign(*m_newDescription);
-        Finish(m_session.ModifyAccount(name, entry, plain));
+            account.description = *m_newDescription;
+        Finish(m_session.ModifyAccount(name, account));
         return ExitDone;
     }
 
@@ -461,17 +447,13 @@ private:
                                                              m_invocation.operands[0] + ": ")));
         CheckFits("password", password, PasswordCapacity);
 
-        UserRecord plain = PlainUser(name, password, path);
-        for (Right right : AllRights)
-            RightField(plain, right).assign(RightTextToFlag("TRUE"));
+        UserData user = PlainUser(name, password, path);
         {
             const PrivateFiles makingPrivateFiles;
-            Finish(m_session.CreateFirstUser(plain));
+            Finish(m_session.CreateFirstUser(user));
         }
         if (::chmod(m_path.c_str(), 0600) != 0)
             throw IoError(IoCodeFromErrno(errno));
-        // The launcher's first-use marker would otherwise outlive its use.
-        ::unlink((folder + "/~first.log").c_str());
         return ExitDone;
     }
 

@@ -5,6 +5,9 @@
 #include "store/TableFile.h"
 
 #include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -98,6 +101,64 @@ void StoreEntry(AccountEntry& stored, const AccountEntry& plain)
 {
     StoreEncoded(stored.AccountName, plain.AccountName.value());
     StoreEncoded(stored.AccountDescription, plain.AccountDescription.value());
+}
+
+// The record the store keeps for what a person typed: plain texts, cut to
+// their fields, and each right "0" (granted) or "1".
+UserRecord PlainRecord(const UserData& user)
+{
+    UserRecord plain = BlankUser;
+    plain.LoginName.assign(user.loginName);
+    plain.Password.assign(user.password);
+    plain.DataPath.assign(user.dataPath);
+    for (Right right : AllRights)
+        RightField(plain, right).assign(user.rights.has(right) ? "0" : "1");
+    return plain;
+}
+
+AccountEntry PlainEntry(const AccountData& account)
+{
+    AccountEntry plain{};
+    plain.AccountName.assign(account.name);
+    plain.AccountDescription.assign(account.description);
+    return plain;
+}
+
+// Every text given and every right chosen; a text of blanks and control
+// characters counts as none.
+bool AllSectionsFilled(const UserData& user)
+{
+    return !TrimControls(user.loginName).empty() && !TrimControls(user.password).empty() &&
+           !TrimControls(user.dataPath).empty() && !user.unreadable.any();
+}
+
+UserData DataOf(const UserRecord& stored)
+{
+    UserData user;
+    user.loginName = Decoded(stored.LoginName);
+    user.password = Decoded(stored.Password);
+    user.dataPath = Decoded(stored.DataPath);
+    for (Right right : AllRights) {
+        const AnsiString flag = Decoded(RightField(stored, right));
+        user.rights.set(right, flag == "0");
+        user.unreadable.set(right, flag != "0" && flag != "1");
+    }
+    return user;
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The folder part of a path, with its slash; empty for a bare name.
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 } // namespace
@@ -207,6 +268,12 @@ bool SameLoginName(std::string_view a, std::string_view b)
 int Session::LookUpUser(std::string_view typedName) const
 {
     return ::LookUpUser(m_table, typedName);
+}
+
+AnsiString Session::StoredName(std::string_view typedName) const
+{
+    const int slot = LookUpUser(typedName);
+    return slot == 0 ? AnsiString() : Decoded(m_table.Slot(slot).LoginName);
 }
 
 bool Session::KnowsUser(std::string_view typedName) const
@@ -350,52 +417,152 @@ std::vector<AnsiString> Session::ListedNames() const
     return names;
 }
 
-ChangeResult Session::CreateFirstUser(const UserRecord& plain)
+int FindAccount(const std::vector<AccountData>& accounts, std::string_view name)
 {
-    if (TrimControls(plain.LoginName.value()).empty() ||
-        TrimControls(plain.Password.value()).empty())
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+        if (accounts[i].name == name)
+            return static_cast<int>(i);
+    }
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+        if (UpperAscii(accounts[i].name) == UpperAscii(name))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool Session::FirstUseDue(const std::string& folder)
+{
+    const std::string base = folder.empty() ? std::string() : folder + "/";
+    struct stat st
+    {
+    };
+    if (::stat((base + FirstUseMarker).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const std::string table = base + UserTableFileName;
+    if (::lstat(table.c_str(), &st) != 0)
+        return errno == ENOENT;
+    // The empty file a start without a table leaves holds nobody who could
+    // sign in: a first use is the one way on from it.
+    return S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+ChangeResult Session::CreateFirstUser(const UserData& typed)
+{
+    UserData user = typed;
+    user.loginName = TrimControls(user.loginName);
+    user.password = TrimControls(user.password);
+    user.rights = Rights::All();
+    if (user.loginName.empty() || user.password.empty())
         return refuse(ChangeResult::Reason::EmptyField, "Please type in your new ID and Password.",
-                      plain.LoginName.value());
+                      user.loginName);
+    if (TrimControls(user.dataPath).empty() || !IsFolder(user.dataPath))
+        return refuse(ChangeResult::Reason::BadDataPath,
+                      "Please give a correct path for your data files.", user.loginName);
+    const UserRecord plain = PlainRecord(user);
+    return failingSafely([&]() -> ChangeResult {
+        try {
+            const WriterLock::Hold hold = HoldWriterLock();
+            // Looked at under the lock: two first starts must not both win.
+            // An empty file is no table: a start without one leaves it.
+            const std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
+            if ((onDisk && !onDisk->empty()) || (m_fileBytes && !m_fileBytes->empty()) ||
+                m_table.FirstFreeSlot() != 1)
+                return refuse(ChangeResult::Reason::NotFirstUse,
+                              "A user table already exists: the first login ID is made only "
+                              "where there is none.",
+                              plain.LoginName.value());
+            UserTable next = m_table;
+            next.StoreNewUser(plain);
+            SaveUserTable(next, m_tablePath);
+            UserTable back;
+            std::string bytes;
+            LoadUserTable(back, m_tablePath, &bytes);
+            m_base = back;
+            m_table = back;
+            m_fileBytes = std::move(bytes);
+        } catch (const IoError& error) {
+            AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
+            failed.detail = error.what();
+            record(std::move(failed));
+            throw;
+        }
+        // The marker would otherwise outlive its use.
+        ::unlink((FolderOf(m_tablePath) + FirstUseMarker).c_str());
+        // Made while nobody was signed in; the sign-in that follows says why
+        // later lines name this user.
+        record(event(AuditEvent::Kind::FirstUserCreated, plain.LoginName.value()));
+        record(event(AuditEvent::Kind::TableSaved));
+        const int slot = FindUsedSlot(m_table, plain.LoginName.value());
+        if (slot > 0) {
+            m_currentUser = m_table.Slot(slot);
+            m_me = Decoded(m_currentUser.LoginName);
+            m_signedIn = true;
+            record(event(AuditEvent::Kind::SignedIn, m_me));
+        }
+        return {};
+    });
+}
+
+std::optional<UserData> Session::User(std::string_view loginName) const
+{
+    const int slot = FindUsedSlot(m_table, loginName);
+    if (slot == 0)
+        return std::nullopt;
+    return DataOf(m_table.Slot(slot));
+}
+
+int Session::SlotOf(std::string_view loginName) const
+{
+    return FindUsedSlot(m_table, loginName);
+}
+
+std::vector<AccountData> Session::Accounts(std::string_view loginName) const
+{
+    std::vector<AccountData> accounts;
+    const int slot = FindUsedSlot(m_table, loginName);
+    if (slot == 0)
+        return accounts;
+    for (int i = 0; i < AccountCount; ++i) {
+        const AccountEntry& entry = m_table.Slot(slot).Accounts[static_cast<std::size_t>(i)];
+        if (!entry.AccountName.empty())
+            accounts.push_back({i, Decoded(entry.AccountName), Decoded(entry.AccountDescription)});
+    }
+    return accounts;
+}
+
+UserData Session::Me() const
+{
+    return DataOf(m_currentUser);
+}
+
+AnsiString Session::ShownPassword(const UserData& user) const
+{
+    return user.password == Decoded(m_currentUser.Password) ? user.password : "Hidden";
+}
+
+template <class Change> ChangeResult Session::failingSafely(Change&& change)
+{
     try {
-        const WriterLock::Hold hold = HoldWriterLock();
-        // Looked at under the lock: two first starts must not both win.
-        if (m_fileBytes || PeekTableFile(m_tablePath) || m_table.FirstFreeSlot() != 1)
-            return refuse(ChangeResult::Reason::NotFirstUse,
-                          "A user table already exists: the first login ID is made only where "
-                          "there is none.",
-                          plain.LoginName.value());
-        UserTable next = m_table;
-        next.StoreNewUser(plain);
-        SaveUserTable(next, m_tablePath);
-        UserTable back;
-        std::string bytes;
-        LoadUserTable(back, m_tablePath, &bytes);
-        m_base = back;
-        m_table = back;
-        m_fileBytes = std::move(bytes);
+        return change();
     } catch (const IoError& error) {
-        AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
-        failed.detail = error.what();
-        record(std::move(failed));
-        throw;
+        ChangeResult failed;
+        failed.outcome = ChangeResult::Outcome::Failed;
+        failed.message = error.what();
+        failed.errorCode = error.code();
+        return failed;
     }
-    // Made while nobody was signed in; the sign-in that follows says why
-    // later lines name this user.
-    record(event(AuditEvent::Kind::FirstUserCreated, plain.LoginName.value()));
-    record(event(AuditEvent::Kind::TableSaved));
-    const int slot = FindUsedSlot(m_table, plain.LoginName.value());
-    if (slot > 0) {
-        m_currentUser = m_table.Slot(slot);
-        m_me = Decoded(m_currentUser.LoginName);
-        m_signedIn = true;
-        record(event(AuditEvent::Kind::SignedIn, m_me));
-    }
-    return {};
 }
 
 ChangeResult Session::keepInMemory(Step step)
 {
-    if (auto refused = readRights())
+    std::optional<ChangeResult> refused;
+    const ChangeResult read = failingSafely([&] {
+        refused = readRights();
+        return ChangeResult{};
+    });
+    if (!read.done())
+        return read;
+    if (refused)
         return *refused;
     UserTable next = m_table;
     std::vector<AuditEvent> events;
@@ -410,26 +577,26 @@ ChangeResult Session::keepInMemory(Step step)
     return result;
 }
 
-ChangeResult Session::AddUser(const UserRecord& plain)
+ChangeResult Session::AddUser(const UserData& user)
 {
     Step step;
-    step.apply = [this, plain](UserTable& table, std::vector<AuditEvent>& events) {
-        return addUser(table, plain, events);
+    step.apply = [this, user](UserTable& table, std::vector<AuditEvent>& events) {
+        return addUser(table, user, events);
     };
     // A name both sides added is found by the add itself, as a twin.
     step.clash = [](const UserTable&, const UserTable&) { return std::optional<Conflict>(); };
-    step.what = "adding the user " + plain.LoginName.value();
+    step.what = "adding the user " + PlainRecord(user).LoginName.value();
     return keepInMemory(std::move(step));
 }
 
-ChangeResult Session::addUser(UserTable& table, const UserRecord& plain,
+ChangeResult Session::addUser(UserTable& table, const UserData& user,
                               std::vector<AuditEvent>& events)
 {
+    const UserRecord plain = PlainRecord(user);
     const AnsiString name = plain.LoginName.value();
     if (!MayAdd())
         return refuseRight(Right::AddUsers, "add users", name);
-    if (TrimControls(name).empty() || TrimControls(plain.Password.value()).empty() ||
-        TrimControls(plain.DataPath.value()).empty())
+    if (!AllSectionsFilled(user))
         return refuse(ChangeResult::Reason::EmptyField, "Please fill all sections.", name);
     if (!MayEditRights() && AnyRightGranted(plain))
         return refuseRight(MayModify() ? Right::AddUsers : Right::ModifyUsers, "grant rights",
@@ -487,14 +654,12 @@ ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
     return {};
 }
 
-ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
-                                  const UserRecord& plain)
+ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot, const UserData& user)
 {
     const AnsiString name(editedName);
     Step step;
-    step.apply = [this, name, editedSlot, plain](UserTable& table,
-                                                 std::vector<AuditEvent>& events) {
-        return saveChanges(table, name, editedSlot, plain, events);
+    step.apply = [this, name, editedSlot, user](UserTable& table, std::vector<AuditEvent>& events) {
+        return saveChanges(table, name, editedSlot, user, events);
     };
     step.clash = [name](const UserTable& seen, const UserTable& file) {
         if (!UserDataChanged(seen, file, name))
@@ -508,14 +673,19 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot,
 }
 
 ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName, int editedSlot,
-                                  const UserRecord& plain, std::vector<AuditEvent>& events)
+                                  const UserData& user, std::vector<AuditEvent>& events)
 {
+    const UserRecord plain = PlainRecord(user);
     const AnsiString newName = plain.LoginName.value();
     if (!MayModify())
         return refuseRight(Right::ModifyUsers, "change users", editedName);
-    if (TrimControls(newName).empty() || TrimControls(plain.Password.value()).empty() ||
-        TrimControls(plain.DataPath.value()).empty())
+    if (!AllSectionsFilled(user))
         return refuse(ChangeResult::Reason::EmptyField, "Please fill all sections.", editedName);
+    // The placeholder the editor shows for a password is never stored, in
+    // any letter case: a changed user always gets a newly typed password.
+    if (UpperAscii(user.password) == "NEWPASSWORD")
+        return refuse(ChangeResult::Reason::ReservedPassword,
+                      "The NewPassWord is a reserved word, please try another one.", editedName);
     if (editedName.empty())
         return refuse(ChangeResult::Reason::NothingLoaded,
                       "No user has been loaded for editing: select a user and press Modify "
@@ -622,8 +792,9 @@ std::optional<Conflict> AccountClash(const UserTable& seen, const UserTable& fil
 
 } // namespace
 
-ChangeResult Session::AddAccount(std::string_view loginName, const AccountEntry& plain)
+ChangeResult Session::AddAccount(std::string_view loginName, const AccountData& account)
 {
+    const AccountEntry plain = PlainEntry(account);
     const AnsiString name(loginName);
     Step step;
     step.apply = [this, name, plain](UserTable& table, std::vector<AuditEvent>& events) {
@@ -659,9 +830,10 @@ ChangeResult Session::addAccount(UserTable& table, const AnsiString& loginName,
     return {};
 }
 
-ChangeResult Session::ModifyAccount(std::string_view loginName, int entry,
-                                    const AccountEntry& plain)
+ChangeResult Session::ModifyAccount(std::string_view loginName, const AccountData& account)
 {
+    const AccountEntry plain = PlainEntry(account);
+    const int entry = account.entry;
     const AnsiString name(loginName);
     Step step;
     step.apply = [this, name, entry, plain](UserTable& table, std::vector<AuditEvent>& events) {
@@ -725,22 +897,9 @@ ChangeResult Session::deleteAccount(UserTable& table, const AnsiString& loginNam
 
 int Session::LookUpAccount(std::string_view loginName, std::string_view account) const
 {
-    const int slot = FindUsedSlot(m_table, loginName);
-    if (slot == 0)
-        return -1;
-    const AccountArea& accounts = m_table.Slot(slot).Accounts;
-    for (int i = 0; i < AccountCount; ++i) {
-        const AccountEntry& entry = accounts[static_cast<std::size_t>(i)];
-        if (!entry.AccountName.empty() && Decoded(entry.AccountName) == account)
-            return i;
-    }
-    for (int i = 0; i < AccountCount; ++i) {
-        const AccountEntry& entry = accounts[static_cast<std::size_t>(i)];
-        if (!entry.AccountName.empty() &&
-            UpperAscii(Decoded(entry.AccountName)) == UpperAscii(account))
-            return i;
-    }
-    return -1;
+    const std::vector<AccountData> accounts = Accounts(loginName);
+    const int found = FindAccount(accounts, account);
+    return found < 0 ? -1 : accounts[static_cast<std::size_t>(found)].entry;
 }
 
 ChangeResult Session::Save()
@@ -762,7 +921,9 @@ ChangeResult Session::cancelled(const Conflict& conflict)
     refused.account = conflict.account;
     refused.detail = "changed on disk by someone else meanwhile; nothing was written";
     record(std::move(refused));
-    return {ChangeResult::Outcome::Cancelled, ChangeResult::Reason::None, {}};
+    ChangeResult result;
+    result.outcome = ChangeResult::Outcome::Cancelled;
+    return result;
 }
 
 ChangeResult Session::commit(const Step* step, bool readBack)
@@ -778,7 +939,11 @@ ChangeResult Session::commit(const Step* step, bool readBack)
         AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
         failed.detail = error.what();
         record(std::move(failed));
-        throw;
+        ChangeResult result;
+        result.outcome = ChangeResult::Outcome::Failed;
+        result.message = error.what();
+        result.errorCode = error.code();
+        return result;
     }
 }
 
@@ -831,7 +996,7 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack)
                 switch (ask(*clash)) {
                 case ConflictChoice::Cancel:
                     return cancelled(*clash);
-                case ConflictChoice::Reload:
+                case ConflictChoice::Reload: {
                     // The file's table, with the changes still waiting.
                     m_base = file;
                     m_fileBytes = onDisk;
@@ -840,7 +1005,11 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack)
                     m_unsaved = std::move(events);
                     m_tableChanged = !m_pending.empty();
                     record(event(AuditEvent::Kind::TableReloaded));
-                    return {ChangeResult::Outcome::Reloaded, ChangeResult::Reason::None, {}, true};
+                    ChangeResult reloaded;
+                    reloaded.outcome = ChangeResult::Outcome::Reloaded;
+                    reloaded.refreshed = true;
+                    return reloaded;
+                }
                 case ConflictChoice::Overwrite:
                     overwritten.push_back(clash->user);
                     break;
@@ -888,12 +1057,12 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack)
     result.refreshed = changed;
     // Whoever was asked knows already.
     if (changed && !asked)
-        result.message = "Gatekeep.acl had been changed by someone else meanwhile: it was "
+        result.warning = "Gatekeep.acl had been changed by someone else meanwhile: it was "
                          "brought up to date first, and the change was made on it.";
     for (const std::string& lost : dropped)
-        result.message += (result.message.empty() ? "" : "\n") + ("Not saved, " + lost);
+        result.warning += (result.warning.empty() ? "" : "\n") + ("Not saved, " + lost);
     if (!lateFault.empty())
-        result.message += (result.message.empty() ? "" : "\n") +
+        result.warning += (result.warning.empty() ? "" : "\n") +
                           ("The change has been saved, but a step after it failed: " + lateFault);
     if (readBack && lateFault.empty()) {
         // Read back as the file holds it now: under the writer lock that is
@@ -933,7 +1102,15 @@ ChangeResult Session::refuse(ChangeResult::Reason reason, std::string message,
     refused.detail = message;
     refused.missingRight = std::string(missingRight);
     record(std::move(refused));
-    return {ChangeResult::Outcome::Refused, reason, std::move(message)};
+    ChangeResult result;
+    result.outcome = ChangeResult::Outcome::Refused;
+    result.reason = reason;
+    result.message = std::move(message);
+    for (Right right : AllRights) {
+        if (missingRight == RightName(right))
+            result.missingRight = right;
+    }
+    return result;
 }
 
 ChangeResult Session::refuseRight(Right missing, std::string_view action, std::string_view target)
@@ -944,5 +1121,10 @@ ChangeResult Session::refuseRight(Right missing, std::string_view action, std::s
     refused.detail = message;
     refused.missingRight = RightName(missing);
     record(std::move(refused));
-    return {ChangeResult::Outcome::Refused, ChangeResult::Reason::MissingRight, std::move(message)};
+    ChangeResult result;
+    result.outcome = ChangeResult::Outcome::Refused;
+    result.reason = ChangeResult::Reason::MissingRight;
+    result.message = std::move(message);
+    result.missingRight = missing;
+    return result;
 }

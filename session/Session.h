@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Audit.h"
+#include "UserValues.h"
 
 #include "store/UserTable.h"
 #include "store/WriterLock.h"
@@ -12,13 +13,17 @@
 #include <string_view>
 #include <vector>
 
-// What a change asked of the session came to.
+// What a change asked of the session came to: done (perhaps with a
+// warning), refused (with the reason and any missing right), failed (with
+// the file error), or, where someone else changed the same thing, what the
+// person chose. A change never raises.
 struct ChangeResult
 {
     enum class Outcome
     {
         Done,
         Refused,   // nothing changed; `message` says why
+        Failed,    // a file fault; nothing changed, `message` is its text
         Cancelled, // someone else had changed what this change touches, and
                    // the person chose to write nothing
         Reloaded   // likewise, and the person took the file's version: this
@@ -37,6 +42,8 @@ struct ChangeResult
         DuplicateAccount,
         NoSuchAccount,
         NotFirstUse,
+        BadDataPath,
+        ReservedPassword,
         // The signed-in user is no longer in the file: deleted or renamed by
         // someone else. Nothing more can be changed in this sitting.
         SignedOut
@@ -44,10 +51,14 @@ struct ChangeResult
 
     Outcome outcome = Outcome::Done;
     Reason reason = Reason::None;
-    // Windows-1252 text: a refusal's reason, or for a change that reached
-    // the file, what the person should know besides (the table was brought
-    // up to date first; a step after the save failed).
+    // Windows-1252 text: a refusal's reason, or a failure's file error.
     std::string message;
+    // Done: what the person should know besides (the table was brought up
+    // to date first; a step after the save failed). Empty when nothing.
+    std::string warning;
+    std::optional<Right> missingRight;
+    // Failed: the file error's code (IoError's).
+    int errorCode = 0;
     // The table in memory was brought up to date with the file: whatever
     // shows it must be shown again.
     bool refreshed = false;
@@ -84,6 +95,7 @@ public:
     explicit Session(std::string tablePath, AuditSink* audit = nullptr);
 
     const std::string& TablePath() const { return m_tablePath; }
+    // The table itself, for the core's own checks and tests.
     const UserTable& Table() const { return m_table; }
     bool TableChanged() const { return m_tableChanged; }
 
@@ -124,14 +136,13 @@ public:
     bool KnowsUser(std::string_view typedName) const;
     // The slot of the user a typed name means, or 0.
     int LookUpUser(std::string_view typedName) const;
+    // The name as stored of the user a typed name means; empty when none.
+    AnsiString StoredName(std::string_view typedName) const;
     SignInResult SignIn(std::string_view typedName, std::string_view typedPassword);
     bool SignedIn() const { return m_signedIn; }
     // Someone else deleted or renamed the signed-in user: nothing more can
     // be changed or saved.
     bool SignedOut() const { return m_signedOut; }
-    // The signed-in user's record as the file held it when last looked at,
-    // still scrambled.
-    const UserRecord& CurrentUser() const { return m_currentUser; }
     // The signed-in user's rights as the file held them when last looked at.
     bool Granted(Right right) const;
     // Rights can be given or taken only with both ModifyUsers and AddUsers.
@@ -144,27 +155,48 @@ public:
     // The User Details page, which shows a user's path, rights and accounts.
     bool MaySeeUserDetails() const { return MayModify() || MayDelete(); }
 
-    // First use: stores `plain` (all texts plain) as the only user, writes
-    // and reads back the file, and signs that user in. Only while no table
-    // file exists and the table is empty.
-    ChangeResult CreateFirstUser(const UserRecord& plain);
+    // The first-use marker: where it lies beside no table, a start offers
+    // to make the first login ID.
+    static constexpr const char* FirstUseMarker = "~first.log";
+    // Whether a start in `folder` is a first use: the marker is a file
+    // there and nothing at all stands in the table's place, or only the
+    // empty file a start without a table leaves.
+    static bool FirstUseDue(const std::string& folder);
+    // First use: stores `user` (name and password trimmed of characters 0 to
+    // 32, the data path an existing folder) as the only user with all six
+    // rights, writes and reads back the file, removes the marker beside it,
+    // and signs that user in. Only where no table, or an empty file, is.
+    ChangeResult CreateFirstUser(const UserData& user);
 
     // The users the list shows: slots up to the first free one.
     std::vector<AnsiString> ListedNames() const;
+    // A user of the table as this session shows it, found by the name as
+    // stored, exactly (as the list shows it).
+    std::optional<UserData> User(std::string_view loginName) const;
+    // Where that user stands, for Save Changes to find them again; 0 when
+    // nowhere.
+    int SlotOf(std::string_view loginName) const;
+    // That user's bank accounts, in entry order.
+    std::vector<AccountData> Accounts(std::string_view loginName) const;
+    // The signed-in user, as the file held them when last looked at.
+    UserData Me() const;
+    // A user's password as their details show it: in clear only where it
+    // equals the signed-in user's own, "Hidden" otherwise.
+    AnsiString ShownPassword(const UserData& user) const;
 
     // In memory only; the file is written, and the change recorded, by a
     // later save, which makes it again on the file's table if that changed.
-    ChangeResult AddUser(const UserRecord& plain);
+    ChangeResult AddUser(const UserData& user);
     ChangeResult DeleteUser(std::string_view loginName);
     // Replaces the user Modify loaded (found by `editedName`, preferring
-    // `editedSlot`) by `plain`, keeping their accounts; the user moves to
+    // `editedSlot`) by `user`, keeping their accounts; the user moves to
     // the end of the table, and the whole table is written at once.
-    ChangeResult SaveChanges(std::string_view editedName, int editedSlot, const UserRecord& plain);
+    ChangeResult SaveChanges(std::string_view editedName, int editedSlot, const UserData& user);
 
     // Bank accounts of the user `loginName`; each is written at once and
-    // read back. `plain` holds plain texts; `entry` is 0 to 9.
-    ChangeResult AddAccount(std::string_view loginName, const AccountEntry& plain);
-    ChangeResult ModifyAccount(std::string_view loginName, int entry, const AccountEntry& plain);
+    // read back. Modify and Delete name the entry by `account.entry`.
+    ChangeResult AddAccount(std::string_view loginName, const AccountData& account);
+    ChangeResult ModifyAccount(std::string_view loginName, const AccountData& account);
     ChangeResult DeleteAccount(std::string_view loginName, int entry);
     // The entry (0 to 9) of the bank account `account` names among those of
     // the user `loginName`, or -1: the stored name exactly first, else one
@@ -204,13 +236,14 @@ private:
     // The same from the file as it is now, for changes kept in memory.
     std::optional<ChangeResult> readRights();
     ChangeResult keepInMemory(Step step);
+    // Runs a change; a file fault becomes its Failed result.
+    template <class Change> ChangeResult failingSafely(Change&& change);
 
-    ChangeResult addUser(UserTable& table, const UserRecord& plain,
-                         std::vector<AuditEvent>& events);
+    ChangeResult addUser(UserTable& table, const UserData& user, std::vector<AuditEvent>& events);
     ChangeResult deleteUser(UserTable& table, const AnsiString& loginName,
                             std::vector<AuditEvent>& events);
     ChangeResult saveChanges(UserTable& table, const AnsiString& editedName, int editedSlot,
-                             const UserRecord& plain, std::vector<AuditEvent>& events);
+                             const UserData& user, std::vector<AuditEvent>& events);
     // The checks every account change starts with: the rights, a name for
     // the account (`plain`, when given), the user, and the entry (when
     // given). A refusal, or nothing with `slot` set to the user's slot.

@@ -29,8 +29,7 @@ const QString WelcomeText = QStringLiteral("Welcome to Larkledger(tm)\n"
 // stored as a different path than the one chosen.
 bool StorablePath(const QString& path)
 {
-    return path.size() <= static_cast<qsizetype>(decltype(UserRecord::DataPath)::capacity()) &&
-           IsAnsiRepresentable(path);
+    return path.size() <= static_cast<qsizetype>(MaxDataPath) && IsAnsiRepresentable(path);
 }
 
 } // namespace
@@ -137,51 +136,37 @@ void TNewID_Form::Done_ButtonClick()
 {
     const QString typedName = ui->ELoginName->text();
     const QString typedPassword = ui->EPersonal_Code->text();
-    const AnsiString loginName = TrimControls(ToAnsi(typedName));
-    const AnsiString password = TrimControls(ToAnsi(typedPassword));
-    if (loginName.empty() || password.empty()) {
-        MessageBox::show(MessageBox::Kind::Error,
-                         QStringLiteral("Please type in your new ID and Password."));
-        return;
-    }
-
+    UserData user;
+    user.loginName = ToAnsi(typedName);
+    user.password = ToAnsi(typedPassword);
+    // A folder whose name the table cannot hold is no folder for it.
     const QString dataPath = ui->DataPathButton->toolTip();
-    if (TrimControls(ToAnsi(ui->DataPathButton->text())).empty() || !FolderExists(dataPath) ||
-        !StorablePath(dataPath)) {
-        MessageBox::show(MessageBox::Kind::Error,
-                         QStringLiteral("Please give a correct path for your data files."));
+    if (!TrimControls(ToAnsi(ui->DataPathButton->text())).empty() && StorablePath(dataPath))
+        user.dataPath = ToAnsi(dataPath);
+
+    // The session checks, stores, writes and reads back the table, removes
+    // the marker and signs the new user in; a failed write leaves no user
+    // behind, so a second Done cannot store the user twice.
+    const ChangeResult result = m_session.CreateFirstUser(user);
+    switch (result.outcome) {
+    case ChangeResult::Outcome::Done:
+        break;
+    case ChangeResult::Outcome::Failed:
+        ShowErrorReport(FromAnsi(result.message));
+        return;
+    default:
+        MessageBox::show(MessageBox::Kind::Error, FromAnsi(result.message));
         return;
     }
-
-    UserRecord plain{};
-    plain.LoginName.assign(loginName);
-    plain.Password.assign(password);
-    plain.DataPath.assign(ToAnsi(dataPath));
-    for (Right right : AllRights)
-        RightField(plain, right).assign(RightTextToFlag("TRUE"));
-
-    // The session stores, writes and reads back the table and signs the new
-    // user in; a failed write leaves no user behind, so a second Done
-    // cannot store the user twice.
-    ChangeResult result;
-    if (!ReportingIoErrors([&] { result = m_session.CreateFirstUser(plain); }))
-        return;
-    if (result.outcome != ChangeResult::Outcome::Done) {
-        if (!result.message.empty())
-            MessageBox::show(MessageBox::Kind::Error, FromAnsi(result.message));
-        return;
-    }
-    if (!result.message.empty())
-        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.message));
+    if (!result.warning.empty())
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
 
     MessageBox::show(MessageBox::Kind::Confirmation,
                      QStringLiteral("Please write down your new ID and\npassword.\nLogin Name: ") +
                          typedName + QStringLiteral("\nPassword     : ") + typedPassword,
                      MessageBox::Buttons::Ok);
 
-    QFile::remove(m_workingDir + QStringLiteral("/~first.log"));
-
-    SetupDone = true;
+    m_setupDone = true;
     close();
 }
 

@@ -19,7 +19,8 @@ public:
     TNewID_Form(Session& session, const QString& workingDir, QWidget* parent = nullptr);
     ~TNewID_Form() override;
 
-    bool SetupDone = false;
+    // Whether the first login ID was made.
+    bool SetupDone() const { return m_setupDone; }
 
 public slots:
     void reject() override;
@@ -29,7 +30,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    bool FormCloseQuery() const { return SetupDone; }
+    bool FormCloseQuery() const { return m_setupDone; }
     void FormShow();
     void DataPathButtonClick();
     void Done_ButtonClick();
@@ -39,6 +40,7 @@ private:
     Session& m_session;
     QString m_workingDir;
     Ui::TNewID_Form* ui;
+    bool m_setupDone = false;
 };
 
 // A path of more than 30 characters shows as its first 30 and "...".

@@ -136,7 +136,7 @@ void TPassWords::Btn_OKClick()
         return;
     }
 
-    LoginState = 1;
+    m_loginState = 1;
     close();
 }
 

@@ -20,7 +20,8 @@ public:
 
     // -1 after creation; 1 once a user has signed in (or the first user was
     // created by the first-use dialog).
-    int LoginState = -1;
+    int LoginState() const { return m_loginState; }
+    void setLoginState(int state) { m_loginState = state; }
 
 public slots:
     void reject() override;
@@ -31,10 +32,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool FormCloseQuery() const { return LoginState == 1; }
+    bool FormCloseQuery() const { return m_loginState == 1; }
     void Btn_OKClick();
     void btn_QuitClick();
 
     Session& m_session;
     Ui::TPassWords* ui;
+    int m_loginState = -1;
 };

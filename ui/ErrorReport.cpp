@@ -4,16 +4,29 @@
 #include "CodePage.h"
 #include "MessageBox.h"
 
-QString IoErrorReportText(const IoError& error)
+namespace {
+
+QString ReportText(QString text)
 {
-    QString text = FromAnsi(IoErrorText(error.code()));
     if (!text.isEmpty() && text.back().unicode() > u'.')
         text.append(QLatin1Char('.'));
     return text;
 }
 
+} // namespace
+
+QString IoErrorReportText(const IoError& error)
+{
+    return ReportText(FromAnsi(IoErrorText(error.code())));
+}
+
 void ShowIoError(const IoError& error)
 {
-    MessageBox::show(MessageBox::Kind::Error, ApplicationTitle(), IoErrorReportText(error),
+    ShowErrorReport(FromAnsi(IoErrorText(error.code())));
+}
+
+void ShowErrorReport(const QString& errorText)
+{
+    MessageBox::show(MessageBox::Kind::Error, ApplicationTitle(), ReportText(errorText),
                      MessageBox::Buttons::Ok);
 }

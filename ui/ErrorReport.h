@@ -11,6 +11,8 @@
 QString IoErrorReportText(const IoError& error);
 // The error box: application title, error icon, the text above.
 void ShowIoError(const IoError& error);
+// The same for a file error's text as a failed change gives it.
+void ShowErrorReport(const QString& errorText);
 
 // Runs a handler body; a store error ends it and is reported here, since Qt
 // lets no exception cross its event loop. Returns false when one was.

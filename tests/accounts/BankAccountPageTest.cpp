@@ -177,7 +177,7 @@ private slots:
         nextDialog(&run, "Loan", "x");
         click("NewAccoBtn");
         QVERIFY(run.shown);
-        QVERIFY(window->manager().accountDialog()->Saved);
+        QVERIFY(window->manager().accountDialog()->Saved());
         QCOMPARE(boxes(), QStringList());
         QCOMPARE(dir->read(), fixture);
         QCOMPARE(accounts()->count(), 0);

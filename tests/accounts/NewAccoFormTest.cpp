@@ -42,10 +42,10 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     }
 
-    QString storedName() const { return QString::fromLatin1(dialog->AccoRec.AccountName.value()); }
+    QString storedName() const { return QString::fromLatin1(dialog->AccoRec().name); }
     QByteArray storedDescription() const
     {
-        const AnsiString d = dialog->AccoRec.AccountDescription.value();
+        const AnsiString d = dialog->AccoRec().description;
         return QByteArray(d.data(), static_cast<qsizetype>(d.size()));
     }
 
@@ -115,13 +115,13 @@ private slots:
             QVERIFY(!button->autoDefault());
             QVERIFY(!button->isDefault());
         }
-        QVERIFY(!dialog->Saved);
+        QVERIFY(!dialog->Saved());
     }
 
     void saveWithoutNameIsRefused()
     {
         showDialog();
-        dialog->Saved = true;
+        dialog->setSaved(true);
         scripted->answer(MessageBox::Button::Ok);
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
 
@@ -129,7 +129,7 @@ private slots:
         QCOMPARE(scripted->shown[0].kind, MessageBox::Kind::Error);
         QCOMPARE(scripted->shown[0].text, QStringLiteral("Please give an account Name."));
         QCOMPARE(scripted->shown[0].buttons, MessageBox::Buttons::Ok);
-        QVERIFY(!dialog->Saved);
+        QVERIFY(!dialog->Saved());
         QVERIFY(dialog->isVisible());
         QCOMPARE(memo()->toPlainText(), QStringLiteral("No description."));
     }
@@ -175,10 +175,10 @@ private slots:
         QCOMPARE(memo()->toPlainText(), typedDescription);
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
 
-        QVERIFY(dialog->Saved);
+        QVERIFY(dialog->Saved());
         QVERIFY(!dialog->isVisible());
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
-        const AnsiString nameBytes = dialog->AccoRec.AccountName.value();
+        const AnsiString nameBytes = dialog->AccoRec().name;
         QCOMPARE(QByteArray(nameBytes.data(), qsizetype(nameBytes.size())), storedName);
         QCOMPARE(storedDescription(), stored);
         QCOMPARE(nameEdit()->text(), QString());
@@ -190,12 +190,12 @@ private slots:
         showDialog();
         QTest::keyClicks(nameEdit(), "First");
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
-        QVERIFY(dialog->Saved);
+        QVERIFY(dialog->Saved());
 
         showDialog();
         QTest::keyClicks(nameEdit(), "Second");
         QTest::mouseClick(cancelBtn(), Qt::LeftButton);
-        QVERIFY(!dialog->Saved);
+        QVERIFY(!dialog->Saved());
         QVERIFY(!dialog->isVisible());
         QCOMPARE(nameEdit()->text(), QString());
         QCOMPARE(memo()->toPlainText(), QString());
@@ -206,7 +206,7 @@ private slots:
         showDialog();
         QTest::keyClicks(nameEdit(), "Third");
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
-        QVERIFY(dialog->Saved);
+        QVERIFY(dialog->Saved());
         QCOMPARE(storedName(), QStringLiteral("Third"));
         QCOMPARE(storedDescription(), QByteArray());
     }
@@ -224,7 +224,7 @@ private slots:
         showDialog();
         QTest::keyClicks(nameEdit(), "Old");
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
-        QVERIFY(dialog->Saved);
+        QVERIFY(dialog->Saved());
 
         bool ran = false;
         OnNextModal([&](QDialog* d) {
@@ -239,7 +239,7 @@ private slots:
         ExecModal(*dialog);
         QVERIFY(ran);
         QVERIFY(!dialog->isVisible());
-        QVERIFY(!dialog->Saved);
+        QVERIFY(!dialog->Saved());
         QCOMPARE(storedName(), QStringLiteral("Old"));
         QCOMPARE(nameEdit()->text(), QString());
         QCOMPARE(memo()->toPlainText(), QString());
@@ -252,7 +252,7 @@ private slots:
         QTest::keyClick(nameEdit(), Qt::Key_Return);
         QTest::keyClick(nameEdit(), Qt::Key_Enter);
         QVERIFY(dialog->isVisible());
-        QVERIFY(!dialog->Saved);
+        QVERIFY(!dialog->Saved());
         QCOMPARE(nameEdit()->text(), QStringLiteral("Name"));
     }
 
@@ -362,9 +362,9 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QByteArray, storedDescription);
 
-        AccountEntry plain{};
-        plain.AccountName.assign(name.toStdString());
-        plain.AccountDescription.assign(description.toStdString());
+        AccountData plain;
+        plain.name = name.toStdString();
+        plain.description = description.toStdString();
         dialog->setEntry(plain);
         QCOMPARE(nameEdit()->text(), FromAnsi(name.toStdString()));
         showDialog();
@@ -373,8 +373,8 @@ private slots:
             QTest::keyClicks(memo(), typed);
         }
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
-        QVERIFY(dialog->Saved);
-        const AnsiString nameBytes = dialog->AccoRec.AccountName.value();
+        QVERIFY(dialog->Saved());
+        const AnsiString nameBytes = dialog->AccoRec().name;
         QCOMPARE(QByteArray(nameBytes.data(), qsizetype(nameBytes.size())), name);
         QCOMPARE(this->storedDescription(), storedDescription);
 

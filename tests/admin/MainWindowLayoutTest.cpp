@@ -64,6 +64,7 @@ void MainWindowLayoutTest::initTestCase()
     scripted.answer(MessageBox::Button::Ok); // the internal error after Quit
     GiveUpStartupDialog();
     m_manager = std::make_unique<SecurityManager>(m_dir->path());
+    m_manager->start();
     m_form = m_manager->mainForm();
     QCOMPARE(scripted.problems(), QString());
     QCOMPARE(scripted.shown.size(), 1);

@@ -353,13 +353,15 @@ private slots:
             tabs.append(pages()->tabText(i));
         QCOMPARE(tabs, (QStringList{"User Details", "User Editor"}));
 
-        AccountEntry loan{};
-        loan.AccountName.assign("Loan");
-        loan.AccountDescription.assign("x");
+        AccountData loan;
+        loan.name = "Loan";
+        loan.description = "x";
+        AccountData first = loan;
+        first.entry = 0;
         const QList<std::function<ChangeResult()>> changes{
             [&] { return session().AddAccount("clerk", loan); },
             [&] { return session().AddAccount("admin", loan); },
-            [&] { return session().ModifyAccount("admin", 0, loan); },
+            [&] { return session().ModifyAccount("admin", first); },
             [&] { return session().DeleteAccount("admin", 0); }};
         for (const auto& change : changes) {
             const ChangeResult result = change();
@@ -434,7 +436,7 @@ private slots:
         });
         QTest::mouseClick(find<QPushButton>("NewAccoBtn"), Qt::LeftButton);
         QVERIFY(run.shown);
-        QVERIFY(window->manager().accountDialog()->Saved);
+        QVERIFY(window->manager().accountDialog()->Saved());
         QCOMPARE(boxes(), QStringList{"Confirmation YesNo: Do you really want to DELETE user " +
                                       Renee + " ?"});
         QCOMPARE(dir->read(), fixture);

@@ -122,6 +122,7 @@ private:
     void start()
     {
         m_app = std::make_unique<SecurityManager>(QDir::currentPath());
+        m_app->start();
         m_form = m_app->mainForm();
     }
     void stop()
@@ -258,7 +259,7 @@ void SessionTest::firstUseOpensDesignedWindow()
     QCOMPARE(seen, QStringLiteral("NewID_Form"));
     QVERIFY(!TerminateRequested());
     QCOMPARE(m_ui->shown.size(), 1); // no login, so no internal error either
-    QCOMPARE(m_app->loginDialog()->LoginState, 1);
+    QCOMPARE(m_app->loginDialog()->LoginState(), 1);
 
     // No rights were applied: the window is as designed.
     QCOMPARE(m_form->windowTitle(), QStringLiteral("Larkledger Security Manager"));
@@ -279,7 +280,7 @@ void SessionTest::firstUseOpensDesignedWindow()
     const QByteArray file = m_dir->read();
     QCOMPARE(file.size(), 6565);
     QCOMPARE(StoredLoginName(file, 1), AnsiString("boss"));
-    QCOMPARE(Decoded(m_app->session().CurrentUser().LoginName), AnsiString("boss"));
+    QCOMPARE(m_app->session().Me().loginName, AnsiString("boss"));
 
     // The next start takes the normal path and signs the new user in.
     stop();
@@ -480,10 +481,10 @@ void SessionTest::closePrompt()
 
     if (changed) {
         // What Add leaves behind: a user in memory only.
-        UserRecord plain = BlankUser;
-        plain.LoginName.assign("newbie");
-        plain.Password.assign("pw");
-        plain.DataPath.assign("/srv/new");
+        UserData plain;
+        plain.loginName = "newbie";
+        plain.password = "pw";
+        plain.dataPath = "/srv/new";
         QVERIFY(m_app->session().AddUser(plain).done());
         QVERIFY(m_app->session().TableChanged());
         m_ui->answer(answer);
@@ -546,7 +547,7 @@ void SessionTest::signInNameIsCaseSensitive()
     startSignedIn(QStringLiteral("clerk"), QStringLiteral("Pa55w0rd"));
     Session& session = m_app->session();
     QCOMPARE(session.SignIn("Clerk", "Pa55w0rd"), Session::SignInResult::UnknownName);
-    QCOMPARE(Decoded(session.CurrentUser().LoginName), AnsiString("clerk"));
+    QCOMPARE(session.Me().loginName, AnsiString("clerk"));
     QVERIFY(session.MayModify() && !session.MayAdd());
 }
 

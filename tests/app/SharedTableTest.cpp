@@ -40,11 +40,12 @@ const QString BroughtUpToDate =
     QStringLiteral("Warning Ok: Gatekeep.acl had been changed by someone else meanwhile: it was "
                    "brought up to date first, and the change was made on it.");
 
-AccountEntry Account(const char* name)
+AccountData Account(const char* name, int entry = -1)
 {
-    AccountEntry entry{};
-    entry.AccountName.assign(name);
-    return entry;
+    AccountData account;
+    account.name = name;
+    account.entry = entry;
+    return account;
 }
 
 // Another copy of the program, signed in as admin, adds an account for clerk,
@@ -61,12 +62,12 @@ QByteArray ChangeElsewhere(const std::function<ChangeResult(Session&)>& change =
     return QByteArray::fromStdString(other.Table().Bytes());
 }
 
-UserRecord NewUser()
+UserData NewUser()
 {
-    UserRecord plain = BlankUser;
-    plain.LoginName.assign("newbie");
-    plain.Password.assign("pw");
-    plain.DataPath.assign("/srv/new");
+    UserData plain;
+    plain.loginName = "newbie";
+    plain.password = "pw";
+    plain.dataPath = "/srv/new";
     return plain;
 }
 
@@ -150,7 +151,7 @@ void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout()
 
     signIn();
     const QByteArray theirs = ChangeElsewhere(
-        [](Session& other) { return other.ModifyAccount("admin", 0, Account("Current")); });
+        [](Session& other) { return other.ModifyAccount("admin", Account("Current", 0)); });
 
     find<QTabWidget>("UserPages")->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
     clickLine(users(), QStringLiteral("admin"));
@@ -204,12 +205,11 @@ void SharedTableTest::rightsTakenElsewhereAreFollowedAtTheNextChange()
     const QString bankTitle = pages->tabText(2);
     // Another copy takes admin's user rights but ModifyUsers.
     ChangeElsewhere([](Session& other) {
-        UserRecord plain = BlankUser;
-        plain.LoginName.assign("admin");
-        plain.Password.assign("secret");
-        plain.DataPath.assign("C:\\Larkledger\\Data");
-        for (Right right : AllRights)
-            RightField(plain, right).assign(right == Right::ModifyUsers ? "0" : "1");
+        UserData plain;
+        plain.loginName = "admin";
+        plain.password = "secret";
+        plain.dataPath = "C:\\Larkledger\\Data";
+        plain.rights = Rights{Right::ModifyUsers};
         return other.SaveChanges("admin", 1, plain);
     });
     const QByteArray revoked = dir->read();

@@ -8,6 +8,7 @@
 #include "store/IoError.h"
 
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,10 +57,10 @@ void ChangeOnDisk(const std::string& account, const std::string& changed = {})
     if (changed.empty())
         CHECK(theirs.AddAccount("weak", Account(account, "")).done());
     else
-        CHECK(
-            theirs
-                .ModifyAccount("weak", theirs.LookUpAccount("weak", changed), Account(account, ""))
-                .done());
+        CHECK(theirs
+                  .ModifyAccount(
+                      "weak", team::AccountAt(theirs.LookUpAccount("weak", changed), account, ""))
+                  .done());
 }
 
 } // namespace
@@ -70,55 +71,55 @@ TEST(EveryCoreCallRecordsItsEvents)
     struct Row
     {
         const char* name;
-        // The team is written with "me" holding these rights (letters of A,
-        // M, D); nullptr: there is no table file.
-        const char* myRights;
+        // The team is written with "me" holding these rights; none: there
+        // is no table file.
+        std::optional<Rights> myRights;
         bool signedIn; // "me" signs in first, unrecorded
         std::function<void(Session&)> act;
         std::vector<std::string> logged;
     };
     const Row rows[] = {
         {"sign-in",
-         "",
+         Rights{},
          false,
          [](Session& s) { s.SignIn("me", "pw"); },
          {Notice("sign-in succeeded", R"(user="me" target="me")")}},
         {"sign-in with an unknown name",
-         "",
+         Rights{},
          false,
          [](Session& s) { s.SignIn("nobody", "pw"); },
          {Warning("sign-in refused", R"(user="" target="nobody" reason="unknown name")")}},
         {"sign-in with a wrong password, the name as typed",
-         "",
+         Rights{},
          false,
          [](Session& s) { s.SignIn(" me ", "pw "); },
          {Warning("sign-in refused", R"(user="" target=" me " reason="wrong password")")}},
         {"first login ID",
-         nullptr,
+         std::nullopt,
          false,
-         [](Session& s) { s.CreateFirstUser(Plain("chief", "pw", "/data", "000000")); },
+         [](Session& s) { s.CreateFirstUser(Plain("chief", "pw", "/", Rights::All())); },
          {Notice("first login ID created", R"(user="" target="chief")"),
           Notice("table saved", R"(user="" target="")"),
           Notice("sign-in succeeded", R"(user="chief" target="chief")")}},
         {"first login ID where a table exists",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          false,
-         [](Session& s) { s.CreateFirstUser(Plain("other", "pw", "/data", "000000")); },
+         [](Session& s) { s.CreateFirstUser(Plain("other", "pw", "/", Rights::All())); },
          {Warning("change refused", R"(user="" target="other" reason="A user table already )"
                                     R"(exists: the first login ID is made only where there is )"
                                     R"(none.")")}},
         {"user added, recorded when saved",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
-             s.AddUser(Plain("new", "npw", "/n", "011110"));
+             s.AddUser(Plain("new", "npw", "/n", Rights{R::DeleteRecord, R::AddUsers}));
              s.Save();
          },
          {Notice("user added", R"(user="me" target="new" )"
                                R"(changes="granted DeleteRecord, granted AddUsers")"),
           saved}},
         {"user deleted, recorded when saved",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
              s.DeleteUser("weak");
@@ -126,72 +127,79 @@ TEST(EveryCoreCallRecordsItsEvents)
          },
          {Notice("user deleted", R"(user="me" target="weak")"), saved}},
         {"user changed: name, password, data path, a right granted",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
-         [](Session& s) { s.SaveChanges("weak", 3, Plain("weak2", "npw", "/w2", "111110")); },
+         [](Session& s) {
+             s.SaveChanges("weak", 3, Plain("weak2", "npw", "/w2", Rights{R::AddUsers}));
+         },
          {Notice("user changed", R"(user="me" target="weak" new_name="weak2" )"
                                  R"(changes="name, password, data path, granted AddUsers")"),
           saved}},
         {"user changed: rights revoked",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
-         [](Session& s) { s.SaveChanges("boss", 1, Plain("boss", "bosspw", "/b", "100001")); },
+         [](Session& s) {
+             s.SaveChanges(
+                 "boss", 1,
+                 Plain("boss", "bosspw", "/b",
+                       Rights{R::DeleteUsers, R::ModifyRecord, R::ModifyUsers, R::AddRecord}));
+         },
          {Notice("user changed", R"(user="me" target="boss" )"
                                  R"(changes="revoked DeleteRecord, revoked AddUsers")"),
           saved}},
         {"bank account added",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) { s.AddAccount("weak", Account("Loan", "Overdraft")); },
          {Notice("bank account added", R"(user="me" target="weak" account="Loan")"), saved}},
         {"bank account changed",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
-         [](Session& s) { s.ModifyAccount("weak", 0, Account("Safe", "Vault")); },
+         [](Session& s) { s.ModifyAccount("weak", team::AccountAt(0, "Safe", "Vault")); },
          {Notice("bank account changed", R"(user="me" target="weak" account="Cash" )"
                                          R"(new_name="Safe" changes="name, description")"),
           saved}},
         {"bank account deleted",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) { s.DeleteAccount("weak", 0); },
          {Notice("bank account deleted", R"(user="me" target="weak" account="Cash")"), saved}},
         {"refused: adding users without AddUsers",
-         "MD",
+         Rights{R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) { s.AddUser(Plain("new", "npw", "/n")); },
          {Warning("change refused", R"(user="me" target="new" missing_right="AddUsers" )"
                                     R"(reason="You may not add users: that needs the AddUsers )"
                                     R"(right.")")}},
         {"refused: granting a right without ModifyUsers",
-         "A",
+         Rights{R::AddUsers},
          true,
-         [](Session& s) { s.AddUser(Plain("new", "npw", "/n", "011111")); },
+         [](Session& s) { s.AddUser(Plain("new", "npw", "/n", Rights{R::DeleteRecord})); },
          {Warning("change refused", R"(user="me" target="new" missing_right="ModifyUsers" )"
                                     R"(reason="You may not grant rights: that needs the )"
                                     R"(ModifyUsers right.")")}},
         {"refused: bank accounts without DeleteUsers",
-         "M",
+         Rights{R::ModifyUsers},
          true,
          [](Session& s) { s.DeleteAccount("weak", 0); },
          {Warning("change refused", R"(user="me" target="weak" missing_right="DeleteUsers" )"
                                     R"(reason="You may not change bank accounts: that needs the )"
                                     R"(DeleteUsers right.")")}},
         {"refused: taking over a stronger user without AddUsers",
-         "M",
+         Rights{R::ModifyUsers},
          true,
-         [](Session& s) { s.SaveChanges("boss", 1, Plain("boss", "mine", "/b", "000000")); },
+         [](Session& s) { s.SaveChanges("boss", 1, Plain("boss", "mine", "/b", Rights::All())); },
          {Warning("change refused", R"(user="me" target="boss" missing_right="AddUsers" )"
                                     R"(reason="You may not change the name or password of a )"
                                     R"(user who holds rights you lack.")")}},
         {"refused: no right missing",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) { s.DeleteUser("ghost"); },
          {Warning("change refused",
                   R"(user="me" target="ghost" reason="There is no user of that name.")")}},
         {"merged with a change on disk: the changes, then the save",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
              ChangeOnDisk("Theirs");
@@ -201,16 +209,16 @@ TEST(EveryCoreCallRecordsItsEvents)
          {Notice("user added", R"(user="me" target="new" changes="")"),
           Notice("bank account added", R"(user="me" target="weak" account="Mine")"), saved}},
         {"reloaded after a change of the same account: the dropped change is never recorded",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
              ChangeOnDisk("Theirs", "Cash");
              s.SetConflictHandler([](const Conflict&) { return ConflictChoice::Reload; });
-             s.ModifyAccount("weak", 0, Account("Cash", "mine"));
+             s.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine"));
          },
          {Notice("table reloaded", R"(user="me" target="")")}},
         {"overwritten over a change of the same user",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
              s.DeleteUser("weak");
@@ -221,32 +229,33 @@ TEST(EveryCoreCallRecordsItsEvents)
          {Notice("user deleted", R"(user="me" target="weak")"),
           Notice("table overwritten", R"(user="me" target="weak")")}},
         {"cancelled over a change on disk: nothing written, the refusal recorded",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
              ChangeOnDisk("Theirs", "Cash");
-             s.ModifyAccount("weak", 0, Account("Cash", "mine"));
+             s.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine"));
          },
          {Warning("change refused", R"(user="me" target="weak" reason="changed on disk by )"
                                     R"(someone else meanwhile; nothing was written")")}},
         {"save failed writing: the add waits for the next save",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
              s.AddUser(Plain("new", "npw", "/n"));
              CHECK(::chmod(TableFile.c_str(), 0444) == 0);
-             CHECK_IO_ERROR(s.AddAccount("weak", Account("Loan", "")), 5, "File access denied");
+             CHECK_EQ(s.AddAccount("weak", Account("Loan", "")).message,
+                      std::string("File access denied"));
              CHECK(::chmod(TableFile.c_str(), 0644) == 0);
              s.Save();
          },
          {Warning("save failed", R"(user="me" target="" reason="File access denied")"),
           Notice("user added", R"(user="me" target="new" changes="")"), saved}},
         {"save failed reading the file first",
-         "AMD",
+         Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
              CHECK(::chmod(TableFile.c_str(), 0200) == 0);
-             CHECK_IO_ERROR(s.Save(), 5, "File access denied");
+             CHECK(s.Save().outcome == ChangeResult::Outcome::Failed);
          },
          {Warning("save failed", R"(user="me" target="" reason="File access denied")")}},
     };
@@ -256,7 +265,7 @@ TEST(EveryCoreCallRecordsItsEvents)
         for (const Row& row : rows) {
             ::unlink(TableFile.c_str());
             if (row.myRights)
-                team::WriteTeam(row.myRights, TableFile);
+                team::WriteTeam(*row.myRights, TableFile);
             RecordingSink sink;
             Session session(TableFile, &sink);
             if (row.myRights)

@@ -800,11 +800,11 @@ void WaitForAnotherWriter()
     storecheck::Fail(__FILE__, __LINE__, "nobody took the writer lock");
 }
 
-AccountEntry NamedAccount(const std::string& name)
+AccountData NamedAccount(const std::string& name)
 {
-    AccountEntry entry{};
-    entry.AccountName.assign(name);
-    return entry;
+    AccountData account;
+    account.name = name;
+    return account;
 }
 
 } // namespace
@@ -840,8 +840,10 @@ TEST(ACommandKeepsOtherWritersOutFromItsReadToItsWrite)
         other.LoadTable();
         CHECK(other.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
         other.SetWriterWait(std::chrono::milliseconds(200));
-        CHECK_IO_ERROR(other.AddAccount("clerk", NamedAccount("Theirs")), 32,
-                       "File locked by another writer");
+        const ChangeResult locked = other.AddAccount("clerk", NamedAccount("Theirs"));
+        CHECK(locked.outcome == ChangeResult::Outcome::Failed);
+        CHECK_EQ(locked.errorCode, 32);
+        CHECK_EQ(locked.message, std::string("File locked by another writer"));
         CHECK_EQ(ReadFile(TableFile), Fixture());
 
         process.Write(row.second);

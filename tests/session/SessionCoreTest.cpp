@@ -5,6 +5,7 @@
 #include "store/IoError.h"
 #include "store/Scramble.h"
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 #include <string>
@@ -21,7 +22,7 @@ using team::Plain;
 
 namespace {
 
-void WriteTeam(const std::string& myRights)
+void WriteTeam(const Rights& myRights)
 {
     team::WriteTeam(myRights, TableFile);
 }
@@ -34,8 +35,8 @@ std::vector<std::string> Names(const Session& session)
 struct Change
 {
     const char* name;
-    // The rights combinations (letters of A, M, D) that may make it.
-    std::set<std::string> allowedFor;
+    // The combinations of the user rights that may make it.
+    std::vector<Rights> allowedFor;
     ChangeResult (*make)(Session&);
     // What the table holds once it is made.
     bool (*made)(const Session&);
@@ -45,48 +46,58 @@ const std::vector<Change>& Changes()
 {
     static const std::vector<Change> changes = {
         {"add user",
-         {"A", "AM", "AD", "AMD"},
+         {Rights{R::AddUsers}, Rights{R::AddUsers, R::ModifyUsers},
+          Rights{R::AddUsers, R::DeleteUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.AddUser(Plain("new", "npw", "/n")); },
          [](const Session& s) { return s.Table().FindUser("new") == 4; }},
         {"add user with a right",
-         {"AM", "AMD"},
-         [](Session& s) { return s.AddUser(Plain("new", "npw", "/n", "011111")); },
+         {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
+         [](Session& s) { return s.AddUser(Plain("new", "npw", "/n", Rights{R::DeleteRecord})); },
          [](const Session& s) { return s.Table().FindUser("new") == 4; }},
         {"delete user",
-         {"D", "AD", "MD", "AMD"},
+         {Rights{R::DeleteUsers}, Rights{R::AddUsers, R::DeleteUsers},
+          Rights{R::ModifyUsers, R::DeleteUsers},
+          Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.DeleteUser("weak"); },
          [](const Session& s) { return s.Table().FindUser("weak") == 0; }},
         {"save changes: new password",
-         {"M", "AM", "MD", "AMD"},
+         {Rights{R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers},
+          Rights{R::ModifyUsers, R::DeleteUsers},
+          Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.SaveChanges("weak", 3, Plain("weak", "newpw", "/w")); },
          [](const Session& s) {
              return Decoded(s.Table().Slot(3).Password) == "newpw" &&
                     Decoded(s.Table().Slot(3).Accounts[0].AccountName) == "Cash";
          }},
         {"save changes: a right granted",
-         {"AM", "AMD"},
+         {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) {
-             return s.SaveChanges("weak", 3, Plain("weak", "newpw", "/w", "111110"));
+             return s.SaveChanges("weak", 3, Plain("weak", "newpw", "/w", Rights{R::AddUsers}));
          },
          [](const Session& s) { return storecheck::DecodedRights(s.Table().Slot(3)) == "111110"; }},
         {"save changes: take over a stronger user",
-         {"AM", "AMD"},
-         [](Session& s) { return s.SaveChanges("boss", 1, Plain("boss", "mine", "/b", "000000")); },
+         {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
+         [](Session& s) {
+             return s.SaveChanges("boss", 1, Plain("boss", "mine", "/b", Rights::All()));
+         },
          [](const Session& s) { return Decoded(s.Table().Slot(3).Password) == "mine"; }},
         {"new account",
-         {"MD", "AMD"},
+         {Rights{R::ModifyUsers, R::DeleteUsers},
+          Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.AddAccount("weak", Account("Loan", "")); },
          [](const Session& s) {
              return Decoded(s.Table().Slot(3).Accounts[1].AccountName) == "Loan";
          }},
         {"modify account",
-         {"MD", "AMD"},
-         [](Session& s) { return s.ModifyAccount("weak", 0, Account("Cash", "Safe")); },
+         {Rights{R::ModifyUsers, R::DeleteUsers},
+          Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
+         [](Session& s) { return s.ModifyAccount("weak", team::AccountAt(0, "Cash", "Safe")); },
          [](const Session& s) {
              return Decoded(s.Table().Slot(3).Accounts[0].AccountDescription) == "Safe";
          }},
         {"delete account",
-         {"MD", "AMD"},
+         {Rights{R::ModifyUsers, R::DeleteUsers},
+          Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.DeleteAccount("weak", 0); },
          [](const Session& s) { return s.Table().Slot(3).Accounts[0].AccountName.empty(); }},
     };
@@ -97,7 +108,17 @@ const std::vector<Change>& Changes()
 
 TEST(EveryChangeIsMadeOnlyWithItsRights)
 {
-    for (const std::string rights : {"", "A", "M", "D", "AM", "AD", "MD", "AMD"}) {
+    const std::pair<const char*, Rights> combinations[] = {
+        {"none", {}},
+        {"A", {R::AddUsers}},
+        {"M", {R::ModifyUsers}},
+        {"D", {R::DeleteUsers}},
+        {"AM", {R::AddUsers, R::ModifyUsers}},
+        {"AD", {R::AddUsers, R::DeleteUsers}},
+        {"MD", {R::ModifyUsers, R::DeleteUsers}},
+        {"AMD", {R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
+    };
+    for (const auto& [label, rights] : combinations) {
         for (const Change& change : Changes()) {
             WriteTeam(rights);
             const std::string fileBefore = ReadFile(TableFile);
@@ -107,8 +128,9 @@ TEST(EveryChangeIsMadeOnlyWithItsRights)
             const std::string tableBefore = session.Table().Bytes();
 
             const ChangeResult result = change.make(session);
-            const bool allowed = change.allowedFor.count(rights) > 0;
-            const std::string row = std::string(change.name) + " as [" + rights + "]";
+            const bool allowed = std::find(change.allowedFor.begin(), change.allowedFor.end(),
+                                           rights) != change.allowedFor.end();
+            const std::string row = std::string(change.name) + " as [" + label + "]";
             if (allowed) {
                 if (!result.done() || !change.made(session))
                     storecheck::Fail(__FILE__, __LINE__, row + ": refused: " + result.message);
@@ -125,7 +147,7 @@ TEST(EveryChangeIsMadeOnlyWithItsRights)
 
 TEST(RefusalsGiveTheirReasonsAndChangeNothing)
 {
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     Session session(TableFile);
     session.LoadTable();
     session.SignIn("me", "pw");
@@ -149,8 +171,8 @@ TEST(RefusalsGiveTheirReasonsAndChangeNothing)
          "The user being edited no longer exists: load it again with Modify."},
         {session.AddAccount("weak", Account("cASH", "")), ChangeResult::Reason::DuplicateAccount,
          "The cASH is assigned, please Create another one."},
-        {session.ModifyAccount("weak", 4, Account("x", "")), ChangeResult::Reason::NoSuchAccount,
-         "There is no such bank account."},
+        {session.ModifyAccount("weak", team::AccountAt(4, "x", "")),
+         ChangeResult::Reason::NoSuchAccount, "There is no such bank account."},
         // A free slot's name reads as the empty text: it is nobody's.
         {session.AddAccount("", Account("x", "")), ChangeResult::Reason::NoSuchUser,
          "There is no user of that name."},
@@ -170,7 +192,7 @@ TEST(RefusalsGiveTheirReasonsAndChangeNothing)
 
 TEST(ATableOfFiveTakesNoSixthUser)
 {
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     Session session(TableFile);
     session.LoadTable();
     session.SignIn("me", "pw");
@@ -198,14 +220,14 @@ TEST(SignInFindsBlankPaddedNamesAndComparesPasswordsExactly)
     CHECK(session.SignIn(" Ren\xe9"
                          "e\t",
                          "caf\xe9\x80") == Session::SignInResult::SignedIn);
-    CHECK_EQ(Decoded(session.CurrentUser().LoginName), std::string(" Ren\xe9"
-                                                                   "e "));
+    CHECK_EQ(session.Me().loginName, std::string(" Ren\xe9"
+                                                 "e "));
     CHECK(session.MayDelete() && !session.MayModify() && !session.MayAdd());
 }
 
 TEST(SaveChangesKeepsAccountsAndClearsPendingChanges)
 {
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     Session session(TableFile);
     session.LoadTable();
     session.SignIn("me", "pw");
@@ -253,7 +275,7 @@ const std::string BroughtUpToDate = "Gatekeep.acl had been changed by someone el
 
 TEST(AChangeOfOtherUsersOrAccountsLandsOnTheFilesTable)
 {
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     int asked = 0;
@@ -269,7 +291,7 @@ TEST(AChangeOfOtherUsersOrAccountsLandsOnTheFilesTable)
     const ChangeResult merged = mine.session.AddAccount("weak", Account("Mine", ""));
     CHECK(merged.done());
     CHECK(merged.refreshed);
-    CHECK_EQ(merged.message, BroughtUpToDate);
+    CHECK_EQ(merged.warning, BroughtUpToDate);
     CHECK_EQ(asked, 0);
     const UserTable file = OnDisk();
     CHECK_EQ(EntryName(file, "weak", 1), std::string("Theirs"));
@@ -279,7 +301,7 @@ TEST(AChangeOfOtherUsersOrAccountsLandsOnTheFilesTable)
     CHECK_EQ(mine.session.Table().Bytes(), ReadFile(TableFile));
 
     // Someone else's save of the same table only brings it up to date.
-    CHECK(theirs.session.ModifyAccount("weak", 1, Account("Theirs", "kept")).done());
+    CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(1, "Theirs", "kept")).done());
     CHECK_EQ(Decoded(OnDisk().Slot(3).Accounts[2].AccountName), std::string("Mine"));
 }
 
@@ -297,20 +319,21 @@ TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
         {ConflictChoice::Overwrite, ChangeResult::Outcome::Done, "mine"},
     };
     for (const Row& row : rows) {
-        WriteTeam("AMD");
+        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
         SignedIn mine("me", "pw");
         SignedIn theirs("boss", "bosspw");
-        CHECK(theirs.session.ModifyAccount("weak", 0, Account("Cash", "theirs")).done());
+        CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "theirs")).done());
         // Another user's change on the way is no question.
-        CHECK(
-            theirs.session.SaveChanges("boss", 1, Plain("boss", "bosspw2", "/b", "000000")).done());
+        CHECK(theirs.session.SaveChanges("boss", 1, Plain("boss", "bosspw2", "/b", Rights::All()))
+                  .done());
         std::vector<Conflict> asked;
         mine.session.SetConflictHandler([&](const Conflict& conflict) {
             asked.push_back(conflict);
             return row.choice;
         });
         const std::string before = ReadFile(TableFile);
-        const ChangeResult result = mine.session.ModifyAccount("weak", 0, Account("Cash", "mine"));
+        const ChangeResult result =
+            mine.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine"));
         CHECK(result.outcome == row.outcome);
         CHECK_EQ(asked.size(), std::size_t(1));
         CHECK_EQ(asked.at(0).user, std::string("weak"));
@@ -329,7 +352,7 @@ TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
 TEST(AWaitingDeletionOfAUserChangedMeanwhileIsAskedAboutAtTheSave)
 {
     for (const ConflictChoice choice : {ConflictChoice::Reload, ConflictChoice::Overwrite}) {
-        WriteTeam("AMD");
+        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
         SignedIn mine("me", "pw");
         SignedIn theirs("boss", "bosspw");
         CHECK(mine.session.DeleteUser("weak").done());
@@ -346,7 +369,7 @@ TEST(AWaitingDeletionOfAUserChangedMeanwhileIsAskedAboutAtTheSave)
     }
 
     // A user someone else deleted cannot be changed; nothing is written.
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     CHECK(theirs.session.DeleteUser("weak").done());
@@ -360,12 +383,11 @@ TEST(AWaitingDeletionOfAUserChangedMeanwhileIsAskedAboutAtTheSave)
 TEST(RightsAreThoseTheFileHoldsAtEachChange)
 {
     // Revoked: refused at once, and no save brings the rights back.
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
-    CHECK(
-        theirs.session.SaveChanges("me", 2, Plain("me", "pw", "/m", team::UserRights(""))).done());
+    CHECK(theirs.session.SaveChanges("me", 2, Plain("me", "pw", "/m", Rights{})).done());
     mine.session.SetConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
     const std::string revoked = ReadFile(TableFile);
     const ChangeResult account = mine.session.AddAccount("weak", Account("Mine", ""));
@@ -375,24 +397,26 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
     CHECK(mine.session.DeleteUser("weak").reason == ChangeResult::Reason::MissingRight);
     const ChangeResult saved = mine.session.Save();
     CHECK(saved.done());
-    CHECK_EQ(saved.message, BroughtUpToDate +
+    CHECK_EQ(saved.warning, BroughtUpToDate +
                                 "\nNot saved, adding the user new: You may not add users: that "
                                 "needs the AddUsers right.");
     CHECK_EQ(ReadFile(TableFile), revoked);
 
     // Given back: usable again without signing in anew.
-    CHECK(theirs.session.SaveChanges("me", 2, Plain("me", "pw", "/m", team::UserRights("MD")))
+    CHECK(theirs.session
+              .SaveChanges("me", 2, Plain("me", "pw", "/m", Rights{R::ModifyUsers, R::DeleteUsers}))
               .done());
     CHECK(mine.session.AddAccount("weak", Account("Mine", "")).done());
     CHECK(mine.session.MayKeepAccounts());
 
     // Renamed or deleted by someone else: signed out for good.
     for (const bool rename : {true, false}) {
-        WriteTeam("AMD");
+        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
         SignedIn me("me", "pw");
         SignedIn boss("boss", "bosspw");
         if (rename)
-            CHECK(boss.session.SaveChanges("me", 2, Plain("you", "pw", "/m", "000000")).done());
+            CHECK(
+                boss.session.SaveChanges("me", 2, Plain("you", "pw", "/m", Rights::All())).done());
         else
             CHECK(boss.session.DeleteUser("me").done() && boss.session.Save().done());
         const std::string file = ReadFile(TableFile);
@@ -408,9 +432,12 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
     }
 
     // Renaming oneself is no signing out.
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn self("me", "pw");
-    CHECK(self.session.SaveChanges("me", 2, Plain("myself", "pw", "/m", team::UserRights("AMD")))
+    CHECK(self.session
+              .SaveChanges(
+                  "me", 2,
+                  Plain("myself", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}))
               .done());
     CHECK(self.session.AddAccount("weak", Account("Mine", "")).done());
 }
@@ -420,15 +447,17 @@ TEST(NoTwoUsersShareAName)
     struct Row
     {
         const char* what;
-        const char* myRights;
+        Rights myRights;
         ChangeResult (*change)(Session&);
     };
+    const Rights all = {R::AddUsers, R::ModifyUsers, R::DeleteUsers};
     const Row rows[] = {
-        {"Save Changes to another's name", "AMD",
+        {"Save Changes to another's name", all,
          [](Session& s) { return s.SaveChanges("weak", 3, Plain(" BOSS ", "x", "/w")); }},
-        {"a rightless user renamed to the administrator's name, without AddUsers", "MD",
+        {"a rightless user renamed to the administrator's name, without AddUsers",
+         {R::ModifyUsers, R::DeleteUsers},
          [](Session& s) { return s.SaveChanges("weak", 3, Plain("boss", "mine", "/w")); }},
-        {"Add of the name of a user behind a free slot", "AMD",
+        {"Add of the name of a user behind a free slot", all,
          [](Session& s) {
              // boss, (free), me, weak: weak stands behind the gap.
              return s.AddUser(Plain("Weak", "x", "/x"));
@@ -454,14 +483,14 @@ TEST(NoTwoUsersShareAName)
     }
 
     // Keeping one's own name, in another spelling, is no twin.
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     CHECK(mine.session.SaveChanges("weak", 3, Plain("WEAK", "x", "/w")).done());
 }
 
 TEST(AFailedSaveLeavesTableAndFileAsTheyWere)
 {
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     storecheck::RunAsOrdinaryUser([] {
         Session session(TableFile);
         session.LoadTable();
@@ -470,14 +499,10 @@ TEST(AFailedSaveLeavesTableAndFileAsTheyWere)
         const std::string memoryBefore = session.Table().Bytes();
         const std::string fileBefore = ReadFile(TableFile);
         CHECK(::chmod(TableFile.c_str(), 0444) == 0);
-        bool failed = false;
-        try {
-            session.AddAccount("weak", Account("Loan", ""));
-        } catch (const IoError& error) {
-            failed = true;
-            CHECK_EQ(error.code(), 5);
-        }
-        CHECK(failed);
+        const ChangeResult failed = session.AddAccount("weak", Account("Loan", ""));
+        CHECK(failed.outcome == ChangeResult::Outcome::Failed);
+        CHECK_EQ(failed.errorCode, 5);
+        CHECK_EQ(failed.message, std::string("File access denied"));
         CHECK(session.Table().Bytes() == memoryBefore);
         CHECK(session.TableChanged());
         CHECK_EQ(ReadFile(TableFile), fileBefore);
@@ -491,16 +516,57 @@ TEST(AFailedSaveLeavesTableAndFileAsTheyWere)
 
 TEST(FirstUseCreatesTheOnlyUserAndSignsThemIn)
 {
-    Session session(TableFile);
-    const ChangeResult made = session.CreateFirstUser(Plain("chief", "pw", "/data", "000000"));
-    CHECK(made.done());
-    CHECK(session.SignedIn() && session.MayEditRights() && session.MayKeepAccounts());
-    CHECK_EQ(ReadFile(TableFile).size(), UserTableFileSize);
-    CHECK(Names(session) == std::vector<std::string>({"chief"}));
+    // Where nothing is, and in the empty file a start without a table
+    // leaves; the marker goes once the user exists.
+    for (const bool emptyFile : {false, true}) {
+        storecheck::ClearWorkingDir();
+        if (emptyFile)
+            WriteFile(TableFile, "");
+        WriteFile(Session::FirstUseMarker, "");
+        CHECK(Session::FirstUseDue("."));
+        Session session(TableFile);
+        // Name and password are trimmed, and all six rights given whatever
+        // was asked.
+        const ChangeResult made = session.CreateFirstUser(Plain(" chief ", "pw\t", "/"));
+        CHECK(made.done());
+        CHECK(session.SignedIn() && session.MayEditRights() && session.MayKeepAccounts());
+        CHECK_EQ(ReadFile(TableFile).size(), UserTableFileSize);
+        CHECK(Names(session) == std::vector<std::string>({"chief"}));
+        CHECK(session.Me().rights == Rights::All());
+        CHECK_EQ(session.Me().password, std::string("pw"));
+        CHECK(!storecheck::FileExists(Session::FirstUseMarker));
+        CHECK(!Session::FirstUseDue("."));
 
-    Session again(TableFile);
-    CHECK(again.CreateFirstUser(Plain("other", "pw", "/data", "000000")).reason ==
-          ChangeResult::Reason::NotFirstUse);
+        Session again(TableFile);
+        CHECK(again.CreateFirstUser(Plain("other", "pw", "/")).reason ==
+              ChangeResult::Reason::NotFirstUse);
+    }
+
+    // The first-use rules, in the dialog's order.
+    storecheck::ClearWorkingDir();
+    struct Row
+    {
+        UserData user;
+        ChangeResult::Reason reason;
+        const char* message;
+    };
+    const Row rows[] = {
+        {Plain(" ", "pw", "/"), ChangeResult::Reason::EmptyField,
+         "Please type in your new ID and Password."},
+        {Plain("chief", "\t", "/nowhere/at/all"), ChangeResult::Reason::EmptyField,
+         "Please type in your new ID and Password."},
+        {Plain("chief", "pw", "/nowhere/at/all"), ChangeResult::Reason::BadDataPath,
+         "Please give a correct path for your data files."},
+        {Plain("chief", "pw", ""), ChangeResult::Reason::BadDataPath,
+         "Please give a correct path for your data files."},
+    };
+    for (const Row& row : rows) {
+        Session session(TableFile);
+        const ChangeResult refused = session.CreateFirstUser(row.user);
+        CHECK(refused.reason == row.reason);
+        CHECK_EQ(refused.message, std::string(row.message));
+        CHECK(!storecheck::FileExists(TableFile));
+    }
 }
 
 TEST(NamesAreLookedUpAsTheWindowsFindThem)
@@ -575,7 +641,7 @@ TEST(NamesAreLookedUpAsTheWindowsFindThem)
 
 TEST(AnAccountIsFoundByItsExactNameBeforeAnotherSpelling)
 {
-    WriteTeam("AMD");
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     UserTable table;
     LoadUserTable(table, TableFile);
     // Two spellings the add rule would refuse, as a damaged or older file
@@ -609,15 +675,24 @@ TEST(DuplicateNamesAreThoseTheAddRuleRefuses)
 
 TEST(UserDetailsAreSeenWithModifyUsersOrDeleteUsers)
 {
-    for (const std::string rights : {"", "A", "M", "D", "AM", "AD", "MD", "AMD"}) {
+    const std::pair<const char*, Rights> combinations[] = {
+        {"none", {}},
+        {"A", {R::AddUsers}},
+        {"M", {R::ModifyUsers}},
+        {"D", {R::DeleteUsers}},
+        {"AM", {R::AddUsers, R::ModifyUsers}},
+        {"AD", {R::AddUsers, R::DeleteUsers}},
+        {"MD", {R::ModifyUsers, R::DeleteUsers}},
+        {"AMD", {R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
+    };
+    for (const auto& [label, rights] : combinations) {
         WriteTeam(rights);
         Session session(TableFile);
         session.LoadTable();
         CHECK(!session.MaySeeUserDetails());
         CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
-        const bool expected =
-            rights.find('M') != std::string::npos || rights.find('D') != std::string::npos;
+        const bool expected = rights.has(R::ModifyUsers) || rights.has(R::DeleteUsers);
         if (session.MaySeeUserDetails() != expected)
-            storecheck::Fail(__FILE__, __LINE__, "as [" + rights + "]");
+            storecheck::Fail(__FILE__, __LINE__, std::string("as [") + label + "]");
     }
 }

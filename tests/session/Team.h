@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../store/StoreCheck.h"
+#include "session/Session.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"
 #include "store/UserTable.h"
@@ -9,45 +10,55 @@
 
 // The users the session's tests sign in as, shared by the core's and the
 // audit trail's tests.
+// Rights are named in the tests: Rights{R::AddUsers, R::ModifyUsers}.
+using R = Right;
+
 namespace team {
 
-// Plain record; rights as six flags in record order ("0" granted).
-inline UserRecord Plain(const std::string& name, const std::string& password,
-                        const std::string& path, const std::string& flags = "111111")
+inline UserData Plain(const std::string& name, const std::string& password, const std::string& path,
+                      Rights rights = {})
 {
-    return storecheck::PlainRecord(name, password, path, flags);
+    UserData user;
+    user.loginName = name;
+    user.password = password;
+    user.dataPath = path;
+    user.rights = rights;
+    return user;
 }
 
-inline AccountEntry Account(const std::string& name, const std::string& description)
+inline AccountData Account(const std::string& name, const std::string& description)
 {
-    AccountEntry entry{};
-    entry.AccountName.assign(name);
-    entry.AccountDescription.assign(description);
-    return entry;
+    AccountData account;
+    account.name = name;
+    account.description = description;
+    return account;
 }
 
-// Record-order flags of a user holding the user rights named by the letters
-// A(ddUsers), M(odifyUsers) and D(eleteUsers); no record rights.
-inline std::string UserRights(const std::string& letters)
+// The same, naming the entry a Modify changes.
+inline AccountData AccountAt(int entry, const std::string& name, const std::string& description)
 {
-    std::string flags = "111111";
-    if (letters.find('D') != std::string::npos)
-        flags[1] = '0';
-    if (letters.find('M') != std::string::npos)
-        flags[3] = '0';
-    if (letters.find('A') != std::string::npos)
-        flags[5] = '0';
+    AccountData account = Account(name, description);
+    account.entry = entry;
+    return account;
+}
+
+// The record rights of `rights`, in the store's flags ("0" granted).
+inline std::string Flags(const Rights& rights)
+{
+    std::string flags;
+    for (Right right : AllRights)
+        flags += rights.has(right) ? '0' : '1';
     return flags;
 }
 
-// boss (all six rights), me (the rights under test, password "pw"), weak (no
-// rights, one account "Cash"), written as the table file `path`.
-inline void WriteTeam(const std::string& myRights, const std::string& path)
+// boss (all six rights), me (`myRights`, password "pw"), weak (no rights,
+// one account "Cash"), written as the table file `path`.
+inline void WriteTeam(const Rights& myRights, const std::string& path)
 {
     UserTable table;
-    table.StoreNewUser(Plain("boss", "bosspw", "/b", "000000"));
-    table.StoreNewUser(Plain("me", "pw", "/m", UserRights(myRights)));
-    table.StoreNewUser(Plain("weak", "weakpw", "/w"));
+    table.StoreNewUser(storecheck::PlainRecord("boss", "bosspw", "/b", "000000"));
+    table.StoreNewUser(storecheck::PlainRecord("me", "pw", "/m", Flags(myRights)));
+    table.StoreNewUser(storecheck::PlainRecord("weak", "weakpw", "/w", "111111"));
     table.ClearEmptySlots();
     StoreEncoded(table.Slot(3).Accounts[0].AccountName, "Cash");
     StoreEncoded(table.Slot(3).Accounts[0].AccountDescription, "Till");

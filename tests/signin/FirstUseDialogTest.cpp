@@ -87,7 +87,7 @@ private:
         QCOMPARE(m_ui->shown[0].text, message);
         QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::Ok);
         QVERIFY(m_dialog->isVisible());
-        QVERIFY(!m_dialog->SetupDone);
+        QVERIFY(!m_dialog->SetupDone());
         QVERIFY(!m_session->SignedIn());
         QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")));
         QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
@@ -325,12 +325,12 @@ void FirstUseDialogTest::doneStoresTrimmedUser()
     QCOMPARE(m_ui->shown[0].text, QStringLiteral("Please write down your new ID and\npassword.\n"
                                                  "Login Name:   Bob Smith \n"
                                                  "Password     :  pw 1  "));
-    QVERIFY(m_dialog->SetupDone);
+    QVERIFY(m_dialog->SetupDone());
     QVERIFY(!m_dialog->isVisible());
     QVERIFY(m_session->SignedIn());
     QVERIFY(m_session->MayEditRights() && m_session->MayKeepAccounts());
     QVERIFY(!m_dir->exists(QStringLiteral("~first.log")));
-    QCOMPARE(Decoded(m_session->CurrentUser().LoginName), AnsiString("Bob Smith"));
+    QCOMPARE(m_session->Me().loginName, AnsiString("Bob Smith"));
 
     const QByteArray file = m_dir->read();
     QCOMPARE(file.size(), qsizetype(SlotCount * UserRecordSize));
@@ -358,7 +358,7 @@ void FirstUseDialogTest::newUserSignsInLater()
     fill(QStringLiteral(" carol"), QStringLiteral(" Key42 "));
     m_ui->answer(MessageBox::Button::Ok);
     clickDone();
-    QVERIFY(m_dialog->SetupDone);
+    QVERIFY(m_dialog->SetupDone());
 
     // The next start loads the file and signs in with the trimmed texts.
     Session next(UserTableFileName);
@@ -377,7 +377,7 @@ void FirstUseDialogTest::newUserSignsInLater()
 
     TypeText(password, QStringLiteral("Key42"));
     QTest::mouseClick(ok, Qt::LeftButton);
-    QCOMPARE(login.LoginState, 1);
+    QCOMPARE(login.LoginState(), 1);
     QCOMPARE(m_ui->shown.size(), 2);
 }
 
@@ -401,7 +401,7 @@ void FirstUseDialogTest::failedSaveLeavesNoUserBehind()
     QVERIFY(QDir(m_dir->path()).rmdir(QStringLiteral("Gatekeep.acl")));
     m_ui->answer(MessageBox::Button::Ok);
     clickDone();
-    QVERIFY(m_dialog->SetupDone);
+    QVERIFY(m_dialog->SetupDone());
     QCOMPARE(firstFreeSlot(), 2);
     const QList<UserRecord> records = RecordsOf(m_dir->read());
     QCOMPARE(records.size(), SlotCount);
@@ -439,7 +439,7 @@ void FirstUseDialogTest::terminateYesEndsModalRun()
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(m_ui->shown.size(), 1);
     QVERIFY(TerminateRequested());
-    QVERIFY(!m_dialog->SetupDone);
+    QVERIFY(!m_dialog->SetupDone());
     QVERIFY(!m_session->SignedIn());
     QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")));
     QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
@@ -471,7 +471,7 @@ void FirstUseDialogTest::modalRunRefusesCloseUntilDone()
     m_dialog->exec();
 
     QVERIFY(stayedOpen);
-    QVERIFY(m_dialog->SetupDone);
+    QVERIFY(m_dialog->SetupDone());
     QVERIFY(!m_dialog->isVisible());
     QVERIFY(m_session->SignedIn());
     QVERIFY(!TerminateRequested());

@@ -65,7 +65,7 @@ private:
         QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::Ok);
     }
 
-    AnsiString signedInName() const { return Decoded(m_session->CurrentUser().LoginName); }
+    AnsiString signedInName() const { return m_session->Me().loginName; }
 
     std::unique_ptr<TempWorkDir> m_dir;
     std::unique_ptr<ScriptedUi> m_ui;
@@ -80,9 +80,9 @@ void LoginDialogTest::initTestCase()
     auto main = AdminMainWindowIn(startDir);
     QVERIFY(!QTest::currentTestFailed());
     QVERIFY(!TerminateRequested());
-    QCOMPARE(main->manager().loginDialog()->LoginState, 1);
+    QCOMPARE(main->manager().loginDialog()->LoginState(), 1);
     QVERIFY(main->manager().session().SignedIn());
-    QCOMPARE(Decoded(main->manager().session().CurrentUser().LoginName), AnsiString("admin"));
+    QCOMPARE(main->manager().session().Me().loginName, AnsiString("admin"));
 }
 
 void LoginDialogTest::cleanupTestCase() {}
@@ -114,7 +114,7 @@ void LoginDialogTest::layout()
     QCOMPARE(m_dialog->size(), QSize(375, 184));
     QCOMPARE(m_dialog->minimumSize(), m_dialog->maximumSize());
     QCOMPARE(m_dialog->palette().color(QPalette::Window), QColor(Qt::black));
-    QCOMPARE(m_dialog->LoginState, -1);
+    QCOMPARE(m_dialog->LoginState(), -1);
 
     auto* cover = m_dialog->findChild<QLabel*>(QStringLiteral("CoverImage"));
     QVERIFY(cover);
@@ -237,14 +237,14 @@ void LoginDialogTest::messagesAndFocus()
     QCOMPARE(passwordEdit()->text(), passwordAfter);
     if (kind < 0) {
         QVERIFY(m_ui->shown.isEmpty());
-        QCOMPARE(m_dialog->LoginState, 1);
+        QCOMPARE(m_dialog->LoginState(), 1);
         QVERIFY(!m_dialog->isVisible());
         QVERIFY(m_session->SignedIn());
         QCOMPARE(FromAnsi(signedInName()).trimmed(), name.trimmed());
         return;
     }
     expectBox(Kind(kind), text);
-    QCOMPARE(m_dialog->LoginState, -1);
+    QCOMPARE(m_dialog->LoginState(), -1);
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(m_dialog->focusWidget()->objectName(), focus);
     QVERIFY(!m_session->SignedIn());
@@ -276,7 +276,7 @@ void LoginDialogTest::enterInNameMovesToPassword()
     QCOMPARE(m_dialog->focusWidget(), passwordEdit());
     QCOMPARE(nameEdit()->text(), QStringLiteral("admin"));
     QVERIFY(m_ui->shown.isEmpty());
-    QCOMPARE(m_dialog->LoginState, -1);
+    QCOMPARE(m_dialog->LoginState(), -1);
 
     // The keypad's Enter does the same.
     nameEdit()->setFocus();
@@ -298,7 +298,7 @@ void LoginDialogTest::enterInPasswordActsAsOk()
     QTest::keyClicks(m_dialog->focusWidget(), "Pa55w0rd");
     QTest::keyClick(m_dialog->focusWidget(), Qt::Key_Return);
     QCOMPARE(m_ui->shown.size(), 1);
-    QCOMPARE(m_dialog->LoginState, 1);
+    QCOMPARE(m_dialog->LoginState(), 1);
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(signedInName(), AnsiString("clerk"));
 }
@@ -340,7 +340,7 @@ void LoginDialogTest::modalRunRefusesCloseUntilSignedIn()
     QVERIFY(stayedOpen);
     QCOMPARE(failures, 6);
     QCOMPARE(m_ui->shown.size(), 6);
-    QCOMPARE(m_dialog->LoginState, 1);
+    QCOMPARE(m_dialog->LoginState(), 1);
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(signedInName(), AnsiString("admin"));
     QVERIFY(!TerminateRequested());
@@ -361,7 +361,7 @@ void LoginDialogTest::quitEndsModalRun()
     QVERIFY(ran);
     QCOMPARE(result, int(QDialog::Rejected));
     QVERIFY(TerminateRequested());
-    QCOMPARE(m_dialog->LoginState, -1);
+    QCOMPARE(m_dialog->LoginState(), -1);
     QVERIFY(!m_dialog->isVisible());
 }
 

@@ -61,6 +61,7 @@ SignedInMainWindow::SignedInMainWindow(const QString& loginName, const QString& 
 {
     SignInWith(loginName, password);
     m_manager = std::make_unique<SecurityManager>(QDir::currentPath());
+    m_manager->start();
 }
 
 SignedInMainWindow::~SignedInMainWindow() = default;
