@@ -82,6 +82,11 @@ std::string ReadWithoutEcho(const std::string& prompt)
 
 } // namespace
 
+bool SecretReader::AtTerminal() const
+{
+    return ::isatty(STDIN_FILENO) != 0;
+}
+
 std::string SecretReader::Read(const std::string& prompt)
 {
     if (::isatty(STDIN_FILENO))

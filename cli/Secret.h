@@ -10,4 +10,6 @@ public:
     // The next password without its line end; empty when there is none.
     // `prompt` is shown on a terminal only.
     std::string Read(const std::string& prompt);
+    // Whether passwords come from a terminal, where a new one is asked twice.
+    bool AtTerminal() const;
 };

@@ -16,7 +16,8 @@ int main(int argc, char** argv)
     try {
         const Invocation invocation = ParseArguments(arguments);
         if (invocation.help) {
-            std::cout << HelpText();
+            const CommandInfo* command = FindCommand(invocation.command);
+            std::cout << (command ? CommandHelpText(*command) : HelpText());
         } else if (invocation.version) {
             std::cout << VersionText();
         } else {
@@ -29,7 +30,7 @@ int main(int argc, char** argv)
         if (!failure.message.empty())
             std::cerr << ProgramName << ": " << failure.message << "\n";
         if (failure.usage)
-            std::cerr << UsageText();
+            std::cerr << UsageLine(failure.command);
         return failure.status;
     } catch (const std::exception& error) {
         std::cout.flush();

@@ -452,27 +452,29 @@ TEST(EveryRefusalLeavesTheFileAsItWas)
          3,
          "that needs the ModifyUsers right.\n"},
         // The session core's rules.
-        {asAdmin({"add", " ADMIN ", "--path", "/x"}), "secret\npw\n", 3, ": User already exist.\n"},
-        {asAdmin({"add", "bob", "--path", "/b"}), "secret\n", 3, ": Please fill all sections.\n"},
-        {asAdmin({"account-add", "admin", "checking"}), "secret\n", 3,
+        {asAdmin({"add", " ADMIN ", "--path", "/x"}), "secret\npw\n", 5, ": User already exist.\n"},
+        {asAdmin({"add", "bob", "--path", "/b"}), "secret\n", 1,
+         ": the new password is empty; nothing was written.\n"},
+        {asAdmin({"account-add", "admin", "checking"}), "secret\n", 5,
          ": The checking is assigned, please Create another one.\n"},
         {asAdmin({"account-add", "admin", ""}), "secret\n", 3, ": Please give an account Name.\n"},
-        {asAdmin({"rm", "nobody"}), "secret\n", 3, ": There is no user of that name.\n"},
-        {asAdmin({"rm", ""}), "secret\n", 3, ": There is no user of that name.\n"},
-        {asAdmin({"edit", "nobody", "--path", "/x"}), "secret\n", 3,
+        {asAdmin({"rm", "nobody"}), "secret\n", 6, ": There is no user of that name.\n"},
+        {asAdmin({"rm", ""}), "secret\n", 6, ": There is no user of that name.\n"},
+        {asAdmin({"edit", "nobody", "--path", "/x"}), "secret\n", 6,
          ": There is no user of that name.\n"},
-        {asAdmin({"show", "nobody"}), "secret\n", 3, ": There is no user of that name.\n"},
-        {asAdmin({"account-add", "", "Loan"}), "secret\n", 3, ": There is no user of that name.\n"},
-        {asAdmin({"account-rm", "nobody", "Checking"}), "secret\n", 3,
+        {asAdmin({"show", "nobody"}), "secret\n", 6, ": There is no user of that name.\n"},
+        {asAdmin({"account-add", "", "Loan"}), "secret\n", 6, ": There is no user of that name.\n"},
+        {asAdmin({"account-rm", "nobody", "Checking"}), "secret\n", 6,
          ": There is no user of that name.\n"},
-        {asAdmin({"account-rm", "admin", "Nothing"}), "secret\n", 3,
+        {asAdmin({"account-rm", "admin", "Nothing"}), "secret\n", 6,
          ": There is no such bank account.\n"},
-        {asAdmin({"account-edit", "admin", "Nothing", "--name", "X"}), "secret\n", 3,
+        {asAdmin({"account-edit", "admin", "Nothing", "--name", "X"}), "secret\n", 6,
          ": There is no such bank account.\n"},
         {{"init", "chief"},
          "pw\n",
-         3,
-         ": A user table already exists: the first login ID is made only where there is none.\n"},
+         5,
+         ": A user table already exists: the first login ID is made only where there is none. "
+         "Sign in to it with --user NAME, or give init another --table FILE.\n"},
         // Texts the table cannot hold unchanged.
         {asAdmin({"add", "abcdefghijklmnop", "--path", "/x"}), "secret\npw\n", 1,
          ": login name: 16 characters, but the table holds at most 15.\n"},
@@ -521,8 +523,11 @@ TEST(EveryRefusalLeavesTheFileAsItWas)
         {{}, "", 1, ": no command given\n" + usage},
         {{"frobnicate"}, "", 1, ": unknown command 'frobnicate'\n" + usage},
         {{"--frob", "ls"}, "", 1, ": unknown option '--frob'\n" + usage},
-        {asAdmin({"show"}), "secret\n", 1, ": usage: larkledger-security-cli show NAME\n"},
-        {asAdmin({"ls", "extra"}), "secret\n", 1, ": usage: larkledger-security-cli ls\n"},
+        {asAdmin({"show"}), "secret\n", 1,
+         ": show needs NAME\nUsage: larkledger-security-cli [OPTION]... show NAME [--format "
+         "FORMAT]\n"},
+        {asAdmin({"ls", "extra"}), "secret\n", 1,
+         ": ls takes no operands\nUsage: larkledger-security-cli"},
         {asAdmin({"add", "bob", "--path", "/b", "--grant", "Everything"}), "secret\n", 1,
          ": unknown right 'Everything': RIGHT is one of DeleteRecord DeleteUsers ModifyRecord "
          "ModifyUsers AddRecord AddUsers\n"},
@@ -531,8 +536,7 @@ TEST(EveryRefusalLeavesTheFileAsItWas)
         {asAdmin({"edit", "clerk"}), "secret\n", 1, ": edit: nothing to change"},
         {asAdmin({"account-edit", "admin", "Checking"}), "secret\n", 1,
          ": account-edit: nothing to change"},
-        {asAdmin({"add", "bob"}), "secret\n", 1,
-         ": usage: larkledger-security-cli add NAME --path PATH [--grant RIGHT]...\n"},
+        {asAdmin({"add", "bob"}), "secret\n", 1, ": add needs --path PATH\n"},
         {asAdmin({"edit", "clerk", "--grant", "AddUsers", "--revoke", "AddUsers"}), "secret\n", 1,
          ": --grant and --revoke both name AddUsers\n"},
         {{"ls"}, "secret\n", 1, ": ls signs in first: give --user NAME\n"},
@@ -685,7 +689,7 @@ TEST(InitMakesAPrivateTableWithItsFirstUser)
     CHECK_EQ(blank.err, std::string("larkledger-security-cli: Please type in your new ID and "
                                     "Password.\n"));
     const CliResult noPassword = RunCli({"--table", TableFile, "init", "chief"}, " \n");
-    CHECK_EQ(noPassword.status, 3);
+    CHECK_EQ(noPassword.status, 1);
     const CliResult notAFolder =
         RunCli({"--table", TableFile, "init", "chief", "--path", "data/missing"}, "pw\n");
     CHECK_EQ(notAFolder.status, 1);
@@ -1068,4 +1072,124 @@ TEST(HelpAndVersion)
     CHECK_EQ(
         version.out,
         std::string("larkledger-security-cli (Larkledger Security Manager) " LARK_VERSION "\n"));
+}
+
+TEST(AProvisioningScriptRunsTwiceWithTheSameEnd)
+{
+    UseFixture();
+    const std::vector<std::string> add = {
+        "add", "Bob", "--path", "/srv/b", "--grant", "addrecord,ModifyRecord", "--if-missing"};
+    for (int run = 0; run < 2; ++run) {
+        const CliResult added = As("admin", "secret", add, "bobpw\n");
+        CHECK_EQ(added.status, 0);
+        CHECK_EQ(added.err, std::string());
+    }
+    UserTable table = OnDisk();
+    CHECK_EQ(table.FindUser("Bob"), 4);
+    CHECK_EQ(storecheck::DecodedRights(table.Slot(4)), std::string("110101"));
+
+    // Without the option the second add says so with its own status.
+    CHECK_EQ(As("admin", "secret", {"add", "BOB", "--path", "/x"}, "pw\n").status, 5);
+    for (int run = 0; run < 2; ++run)
+        CHECK_EQ(As("admin", "secret", {"rm", "Bob", "--if-present"}).status, 0);
+    CHECK_EQ(As("admin", "secret", {"rm", "Bob"}).status, 6);
+    CHECK_EQ(OnDisk().FindUser("Bob"), 0);
+}
+
+TEST(MachineReadableOutput)
+{
+    UseFixture();
+    struct Row
+    {
+        std::vector<std::string> command;
+        std::string out;
+    };
+    const Row rows[] = {
+        {{"ls", "--format=json"}, "[\"admin\", \"clerk\", \" " + Renee + " \"]\n"},
+        {{"ls", "--format", "tsv"}, "admin\nclerk\n " + Renee + " \n"},
+        {{"show", "clerk", "--format=json"},
+         "{\"login_name\": \"clerk\", \"password\": \"Hidden\", \"data_path\": \"/srv/ledger\", "
+         "\"rights\": {\"DeleteRecord\": false, \"DeleteUsers\": false, \"ModifyRecord\": false, "
+         "\"ModifyUsers\": true, \"AddRecord\": false, \"AddUsers\": false}, \"bank_accounts\": "
+         "[]}\n"},
+        {{"show", "admin", "--format=tsv"},
+         "login_name\tadmin\npassword\tsecret\ndata_path\tC:\\\\Larkledger\\\\Data\n"
+         "DeleteRecord\tTRUE\nDeleteUsers\tTRUE\nModifyRecord\tTRUE\nModifyUsers\tTRUE\n"
+         "AddRecord\tTRUE\nAddUsers\tTRUE\nbank_account\tChecking\tMain account.\\r\\nBranch "
+         "12\nbank_account\tSavings\t\n"},
+    };
+    for (const Row& row : rows) {
+        const CliResult result = As("admin", "secret", row.command);
+        if (result.status != 0 || result.out != row.out)
+            storecheck::Fail(__FILE__, __LINE__, row.command[0] + ": " + Described(result));
+    }
+    const CliResult check = RunCli({"--table", TableFile, "check", "--format=json"});
+    CHECK_EQ(check.status, 0);
+    CHECK_EQ(check.out, "{\"table\": \"Gatekeep.acl\", \"size\": 6565, \"users\": [{\"slot\": 1, "
+                        "\"login_name\": \"admin\"}, {\"slot\": 2, \"login_name\": \"clerk\"}, "
+                        "{\"slot\": 3, \"login_name\": \" " +
+                            Renee + " \"}], \"faults\": [], \"sound\": true}\n");
+}
+
+TEST(PasswordsFromFileDescriptors)
+{
+    UseFixture();
+    WriteFile("signin.txt", "secret\n");
+    WriteFile("new.txt", "bobpw\n");
+    // Standard input stays free for anything else.
+    const std::string command = std::string("'") + CliProgram() +
+                                "' --table Gatekeep.acl --user admin --password-fd 3 add bob "
+                                "--path /b --new-password-fd 4 3<signin.txt 4<new.txt </dev/null";
+    CHECK_EQ(std::system(command.c_str()), 0);
+    const UserTable table = OnDisk();
+    CHECK_EQ(Decoded(table.Slot(table.FindUser("bob")).Password), std::string("bobpw"));
+}
+
+TEST(HelpForOneCommandAndOneUsageLine)
+{
+    const CliResult help = RunCli({"help", "add"});
+    CHECK_EQ(help.status, 0);
+    CHECK_EQ(help.out, RunCli({"add", "--help"}).out);
+    CHECK(help.out.rfind("Usage: larkledger-security-cli [OPTION]... add NAME [--path PATH]", 0) ==
+          0);
+    for (const char* flag : {"-V", "-v", "--version"})
+        CHECK_EQ(RunCli({flag}).out, RunCli({"--version"}).out);
+
+    const CliResult mistake = RunCli({"--table", TableFile, "--user", "admin", "show"});
+    CHECK_EQ(mistake.status, 1);
+    std::size_t usages = 0;
+    for (std::size_t at = mistake.err.find("Usage:"); at != std::string::npos;
+         at = mistake.err.find("Usage:", at + 1))
+        ++usages;
+    CHECK_EQ(usages, std::size_t(1));
+}
+
+TEST(WhatIsNoTableIsNamedAsSuch)
+{
+    UseFixture();
+    CHECK(::mkdir("folder", 0700) == 0);
+    CHECK_EQ(RunCli({"--table", "folder", "check"}).err,
+             std::string("larkledger-security-cli: folder is a folder, not a user table; give "
+                         "the table file with --table, e.g. folder/Gatekeep.acl.\n"));
+    CHECK_EQ(RunCli({"--table", "folder", "--user", "admin", "ls"}, "secret\n").status, 4);
+}
+
+TEST(BackupMakesAPrivateCopyCheckReads)
+{
+    UseFixture();
+    WriteFile("old.acl", "not a table");
+    CHECK(::chmod("old.acl", 0644) == 0);
+    const CliResult made = RunCli({"--table", TableFile, "backup", "old.acl"});
+    CHECK_EQ(made.status, 0);
+    CHECK_EQ(ReadFile("old.acl"), Fixture());
+    struct stat st
+    {
+    };
+    CHECK(::stat("old.acl", &st) == 0 && (st.st_mode & 0777) == 0600);
+    CHECK_EQ(RunCli({"--table", "old.acl", "check", "-q"}).status, 0);
+    CHECK_EQ(RunCli({"-q", "--table", TableFile, "backup", "old.acl"}).err, std::string());
+
+    const CliResult itself = RunCli({"--table", TableFile, "backup", "./" + TableFile});
+    CHECK_EQ(itself.status, 1);
+    CHECK_EQ(ReadFile(TableFile), Fixture());
 }
