@@ -10,17 +10,19 @@ constexpr const char* CommandName = "larkledger-security";
 
 void PrintHelp(std::ostream& out)
 {
-    out << "Usage: " << CommandName << " [QT-OPTION...]\n"
+    out << "Usage: " << CommandName << " [FOLDER] [QT-OPTION...]\n"
         << "\n"
            "Larkledger Security Manager: keeps the users of the Larkledger accounting\n"
            "data in Gatekeep.acl (login names, passwords, data directories, bank\n"
-           "accounts and rights). The installed command starts it in\n"
-           "${XDG_DATA_HOME:-~/.local/share}/larkledger-security; the first start there\n"
-           "asks for the first login ID.\n"
+           "accounts and rights). The installed command starts it on the table in\n"
+           "FOLDER (a shared folder, say), or else in\n"
+           "${XDG_DATA_HOME:-~/.local/share}/larkledger-security. Where the folder holds\n"
+           "no table yet, the start asks for the first login ID.\n"
            "\n"
            "Options:\n"
+           "  --folder FOLDER  the same as FOLDER first\n"
            "  -h, --help     print this help and exit\n"
-           "  -v, --version  print the version and exit\n"
+           "  -v, -V, --version  print the version and exit\n"
            "\n"
            "Other options go to Qt (-platform NAME, -style NAME, -reverse, ...).\n"
            "See the manual page larkledger-security(1).\n";
@@ -50,7 +52,7 @@ std::optional<int> AnswerInfoOptions(int argc, const char* const* argv, std::ost
             PrintHelp(out);
             return out.flush() ? 0 : 1;
         }
-        if (Is(arg, "-v", "--version")) {
+        if (Is(arg, "-v", "--version") || std::strcmp(arg, "-V") == 0) {
             PrintVersion(out);
             return out.flush() ? 0 : 1;
         }

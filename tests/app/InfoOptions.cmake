@@ -28,7 +28,7 @@ function(expect_answer label first_line)
     endif()
 endfunction()
 
-set(usage "Usage: larkledger-security [QT-OPTION...]")
+set(usage "Usage: larkledger-security [FOLDER] [QT-OPTION...]")
 set(version "larkledger-security ${VERSION}")
 expect_answer("program --help" "${usage}" "${PROGRAM}" --help)
 expect_answer("program -h" "${usage}" "${PROGRAM}" -h)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,7 +33,8 @@ std::string Here()
 // Runs the launcher with HOME (and XDG_DATA_HOME, when given) in the case's
 // folder; the program it starts writes the folder it was started in to
 // "started". Returns the launcher's exit status.
-int Launch(mode_t mask, const std::string& xdgDataHome = "")
+int Launch(mode_t mask, const std::string& xdgDataHome = "",
+           const std::vector<std::string>& folderArguments = {})
 {
     const std::string home = Here() + "/home";
     const std::string started = Here() + "/started";
@@ -51,8 +53,14 @@ int Launch(mode_t mask, const std::string& xdgDataHome = "")
         ::unsetenv("WAYLAND_DISPLAY");
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::setenv("LARK_PROGRAM", "/bin/sh", 1);
-        ::execl("/bin/sh", "sh", LARK_LAUNCHER, "-c", "pwd -P >\"$1\"", "sh", started.c_str(),
-                static_cast<char*>(nullptr));
+        std::vector<const char*> argv = {"sh", LARK_LAUNCHER};
+        for (const std::string& argument : folderArguments)
+            argv.push_back(argument.c_str());
+        for (const char* argument : {"-c", "pwd -P >\"$1\"", "sh"})
+            argv.push_back(argument);
+        argv.push_back(started.c_str());
+        argv.push_back(nullptr);
+        ::execv("/bin/sh", const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
     int status = 0;
@@ -129,4 +137,44 @@ TEST(ExistingFolderGetsNoMarker)
         CHECK(!FileExists(data + "/elsewhere"));
         CHECK_EQ(ReadFile("started"), RealPath(data) + "\n");
     }
+}
+
+// A folder named on the command line: the program starts there, and where
+// no table is (or only the empty file a start without one leaves), the
+// start offers the first login ID.
+TEST(AFolderNamedIsStartedIn)
+{
+    struct Row
+    {
+        const char* name;
+        const char* table; // nullptr: none
+        bool marker;
+    };
+    const Row rows[] = {
+        {"no table", nullptr, true},
+        {"an empty file", "", true},
+        {"a table", "not empty", false},
+    };
+    for (const Row& row : rows) {
+        for (const bool option : {false, true}) {
+            std::printf("  %s%s\n", row.name, option ? ", --folder" : "");
+            storecheck::ClearWorkingDir();
+            CHECK(::mkdir("home", 0755) == 0);
+            CHECK(::mkdir("shared", 0755) == 0);
+            if (row.table)
+                WriteFile(std::string("shared/") + UserTableFileName, row.table);
+            const std::string shared = Here() + "/shared";
+            CHECK_EQ(Launch(022, "",
+                            option ? std::vector<std::string>{"--folder", shared}
+                                   : std::vector<std::string>{shared}),
+                     0);
+            CHECK_EQ(ReadFile("started"), RealPath(shared) + "\n");
+            CHECK_EQ(FileExists("shared/" + Marker), row.marker);
+            // The user's own data folder is left alone.
+            CHECK(!FileExists("home/.local"));
+        }
+    }
+    storecheck::ClearWorkingDir();
+    CHECK(::mkdir("home", 0755) == 0);
+    CHECK_EQ(Launch(022, "", {Here() + "/nowhere"}), 2);
 }
