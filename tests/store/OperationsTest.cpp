@@ -169,7 +169,9 @@ TEST(RemoveWithBadSlotChangesNothing)
 }
 
 // A table read from a file with a gap is not repacked; removing a user behind
-// the gap must still remove that user and nobody else.
+// the gap must still remove that user and nobody else. Counting the last
+// user from the first free slot, as a packed table allows, would blank the
+// user before the gap instead: the wrong person gone, the one asked for kept.
 TEST(RemoveBehindGapRemovesThatUser)
 {
     Fill({"A", "B", "C", "D"});
@@ -182,6 +184,14 @@ TEST(RemoveBehindGapRemovesThatUser)
     CHECK_EQ(Bytes(Slot(1)), a);
     CHECK_EQ(FindUser("D"), 0);
     CHECK_EQ(Names(), (std::vector<std::string>{"A", "", "", "", ""}));
+
+    // Removing the user before the gap keeps the one behind it.
+    Fill({"A", "B", "C", "D"});
+    Slot(2) = BlankUser;
+    Slot(2).LoginName.Length = 0; // A - C D -
+    RemoveUserSlot(1);
+    CHECK_EQ(FindUser("A"), 0);
+    CHECK(FindUser("C") != 0 && FindUser("D") != 0);
 }
 
 TEST(ClearEmptySlotsNormalisesOnlyFreeSlots)
