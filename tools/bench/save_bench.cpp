@@ -73,12 +73,13 @@ void fillTable()
 // One account change as the Bank Account page makes it.
 void accountChange(Session& session, int round)
 {
-    AccountEntry entry{};
-    entry.AccountName.assign("Account " + std::to_string(round % 6));
-    entry.AccountDescription.assign("Changed in round " + std::to_string(round));
-    if (!session.ModifyAccount("ADMIN", round % 6, entry).done())
+    AccountData account;
+    account.entry = round % 6;
+    account.name = "Account " + std::to_string(round % 6);
+    account.description = "Changed in round " + std::to_string(round);
+    if (!session.ModifyAccount("ADMIN", account).done())
         std::abort();
-    if (session.Table().Slot(1).Accounts[round % 6].AccountName.empty())
+    if (session.Accounts("ADMIN").size() != 6)
         std::abort();
 }
 
