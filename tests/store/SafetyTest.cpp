@@ -182,18 +182,6 @@ void MakeSparseFile(const std::string& path, const std::string& head, off_t size
     CHECK(::truncate(path.c_str(), size) == 0);
 }
 
-// The first `size` bytes of a file too large to read whole.
-std::string HeadOf(const std::string& path, std::size_t size)
-{
-    std::string bytes(size, '\0');
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    const ssize_t got = fd < 0 ? -1 : ::pread(fd, bytes.data(), size, 0);
-    if (fd >= 0)
-        ::close(fd);
-    bytes.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
-    return bytes;
-}
-
 // What a large file in the table's place still is after the steps: as large,
 // the same inode, the same first bytes.
 struct LargeFile
@@ -206,7 +194,7 @@ struct LargeFile
 LargeFile LargeFileAt(const std::string& path, std::size_t headSize)
 {
     const struct stat st = StatOf(path);
-    return {st.st_size, st.st_ino, HeadOf(path, headSize)};
+    return {st.st_size, st.st_ino, storecheck::ReadFileStart(path, headSize)};
 }
 
 void CheckLargeFileKept(const std::string& path, const LargeFile& before)
