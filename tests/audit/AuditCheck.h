@@ -17,7 +17,7 @@ inline bool IsCleanUtf8Line(const std::string& line)
         if (lead >= 0xF0 && lead <= 0xF4) {
             length = 4;
             c = lead & 0x07;
-        } else if (lead >= 0xE0) {
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
             length = 3;
             c = lead & 0x0F;
         } else if (lead >= 0xC2 && lead <= 0xDF) {
