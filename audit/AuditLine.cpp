@@ -74,6 +74,18 @@ std::size_t Utf8Length(std::string_view text, std::size_t at)
     return 0;
 }
 
+// True for a well-formed non-ASCII UTF-8 sequence that a log viewer may
+// take for the end of a line: the C1 controls U+0080..U+009F (NEL, U+0085,
+// among them) and U+2028 LINE SEPARATOR and U+2029 PARAGRAPH SEPARATOR.
+bool BreaksLines(std::string_view sequence)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(sequence[i]); };
+    if (sequence.size() == 2)
+        return byte(0) == 0xC2 && byte(1) < 0xA0;
+    return sequence.size() == 3 && byte(0) == 0xE2 && byte(1) == 0x80 &&
+           (byte(2) == 0xA8 || byte(2) == 0xA9);
+}
+
 // A path names a file on this system, so it is in the system's encoding.
 void AppendPath(std::string& out, std::string_view path)
 {
@@ -85,10 +97,7 @@ void AppendPath(std::string& out, std::string_view path)
             continue;
         }
         const std::size_t length = Utf8Length(path, at);
-        // U+0080..U+009F (C2 80..C2 9F) are C1 controls: NEL ends a line.
-        const bool control =
-            length == 2 && byte == 0xC2 && static_cast<unsigned char>(path[at + 1]) < 0xA0;
-        if (length == 0 || control) {
+        if (length == 0 || BreaksLines(path.substr(at, length))) {
             const std::size_t escaped = length == 0 ? 1 : length;
             for (std::size_t i = 0; i < escaped; ++i)
                 AppendByteEscape(out, static_cast<unsigned char>(path[at + i]));

@@ -19,10 +19,12 @@
 // refusals and a failed save).
 //
 // Values are quoted and come out as UTF-8; `\"` and `\\` stand for a quote
-// and a backslash, and `\xNN` (lower-case hex) for one byte of the original
-// that is a control character (C0, DEL, C1) or no character at all, so no
-// name can end the line or forge another. The table path is read as UTF-8,
-// every other text as Windows-1252.
+// and a backslash, and `\xNN` (lower-case hex) for each byte of the original
+// that is a control character (C0, DEL, C1), a line or paragraph separator
+// (U+2028, U+2029) or no character at all: a log viewer may end a line at
+// any of these, so no name can end the line or forge another. The table path is
+// read as UTF-8, every other text as Windows-1252 (which holds neither
+// separator; its five undefined bytes are taken for C1 controls).
 std::string AuditLine(const AuditEvent& event);
 
 // The syslog(3) severity of an event: LOG_WARNING for refusals and

@@ -4,6 +4,7 @@
 
 #include "store/IoError.h"
 #include "store/Scramble.h"
+#include "store/TableFile.h"
 #include "store/UserTable.h"
 
 #include <algorithm>
@@ -52,6 +53,9 @@ std::string SizeFault(std::size_t size, std::size_t records)
 {
     std::string fault = "The file holds " + std::to_string(size) + " bytes, not " +
                         std::to_string(UserTableFileSize) + ": ";
+    if (size > MaxTableFileSize)
+        return fault + "it is larger than any table (" + std::to_string(MaxTableFileSize) +
+               " bytes at most), so the table cannot be read (" + IoErrorText(5) + ").";
     if (size > UserTableFileSize)
         return fault + "what follows the five records is never read, and the next save drops it.";
     if (size % UserRecordSize != 0)
@@ -69,9 +73,11 @@ TableReport CheckTable(std::string_view fileBytes)
 {
     TableReport report;
     report.size = fileBytes.size();
-    const std::size_t records = std::min<std::size_t>(fileBytes.size() / UserRecordSize, SlotCount);
-    report.readable =
-        fileBytes.size() >= UserTableFileSize || fileBytes.size() % UserRecordSize == 0;
+    const bool tooLarge = fileBytes.size() > MaxTableFileSize;
+    const std::size_t records =
+        tooLarge ? 0 : std::min<std::size_t>(fileBytes.size() / UserRecordSize, SlotCount);
+    report.readable = !tooLarge && (fileBytes.size() >= UserTableFileSize ||
+                                    fileBytes.size() % UserRecordSize == 0);
     if (fileBytes.size() != UserTableFileSize)
         report.faults.push_back(SizeFault(fileBytes.size(), records));
 

@@ -62,27 +62,39 @@ std::size_t ReadFully(int fd, unsigned char* buffer, std::size_t want)
     return got;
 }
 
-// The whole file; a table file is small, so anything far larger is not one
-// and is read only as far as tells it apart.
+// What a table file may be: a regular file no larger than a table may
+// grow to.
+bool MayBeTable(const struct stat& st)
+{
+    return S_ISREG(st.st_mode) &&
+           static_cast<std::uintmax_t>(st.st_size) <= static_cast<std::uintmax_t>(MaxTableFileSize);
+}
+
+// The whole file. One that grew past the limit since it was looked at is
+// refused all the same, read only as far as tells it apart.
 std::string ReadAll(int fd)
 {
-    constexpr std::size_t Limit = 1 << 20;
     std::string bytes;
     unsigned char chunk[8192];
-    while (bytes.size() < Limit) {
+    while (bytes.size() <= MaxTableFileSize) {
         const std::size_t got = ReadFully(fd, chunk, sizeof chunk);
         bytes.append(reinterpret_cast<const char*>(chunk), got);
         if (got < sizeof chunk)
             break;
     }
+    if (bytes.size() > MaxTableFileSize) {
+        CloseQuietly(fd);
+        throw IoError(5);
+    }
     return bytes;
 }
 
-// Opens what `path` names only when it is a regular file. Anything else is
-// refused before it is opened for real: opening a FIFO can block and opening
-// a device can set it going. O_NONBLOCK covers a swap between the look and
-// the open. Returns -1 with errno set when the path names nothing to open
-// (ENOENT for nothing there or a dangling link).
+// Opens what `path` names only when it may be a table (MayBeTable). Anything
+// else is refused before it is opened for real: opening a FIFO can block,
+// opening a device can set it going, and a writer would cut a large file
+// down to a table. O_NONBLOCK covers a swap between the look and the open.
+// Returns -1 with errno set when the path names nothing to open (ENOENT for
+// nothing there or a dangling link).
 int OpenRegular(const std::string& path, int flags)
 {
     struct stat st
@@ -90,7 +102,7 @@ int OpenRegular(const std::string& path, int flags)
     };
     if (::stat(path.c_str(), &st) != 0)
         return -1;
-    if (!S_ISREG(st.st_mode))
+    if (!MayBeTable(st))
         throw IoError(5);
     const int fd = OpenRetrying(path.c_str(), flags | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
@@ -100,7 +112,7 @@ int OpenRegular(const std::string& path, int flags)
         CloseQuietly(fd);
         ThrowErrno(err);
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!MayBeTable(st)) {
         CloseQuietly(fd);
         throw IoError(5);
     }
@@ -382,7 +394,7 @@ void SaveUserTable(const UserTable& table, const std::string& path)
     const bool hadOld = ::lstat(target.c_str(), &old) == 0;
     if (!hadOld && errno != ENOENT)
         ThrowErrno(errno);
-    if (hadOld && !S_ISREG(old.st_mode))
+    if (hadOld && !MayBeTable(old))
         throw IoError(5);
     // The rename would replace even a file we may not write; a table made
     // read-only stays protected, as with writing it in place.

@@ -11,9 +11,18 @@
 // A symbolic link in the table's place is followed to the regular file it
 // names. Anything else there is refused without blocking and without
 // creating anything through it: a link whose target is missing raises
-// IoError 2 ("File not found"); a directory, FIFO, socket or device, or a
-// link to one, raises IoError 5 ("File access denied"), as an unreadable
-// table does. A file the store makes is 0600 whatever the umask.
+// IoError 2 ("File not found"); a directory, FIFO, socket or device, a
+// file larger than MaxTableFileSize, or a link to one of these, raises
+// IoError 5 ("File access denied"), as an unreadable table does, and is
+// neither read to its end nor written. A file the store makes is 0600
+// whatever the umask.
+
+// The largest file taken for a table. A table is 6565 bytes, and a file a
+// little longer still loads (what follows the five records is never read),
+// but a file this far larger is something else given in the table's place:
+// taken for a table, it would be cut down to one by the next save. 1 MiB is
+// 160 tables.
+constexpr std::size_t MaxTableFileSize = std::size_t{1} << 20;
 
 // Reads the file into the table; a missing file is created empty (0600)
 // instead. `fileBytes`, when given, receives the bytes read (empty for a new

@@ -2,7 +2,9 @@
 #include "AuditCheck.h"
 
 #include "audit/AuditLine.h"
+#include "store/Windows1252.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -167,6 +169,13 @@ TEST(TheTablePathIsReadAsUtf8)
         {"/half\xed\xa0\x80", "/half\\xed\\xa0\\x80"},
         // NEL as UTF-8 is a C1 control.
         {"/x\xc2\x85y", "/x\\xc2\\x85y"},
+        // The first and last C1 control; the first character after them.
+        {"/\xc2\x80\xc2\x9f\xc2\xa0", "/\\xc2\\x80\\xc2\\x9f\xc2\xa0"},
+        // Line and paragraph separators, between the characters beside them.
+        {"/a\xe2\x80\xa7\xe2\x80\xa8"
+         "b\xe2\x80\xa9\xe2\x80\xaa",
+         "/a\xe2\x80\xa7\\xe2\\x80\\xa8"
+         "b\\xe2\\x80\\xa9\xe2\x80\xaa"},
     };
     for (const Row& row : rows) {
         AuditEvent event{};
@@ -175,5 +184,37 @@ TEST(TheTablePathIsReadAsUtf8)
         const std::string line = AuditLine(event);
         CHECK_EQ(line, "table saved: table=\"" + row.shown + "\" user=\"\" target=\"\"");
         CHECK(IsCleanUtf8Line(line));
+    }
+}
+
+// Every character a path can hold: what a log viewer may take for a line
+// break is escaped byte by byte, everything else comes out as itself.
+TEST(EveryCharacterOfAPathThatBreaksLinesIsEscaped)
+{
+    const auto breaksLines = [](char32_t c) { return c <= 0x9F || c == 0x2028 || c == 0x2029; };
+    for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF)
+            continue;
+        std::string utf8;
+        AppendUtf8(utf8, c);
+        std::string shown = utf8;
+        if (breaksLines(c)) {
+            shown.clear();
+            for (char byte : utf8) {
+                static const char* hex = "0123456789abcdef";
+                const auto b = static_cast<unsigned char>(byte);
+                shown += std::string("\\x") + hex[b >> 4] + hex[b & 15];
+            }
+        }
+        AuditEvent event{};
+        event.kind = Kind::TableSaved;
+        event.table = "/" + utf8;
+        const std::string line = AuditLine(event);
+        if (line != "table saved: table=\"/" + shown + "\" user=\"\" target=\"\"" ||
+            !IsCleanUtf8Line(line)) {
+            char name[16];
+            std::snprintf(name, sizeof name, "U+%04lX", static_cast<unsigned long>(c));
+            storecheck::Fail(__FILE__, __LINE__, name + (": " + storecheck::Show(line)));
+        }
     }
 }

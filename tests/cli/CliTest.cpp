@@ -974,6 +974,51 @@ TEST(AFileThatCannotBeWrittenEndsWithExit4)
     });
 }
 
+// A file far larger than a table, given as the table, is no table: every
+// command refuses it before it signs in or writes, and it stays as it was.
+TEST(AFileFarLargerThanATableIsRefusedAndKept)
+{
+    struct Row
+    {
+        std::vector<std::string> arguments; // after --table
+        std::string input;
+    };
+    const Row rows[] = {
+        {{"check"}, ""},
+        {{"--user", "admin", "ls"}, "secret\n"},
+        {{"--user", "admin", "add", "bob", "--path", "/b"}, "secret\nbobpw\n"},
+        {{"init", "chief"}, "pw\n"},
+    };
+    const off_t size = off_t{3} << 30; // a hole: it takes no disk
+    UseFixture();
+    CHECK(::truncate(TableFile.c_str(), size) == 0);
+    struct stat before
+    {
+    };
+    CHECK(::stat(TableFile.c_str(), &before) == 0);
+    for (const Row& row : rows) {
+        std::vector<std::string> arguments = {"--table", TableFile};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const CliResult result = RunCli(arguments, row.input);
+
+        struct stat after
+        {
+        };
+        const bool kept = ::stat(TableFile.c_str(), &after) == 0 && after.st_size == size &&
+                          after.st_ino == before.st_ino &&
+                          after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+                          after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+                          storecheck::ReadFileStart(TableFile, UserTableFileSize) == Fixture() &&
+                          ListWorkingDir() == std::vector<std::string>({TableFile});
+        if (result.status != 4 ||
+            result.err != "larkledger-security-cli: Gatekeep.acl: File access denied\n" ||
+            !result.out.empty() || !kept)
+            storecheck::Fail(__FILE__, __LINE__,
+                             storecheck::Show(row.arguments) + ": " + Described(result) +
+                                 (kept ? "" : "; the file changed"));
+    }
+}
+
 TEST(APasswordFromATerminalIsNotEchoed)
 {
     UseFixture();

@@ -3,6 +3,7 @@
 #include "session/TableCheck.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
+#include "store/TableFile.h"
 
 #include <functional>
 #include <string>
@@ -74,6 +75,18 @@ TEST(EveryFaultIsNamed)
          all,
          {"The file holds 6566 bytes, not 6565: what follows the five records is never read, "
           "and the next save drops it."}},
+        {"as large as a table file may be",
+         Fixture() + std::string(MaxTableFileSize - UserTableFileSize, 'x'),
+         true,
+         all,
+         {"The file holds 1048576 bytes, not 6565: what follows the five records is never "
+          "read, and the next save drops it."}},
+        {"a byte larger",
+         Fixture() + std::string(MaxTableFileSize + 1 - UserTableFileSize, 'x'),
+         false,
+         {},
+         {"The file holds 1048577 bytes, not 6565: it is larger than any table (1048576 bytes "
+          "at most), so the table cannot be read (File access denied)."}},
         {"cut inside a record",
          Fixture().substr(0, 100),
          false,

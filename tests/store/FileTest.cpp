@@ -252,16 +252,19 @@ TEST(TwoRecordsAtStartGiveTwoUsers)
         CHECK(IsFreeSlot(Slot(i)));
 }
 
+// Up to the largest file taken for a table (MaxTableFileSize); the files
+// beyond it are refused (see SafetyTest).
 TEST(BytesAfterFifthRecordAreIgnored)
 {
-    for (std::size_t extra :
-         {std::size_t{1}, std::size_t{1312}, std::size_t{1313}, std::size_t{100000}}) {
+    for (std::size_t extra : {std::size_t{1}, std::size_t{1312}, std::size_t{1313},
+                              std::size_t{100000}, MaxTableFileSize - UserTableFileSize}) {
         ResetUserTable();
         const std::string bytes = TableFileBytes(5, extra);
         WriteFile(TableFile, bytes);
         LoadUserTable();
         for (int i = 1; i <= SlotCount; ++i)
             CHECK_EQ(FindUser("u" + std::to_string(i)), i);
+        CHECK(PeekTableFile(TableFile) == bytes);
         CHECK_EQ(ReadFile(TableFile), bytes); // a load never rewrites the file
     }
 }

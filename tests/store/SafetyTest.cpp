@@ -173,6 +173,38 @@ std::string RefusingFolderWithTable(const std::string& bytes, mode_t tableMode =
     return table;
 }
 
+constexpr off_t ThreeGiB = off_t{3} << 30;
+
+// `head` and then a hole up to `size` bytes: a large file that takes no disk.
+void MakeSparseFile(const std::string& path, const std::string& head, off_t size)
+{
+    WriteFile(path, head);
+    CHECK(::truncate(path.c_str(), size) == 0);
+}
+
+// What a large file in the table's place still is after the steps: as large,
+// the same inode, the same first bytes.
+struct LargeFile
+{
+    off_t size;
+    ino_t inode;
+    std::string head;
+};
+
+LargeFile LargeFileAt(const std::string& path, std::size_t headSize)
+{
+    const struct stat st = StatOf(path);
+    return {st.st_size, st.st_ino, storecheck::ReadFileStart(path, headSize)};
+}
+
+void CheckLargeFileKept(const std::string& path, const LargeFile& before)
+{
+    const LargeFile now = LargeFileAt(path, before.head.size());
+    CHECK_EQ(now.size, before.size);
+    CHECK_EQ(now.inode, before.inode);
+    CHECK_EQ(now.head, before.head);
+}
+
 } // namespace
 
 // The temporary file is the new table in full: no one but its owner may open
@@ -348,6 +380,90 @@ TEST(OddThingsInTheTablesPlaceAreRefused)
         CHECK(!FileExists("gone") && !FileExists("missing.acl"));
         CHECK_EQ(Table(), before);
     }
+}
+
+// A file far larger than a table is something else given in its place: it
+// is refused as a FIFO is, and no step reads it through or cuts it down to a
+// table.
+TEST(FileFarLargerThanATableIsRefusedAndKept)
+{
+    struct Large
+    {
+        const char* name;
+        off_t size;
+        bool linked;
+    };
+    const Large cases[] = {
+        {"3 GiB", ThreeGiB, false},
+        {"a byte more than the limit", static_cast<off_t>(MaxTableFileSize) + 1, false},
+        {"link to 3 GiB", ThreeGiB, true},
+    };
+    const std::string head = OldTable(5);
+    FillTable({"a"});
+    const std::string before = Table();
+    const std::string refused = "error 5";
+    for (const Large& large : cases) {
+        std::printf("  %s\n", large.name);
+        storecheck::ClearWorkingDir();
+        const std::string file = large.linked ? "elsewhere.acl" : TableFile;
+        MakeSparseFile(file, head, large.size);
+        if (large.linked)
+            CHECK(::symlink(file.c_str(), TableFile.c_str()) == 0);
+        const LargeFile kept = LargeFileAt(file, head.size());
+        const std::vector<std::string> names = ListWorkingDir();
+
+        CHECK_EQ(ErrorOf([] { LoadUserTable(); }), refused);
+        CHECK_EQ(ErrorOf([] { PeekTableFile(TableFile); }), refused);
+        CHECK_EQ(ErrorOf([] { SaveUserTable(); }), refused);
+        CHECK_EQ(ErrorOf([] { CreateUserTableFile(); }), refused);
+        CheckLargeFileKept(file, kept);
+        CHECK_EQ(ListWorkingDir(), names);
+        CHECK_EQ(Table(), before);
+    }
+}
+
+// Where a save writes in place, the large file is refused before a byte of
+// it is written; also when it grows only after the save first looked at it.
+TEST(FileFarLargerThanATableIsNotWrittenInPlace)
+{
+    const std::string head = OldTable(5);
+    FillTable({"new"});
+    {
+        const std::string table = RefusingFolderWithTable(head);
+        CHECK(::truncate(table.c_str(), ThreeGiB) == 0);
+        const LargeFile kept = LargeFileAt(table, head.size());
+        const auto outcome = RunInChild([&] { return SaveReport(table); });
+        CHECK_EQ(outcome.report, std::string("error 5"));
+        CheckLargeFileKept(table, kept);
+        CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
+    }
+    if (::geteuid() != 0) {
+        std::printf("  (only root can make a table of another user)\n");
+        return;
+    }
+    // Another user's table, written in place once the new file is written
+    // (see AnotherUsersWritableTableKeepsItsOwner); it grows just then.
+    storecheck::ClearWorkingDir();
+    OpenCaseFolder();
+    CHECK(::mkdir("shared", 0755) == 0);
+    CHECK(::chmod("shared", 01777) == 0);
+    static std::string growing;
+    growing = "shared/" + TableFile;
+    WriteFile(growing, head);
+    CHECK(::chmod(growing.c_str(), 0666) == 0);
+    const ino_t inode = StatOf(growing).st_ino;
+    const auto outcome = RunInChild([] {
+        const Hook hook([](SaveStep step, const std::string&) {
+            return step == SaveStep::TempWritten && ::truncate(growing.c_str(), ThreeGiB) != 0
+                       ? errno
+                       : 0;
+        });
+        return SaveReport(growing);
+    });
+    CHECK_EQ(outcome.report, std::string("error 5"));
+    CheckLargeFileKept(growing, {ThreeGiB, inode, head});
+    CHECK_EQ(StatOf(growing).st_uid, uid_t{0});
+    CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
 }
 
 TEST(ExistingTableKeepsOwnerGroupAndMode)

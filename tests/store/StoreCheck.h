@@ -59,6 +59,9 @@ int RunAll(int argc, char** argv);
 
 // Bytes of a file, or throws when it cannot be read.
 std::string ReadFile(const std::string& path);
+// The first `size` bytes of a file (fewer when it is shorter), for a file too
+// large to read whole.
+std::string ReadFileStart(const std::string& path, std::size_t size);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 // Names in the working directory, without "." and "..", sorted.
