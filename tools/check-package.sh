@@ -1,9 +1,11 @@
 #!/bin/sh
 # Checks a built Debian package: its contents list holds the program, the
-# launcher, the desktop entry, both icons, the command-line program and its
-# manual page; the launcher finds the program where the package puts it; every
-# command in /usr/bin has a manual page and answers --help and --version
-# without a display; every program is hardened and stripped;
+# launcher, the desktop entry, both icons, the command-line program, both
+# manual pages and the command line's bash completion; the launcher finds the
+# program where the package puts it; every command in /usr/bin has a manual
+# page and answers --help and --version without a display; every manual page
+# is clean under man --warnings; the completion completes the commands, the
+# rights and the options; every program is hardened and stripped;
 # desktop-file-validate accepts the entry and appstreamcli the AppStream
 # metadata; the Qt 6 libraries are among its dependencies; and lintian finds
 # no error or warning.
@@ -40,6 +42,7 @@ for path in \
     ./usr/bin/larkledger-security-cli \
     ./usr/share/man/man1/larkledger-security-cli.1.gz \
     ./usr/share/man/man1/larkledger-security.1.gz \
+    ./usr/share/bash-completion/completions/larkledger-security-cli \
     ./usr/share/doc/larkledger-security/copyright \
     ./usr/share/doc/larkledger-security/changelog.Debian.gz; do
     line=$(printf '%s\n' "$contents" | awk -v p="$path" '$6 == p')
@@ -94,6 +97,34 @@ for command in "$unpacked"/usr/bin/*; do
         fi
     done
 done
+
+# Every manual page formats without a warning from man or troff, at the
+# width lintian uses.
+for page in "$unpacked"/usr/share/man/man*/*; do
+    warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || problem "man cannot format ${page#"$unpacked"}"
+    if [ -n "$warnings" ]; then
+        problem "${page#"$unpacked"} has warnings: $warnings"
+    fi
+done
+
+# The completion is sound bash and offers the commands, the rights after
+# --grant and the options, as bash-completion would call it.
+completion=$unpacked/usr/share/bash-completion/completions/larkledger-security-cli
+complete_words() {
+    bash -c '. "$1" && shift && COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) &&
+        _larkledger_security_cli && echo "${COMPREPLY[*]}"' sh "$completion" \
+        larkledger-security-cli "$@"
+}
+if ! bash -n "$completion"; then
+    problem "the bash completion is not sound bash"
+else
+    [ "$(complete_words acc)" = "account-add account-edit account-rm" ] ||
+        problem "the bash completion does not complete commands: $(complete_words acc 2>&1)"
+    [ "$(complete_words --grant Mod)" = "ModifyRecord ModifyUsers" ] ||
+        problem "the bash completion does not complete rights: $(complete_words --grant Mod 2>&1)"
+    [ "$(complete_words --user admin ls --w)" = "--wait" ] ||
+        problem "the bash completion does not complete options: $(complete_words --user admin ls --w 2>&1)"
+fi
 
 # Every program is hardened: a position-independent executable, read-only
 # relocations bound at start (full RELRO), the stack protector, and libc's

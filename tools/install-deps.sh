@@ -32,6 +32,7 @@ for_package=(
     file                # CPack's shared-library scan skips the Depends without it
     desktop-file-utils  # desktop-file-validate
     lintian appstream   # the package's and its metadata's checks
+    man-db groff-base   # man --warnings on the manual pages
 )
 
 packages=()
