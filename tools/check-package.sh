@@ -148,7 +148,7 @@ if ! desktop-file-validate "$entry"; then
     problem "desktop-file-validate rejects the desktop entry"
 fi
 grep -qx 'Name=Larkledger Security Manager' "$entry" || problem "desktop entry: wrong Name"
-grep -qx 'Exec=larkledger-security' "$entry" || problem "desktop entry: wrong Exec"
+grep -qx 'Exec=larkledger-security %f' "$entry" || problem "desktop entry: wrong Exec"
 grep -qx 'Icon=larkledger-security' "$entry" || problem "desktop entry: wrong Icon"
 
 # The AppStream metadata, with its screenshots and the desktop entry it
