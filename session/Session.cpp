@@ -931,8 +931,25 @@ ChangeResult Session::commit(const Step* step, bool readBack)
     if (!m_signedIn)
         return refuse(ChangeResult::Reason::MissingRight, "Nobody is signed in.");
     try {
-        const WriterLock::Hold hold = HoldWriterLock();
-        return commitLocked(step, readBack);
+        // The person is asked with the lock let go: others' saves must not
+        // wait on someone thinking. The save then starts again from the file
+        // as it is by then, with the answers given so far.
+        std::vector<std::pair<Conflict, ConflictChoice>> answers;
+        for (;;) {
+            std::optional<Conflict> question;
+            ChangeResult result;
+            {
+                const WriterLock::Hold hold = HoldWriterLock();
+                result = commitLocked(step, readBack, answers, question);
+            }
+            if (!question)
+                return result;
+            // A file that keeps bringing new questions is in someone else's
+            // hands: write nothing.
+            if (answers.size() > 2 * SlotCount * AccountCount)
+                return cancelled(*question);
+            answers.emplace_back(*question, ask(*question));
+        }
     } catch (const IoError& error) {
         // Reading the file to compare, waiting for the lock or writing: any
         // of them fails a save, and the person is told so alike.
@@ -947,8 +964,18 @@ ChangeResult Session::commit(const Step* step, bool readBack)
     }
 }
 
-ChangeResult Session::commitLocked(const Step* step, bool readBack)
+ChangeResult Session::commitLocked(const Step* step, bool readBack,
+                                   const std::vector<std::pair<Conflict, ConflictChoice>>& answers,
+                                   std::optional<Conflict>& question)
 {
+    const auto answerTo = [&](const Conflict& clash) -> std::optional<ConflictChoice> {
+        for (const auto& [asked, choice] : answers) {
+            if (asked.user == clash.user && asked.account == clash.account)
+                return choice;
+        }
+        question = clash;
+        return std::nullopt;
+    };
     const std::optional<std::string> onDisk = readFile();
     const bool changed = onDisk != m_fileBytes;
     const UserTable file = changed ? TableFromBytes(*onDisk) : m_base;
@@ -968,7 +995,10 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack)
         for (const Step& waiting : m_pending) {
             if (const std::optional<Conflict> clash = waiting.clash(m_base, file)) {
                 asked = true;
-                const ConflictChoice choice = ask(*clash);
+                const std::optional<ConflictChoice> answer = answerTo(*clash);
+                if (!answer)
+                    return {};
+                const ConflictChoice choice = *answer;
                 if (choice == ConflictChoice::Cancel)
                     return cancelled(*clash);
                 if (choice == ConflictChoice::Reload)
@@ -993,7 +1023,10 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack)
         if (changed) {
             if (const std::optional<Conflict> clash = step->clash(m_base, file)) {
                 asked = true;
-                switch (ask(*clash)) {
+                const std::optional<ConflictChoice> answer = answerTo(*clash);
+                if (!answer)
+                    return {};
+                switch (*answer) {
                 case ConflictChoice::Cancel:
                     return cancelled(*clash);
                 case ConflictChoice::Reload: {

@@ -259,11 +259,15 @@ private:
                                std::vector<AuditEvent>& events);
 
     // Saves the table with `step` made on it (when given), under the writer
-    // lock; when the file changed since it was last read, the waiting
-    // changes and `step` are made again on the file's table. A fault on the
-    // way is recorded as a failed save and raised.
+    // lock, asked about clashes with the lock let go; when the file changed since it was last read,
+    // the waiting changes and `step` are made again on the file's table. A fault on the way is
+    // recorded as a failed save and raised.
     ChangeResult commit(const Step* step, bool readBack);
-    ChangeResult commitLocked(const Step* step, bool readBack);
+    // One try at it, under the lock. A clash not among `answers` ends the
+    // try with nothing changed and the clash in `question`.
+    ChangeResult commitLocked(const Step* step, bool readBack,
+                              const std::vector<std::pair<Conflict, ConflictChoice>>& answers,
+                              std::optional<Conflict>& question);
     ConflictChoice ask(const Conflict& conflict) const;
     // Writing nothing, as the person chose; recorded as a refusal.
     ChangeResult cancelled(const Conflict& conflict);

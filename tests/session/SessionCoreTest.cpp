@@ -6,6 +6,7 @@
 #include "store/Scramble.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <sstream>
 #include <string>
@@ -347,6 +348,29 @@ TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
         if (row.choice == ConflictChoice::Reload)
             CHECK_EQ(mine.session.Table().Bytes(), before);
     }
+}
+
+// Someone thinking over the question keeps no one else from saving; the
+// answer then lands on the file as it is by then.
+TEST(TheQuestionIsAskedWithTheWriterLockLetGo)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn mine("me", "pw");
+    SignedIn theirs("boss", "bosspw");
+    theirs.session.SetWriterWait(std::chrono::milliseconds(0));
+    CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "theirs")).done());
+    int asked = 0;
+    mine.session.SetConflictHandler([&](const Conflict&) {
+        ++asked;
+        CHECK(theirs.session.AddAccount("boss", Account("During", "")).done());
+        return ConflictChoice::Overwrite;
+    });
+    CHECK(mine.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine")).done());
+    CHECK_EQ(asked, 1);
+    const UserTable file = OnDisk();
+    CHECK_EQ(Decoded(file.Slot(file.FindUser("weak")).Accounts[0].AccountDescription),
+             std::string("mine"));
+    CHECK_EQ(EntryName(file, "boss", 0), std::string("During"));
 }
 
 TEST(AWaitingDeletionOfAUserChangedMeanwhileIsAskedAboutAtTheSave)
