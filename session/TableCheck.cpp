@@ -76,8 +76,14 @@ TableReport CheckTable(std::string_view fileBytes)
     const bool tooLarge = fileBytes.size() > MaxTableFileSize;
     const std::size_t records =
         tooLarge ? 0 : std::min<std::size_t>(fileBytes.size() / UserRecordSize, SlotCount);
-    report.readable = !tooLarge && (fileBytes.size() >= UserTableFileSize ||
-                                    fileBytes.size() % UserRecordSize == 0);
+    // Readable exactly when the store reads it.
+    try {
+        if (!tooLarge)
+            TableFromBytes(std::string(fileBytes));
+        report.readable = !tooLarge;
+    } catch (const IoError&) {
+        report.readable = false;
+    }
     if (fileBytes.size() != UserTableFileSize)
         report.faults.push_back(SizeFault(fileBytes.size(), records));
 
