@@ -3,9 +3,9 @@
 #include "ui_MainForm.h"
 
 #include "session/Session.h"
-#include "signin/FolderPicker.h"
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
+#include "ui/FolderPicker.h"
 #include "ui/MessageBox.h"
 #include "ui/Terminate.h"
 #include "ui/Widgets.h"

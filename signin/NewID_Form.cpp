@@ -2,11 +2,11 @@
 
 #include "ui_NewID_Form.h"
 
-#include "FolderPicker.h"
 #include "Picture.h"
 #include "session/Session.h"
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
+#include "ui/FolderPicker.h"
 #include "ui/MessageBox.h"
 #include "ui/Terminate.h"
 #include "ui/Widgets.h"

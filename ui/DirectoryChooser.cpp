@@ -14,14 +14,14 @@ DirectoryChooser::Script& activeScript()
     return script;
 }
 
-// The chooser belongs to the application's main window, not to the dialog
-// that asked, even while the main window is still hidden.
+// The chooser sits over the window the person is working in, so it opens
+// centred on it and stays above it. A dialog that is open (the first-use
+// dialog) takes precedence over the window behind it. Found without naming
+// any window: this layer sits below them all.
 QWidget* owner()
 {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->objectName() == QLatin1String("MainForm"))
-            return widget;
-    }
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
     return QApplication::activeWindow();
 }
 

@@ -1,10 +1,16 @@
-#include "signin/FolderPicker.h"
+#include "ui/FolderPicker.h"
 #include "tests/support/ScriptedUi.h"
+#include "ui/DirectoryChooser.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -20,6 +26,8 @@ private slots:
     void chooseFolder_data();
     void chooseFolder();
     void folderExists();
+    void chooserSitsOverTheAskingWindow_data();
+    void chooserSitsOverTheAskingWindow();
 
 private:
     std::unique_ptr<ScriptedUi> m_ui;
@@ -97,6 +105,54 @@ void FolderPickerTest::folderExists()
     QVERIFY(!FolderExists(root.filePath(QStringLiteral("plain"))));
     QVERIFY(root.rmdir(QStringLiteral("removed")));
     QVERIFY(!FolderExists(root.filePath(QStringLiteral("removed"))));
+}
+
+void FolderPickerTest::chooserSitsOverTheAskingWindow_data()
+{
+    QTest::addColumn<bool>("dialogOpen");
+    // The first-use dialog asks while the main window is still hidden.
+    QTest::newRow("dialog over the hidden main window") << true;
+    QTest::newRow("main window") << false;
+}
+
+void FolderPickerTest::chooserSitsOverTheAskingWindow()
+{
+    QFETCH(bool, dialogOpen);
+
+    QWidget mainWindow;
+    mainWindow.setObjectName(QStringLiteral("MainForm"));
+    QDialog dialog;
+    QWidget* asking = &mainWindow;
+    if (dialogOpen) {
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.show();
+        asking = &dialog;
+    } else {
+        mainWindow.show();
+    }
+    asking->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(asking));
+
+    // The real chooser, cancelled as soon as it shows.
+    DirectoryChooser::setScript({});
+    QPointer<QWidget> parent;
+    bool shown = false;
+    QTimer poll;
+    poll.setInterval(5);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!chooser || !chooser->isVisible())
+            return;
+        poll.stop();
+        shown = true;
+        parent = chooser->parentWidget();
+        chooser->reject();
+    });
+    poll.start();
+    QString path;
+    QVERIFY(!::ChooseFolder(QStringLiteral("Database Directory"), m_root.path(), path));
+    QVERIFY(shown);
+    QCOMPARE(parent.data(), asking);
 }
 
 QTEST_MAIN(FolderPickerTest)

@@ -1,7 +1,7 @@
 #include "FolderPicker.h"
 
-#include "ui/CodePage.h"
-#include "ui/DirectoryChooser.h"
+#include "CodePage.h"
+#include "DirectoryChooser.h"
 
 #include <QDir>
 #include <QFileInfo>
