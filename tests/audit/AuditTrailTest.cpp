@@ -4,16 +4,14 @@
 #include "EveryEvent.h"
 
 #include "audit/AuditLine.h"
-#include "cli/Arguments.h"
-#include "cli/Commands.h"
 #include "session/Session.h"
 #include "store/IoError.h"
 
 #include <cstring>
 #include <functional>
-#include <sstream>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -318,55 +316,4 @@ TEST(NoLineShowsAPasswordOrADescription)
     }
     // The run made every kind, so every kind was looked at.
     CHECK_EQ(kinds.size(), std::size_t(14));
-}
-
-// The command line refuses a sign-in as the windows do, and each refusal
-// leaves one line, whatever step refused it.
-TEST(EveryRefusedSignInOfTheCommandLineIsRecorded)
-{
-    struct Row
-    {
-        const char* user;
-        const char* passwordLine;
-        std::string logged;
-    };
-    const Row rows[] = {
-        {"", "pw\n", Warning("sign-in refused", R"(user="" target="" reason="empty name")")},
-        {"nobody", "pw\n",
-         Warning("sign-in refused", R"(user="" target="nobody" reason="unknown name")")},
-        {"me", "\n", Warning("sign-in refused", R"(user="" target="me" reason="empty password")")},
-        {"me", "nope\n",
-         Warning("sign-in refused", R"(user="" target="me" reason="wrong password")")},
-    };
-    for (const Row& row : rows) {
-        team::WriteTeam(Rights{R::AddUsers}, TableFile);
-        int pipe[2];
-        CHECK(::pipe(pipe) == 0);
-        CHECK(::write(pipe[1], row.passwordLine, std::strlen(row.passwordLine)) ==
-              static_cast<ssize_t>(std::strlen(row.passwordLine)));
-        ::close(pipe[1]);
-        const Invocation invocation =
-            ParseArguments({"--table", TableFile, "--user", row.user, "--password-fd",
-                            std::to_string(pipe[0]), "ls"});
-        RecordingSink sink;
-        SecretReader secrets;
-        std::ostringstream out;
-        std::ostringstream err;
-        int status = 0;
-        try {
-            status = RunCommand(invocation, secrets, out, err, &sink);
-        } catch (const CliFailure& failure) {
-            status = failure.status;
-        }
-        ::close(pipe[0]);
-        CHECK_EQ(status, int(ExitSignInRefused));
-        std::vector<std::string> logged;
-        for (const AuditEvent& event : sink.events)
-            logged.push_back(Logged(event));
-        if (logged != std::vector<std::string>{row.logged})
-            storecheck::Fail(__FILE__, __LINE__,
-                             std::string(row.user) + ": " + std::to_string(logged.size()) +
-                                 " lines, the first " +
-                                 (logged.empty() ? std::string("none") : logged.front()));
-    }
 }

@@ -2,6 +2,9 @@
 
 #include "../store/StoreCheck.h"
 
+#include "audit/AuditLine.h"
+#include "cli/Arguments.h"
+#include "cli/Commands.h"
 #include "session/Session.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
@@ -9,10 +12,12 @@
 #include "store/WriterLock.h"
 
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <termios.h>
 #include <vector>
@@ -1237,4 +1242,71 @@ TEST(BackupMakesAPrivateCopyCheckReads)
     const CliResult itself = RunCli({"--table", TableFile, "backup", "./" + TableFile});
     CHECK_EQ(itself.status, 1);
     CHECK_EQ(ReadFile(TableFile), Fixture());
+}
+
+namespace {
+
+struct RecordingSink : AuditSink
+{
+    std::vector<AuditEvent> events;
+    void Record(const AuditEvent& event) override { events.push_back(event); }
+};
+
+std::string Warning(const std::string& what, const std::string& fields)
+{
+    return "WARNING " + what + ": table=\"Gatekeep.acl\" " + fields;
+}
+
+} // namespace
+
+// The command line refuses a sign-in as the windows do, and each refusal
+// leaves one line, whatever step refused it.
+TEST(EveryRefusedSignInOfTheCommandLineIsRecorded)
+{
+    struct Row
+    {
+        const char* user;
+        const char* passwordLine;
+        std::string logged;
+    };
+    const Row rows[] = {
+        {"", "pw\n", Warning("sign-in refused", R"(user="" target="" reason="empty name")")},
+        {"nobody", "pw\n",
+         Warning("sign-in refused", R"(user="" target="nobody" reason="unknown name")")},
+        {"clerk", "\n",
+         Warning("sign-in refused", R"(user="" target="clerk" reason="empty password")")},
+        {"clerk", "nope\n",
+         Warning("sign-in refused", R"(user="" target="clerk" reason="wrong password")")},
+    };
+    for (const Row& row : rows) {
+        UseFixture();
+        int pipe[2];
+        CHECK(::pipe(pipe) == 0);
+        CHECK(::write(pipe[1], row.passwordLine, std::strlen(row.passwordLine)) ==
+              static_cast<ssize_t>(std::strlen(row.passwordLine)));
+        ::close(pipe[1]);
+        const Invocation invocation =
+            ParseArguments({"--table", TableFile, "--user", row.user, "--password-fd",
+                            std::to_string(pipe[0]), "ls"});
+        RecordingSink sink;
+        SecretReader secrets;
+        std::ostringstream out;
+        std::ostringstream err;
+        int status = 0;
+        try {
+            status = RunCommand(invocation, secrets, out, err, &sink);
+        } catch (const CliFailure& failure) {
+            status = failure.status;
+        }
+        ::close(pipe[0]);
+        CHECK_EQ(status, int(ExitSignInRefused));
+        std::vector<std::string> logged;
+        for (const AuditEvent& event : sink.events)
+            logged.push_back("WARNING " + AuditLine(event));
+        if (logged != std::vector<std::string>{row.logged})
+            storecheck::Fail(__FILE__, __LINE__,
+                             std::string(row.user) + ": " + std::to_string(logged.size()) +
+                                 " lines, the first " +
+                                 (logged.empty() ? std::string("none") : logged.front()));
+    }
 }
