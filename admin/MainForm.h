@@ -79,4 +79,7 @@ private:
     // after the table has moved under it; empty when nothing is loaded.
     AnsiString EditedName;
     QList<QWidget*> m_withdrawn;
+    // Whether the user list's selection has changed since the mouse button
+    // last went down on it: a click that changed nothing picks again.
+    bool m_pickedSincePress = false;
 };
