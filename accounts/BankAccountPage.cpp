@@ -15,6 +15,8 @@
 
 namespace {
 
+const QString SelectAnAccount = QStringLiteral("Select an account to see the description.");
+
 // An account entry matches a line when both are equal with the letters a to
 // z upper-cased; the first matching entry in entry order, or -1.
 int matchingEntry(const AccountArea& accounts, const QString& line)
@@ -108,7 +110,7 @@ void TBankAccountPage::RefreshAccoList()
             continue;
         AppendListLine(ui->AccoTypeListBox, FromAnsi(Decoded(entry.AccountName)));
     }
-    ui->DescriptionLabel->setPlainText(QStringLiteral("Select an account to see the description."));
+    ui->DescriptionLabel->setPlainText(SelectAnAccount);
     UpdateButtons();
 }
 
@@ -125,6 +127,10 @@ void TBankAccountPage::AccoTypeListBoxClick()
             ui->DescriptionLabel->setPlainText(FromAnsi(Decoded(entry.AccountDescription)));
             ui->DescriptionLabel->repaint();
         }
+    } else {
+        // A line given up (Ctrl with a click or the space bar) leaves none
+        // picked: the description of the account left must not stay.
+        ui->DescriptionLabel->setPlainText(SelectAnAccount);
     }
     UpdateButtons();
 }
