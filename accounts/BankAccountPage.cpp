@@ -16,6 +16,8 @@
 
 namespace {
 
+const QString SelectAnAccount = QStringLiteral("Select an account to see the description.");
+
 // A line names the accounts whose names equal it with a to z upper-cased;
 // several may, after a Modify changed only the case of one.
 bool sameAccountName(const AccountData& account, const AnsiString& line)
@@ -98,7 +100,7 @@ void TBankAccountPage::RefreshAccoList()
     ui->AccoTypeListBox->clear();
     for (const AccountData& account : ShownAccounts)
         AppendListLine(ui->AccoTypeListBox, FromAnsi(account.name));
-    ui->DescriptionLabel->setPlainText(QStringLiteral("Select an account to see the description."));
+    ui->DescriptionLabel->setPlainText(SelectAnAccount);
     UpdateButtons();
 }
 
@@ -114,6 +116,10 @@ void TBankAccountPage::AccoTypeListBoxClick()
             ui->DescriptionLabel->setPlainText(FromAnsi(account.description));
             ui->DescriptionLabel->repaint();
         }
+    } else {
+        // A line given up (Ctrl with a click or the space bar) leaves none
+        // picked: the description of the account left must not stay.
+        ui->DescriptionLabel->setPlainText(SelectAnAccount);
     }
     UpdateButtons();
 }

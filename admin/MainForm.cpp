@@ -13,7 +13,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QListWidgetItem>
@@ -120,10 +119,21 @@ TMainForm::TMainForm(Session& session, QWidget* parent)
 
     connect(ui->ExitButton, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
     connect(ui->ExitButton2, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
-    // A person's pick only: the list also moves its current line by itself
-    // (when it gets the focus, or is rebuilt), and that must not load a user.
-    connect(ui->UserNames, &QListWidget::clicked, this, [this] { UserNamesClick(); });
-    ui->UserNames->installEventFilter(this);
+    // Every change of the selected line is a person's pick, however made: a
+    // click with any button, a drag, the keys, a screen reader. Taking the
+    // focus moves only the current line, never the selection, and the
+    // program's own rebuild of the list is kept out of this.
+    connect(ui->UserNames, &QListWidget::itemSelectionChanged, this, [this] {
+        m_pickedSincePress = true;
+        UserNamesClick();
+    });
+    // A click on the line already selected changes no selection, yet picks
+    // its user again: the Bank Account sheet is shown afresh.
+    connect(ui->UserNames, &QListWidget::clicked, this, [this] {
+        if (!m_pickedSincePress)
+            UserNamesClick();
+    });
+    ui->UserNames->viewport()->installEventFilter(this);
     for (QLineEdit* edit : {ui->NameEdit, ui->PPEdit, ui->DPEdit})
         connect(edit, &QLineEdit::textChanged, this, [this] { NameEditChange(); });
     // `activated` comes only from a pick by the user, not from the program.
@@ -151,16 +161,9 @@ void TMainForm::setBankAccountPage(QWidget* page)
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == ui->UserNames && event->type() == QEvent::KeyPress) {
-        // Keys that move the selection pick the line they land on.
-        const int before = ui->UserNames->currentRow();
-        const bool hadSelection = !ui->UserNames->selectedItems().isEmpty();
-        static_cast<QObject*>(ui->UserNames)->event(event);
-        const bool hasSelection = !ui->UserNames->selectedItems().isEmpty();
-        if (hasSelection && (ui->UserNames->currentRow() != before || !hadSelection))
-            UserNamesClick();
-        return true;
-    }
+    if (watched == ui->UserNames->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick))
+        m_pickedSincePress = false;
     return QWidget::eventFilter(watched, event);
 }
 
@@ -241,6 +244,8 @@ void TMainForm::showTableAgain()
 
 void TMainForm::UpdateUserNameList()
 {
+    // Emptying the list and leaving no line selected is nobody's pick.
+    const QSignalBlocker noPick(ui->UserNames);
     ui->UserNames->clear();
     for (const AnsiString& name : m_session.ListedNames())
         AppendListLine(ui->UserNames, FromAnsi(name));

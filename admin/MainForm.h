@@ -86,4 +86,7 @@ private:
     QList<QWidget*> m_withdrawn;
     // The sheets in their designed order, with their tab titles.
     QList<QPair<QWidget*, QString>> m_sheets;
+    // Whether the user list's selection has changed since the mouse button
+    // last went down on it: a click that changed nothing picks again.
+    bool m_pickedSincePress = false;
 };

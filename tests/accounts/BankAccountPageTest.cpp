@@ -1,7 +1,9 @@
 #include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
 #include "store/Scramble.h"
+#include "support/Controls.h"
 #include "support/Keyboard.h"
+#include "support/ListPicks.h"
 #include "support/MainWindowFixture.h"
 #include "support/ScriptedUi.h"
 #include "support/SignedInMainForm.h"
@@ -10,6 +12,7 @@
 #include "support/ThreeUsers.h"
 #include "support/WindowText.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -223,6 +226,141 @@ private slots:
         clickAccount(QString::fromUtf8("Gesch\xc3\xa4"
                                        "ft"));
         QCOMPARE(description(), QString::fromUtf8("\xe2\x82\xac account"));
+    }
+
+    void everyWayOfPickingAnAccount_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<ListMove>("way");
+        // Empty: no line is left selected.
+        QTest::addColumn<QString>("picked");
+        QTest::addColumn<QString>("shown");
+
+        // admin's lines: Checking 0, Savings 1, Loan 2, Petty 3.
+        const QString checking = QStringLiteral("Main account.\nBranch 12");
+        const auto row = [](const char* name, const QString& start, const ListMove& way,
+                            const QString& picked, const QString& shown) {
+            QTest::newRow(name) << start << way << picked << shown;
+        };
+        row("drag from the selected line", "Checking", Drag({0, 2}), "Loan", "Car");
+        row("drag from another line", "Checking", Drag({1, 3}), "Petty", "Cash box");
+        row("drag on and back", "Checking", Drag({1, 2, 1}), "Savings", "");
+        row("drag up", "Petty", Drag({3, 0}), "Checking", checking);
+        row("Down", "Checking", Key(Qt::Key_Down), "Savings", "");
+        row("End", "Checking", Key(Qt::Key_End), "Petty", "Cash box");
+        row("PageDown", "Checking", Key(Qt::Key_PageDown), "Petty", "Cash box");
+        row("Home", "Petty", Key(Qt::Key_Home), "Checking", checking);
+        row("PageUp", "Loan", Key(Qt::Key_PageUp), "Checking", checking);
+        row("a letter", "Checking", Type("l"), "Loan", "Car");
+        row("click", "Checking", Click(3), "Petty", "Cash box");
+        row("right click", "Checking", Click(2, Qt::RightButton), "Loan", "Car");
+        row("screen reader", "Checking", ScreenReader(2), "Loan", "Car");
+        row("Ctrl+click on the selected line", "Loan",
+            Click(2, Qt::LeftButton, Qt::ControlModifier), "", SelectText);
+        row("Ctrl+Space on the selected line", "Loan", Key(Qt::Key_Space, Qt::ControlModifier), "",
+            SelectText);
+    }
+
+    // However a person moves the account list's selection, the description
+    // shown is the selected line's, and Modify and Delete act on that
+    // account; with no line selected they are off.
+    void everyWayOfPickingAnAccount()
+    {
+        QFETCH(QString, start);
+        QFETCH(ListMove, way);
+        QFETCH(QString, picked);
+        QFETCH(QString, shown);
+        QList<UserRecord> records = TableRecords(fixture);
+        SetAccount(records[0], 3, "Loan", "Car");
+        SetAccount(records[0], 5, "Petty", "Cash box");
+        startWith(TableBytes(records));
+        fixture = dir->read();
+        clickUser("admin");
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings", "Loan", "Petty"}));
+        clickAccount(start);
+
+        MoveSelection(accounts(), way);
+        QCOMPARE(SelectedLines(accounts()), picked.isEmpty() ? QStringList() : QStringList{picked});
+        QCOMPARE(description(), shown);
+        QCOMPARE(find<QPushButton>("ModifyAccoBtn")->isEnabled(), !picked.isEmpty());
+        QCOMPARE(find<QPushButton>("DelAccoBtn")->isEnabled(), !picked.isEmpty());
+        if (picked.isEmpty())
+            return;
+
+        DialogRun run;
+        nextDialog(&run);
+        click("ModifyAccoBtn");
+        QCOMPARE(run.name, picked);
+        QCOMPARE(run.description, shown);
+        scripted->answer(Button::No);
+        click("DelAccoBtn");
+        QCOMPARE(boxes(),
+                 QStringList{"Confirmation YesNo: Are you sure you want to delete your \n" +
+                             picked.toUpper() + " account ?"});
+        QCOMPARE(dir->read(), fixture);
+    }
+
+    void focusAloneChangesNothing_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("way");
+        // start: the account picked first, if any.
+        const auto row = [](const char* name, const QString& start, const QString& way) {
+            QTest::newRow(name) << start << way;
+        };
+        row("nothing picked, Tab key into the list", "", "key");
+        row("nothing picked, focus for the Tab key", "", "tab reason");
+        row("nothing picked, focus for a mouse click", "", "mouse reason");
+        row("nothing picked, the window active again", "", "window");
+        row("Savings picked, Tab key into the list", "Savings", "key");
+        row("Savings picked, the window active again", "Savings", "window");
+    }
+
+    // The account list taking the focus picks no account: the description,
+    // the buttons and what they act on stay as they were.
+    void focusAloneChangesNothing()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, way);
+        clickUser("admin");
+        if (!start.isEmpty())
+            clickAccount(start);
+        // The focus starts outside the account list.
+        if (accounts()->hasFocus())
+            QTest::keyClick(accounts(), Qt::Key_Tab);
+        QVERIFY(!accounts()->hasFocus());
+        const auto state = [this] {
+            return QStringList{SelectedLines(accounts()).join(','), description(),
+                               QString::number(find<QPushButton>("ModifyAccoBtn")->isEnabled()),
+                               QString::number(find<QPushButton>("DelAccoBtn")->isEnabled())};
+        };
+        const QStringList before = state();
+
+        if (way == "key") {
+            for (int i = 0; i < 40 && !accounts()->hasFocus(); ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        } else if (way == "window") {
+            accounts()->setFocus(Qt::OtherFocusReason);
+            QWidget other;
+            QVERIFY(ShowActive(&other));
+            QVERIFY(!accounts()->hasFocus());
+            other.close();
+            window->get()->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window->get()));
+        } else {
+            accounts()->setFocus(way == "tab reason" ? Qt::TabFocusReason : Qt::MouseFocusReason);
+        }
+        QVERIFY(accounts()->hasFocus());
+        QCOMPARE(state(), before);
+
+        DialogRun run;
+        if (!start.isEmpty()) {
+            nextDialog(&run);
+            click("ModifyAccoBtn");
+            QCOMPARE(run.name, start);
+        }
+        QCOMPARE(boxes(), QStringList());
+        QCOMPARE(dir->read(), fixture);
     }
 
     void aUserFindUserMissesLeavesThePageAlone()

@@ -1,7 +1,9 @@
 #include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
 #include "app/SecurityManager.h"
+#include "support/Controls.h"
 #include "support/Keyboard.h"
+#include "support/ListPicks.h"
 #include "support/MainWindowFixture.h"
 #include "support/ScriptedUi.h"
 #include "support/TableFile.h"
@@ -18,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -138,6 +141,17 @@ private:
             return;
         QVERIFY(QTest::qWaitForWindowActive(window->get()));
         QCOMPARE(ListLines(users()).last(), QStringLiteral("probe"));
+    }
+
+    // The accounts of the fixture's users, as the Bank Account sheet lists them.
+    static QStringList listedAccounts(const QString& user)
+    {
+        if (user == QLatin1String("admin"))
+            return {"Checking", "Savings"};
+        if (user == Renee)
+            return {QString::fromUtf8("Gesch\xc3\xa4"
+                                      "ft")};
+        return {};
     }
 
     void signInAdmin()
@@ -383,6 +397,7 @@ private slots:
         QTest::newRow("Tab key into the list") << "key";
         QTest::newRow("focus for the Tab key") << "tab reason";
         QTest::newRow("focus for a mouse click") << "mouse reason";
+        QTest::newRow("the window active again") << "window";
     }
 
     // After a deletion nobody is selected; the list taking the focus loads
@@ -416,6 +431,14 @@ private slots:
             for (int i = 0; i < 40 && !users()->hasFocus(); ++i)
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QVERIFY(users()->hasFocus());
+        } else if (way == "window") {
+            QWidget other;
+            QVERIFY(ShowActive(&other));
+            QVERIFY(!users()->hasFocus());
+            other.close();
+            window->get()->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window->get()));
+            QVERIFY(users()->hasFocus());
         } else {
             accounts()->setFocus(Qt::OtherFocusReason);
             QVERIFY(accounts()->hasFocus());
@@ -442,6 +465,114 @@ private slots:
         QCOMPARE(dir->read(), fixture);
         QCOMPARE(memoryTable(), (QStringList{AdminLine, ClerkLine, "-", "-", "-"}));
         expectReneeStillShown();
+    }
+
+    void everyWayOfPickingLoadsTheUser_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<ListMove>("way");
+        QTest::addColumn<QString>("picked");
+        // The picked user's record once New has added the account.
+        QTest::addColumn<QString>("stored");
+        // How often a user was loaded on the way: once for each line the
+        // selection moved to, no more.
+        QTest::addColumn<int>("loads");
+
+        // Lines: admin 0, clerk 1, Renée 2. New adds the first account of
+        // the user picked before, which that user's list would refuse.
+        const QString clerkChecking = ClerkLine + "|0:Checking=x";
+        const QString reneeChecking = ReneeLine + "|1:Checking=x";
+        const QString adminGeschaeft =
+            QString(AdminLine).replace("|2:", QString::fromUtf8("|1:Gesch\xc3\xa4"
+                                                                "ft=x|2:"));
+        const auto row = [](const char* name, const QString& start, const ListMove& way,
+                            const QString& picked, const QString& stored, int loads) {
+            QTest::newRow(name) << start << way << picked << stored << loads;
+        };
+        row("drag from the selected line", "admin", Drag({0, 1}), "clerk", clerkChecking, 1);
+        row("drag from another line", "admin", Drag({1, 2}), Renee, reneeChecking, 2);
+        row("drag on and back", "admin", Drag({1, 2, 1}), "clerk", clerkChecking, 3);
+        row("drag up", Renee, Drag({2, 0}), "admin", adminGeschaeft, 1);
+        row("Down", "admin", Key(Qt::Key_Down), "clerk", clerkChecking, 1);
+        row("End", "admin", Key(Qt::Key_End), Renee, reneeChecking, 1);
+        row("PageDown", "admin", Key(Qt::Key_PageDown), Renee, reneeChecking, 1);
+        row("Home", Renee, Key(Qt::Key_Home), "admin", adminGeschaeft, 1);
+        row("PageUp", Renee, Key(Qt::Key_PageUp), "admin", adminGeschaeft, 1);
+        row("a letter", "admin", Type("c"), "clerk", clerkChecking, 1);
+        row("click", "admin", Click(2), Renee, reneeChecking, 1);
+        row("right click", "admin", Click(1, Qt::RightButton), "clerk", clerkChecking, 1);
+        row("screen reader", "admin", ScreenReader(2), Renee, reneeChecking, 1);
+    }
+
+    // However a person moves the selection, the details and the accounts
+    // shown are the selected user's, and New adds to that user's accounts
+    // after looking for the name in that user's list.
+    void everyWayOfPickingLoadsTheUser()
+    {
+        QFETCH(QString, start);
+        QFETCH(ListMove, way);
+        QFETCH(QString, picked);
+        QFETCH(QString, stored);
+        QFETCH(int, loads);
+        signInAdmin();
+        if (QTest::currentTestFailed())
+            return;
+        clickTab("Bank Account");
+        clickLine(users(), start);
+        const QString earlierAccount = ListLines(accounts()).value(0);
+
+        QSignalSpy loaded(window->get(), &TMainForm::userPicked);
+        MoveSelection(users(), way);
+        QCOMPARE(loaded.size(), loads);
+        QCOMPARE(SelectedLines(users()), QStringList{picked});
+        QCOMPARE(shownText("UserNameDisplay"), picked);
+        QCOMPARE(ListLines(accounts()), listedAccounts(picked));
+        QCOMPARE(description(), SelectText);
+
+        OnNextModal([&earlierAccount](QDialog* dialog) {
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit"));
+            name->clear();
+            TypeText(name, earlierAccount);
+            auto* memo = dialog->findChild<QPlainTextEdit*>(QStringLiteral("DescriptionMemo"));
+            memo->clear();
+            TypeText(memo, QStringLiteral("x"));
+            QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
+        });
+        click("NewAccoBtn");
+        QCOMPARE(boxes(), QStringList());
+        QStringList expected = DecodeTable(fixture);
+        expected[ListLines(users()).indexOf(picked)] = stored;
+        QCOMPARE(DecodeTable(dir->read()), expected);
+        QVERIFY(ListLines(accounts()).contains(earlierAccount));
+        QCOMPARE(shownText("UserNameDisplay"), picked);
+    }
+
+    // Each line a drag passes over is loaded as it is reached.
+    void aDragLoadsEachLineItCrosses()
+    {
+        signInAdmin();
+        if (QTest::currentTestFailed())
+            return;
+        // The user shown and the accounts listed at each step, compared once
+        // the button is up again.
+        QStringList steps;
+        const auto shown = [&] {
+            steps.append(shownText("UserNameDisplay") + ": " + ListLines(accounts()).join(", "));
+        };
+        PressOnLine(users(), 0);
+        shown();
+        for (const int row : {1, 2, 1}) {
+            MoveHeldOver(users(), row);
+            shown();
+        }
+        ReleaseOnLine(users(), 1);
+        shown();
+        const QString clerk = QStringLiteral("clerk: ");
+        QCOMPARE(steps, (QStringList{"admin: Checking, Savings", clerk,
+                                     Renee + QString::fromUtf8(": Gesch\xc3\xa4"
+                                                               "ft"),
+                                     clerk, clerk}));
+        QCOMPARE(SelectedLines(users()), QStringList{"clerk"});
     }
 
     // Arrow keys on the list are a person's pick: each loads the user the
