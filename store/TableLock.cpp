@@ -27,13 +27,26 @@ enum class Native
     Unsupported,
 };
 
-Native TakeNativeLock(int fd)
+// `type` is F_WRLCK, or F_RDLCK on a descriptor open for reading only: either
+// fails while another holds the write lock. The lock belongs to the open
+// file, not to the process: a process's own record locks would all go with
+// the first close of any descriptor of the file in it, and another lock of
+// the same process would never be refused.
+Native TakeNativeLock(int fd, short type)
 {
     struct flock lock
     {
     };
-    lock.l_type = F_WRLCK;
+    lock.l_type = type;
     lock.l_whence = SEEK_SET;
+#ifdef F_OFD_SETLK
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+        return Native::Taken;
+    // Kernels before 3.15 know only the process's locks; they still tell
+    // other processes apart.
+    if (errno != EINVAL)
+        return errno == EAGAIN || errno == EACCES ? Native::Busy : Native::Unsupported;
+#endif
     if (::fcntl(fd, F_SETLK, &lock) == 0)
         return Native::Taken;
     return errno == EAGAIN || errno == EACCES ? Native::Busy : Native::Unsupported;
@@ -142,7 +155,7 @@ TableLock::State TableLock::tryLock()
         if (fd >= 0) {
             // Between the create and the record lock another copy may have
             // taken the empty file for a dead one's; it is theirs then.
-            if (TakeNativeLock(fd) == Native::Busy) {
+            if (TakeNativeLock(fd, F_WRLCK) == Native::Busy) {
                 CloseQuietly(fd);
                 continue;
             }
@@ -192,17 +205,14 @@ TableLock::Look TableLock::lookAtExisting()
         return Look::Done;
     }
 
-    // Closing this descriptor drops any record lock this process holds on
-    // the file through another object; its process id, alive, still holds.
-    const Holder holder = ReadHolder(fd);
-    const Native native = writable ? TakeNativeLock(fd) : Native::Unsupported;
-    const bool deadHere =
-        holder.pid != 0 && holder.host == fileops::HostTag() && fileops::ProcessGone(holder.pid);
-    // With the record lock free, a file without a holder was left by a copy
-    // that died between making it and writing it.
-    const bool stale = native == Native::Taken  ? holder.pid == 0 || deadHere
-                       : native == Native::Busy ? false
-                                                : deadHere;
+    // The record lock alone tells whether a copy holds the file: the system
+    // drops it when its holder ends, however that happens, while the process
+    // id in the file may by now belong to anything else.
+    const Native native = TakeNativeLock(fd, writable ? F_WRLCK : F_RDLCK);
+    const Holder holder = native == Native::Taken ? Holder{} : ReadHolder(fd);
+    const bool stale = native == Native::Taken ||
+                       (native == Native::Unsupported && holder.pid != 0 &&
+                        holder.host == fileops::HostTag() && fileops::ProcessGone(holder.pid));
     if (!stale) {
         CloseQuietly(fd);
         m_holderPid = holder.pid;
@@ -214,7 +224,7 @@ TableLock::Look TableLock::lookAtExisting()
         CloseQuietly(fd);
         return Look::Again;
     }
-    if (native == Native::Taken) {
+    if (native == Native::Taken && writable) {
         // Taken over where it lies: whoever looks next meets our record lock.
         if (!claim(fd)) {
             const int err = errno;
@@ -226,7 +236,15 @@ TableLock::Look TableLock::lookAtExisting()
         m_state = State::Acquired;
         return Look::Done;
     }
-    ::unlink(m_lockPath.c_str());
+    // A file we may not write, or one where record locks are unknown, is
+    // replaced. A read lock held meanwhile keeps anyone from taking it over
+    // in place just before it goes.
+    if (::unlink(m_lockPath.c_str()) != 0 && errno != ENOENT) {
+        const int err = errno;
+        CloseQuietly(fd);
+        fail(IoCodeFromErrno(err));
+        return Look::Done;
+    }
     CloseQuietly(fd);
     return Look::Again;
 }
