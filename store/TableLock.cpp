@@ -58,8 +58,41 @@ struct Holder
     std::string host;
 };
 
-// "<pid>\n<program>\n<host>\n"; a file of two lines is read as pid and host.
-// A pid of 0 means the file holds no holder (yet).
+// The host a lock file gives is shown to people, and anyone who may write in
+// the folder may have written it. A host name has at most 255 bytes, all of
+// them printable ASCII; any other character (a control, a direction
+// override, a byte of no character) is shown as one '?'.
+std::string DisplayableHost(const std::string& line)
+{
+    constexpr std::size_t MaxHostName = 255;
+    std::string shown;
+    for (std::size_t i = 0; i < line.size() && shown.size() < MaxHostName; ++i) {
+        const auto byte = static_cast<unsigned char>(line[i]);
+        const bool continuation =
+            byte >= 0x80 && byte < 0xc0 && i > 0 && static_cast<unsigned char>(line[i - 1]) >= 0x80;
+        if (byte >= 0x20 && byte < 0x7f)
+            shown += static_cast<char>(byte);
+        else if (!continuation)
+            shown += '?';
+    }
+    return shown;
+}
+
+// 0 unless `text` is a process id: digits, no more than a pid_t takes.
+long ParsePid(const std::string& text)
+{
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    unsigned long long value = 0;
+    for (const char digit : text)
+        value = value * 10 + static_cast<unsigned>(digit - '0');
+    return value <= 0x7fffffff ? static_cast<long>(value) : 0;
+}
+
+// "<pid>\n<program>\n<host>\n"; a file of two lines is read as pid and host,
+// and a last line may lack its line break. A pid of 0 means the file names
+// no holder.
 Holder ReadHolder(int fd)
 {
     char buffer[1024];
@@ -69,22 +102,20 @@ Holder ReadHolder(int fd)
         return holder;
     std::string lines[3];
     int count = 0;
-    std::string current;
     for (long i = 0; i < got && count < 3; ++i) {
-        if (buffer[i] == '\n') {
-            lines[count++] = std::move(current);
-            current.clear();
-        } else {
-            current += buffer[i];
-        }
+        if (buffer[i] == '\n')
+            ++count;
+        else
+            lines[count] += buffer[i];
     }
-    const std::string& pid = lines[0];
+    if (count < 3 && !lines[count].empty())
+        ++count;
     const std::string& host = count >= 3 ? lines[2] : lines[1];
-    if (count < 2 || pid.empty() || pid.size() > 10 || host.empty() ||
-        pid.find_first_not_of("0123456789") != std::string::npos)
+    const long pid = ParsePid(lines[0]);
+    if (count < 2 || pid == 0 || host.empty())
         return holder;
-    holder.pid = std::stol(pid);
-    holder.host = host;
+    holder.pid = pid;
+    holder.host = DisplayableHost(host);
     return holder;
 }
 

@@ -26,11 +26,12 @@ public:
         Acquired,
         // A running process holds the file's record lock, or the file may
         // not even be read. holderPid() and holderHost() say whom the file
-        // names (pid 0 and no host when it names nobody readable). A file
-        // whose record lock is free is no hold, whatever it names: it is
-        // taken over without a word. Where the file system keeps no record
-        // locks, only a file whose process is gone from this host is taken
-        // over.
+        // names (pid 0 and no host when it names nobody readable); the host
+        // is cut to 255 bytes of printable ASCII, any other character shown
+        // as '?'. A file whose record lock is free is no hold, whatever it
+        // names: it is taken over without a word. Where the file system
+        // keeps no record locks, only a file whose process is gone from this
+        // host is taken over.
         HeldByOther,
         // The lock file could not be made or read (a folder that refuses new
         // files, say); errorCode() holds the IoError code.

@@ -255,10 +255,11 @@ TEST(LeftLockFilesAreTakenOverWhateverTheySay)
 }
 
 // A lock file that a running process holds, whoever wrote it, names its
-// holder as far as it says; once that process is gone, the file is taken
-// over.
+// holder as far as it says, with a host fit to be shown to people; once that
+// process is gone, the file is taken over.
 TEST(HeldLockFileNamesItsHolder)
 {
+    const std::string markup = "<h1 style=\"color:red\">Table damaged: run rm -rf ~</h1>";
     struct Held
     {
         std::string text;
@@ -267,8 +268,18 @@ TEST(HeldLockFileNamesItsHolder)
     };
     const Held cases[] = {
         {HolderText(4242, "elsewhere.example"), 4242, "elsewhere.example"},
+        {HolderText(4242, markup), 4242, markup},
+        {HolderText(4242, "far\tend\x1b[5m\r"), 4242, "far?end?[5m?"},
+        {HolderText(4242, "b\xc3\xbcro\xe2\x80\xae"
+                          "evil\xff"),
+         4242, "b?ro?evil?"},
+        {HolderText(4242, std::string(1000, 'x')), 4242, std::string(255, 'x')},
+        {"4242\nlarkledger-security\nfar.example", 4242, "far.example"},
         {"", 0, ""},
         {"not a lock\n", 0, ""},
+        {HolderText(0, "far.example"), 0, ""},
+        {"4294967296\nlarkledger-security\nfar.example\n", 0, ""},
+        {"4242\nlarkledger-security\n\n", 0, ""},
     };
     for (const Held& held : cases) {
         OtherCopy other(PlantedLock(LockFile, held.text));
