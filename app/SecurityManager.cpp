@@ -119,16 +119,22 @@ void SecurityManager::lockTable()
     m_lock = std::make_unique<TableLock>(m_session.TablePath());
     if (m_lock->tryLock() != TableLock::State::HeldByOther)
         return;
-    // Both copies may go on: every save compares the file with what its copy
-    // last read, so neither overwrites the other's work unasked.
-    MessageBox::show(
-        MessageBox::Kind::Warning,
-        QStringLiteral("Another copy of the Security Manager (process %1 on %2) has Gatekeep.acl "
-                       "open.\nYou can go on: before every save, this copy checks whether the "
-                       "file has changed since it was read, and asks what to do if it has.")
-            .arg(m_lock->holderPid())
-            .arg(QString::fromStdString(m_lock->holderHost())),
-        MessageBox::Buttons::Ok);
+    // Filled in one pass, so that a "%1" in the host the lock file gives
+    // stays as written.
+    const QString holder = m_lock->holderPid() == 0
+                               ? QString()
+                               : QStringLiteral(" (process %1 on %2)")
+                                     .arg(QString::number(m_lock->holderPid()),
+                                          QString::fromStdString(m_lock->holderHost()));
+    // Both copies may go on: saves take turns, and each lands on the file
+    // as the other left it.
+    MessageBox::show(MessageBox::Kind::Warning,
+                     QStringLiteral("Another copy of the Security Manager") + holder +
+                         QStringLiteral(" has Gatekeep.acl open.\nYou can go on: saves take "
+                                        "turns, each change is made on the file as the other "
+                                        "copy left it, and you are asked only when both change "
+                                        "the same user or bank account."),
+                     MessageBox::Buttons::Ok);
 }
 
 void SecurityManager::LoginUser()

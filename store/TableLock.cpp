@@ -27,13 +27,26 @@ enum class Native
     Unsupported,
 };
 
-Native TakeNativeLock(int fd)
+// `type` is F_WRLCK, or F_RDLCK on a descriptor open for reading only: either
+// fails while another holds the write lock. The lock belongs to the open
+// file, not to the process: a process's own record locks would all go with
+// the first close of any descriptor of the file in it, and another lock of
+// the same process would never be refused.
+Native TakeNativeLock(int fd, short type)
 {
     struct flock lock
     {
     };
-    lock.l_type = F_WRLCK;
+    lock.l_type = type;
     lock.l_whence = SEEK_SET;
+#ifdef F_OFD_SETLK
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+        return Native::Taken;
+    // Kernels before 3.15 know only the process's locks; they still tell
+    // other processes apart.
+    if (errno != EINVAL)
+        return errno == EAGAIN || errno == EACCES ? Native::Busy : Native::Unsupported;
+#endif
     if (::fcntl(fd, F_SETLK, &lock) == 0)
         return Native::Taken;
     return errno == EAGAIN || errno == EACCES ? Native::Busy : Native::Unsupported;
@@ -45,8 +58,41 @@ struct Holder
     std::string host;
 };
 
-// "<pid>\n<program>\n<host>\n"; a file of two lines is read as pid and host.
-// A pid of 0 means the file holds no holder (yet).
+// The host a lock file gives is shown to people, and anyone who may write in
+// the folder may have written it. A host name has at most 255 bytes, all of
+// them printable ASCII; any other character (a control, a direction
+// override, a byte of no character) is shown as one '?'.
+std::string DisplayableHost(const std::string& line)
+{
+    constexpr std::size_t MaxHostName = 255;
+    std::string shown;
+    for (std::size_t i = 0; i < line.size() && shown.size() < MaxHostName; ++i) {
+        const auto byte = static_cast<unsigned char>(line[i]);
+        const bool continuation =
+            byte >= 0x80 && byte < 0xc0 && i > 0 && static_cast<unsigned char>(line[i - 1]) >= 0x80;
+        if (byte >= 0x20 && byte < 0x7f)
+            shown += static_cast<char>(byte);
+        else if (!continuation)
+            shown += '?';
+    }
+    return shown;
+}
+
+// 0 unless `text` is a process id: digits, no more than a pid_t takes.
+long ParsePid(const std::string& text)
+{
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    unsigned long long value = 0;
+    for (const char digit : text)
+        value = value * 10 + static_cast<unsigned>(digit - '0');
+    return value <= 0x7fffffff ? static_cast<long>(value) : 0;
+}
+
+// "<pid>\n<program>\n<host>\n"; a file of two lines is read as pid and host,
+// and a last line may lack its line break. A pid of 0 means the file names
+// no holder.
 Holder ReadHolder(int fd)
 {
     char buffer[1024];
@@ -56,22 +102,20 @@ Holder ReadHolder(int fd)
         return holder;
     std::string lines[3];
     int count = 0;
-    std::string current;
     for (long i = 0; i < got && count < 3; ++i) {
-        if (buffer[i] == '\n') {
-            lines[count++] = std::move(current);
-            current.clear();
-        } else {
-            current += buffer[i];
-        }
+        if (buffer[i] == '\n')
+            ++count;
+        else
+            lines[count] += buffer[i];
     }
-    const std::string& pid = lines[0];
+    if (count < 3 && !lines[count].empty())
+        ++count;
     const std::string& host = count >= 3 ? lines[2] : lines[1];
-    if (count < 2 || pid.empty() || pid.size() > 10 || host.empty() ||
-        pid.find_first_not_of("0123456789") != std::string::npos)
+    const long pid = ParsePid(lines[0]);
+    if (count < 2 || pid == 0 || host.empty())
         return holder;
-    holder.pid = std::stol(pid);
-    holder.host = host;
+    holder.pid = pid;
+    holder.host = DisplayableHost(host);
     return holder;
 }
 
@@ -142,7 +186,7 @@ TableLock::State TableLock::tryLock()
         if (fd >= 0) {
             // Between the create and the record lock another copy may have
             // taken the empty file for a dead one's; it is theirs then.
-            if (TakeNativeLock(fd) == Native::Busy) {
+            if (TakeNativeLock(fd, F_WRLCK) == Native::Busy) {
                 CloseQuietly(fd);
                 continue;
             }
@@ -192,17 +236,14 @@ TableLock::Look TableLock::lookAtExisting()
         return Look::Done;
     }
 
-    // Closing this descriptor drops any record lock this process holds on
-    // the file through another object; its process id, alive, still holds.
-    const Holder holder = ReadHolder(fd);
-    const Native native = writable ? TakeNativeLock(fd) : Native::Unsupported;
-    const bool deadHere =
-        holder.pid != 0 && holder.host == fileops::HostTag() && fileops::ProcessGone(holder.pid);
-    // With the record lock free, a file without a holder was left by a copy
-    // that died between making it and writing it.
-    const bool stale = native == Native::Taken  ? holder.pid == 0 || deadHere
-                       : native == Native::Busy ? false
-                                                : deadHere;
+    // The record lock alone tells whether a copy holds the file: the system
+    // drops it when its holder ends, however that happens, while the process
+    // id in the file may by now belong to anything else.
+    const Native native = TakeNativeLock(fd, writable ? F_WRLCK : F_RDLCK);
+    const Holder holder = native == Native::Taken ? Holder{} : ReadHolder(fd);
+    const bool stale = native == Native::Taken ||
+                       (native == Native::Unsupported && holder.pid != 0 &&
+                        holder.host == fileops::HostTag() && fileops::ProcessGone(holder.pid));
     if (!stale) {
         CloseQuietly(fd);
         m_holderPid = holder.pid;
@@ -214,7 +255,7 @@ TableLock::Look TableLock::lookAtExisting()
         CloseQuietly(fd);
         return Look::Again;
     }
-    if (native == Native::Taken) {
+    if (native == Native::Taken && writable) {
         // Taken over where it lies: whoever looks next meets our record lock.
         if (!claim(fd)) {
             const int err = errno;
@@ -226,7 +267,15 @@ TableLock::Look TableLock::lookAtExisting()
         m_state = State::Acquired;
         return Look::Done;
     }
-    ::unlink(m_lockPath.c_str());
+    // A file we may not write, or one where record locks are unknown, is
+    // replaced. A read lock held meanwhile keeps anyone from taking it over
+    // in place just before it goes.
+    if (::unlink(m_lockPath.c_str()) != 0 && errno != ENOENT) {
+        const int err = errno;
+        CloseQuietly(fd);
+        fail(IoCodeFromErrno(err));
+        return Look::Done;
+    }
     CloseQuietly(fd);
     return Look::Again;
 }

@@ -7,8 +7,12 @@
 // the table (in the folder of the file a link names): ".<table name>.lock",
 // 0600, holding the holder's process id, the program's name and the host
 // name, one a line, as QLockFile writes them. The holder also keeps a POSIX
-// record lock on it, which the system drops when the holder dies, so two
-// copies taking over the same stale lock cannot both win.
+// record lock on it, of its open file rather than of its process, which the
+// system drops when the holder ends, however it ends. That record lock, not
+// what the file says, tells whether a copy holds the file: a process id may
+// have passed to another process, and anyone who may write in the folder may
+// write the file. It also keeps two copies taking over the same stale lock
+// from both winning.
 //
 // The lock only informs: it keeps nobody from the table. It never blocks and
 // never raises.
@@ -20,11 +24,14 @@ public:
         Unlocked,
         // This object holds the lock until unlock() or its destruction.
         Acquired,
-        // A running process holds it: holderPid() and holderHost() say which
-        // (pid 0 when the file could not be read). A lock of a process that
-        // is gone on this host is no hold: it is taken over without a word.
-        // One of another host is taken as held, as its process cannot be
-        // looked up.
+        // A running process holds the file's record lock, or the file may
+        // not even be read. holderPid() and holderHost() say whom the file
+        // names (pid 0 and no host when it names nobody readable); the host
+        // is cut to 255 bytes of printable ASCII, any other character shown
+        // as '?'. A file whose record lock is free is no hold, whatever it
+        // names: it is taken over without a word. Where the file system
+        // keeps no record locks, only a file whose process is gone from this
+        // host is taken over.
         HeldByOther,
         // The lock file could not be made or read (a folder that refuses new
         // files, say); errorCode() holds the IoError code.

@@ -61,6 +61,10 @@ MessageBox::Button MessageBox::show(Kind kind, const QString& title, const QStri
 
     QMessageBox box(iconFor(kind), title, text, QMessageBox::NoButton,
                     QApplication::activeWindow());
+    // No message of this program is markup, yet many carry what people typed
+    // or what a file beside the table says; Qt would render any of them that
+    // looks like HTML as such.
+    box.setTextFormat(Qt::PlainText);
     switch (buttons) {
     case Buttons::Ok:
         box.setStandardButtons(QMessageBox::Ok);

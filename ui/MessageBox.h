@@ -5,7 +5,8 @@
 #include <functional>
 
 // The program's modal message box. Every box goes through here so tests can
-// answer them in advance and read back what was shown.
+// answer them in advance and read back what was shown. Texts are shown as
+// written, never as markup.
 class MessageBox
 {
 public:

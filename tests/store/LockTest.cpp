@@ -10,9 +10,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <functional>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,12 +67,26 @@ void Reap(pid_t pid, int* status = nullptr)
     }
 }
 
-// Another copy of the program: a child that tries the lock, says how it
-// went, and holds on until released or killed.
+// What a child holding a lock file calls once it has tried: it says how it
+// went and returns only when the child is released.
+using Hold = std::function<void(char state)>;
+
+// Another process holding the table's lock: a child that runs `take`, which
+// tries the lock and calls its Hold, and holds on until released or killed.
 class OtherCopy
 {
 public:
+    // A copy of the program.
     explicit OtherCopy(const std::string& table)
+        : OtherCopy([table](const Hold& hold) {
+              TableLock lock(table);
+              hold(Letter(lock.tryLock()));
+              lock.unlock();
+          })
+    {
+    }
+
+    explicit OtherCopy(const std::function<void(const Hold&)>& take)
     {
         int ready[2];
         int release[2];
@@ -81,12 +99,11 @@ public:
         if (m_pid == 0) {
             ::close(ready[0]);
             ::close(release[1]);
-            TableLock lock(table);
-            const char state = Letter(lock.tryLock());
-            (void)!::write(ready[1], &state, 1);
-            char ignored;
-            (void)!::read(release[0], &ignored, 1);
-            lock.unlock();
+            take([&](char state) {
+                (void)!::write(ready[1], &state, 1);
+                char ignored;
+                (void)!::read(release[0], &ignored, 1);
+            });
             ::_exit(0);
         }
         ::close(ready[1]);
@@ -128,6 +145,25 @@ private:
     char m_state = '?';
 };
 
+// Not a copy of the program but anyone who may write in the table's folder:
+// writes `text` as the lock file, of `mode`, and holds a record lock on it.
+std::function<void(const Hold&)> PlantedLock(const std::string& path, const std::string& text,
+                                             mode_t mode = 0644)
+{
+    return [=](const Hold& hold) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        struct flock lock
+        {
+        };
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        const bool held = fd >= 0 &&
+                          ::write(fd, text.data(), text.size()) == ssize_t(text.size()) &&
+                          ::fcntl(fd, F_SETLK, &lock) == 0 && ::fchmod(fd, mode) == 0;
+        hold(held ? 'A' : 'F');
+    };
+}
+
 } // namespace
 
 TEST(LockIsAPrivateFileBesideTheTable)
@@ -146,6 +182,14 @@ TEST(LockIsAPrivateFileBesideTheTable)
         CHECK_EQ(Letter(second.tryLock()), 'H');
         CHECK_EQ(second.holderPid(), long{::getpid()});
         CHECK_EQ(second.holderHost(), fileops::HostTag());
+        // That look opened and closed the file in this process: the lock
+        // holds for other processes all the same.
+        const auto outcome = RunInChild(::geteuid(), ::getegid(), [] {
+            TableLock other(TableFile);
+            const char state = Letter(other.tryLock());
+            return std::string(1, state) + " " + std::to_string(other.holderPid());
+        });
+        CHECK_EQ(outcome.report, "H " + std::to_string(::getpid()));
 
         lock.unlock();
         CHECK_EQ(Letter(lock.state()), 'U');
@@ -181,40 +225,118 @@ TEST(LockOfAnotherRunningCopyIsReported)
     }
 }
 
-// Lock files left behind, by what they say: a process gone from this host
-// holds nothing; one of another host cannot be looked up and is respected;
-// a running one holds.
-TEST(LeftLockFilesByWhatTheySay)
+// Lock files left behind with their record lock free: no running copy holds
+// them, whatever they say. The process id may since have gone to another
+// process, this test's parent or this very process, and one of another host
+// holds nothing either.
+TEST(LeftLockFilesAreTakenOverWhateverTheySay)
 {
     const pid_t dead = storecheck::DeadPid();
-    struct Left
+    const std::string texts[] = {
+        HolderText(dead),
+        std::to_string(dead) + "\n" + fileops::HostTag() + "\n",
+        "",
+        "not a lock\n",
+        HolderText(dead, "elsewhere.example"),
+        HolderText(::getppid()),
+        HolderText(::getpid()),
+        HolderText(1, "elsewhere.example"),
+    };
+    for (const std::string& text : texts) {
+        WriteFile(LockFile, text);
+        CHECK(::chmod(LockFile.c_str(), 0644) == 0);
+        TableLock lock(TableFile);
+        CHECK_EQ(Letter(lock.tryLock()), 'A');
+        CHECK_EQ(lock.holderPid(), 0L);
+        CHECK_EQ(lock.holderHost(), std::string());
+        CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
+        CHECK_EQ(ModeOf(LockFile), mode_t{0600});
+    }
+}
+
+// A lock file that a running process holds, whoever wrote it, names its
+// holder as far as it says, with a host fit to be shown to people; once that
+// process is gone, the file is taken over.
+TEST(HeldLockFileNamesItsHolder)
+{
+    const std::string markup = "<h1 style=\"color:red\">Table damaged: run rm -rf ~</h1>";
+    struct Held
     {
         std::string text;
-        char state;
         long pid;
         std::string host;
     };
-    const Left cases[] = {
-        {HolderText(dead), 'A', 0, ""},
-        {std::to_string(dead) + "\n" + fileops::HostTag() + "\n", 'A', 0, ""},
-        {"", 'A', 0, ""},
-        {"not a lock\n", 'A', 0, ""},
-        {HolderText(dead, "elsewhere.example"), 'H', dead, "elsewhere.example"},
-        {HolderText(::getppid()), 'H', ::getppid(), fileops::HostTag()},
+    const Held cases[] = {
+        {HolderText(4242, "elsewhere.example"), 4242, "elsewhere.example"},
+        {HolderText(4242, markup), 4242, markup},
+        {HolderText(4242, "far\tend\x1b[5m\r"), 4242, "far?end?[5m?"},
+        {HolderText(4242, "b\xc3\xbcro\xe2\x80\xae"
+                          "evil\xff"),
+         4242, "b?ro?evil?"},
+        {HolderText(4242, std::string(1000, 'x')), 4242, std::string(255, 'x')},
+        {"4242\nlarkledger-security\nfar.example", 4242, "far.example"},
+        {"", 0, ""},
+        {"not a lock\n", 0, ""},
+        {HolderText(0, "far.example"), 0, ""},
+        {"4294967296\nlarkledger-security\nfar.example\n", 0, ""},
+        {"4242\nlarkledger-security\n\n", 0, ""},
     };
-    for (const Left& left : cases) {
-        WriteFile(LockFile, left.text);
-        CHECK(::chmod(LockFile.c_str(), 0644) == 0);
+    for (const Held& held : cases) {
+        OtherCopy other(PlantedLock(LockFile, held.text));
+        CHECK_EQ(other.state(), 'A');
         TableLock lock(TableFile);
-        CHECK_EQ(Letter(lock.tryLock()), left.state);
-        CHECK_EQ(lock.holderPid(), left.pid);
-        CHECK_EQ(lock.holderHost(), left.host);
-        if (left.state == 'A') {
-            CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
-            CHECK_EQ(ModeOf(LockFile), mode_t{0600});
+        CHECK_EQ(Letter(lock.tryLock()), 'H');
+        CHECK_EQ(lock.holderPid(), held.pid);
+        CHECK_EQ(lock.holderHost(), held.host);
+        CHECK_EQ(ReadFile(LockFile), held.text);
+
+        other.kill();
+        CHECK_EQ(Letter(lock.tryLock()), 'A');
+        CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
+    }
+}
+
+// Another user's lock file: one that may be read but not written is
+// replaced once nobody holds it; one that may not even be read tells
+// nothing, and is taken as held.
+TEST(LockFilesOfAnotherUser)
+{
+    CHECK(::chmod(".", 0755) == 0);
+    CHECK(::mkdir("shared", 0755) == 0);
+    CHECK(::chown("shared", storecheck::OrdinaryUid(), storecheck::OrdinaryGid()) == 0);
+    const std::string lockFile = "shared/" + LockFile;
+    struct Theirs
+    {
+        mode_t mode;
+        bool held;
+        std::string seen;
+    };
+    const Theirs cases[] = {
+        {0444, false, "A"},
+        {0444, true, "H 4242 elsewhere.example"},
+        {0000, false, "H 0 "},
+        {0000, true, "H 0 "},
+    };
+    for (const Theirs& theirs : cases) {
+        ::unlink(lockFile.c_str());
+        const std::string text = HolderText(4242, "elsewhere.example");
+        std::optional<OtherCopy> other;
+        if (theirs.held) {
+            other.emplace(PlantedLock(lockFile, text, theirs.mode));
+            CHECK_EQ(other->state(), 'A');
         } else {
-            CHECK_EQ(ReadFile(LockFile), left.text);
+            WriteFile(lockFile, text);
+            CHECK(::chmod(lockFile.c_str(), theirs.mode) == 0);
         }
+        const auto outcome = RunInChild([] {
+            TableLock lock("shared/" + TableFile);
+            const char state = Letter(lock.tryLock());
+            if (state != 'H')
+                return std::string(1, state);
+            return std::string(1, state) + " " + std::to_string(lock.holderPid()) + " " +
+                   lock.holderHost();
+        });
+        CHECK_EQ(outcome.report, theirs.seen);
     }
 }
 

@@ -124,14 +124,17 @@ private slots:
         QFETCH(int, key);
         QFETCH(MessageBox::Button, expected);
         QString title, text;
+        Qt::TextFormat format = Qt::AutoText;
         OnNextModal([&](QDialog* dialog) {
             title = dialog->windowTitle();
             text = static_cast<QMessageBox*>(dialog)->text();
+            format = static_cast<QMessageBox*>(dialog)->textFormat();
             QTest::keyClick(dialog, Qt::Key(key));
         });
         QCOMPARE(MessageBox::show(MessageBox::Kind::Confirmation, "Proceed?", buttons), expected);
         QCOMPARE(title, QStringLiteral("Confirm"));
         QCOMPARE(text, QStringLiteral("Proceed?"));
+        QCOMPARE(format, Qt::PlainText);
     }
 
     void scriptedBoxesAreAnsweredAndChecked()
