@@ -109,17 +109,7 @@ const std::vector<Change>& Changes()
 
 TEST(EveryChangeIsMadeOnlyWithItsRights)
 {
-    const std::pair<const char*, Rights> combinations[] = {
-        {"none", {}},
-        {"A", {R::AddUsers}},
-        {"M", {R::ModifyUsers}},
-        {"D", {R::DeleteUsers}},
-        {"AM", {R::AddUsers, R::ModifyUsers}},
-        {"AD", {R::AddUsers, R::DeleteUsers}},
-        {"MD", {R::ModifyUsers, R::DeleteUsers}},
-        {"AMD", {R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
-    };
-    for (const auto& [label, rights] : combinations) {
+    for (const auto& [label, rights] : team::UserRightCombinations()) {
         for (const Change& change : Changes()) {
             WriteTeam(rights);
             const std::string fileBefore = ReadFile(TableFile);
@@ -699,17 +689,7 @@ TEST(DuplicateNamesAreThoseTheAddRuleRefuses)
 
 TEST(UserDetailsAreSeenWithModifyUsersOrDeleteUsers)
 {
-    const std::pair<const char*, Rights> combinations[] = {
-        {"none", {}},
-        {"A", {R::AddUsers}},
-        {"M", {R::ModifyUsers}},
-        {"D", {R::DeleteUsers}},
-        {"AM", {R::AddUsers, R::ModifyUsers}},
-        {"AD", {R::AddUsers, R::DeleteUsers}},
-        {"MD", {R::ModifyUsers, R::DeleteUsers}},
-        {"AMD", {R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
-    };
-    for (const auto& [label, rights] : combinations) {
+    for (const auto& [label, rights] : team::UserRightCombinations()) {
         WriteTeam(rights);
         Session session(TableFile);
         session.LoadTable();

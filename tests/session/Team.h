@@ -7,6 +7,8 @@
 #include "store/UserTable.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // The users the session's tests sign in as, shared by the core's and the
 // audit trail's tests.
@@ -40,6 +42,22 @@ inline AccountData AccountAt(int entry, const std::string& name, const std::stri
     AccountData account = Account(name, description);
     account.entry = entry;
     return account;
+}
+
+// The eight combinations of the three user rights, each with a label.
+inline const std::vector<std::pair<const char*, Rights>>& UserRightCombinations()
+{
+    static const std::vector<std::pair<const char*, Rights>> combinations = {
+        {"none", {}},
+        {"A", {R::AddUsers}},
+        {"M", {R::ModifyUsers}},
+        {"D", {R::DeleteUsers}},
+        {"AM", {R::AddUsers, R::ModifyUsers}},
+        {"AD", {R::AddUsers, R::DeleteUsers}},
+        {"MD", {R::ModifyUsers, R::DeleteUsers}},
+        {"AMD", {R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
+    };
+    return combinations;
 }
 
 // The record rights of `rights`, in the store's flags ("0" granted).
