@@ -991,26 +991,28 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
     std::vector<std::string> dropped;
     std::vector<AnsiString> overwritten;
     bool asked = false;
+    // Each change is made, and so checked against the file's rights and
+    // rules, before anyone is asked about it: nobody is asked about a change
+    // that could not be made anyway.
     if (changed) {
         for (const Step& waiting : m_pending) {
-            if (const std::optional<Conflict> clash = waiting.clash(m_base, file)) {
-                asked = true;
-                const std::optional<ConflictChoice> answer = answerTo(*clash);
-                if (!answer)
-                    return {};
-                const ConflictChoice choice = *answer;
-                if (choice == ConflictChoice::Cancel)
-                    return cancelled(*clash);
-                if (choice == ConflictChoice::Reload)
-                    continue;
-                overwritten.push_back(clash->user);
-            }
             UserTable trial = next;
             std::vector<AuditEvent> made;
             const ChangeResult result = waiting.apply(trial, made);
             if (!result.done()) {
                 dropped.push_back(waiting.what + ": " + result.message);
                 continue;
+            }
+            if (const std::optional<Conflict> clash = waiting.clash(m_base, file)) {
+                asked = true;
+                const std::optional<ConflictChoice> answer = answerTo(*clash);
+                if (!answer)
+                    return {};
+                if (*answer == ConflictChoice::Cancel)
+                    return cancelled(*clash);
+                if (*answer == ConflictChoice::Reload)
+                    continue;
+                overwritten.push_back(clash->user);
             }
             next = trial;
             events.insert(events.end(), made.begin(), made.end());
@@ -1020,6 +1022,11 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
 
     AnsiString renamedMe;
     if (step) {
+        UserTable trial = next;
+        std::vector<AuditEvent> made;
+        ChangeResult result = step->apply(trial, made);
+        if (!result.done())
+            return result;
         if (changed) {
             if (const std::optional<Conflict> clash = step->clash(m_base, file)) {
                 asked = true;
@@ -1049,11 +1056,6 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
                 }
             }
         }
-        UserTable trial = next;
-        std::vector<AuditEvent> made;
-        ChangeResult result = step->apply(trial, made);
-        if (!result.done())
-            return result;
         next = trial;
         for (const AuditEvent& e : made) {
             if (e.kind == AuditEvent::Kind::UserChanged && e.target == m_me && !e.newName.empty())

@@ -416,6 +416,17 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
                                 "needs the AddUsers right.");
     CHECK_EQ(ReadFile(TableFile), revoked);
 
+    // Nobody is asked about a change the file's rights no longer allow.
+    CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "theirs")).done());
+    int asked = 0;
+    mine.session.SetConflictHandler([&](const Conflict&) {
+        ++asked;
+        return ConflictChoice::Overwrite;
+    });
+    CHECK(mine.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine")).reason ==
+          ChangeResult::Reason::MissingRight);
+    CHECK_EQ(asked, 0);
+
     // Given back: usable again without signing in anew.
     CHECK(theirs.session
               .SaveChanges("me", 2, Plain("me", "pw", "/m", Rights{R::ModifyUsers, R::DeleteUsers}))
