@@ -4,7 +4,8 @@
 #   2. the same with AddressSanitizer and UndefinedBehaviorSanitizer, where
 #      any sanitizer report fails the run;
 #   3. the table loader's libFuzzer target, for LARK_FUZZ_SECONDS (60), whose
-#      frames must name functions (llvm-symbolizer found).
+#      frames must name functions (llvm-symbolizer found);
+#   4. the session core's libFuzzer target, for LARK_FUZZ_SECONDS too.
 # Extra CMake arguments for every build: LARK_CMAKE_ARGS (e.g. -DLARK_GUI=OFF).
 set -euo pipefail
 
@@ -90,5 +91,13 @@ if grep -E 'invalid path to external symbolizer|Failed to use and restart extern
     exit 1
 fi
 echo "test.sh: the fuzzer's frames name functions ($(grep -c -E '^COVERED_FUNC: ' "$fuzz_log") covered)"
+
+step "fuzzing the session core for ${fuzz_seconds} s"
+cmake --build "$fuzz" -j "$jobs" --target session_fuzz
+# It starts from nothing: the first bytes of an input describe the table.
+session_corpus=$fuzz/session-corpus
+mkdir -p "$session_corpus"
+(cd "$fuzz" && ./tests/session/session_fuzz -max_total_time="$fuzz_seconds" -max_len=512 \
+    -timeout=10 -print_final_stats=1 "$session_corpus")
 
 step "all tests passed"

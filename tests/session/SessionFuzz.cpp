@@ -1,0 +1,564 @@
+// libFuzzer target: two sessions on one table file take turns at sign-ins,
+// changes, saves and reloads, with someone else writing the file between
+// their calls and conflict questions answered by the input. After every call
+// the file and the sessions must still keep the promises the session makes:
+// a refusal changes nothing, a right the file denies is never used, what is
+// reported saved is in the file, and no save makes twins.
+#include "session/Session.h"
+#include "store/IoError.h"
+#include "store/Scramble.h"
+#include "store/TableFile.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+std::string workDir;
+std::string tablePath;
+
+// Small pools make equal names, right passwords and twins likely. "ME" and
+// " me" are twins of "me".
+const std::array<const char*, 7> Names = {"boss", "me", "ME", " me", "weak", "ann", "nobody"};
+const std::array<const char*, 5> Passwords = {"pw", "bosspw", "x", "", " "};
+const std::array<const char*, 3> Paths = {"/b", "/m", ""};
+const std::array<const char*, 4> AccountNames = {"Cash", "cash", "Bank", ""};
+const std::array<const char*, 3> Descriptions = {"Till", "", "Loan"};
+
+[[noreturn]] void Fail(const char* what)
+{
+    std::fprintf(stderr, "session_fuzz: %s\n", what);
+    std::abort();
+}
+
+void Expect(bool holds, const char* what)
+{
+    if (!holds)
+        Fail(what);
+}
+
+class Input
+{
+public:
+    Input(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    bool more() const { return m_pos < m_size; }
+    std::uint8_t byte() { return more() ? m_data[m_pos++] : 0; }
+    template <class Pool> const char* pick(const Pool& pool) { return pool[byte() % pool.size()]; }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_pos = 0;
+};
+
+// Six record-order flags from the low bits of a byte: "0" grants.
+std::string Flags(std::uint8_t bits)
+{
+    std::string flags;
+    for (int i = 0; i < 6; ++i)
+        flags += (bits >> i) & 1 ? '1' : '0';
+    return flags;
+}
+
+UserRecord Plain(const std::string& name, const std::string& password, const std::string& path,
+                 const std::string& flags)
+{
+    UserRecord record{};
+    record.LoginName.assign(name);
+    record.Password.assign(password);
+    record.DataPath.assign(path);
+    for (std::size_t i = 0; i < AllRights.size(); ++i)
+        RightField(record, AllRights[i]).assign(flags.substr(i, 1));
+    return record;
+}
+
+UserRecord PlainFrom(Input& in)
+{
+    const std::string name = in.pick(Names);
+    const std::string password = in.pick(Passwords);
+    const std::string path = in.pick(Paths);
+    return Plain(name, password, path, Flags(in.byte()));
+}
+
+AccountEntry AccountFrom(Input& in)
+{
+    AccountEntry entry{};
+    entry.AccountName.assign(in.pick(AccountNames));
+    entry.AccountDescription.assign(in.pick(Descriptions));
+    return entry;
+}
+
+// Stored (scrambled) texts straight into a slot, so that a user may stand
+// behind a free slot, as an old file may hold them.
+void PutUser(UserRecord& slot, Input& in)
+{
+    const UserRecord plain = PlainFrom(in);
+    StoreEncoded(slot.LoginName, plain.LoginName.value());
+    StoreEncoded(slot.Password, plain.Password.value());
+    StoreEncoded(slot.DataPath, plain.DataPath.value());
+    for (Right right : AllRights)
+        StoreEncoded(RightField(slot, right), RightField(plain, right).value());
+    const std::uint8_t accounts = in.byte();
+    if (accounts & 1) {
+        const AccountEntry entry = AccountFrom(in);
+        AccountEntry& stored = slot.Accounts[(accounts >> 1) % AccountCount];
+        StoreEncoded(stored.AccountName, entry.AccountName.value());
+        StoreEncoded(stored.AccountDescription, entry.AccountDescription.value());
+    }
+}
+
+std::string FileBytes()
+{
+    const std::optional<std::string> bytes = PeekTableFile(tablePath);
+    if (!bytes)
+        Fail("the table file is gone");
+    return *bytes;
+}
+
+bool Holds(const UserRecord& record, Right right)
+{
+    return Decoded(RightField(record, right)) == "0";
+}
+
+// The used slot of that stored name, as the session finds its users.
+int UsedSlot(const UserTable& table, const std::string& name)
+{
+    for (int n = 1; n <= SlotCount; ++n) {
+        const UserRecord& record = table.Slot(n);
+        if (!IsFreeSlot(record) && Decoded(record.LoginName) == name)
+            return n;
+    }
+    return 0;
+}
+
+int UsedCount(const UserTable& table)
+{
+    int used = 0;
+    for (int n = 1; n <= SlotCount; ++n)
+        used += IsFreeSlot(table.Slot(n)) ? 0 : 1;
+    return used;
+}
+
+// How many used slots bear each name as sign-in and Add compare names.
+std::map<std::string, int> NameCounts(const UserTable& table)
+{
+    std::map<std::string, int> counts;
+    for (int n = 1; n <= SlotCount; ++n) {
+        const UserRecord& record = table.Slot(n);
+        if (!IsFreeSlot(record))
+            ++counts[UpperAscii(TrimControls(Decoded(record.LoginName)))];
+    }
+    return counts;
+}
+
+// Twins the file held already may stay; no name may gain one.
+void ExpectNoNewTwins(const UserTable& before, const UserTable& after)
+{
+    const std::map<std::string, int> was = NameCounts(before);
+    for (const auto& [name, count] : NameCounts(after)) {
+        const auto old = was.find(name);
+        Expect(count < 2 || (old != was.end() && count <= old->second),
+               "a save made two users of one name");
+    }
+}
+
+bool SameAccounts(const UserRecord& a, const UserRecord& b)
+{
+    return std::memcmp(&a.Accounts, &b.Accounts, sizeof a.Accounts) == 0;
+}
+
+// One sign-in and what the fuzzer knows of it.
+struct Actor
+{
+    std::unique_ptr<Session> session;
+    bool signedIn = false;
+    // Their login name as stored, followed through their own renames.
+    std::string me;
+    bool asked = false;
+};
+
+// What a call needs of the signed-in user's record in the file.
+struct Needs
+{
+    std::vector<Right> rights;
+    bool inMemory = false; // kept until a save: the file stays as it was
+};
+
+struct Before
+{
+    std::string file;
+    std::string table;
+    UserTable fileTable;
+    bool denied = false;
+};
+
+Before Look(const Actor& actor, const Needs& needs)
+{
+    Before before;
+    before.file = FileBytes();
+    before.table = actor.session->Table().Bytes();
+    before.fileTable = TableFromBytes(before.file);
+    const int mine = actor.signedIn ? UsedSlot(before.fileTable, actor.me) : 0;
+    before.denied = mine == 0;
+    for (Right right : needs.rights)
+        before.denied = before.denied || !Holds(before.fileTable.Slot(mine), right);
+    return before;
+}
+
+bool LateFault(const ChangeResult& result)
+{
+    return result.message.find("failed") != std::string::npos;
+}
+
+// The checks every change gets; returns the file's table after it.
+UserTable CheckChange(const Actor& actor, const Needs& needs, const Before& before,
+                      const ChangeResult& result)
+{
+    const std::string file = FileBytes();
+    const UserTable fileTable = TableFromBytes(file);
+    const std::string table = actor.session->Table().Bytes();
+    using Outcome = ChangeResult::Outcome;
+    if (result.outcome == Outcome::Refused || result.outcome == Outcome::Cancelled) {
+        Expect(file == before.file, "a refused or cancelled change wrote the file");
+        Expect(table == before.table, "a refused or cancelled change changed the session's table");
+    }
+    if (result.outcome == Outcome::Cancelled || result.outcome == Outcome::Reloaded) {
+        Expect(actor.asked, "cancelled or reloaded without a conflict question");
+        Expect(file == before.file, "a cancelled or reloaded change wrote the file");
+    }
+    if (needs.inMemory)
+        Expect(file == before.file, "a change kept in memory wrote the file");
+    if (before.denied) {
+        Expect(file == before.file, "a change the file's rights deny wrote the file");
+        // A conflict question may come first, about changes already waiting.
+        const bool answered = actor.asked && result.outcome != Outcome::Done;
+        Expect(answered || result.outcome == Outcome::Refused,
+               "a change the file's rights deny was not refused");
+        Expect(result.outcome != Outcome::Refused ||
+                   result.reason == ChangeResult::Reason::MissingRight ||
+                   result.reason == ChangeResult::Reason::SignedOut,
+               "a change the file's rights deny was refused for another reason");
+    }
+    if (result.done() && !needs.inMemory) {
+        if (!LateFault(result))
+            Expect(table == fileTable.Bytes(),
+                   "after a save the session's table is not the file's");
+        ExpectNoNewTwins(before.fileTable, fileTable);
+    }
+    return fileTable;
+}
+
+const UserRecord* FileUser(const UserTable& fileTable, const std::string& name)
+{
+    const int slot = UsedSlot(fileTable, name);
+    if (slot == 0)
+        Fail("a user a saved change touched is missing from the file");
+    return &fileTable.Slot(slot);
+}
+
+bool HoldsAccount(const AccountEntry& stored, const AccountEntry& plain)
+{
+    return !stored.AccountName.empty() &&
+           Decoded(stored.AccountName) == plain.AccountName.value() &&
+           Decoded(stored.AccountDescription) == plain.AccountDescription.value();
+}
+
+// The accounts of the only used slot named `name` in both tables, when they
+// agree: a user a change of name or password must keep them for.
+const UserRecord* OnlyRecord(const UserTable& table, const std::string& name)
+{
+    const UserRecord* found = nullptr;
+    for (int n = 1; n <= SlotCount; ++n) {
+        const UserRecord& record = table.Slot(n);
+        if (!IsFreeSlot(record) && Decoded(record.LoginName) == name) {
+            if (found)
+                return nullptr;
+            found = &record;
+        }
+    }
+    return found;
+}
+
+void SignIn(Actor& actor, Input& in)
+{
+    const std::string name = in.pick(Names);
+    const std::string password = in.pick(Passwords);
+    const UserTable seen = actor.session->Table();
+    const Session::SignInResult result = actor.session->SignIn(name, password);
+    if (result != Session::SignInResult::SignedIn)
+        return;
+    const UserRecord& user = actor.session->CurrentUser();
+    Expect(!password.empty() && EncodeField(password, ScrambleKey) == user.Password.value(),
+           "signed in without the user's password");
+    Expect(!IsFreeSlot(user) && TrimControls(Decoded(user.LoginName)) == TrimControls(name),
+           "signed in as a user of another name");
+    actor.signedIn = true;
+    actor.me = Decoded(user.LoginName);
+    Expect(UsedSlot(seen, actor.me) != 0, "signed in as a user the table does not hold");
+}
+
+void AddUser(Actor& actor, Input& in)
+{
+    const UserRecord plain = PlainFrom(in);
+    const Needs needs{{Right::AddUsers}, true};
+    const Before before = Look(actor, needs);
+    const ChangeResult result = actor.session->AddUser(plain);
+    CheckChange(actor, needs, before, result);
+    if (result.done()) {
+        const UserTable& table = actor.session->Table();
+        Expect(UsedSlot(table, plain.LoginName.value()) != 0, "an added user is not in the table");
+        Expect(UsedCount(table) == UsedCount(TableFromBytes(before.table)) + 1,
+               "an add did not add one user");
+    }
+}
+
+void DeleteUser(Actor& actor, Input& in)
+{
+    const std::string name = in.pick(Names);
+    const Needs needs{{Right::DeleteUsers}, true};
+    const Before before = Look(actor, needs);
+    const ChangeResult result = actor.session->DeleteUser(name);
+    CheckChange(actor, needs, before, result);
+    if (result.done())
+        Expect(UsedCount(actor.session->Table()) == UsedCount(TableFromBytes(before.table)) - 1,
+               "a deletion did not remove one user");
+}
+
+void SaveChanges(Actor& actor, Input& in)
+{
+    const std::string edited = in.pick(Names);
+    const int editedSlot = in.byte() % (SlotCount + 2);
+    const UserRecord plain = PlainFrom(in);
+    const Needs needs{{Right::ModifyUsers}, false};
+    const Before before = Look(actor, needs);
+    const ChangeResult result = actor.session->SaveChanges(edited, editedSlot, plain);
+    const UserTable file = CheckChange(actor, needs, before, result);
+    if (!result.done())
+        return;
+    const UserRecord* saved = FileUser(file, plain.LoginName.value());
+    Expect(Decoded(saved->Password) == plain.Password.value() &&
+               Decoded(saved->DataPath) == plain.DataPath.value(),
+           "a saved user's password or path is not in the file");
+    for (Right right : AllRights)
+        Expect(Decoded(RightField(*saved, right)) == RightField(plain, right).value(),
+               "a saved user's rights are not in the file");
+    const UserRecord* inFile = OnlyRecord(before.fileTable, edited);
+    const UserTable seen = TableFromBytes(before.table);
+    const UserRecord* inTable = OnlyRecord(seen, edited);
+    if (inFile && inTable && SameAccounts(*inFile, *inTable))
+        Expect(SameAccounts(*saved, *inFile), "a saved user lost their bank accounts");
+    if (actor.signedIn && edited == actor.me)
+        actor.me = plain.LoginName.value();
+}
+
+enum class AccountChange
+{
+    Add,
+    Modify,
+    Delete
+};
+
+void ChangeAccount(Actor& actor, Input& in, AccountChange kind)
+{
+    const std::string user = in.pick(Names);
+    const int entry = static_cast<int>(in.byte() % (AccountCount + 2)) - 1;
+    const AccountEntry plain = kind == AccountChange::Delete ? AccountEntry{} : AccountFrom(in);
+    const Needs needs{{Right::ModifyUsers, Right::DeleteUsers}, false};
+    const Before before = Look(actor, needs);
+    ChangeResult result;
+    switch (kind) {
+    case AccountChange::Add:
+        result = actor.session->AddAccount(user, plain);
+        break;
+    case AccountChange::Modify:
+        result = actor.session->ModifyAccount(user, entry, plain);
+        break;
+    case AccountChange::Delete:
+        result = actor.session->DeleteAccount(user, entry);
+        break;
+    }
+    const UserTable file = CheckChange(actor, needs, before, result);
+    if (!result.done())
+        return;
+    const UserRecord* saved = FileUser(file, user);
+    switch (kind) {
+    case AccountChange::Add: {
+        bool found = false;
+        for (const AccountEntry& stored : saved->Accounts)
+            found = found || HoldsAccount(stored, plain);
+        Expect(found, "an added bank account is not in the file");
+        break;
+    }
+    case AccountChange::Modify:
+        Expect(HoldsAccount(saved->Accounts.at(static_cast<std::size_t>(entry)), plain),
+               "a changed bank account is not in the file");
+        break;
+    case AccountChange::Delete:
+        Expect(saved->Accounts.at(static_cast<std::size_t>(entry)).AccountName.empty(),
+               "a deleted bank account is still in the file");
+        break;
+    }
+}
+
+void Save(Actor& actor)
+{
+    const Needs needs{{}, false};
+    const Before before = Look(actor, needs);
+    const ChangeResult result = actor.session->Save();
+    CheckChange(actor, needs, before, result);
+    if (result.done())
+        Expect(!actor.session->TableChanged(), "a saved table still counts as changed");
+}
+
+void Reload(Actor& actor)
+{
+    actor.session->Reload();
+    Expect(actor.session->Table() == TableFromBytes(FileBytes()),
+           "a reload did not take the file's table");
+    Expect(!actor.session->TableChanged(), "a reloaded table still counts as changed");
+}
+
+// Someone else's program, or a hand, writing the file between two calls.
+void WriteBehindTheirBacks(Input& in)
+{
+    UserTable table = TableFromBytes(FileBytes());
+    UserRecord& slot = table.Slot(in.byte() % SlotCount + 1);
+    switch (in.byte() % 6) {
+    case 0: {
+        ShortString<1>& right = RightField(slot, AllRights[in.byte() % AllRights.size()]);
+        StoreEncoded(right, Decoded(right) == "0" ? "1" : "0");
+        break;
+    }
+    case 1:
+        StoreEncoded(slot.LoginName, in.pick(Names));
+        break;
+    case 2:
+        StoreEncoded(slot.Password, in.pick(Passwords));
+        break;
+    case 3:
+        for (int n = 1; n <= SlotCount; ++n) {
+            if (&table.Slot(n) == &slot)
+                table.RemoveUserSlot(n);
+        }
+        break;
+    case 4: {
+        const AccountEntry entry = AccountFrom(in);
+        AccountEntry& stored = slot.Accounts[in.byte() % AccountCount];
+        StoreEncoded(stored.AccountName, entry.AccountName.value());
+        StoreEncoded(stored.AccountDescription, entry.AccountDescription.value());
+        break;
+    }
+    default:
+        table.ClearEmptySlots();
+        table.StoreNewUser(PlainFrom(in));
+        break;
+    }
+    SaveUserTable(table, tablePath);
+}
+
+void Step(std::array<Actor, 2>& actors, Input& in)
+{
+    const std::uint8_t op = in.byte();
+    Actor& actor = actors[(op / 11) % 2];
+    actor.asked = false;
+    switch (op % 11) {
+    case 0:
+        SignIn(actor, in);
+        break;
+    case 1:
+        AddUser(actor, in);
+        break;
+    case 2:
+        DeleteUser(actor, in);
+        break;
+    case 3:
+        SaveChanges(actor, in);
+        break;
+    case 4:
+        ChangeAccount(actor, in, AccountChange::Add);
+        break;
+    case 5:
+        ChangeAccount(actor, in, AccountChange::Modify);
+        break;
+    case 6:
+        ChangeAccount(actor, in, AccountChange::Delete);
+        break;
+    case 7:
+        Save(actor);
+        break;
+    case 8:
+        Reload(actor);
+        break;
+    default:
+        WriteBehindTheirBacks(in);
+        break;
+    }
+}
+
+void RemoveWorkDir()
+{
+    for (const char* name : {"Gatekeep.acl", ".Gatekeep.acl.writer"})
+        ::unlink((workDir + "/" + name).c_str());
+    ::rmdir(workDir.c_str());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // tmpfs when there is one: every save syncs.
+    std::string dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    dir += "/larksessionfuzz-XXXXXX";
+    if (::mkdtemp(dir.data()) == nullptr)
+        std::abort();
+    workDir = dir;
+    tablePath = dir + "/" + UserTableFileName;
+    std::atexit(RemoveWorkDir);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    Input in(data, size);
+    UserTable initial;
+    for (int n = 1; n <= SlotCount; ++n) {
+        // One slot in four free, a user behind it possible.
+        if (in.byte() % 4 != 0)
+            PutUser(initial.Slot(n), in);
+        else
+            initial.Slot(n) = BlankUser;
+    }
+    SaveUserTable(initial, tablePath);
+
+    std::array<Actor, 2> actors;
+    for (Actor& actor : actors) {
+        actor.session = std::make_unique<Session>(tablePath);
+        actor.session->SetWriterWait(std::chrono::milliseconds(0));
+        actor.session->SetConflictHandler([&in, &actor](const Conflict&) {
+            actor.asked = true;
+            return static_cast<ConflictChoice>(in.byte() % 3);
+        });
+        actor.session->LoadTable();
+        Expect(actor.session->Table() == TableFromBytes(initial.Bytes()),
+               "a table as the file holds it did not load as it is");
+    }
+    while (in.more()) {
+        try {
+            Step(actors, in);
+        } catch (const IoError&) {
+            // A fault of the file is reported, not a broken promise.
+        }
+    }
+    return 0;
+}
