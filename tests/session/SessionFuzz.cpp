@@ -91,6 +91,27 @@ UserRecord PlainFrom(Input& in)
     return Plain(name, password, path, Flags(in.byte()));
 }
 
+// The same as the core takes it.
+UserData DataOf(const UserRecord& plain)
+{
+    UserData user;
+    user.loginName = plain.LoginName.value();
+    user.password = plain.Password.value();
+    user.dataPath = plain.DataPath.value();
+    for (Right right : AllRights)
+        user.rights.set(right, RightField(plain, right).value() == "0");
+    return user;
+}
+
+AccountData DataOf(const AccountEntry& plain, int entry)
+{
+    AccountData account;
+    account.entry = entry;
+    account.name = plain.AccountName.value();
+    account.description = plain.AccountDescription.value();
+    return account;
+}
+
 AccountEntry AccountFrom(Input& in)
 {
     AccountEntry entry{};
@@ -218,7 +239,7 @@ Before Look(const Actor& actor, const Needs& needs)
 
 bool LateFault(const ChangeResult& result)
 {
-    return result.message.find("failed") != std::string::npos;
+    return result.warning.find("failed") != std::string::npos;
 }
 
 // The checks every change gets; returns the file's table after it.
@@ -229,9 +250,11 @@ UserTable CheckChange(const Actor& actor, const Needs& needs, const Before& befo
     const UserTable fileTable = TableFromBytes(file);
     const std::string table = actor.session->Table().Bytes();
     using Outcome = ChangeResult::Outcome;
-    if (result.outcome == Outcome::Refused || result.outcome == Outcome::Cancelled) {
-        Expect(file == before.file, "a refused or cancelled change wrote the file");
-        Expect(table == before.table, "a refused or cancelled change changed the session's table");
+    if (result.outcome == Outcome::Refused || result.outcome == Outcome::Cancelled ||
+        result.outcome == Outcome::Failed) {
+        Expect(file == before.file, "a refused, cancelled or failed change wrote the file");
+        Expect(table == before.table,
+               "a refused, cancelled or failed change changed the session's table");
     }
     if (result.outcome == Outcome::Cancelled || result.outcome == Outcome::Reloaded) {
         Expect(actor.asked, "cancelled or reloaded without a conflict question");
@@ -298,13 +321,13 @@ void SignIn(Actor& actor, Input& in)
     const Session::SignInResult result = actor.session->SignIn(name, password);
     if (result != Session::SignInResult::SignedIn)
         return;
-    const UserRecord& user = actor.session->CurrentUser();
-    Expect(!password.empty() && EncodeField(password, ScrambleKey) == user.Password.value(),
-           "signed in without the user's password");
-    Expect(!IsFreeSlot(user) && TrimControls(Decoded(user.LoginName)) == TrimControls(name),
+    const UserData user = actor.session->Me();
+    Expect(!password.empty() && password == user.password, "signed in without the user's password");
+    Expect(!TrimControls(user.loginName).empty() &&
+               TrimControls(user.loginName) == TrimControls(name),
            "signed in as a user of another name");
     actor.signedIn = true;
-    actor.me = Decoded(user.LoginName);
+    actor.me = user.loginName;
     Expect(UsedSlot(seen, actor.me) != 0, "signed in as a user the table does not hold");
 }
 
@@ -313,7 +336,7 @@ void AddUser(Actor& actor, Input& in)
     const UserRecord plain = PlainFrom(in);
     const Needs needs{{Right::AddUsers}, true};
     const Before before = Look(actor, needs);
-    const ChangeResult result = actor.session->AddUser(plain);
+    const ChangeResult result = actor.session->AddUser(DataOf(plain));
     CheckChange(actor, needs, before, result);
     if (result.done()) {
         const UserTable& table = actor.session->Table();
@@ -342,7 +365,7 @@ void SaveChanges(Actor& actor, Input& in)
     const UserRecord plain = PlainFrom(in);
     const Needs needs{{Right::ModifyUsers}, false};
     const Before before = Look(actor, needs);
-    const ChangeResult result = actor.session->SaveChanges(edited, editedSlot, plain);
+    const ChangeResult result = actor.session->SaveChanges(edited, editedSlot, DataOf(plain));
     const UserTable file = CheckChange(actor, needs, before, result);
     if (!result.done())
         return;
@@ -379,10 +402,10 @@ void ChangeAccount(Actor& actor, Input& in, AccountChange kind)
     ChangeResult result;
     switch (kind) {
     case AccountChange::Add:
-        result = actor.session->AddAccount(user, plain);
+        result = actor.session->AddAccount(user, DataOf(plain, -1));
         break;
     case AccountChange::Modify:
-        result = actor.session->ModifyAccount(user, entry, plain);
+        result = actor.session->ModifyAccount(user, DataOf(plain, entry));
         break;
     case AccountChange::Delete:
         result = actor.session->DeleteAccount(user, entry);
