@@ -52,6 +52,18 @@ void RemoveTree(const std::string& dir)
     ::nftw(dir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+// Runs `body`, counting an exception that no check threw as a failure.
+void RunCounted(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const Failure&) {
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "  FAIL: unexpected exception: %s\n", e.what());
+        ++failuresInCase;
+    }
+}
+
 std::vector<ProgramCopy*>& Programs()
 {
     static std::vector<ProgramCopy*> programs;
@@ -184,10 +196,7 @@ void RunAsOrdinaryUser(const std::function<void()>& body)
             std::perror("dropping to nobody");
             status = 3;
         } else {
-            try {
-                body();
-            } catch (...) {
-            }
+            RunCounted(body);
             status = failuresInCase == 0 ? 0 : 1;
         }
         std::fflush(nullptr);
@@ -249,13 +258,7 @@ int RunAll(int argc, char** argv)
         }
         ResetUserTable();
         failuresInCase = 0;
-        try {
-            c.body();
-        } catch (const Failure&) {
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "  FAIL: unexpected exception: %s\n", e.what());
-            ++failuresInCase;
-        }
+        RunCounted(c.body);
         if (::chdir(start.c_str()) != 0) {
             std::perror("chdir back");
             return 2;
