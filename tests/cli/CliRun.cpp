@@ -29,11 +29,14 @@ void CloseFd(int& fd)
     fd = -1;
 }
 
+// Cases run the program as nobody too.
+storecheck::ProgramCopy Program(LARK_CLI_PROGRAM);
+
 } // namespace
 
 const char* CliProgram()
 {
-    return LARK_CLI_PROGRAM;
+    return Program.path().c_str();
 }
 
 CliProcess::CliProcess(const std::vector<std::string>& arguments,

@@ -45,5 +45,5 @@ private:
 CliResult RunCli(const std::vector<std::string>& arguments, const std::string& input = "",
                  const std::vector<std::string>& environment = {});
 
-// The program's path.
+// The path of the copy of the program that the cases run.
 const char* CliProgram();

@@ -11,6 +11,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 
 #include <dirent.h>
@@ -51,7 +52,80 @@ void RemoveTree(const std::string& dir)
     ::nftw(dir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+// Runs `body`, counting an exception that no check threw as a failure.
+void RunCounted(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const Failure&) {
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "  FAIL: unexpected exception: %s\n", e.what());
+        ++failuresInCase;
+    }
+}
+
+std::vector<ProgramCopy*>& Programs()
+{
+    static std::vector<ProgramCopy*> programs;
+    return programs;
+}
+
+std::map<std::string, std::string>& TestDataFiles()
+{
+    static std::map<std::string, std::string> files;
+    return files;
+}
+
+// A missing folder fails only the cases that ask for one of its files.
+void ReadTestData()
+{
+    DIR* dir = ::opendir(LARK_STORE_TEST_DATA);
+    if (dir == nullptr)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string path = std::string(LARK_STORE_TEST_DATA) + "/" + entry->d_name;
+        struct stat st
+        {
+        };
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            TestDataFiles()[entry->d_name] = ReadFile(path);
+    }
+    ::closedir(dir);
+}
+
+// Removes the folder of the copies when the run ends, however it ends; a
+// child never gets here, as it leaves by _exit.
+struct CopiesFolder
+{
+    std::string path;
+    ~CopiesFolder()
+    {
+        if (!path.empty())
+            RemoveTree(path);
+    }
+};
+
 } // namespace
+
+ProgramCopy::ProgramCopy(std::string original) : m_original(std::move(original))
+{
+    Programs().push_back(this);
+}
+
+// Others may enter the folder and run the copies, not list it.
+void CopyPrograms(const std::string& folder)
+{
+    if (::chmod(folder.c_str(), 0711) != 0)
+        throw std::runtime_error("cannot open up " + folder);
+    for (ProgramCopy* program : Programs()) {
+        const std::size_t slash = program->m_original.rfind('/');
+        const std::string copy = folder + "/" + program->m_original.substr(slash + 1);
+        WriteFile(copy, ReadFile(program->m_original));
+        if (::chmod(copy.c_str(), 0755) != 0)
+            throw std::runtime_error("cannot make " + copy + " runnable");
+        program->m_path = copy;
+    }
+}
 
 std::vector<Case>& Registry()
 {
@@ -122,10 +196,7 @@ void RunAsOrdinaryUser(const std::function<void()>& body)
             std::perror("dropping to nobody");
             status = 3;
         } else {
-            try {
-                body();
-            } catch (...) {
-            }
+            RunCounted(body);
             status = failuresInCase == 0 ? 0 : 1;
         }
         std::fflush(nullptr);
@@ -157,6 +228,21 @@ int RunAll(int argc, char** argv)
     const char* tmp = std::getenv("TMPDIR");
     const std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
 
+    CopiesFolder copies;
+    try {
+        ReadTestData();
+        if (!Programs().empty()) {
+            std::string folder = base + "/larkprograms-XXXXXX";
+            if (::mkdtemp(folder.data()) == nullptr)
+                throw std::runtime_error("cannot make " + folder);
+            copies.path = folder;
+            CopyPrograms(folder);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "before the first case: %s\n", e.what());
+        return 2;
+    }
+
     int failed = 0;
     int run = 0;
     for (const Case& c : Registry()) {
@@ -172,13 +258,7 @@ int RunAll(int argc, char** argv)
         }
         ResetUserTable();
         failuresInCase = 0;
-        try {
-            c.body();
-        } catch (const Failure&) {
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "  FAIL: unexpected exception: %s\n", e.what());
-            ++failuresInCase;
-        }
+        RunCounted(c.body);
         if (::chdir(start.c_str()) != 0) {
             std::perror("chdir back");
             return 2;
@@ -266,7 +346,10 @@ void ClearWorkingDir()
 
 std::string TestData(const std::string& name)
 {
-    return ReadFile(std::string(LARK_STORE_TEST_DATA) + "/" + name);
+    const auto file = TestDataFiles().find(name);
+    if (file == TestDataFiles().end())
+        throw std::runtime_error("cannot read " + std::string(LARK_STORE_TEST_DATA) + "/" + name);
+    return file->second;
 }
 
 ChildOutcome RunInChild(uid_t uid, gid_t gid, const std::function<std::string()>& body)

@@ -72,8 +72,30 @@ std::vector<std::string> ListEveryFile();
 inline const std::string WriterLockFile = ".Gatekeep.acl.writer";
 // Removes everything in the working directory, read-only folders too.
 void ClearWorkingDir();
-// A file of tests/data.
+// A file of tests/data. All are read before the first case, so a case's
+// child that has dropped to nobody has them too: the source tree may sit in
+// a folder that only its owner enters (a clone in root's home).
 std::string TestData(const std::string& name);
+
+// A program of the build tree that cases run after dropping to nobody. For
+// the reason above, the run copies it before the first case into a folder
+// of its own under the temporary base, which anyone may enter, and removes
+// that folder after the last case. Declare one at namespace scope, so the
+// copy is made before any case forks.
+class ProgramCopy
+{
+public:
+    explicit ProgramCopy(std::string original);
+    ProgramCopy(const ProgramCopy&) = delete;
+    ProgramCopy& operator=(const ProgramCopy&) = delete;
+    // The copy while the cases run.
+    const std::string& path() const { return m_path; }
+
+private:
+    friend void CopyPrograms(const std::string& folder);
+    std::string m_original;
+    std::string m_path;
+};
 
 // Runs `body` in a child process, as the user `uid`/`gid` when the tests run
 // as root (dropping every privilege first) and as the current user
