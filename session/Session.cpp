@@ -298,7 +298,7 @@ const char* Session::SignInMessage(SignInResult result)
     return "";
 }
 
-ChangeResult Session::refuseSignIn(SignInResult result, std::string_view typedName)
+void Session::refuseSignIn(SignInResult result, std::string_view typedName)
 {
     AuditEvent refused = event(AuditEvent::Kind::SignInRefused, typedName);
     switch (result) {
@@ -317,7 +317,6 @@ ChangeResult Session::refuseSignIn(SignInResult result, std::string_view typedNa
         break;
     }
     record(std::move(refused));
-    return {};
 }
 
 std::optional<Session::SignInResult> Session::RefuseName(std::string_view typedName)

@@ -225,7 +225,7 @@ private:
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
                         std::string_view target = {}, std::string_view missingRight = {});
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
-    ChangeResult refuseSignIn(SignInResult result, std::string_view typedName);
+    void refuseSignIn(SignInResult result, std::string_view typedName);
     // The signed-in user's record and rights from `file`; false when they
     // are no longer in it.
     bool findMe(const UserTable& file);
