@@ -28,11 +28,12 @@ std::string ReadLine(int fd)
     return line;
 }
 
-void WriteAll(int fd, const std::string& text)
+// Safe in a signal handler.
+void WriteAll(int fd, const char* text, std::size_t size)
 {
     std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    while (done < size) {
+        const ssize_t n = ::write(fd, text + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -41,42 +42,151 @@ void WriteAll(int fd, const std::string& text)
     }
 }
 
-// The terminal as it was before echo was turned off, for a signal to put
-// back before the program ends.
+// What the handlers below work with, set before they are installed: the
+// terminal as it was before echo was turned off, the same without echo, and
+// the prompt to show again when the program is brought back to the
+// foreground after the shell has written its own lines.
 struct termios savedTerminal;
-constexpr int Interrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-struct sigaction savedActions[sizeof Interrupts / sizeof Interrupts[0]];
+struct termios quietTerminal;
+const char* promptText = nullptr;
+std::size_t promptSize = 0;
+bool promptAgain = false;
+volatile std::sig_atomic_t promptShown = 0;
 
-void RestoreAndRaise(int signal)
+constexpr int Handled[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
+constexpr std::size_t HandledCount = sizeof Handled / sizeof Handled[0];
+
+// The modes belong to the foreground job: a job put in the background
+// leaves them to the shell that now holds the terminal (and would be stopped
+// for touching them). A terminal that is not the controlling one has no
+// foreground to yield to.
+bool OwnsTerminal()
 {
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-    ::signal(signal, SIG_DFL);
+    const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
+    return foreground == ::getpgrp() || (foreground < 0 && errno == ENOTTY);
+}
+
+void SetTerminal(const struct termios& modes)
+{
+    if (OwnsTerminal())
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &modes);
+}
+
+// The signal's own default action, so the shell sees how the program ended
+// or that it stopped.
+void RaiseByDefault(int signal, struct sigaction* previous)
+{
+    struct sigaction byDefault = {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    ::sigaction(signal, &byDefault, previous);
+    sigset_t just;
+    sigemptyset(&just);
+    sigaddset(&just, signal);
+    ::sigprocmask(SIG_UNBLOCK, &just, nullptr);
     ::raise(signal);
+}
+
+void EndBySignal(int signal)
+{
+    SetTerminal(savedTerminal);
+    RaiseByDefault(signal, nullptr);
+}
+
+// Stopped, the program leaves the terminal as it found it to whoever takes
+// it over; continued, it finds it as they left it (a shell turns echo back
+// on when a job stops), so echo goes off again.
+void Suspend(int signal)
+{
+    const int error = errno;
+    SetTerminal(savedTerminal);
+    struct sigaction own;
+    RaiseByDefault(signal, &own);
+    // Continued, or never stopped: in an orphaned process group the stop is
+    // dropped, as nobody would be left to continue it.
+    ::sigaction(signal, &own, nullptr);
+    SetTerminal(quietTerminal);
+    errno = error;
+}
+
+// Echo off again whenever the program continues in the foreground, also
+// after a stop it could not catch (SIGSTOP, or SIGTTIN for reading in the
+// background), and the prompt again below what the shell wrote meanwhile.
+void Resume(int)
+{
+    const int error = errno;
+    if (OwnsTerminal()) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &quietTerminal);
+        if (promptShown && promptAgain)
+            WriteAll(STDERR_FILENO, promptText, promptSize);
+    }
+    errno = error;
 }
 
 std::string ReadWithoutEcho(const std::string& prompt)
 {
+    // A job started in the background is stopped here until it has the
+    // terminal, so what it saves are not the modes of, say, the shell's
+    // line editor.
+    ::tcdrain(STDIN_FILENO);
     if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
         return ReadLine(STDIN_FILENO);
-    struct sigaction action
-    {
-    };
-    action.sa_handler = RestoreAndRaise;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < sizeof Interrupts / sizeof Interrupts[0]; ++i)
-        ::sigaction(Interrupts[i], &action, &savedActions[i]);
-
-    struct termios quiet = savedTerminal;
-    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    quietTerminal = savedTerminal;
+    quietTerminal.c_lflag &= static_cast<tcflag_t>(~ECHO);
     // The Enter still moves the cursor to the next line.
-    quiet.c_lflag |= ECHONL;
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    WriteAll(STDERR_FILENO, prompt);
-    std::string line = ReadLine(STDIN_FILENO);
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    quietTerminal.c_lflag |= ECHONL;
+    promptText = prompt.data();
+    promptSize = prompt.size();
+    promptAgain = ::isatty(STDERR_FILENO);
+    promptShown = 0;
 
-    for (std::size_t i = 0; i < sizeof Interrupts / sizeof Interrupts[0]; ++i)
-        ::sigaction(Interrupts[i], &savedActions[i], nullptr);
+    sigset_t handled;
+    sigemptyset(&handled);
+    for (int signal : Handled)
+        sigaddset(&handled, signal);
+    struct sigaction previous[HandledCount];
+    bool installed[HandledCount] = {};
+    for (std::size_t i = 0; i < HandledCount; ++i) {
+        const int signal = Handled[i];
+        struct sigaction action = {};
+        action.sa_handler = signal == SIGTSTP ? Suspend : signal == SIGCONT ? Resume : EndBySignal;
+        // One handler at a time, so none turns echo off again after another
+        // has put the terminal back to end the program.
+        action.sa_mask = handled;
+        action.sa_flags = SA_RESTART;
+        ::sigaction(signal, nullptr, &previous[i]);
+        // What the caller ignores (nohup, a background job without job
+        // control) stays ignored; a continue happens whatever SIGCONT's
+        // action, so its handler is always wanted.
+        if (previous[i].sa_handler == SIG_IGN && signal != SIGCONT)
+            continue;
+        installed[i] = ::sigaction(signal, &action, nullptr) == 0;
+    }
+
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quietTerminal);
+    // A stop as soon as the prompt shows must find it recorded as shown, so
+    // that it is shown again on return.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTSTP);
+    sigaddset(&stops, SIGCONT);
+    sigset_t unstopped;
+    ::sigprocmask(SIG_BLOCK, &stops, &unstopped);
+    WriteAll(STDERR_FILENO, prompt.data(), prompt.size());
+    promptShown = 1;
+    ::sigprocmask(SIG_SETMASK, &unstopped, nullptr);
+    std::string line = ReadLine(STDIN_FILENO);
+
+    // Held back until the terminal is as it was and the caller's actions are
+    // back, then taken as the caller would have taken them.
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &handled, &before);
+    SetTerminal(savedTerminal);
+    for (std::size_t i = 0; i < HandledCount; ++i) {
+        if (installed[i])
+            ::sigaction(Handled[i], &previous[i], nullptr);
+    }
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
     return line;
 }
 

@@ -3,7 +3,10 @@
 #include <string>
 
 // Passwords come from the terminal without echo, or, when standard input is
-// not a terminal, one a line from it, so a script can pipe them in.
+// not a terminal, one a line from it, so a script can pipe them in. Echo
+// stays off for as long as the program waits, however often it is stopped
+// and continued, and the terminal is put back as it was however the wait
+// ends (a line, end of input, or a signal that ends the program).
 class SecretReader
 {
 public:

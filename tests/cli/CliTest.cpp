@@ -1,4 +1,5 @@
 #include "CliRun.h"
+#include "CliTerminal.h"
 
 #include "../store/StoreCheck.h"
 
@@ -1100,6 +1101,159 @@ TEST(APasswordFromATerminalIsNotEchoed)
     ::close(error[0]);
     ::close(held);
     ::close(master);
+}
+
+namespace {
+
+std::vector<std::string> AdminLists()
+{
+    return {"--table", TableFile, "--user", "admin", "ls"};
+}
+
+const std::string PasswordPrompt = "Password for admin: ";
+// The list as the terminal shows it, each line end made CR LF.
+const std::string ListShown = "admin\r\nclerk\r\n";
+
+bool Echoes(const TerminalJob& job)
+{
+    return (job.Modes().c_lflag & ECHO) != 0;
+}
+
+std::string Stopped(int signal)
+{
+    return "stopped " + std::to_string(signal);
+}
+
+std::string Killed(int signal)
+{
+    return "killed " + std::to_string(signal);
+}
+
+// Fails naming the case when `actual` is not `expected`.
+void Expect(const std::string& where, const std::string& actual, const std::string& expected)
+{
+    if (actual != expected)
+        storecheck::Fail(__FILE__, __LINE__, where + ": " + storecheck::Mismatch(actual, expected));
+}
+
+void ExpectQuiet(const std::string& where, const TerminalJob& job)
+{
+    if (Echoes(job))
+        storecheck::Fail(__FILE__, __LINE__, where + ": the terminal echoes");
+}
+
+void ExpectAsFound(const std::string& where, const TerminalJob& job)
+{
+    if (!SameModes(job.Modes(), job.ShellModes()))
+        storecheck::Fail(__FILE__, __LINE__, where + ": the terminal is not as the shell keeps it");
+}
+
+} // namespace
+
+TEST(APasswordPromptStaysQuietHoweverOftenTheJobIsStopped)
+{
+    struct Row
+    {
+        std::string how;
+        std::function<void(TerminalJob&)> stop;
+        int stoppedBy;
+        // A stop that can be caught finds the terminal as it was before.
+        bool restoredWhileStopped;
+        // `bg` first: continued in the background, the job must leave the
+        // terminal to the shell until it reads and is stopped for that.
+        bool backgroundFirst;
+    };
+    const Row rows[] = {
+        {"Ctrl-Z, fg", [](TerminalJob& job) { job.Type("\x1a"); }, SIGTSTP, true, false},
+        {"SIGSTOP, fg", [](TerminalJob& job) { job.Send(SIGSTOP); }, SIGSTOP, false, false},
+        {"Ctrl-Z, bg, fg", [](TerminalJob& job) { job.Type("\x1a"); }, SIGTSTP, true, true},
+    };
+    UseFixture();
+    for (const Row& row : rows) {
+        TerminalJob job(AdminLists());
+        job.WaitFor(PasswordPrompt);
+        ExpectQuiet(row.how + ", prompted", job);
+        for (int round = 1; round <= 2; ++round) {
+            const std::string where = row.how + ", round " + std::to_string(round);
+            row.stop(job);
+            Expect(where, job.NextChange(), Stopped(row.stoppedBy));
+            if (row.restoredWhileStopped)
+                ExpectAsFound(where + ", stopped", job);
+            if (row.backgroundFirst) {
+                job.Background();
+                // Stopped again so soon that the shell may see only that.
+                std::string change = job.NextChange();
+                if (change == "continued")
+                    change = job.NextChange();
+                Expect(where, change, Stopped(SIGTTIN));
+                ExpectAsFound(where + ", in the background", job);
+            }
+            job.Foreground();
+            Expect(where, job.NextChange(), "continued");
+            // Shown again below the shell's lines, with echo off first.
+            job.WaitFor(PasswordPrompt);
+            ExpectQuiet(where + ", continued", job);
+        }
+        job.Type("secret\n");
+        const std::string shown = job.WaitFor(ListShown);
+        Expect(row.how, job.NextChange(), "exited 0");
+        if (shown.find("secret") != std::string::npos)
+            storecheck::Fail(__FILE__, __LINE__, row.how + ": shown " + storecheck::Show(shown));
+        ExpectAsFound(row.how + ", ended", job);
+    }
+}
+
+TEST(APasswordPromptLeavesTheTerminalAsItFoundItHoweverItEnds)
+{
+    struct Row
+    {
+        std::string how;
+        std::function<void(TerminalJob&)> end;
+        std::string ended;
+    };
+    const Row rows[] = {
+        {"Enter", [](TerminalJob& job) { job.Type("secret\n"); }, "exited 0"},
+        // An empty password.
+        {"Ctrl-D", [](TerminalJob& job) { job.Type("\x04"); }, "exited 2"},
+        {"Ctrl-C", [](TerminalJob& job) { job.Type("\x03"); }, Killed(SIGINT)},
+        {"Ctrl-\\", [](TerminalJob& job) { job.Type("\x1c"); }, Killed(SIGQUIT)},
+        {"SIGTERM", [](TerminalJob& job) { job.Send(SIGTERM); }, Killed(SIGTERM)},
+        {"SIGHUP", [](TerminalJob& job) { job.Send(SIGHUP); }, Killed(SIGHUP)},
+    };
+    UseFixture();
+    for (const Row& row : rows) {
+        for (const bool stoppedFirst : {false, true}) {
+            const std::string where = row.how + (stoppedFirst ? " after Ctrl-Z, fg" : "");
+            TerminalJob job(AdminLists());
+            job.WaitFor(PasswordPrompt);
+            if (stoppedFirst) {
+                job.Type("\x1a");
+                Expect(where, job.NextChange(), Stopped(SIGTSTP));
+                job.Foreground();
+                Expect(where, job.NextChange(), "continued");
+                job.WaitFor(PasswordPrompt);
+            }
+            row.end(job);
+            Expect(where, job.NextChange(), row.ended);
+            ExpectAsFound(where, job);
+        }
+    }
+}
+
+TEST(AJobStartedInTheBackgroundTakesTheTerminalsModesOnlyOnceItHasIt)
+{
+    UseFixture();
+    TerminalJob job(AdminLists(), TerminalJob::Start::Background);
+    CHECK_EQ(job.NextChange(), Stopped(SIGTTOU));
+    job.Foreground();
+    CHECK_EQ(job.NextChange(), std::string("continued"));
+    job.WaitFor(PasswordPrompt);
+    CHECK(!Echoes(job));
+    job.Type("secret\n");
+    job.WaitFor(ListShown);
+    CHECK_EQ(job.NextChange(), std::string("exited 0"));
+    // Not the line editor's modes, which were the terminal's when it started.
+    CHECK(SameModes(job.Modes(), job.ShellModes()));
 }
 
 TEST(HelpAndVersion)
