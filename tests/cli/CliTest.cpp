@@ -1464,3 +1464,31 @@ TEST(EveryRefusedSignInOfTheCommandLineIsRecorded)
                                  (logged.empty() ? std::string("none") : logged.front()));
     }
 }
+
+// At a terminal a new password is asked twice: a typing slip must not lock
+// anyone out.
+TEST(ANewPasswordIsAskedTwiceAtATerminal)
+{
+    struct Row
+    {
+        const char* again;
+        std::string ended;
+        bool added;
+    };
+    const Row rows[] = {
+        {"bobpw", "exited 0", true},
+        {"bobpx", "exited 1", false},
+    };
+    for (const Row& row : rows) {
+        UseFixture();
+        TerminalJob job({"--table", TableFile, "--user", "admin", "add", "bob", "--path", "/b"});
+        job.WaitFor(PasswordPrompt);
+        job.Type("secret\r");
+        job.WaitFor("Password for the new user bob: ");
+        job.Type("bobpw\r");
+        job.WaitFor("Again, to be sure: ");
+        job.Type(std::string(row.again) + "\r");
+        Expect(row.again, job.NextChange(), row.ended);
+        CHECK_EQ(OnDisk().FindUser("bob") != 0, row.added);
+    }
+}
