@@ -62,81 +62,49 @@ private:
     std::size_t m_pos = 0;
 };
 
-// Six record-order flags from the low bits of a byte: "0" grants.
-std::string Flags(std::uint8_t bits)
-{
-    std::string flags;
-    for (int i = 0; i < 6; ++i)
-        flags += (bits >> i) & 1 ? '1' : '0';
-    return flags;
-}
-
-UserRecord Plain(const std::string& name, const std::string& password, const std::string& path,
-                 const std::string& flags)
-{
-    UserRecord record{};
-    record.LoginName.assign(name);
-    record.Password.assign(password);
-    record.DataPath.assign(path);
-    for (std::size_t i = 0; i < AllRights.size(); ++i)
-        RightField(record, AllRights[i]).assign(flags.substr(i, 1));
-    return record;
-}
-
-UserRecord PlainFrom(Input& in)
-{
-    const std::string name = in.pick(Names);
-    const std::string password = in.pick(Passwords);
-    const std::string path = in.pick(Paths);
-    return Plain(name, password, path, Flags(in.byte()));
-}
-
-// The same as the core takes it.
-UserData DataOf(const UserRecord& plain)
+// A user as the core takes it; the low six bits of a byte withhold the
+// rights in record order.
+UserData PlainFrom(Input& in)
 {
     UserData user;
-    user.loginName = plain.LoginName.value();
-    user.password = plain.Password.value();
-    user.dataPath = plain.DataPath.value();
-    for (Right right : AllRights)
-        user.rights.set(right, RightField(plain, right).value() == "0");
+    user.loginName = in.pick(Names);
+    user.password = in.pick(Passwords);
+    user.dataPath = in.pick(Paths);
+    const std::uint8_t bits = in.byte();
+    for (std::size_t i = 0; i < AllRights.size(); ++i)
+        user.rights.set(AllRights[i], ((bits >> i) & 1) == 0);
     return user;
 }
 
-AccountData DataOf(const AccountEntry& plain, int entry)
+AccountData AccountFrom(Input& in)
 {
     AccountData account;
-    account.entry = entry;
-    account.name = plain.AccountName.value();
-    account.description = plain.AccountDescription.value();
+    account.name = in.pick(AccountNames);
+    account.description = in.pick(Descriptions);
     return account;
 }
 
-AccountEntry AccountFrom(Input& in)
+// An account's texts, stored (scrambled) straight into an entry.
+void PutAccount(AccountEntry& stored, Input& in)
 {
-    AccountEntry entry{};
-    entry.AccountName.assign(in.pick(AccountNames));
-    entry.AccountDescription.assign(in.pick(Descriptions));
-    return entry;
+    const AccountData account = AccountFrom(in);
+    StoreEncoded(stored.AccountName, account.name);
+    StoreEncoded(stored.AccountDescription, account.description);
 }
 
 // Stored (scrambled) texts straight into a slot, so that a user may stand
 // behind a free slot, as an old file may hold them.
 void PutUser(UserRecord& slot, Input& in)
 {
-    const UserRecord plain = PlainFrom(in);
-    StoreEncoded(slot.LoginName, plain.LoginName.value());
-    StoreEncoded(slot.Password, plain.Password.value());
-    StoreEncoded(slot.DataPath, plain.DataPath.value());
+    const UserData plain = PlainFrom(in);
+    StoreEncoded(slot.LoginName, plain.loginName);
+    StoreEncoded(slot.Password, plain.password);
+    StoreEncoded(slot.DataPath, plain.dataPath);
     for (Right right : AllRights)
-        StoreEncoded(RightField(slot, right), RightField(plain, right).value());
+        StoreEncoded(RightField(slot, right), plain.rights.has(right) ? "0" : "1");
     const std::uint8_t accounts = in.byte();
-    if (accounts & 1) {
-        const AccountEntry entry = AccountFrom(in);
-        AccountEntry& stored = slot.Accounts[(accounts >> 1) % AccountCount];
-        StoreEncoded(stored.AccountName, entry.AccountName.value());
-        StoreEncoded(stored.AccountDescription, entry.AccountDescription.value());
-    }
+    if (accounts & 1)
+        PutAccount(slot.Accounts[(accounts >> 1) % AccountCount], in);
 }
 
 std::string FileBytes()
@@ -290,11 +258,10 @@ const UserRecord* FileUser(const UserTable& fileTable, const std::string& name)
     return &fileTable.Slot(slot);
 }
 
-bool HoldsAccount(const AccountEntry& stored, const AccountEntry& plain)
+bool HoldsAccount(const AccountEntry& stored, const AccountData& plain)
 {
-    return !stored.AccountName.empty() &&
-           Decoded(stored.AccountName) == plain.AccountName.value() &&
-           Decoded(stored.AccountDescription) == plain.AccountDescription.value();
+    return !stored.AccountName.empty() && Decoded(stored.AccountName) == plain.name &&
+           Decoded(stored.AccountDescription) == plain.description;
 }
 
 // The accounts of the only used slot named `name` in both tables, when they
@@ -333,14 +300,14 @@ void SignIn(Actor& actor, Input& in)
 
 void AddUser(Actor& actor, Input& in)
 {
-    const UserRecord plain = PlainFrom(in);
+    const UserData plain = PlainFrom(in);
     const Needs needs{{Right::AddUsers}, true};
     const Before before = Look(actor, needs);
-    const ChangeResult result = actor.session->AddUser(DataOf(plain));
+    const ChangeResult result = actor.session->AddUser(plain);
     CheckChange(actor, needs, before, result);
     if (result.done()) {
         const UserTable& table = actor.session->Table();
-        Expect(UsedSlot(table, plain.LoginName.value()) != 0, "an added user is not in the table");
+        Expect(UsedSlot(table, plain.loginName) != 0, "an added user is not in the table");
         Expect(UsedCount(table) == UsedCount(TableFromBytes(before.table)) + 1,
                "an add did not add one user");
     }
@@ -362,19 +329,18 @@ void SaveChanges(Actor& actor, Input& in)
 {
     const std::string edited = in.pick(Names);
     const int editedSlot = in.byte() % (SlotCount + 2);
-    const UserRecord plain = PlainFrom(in);
+    const UserData plain = PlainFrom(in);
     const Needs needs{{Right::ModifyUsers}, false};
     const Before before = Look(actor, needs);
-    const ChangeResult result = actor.session->SaveChanges(edited, editedSlot, DataOf(plain));
+    const ChangeResult result = actor.session->SaveChanges(edited, editedSlot, plain);
     const UserTable file = CheckChange(actor, needs, before, result);
     if (!result.done())
         return;
-    const UserRecord* saved = FileUser(file, plain.LoginName.value());
-    Expect(Decoded(saved->Password) == plain.Password.value() &&
-               Decoded(saved->DataPath) == plain.DataPath.value(),
+    const UserRecord* saved = FileUser(file, plain.loginName);
+    Expect(Decoded(saved->Password) == plain.password && Decoded(saved->DataPath) == plain.dataPath,
            "a saved user's password or path is not in the file");
     for (Right right : AllRights)
-        Expect(Decoded(RightField(*saved, right)) == RightField(plain, right).value(),
+        Expect(Holds(*saved, right) == plain.rights.has(right),
                "a saved user's rights are not in the file");
     const UserRecord* inFile = OnlyRecord(before.fileTable, edited);
     const UserTable seen = TableFromBytes(before.table);
@@ -382,7 +348,7 @@ void SaveChanges(Actor& actor, Input& in)
     if (inFile && inTable && SameAccounts(*inFile, *inTable))
         Expect(SameAccounts(*saved, *inFile), "a saved user lost their bank accounts");
     if (actor.signedIn && edited == actor.me)
-        actor.me = plain.LoginName.value();
+        actor.me = plain.loginName;
 }
 
 enum class AccountChange
@@ -396,16 +362,17 @@ void ChangeAccount(Actor& actor, Input& in, AccountChange kind)
 {
     const std::string user = in.pick(Names);
     const int entry = static_cast<int>(in.byte() % (AccountCount + 2)) - 1;
-    const AccountEntry plain = kind == AccountChange::Delete ? AccountEntry{} : AccountFrom(in);
+    AccountData plain = kind == AccountChange::Delete ? AccountData{} : AccountFrom(in);
+    plain.entry = kind == AccountChange::Modify ? entry : -1;
     const Needs needs{{Right::ModifyUsers, Right::DeleteUsers}, false};
     const Before before = Look(actor, needs);
     ChangeResult result;
     switch (kind) {
     case AccountChange::Add:
-        result = actor.session->AddAccount(user, DataOf(plain, -1));
+        result = actor.session->AddAccount(user, plain);
         break;
     case AccountChange::Modify:
-        result = actor.session->ModifyAccount(user, DataOf(plain, entry));
+        result = actor.session->ModifyAccount(user, plain);
         break;
     case AccountChange::Delete:
         result = actor.session->DeleteAccount(user, entry);
@@ -475,16 +442,13 @@ void WriteBehindTheirBacks(Input& in)
                 table.RemoveUserSlot(n);
         }
         break;
-    case 4: {
-        const AccountEntry entry = AccountFrom(in);
-        AccountEntry& stored = slot.Accounts[in.byte() % AccountCount];
-        StoreEncoded(stored.AccountName, entry.AccountName.value());
-        StoreEncoded(stored.AccountDescription, entry.AccountDescription.value());
+    case 4:
+        PutAccount(slot.Accounts[in.byte() % AccountCount], in);
         break;
-    }
     default:
         table.ClearEmptySlots();
-        table.StoreNewUser(PlainFrom(in));
+        if (const int free = table.FirstFreeSlot(); free > 0)
+            PutUser(table.Slot(free), in);
         break;
     }
     SaveUserTable(table, tablePath);
