@@ -147,6 +147,8 @@ const char* What(Kind kind)
         return "table reloaded";
     case Kind::TableOverwritten:
         return "table overwritten";
+    case Kind::TableCopied:
+        return "table copied";
     case Kind::SaveFailed:
         break;
     }
@@ -194,6 +196,13 @@ std::string AuditLine(const AuditEvent& event)
         AppendField(line, "missing_right", event.missingRight);
     if (IsRefusalOrFailure(event.kind))
         AppendField(line, "reason", event.detail);
+    if (event.kind == Kind::TableCopied) {
+        line += " copy=\"";
+        AppendPath(line, event.copy);
+        line += "\" system_user=\"";
+        AppendPath(line, event.systemUser);
+        line += '"';
+    }
     return line;
 }
 

@@ -11,19 +11,22 @@
 // <what> is one of "sign-in succeeded", "sign-in refused", "first login ID
 // created", "user added", "user deleted", "user changed", "bank account
 // added", "bank account changed", "bank account deleted", "change refused",
-// "table saved", "table reloaded", "table overwritten", "save failed". After
+// "table saved", "table reloaded", "table overwritten", "save failed", "table
+// copied" (a backup, which signs no one in). After
 // table, user and target come, in this order and only with the events that
 // carry them: account (the bank account events), new_name (a rename),
 // changes (user added, user changed, bank account changed; ", " between
 // items), missing_right (a refusal for a lacking right) and reason (the
-// refusals and a failed save).
+// refusals and a failed save); a copy ends in copy (the file it went to)
+// and system_user (the account that made it).
 //
 // Values are quoted and come out as UTF-8; `\"` and `\\` stand for a quote
 // and a backslash, and `\xNN` (lower-case hex) for each byte of the original
 // that is a control character (C0, DEL, C1), a line or paragraph separator
 // (U+2028, U+2029) or no character at all: a log viewer may end a line at
-// any of these, so no name can end the line or forge another. The table path is
-// read as UTF-8, every other text as Windows-1252 (which holds neither
+// any of these, so no name can end the line or forge another. The table path,
+// the copy's and the system account are read as UTF-8, every other text as
+// Windows-1252 (which holds neither
 // separator; its five undefined bytes are taken for C1 controls).
 std::string AuditLine(const AuditEvent& event);
 

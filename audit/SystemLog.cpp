@@ -39,6 +39,8 @@ void SyslogAuditSink::Record(const AuditEvent& event)
 {
     AuditEvent shown = event;
     shown.table = AbsolutePath(event.table);
+    if (!event.copy.empty())
+        shown.copy = AbsolutePath(event.copy);
     // The facility again with every line: anything else in the process that
     // calls openlog() must not move these out of authpriv.
     ::syslog(LOG_AUTHPRIV | SyslogSeverity(event.kind), "%s", AuditLine(shown).c_str());

@@ -3,9 +3,11 @@
 #include "session/Session.h"
 #include "session/TableCheck.h"
 #include "store/IoError.h"
+#include "store/NewFile.h"
 #include "store/TableFile.h"
 #include "store/Windows1252.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -59,6 +61,40 @@ AnsiString Stored(const std::string& field, const std::string& utf8, std::size_t
     return text;
 }
 
+// A password's Windows-1252 bytes, or nothing. Unlike other texts, what
+// the table cannot hold is never quoted back: it is most of a password.
+std::optional<AnsiString> PasswordBytes(const std::string& utf8)
+{
+    return Utf8ToWindows1252(utf8);
+}
+
+const char* const UnstorablePassword =
+    "password: it holds a character that is not in Windows-1252 (or is not UTF-8 text), "
+    "which the table cannot store";
+
+// A name as the audit trail can record it where the table cannot hold it:
+// each character Windows-1252 lacks, and each byte that is not UTF-8, as "?".
+AnsiString RecordableName(const std::string& utf8)
+{
+    AnsiString name;
+    std::size_t at = 0;
+    while (at < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        length = std::min(length, utf8.size() - at);
+        const std::optional<std::string> byte = Utf8ToWindows1252(utf8.substr(at, length));
+        bool whole = lead >= 0xC2 && lead <= 0xF4;
+        for (std::size_t i = 1; whole && i < length; ++i)
+            whole = (static_cast<unsigned char>(utf8[at + i]) & 0xC0) == 0x80;
+        if (byte && byte->size() == 1)
+            name += *byte;
+        else
+            name += '?';
+        at += byte || whole ? length : 1;
+    }
+    return name;
+}
+
 std::string Shown(std::string_view ansi)
 {
     return Windows1252ToUtf8(ansi);
@@ -93,25 +129,6 @@ void MakeFolders(const std::string& folder)
         const std::string part = folder.substr(0, at);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
             throw IoError(IoCodeFromErrno(errno));
-    }
-}
-
-// One line from a file descriptor, without its line end, read a byte at a
-// time so that a second line stays for the next read.
-std::string ReadLineFrom(int fd)
-{
-    std::string line;
-    char c = 0;
-    for (;;) {
-        const ssize_t got = ::read(fd, &c, 1);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            Fail(ExitBadInput,
-                 "file descriptor " + std::to_string(fd) + ": " + std::strerror(errno));
-        if (got == 0 || c == '\n')
-            return line;
-        line += c;
     }
 }
 
@@ -205,7 +222,7 @@ public:
     Command(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
             std::ostream& err, AuditSink* audit)
         : m_invocation(invocation), m_secrets(secrets), m_out(out), m_err(err),
-          m_path(invocation.table ? *invocation.table : DefaultTablePath()),
+          m_path(invocation.table ? *invocation.table : DefaultTablePath()), m_audit(audit),
           m_session(m_path, audit)
     {
         // The command holds the writer lock from its read to its write, so
@@ -323,9 +340,7 @@ public:
 
     int Add()
     {
-        const AnsiString password =
-            ReadNewPassword("Password for the new user " + m_invocation.operands[0]);
-        UserData user = PlainUser(m_target, password, *m_newPath);
+        UserData user = PlainUser(m_target, m_newPassword, *m_newPath);
         for (Right right : m_invocation.grants)
             user.rights.set(right, true);
         const ChangeResult added = m_session.AddUser(user);
@@ -355,7 +370,7 @@ public:
         if (m_newPath)
             user.dataPath = *m_newPath;
         if (m_invocation.newPassword)
-            user.password = ReadNewPassword("New password for " + m_invocation.operands[0]);
+            user.password = m_newPassword;
         for (Right right : m_invocation.grants)
             user.rights.set(right, true);
         for (Right right : m_invocation.revokes)
@@ -460,6 +475,7 @@ public:
         if (!m_invocation.table)
             MakeFolders(folder);
         RefuseNonTable();
+        RefuseTableOfOthers();
         const std::optional<std::string> dataFolder =
             RealFolder(m_invocation.path ? *m_invocation.path : folder);
         if (!dataFolder)
@@ -478,8 +494,7 @@ public:
             Fail(ExitExists, Shown(made.message) + " Sign in to it with --user NAME, or give init "
                                                    "another --table FILE.");
         Finish(made);
-        if (::chmod(m_path.c_str(), 0600) != 0)
-            throw IoError(IoCodeFromErrno(errno));
+        MakeTablePrivate();
         return ExitDone;
     }
 
@@ -496,32 +511,24 @@ public:
         if (::stat(m_path.c_str(), &table) == 0 && ::stat(copy.c_str(), &target) == 0 &&
             table.st_dev == target.st_dev && table.st_ino == target.st_ino)
             Fail(ExitBadInput, copy + " is the table itself; give another file for the copy.");
-        // Taken under the writer lock: never half of one save and half of
-        // the next.
-        const WriterLock::Hold hold = m_session.HoldWriterLock();
-        const std::optional<std::string> bytes = PeekTableFile(m_path);
+        // Before the lock: what can never take the copy must not keep other
+        // writers waiting, nor be opened at all (a FIFO blocks).
+        RefuseCopyTarget(copy);
+        std::optional<std::string> bytes;
+        {
+            // Taken under the writer lock: never half of one save and half
+            // of the next. The copy is written after, as it may be slow.
+            const WriterLock::Hold hold = m_session.HoldWriterLock();
+            bytes = PeekTableFile(m_path);
+        }
         if (!bytes)
             Fail(ExitFileTrouble, m_path + ": there is no user table here; init creates one.");
-        const int fd =
-            ::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0)
-            Fail(ExitFileTrouble, copy + ": " + IoErrorText(IoCodeFromErrno(errno)));
-        // An existing file keeps its mode through O_TRUNC: the copy holds
-        // passwords, so it is made private whatever was there.
-        bool written = ::fchmod(fd, 0600) == 0;
-        std::size_t at = 0;
-        while (written && at < bytes->size()) {
-            const ssize_t n = ::write(fd, bytes->data() + at, bytes->size() - at);
-            if (n < 0 && errno == EINTR)
-                continue;
-            written = n > 0;
-            at += n > 0 ? static_cast<std::size_t>(n) : 0;
+        try {
+            ReplaceWithNewFile(copy, *bytes);
+        } catch (const IoError& error) {
+            Fail(ExitFileTrouble, copy + ": " + error.what());
         }
-        const int err = written ? (::fsync(fd) == 0 ? 0 : errno) : errno;
-        ::close(fd);
-        if (!written || err != 0)
-            Fail(ExitFileTrouble,
-                 copy + ": " + IoErrorText(IoCodeFromErrno(written ? err : errno)));
+        RecordCopy(copy);
         Notice("copied " + m_path + " to " + copy + " (" + std::to_string(bytes->size()) +
                " bytes)");
         return ExitDone;
@@ -553,13 +560,109 @@ private:
         Fail(ExitFileTrouble, m_path + " is not a user table file (nor a file at all).");
     }
 
+    // Only a regular file of the caller's own is replaced by the copy, or
+    // nothing; the copy itself is a new file (ReplaceWithNewFile), so a file
+    // of someone else's is never written into nor made private in passing.
+    // Another user's file is refused rather than replaced: it may be theirs
+    // to keep, and the administrator should see that it is there.
+    void RefuseCopyTarget(const std::string& copy) const
+    {
+        struct stat st
+        {
+        };
+        if (::lstat(copy.c_str(), &st) != 0) {
+            if (errno == ENOENT)
+                return;
+            Fail(ExitFileTrouble, copy + ": " + IoErrorText(IoCodeFromErrno(errno)));
+        }
+        if (S_ISLNK(st.st_mode))
+            Fail(ExitFileTrouble, copy + " is a symbolic link: the copy is never written through "
+                                         "a link; give the file's own path, or another FILE.");
+        if (S_ISDIR(st.st_mode))
+            Fail(ExitFileTrouble, copy + " is a folder: give the copy's file name, e.g. " + copy +
+                                      "/" + UserTableFileName + ".");
+        if (!S_ISREG(st.st_mode))
+            Fail(ExitFileTrouble, copy + " is not a regular file (a device, a FIFO or a socket): "
+                                         "the copy goes only to a file of your own, or where "
+                                         "nothing is.");
+        if (st.st_uid != ::geteuid())
+            Fail(ExitFileTrouble, copy + " belongs to another user: the copy never replaces "
+                                         "someone else's file; remove it, or give another FILE.");
+    }
+
+    // A backup holds every password: the trail says who took it, of which
+    // table, and where to.
+    void RecordCopy(const std::string& copy) const
+    {
+        if (m_audit == nullptr)
+            return;
+        AuditEvent copied{};
+        copied.kind = AuditEvent::Kind::TableCopied;
+        copied.table = m_path;
+        copied.copy = copy;
+        const passwd* entry = ::getpwuid(::getuid());
+        copied.systemUser = entry && entry->pw_name ? std::string(entry->pw_name)
+                                                    : "uid " + std::to_string(::getuid());
+        m_audit->Record(copied);
+    }
+
+    // init fills only a table of its own making: an empty file (which a
+    // first use may fill) that another user made, or one a link leads to,
+    // would leave the table theirs, or where they chose. A table with users
+    // is refused by the first-use rule itself.
+    void RefuseTableOfOthers() const
+    {
+        struct stat st
+        {
+        };
+        if (::stat(m_path.c_str(), &st) != 0 || st.st_size != 0 ||
+            ::lstat(m_path.c_str(), &st) != 0)
+            return;
+        if (S_ISLNK(st.st_mode))
+            Fail(ExitFileTrouble, m_path + " is a symbolic link: init makes the table only as a "
+                                           "file of its own, never through a link; give the "
+                                           "file's own path with --table.");
+        if (st.st_uid != ::geteuid())
+            Fail(ExitFileTrouble, m_path + " belongs to another user: init fills only a file of "
+                                           "its own; remove it, or give init another --table "
+                                           "FILE.");
+    }
+
+    // The new table, private whatever mode an empty file of one's own had;
+    // made so through the file itself, never a link or another user's file
+    // put in its place meanwhile.
+    void MakeTablePrivate() const
+    {
+        const int fd =
+            ::open(m_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            throw IoError(IoCodeFromErrno(errno));
+        struct stat st
+        {
+        };
+        const bool mine = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+        const bool done = mine && ::fchmod(fd, 0600) == 0;
+        const int err = errno;
+        ::close(fd);
+        if (!mine)
+            Fail(ExitFileTrouble, m_path + ": the table is no longer a file of your own (another "
+                                           "was put in its place while init ran); see who may "
+                                           "write its folder.");
+        if (!done)
+            throw IoError(IoCodeFromErrno(err));
+    }
+
     // Every text of the command line is checked before anyone is asked for
     // a password. Names that only look someone up need not fit a field.
     void TakeTexts()
     {
         const std::string& command = m_invocation.command;
         const bool ofAccount = command.rfind("account-", 0) == 0;
-        m_user = ForTable("login name", *m_invocation.user);
+        // A name the table cannot hold is refused as a sign-in, once the
+        // table is found.
+        const std::optional<AnsiString> user = Utf8ToWindows1252(*m_invocation.user);
+        m_userUnstorable = !user;
+        m_user = user ? *user : RecordableName(*m_invocation.user);
         if (!m_invocation.operands.empty())
             m_target = ForTable("login name", m_invocation.operands[0]);
         if (m_invocation.operands.size() > 1)
@@ -585,27 +688,49 @@ private:
         RefuseNonTable();
         // Loading creates a missing table, which would then stand in the
         // way of init.
-        if (!PeekTableFile(m_path))
+        const std::optional<std::string> loaded = PeekTableFile(m_path);
+        if (!loaded)
             Fail(ExitFileTrouble, m_path + ": there is no user table here; init creates one.");
         m_session.LoadTable();
 
         // The name first, so no password is asked for a name that is not
         // there, as the login dialog does.
+        if (m_userUnstorable) {
+            m_session.RecordSignInRefusal(Session::SignInResult::UnknownName, m_user);
+            std::string problem;
+            Utf8ToWindows1252(*m_invocation.user, &problem);
+            Fail(ExitSignInRefused, "login name: " + problem + ".");
+        }
         if (const auto refusal = m_session.RefuseName(m_user))
             Fail(ExitSignInRefused, Session::SignInMessage(*refusal));
-        const std::string typed = m_invocation.passwordFd
-                                      ? ReadLineFrom(*m_invocation.passwordFd)
-                                      : m_secrets.Read("Password for " + *m_invocation.user + ": ");
-        const AnsiString password = ForTable("password", typed);
-        if (Changes()) {
-            // From here to the save no other writer comes in between; taken
-            // after the password, as nobody should wait while someone types.
-            m_writing.emplace(m_session.HoldWriterLock());
-            m_session.LoadTable();
+        const std::string typed = m_secrets.Read("Password for " + *m_invocation.user + ": ",
+                                                 m_invocation.passwordFd.value_or(0));
+        const std::optional<AnsiString> password = PasswordBytes(typed);
+        if (!password) {
+            m_session.RecordSignInRefusal(Session::SignInResult::WrongPassword, m_user);
+            Fail(ExitSignInRefused,
+                 std::string(Session::SignInMessage(Session::SignInResult::WrongPassword)) + " (" +
+                     UnstorablePassword + ".)");
         }
-        const Session::SignInResult result = m_session.SignIn(m_user, password);
+        const Session::SignInResult result = m_session.SignIn(m_user, *password);
         if (result != Session::SignInResult::SignedIn)
             Fail(ExitSignInRefused, Session::SignInMessage(result));
+
+        // Every password is typed before the writer lock is taken: nobody
+        // waits while someone types.
+        const std::string& command = m_invocation.command;
+        if (command == "add")
+            m_newPassword =
+                ReadNewPassword("Password for the new user " + m_invocation.operands[0]);
+        else if (command == "edit" && m_invocation.newPassword)
+            m_newPassword = ReadNewPassword("New password for " + m_invocation.operands[0]);
+        if (Changes()) {
+            // From here to the save no other writer comes in between. What
+            // someone saved while the passwords were typed is taken first.
+            m_writing.emplace(m_session.HoldWriterLock());
+            if (PeekTableFile(m_path) != loaded)
+                m_session.Reload();
+        }
     }
 
     bool Changes() const
@@ -663,21 +788,21 @@ private:
         return typed;
     }
 
-    // A new password: from --new-password-fd, or asked twice on a terminal,
-    // or the next line of standard input.
+    // A new password: from --new-password-fd or standard input, asked twice
+    // where that is a terminal.
     AnsiString ReadNewPassword(const std::string& prompt)
     {
-        std::string typed;
-        if (m_invocation.newPasswordFd) {
-            typed = ReadLineFrom(*m_invocation.newPasswordFd);
-        } else {
-            typed = m_secrets.Read(prompt + ": ");
-            if (m_secrets.AtTerminal() && m_secrets.Read("Again, to be sure: ") != typed)
-                Fail(ExitBadInput, "the two passwords typed differ; nothing was written.");
-        }
+        const int fd = m_invocation.newPasswordFd.value_or(0);
+        const std::string typed = m_secrets.Read(prompt + ": ", fd);
+        if (m_secrets.AtTerminal(fd) && m_secrets.Read("Again, to be sure: ", fd) != typed)
+            Fail(ExitBadInput, "the two passwords typed differ; nothing was written.");
         if (TrimControls(typed).empty())
             Fail(ExitBadInput, "the new password is empty; nothing was written.");
-        return Stored("password", typed, PasswordCapacity);
+        const std::optional<AnsiString> password = PasswordBytes(typed);
+        if (!password)
+            Fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
+        CheckFits("password", *password, PasswordCapacity);
+        return *password;
     }
 
     const Invocation& m_invocation;
@@ -685,6 +810,7 @@ private:
     std::ostream& m_out;
     std::ostream& m_err;
     std::string m_path;
+    AuditSink* m_audit;
     Session m_session;
     // The command line's texts in Windows-1252.
     AnsiString m_user;
@@ -693,6 +819,10 @@ private:
     std::optional<AnsiString> m_newName;
     std::optional<AnsiString> m_newPath;
     std::optional<AnsiString> m_newDescription;
+    // The --user name, when the table cannot hold it.
+    bool m_userUnstorable = false;
+    // A new password (add, edit --password), read before the writer lock.
+    AnsiString m_newPassword;
     Conflict m_conflict;
     std::optional<WriterLock::Hold> m_writing;
 };

@@ -1,5 +1,7 @@
 #include "Secret.h"
 
+#include "Arguments.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -9,23 +11,36 @@
 
 namespace {
 
-// A byte at a time, so nothing past the line is taken from a shared input.
-std::string ReadLine(int fd)
+enum class LineEnd
 {
-    std::string line;
+    Read,    // a line end, or the end of input
+    TooLong, // more than MaxPasswordLine bytes without a line end
+    Failed,  // the read failed; errno says why
+};
+
+// A byte at a time, so nothing past the line is taken from a shared input.
+// Every source ends a line alike: LF, or CR LF as lines written on Windows
+// end; a CR just before the end of input goes too.
+LineEnd ReadLine(int fd, std::string& line)
+{
+    line.clear();
     char c;
     for (;;) {
         const ssize_t n = ::read(fd, &c, 1);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0 || c == '\n')
+        if (n < 0)
+            return LineEnd::Failed;
+        if (n == 0 || c == '\n')
             break;
+        // A stream without line ends (/dev/zero) would be read for ever.
+        if (line.size() == SecretReader::MaxPasswordLine)
+            return LineEnd::TooLong;
         line += c;
     }
-    // Lines written on Windows end in CR LF.
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
-    return line;
+    return LineEnd::Read;
 }
 
 // Safe in a signal handler.
@@ -48,6 +63,7 @@ void WriteAll(int fd, const char* text, std::size_t size)
 // foreground after the shell has written its own lines.
 struct termios savedTerminal;
 struct termios quietTerminal;
+int terminalFd = STDIN_FILENO;
 const char* promptText = nullptr;
 std::size_t promptSize = 0;
 bool promptAgain = false;
@@ -62,14 +78,14 @@ constexpr std::size_t HandledCount = sizeof Handled / sizeof Handled[0];
 // foreground to yield to.
 bool OwnsTerminal()
 {
-    const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
+    const pid_t foreground = ::tcgetpgrp(terminalFd);
     return foreground == ::getpgrp() || (foreground < 0 && errno == ENOTTY);
 }
 
 void SetTerminal(const struct termios& modes)
 {
     if (OwnsTerminal())
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &modes);
+        ::tcsetattr(terminalFd, TCSANOW, &modes);
 }
 
 // The signal's own default action, so the shell sees how the program ended
@@ -116,21 +132,22 @@ void Resume(int)
 {
     const int error = errno;
     if (OwnsTerminal()) {
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &quietTerminal);
+        ::tcsetattr(terminalFd, TCSANOW, &quietTerminal);
         if (promptShown && promptAgain)
             WriteAll(STDERR_FILENO, promptText, promptSize);
     }
     errno = error;
 }
 
-std::string ReadWithoutEcho(const std::string& prompt)
+LineEnd ReadWithoutEcho(int fd, const std::string& prompt, std::string& line)
 {
     // A job started in the background is stopped here until it has the
     // terminal, so what it saves are not the modes of, say, the shell's
     // line editor.
-    ::tcdrain(STDIN_FILENO);
-    if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
-        return ReadLine(STDIN_FILENO);
+    ::tcdrain(fd);
+    if (::tcgetattr(fd, &savedTerminal) != 0)
+        return ReadLine(fd, line);
+    terminalFd = fd;
     quietTerminal = savedTerminal;
     quietTerminal.c_lflag &= static_cast<tcflag_t>(~ECHO);
     // The Enter still moves the cursor to the next line.
@@ -163,7 +180,7 @@ std::string ReadWithoutEcho(const std::string& prompt)
         installed[i] = ::sigaction(signal, &action, nullptr) == 0;
     }
 
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quietTerminal);
+    ::tcsetattr(fd, TCSAFLUSH, &quietTerminal);
     // A stop as soon as the prompt shows must find it recorded as shown, so
     // that it is shown again on return.
     sigset_t stops;
@@ -175,7 +192,11 @@ std::string ReadWithoutEcho(const std::string& prompt)
     WriteAll(STDERR_FILENO, prompt.data(), prompt.size());
     promptShown = 1;
     ::sigprocmask(SIG_SETMASK, &unstopped, nullptr);
-    std::string line = ReadLine(STDIN_FILENO);
+    const LineEnd end = ReadLine(fd, line);
+    // What follows a line too long stays unread: the shell must not take it
+    // for a command.
+    if (end == LineEnd::TooLong)
+        ::tcflush(fd, TCIFLUSH);
 
     // Held back until the terminal is as it was and the caller's actions are
     // back, then taken as the caller would have taken them.
@@ -187,19 +208,32 @@ std::string ReadWithoutEcho(const std::string& prompt)
             ::sigaction(Handled[i], &previous[i], nullptr);
     }
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
-    return line;
+    return end;
 }
 
 } // namespace
 
-bool SecretReader::AtTerminal() const
+bool SecretReader::AtTerminal(int fd) const
 {
-    return ::isatty(STDIN_FILENO) != 0;
+    return ::isatty(fd) != 0;
 }
 
-std::string SecretReader::Read(const std::string& prompt)
+std::string SecretReader::Read(const std::string& prompt, int fd)
 {
-    if (::isatty(STDIN_FILENO))
-        return ReadWithoutEcho(prompt);
-    return ReadLine(STDIN_FILENO);
+    std::string line;
+    const LineEnd end = ::isatty(fd) ? ReadWithoutEcho(fd, prompt, line) : ReadLine(fd, line);
+    if (end == LineEnd::Read)
+        return line;
+    const int error = errno;
+    // Never a byte of what was read: it may be most of a password.
+    line.assign(line.size(), '\0');
+    const std::string source = fd == STDIN_FILENO ? std::string("standard input")
+                                                  : "file descriptor " + std::to_string(fd);
+    if (end == LineEnd::TooLong)
+        throw CliFailure{ExitBadInput,
+                         source + ": no line end within " + std::to_string(MaxPasswordLine) +
+                             " bytes, far more than any password; nothing was written.",
+                         false,
+                         {}};
+    throw CliFailure{ExitBadInput, source + ": " + std::strerror(error), false, {}};
 }

@@ -1,18 +1,28 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
-// Passwords come from the terminal without echo, or, when standard input is
-// not a terminal, one a line from it, so a script can pipe them in. Echo
-// stays off for as long as the program waits, however often it is stopped
-// and continued, and the terminal is put back as it was however the wait
-// ends (a line, end of input, or a signal that ends the program).
+// Passwords come from the terminal without echo, or, from a descriptor that
+// is not a terminal (standard input, or one named by --password-fd or
+// --new-password-fd), one a line, so a script can pipe them in. A
+// descriptor that is a terminal is read as standard input at a terminal is:
+// without echo, behind a prompt. Echo stays off for as long as the program
+// waits, however often it is stopped and continued, and the terminal is put
+// back as it was however the wait ends (a line, end of input, or a signal
+// that ends the program).
 class SecretReader
 {
 public:
-    // The next password without its line end; empty when there is none.
-    // `prompt` is shown on a terminal only.
-    std::string Read(const std::string& prompt);
-    // Whether passwords come from a terminal, where a new one is asked twice.
-    bool AtTerminal() const;
+    // A line longer than this is no password (8 characters of at most 3
+    // bytes each, with room for blanks around them): reading stops there.
+    static constexpr std::size_t MaxPasswordLine = 256;
+
+    // The next password from `fd` (0: standard input) without its line end
+    // (LF or CR LF); empty when there is none. `prompt` is shown on a
+    // terminal only. Throws CliFailure (ExitBadInput) when the read fails or
+    // finds no line end within MaxPasswordLine bytes.
+    std::string Read(const std::string& prompt, int fd = 0);
+    // Whether `fd` is a terminal, where a new password is asked twice.
+    bool AtTerminal(int fd = 0) const;
 };

@@ -26,7 +26,8 @@ struct AuditEvent
         TableSaved,
         TableReloaded,    // the file had changed on disk; its version was taken
         TableOverwritten, // the file had changed on disk; it was overwritten
-        SaveFailed        // detail: the error's text
+        SaveFailed,       // detail: the error's text
+        TableCopied       // a backup: copy, systemUser
     };
 
     Kind kind;
@@ -38,6 +39,10 @@ struct AuditEvent
     std::string detail;
     std::string missingRight;
     std::string newName; // UserChanged, AccountChanged: the name after a rename
+    // TableCopied, where no one signs in: the file the copy went to (a path,
+    // as the table's) and the system account that made it.
+    std::string copy;
+    std::string systemUser;
 };
 
 class AuditSink

@@ -319,6 +319,11 @@ void Session::refuseSignIn(SignInResult result, std::string_view typedName)
     record(std::move(refused));
 }
 
+void Session::RecordSignInRefusal(SignInResult result, std::string_view typedName)
+{
+    refuseSignIn(result, typedName);
+}
+
 std::optional<Session::SignInResult> Session::RefuseName(std::string_view typedName)
 {
     std::optional<SignInResult> refusal;

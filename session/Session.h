@@ -133,6 +133,10 @@ public:
     // The first two steps alone, for asking the password only of a known
     // name: a refusal (recorded), or nothing.
     std::optional<SignInResult> RefuseName(std::string_view typedName);
+    // A sign-in the caller refused before it came here, as a name or password
+    // the table cannot hold (no stored one can equal it), recorded as the
+    // refusal it amounts to (an unknown name, a wrong password).
+    void RecordSignInRefusal(SignInResult result, std::string_view typedName);
     bool KnowsUser(std::string_view typedName) const;
     // The slot of the user a typed name means, or 0.
     int LookUpUser(std::string_view typedName) const;

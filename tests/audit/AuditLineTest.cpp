@@ -37,12 +37,15 @@ TEST(EachKindSaysWhatHappenedAndNamesItsFields)
     full.detail = "why";
     full.missingRight = "AddUsers";
     full.newName = "rob";
+    full.copy = "/root/Gatekeep.acl.backup";
+    full.systemUser = "root";
     const std::string common = ": table=\"/srv/ledger/Gatekeep.acl\" user=\"chief\" target=\"bob\"";
     const std::string renamed = " new_name=\"rob\"";
     const std::string changes = " changes=\"password, granted AddUsers\"";
     const std::string tail = " missing_right=\"AddUsers\"";
     const std::string reason = " reason=\"why\"";
     const std::string account = " account=\"Cash\"";
+    const std::string copied = " copy=\"/root/Gatekeep.acl.backup\" system_user=\"root\"";
     struct Row
     {
         Kind kind;
@@ -66,6 +69,7 @@ TEST(EachKindSaysWhatHappenedAndNamesItsFields)
         {Kind::TableReloaded, LOG_NOTICE, "table reloaded" + common + renamed + tail},
         {Kind::TableOverwritten, LOG_NOTICE, "table overwritten" + common + renamed + tail},
         {Kind::SaveFailed, LOG_WARNING, "save failed" + common + renamed + tail + reason},
+        {Kind::TableCopied, LOG_NOTICE, "table copied" + common + renamed + tail + copied},
     };
     for (const Row& row : rows) {
         full.kind = row.kind;
@@ -141,6 +145,10 @@ TEST(NamesComeOutAsUtf8WithControlsEscaped)
                                  storecheck::Show(AuditLine(event)));
         event.kind = Kind::SaveFailed;
         event.detail = text;
+        CHECK(IsCleanUtf8Line(AuditLine(event)));
+        event.kind = Kind::TableCopied;
+        event.copy = text;
+        event.systemUser = text;
         CHECK(IsCleanUtf8Line(AuditLine(event)));
     }
 }

@@ -303,9 +303,9 @@ TEST(NoLineShowsAPasswordOrADescription)
         kinds.insert(event.kind);
         const std::string line = AuditLine(event);
         CHECK(auditcheck::IsCleanUtf8Line(line));
-        std::vector<std::string> texts = {line,         event.table,       event.actor,
-                                          event.target, event.account,     event.newName,
-                                          event.detail, event.missingRight};
+        std::vector<std::string> texts = {
+            line,          event.table,  event.actor,        event.target, event.account,
+            event.newName, event.detail, event.missingRight, event.copy,   event.systemUser};
         texts.insert(texts.end(), event.changes.begin(), event.changes.end());
         for (const std::string& secret : everyevent::Secrets) {
             for (const std::string& text : texts) {
@@ -315,5 +315,5 @@ TEST(NoLineShowsAPasswordOrADescription)
         }
     }
     // The run made every kind, so every kind was looked at.
-    CHECK_EQ(kinds.size(), std::size_t(14));
+    CHECK_EQ(kinds.size(), std::size_t(15));
 }

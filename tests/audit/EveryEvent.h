@@ -71,6 +71,15 @@ inline void Run(AuditSink* sink)
     CHECK(::rename(table.c_str(), "moved.acl") == 0);
     CHECK(::mkdir(table.c_str(), 0700) == 0);
     CHECK(chief.Save().outcome == ChangeResult::Outcome::Failed);
+
+    // A backup, which the command line records itself, as no one signs in
+    // to take one; the copy named relatively, as the table is.
+    AuditEvent copied{};
+    copied.kind = AuditEvent::Kind::TableCopied;
+    copied.table = table;
+    copied.copy = "copies/Gatekeep.acl.backup";
+    copied.systemUser = "root";
+    sink->Record(copied);
 }
 
 } // namespace everyevent

@@ -24,8 +24,10 @@
 #include <vector>
 
 #include <poll.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -494,8 +496,10 @@ TEST(EveryRefusalLeavesTheFileAsItWas)
          ": data path: 256 characters, but the table holds at most 255.\n"},
         {asAdmin({"add", "bob", "--path", "/b"}), "secret\n123456789\n", 1,
          ": password: 9 characters, but the table holds at most 8.\n"},
+        // A password is never quoted back.
         {asAdmin({"add", "bob", "--path", "/b"}), "secret\npw\xc5\x82\n", 1,
-         ": password: U+0142 \"\xc5\x82\" is not a Windows-1252 character"},
+         ": password: it holds a character that is not in Windows-1252 (or is not UTF-8 text), "
+         "which the table cannot store; nothing was written.\n"},
         {asAdmin({"edit", "clerk", "--name", "abcdefghijklmnop"}), "secret\n", 1,
          ": login name: 16 characters"},
         {asAdmin({"edit", "clerk", "--password"}), "secret\n123456789\n", 1,
@@ -515,10 +519,13 @@ TEST(EveryRefusalLeavesTheFileAsItWas)
          "", 1,
          ": description (each line break takes two): 72 characters, but the table holds at "
          "most 70.\n"},
-        {asAdmin({"ls"}), "caf\xc3\xa9\xc5\x82\n", 1, ": password: U+0142"},
+        // A sign-in the table cannot hold is refused as a sign-in.
+        {asAdmin({"ls"}), "caf\xc3\xa9\xc5\x82\n", 2,
+         ": Incorrect Password! (password: it holds a character that is not in Windows-1252 (or "
+         "is not UTF-8 text), which the table cannot store.)\n"},
         {{"--user", "adm\xe9", "ls"},
          "secret\n",
-         1,
+         2,
          ": login name: not valid UTF-8 (at byte 4).\n"},
         {{"init", "chief", "--path", "no-such-folder"},
          "pw\n",
@@ -792,24 +799,6 @@ TEST(AProvisioningRunEndsInUsersTheSignInAccepts)
 
 namespace {
 
-// Until someone else holds the table's writer lock.
-void WaitForAnotherWriter()
-{
-    for (int round = 0; round < 2000; ++round) {
-        WriterLock probe(TableFile);
-        try {
-            probe.acquire(std::chrono::milliseconds(0));
-            probe.release();
-        } catch (const IoError& error) {
-            if (error.code() == 32)
-                return;
-            throw;
-        }
-        ::usleep(5000);
-    }
-    storecheck::Fail(__FILE__, __LINE__, "nobody took the writer lock");
-}
-
 AccountData NamedAccount(const std::string& name)
 {
     AccountData account;
@@ -819,7 +808,9 @@ AccountData NamedAccount(const std::string& name)
 
 } // namespace
 
-TEST(ACommandKeepsOtherWritersOutFromItsReadToItsWrite)
+// Nobody waits while someone types: the writer lock is taken once every
+// password is in, and from then on to the write no one comes in between.
+TEST(ACommandTakesTheWriterLockOnlyOnceEveryPasswordIsTyped)
 {
     struct Row
     {
@@ -843,27 +834,37 @@ TEST(ACommandKeepsOtherWritersOutFromItsReadToItsWrite)
         arguments.insert(arguments.end(), row.command.begin(), row.command.end());
         CliProcess process(arguments);
         process.Write("secret\n");
-        WaitForAnotherWriter();
+        process.WaitUntilRead();
+        // Time for a command that locks before the new password to have
+        // locked.
+        ::usleep(300000);
 
-        // Someone else's save waits its turn, and here gives up unwritten.
+        // Someone else saves while the command waits for its new password,
+        // without waiting.
         Session other(TableFile);
         other.LoadTable();
         CHECK(other.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
-        other.SetWriterWait(std::chrono::milliseconds(200));
-        const ChangeResult locked = other.AddAccount("clerk", NamedAccount("Theirs"));
-        CHECK(locked.outcome == ChangeResult::Outcome::Failed);
-        CHECK_EQ(locked.errorCode, 32);
-        CHECK_EQ(locked.message, std::string("File locked by another writer"));
-        CHECK_EQ(ReadFile(TableFile), Fixture());
+        other.SetWriterWait(std::chrono::milliseconds(0));
+        const ChangeResult theirs = other.AddAccount("clerk", NamedAccount("Theirs"));
+        if (!theirs.done())
+            storecheck::Fail(__FILE__, __LINE__,
+                             storecheck::Show(row.command) + ": " + theirs.message);
 
-        process.Write(row.second);
+        // Typed while someone holds the lock, the command waits its turn.
+        {
+            const WriterLock::Hold hold = other.HoldWriterLock();
+            process.Write(row.second);
+            process.WaitUntilRead();
+            ::usleep(300000);
+            CHECK_EQ(Decoded(OnDisk().Slot(2).Accounts[0].AccountName), std::string("Theirs"));
+            CHECK(!row.made(OnDisk()));
+        }
         const CliResult result = process.Finish();
         CHECK_EQ(result.status, 0);
-        // Tried again, it lands on the command's table.
-        const ChangeResult again = other.AddAccount("clerk", NamedAccount("Theirs"));
-        CHECK(again.done() && again.refreshed);
-        UserTable onDisk;
-        LoadUserTable(onDisk, TableFile);
+        CHECK_EQ(result.err, std::string("larkledger-security-cli: waiting for another copy to "
+                                         "finish writing Gatekeep.acl\n"));
+        // Its change lands on the table the other writer left.
+        const UserTable onDisk = OnDisk();
         CHECK(row.made(onDisk));
         CHECK_EQ(Decoded(onDisk.Slot(onDisk.FindUser("clerk")).Accounts[0].AccountName),
                  std::string("Theirs"));
@@ -1431,6 +1432,13 @@ TEST(EveryRefusedSignInOfTheCommandLineIsRecorded)
          Warning("sign-in refused", R"(user="" target="clerk" reason="empty password")")},
         {"clerk", "nope\n",
          Warning("sign-in refused", R"(user="" target="clerk" reason="wrong password")")},
+        // Refused before the session core: texts the table cannot hold.
+        {"\xc5\x81ukasz", "pw\n",
+         Warning("sign-in refused", R"(user="" target="?ukasz" reason="unknown name")")},
+        {"adm\xe9", "pw\n",
+         Warning("sign-in refused", R"(user="" target="adm?" reason="unknown name")")},
+        {"clerk", "Pa55w0r\xc5\x82\n",
+         Warning("sign-in refused", R"(user="" target="clerk" reason="wrong password")")},
     };
     for (const Row& row : rows) {
         UseFixture();
@@ -1491,4 +1499,350 @@ TEST(ANewPasswordIsAskedTwiceAtATerminal)
         Expect(row.again, job.NextChange(), row.ended);
         CHECK_EQ(OnDisk().FindUser("bob") != 0, row.added);
     }
+}
+
+namespace {
+
+// A file opened for a child to inherit, as `3<FILE` in a shell.
+struct InheritedFile
+{
+    explicit InheritedFile(const std::string& path) : fd(::open(path.c_str(), O_RDONLY))
+    {
+        CHECK(fd >= 0);
+    }
+    ~InheritedFile() { ::close(fd); }
+    InheritedFile(const InheritedFile&) = delete;
+    InheritedFile& operator=(const InheritedFile&) = delete;
+    std::string number() const { return std::to_string(fd); }
+    int fd;
+};
+
+struct FileState
+{
+    bool exists = false;
+    mode_t type = 0;
+    mode_t mode = 0;
+    uid_t owner = 0;
+    std::string bytes;
+
+    bool operator==(const FileState& other) const
+    {
+        return exists == other.exists && type == other.type && mode == other.mode &&
+               owner == other.owner && bytes == other.bytes;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const FileState& state)
+{
+    if (!state.exists)
+        return out << "(nothing)";
+    return out << "type " << (state.type >> 12) << " mode " << std::oct << state.mode << std::dec
+               << " owner " << state.owner << " " << storecheck::Show(state.bytes);
+}
+
+// What stands at `path`, without following a link or opening anything but
+// a regular file.
+FileState StateOf(const std::string& path)
+{
+    FileState state;
+    struct stat st
+    {
+    };
+    if (::lstat(path.c_str(), &st) != 0)
+        return state;
+    state.exists = true;
+    state.type = st.st_mode & S_IFMT;
+    state.mode = st.st_mode & 07777;
+    state.owner = st.st_uid;
+    if (S_ISREG(st.st_mode))
+        state.bytes = ReadFile(path);
+    return state;
+}
+
+} // namespace
+
+// Every source of a password ends a line alike, and a line far longer than
+// any password ends the read at once, without a word of what it held.
+TEST(PasswordsFromEverySourceAlike)
+{
+    UseFixture();
+    struct Source
+    {
+        const char* name;
+        bool byDescriptor;
+    };
+    int made = 0;
+    for (const Source source : {Source{"standard input", false}, Source{"descriptors", true}}) {
+        for (const char* end : {"\n", "\r\n"}) {
+            UseFixture();
+            const std::string user = "u" + std::to_string(++made);
+            const std::string where =
+                std::string(source.name) + (std::string(end) == "\n" ? ", LF" : ", CR LF");
+            WriteFile("signin.txt", std::string("secret") + end);
+            WriteFile("new.txt", user + "pw" + end);
+            std::vector<std::string> arguments = {"--table", TableFile, "--user", "admin"};
+            CliResult result;
+            if (source.byDescriptor) {
+                const InheritedFile signIn("signin.txt");
+                const InheritedFile fresh("new.txt");
+                arguments.insert(arguments.end(),
+                                 {"--password-fd", signIn.number(), "add", user, "--path", "/u",
+                                  "--new-password-fd", fresh.number()});
+                result = RunCli(arguments);
+            } else {
+                arguments.insert(arguments.end(), {"add", user, "--path", "/u"});
+                result = RunCli(arguments, ReadFile("signin.txt") + ReadFile("new.txt"));
+            }
+            const UserTable table = OnDisk();
+            const int slot = table.FindUser(user);
+            if (result.status != 0 || slot == 0 ||
+                Decoded(table.Slot(slot).Password) != user + "pw")
+                storecheck::Fail(__FILE__, __LINE__, where + ": " + Described(result));
+            // And the user signs in with the same line.
+            WriteFile("signin.txt", user + "pw" + end);
+            const InheritedFile again("signin.txt");
+            const CliResult signedIn = RunCli(
+                {"--table", TableFile, "--user", user, "--password-fd", again.number(), "ls"});
+            if (signedIn.status != 0)
+                storecheck::Fail(__FILE__, __LINE__,
+                                 where + ", signing in: " + Described(signedIn));
+        }
+    }
+
+    const std::string tooLong = ": no line end within 256 bytes, far more than any password; "
+                                "nothing was written.\n";
+    const InheritedFile zeros("/dev/zero");
+    struct Row
+    {
+        std::vector<std::string> arguments; // after --table, --user admin
+        std::string input;
+        std::string err;
+    };
+    const Row rows[] = {
+        {{"--password-fd", zeros.number(), "ls"},
+         "",
+         "file descriptor " + zeros.number() + tooLong},
+        {{"add", "bob", "--path", "/b", "--new-password-fd", zeros.number()},
+         "secret\n",
+         "file descriptor " + zeros.number() + tooLong},
+        {{"ls"}, std::string(300, 'x') + "\n", "standard input" + tooLong},
+        {{"add", "bob", "--path", "/b"},
+         "secret\n" + std::string(257, 'y') + "\n",
+         "standard input" + tooLong},
+    };
+    UseFixture();
+    for (const Row& row : rows) {
+        std::vector<std::string> arguments = {"--table", TableFile, "--user", "admin"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const CliResult result = RunCli(arguments, row.input);
+        if (result.status != 1 || result.err != "larkledger-security-cli: " + row.err ||
+            ReadFile(TableFile) != Fixture())
+            storecheck::Fail(__FILE__, __LINE__,
+                             storecheck::Show(row.arguments) + ": " + Described(result));
+    }
+}
+
+// A descriptor named for a password that is a terminal is read as the
+// terminal is read as standard input: no echo, a new password twice.
+TEST(ATerminalNamedForAPasswordIsReadWithoutEcho)
+{
+    UseFixture();
+    TerminalJob job({"--table", TableFile, "--user", "admin", "--password-fd", "0", "add", "bob",
+                     "--path", "/b", "--new-password-fd", "0"});
+    std::string shown = job.WaitFor(PasswordPrompt);
+    ExpectQuiet("the sign-in password", job);
+    job.Type("secret\r");
+    shown += job.WaitFor("Password for the new user bob: ");
+    ExpectQuiet("the new password", job);
+    job.Type("bobpw\r");
+    shown += job.WaitFor("Again, to be sure: ");
+    ExpectQuiet("the new password again", job);
+    job.Type("bobpw\r");
+    Expect("the end", job.NextChange(), "exited 0");
+    CHECK_EQ(shown.find("secret"), std::string::npos);
+    CHECK_EQ(shown.find("bobpw"), std::string::npos);
+    const UserTable table = OnDisk();
+    CHECK_EQ(Decoded(table.Slot(table.FindUser("bob")).Password), std::string("bobpw"));
+}
+
+// What cannot take a copy is refused before the writer lock is even asked
+// for (here another writer holds it), and is never opened, made private or
+// written: a FIFO, a device, a folder, a link to any file.
+TEST(BackupRefusesWhatIsNoFileOfItsOwnBeforeAnyLock)
+{
+    const auto refusals = [](bool asRoot) {
+        UseFixture();
+        CHECK(::mkfifo("fifo", 0600) == 0 && ::chmod("fifo", 0666) == 0);
+        CHECK(::mkdir("folder", 0755) == 0);
+        WriteFile("kept.acl", "an earlier copy");
+        CHECK(::chmod("kept.acl", 0644) == 0);
+        CHECK(::symlink("fifo", "to-fifo") == 0 && ::symlink("kept.acl", "to-file") == 0);
+        // Root makes a device of its own (where the system lets it, as a
+        // container may not), never risking the system's; anyone else
+        // tries the system's, which they could not change anyway.
+        std::string device = "/dev/null";
+        if (asRoot) {
+            device = ::mknod("null", S_IFCHR | 0666, ::makedev(1, 3)) == 0 ? "null" : "";
+            CHECK(device.empty() || ::chmod("null", 0666) == 0);
+        }
+        const std::string notRegular = " is not a regular file (a device, a FIFO or a socket): the "
+                                       "copy goes only to a file of your own, or where nothing is.";
+        const std::string link = " is a symbolic link: the copy is never written through a link; "
+                                 "give the file's own path, or another FILE.";
+        const std::vector<std::pair<std::string, std::string>> rows = {
+            {"fifo", "fifo" + notRegular},
+            {device, device + notRegular},
+            {"folder", "folder is a folder: give the copy's file name, e.g. folder/Gatekeep.acl."},
+            {"to-fifo", "to-fifo" + link},
+            {"to-file", "to-file" + link},
+        };
+        Session holder(TableFile);
+        const WriterLock::Hold hold = holder.HoldWriterLock();
+        for (const auto& [copy, message] : rows) {
+            if (copy.empty())
+                continue;
+            const FileState before = StateOf(copy);
+            const FileState fifo = StateOf("fifo");
+            const FileState kept = StateOf("kept.acl");
+            const CliResult result = RunCli({"--table", TableFile, "--wait", "0", "backup", copy});
+            if (result.status != 4 || result.err != "larkledger-security-cli: " + message + "\n" ||
+                !(StateOf(copy) == before) || !(StateOf("fifo") == fifo) ||
+                !(StateOf("kept.acl") == kept))
+                storecheck::Fail(__FILE__, __LINE__,
+                                 copy + (asRoot ? " as root: " : ": ") + Described(result) +
+                                     "; now " + storecheck::Show(StateOf(copy)));
+        }
+        CHECK_EQ(ReadFile(TableFile), Fixture());
+    };
+    refusals(::geteuid() == 0);
+    if (::geteuid() == 0) {
+        storecheck::ClearWorkingDir();
+        storecheck::RunAsOrdinaryUser([&] { refusals(false); });
+    }
+}
+
+// A file another user owns at the copy's or the new table's place is never
+// written, made private, or filled: root's backup and init refuse nobody's
+// file, and nobody's refuse root's. Nor does init fill a table through a
+// link.
+TEST(BackupAndInitLeaveAnotherUsersFileAlone)
+{
+    struct Party
+    {
+        uid_t caller;
+        uid_t other;
+    };
+    std::vector<Party> parties = {{::geteuid(), ::geteuid()}};
+    if (::geteuid() == 0)
+        parties = {{0, 65534}, {65534, 0}};
+    for (const Party party : parties) {
+        storecheck::ClearWorkingDir();
+        UseFixture();
+        CHECK(::chown(".", party.caller, party.caller) == 0);
+        CHECK(::chown(TableFile.c_str(), party.caller, party.caller) == 0);
+        CHECK(::mkdir("new", 0777) == 0 && ::chmod("new", 0777) == 0);
+        // Theirs, open to all, as someone laying a trap leaves them.
+        const auto theirs = [&](const std::string& path, const std::string& bytes) {
+            WriteFile(path, bytes);
+            CHECK(::chown(path.c_str(), party.other, party.other) == 0);
+            CHECK(::chmod(path.c_str(), 0666) == 0);
+        };
+        theirs("theirs.acl", "their own");
+        theirs("new/Gatekeep.acl", "");
+        // A link of the caller's own to an empty file.
+        CHECK(::mkdir("linked", 0777) == 0 && ::chmod("linked", 0777) == 0);
+        WriteFile("elsewhere.acl", "");
+        CHECK(::chown("elsewhere.acl", party.caller, party.caller) == 0);
+        CHECK(::symlink("../elsewhere.acl", "linked/Gatekeep.acl") == 0);
+        CHECK(::lchown("linked/Gatekeep.acl", party.caller, party.caller) == 0);
+
+        struct Row
+        {
+            std::vector<std::string> arguments;
+            std::string file; // what must stay as it was
+            std::string err;
+            bool needsTwo;
+        };
+        const Row rows[] = {
+            {{"--table", TableFile, "backup", "theirs.acl"},
+             "theirs.acl",
+             "theirs.acl belongs to another user: the copy never replaces someone else's file; "
+             "remove it, or give another FILE.",
+             true},
+            {{"--table", "new/Gatekeep.acl", "init", "chief"},
+             "new/Gatekeep.acl",
+             "new/Gatekeep.acl belongs to another user: init fills only a file of its own; "
+             "remove it, or give init another --table FILE.",
+             true},
+            {{"--table", "linked/Gatekeep.acl", "init", "chief"},
+             "elsewhere.acl",
+             "linked/Gatekeep.acl is a symbolic link: init makes the table only as a file of its "
+             "own, never through a link; give the file's own path with --table.",
+             false},
+        };
+        const storecheck::ChildOutcome outcome =
+            storecheck::RunInChild(party.caller, party.caller, [&] {
+                std::string report;
+                for (const Row& row : rows) {
+                    if (row.needsTwo && party.caller == party.other)
+                        continue;
+                    const FileState before = StateOf(row.file);
+                    const CliResult result = RunCli(row.arguments, "pw\n");
+                    if (result.status != 4 ||
+                        result.err != "larkledger-security-cli: " + row.err + "\n" ||
+                        !(StateOf(row.file) == before))
+                        report += storecheck::Show(row.arguments) + ": " + Described(result) +
+                                  "; " + storecheck::Show(StateOf(row.file)) + "\n";
+                }
+                return report;
+            });
+        if (outcome.status != 0 || !outcome.report.empty())
+            storecheck::Fail(__FILE__, __LINE__,
+                             "run as " + std::to_string(party.caller) + ": exit " +
+                                 std::to_string(outcome.status) + "\n" + outcome.report);
+    }
+}
+
+// The copy is written beside and renamed in once whole: a copy that fails
+// on the way (here a file size limit, as a full disk or a quota would)
+// leaves the earlier copy as it was and nothing else.
+TEST(AFailedBackupLeavesTheEarlierOneWhole)
+{
+    UseFixture();
+    const std::string earlier = Fixture().substr(0, 6000) + std::string(565, 'e');
+    WriteFile("old.acl", earlier);
+    CHECK(::chmod("old.acl", 0600) == 0);
+    // 4 blocks of 512 bytes (dash) or of 1024 (bash): less than a table.
+    const std::string command = std::string("ulimit -f 4; trap '' XFSZ; exec '") + CliProgram() +
+                                "' --table Gatekeep.acl backup old.acl 2>/dev/null";
+    const int status = std::system(command.c_str());
+    CHECK(WIFEXITED(status) && WEXITSTATUS(status) == 4);
+    CHECK_EQ(ReadFile("old.acl"), earlier);
+    CHECK(ListWorkingDir() == std::vector<std::string>({TableFile, "old.acl"}));
+    // Once it can, it replaces the earlier copy whole.
+    CHECK_EQ(RunCli({"--table", TableFile, "backup", "old.acl"}).status, 0);
+    CHECK_EQ(ReadFile("old.acl"), Fixture());
+    CHECK(ListWorkingDir() == std::vector<std::string>({TableFile, "old.acl"}));
+}
+
+// A copy holds every password: the trail says who took it, of which table,
+// and where to.
+TEST(ABackupIsRecorded)
+{
+    UseFixture();
+    const Invocation invocation = ParseArguments({"--table", TableFile, "backup", "old.acl"});
+    RecordingSink sink;
+    SecretReader secrets;
+    std::ostringstream out;
+    std::ostringstream err;
+    CHECK_EQ(RunCommand(invocation, secrets, out, err, &sink), 0);
+    const passwd* me = ::getpwuid(::getuid());
+    CHECK(me != nullptr);
+    std::vector<std::string> logged;
+    for (const AuditEvent& event : sink.events)
+        logged.push_back(AuditLine(event));
+    CHECK_EQ(logged, std::vector<std::string>(
+                         {R"(table copied: table="Gatekeep.acl" user="" target="" copy="old.acl" )"
+                          "system_user=\"" +
+                          std::string(me->pw_name) + "\""}));
 }
