@@ -145,6 +145,7 @@ std::string Json(const std::string& text)
             out += c;
         } else if (byte < 0x20 || byte == 0x7F ||
                    (byte == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                     static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
             // DEL and the C1 controls (U+0080 to U+009F, two bytes in UTF-8)
             // need no escape in JSON, but a terminal would act on them.
