@@ -603,15 +603,15 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user,
         return refuseRight(Right::AddUsers, "add users", name);
     if (!AllSectionsFilled(user))
         return refuse(ChangeResult::Reason::EmptyField, "Please fill all sections.", name);
+    if (!MayEditRights() && AnyRightGranted(plain))
+        return refuseRight(MayModify() ? Right::AddUsers : Right::ModifyUsers, "grant rights",
+                           name);
     // Blanks around the name are stored with it; a control anywhere is not.
     if (auto refused = refuseControls({{TextField::LoginName, name},
                                        {TextField::Password, plain.Password.value()},
                                        {TextField::DataPath, plain.DataPath.value()}},
                                       name))
         return *refused;
-    if (!MayEditRights() && AnyRightGranted(plain))
-        return refuseRight(MayModify() ? Right::AddUsers : Right::ModifyUsers, "grant rights",
-                           name);
     if (NameTaken(table, name))
         return refuse(ChangeResult::Reason::DuplicateUser, "User already exist.", name);
 
@@ -719,14 +719,6 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
     const bool namedAnew = Decoded(stored.LoginName) != newName;
     const bool newPassword = Decoded(stored.Password) != plain.Password.value();
     const bool newPath = Decoded(stored.DataPath) != plain.DataPath.value();
-    // Only what changes is new: a user that a table made elsewhere gave such
-    // a text can still have their rights changed.
-    if (auto refused = refuseControls(
-            {{TextField::LoginName, namedAnew ? std::string_view(newName) : std::string_view()},
-             {TextField::Password, newPassword ? plain.Password.value() : std::string_view()},
-             {TextField::DataPath, newPath ? plain.DataPath.value() : std::string_view()}},
-            editedName))
-        return *refused;
     if (!Granted(Right::AddUsers) && (namedAnew || newPassword)) {
         // Without AddUsers nobody may take over a user who can do more; as
         // AddUsers is what would allow it, the refusal names that right.
@@ -738,6 +730,14 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
                               editedName, RightName(Right::AddUsers));
         }
     }
+    // Only what changes is new: a user that a table made elsewhere gave such
+    // a text can still have their rights changed.
+    if (auto refused = refuseControls(
+            {{TextField::LoginName, namedAnew ? std::string_view(newName) : std::string_view()},
+             {TextField::Password, newPassword ? plain.Password.value() : std::string_view()},
+             {TextField::DataPath, newPath ? plain.DataPath.value() : std::string_view()}},
+            editedName))
+        return *refused;
     // Two users of one name: whoever stands second could never sign in
     // again, and the name would open the other's record.
     if (NameTaken(table, newName, slot))
