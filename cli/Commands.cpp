@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "session/Session.h"
+#include "session/StoredText.h"
 #include "session/TableCheck.h"
 #include "store/IoError.h"
 #include "store/NewFile.h"
@@ -95,9 +96,26 @@ AnsiString RecordableName(const std::string& utf8)
     return name;
 }
 
+// A text for people to read: a table made elsewhere may hold control
+// characters, which would move the cursor, clear the line or hide the text
+// on a terminal, so they show as \r, \x1b and the like.
 std::string Shown(std::string_view ansi)
 {
+    return Windows1252ToUtf8(VisibleText(ansi));
+}
+
+// A text as stored, for the machine formats, which escape it their own way.
+std::string Exact(std::string_view ansi)
+{
     return Windows1252ToUtf8(ansi);
+}
+
+// A new text of the command line that the session core would refuse to
+// store: refused before anyone is asked for a password.
+void CheckStorable(TextField field, const AnsiString& text)
+{
+    if (const std::optional<std::string> refusal = ControlCharacterRefusal(field, text))
+        Fail(ExitBadInput, Shown(*refusal));
 }
 
 // Descriptions keep CR LF line breaks, as the account dialog stores them.
@@ -136,16 +154,23 @@ void MakeFolders(const std::string& folder)
 std::string Json(const std::string& text)
 {
     std::string out = "\"";
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (byte < 0x20) {
+        } else if (byte < 0x20 || byte == 0x7F ||
+                   (byte == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
+            // DEL and the C1 controls (U+0080 to U+009F, two bytes in UTF-8)
+            // need no escape in JSON, but a terminal would act on them.
+            const unsigned code = byte == 0xC2 ? static_cast<unsigned char>(text[++i]) : byte;
             static const char* hex = "0123456789abcdef";
             out += "\\u00";
-            out += hex[byte >> 4];
-            out += hex[byte & 15];
+            out += hex[code >> 4];
+            out += hex[code & 15];
         } else {
             out += c;
         }
@@ -257,12 +282,12 @@ public:
         if (m_invocation.format == OutputFormat::Json) {
             m_out << "[";
             for (std::size_t i = 0; i < names.size(); ++i)
-                m_out << (i ? ", " : "") << Json(Shown(names[i]));
+                m_out << (i ? ", " : "") << Json(Exact(names[i]));
             m_out << "]\n";
             return ExitDone;
         }
         for (const AnsiString& name : names)
-            m_out << (m_invocation.format == OutputFormat::Tsv ? Tsv(Shown(name)) : Shown(name))
+            m_out << (m_invocation.format == OutputFormat::Tsv ? Tsv(Exact(name)) : Shown(name))
                   << "\n";
         return ExitDone;
     }
@@ -278,12 +303,12 @@ public:
         const bool accounts = m_session.MayKeepAccounts();
         const std::vector<AccountData> list =
             accounts ? m_session.Accounts(user->loginName) : std::vector<AccountData>();
-        const std::string password = Shown(m_session.ShownPassword(*user));
+        const AnsiString password = m_session.ShownPassword(*user);
         switch (m_invocation.format) {
         case OutputFormat::Json: {
-            m_out << "{\"login_name\": " << Json(Shown(user->loginName))
-                  << ", \"password\": " << Json(password)
-                  << ", \"data_path\": " << Json(Shown(user->dataPath)) << ", \"rights\": {";
+            m_out << "{\"login_name\": " << Json(Exact(user->loginName))
+                  << ", \"password\": " << Json(Exact(password))
+                  << ", \"data_path\": " << Json(Exact(user->dataPath)) << ", \"rights\": {";
             for (Right right : AllRights)
                 m_out << (right == AllRights.front() ? "" : ", ") << Json(RightName(right)) << ": "
                       << (user->rights.has(right) ? "true" : "false");
@@ -294,27 +319,27 @@ public:
             }
             m_out << "[";
             for (std::size_t i = 0; i < list.size(); ++i)
-                m_out << (i ? ", " : "") << "{\"name\": " << Json(Shown(list[i].name))
-                      << ", \"description\": " << Json(Shown(list[i].description)) << "}";
+                m_out << (i ? ", " : "") << "{\"name\": " << Json(Exact(list[i].name))
+                      << ", \"description\": " << Json(Exact(list[i].description)) << "}";
             m_out << "]}\n";
             return ExitDone;
         }
         case OutputFormat::Tsv:
-            m_out << "login_name\t" << Tsv(Shown(user->loginName)) << "\n"
-                  << "password\t" << Tsv(password) << "\n"
-                  << "data_path\t" << Tsv(Shown(user->dataPath)) << "\n";
+            m_out << "login_name\t" << Tsv(Exact(user->loginName)) << "\n"
+                  << "password\t" << Tsv(Exact(password)) << "\n"
+                  << "data_path\t" << Tsv(Exact(user->dataPath)) << "\n";
             for (Right right : AllRights)
                 m_out << RightName(right) << "\t" << (user->rights.has(right) ? "TRUE" : "FALSE")
                       << "\n";
             for (const AccountData& account : list)
-                m_out << "bank_account\t" << Tsv(Shown(account.name)) << "\t"
-                      << Tsv(Shown(account.description)) << "\n";
+                m_out << "bank_account\t" << Tsv(Exact(account.name)) << "\t"
+                      << Tsv(Exact(account.description)) << "\n";
             return ExitDone;
         case OutputFormat::Text:
             break;
         }
         m_out << "Login name: " << Shown(user->loginName) << "\n"
-              << "Password: " << password << "\n"
+              << "Password: " << Shown(password) << "\n"
               << "Data path: " << Shown(user->dataPath) << "\n";
         for (Right right : AllRights)
             m_out << RightName(right) << ": " << (user->rights.has(right) ? "TRUE" : "FALSE")
@@ -325,13 +350,15 @@ public:
         }
         for (const AccountData& account : list) {
             m_out << "Bank account: " << Shown(account.name) << "\n";
-            const std::string description = Shown(account.description);
+            // Split at the stored line breaks before any other control
+            // character is made visible.
+            const AnsiString& description = account.description;
             std::size_t at = 0;
             while (at < description.size()) {
                 std::size_t end = description.find("\r\n", at);
                 if (end == std::string::npos)
                     end = description.size();
-                m_out << "    " << description.substr(at, end - at) << "\n";
+                m_out << "    " << Shown(description.substr(at, end - at)) << "\n";
                 at = end + 2;
             }
         }
@@ -435,17 +462,17 @@ public:
                   << ", \"users\": [";
             for (std::size_t i = 0; i < report.users.size(); ++i)
                 m_out << (i ? ", " : "") << "{\"slot\": " << report.users[i].slot
-                      << ", \"login_name\": " << Json(Shown(report.users[i].loginName)) << "}";
+                      << ", \"login_name\": " << Json(Exact(report.users[i].loginName)) << "}";
             m_out << "], \"faults\": [";
             for (std::size_t i = 0; i < report.faults.size(); ++i)
-                m_out << (i ? ", " : "") << Json(Shown(report.faults[i]));
+                m_out << (i ? ", " : "") << Json(Exact(report.faults[i]));
             m_out << "], \"sound\": " << (report.Sound() ? "true" : "false") << "}\n";
         } else if (m_invocation.format == OutputFormat::Tsv) {
             m_out << "table\t" << Tsv(m_path) << "\nsize\t" << report.size << "\n";
             for (const TableReport::User& user : report.users)
-                m_out << "slot\t" << user.slot << "\t" << Tsv(Shown(user.loginName)) << "\n";
+                m_out << "slot\t" << user.slot << "\t" << Tsv(Exact(user.loginName)) << "\n";
             for (const std::string& fault : report.faults)
-                m_out << "fault\t" << Tsv(Shown(fault)) << "\n";
+                m_out << "fault\t" << Tsv(Exact(fault)) << "\n";
             m_out << "sound\t" << (report.Sound() ? "true" : "false") << "\n";
         } else {
             m_out << "Table: " << m_path << "\n"
@@ -471,6 +498,7 @@ public:
         // path an existing folder, all six rights.
         const AnsiString name = TrimControls(ForTable("login name", m_invocation.operands[0]));
         CheckFits("login name", name, NameCapacity);
+        CheckStorable(TextField::LoginName, name);
         const std::string folder = FolderOf(m_path);
         if (!m_invocation.table)
             MakeFolders(folder);
@@ -481,6 +509,7 @@ public:
         if (!dataFolder)
             Fail(ExitBadInput, "Please give a correct path for your data files.");
         const AnsiString path = Stored("data path", *dataFolder, PathCapacity);
+        CheckStorable(TextField::DataPath, path);
         const AnsiString password =
             TrimControls(ReadNewPassword("Password for the new user " + m_invocation.operands[0]));
 
@@ -667,19 +696,28 @@ private:
             m_target = ForTable("login name", m_invocation.operands[0]);
         if (m_invocation.operands.size() > 1)
             m_account = ForTable("account name", m_invocation.operands[1]);
-        if (command == "add")
+        if (command == "add") {
             CheckFits("login name", m_target, NameCapacity);
-        if (command == "account-add")
+            CheckStorable(TextField::LoginName, m_target);
+        }
+        if (command == "account-add") {
             CheckFits("account name", m_account, AccountCapacity);
-        if (m_invocation.name)
+            CheckStorable(TextField::AccountName, m_account);
+        }
+        if (m_invocation.name) {
             m_newName = ofAccount ? Stored("account name", *m_invocation.name, AccountCapacity)
                                   : Stored("login name", *m_invocation.name, NameCapacity);
-        if (m_invocation.path)
+            CheckStorable(ofAccount ? TextField::AccountName : TextField::LoginName, *m_newName);
+        }
+        if (m_invocation.path) {
             m_newPath = Stored("data path", *m_invocation.path, PathCapacity);
+            CheckStorable(TextField::DataPath, *m_newPath);
+        }
         if (m_invocation.description) {
             m_newDescription = ForTable("description", StoredBreaks(*m_invocation.description));
             CheckFits("description (each line break takes two)", *m_newDescription,
                       DescriptionCapacity);
+            CheckStorable(TextField::Description, *m_newDescription);
         }
     }
 
@@ -771,6 +809,8 @@ private:
         case ChangeResult::Reason::NoSuchUser:
         case ChangeResult::Reason::NoSuchAccount:
             return ExitNotFound;
+        case ChangeResult::Reason::ControlCharacter:
+            return ExitBadInput; // as when the command line's text is checked first
         default:
             return ExitRefused;
         }

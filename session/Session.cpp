@@ -459,6 +459,12 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
     if (user.loginName.empty() || user.password.empty())
         return refuse(ChangeResult::Reason::EmptyField, "Please type in your new ID and Password.",
                       user.loginName);
+    // The trimming above drops controls at either end; one inside stays.
+    if (auto refused = refuseControls({{TextField::LoginName, user.loginName},
+                                       {TextField::Password, user.password},
+                                       {TextField::DataPath, user.dataPath}},
+                                      user.loginName))
+        return *refused;
     if (TrimControls(user.dataPath).empty() || !IsFolder(user.dataPath))
         return refuse(ChangeResult::Reason::BadDataPath,
                       "Please give a correct path for your data files.", user.loginName);
@@ -605,6 +611,12 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user,
     if (!MayEditRights() && AnyRightGranted(plain))
         return refuseRight(MayModify() ? Right::AddUsers : Right::ModifyUsers, "grant rights",
                            name);
+    // Blanks around the name are stored with it; a control anywhere is not.
+    if (auto refused = refuseControls({{TextField::LoginName, name},
+                                       {TextField::Password, plain.Password.value()},
+                                       {TextField::DataPath, plain.DataPath.value()}},
+                                      name))
+        return *refused;
     if (NameTaken(table, name))
         return refuse(ChangeResult::Reason::DuplicateUser, "User already exist.", name);
 
@@ -711,6 +723,7 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
                            "change a user's rights", editedName);
     const bool namedAnew = Decoded(stored.LoginName) != newName;
     const bool newPassword = Decoded(stored.Password) != plain.Password.value();
+    const bool newPath = Decoded(stored.DataPath) != plain.DataPath.value();
     if (!Granted(Right::AddUsers) && (namedAnew || newPassword)) {
         // Without AddUsers nobody may take over a user who can do more; as
         // AddUsers is what would allow it, the refusal names that right.
@@ -722,6 +735,14 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
                               editedName, RightName(Right::AddUsers));
         }
     }
+    // Only what changes is new: a user that a table made elsewhere gave such
+    // a text can still have their rights changed.
+    if (auto refused = refuseControls(
+            {{TextField::LoginName, namedAnew ? std::string_view(newName) : std::string_view()},
+             {TextField::Password, newPassword ? plain.Password.value() : std::string_view()},
+             {TextField::DataPath, newPath ? plain.DataPath.value() : std::string_view()}},
+            editedName))
+        return *refused;
     // Two users of one name: whoever stands second could never sign in
     // again, and the name would open the other's record.
     if (NameTaken(table, newName, slot))
@@ -734,7 +755,7 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
     }
     if (newPassword)
         changed.changes.push_back("password");
-    if (Decoded(stored.DataPath) != plain.DataPath.value())
+    if (newPath)
         changed.changes.push_back("data path");
     for (Right right : AllRights) {
         const bool before = IsGranted(stored, right);
@@ -772,6 +793,21 @@ std::optional<ChangeResult> Session::checkAccountChange(const UserTable& table,
                   table.Slot(slot).Accounts[static_cast<std::size_t>(*entry)].AccountName.empty()))
         return refuse(ChangeResult::Reason::NoSuchAccount, "There is no such bank account.",
                       loginName);
+    if (plain) {
+        // A modified account's texts are new only where they change.
+        const AccountEntry* was =
+            entry ? &table.Slot(slot).Accounts[static_cast<std::size_t>(*entry)] : nullptr;
+        const AnsiString name = plain->AccountName.value();
+        const AnsiString description = plain->AccountDescription.value();
+        const bool newName = !was || Decoded(was->AccountName) != name;
+        const bool newDescription = !was || Decoded(was->AccountDescription) != description;
+        if (auto refused = refuseControls(
+                {{TextField::AccountName, newName ? std::string_view(name) : std::string_view()},
+                 {TextField::Description,
+                  newDescription ? std::string_view(description) : std::string_view()}},
+                loginName))
+            return refused;
+    }
     return std::nullopt;
 }
 
@@ -1150,6 +1186,17 @@ ChangeResult Session::refuse(ChangeResult::Reason reason, std::string message,
             result.missingRight = right;
     }
     return result;
+}
+
+std::optional<ChangeResult>
+Session::refuseControls(std::initializer_list<std::pair<TextField, std::string_view>> texts,
+                        std::string_view target)
+{
+    for (const auto& [field, text] : texts) {
+        if (std::optional<std::string> message = ControlCharacterRefusal(field, text))
+            return refuse(ChangeResult::Reason::ControlCharacter, std::move(*message), target);
+    }
+    return std::nullopt;
 }
 
 ChangeResult Session::refuseRight(Right missing, std::string_view action, std::string_view target)

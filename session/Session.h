@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Audit.h"
+#include "StoredText.h"
 #include "UserValues.h"
 
 #include "store/UserTable.h"
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +46,9 @@ struct ChangeResult
         NotFirstUse,
         BadDataPath,
         ReservedPassword,
+        // A new text holds a tab, a line break, an escape or another control
+        // character, which would hide or garble it wherever it is shown.
+        ControlCharacter,
         // The signed-in user is no longer in the file: deleted or renamed by
         // someone else. Nothing more can be changed in this sitting.
         SignedOut
@@ -229,6 +234,11 @@ private:
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
                         std::string_view target = {}, std::string_view missingRight = {});
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
+    // The refusal of the first text of `texts` that holds a control
+    // character; nothing when none does.
+    std::optional<ChangeResult>
+    refuseControls(std::initializer_list<std::pair<TextField, std::string_view>> texts,
+                   std::string_view target);
     void refuseSignIn(SignInResult result, std::string_view typedName);
     // The signed-in user's record and rights from `file`; false when they
     // are no longer in it.

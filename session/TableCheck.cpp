@@ -1,6 +1,7 @@
 #include "TableCheck.h"
 
 #include "Session.h"
+#include "StoredText.h"
 
 #include "store/IoError.h"
 #include "store/Scramble.h"
@@ -8,6 +9,7 @@
 #include "store/UserTable.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 namespace {
@@ -47,6 +49,19 @@ void CheckLengths(const UserRecord& record, int slot, std::vector<std::string>& 
     for (Right right : AllRights)
         CheckLength(RightField(record, right), std::string(RightName(right)) + " right", slot,
                     faults);
+}
+
+// A text a table made elsewhere holds: on a terminal a control character
+// can hide a name or show another in its place. A length byte past its
+// field is a fault of its own, whatever the bytes after it read as.
+template <std::size_t N>
+void CheckControls(const ShortString<N>& field, TextField what, const std::string& where,
+                   std::vector<std::string>& faults)
+{
+    if (field.Length > N)
+        return;
+    if (std::optional<std::string> fault = ControlCharacterFault(what, Decoded(field)))
+        faults.push_back(where + ": " + *fault + ".");
 }
 
 std::string SizeFault(std::size_t size, std::size_t records)
@@ -126,6 +141,18 @@ TableReport CheckTable(std::string_view fileBytes)
         if (Decoded(record.Password).empty())
             report.faults.push_back(SlotName(table, slot) +
                                     " cannot sign in: its password is empty.");
+        CheckControls(record.LoginName, TextField::LoginName, SlotName(table, slot), report.faults);
+        CheckControls(record.Password, TextField::Password, SlotName(table, slot), report.faults);
+        CheckControls(record.DataPath, TextField::DataPath, SlotName(table, slot), report.faults);
+        for (int i = 0; i < AccountCount; ++i) {
+            const AccountEntry& entry = record.Accounts[static_cast<std::size_t>(i)];
+            if (entry.AccountName.empty())
+                continue;
+            const std::string account =
+                SlotName(table, slot) + ", bank account " + std::to_string(i + 1);
+            CheckControls(entry.AccountName, TextField::AccountName, account, report.faults);
+            CheckControls(entry.AccountDescription, TextField::Description, account, report.faults);
+        }
         if (firstFree > 0 && slot > firstFree)
             report.faults.push_back(SlotName(table, slot) + " follows the free slot " +
                                     std::to_string(firstFree) +

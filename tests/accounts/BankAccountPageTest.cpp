@@ -11,8 +11,10 @@
 #include "support/TempWorkDir.h"
 #include "support/ThreeUsers.h"
 #include "support/WindowText.h"
+#include "ui/CodePage.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -441,6 +443,66 @@ private slots:
         QCOMPARE(run.shown, dialogShown);
         QCOMPARE(dir->read(), fixture);
         QCOMPARE(memoryTable(), memory);
+    }
+
+    // A paste brings what the keyboard does not type; the session core
+    // refuses a control character, but a pasted line break is a line break.
+    void pastedTextsOfANewAccount_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("stored"); // "name=description"; empty when refused
+        QTest::newRow("ESC in the name")
+            << "Pay\x1b[2J"
+            << "x"
+            << QStringList{"Error Ok: The account name holds a control character (U+001B at "
+                           "character 4): tabs, line breaks, escapes and other control "
+                           "characters cannot be stored."}
+            << "";
+        QTest::newRow("TAB in the description")
+            << "Loan"
+            << "one\ttwo"
+            << QStringList{"Error Ok: The description holds a control character (U+0009 at "
+                           "character 4): line breaks are kept, but tabs, escapes and other "
+                           "control characters cannot be stored."}
+            << "";
+        QTest::newRow("line breaks pasted, either kind")
+            << "Loan"
+            << "one\r\ntwo\nthree" << QStringList{} << "Loan|one\r\ntwo\r\nthree";
+    }
+
+    void pastedTextsOfANewAccount()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, description);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, stored);
+        clickUser("admin");
+        OnNextModal([=](QDialog* dialog) {
+            auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit"));
+            auto* memo = dialog->findChild<QPlainTextEdit*>(QStringLiteral("DescriptionMemo"));
+            nameEdit->clear();
+            QGuiApplication::clipboard()->setText(name);
+            QTest::keyClick(nameEdit, Qt::Key_V, Qt::ControlModifier);
+            memo->clear();
+            QGuiApplication::clipboard()->setText(description);
+            QTest::keyClick(memo, Qt::Key_V, Qt::ControlModifier);
+            QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
+        });
+        for (int i = 0; i < expected.size(); ++i)
+            scripted->answer(Button::Ok);
+        click("NewAccoBtn");
+        QCOMPARE(boxes(), expected);
+        if (stored.isEmpty()) {
+            QCOMPARE(dir->read(), fixture);
+            return;
+        }
+        const QStringList parts = stored.split(QLatin1Char('|'));
+        const std::vector<AccountData> accounts = session().Accounts("admin");
+        const int found = FindAccount(accounts, ToAnsi(parts[0]));
+        QVERIFY(found >= 0);
+        QCOMPARE(FromAnsi(accounts[static_cast<std::size_t>(found)].description), parts[1]);
     }
 
     void newFillsTheFirstGap()

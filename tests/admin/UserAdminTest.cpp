@@ -8,9 +8,11 @@
 #include "support/ThreeUsers.h"
 #include "support/WindowText.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -322,6 +324,56 @@ private slots:
         click("AddButton");
         QCOMPARE(boxes(), QStringList());
         QCOMPARE(memoryTable().at(3), QStringLiteral("copy|NewPassW|/srv/ledger|111011"));
+    }
+
+    // The keyboard types no control character, but a paste brings any that
+    // Windows-1252 holds; the session core's refusal is what the person sees.
+    void aPastedControlCharacterIsRefused_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("message");
+        const QString stored = QStringLiteral(": tabs, line breaks, escapes and other control "
+                                              "characters cannot be stored.");
+        QTest::newRow("TAB before a name")
+            << "NameEdit"
+            << "\tbob"
+            << "The login name holds a control character (U+0009 at character 1)" + stored;
+        QTest::newRow("ESC in a name")
+            << "NameEdit"
+            << "bo\x1b[2Jb"
+            << "The login name holds a control character (U+001B at character 3)" + stored;
+        QTest::newRow("U+0081 in a name")
+            << "NameEdit" << QString::fromUtf8("bo\xc2\x81")
+            << "The login name holds a control character (U+0081 at character 3)" + stored;
+        QTest::newRow("BEL in a password") << "PPEdit"
+                                           << "p\aw"
+                                           << "The password holds a control character" + stored;
+        QTest::newRow("CR LF in a data path")
+            << "DPEdit"
+            << "/data\r\n"
+            << "The data path holds a control character (U+000D at character 6)" + stored;
+    }
+
+    void aPastedControlCharacterIsRefused()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, pasted);
+        QFETCH(QString, message);
+        fillEditor("bob", "pw", "/data", "111111");
+        QLineEdit* target = edit(box.toLatin1().constData());
+        target->selectAll();
+        QGuiApplication::clipboard()->setText(pasted);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(target->text(), pasted);
+
+        scripted->answer(Button::Ok);
+        click("AddButton");
+        QCOMPARE(boxes(), QStringList{"Error Ok: " + message});
+        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee}));
+        QCOMPARE(memoryTable(), DecodeTable(fixture));
+        QVERIFY(!tableChanged());
     }
 
     void sixthUserIsRefused()

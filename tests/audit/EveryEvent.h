@@ -34,7 +34,16 @@ inline void Run(AuditSink* sink)
 
     Session chief(table, sink);
     CHECK(chief.CreateFirstUser(Plain("chief", "Pw1chief", "/", Rights::All())).done());
-    CHECK(chief.AddUser(Plain(CraftedName, "Pw2craft", "/c", Rights{R::DeleteRecord})).done());
+    // Typed, such a name is refused, and the refusal names it.
+    CHECK(chief.AddUser(Plain(CraftedName, "Pw2craft", "/c", Rights{R::DeleteRecord})).reason ==
+          ChangeResult::Reason::ControlCharacter);
+    // A table made elsewhere may hold it all the same.
+    {
+        UserTable elsewhere;
+        LoadUserTable(elsewhere, table);
+        elsewhere.StoreNewUser(storecheck::PlainRecord(CraftedName, "Pw2craft", "/c", "011111"));
+        SaveUserTable(elsewhere, table);
+    }
     CHECK(chief.AddUser(Plain("weak", "Pw3weak", "/w")).done());
     CHECK(chief.Save().done());
     CHECK(chief.AddAccount("weak", Account("Cash", "Desc1-vault")).done());

@@ -1336,6 +1336,154 @@ TEST(MachineReadableOutput)
                             Renee + " \"}], \"faults\": [], \"sound\": true}\n");
 }
 
+TEST(AControlCharacterNeverReachesTheTable)
+{
+    // The CLI's texts are UTF-8; "\x1b" is ESC, "\xc2\x81" U+0081 (the table's
+    // byte 0x81), "\xc2\x85" U+0085 and "\xc2\x9b" U+009B, which Windows-1252
+    // lacks altogether (its 0x85 and 0x9B are printable).
+    const std::string stored = ": tabs, line breaks, escapes and other control characters cannot "
+                               "be stored.\n";
+    struct Row
+    {
+        std::vector<std::string> command; // signed in as admin
+        std::string input;                // after admin's password; none: nothing is read
+        std::string err;
+    };
+    const Row rows[] = {
+        // The texts of the command line, before any password is read.
+        {{"add", "evil\r\x1b[K", "--path", "/x"},
+         "",
+         ": The login name holds a control character (U+000D at character 5)" + stored},
+        {{"add", "bob\t", "--path", "/x"},
+         "",
+         ": The login name holds a control character (U+0009 at character 4)" + stored},
+        {{"add", "b\aob", "--path", "/x"}, "", "(U+0007 at character 2)"},
+        {{"add", "b\x7f", "--path", "/x"}, "", "(U+007F at character 2)"},
+        {{"add", "b\xc2\x81", "--path", "/x"}, "", "(U+0081 at character 2)"},
+        {{"add", "b\xc2\x85", "--path", "/x"}, "", ": login name: U+0085"},
+        {{"add", "b\xc2\x9b", "--path", "/x"}, "", ": login name: U+009B"},
+        {{"add", "bob", "--path", "/srv/\n"},
+         "",
+         ": The data path holds a control character (U+000A at character 6)" + stored},
+        {{"edit", "clerk", "--name", "cl\x1b"}, "", ": The login name holds a control character"},
+        {{"edit", "clerk", "--path", "/a\rb"}, "", ": The data path holds a control character"},
+        {{"account-add", "admin", "Pay\x1b[2J"},
+         "",
+         ": The account name holds a control character (U+001B at character 4)" + stored},
+        {{"account-edit", "admin", "Checking", "--name", "\tChecking"},
+         "",
+         ": The account name holds a control character"},
+        {{"account-add", "admin", "Loan", "--description", "one\ttwo"},
+         "",
+         ": The description holds a control character (U+0009 at character 4): line breaks are "
+         "kept, but tabs, escapes and other control characters cannot be stored.\n"},
+        // A lone CR is no line break; a lone LF is one, stored as CR LF.
+        {{"account-add", "admin", "Loan", "--description", "one\rtwo"},
+         "",
+         ": The description holds a control character (U+000D at character 4)"},
+        // New passwords, from standard input: the session core's refusal,
+        // which never names a password's characters.
+        {{"add", "bob", "--path", "/b"},
+         "p\x1bw\n",
+         ": The password holds a control character" + stored},
+        {{"add", "bob", "--path", "/b"}, "p\tw\n", ": The password holds a control character: "},
+        {{"add", "bob", "--path", "/b"}, "p\aw\n", ": The password holds a control character: "},
+        {{"add", "bob", "--path", "/b"},
+         std::string("p\0w\n", 4),
+         ": The password holds a control character: "},
+        {{"edit", "clerk", "--password"}, "p\x7fw\n", ": The password holds a control character: "},
+    };
+    for (const Row& row : rows) {
+        UseFixture();
+        std::vector<std::string> arguments = {"--table", TableFile, "--user", "admin"};
+        arguments.insert(arguments.end(), row.command.begin(), row.command.end());
+        const CliResult result =
+            RunCli(arguments, row.input.empty() ? std::string() : "secret\n" + row.input);
+        std::string command;
+        for (const std::string& argument : row.command)
+            command += " " + argument;
+        if (result.status != 1 || result.err.find(row.err) == std::string::npos ||
+            !result.out.empty() || ReadFile(TableFile) != Fixture())
+            storecheck::Fail(__FILE__, __LINE__,
+                             storecheck::Show(command) + ": " + Described(result) +
+                                 "; expected exit 1 and " + storecheck::Show(row.err));
+    }
+
+    // The first user's name is trimmed first, as the first-use dialog does.
+    CHECK(::unlink(TableFile.c_str()) == 0);
+    const CliResult inside = RunCli({"--table", TableFile, "init", "ch\x1bief"}, "");
+    CHECK_EQ(inside.status, 1);
+    CHECK(inside.err.find("The login name holds a control character (U+001B at character 3)") !=
+          std::string::npos);
+    CHECK(!FileExists(TableFile));
+    const CliResult trimmed = RunCli({"--table", TableFile, "init", "\tchief\r"}, "\tpw\r\n");
+    CHECK_EQ(trimmed.status, 0);
+    CHECK_EQ(UserLine(OnDisk(), 1).substr(0, 9), std::string("chief/pw/"));
+
+    // Printable characters of Windows-1252 are taken, blanks around a name
+    // kept as ever.
+    UseFixture();
+    const CliResult euro = As("admin", "secret",
+                              {"add",
+                               " \xe2\x82\xac"
+                               "uro\xc3\xa9 ",
+                               "--path", "/\xe2\x80\xa6"},
+                              "\xe2\x82\xac\xe2\x80\xa6\n");
+    CHECK_EQ(euro.status, 0);
+    CHECK_EQ(UserLine(OnDisk(), 4), std::string(" \x80uro\xe9 /\x80\x85//\x85/111111"));
+}
+
+TEST(WhatATableMadeElsewhereHoldsIsShownVisiblyAndReported)
+{
+    UserTable table = Decode(Fixture());
+    StoreEncoded(table.Slot(2).LoginName, "evil\r\x1b[K");
+    StoreEncoded(table.Slot(2).DataPath, "/srv/\x81\x7f\n");
+    StoreEncoded(table.Slot(1).Accounts[0].AccountName, "Check\x1b]0;x\a");
+    StoreEncoded(table.Slot(1).Accounts[0].AccountDescription, "Main\r\n\tBranch\x9b 12");
+    WriteFile(TableFile, table.Bytes());
+
+    // For people: every control character visible, the stored line breaks
+    // of a description kept as lines.
+    const CliResult list = As("admin", "secret", {"ls"});
+    CHECK_EQ(list.status, 0);
+    CHECK_EQ(list.out, "admin\nevil\\r\\x1b[K\n " + Renee + " \n");
+    const CliResult shown = As("admin", "secret", {"show", "evil\r\x1b[K"});
+    CHECK_EQ(shown.status, 0);
+    CHECK(shown.out.rfind("Login name: evil\\r\\x1b[K\nPassword: Hidden\nData path: "
+                          "/srv/\\x81\\x7f\\n\n",
+                          0) == 0);
+    const CliResult admin = As("admin", "secret", {"show", "admin"});
+    CHECK(admin.out.find("Bank account: Check\\x1b]0;x\\x07\n    Main\n    \\tBranch\xe2\x80\xba "
+                         "12\n") != std::string::npos);
+
+    // The machine formats keep the text exact, in their own escapes; JSON
+    // escapes DEL and the C1 controls too, which it may.
+    const CliResult json = As("admin", "secret", {"show", "evil\r\x1b[K", "--format=json"});
+    CHECK(json.out.rfind("{\"login_name\": \"evil\\u000d\\u001b[K\", \"password\": \"Hidden\", "
+                         "\"data_path\": \"/srv/\\u0081\\u007f\\u000a\"",
+                         0) == 0);
+    const CliResult tsv = As("admin", "secret", {"ls", "--format=tsv"});
+    CHECK_EQ(tsv.out, "admin\nevil\\r\x1b[K\n " + Renee + " \n");
+
+    // check calls the table unsound and names each text.
+    const CliResult check = RunCli({"--table", TableFile, "check"});
+    CHECK_EQ(check.status, 1);
+    CHECK_EQ(check.out,
+             "Table: Gatekeep.acl\nSize: 6565 bytes\nSlot 1: \"admin\"\nSlot 2: "
+             "\"evil\\r\\x1b[K\"\nSlot 3: \" " +
+                 Renee +
+                 " \"\n"
+                 "Fault: Slot 1 (\"admin\"), bank account 1: the account name holds a control "
+                 "character (U+001B at character 6).\n"
+                 "Fault: Slot 1 (\"admin\"), bank account 1: the description holds a control "
+                 "character (U+0009 at character 7).\n"
+                 "Fault: Slot 2 (\"evil\\r\\x1b[K\"): the login name holds a control character "
+                 "(U+000D at character 5).\n"
+                 "Fault: Slot 2 (\"evil\\r\\x1b[K\"): the data path holds a control character "
+                 "(U+0081 at character 6).\n"
+                 "The table is not sound: 4 faults.\n");
+}
+
 TEST(PasswordsFromFileDescriptors)
 {
     UseFixture();

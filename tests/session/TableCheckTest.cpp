@@ -134,7 +134,30 @@ TEST(EveryFaultIsNamed)
          true,
          {"1 admin", "2 clerk", "3 admin\t"},
          {"Slots 1 and 3 hold the same login name (\"admin\" and \"admin\t\").",
-          "Slot 3 (\"admin\t\") cannot sign in: its name finds slot 1."}},
+          "Slot 3 (\"admin\t\") cannot sign in: its name finds slot 1.",
+          "Slot 3 (\"admin\t\"): the login name holds a control character (U+0009 at "
+          "character 6)."}},
+        {"control characters in every text, a password's unnamed",
+         Damaged([](UserTable& t) {
+             StoreEncoded(t.Slot(2).LoginName, "evil\r\x1b[K");
+             StoreEncoded(t.Slot(2).Password, "p\x7fw");
+             StoreEncoded(t.Slot(1).DataPath, "/srv/\x81");
+             StoreEncoded(t.Slot(1).Accounts[3].AccountName, "Pay\aroll");
+             // CR LF is the line break a description keeps; a lone LF is not.
+             StoreEncoded(t.Slot(1).Accounts[3].AccountDescription, "one\r\ntwo\nthree");
+             // A free entry's leftovers are nobody's text.
+             StoreEncoded(t.Slot(1).Accounts[4].AccountDescription, "\x1b");
+         }),
+         true,
+         {"1 admin", "2 evil\r\x1b[K", "3 " + Renee},
+         {"Slot 1 (\"admin\"): the data path holds a control character (U+0081 at character 6).",
+          "Slot 1 (\"admin\"), bank account 4: the account name holds a control character "
+          "(U+0007 at character 4).",
+          "Slot 1 (\"admin\"), bank account 4: the description holds a control character "
+          "(U+000A at character 9).",
+          "Slot 2 (\"evil\r\x1b[K\"): the login name holds a control character (U+000D at "
+          "character 5).",
+          "Slot 2 (\"evil\r\x1b[K\"): the password holds a control character."}},
         {"an empty password",
          Damaged([](UserTable& t) { StoreEncoded(t.Slot(2).Password, ""); }),
          true,

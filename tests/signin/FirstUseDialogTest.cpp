@@ -12,6 +12,7 @@
 #include "ui/Terminate.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -59,6 +60,8 @@ private slots:
     void enterRightAfterOpeningPressesDone();
     void blankEntries_data();
     void blankEntries();
+    void pastedControlCharacter_data();
+    void pastedControlCharacter();
     void unusablePath_data();
     void unusablePath();
     void pickerConfirmedAndCancelled();
@@ -243,6 +246,42 @@ void FirstUseDialogTest::blankEntries()
     expectRefused(IdMessage);
     QCOMPARE(edit("ELoginName")->text(), name);
     QCOMPARE(edit("EPersonal_Code")->text(), password);
+}
+
+// Around the name and password the dialog drops them; inside, the session
+// core refuses them, and the dialog shows its message.
+void FirstUseDialogTest::pastedControlCharacter_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("message");
+    const QString stored = QStringLiteral(": tabs, line breaks, escapes and other control "
+                                          "characters cannot be stored.");
+    QTest::newRow("ESC inside the name")
+        << "ELoginName"
+        << "\tbo\x1b[8mb\t"
+        << "The login name holds a control character (U+001B at character 3)" + stored;
+    QTest::newRow("TAB inside the password") << "EPersonal_Code"
+                                             << "p\tw"
+                                             << "The password holds a control character" + stored;
+}
+
+void FirstUseDialogTest::pastedControlCharacter()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, pasted);
+    QFETCH(QString, message);
+    showDialog();
+    fill(QStringLiteral("bob"), QStringLiteral("pw"));
+    QLineEdit* target = edit(box.toLatin1().constData());
+    target->selectAll();
+    QGuiApplication::clipboard()->setText(pasted);
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(target->text(), pasted);
+    m_ui->answer(MessageBox::Button::Ok);
+    clickDone();
+    expectRefused(message);
 }
 
 void FirstUseDialogTest::unusablePath_data()

@@ -1,0 +1,115 @@
+#include "StoredText.h"
+
+#include "store/Windows1252.h"
+
+#include <cstdio>
+
+namespace {
+
+const char* FieldName(TextField field)
+{
+    switch (field) {
+    case TextField::LoginName:
+        return "login name";
+    case TextField::Password:
+        return "password";
+    case TextField::DataPath:
+        return "data path";
+    case TextField::AccountName:
+        return "account name";
+    case TextField::Description:
+        return "description";
+    }
+    return "text";
+}
+
+// "U+001B at character 5": which one and where, so it can be found.
+std::string Where(std::string_view text, std::size_t at)
+{
+    char code[16];
+    std::snprintf(
+        code, sizeof code, "U+%04X",
+        static_cast<unsigned>(Windows1252Character(static_cast<unsigned char>(text[at]))));
+    return std::string(code) + " at character " + std::to_string(at + 1);
+}
+
+} // namespace
+
+bool IsControlByte(unsigned char byte)
+{
+    return byte < 0x20 || byte == 0x7F || !Windows1252Defines(byte);
+}
+
+std::optional<std::size_t> FindControlCharacter(TextField field, std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!IsControlByte(static_cast<unsigned char>(text[i])))
+            continue;
+        // The account dialog stores each line break as CR LF.
+        if (field == TextField::Description && text[i] == '\r' && i + 1 < text.size() &&
+            text[i + 1] == '\n') {
+            ++i;
+            continue;
+        }
+        return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ControlCharacterRefusal(TextField field, std::string_view text)
+{
+    const std::optional<std::size_t> at = FindControlCharacter(field, text);
+    if (!at)
+        return std::nullopt;
+    std::string message = std::string("The ") + FieldName(field) + " holds a control character";
+    // Where a password's character lies and which it is would tell part of
+    // the password to whoever reads the message.
+    if (field != TextField::Password)
+        message += " (" + Where(text, *at) + ")";
+    if (field == TextField::Description)
+        return message + ": line breaks are kept, but tabs, escapes and other control "
+                         "characters cannot be stored.";
+    return message + ": tabs, line breaks, escapes and other control characters cannot be stored.";
+}
+
+std::optional<std::string> ControlCharacterFault(TextField field, std::string_view text)
+{
+    const std::optional<std::size_t> at = FindControlCharacter(field, text);
+    if (!at)
+        return std::nullopt;
+    std::string fault = std::string("the ") + FieldName(field) + " holds a control character";
+    if (field != TextField::Password)
+        fault += " (" + Where(text, *at) + ")";
+    return fault;
+}
+
+std::string VisibleText(std::string_view text)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!IsControlByte(byte)) {
+            shown += c;
+            continue;
+        }
+        switch (c) {
+        case '\t':
+            shown += "\\t";
+            break;
+        case '\n':
+            shown += "\\n";
+            break;
+        case '\r':
+            shown += "\\r";
+            break;
+        default: {
+            static const char* hex = "0123456789abcdef";
+            shown += "\\x";
+            shown += hex[byte >> 4];
+            shown += hex[byte & 15];
+        }
+        }
+    }
+    return shown;
+}
