@@ -690,9 +690,9 @@ ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
     // save without a word.
     if (myself)
         result.warning = "You have deleted your own login ID " + loginName +
-                         ". Once this is saved (at Exit, or with Save Changes or a bank account "
-                         "change), you are signed out: nothing more can be changed or saved, "
-                         "and only Exit is left.";
+                         ". Once the table is saved (on leaving, or with the next change written "
+                         "at once), you are signed out: nothing more can be changed until you "
+                         "sign in as another user.";
     return result;
 }
 

@@ -513,10 +513,11 @@ TEST(DeletingOnesOwnLoginIdSaysWhatFollows)
     SignedIn me("me", "pw");
     const ChangeResult deleted = me.session.DeleteUser("me");
     CHECK(deleted.done());
-    CHECK_EQ(deleted.warning,
-             std::string("You have deleted your own login ID me. Once this is saved (at Exit, or "
-                         "with Save Changes or a bank account change), you are signed out: "
-                         "nothing more can be changed or saved, and only Exit is left."));
+    CHECK_EQ(
+        deleted.warning,
+        std::string("You have deleted your own login ID me. Once the table is saved (on leaving, "
+                    "or with the next change written at once), you are signed out: nothing more "
+                    "can be changed until you sign in as another user."));
     CHECK(!me.session.SignedOut());
     CHECK(me.session.DeleteUser("weak").done());
     CHECK(me.session.AddAccount("boss", Account("Last", "")).done());

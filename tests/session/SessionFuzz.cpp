@@ -379,14 +379,14 @@ void SaveChanges(Actor& actor, Input& in)
     // password. With nothing waiting, the change is made on the file's
     // table as it was, where the session finds the user edited as here;
     // otherwise their record gave way to the one saved.
-    const UserTable& seen = before.fileTable;
+    const UserTable& onDisk = before.fileTable;
     bool mine = false;
     if (actor.signedIn && !waiting) {
         int editedAt = editedSlot;
         if (editedAt < 1 || editedAt > SlotCount ||
-            Decoded(seen.Slot(editedAt).LoginName) != edited)
-            editedAt = UsedSlot(seen, edited);
-        mine = editedAt != 0 && IsRecordOf(seen.Slot(editedAt), actor.me, actor.password);
+            Decoded(onDisk.Slot(editedAt).LoginName) != edited)
+            editedAt = UsedSlot(onDisk, edited);
+        mine = editedAt != 0 && IsRecordOf(onDisk.Slot(editedAt), actor.me, actor.password);
     } else if (actor.signedIn) {
         mine = SignedInSlot(file, actor.me, actor.password) == 0 &&
                SignedInSlot(file, plain.loginName, plain.password) != 0;
