@@ -19,10 +19,25 @@ namespace {
 const QString SelectAnAccount = QStringLiteral("Select an account to see the description.");
 
 // A line names the accounts whose names equal it with a to z upper-cased;
-// several may, after a Modify changed only the case of one.
+// several may, in a table made elsewhere.
 bool sameAccountName(const AccountData& account, const AnsiString& line)
 {
     return UpperAscii(account.name) == UpperAscii(line);
+}
+
+// Each line carries the entry of its account: of two accounts of one name,
+// the line picked is the one changed.
+constexpr int EntryRole = Qt::UserRole;
+
+// The selected line's text and entry; false when no line is selected.
+bool selectedLine(const QListWidget* list, QString& text, int& entry)
+{
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return false;
+    text = selected.first()->text();
+    entry = selected.first()->data(EntryRole).toInt();
+    return true;
 }
 
 void showInternalError(const QString& code)
@@ -84,11 +99,11 @@ std::optional<AccountData> TBankAccountPage::selectedAccount(const AnsiString& u
                                                              const QString& code)
 {
     QString line;
-    if (!SelectedLineText(ui->AccoTypeListBox, line))
+    int entry = -1;
+    if (!selectedLine(ui->AccoTypeListBox, line, entry))
         return std::nullopt;
-    // The first account the line names, in entry order.
     for (const AccountData& account : m_session.Accounts(userName)) {
-        if (sameAccountName(account, ToAnsi(line)))
+        if (account.entry == entry && sameAccountName(account, ToAnsi(line)))
             return account;
     }
     showInternalError(code);
@@ -98,8 +113,11 @@ std::optional<AccountData> TBankAccountPage::selectedAccount(const AnsiString& u
 void TBankAccountPage::RefreshAccoList()
 {
     ui->AccoTypeListBox->clear();
-    for (const AccountData& account : ShownAccounts)
+    for (const AccountData& account : ShownAccounts) {
         AppendListLine(ui->AccoTypeListBox, FromAnsi(account.name));
+        ui->AccoTypeListBox->item(ui->AccoTypeListBox->count() - 1)
+            ->setData(EntryRole, account.entry);
+    }
     ui->DescriptionLabel->setPlainText(SelectAnAccount);
     UpdateButtons();
 }
@@ -107,11 +125,10 @@ void TBankAccountPage::RefreshAccoList()
 void TBankAccountPage::AccoTypeListBoxClick()
 {
     QString line;
-    if (SelectedLineText(ui->AccoTypeListBox, line)) {
-        // Every account is looked at: of several the line names, the last
-        // one's description is the one left showing.
+    int entry = -1;
+    if (selectedLine(ui->AccoTypeListBox, line, entry)) {
         for (const AccountData& account : ShownAccounts) {
-            if (!sameAccountName(account, ToAnsi(line)))
+            if (account.entry != entry)
                 continue;
             ui->DescriptionLabel->setPlainText(FromAnsi(account.description));
             ui->DescriptionLabel->repaint();
@@ -160,6 +177,9 @@ void TBankAccountPage::finishChange(const AnsiString& userName, const QString& n
     switch (result.reason) {
     case ChangeResult::Reason::NoSuchUser:
         RefreshAccoList();
+        return;
+    // The main window tells it, once, and leaves nothing but Exit.
+    case ChangeResult::Reason::SignedOut:
         return;
     // The page and the record disagree: only the table changing under the
     // page can cause that.

@@ -194,6 +194,13 @@ void TMainForm::ApplyRights()
 
     for (QComboBox* combo : rightsCombos(ui))
         combo->setEnabled(m_session.MayEditRights());
+
+    // Signed out, every button but Exit and every sheet is gone already;
+    // the person is told why, once, when it happens.
+    if (m_session.SignedOut() && !m_toldSignedOut) {
+        m_toldSignedOut = true;
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(m_session.SignedOutNotice()));
+    }
 }
 
 void TMainForm::placeSheet(QWidget* sheet, bool wanted)
@@ -382,7 +389,9 @@ bool TMainForm::reportFailure(const ChangeResult& result)
 {
     switch (result.outcome) {
     case ChangeResult::Outcome::Refused:
-        showError(FromAnsi(result.message));
+        // Told once already, with what is left to do.
+        if (result.reason != ChangeResult::Reason::SignedOut || !m_toldSignedOut)
+            showError(FromAnsi(result.message));
         return true;
     case ChangeResult::Outcome::Failed:
         ShowErrorReport(FromAnsi(result.message));
@@ -429,6 +438,9 @@ void TMainForm::DeleteButtonClick()
     if (result.reason == ChangeResult::Reason::NoSuchUser || reportFailure(result))
         return;
     UpdateUserNameList();
+    // Deleting one's own login ID: what follows is said now.
+    if (!result.warning.empty())
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
 }
 
 void TMainForm::ModifyButtonClick()

@@ -89,4 +89,6 @@ private:
     // Whether the user list's selection has changed since the mouse button
     // last went down on it: a click that changed nothing picks again.
     bool m_pickedSincePress = false;
+    // Whether the person has been told they are signed out.
+    bool m_toldSignedOut = false;
 };

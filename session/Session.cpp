@@ -353,8 +353,10 @@ Session::SignInResult Session::SignIn(std::string_view typedName, std::string_vi
     }
     m_currentUser = user;
     m_me = Decoded(user.LoginName);
+    m_myPassword = Decoded(user.Password);
     m_signedIn = true;
     m_signedOut = false;
+    m_deletedMyself = false;
     record(event(AuditEvent::Kind::SignedIn, m_me));
     return SignInResult::SignedIn;
 }
@@ -369,9 +371,26 @@ bool Session::MayEditRights() const
     return Granted(Right::ModifyUsers) && Granted(Right::AddUsers);
 }
 
+bool Session::isMe(const UserRecord& record) const
+{
+    // Whoever knows this name and password could sign in as the record
+    // anyway; anyone else's record, even of this name, is not theirs to use.
+    return !IsFreeSlot(record) && Decoded(record.LoginName) == m_me &&
+           Decoded(record.Password) == m_myPassword;
+}
+
+int Session::mySlot(const UserTable& table) const
+{
+    for (int n = 1; n <= SlotCount; ++n) {
+        if (isMe(table.Slot(n)))
+            return n;
+    }
+    return 0;
+}
+
 bool Session::findMe(const UserTable& file)
 {
-    const int slot = m_signedOut ? 0 : FindUsedSlot(file, m_me);
+    const int slot = m_signedOut ? 0 : mySlot(file);
     if (slot == 0) {
         m_signedOut = true;
         return false;
@@ -380,29 +399,43 @@ bool Session::findMe(const UserTable& file)
     return true;
 }
 
+std::string Session::SignedOutMessage() const
+{
+    if (m_deletedMyself)
+        return "Your login ID " + m_me +
+               " has been deleted by your own change, now saved: you are signed out, and "
+               "nothing more can be changed until you sign in as another user.";
+    return "Your login ID " + m_me +
+           " is no longer in Gatekeep.acl as you signed in (someone else deleted it, renamed it or "
+           "gave it another password): you are signed out, and nothing more can be changed until "
+           "you sign in again.";
+}
+
+std::string Session::SignedOutNotice() const
+{
+    return SignedOutMessage() +
+           "\nThis window can neither change nor save anything more: changes not saved are lost. "
+           "Only Exit is left.";
+}
+
 std::optional<ChangeResult> Session::takeRightsFrom(const UserTable& file)
 {
     if (findMe(file))
         return std::nullopt;
-    return refuse(ChangeResult::Reason::SignedOut,
-                  "Your login ID " + m_me +
-                      " is no longer in Gatekeep.acl (deleted or renamed): nothing more can be "
-                      "changed until you sign in again.");
+    return refuse(ChangeResult::Reason::SignedOut, SignedOutMessage());
 }
 
 std::optional<std::string> Session::readFile() const
 {
-    std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
-    // A table that vanished is no table to compare with or to save over.
-    if (!onDisk)
-        throw IoError(2);
-    return onDisk;
+    return PeekTableFile(m_tablePath);
 }
 
 std::optional<ChangeResult> Session::readRights()
 {
     const std::optional<std::string> onDisk = readFile();
-    if (onDisk == m_fileBytes)
+    // A table someone took away is written anew by the next save: until
+    // then the rights are those it held when last seen.
+    if (!onDisk || onDisk == m_fileBytes)
         return takeRightsFrom(m_base);
     return takeRightsFrom(TableFromBytes(*onDisk));
 }
@@ -506,6 +539,7 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
         if (slot > 0) {
             m_currentUser = m_table.Slot(slot);
             m_me = Decoded(m_currentUser.LoginName);
+            m_myPassword = Decoded(m_currentUser.Password);
             m_signedIn = true;
             record(event(AuditEvent::Kind::SignedIn, m_me));
         }
@@ -665,9 +699,18 @@ ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
                       loginName);
+    const bool myself = isMe(table.Slot(slot));
     table.RemoveUserSlot(slot);
     events.push_back(event(AuditEvent::Kind::UserDeleted, loginName));
-    return {};
+    ChangeResult result;
+    // Said at once: the window would otherwise lose its sheets at some later
+    // save without a word.
+    if (myself)
+        result.warning = "You have deleted your own login ID " + loginName +
+                         ". Once the table is saved (on leaving, or with the next change written "
+                         "at once), you are signed out: nothing more can be changed until you "
+                         "sign in as another user.";
+    return result;
 }
 
 ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot, const UserData& user)
@@ -765,6 +808,9 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
                                       RightName(right));
     }
 
+    // The signed-in user's own record: once saved, they are who it names.
+    if (isMe(stored))
+        m_newIdentity.emplace(newName, plain.Password.value());
     const AccountArea accounts = stored.Accounts;
     table.RemoveUserSlot(slot);
     const int target = table.FirstFreeSlot();
@@ -777,8 +823,7 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
 
 std::optional<ChangeResult> Session::checkAccountChange(const UserTable& table,
                                                         std::string_view loginName,
-                                                        const AccountEntry* plain,
-                                                        std::optional<int> entry, int& slot)
+                                                        const AccountEntry* plain, int& slot)
 {
     if (!MayKeepAccounts())
         return refuseRight(MayModify() ? Right::DeleteUsers : Right::ModifyUsers,
@@ -789,26 +834,23 @@ std::optional<ChangeResult> Session::checkAccountChange(const UserTable& table,
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
                       loginName);
-    if (entry && (*entry < 0 || *entry >= AccountCount ||
-                  table.Slot(slot).Accounts[static_cast<std::size_t>(*entry)].AccountName.empty()))
-        return refuse(ChangeResult::Reason::NoSuchAccount, "There is no such bank account.",
-                      loginName);
-    if (plain) {
-        // A modified account's texts are new only where they change.
-        const AccountEntry* was =
-            entry ? &table.Slot(slot).Accounts[static_cast<std::size_t>(*entry)] : nullptr;
-        const AnsiString name = plain->AccountName.value();
-        const AnsiString description = plain->AccountDescription.value();
-        const bool newName = !was || Decoded(was->AccountName) != name;
-        const bool newDescription = !was || Decoded(was->AccountDescription) != description;
-        if (auto refused = refuseControls(
-                {{TextField::AccountName, newName ? std::string_view(name) : std::string_view()},
-                 {TextField::Description,
-                  newDescription ? std::string_view(description) : std::string_view()}},
-                loginName))
-            return refused;
-    }
     return std::nullopt;
+}
+
+std::optional<ChangeResult> Session::refuseAccountControls(const AccountEntry* was,
+                                                           const AccountEntry& plain,
+                                                           std::string_view loginName)
+{
+    // A modified account's texts are new only where they change.
+    const AnsiString name = plain.AccountName.value();
+    const AnsiString description = plain.AccountDescription.value();
+    const bool newName = !was || Decoded(was->AccountName) != name;
+    const bool newDescription = !was || Decoded(was->AccountDescription) != description;
+    return refuseControls(
+        {{TextField::AccountName, newName ? std::string_view(name) : std::string_view()},
+         {TextField::Description,
+          newDescription ? std::string_view(description) : std::string_view()}},
+        loginName);
 }
 
 namespace {
@@ -850,7 +892,9 @@ ChangeResult Session::addAccount(UserTable& table, const AnsiString& loginName,
 {
     const AnsiString account = plain.AccountName.value();
     int slot = 0;
-    if (auto refused = checkAccountChange(table, loginName, &plain, std::nullopt, slot))
+    if (auto refused = checkAccountChange(table, loginName, &plain, slot))
+        return *refused;
+    if (auto refused = refuseAccountControls(nullptr, plain, loginName))
         return *refused;
     UserRecord& working = table.Slot(slot);
     for (const AccountEntry& entry : working.Accounts) {
@@ -870,14 +914,48 @@ ChangeResult Session::addAccount(UserTable& table, const AnsiString& loginName,
     return {};
 }
 
+AnsiString Session::shownAccount(std::string_view loginName, int entry) const
+{
+    for (const AccountData& account : Accounts(loginName)) {
+        if (account.entry == entry)
+            return account.name;
+    }
+    return {};
+}
+
+std::optional<ChangeResult> Session::checkSameAccount(const UserTable& table, int slot,
+                                                      const AnsiString& loginName, int entry,
+                                                      const AnsiString& shown)
+{
+    // An entry this session showed empty names no account of its own.
+    if (shown.empty())
+        return refuse(ChangeResult::Reason::NoSuchAccount, "There is no such bank account.",
+                      loginName);
+    const AnsiString now =
+        Decoded(table.Slot(slot).Accounts[static_cast<std::size_t>(entry)].AccountName);
+    if (now == shown)
+        return std::nullopt;
+    // Whatever stands there now is another account: never changed in the
+    // place of the one the person named.
+    std::string message = "The bank account " + shown + " of " + loginName +
+                          " is no longer in Gatekeep.acl: someone else deleted or renamed it "
+                          "meanwhile";
+    if (!now.empty())
+        message += ", and the account " + now + " stands in its place now";
+    message += ". Nothing was changed.";
+    return refuse(ChangeResult::Reason::AccountGone, message, loginName);
+}
+
 ChangeResult Session::ModifyAccount(std::string_view loginName, const AccountData& account)
 {
     const AccountEntry plain = PlainEntry(account);
     const int entry = account.entry;
     const AnsiString name(loginName);
+    const AnsiString shown = shownAccount(loginName, entry);
     Step step;
-    step.apply = [this, name, entry, plain](UserTable& table, std::vector<AuditEvent>& events) {
-        return modifyAccount(table, name, entry, plain, events);
+    step.apply = [this, name, entry, shown, plain](UserTable& table,
+                                                   std::vector<AuditEvent>& events) {
+        return modifyAccount(table, name, entry, shown, plain, events);
     };
     step.clash = [name, entry](const UserTable& seen, const UserTable& file) {
         return AccountClash(seen, file, name, entry);
@@ -886,12 +964,32 @@ ChangeResult Session::ModifyAccount(std::string_view loginName, const AccountDat
 }
 
 ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginName, int entry,
-                                    const AccountEntry& plain, std::vector<AuditEvent>& events)
+                                    const AnsiString& shown, const AccountEntry& plain,
+                                    std::vector<AuditEvent>& events)
 {
     int slot = 0;
-    if (auto refused = checkAccountChange(table, loginName, &plain, entry, slot))
+    if (auto refused = checkAccountChange(table, loginName, &plain, slot))
         return *refused;
-    AccountEntry& stored = table.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
+    if (auto gone = checkSameAccount(table, slot, loginName, entry, shown))
+        return *gone;
+    AccountArea& accounts = table.Slot(slot).Accounts;
+    AccountEntry& stored = accounts[static_cast<std::size_t>(entry)];
+    if (auto refused = refuseAccountControls(&stored, plain, loginName))
+        return *refused;
+    // A new name must be one the user has not got, as for a new account;
+    // keeping the name, even one another account shares already, is no
+    // new twin.
+    const AnsiString newName = plain.AccountName.value();
+    if (Decoded(stored.AccountName) != newName) {
+        for (int i = 0; i < AccountCount; ++i) {
+            const AccountEntry& other = accounts[static_cast<std::size_t>(i)];
+            if (i != entry && !other.AccountName.empty() &&
+                UpperAscii(Decoded(other.AccountName)) == UpperAscii(newName))
+                return refuse(ChangeResult::Reason::DuplicateAccount,
+                              "The " + newName + " is assigned, please Create another one.",
+                              loginName);
+        }
+    }
     AuditEvent changed = event(AuditEvent::Kind::AccountChanged, loginName);
     changed.account = Decoded(stored.AccountName);
     if (Decoded(stored.AccountName) != plain.AccountName.value()) {
@@ -908,9 +1006,10 @@ ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginNam
 ChangeResult Session::DeleteAccount(std::string_view loginName, int entry)
 {
     const AnsiString name(loginName);
+    const AnsiString shown = shownAccount(loginName, entry);
     Step step;
-    step.apply = [this, name, entry](UserTable& table, std::vector<AuditEvent>& events) {
-        return deleteAccount(table, name, entry, events);
+    step.apply = [this, name, entry, shown](UserTable& table, std::vector<AuditEvent>& events) {
+        return deleteAccount(table, name, entry, shown, events);
     };
     step.clash = [name, entry](const UserTable& seen, const UserTable& file) {
         return AccountClash(seen, file, name, entry);
@@ -919,11 +1018,13 @@ ChangeResult Session::DeleteAccount(std::string_view loginName, int entry)
 }
 
 ChangeResult Session::deleteAccount(UserTable& table, const AnsiString& loginName, int entry,
-                                    std::vector<AuditEvent>& events)
+                                    const AnsiString& shown, std::vector<AuditEvent>& events)
 {
     int slot = 0;
-    if (auto refused = checkAccountChange(table, loginName, nullptr, entry, slot))
+    if (auto refused = checkAccountChange(table, loginName, nullptr, slot))
         return *refused;
+    if (auto gone = checkSameAccount(table, slot, loginName, entry, shown))
+        return *gone;
     AccountEntry& stored = table.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
     AuditEvent deleted = event(AuditEvent::Kind::AccountDeleted, loginName);
     deleted.account = Decoded(stored.AccountName);
@@ -973,14 +1074,16 @@ ChangeResult Session::commit(const Step* step, bool readBack)
     try {
         // The person is asked with the lock let go: others' saves must not
         // wait on someone thinking. The save then starts again from the file
-        // as it is by then, with the answers given so far.
-        std::vector<std::pair<Conflict, ConflictChoice>> answers;
+        // as it is by then, with the answers given so far; an answer given
+        // on a file that changed again since is asked again.
+        std::vector<Answer> answers;
         for (;;) {
             std::optional<Conflict> question;
+            std::optional<std::string> askedOn;
             ChangeResult result;
             {
                 const WriterLock::Hold hold = HoldWriterLock();
-                result = commitLocked(step, readBack, answers, question);
+                result = commitLocked(step, readBack, answers, question, askedOn);
             }
             if (!question)
                 return result;
@@ -988,7 +1091,8 @@ ChangeResult Session::commit(const Step* step, bool readBack)
             // hands: write nothing.
             if (answers.size() > 2 * SlotCount * AccountCount)
                 return cancelled(*question);
-            answers.emplace_back(*question, ask(*question));
+            const ConflictChoice choice = ask(*question);
+            answers.push_back({*question, choice, std::move(askedOn)});
         }
     } catch (const IoError& error) {
         // Reading the file to compare, waiting for the lock or writing: any
@@ -1004,20 +1108,40 @@ ChangeResult Session::commit(const Step* step, bool readBack)
     }
 }
 
-ChangeResult Session::commitLocked(const Step* step, bool readBack,
-                                   const std::vector<std::pair<Conflict, ConflictChoice>>& answers,
-                                   std::optional<Conflict>& question)
+void Session::adoptFile(const UserTable& file, const std::optional<std::string>& onDisk,
+                        const UserTable& next, std::vector<Step> kept,
+                        std::vector<AuditEvent> events)
 {
+    m_base = file;
+    m_fileBytes = onDisk;
+    m_table = next;
+    m_pending = std::move(kept);
+    m_unsaved = std::move(events);
+    m_tableChanged = !m_pending.empty();
+    record(event(AuditEvent::Kind::TableReloaded));
+}
+
+ChangeResult Session::commitLocked(const Step* step, bool readBack,
+                                   const std::vector<Answer>& answers,
+                                   std::optional<Conflict>& question,
+                                   std::optional<std::string>& askedOn)
+{
+    const std::optional<std::string> onDisk = readFile();
     const auto answerTo = [&](const Conflict& clash) -> std::optional<ConflictChoice> {
-        for (const auto& [asked, choice] : answers) {
-            if (asked.user == clash.user && asked.account == clash.account)
-                return choice;
+        for (const Answer& given : answers) {
+            if (given.conflict.user == clash.user && given.conflict.account == clash.account &&
+                given.file == onDisk)
+                return given.choice;
         }
         question = clash;
+        askedOn = onDisk;
         return std::nullopt;
     };
-    const std::optional<std::string> onDisk = readFile();
-    const bool changed = onDisk != m_fileBytes;
+    m_newIdentity.reset();
+    // A table someone took away (renamed or removed) is written anew with
+    // the table this session holds, checked against the rights it held.
+    const bool vanished = !onDisk;
+    const bool changed = !vanished && onDisk != m_fileBytes;
     const UserTable file = changed ? TableFromBytes(*onDisk) : m_base;
     if (auto refused = takeRightsFrom(file))
         return *refused;
@@ -1060,13 +1184,22 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
         }
     }
 
-    AnsiString renamedMe;
     if (step) {
         UserTable trial = next;
         std::vector<AuditEvent> made;
         ChangeResult result = step->apply(trial, made);
-        if (!result.done())
+        if (!result.done()) {
+            // The account named is gone from the file: the person sees the
+            // file's table, with the changes still waiting, and nothing is
+            // written.
+            if (changed && result.reason == ChangeResult::Reason::AccountGone) {
+                adoptFile(file, onDisk, next, std::move(kept), std::move(events));
+                for (const std::string& lost : dropped)
+                    result.message += "\nNot saved, " + lost;
+                result.refreshed = true;
+            }
             return result;
+        }
         if (changed) {
             if (const std::optional<Conflict> clash = step->clash(m_base, file)) {
                 asked = true;
@@ -1078,13 +1211,7 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
                     return cancelled(*clash);
                 case ConflictChoice::Reload: {
                     // The file's table, with the changes still waiting.
-                    m_base = file;
-                    m_fileBytes = onDisk;
-                    m_table = next;
-                    m_pending = std::move(kept);
-                    m_unsaved = std::move(events);
-                    m_tableChanged = !m_pending.empty();
-                    record(event(AuditEvent::Kind::TableReloaded));
+                    adoptFile(file, onDisk, next, std::move(kept), std::move(events));
                     ChangeResult reloaded;
                     reloaded.outcome = ChangeResult::Outcome::Reloaded;
                     reloaded.refreshed = true;
@@ -1097,10 +1224,6 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
             }
         }
         next = trial;
-        for (const AuditEvent& e : made) {
-            if (e.kind == AuditEvent::Kind::UserChanged && e.target == m_me && !e.newName.empty())
-                renamedMe = e.newName;
-        }
         events.insert(events.end(), made.begin(), made.end());
     }
 
@@ -1116,8 +1239,16 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
     m_fileBytes = next.Bytes();
     m_pending.clear();
     m_unsaved.clear();
-    if (!renamedMe.empty())
-        m_me = renamedMe;
+    // The signed-in user's own Save Changes of their record: they go on as
+    // the record it made.
+    if (m_newIdentity) {
+        m_me = m_newIdentity->first;
+        m_myPassword = m_newIdentity->second;
+        m_newIdentity.reset();
+    }
+    // In the file before, gone now: this session's own deletion did it.
+    if (mySlot(next) == 0)
+        m_deletedMyself = true;
     // The changes first: "table saved" is what carried them into the file.
     for (const AuditEvent& made : events)
         record(made);
@@ -1134,6 +1265,9 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
     if (changed && !asked)
         result.warning = "Gatekeep.acl had been changed by someone else meanwhile: it was "
                          "brought up to date first, and the change was made on it.";
+    if (vanished)
+        result.warning = "Gatekeep.acl was gone (removed or renamed by someone else): it has been "
+                         "written anew, with the table as shown here.";
     for (const std::string& lost : dropped)
         result.warning += (result.warning.empty() ? "" : "\n") + ("Not saved, " + lost);
     if (!lateFault.empty())

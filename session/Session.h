@@ -49,9 +49,14 @@ struct ChangeResult
         // A new text holds a tab, a line break, an escape or another control
         // character, which would hide or garble it wherever it is shown.
         ControlCharacter,
-        // The signed-in user is no longer in the file: deleted or renamed by
-        // someone else. Nothing more can be changed in this sitting.
-        SignedOut
+        // The signed-in user is no longer in the file as they signed in:
+        // deleted, renamed or given another password by someone else, or
+        // deleted by their own saved change. Nothing more can be changed in
+        // this sitting.
+        SignedOut,
+        // The bank account a change names is no longer at its entry: someone
+        // else deleted or renamed it, perhaps putting another in its place.
+        AccountGone
     };
 
     Outcome outcome = Outcome::Done;
@@ -149,9 +154,13 @@ public:
     AnsiString StoredName(std::string_view typedName) const;
     SignInResult SignIn(std::string_view typedName, std::string_view typedPassword);
     bool SignedIn() const { return m_signedIn; }
-    // Someone else deleted or renamed the signed-in user: nothing more can
-    // be changed or saved.
+    // The signed-in user's record is no longer in the file as they signed
+    // in (its name and password): nothing more can be changed or saved.
     bool SignedOut() const { return m_signedOut; }
+    // Why, as a refusal says it, and as the windows tell it once, when
+    // nothing but leaving is left.
+    std::string SignedOutMessage() const;
+    std::string SignedOutNotice() const;
     // The signed-in user's rights as the file held them when last looked at.
     bool Granted(Right right) const;
     // Rights can be given or taken only with both ModifyUsers and AddUsers.
@@ -203,7 +212,9 @@ public:
     ChangeResult SaveChanges(std::string_view editedName, int editedSlot, const UserData& user);
 
     // Bank accounts of the user `loginName`; each is written at once and
-    // read back. Modify and Delete name the entry by `account.entry`.
+    // read back. Modify and Delete name the entry by `account.entry`; the
+    // account meant is the one this session shows there when asked, and
+    // one of another name found there in the file means it is gone.
     ChangeResult AddAccount(std::string_view loginName, const AccountData& account);
     ChangeResult ModifyAccount(std::string_view loginName, const AccountData& account);
     ChangeResult DeleteAccount(std::string_view loginName, int entry);
@@ -229,6 +240,14 @@ private:
         // Named in a warning when the change can no longer be made.
         std::string what;
     };
+    // A person's answer to a clash, good only for the file as it was when
+    // they were asked.
+    struct Answer
+    {
+        Conflict conflict;
+        ConflictChoice choice;
+        std::optional<std::string> file;
+    };
 
     AnsiString actor() const;
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
@@ -240,12 +259,16 @@ private:
     refuseControls(std::initializer_list<std::pair<TextField, std::string_view>> texts,
                    std::string_view target);
     void refuseSignIn(SignInResult result, std::string_view typedName);
+    // Whether `record` is the signed-in user's, by name and password as
+    // they signed in (or as their own Save Changes last made them).
+    bool isMe(const UserRecord& record) const;
+    int mySlot(const UserTable& table) const;
     // The signed-in user's record and rights from `file`; false when they
     // are no longer in it.
     bool findMe(const UserTable& file);
     // The same, with the refusal (recorded) when they are gone.
     std::optional<ChangeResult> takeRightsFrom(const UserTable& file);
-    // What the table file holds now; IoError 2 when it is gone.
+    // What the table file holds now; nothing when it is gone.
     std::optional<std::string> readFile() const;
     // The same from the file as it is now, for changes kept in memory.
     std::optional<ChangeResult> readRights();
@@ -259,29 +282,46 @@ private:
     ChangeResult saveChanges(UserTable& table, const AnsiString& editedName, int editedSlot,
                              const UserData& user, std::vector<AuditEvent>& events);
     // The checks every account change starts with: the rights, a name for
-    // the account (`plain`, when given), the user, and the entry (when
-    // given). A refusal, or nothing with `slot` set to the user's slot.
+    // the account (`plain`, when given) and the user. A refusal, or nothing
+    // with `slot` set to the user's slot.
     std::optional<ChangeResult> checkAccountChange(const UserTable& table,
                                                    std::string_view loginName,
-                                                   const AccountEntry* plain,
-                                                   std::optional<int> entry, int& slot);
+                                                   const AccountEntry* plain, int& slot);
+    // The control-character refusal of an account's new texts: those of
+    // `plain` that differ from `was` (all of them for a new account).
+    std::optional<ChangeResult> refuseAccountControls(const AccountEntry* was,
+                                                      const AccountEntry& plain,
+                                                      std::string_view loginName);
     ChangeResult addAccount(UserTable& table, const AnsiString& loginName,
                             const AccountEntry& plain, std::vector<AuditEvent>& events);
     ChangeResult modifyAccount(UserTable& table, const AnsiString& loginName, int entry,
-                               const AccountEntry& plain, std::vector<AuditEvent>& events);
-    ChangeResult deleteAccount(UserTable& table, const AnsiString& loginName, int entry,
+                               const AnsiString& shown, const AccountEntry& plain,
                                std::vector<AuditEvent>& events);
+    ChangeResult deleteAccount(UserTable& table, const AnsiString& loginName, int entry,
+                               const AnsiString& shown, std::vector<AuditEvent>& events);
+    // The name of the account this session shows at `entry` of the user
+    // `loginName`; empty when none.
+    AnsiString shownAccount(std::string_view loginName, int entry) const;
+    // Refuses a change of the account `shown` at `entry` when the table
+    // holds no longer that one there.
+    std::optional<ChangeResult> checkSameAccount(const UserTable& table, int slot,
+                                                 const AnsiString& loginName, int entry,
+                                                 const AnsiString& shown);
 
     // Saves the table with `step` made on it (when given), under the writer
     // lock, asked about clashes with the lock let go; when the file changed since it was last read,
     // the waiting changes and `step` are made again on the file's table. A fault on the way is
     // recorded as a failed save and raised.
     ChangeResult commit(const Step* step, bool readBack);
-    // One try at it, under the lock. A clash not among `answers` ends the
-    // try with nothing changed and the clash in `question`.
-    ChangeResult commitLocked(const Step* step, bool readBack,
-                              const std::vector<std::pair<Conflict, ConflictChoice>>& answers,
-                              std::optional<Conflict>& question);
+    // One try at it, under the lock. A clash not among `answers` given on
+    // the file as it is now ends the try with nothing changed, the clash in
+    // `question` and that file in `askedOn`.
+    ChangeResult commitLocked(const Step* step, bool readBack, const std::vector<Answer>& answers,
+                              std::optional<Conflict>& question,
+                              std::optional<std::string>& askedOn);
+    // Takes the file's table, with the changes still waiting made on it.
+    void adoptFile(const UserTable& file, const std::optional<std::string>& onDisk,
+                   const UserTable& next, std::vector<Step> kept, std::vector<AuditEvent> events);
     ConflictChoice ask(const Conflict& conflict) const;
     // Writing nothing, as the person chose; recorded as a refusal.
     ChangeResult cancelled(const Conflict& conflict);
@@ -307,9 +347,17 @@ private:
     bool m_tableChanged = false;
     bool m_signedIn = false;
     bool m_signedOut = false;
-    // Who is signed in, by their login name as stored.
+    // Who is signed in: their login name as stored and their password. A
+    // name alone would let a new user of that name, added by someone else,
+    // hand this sitting their rights.
     AnsiString m_me;
+    AnsiString m_myPassword;
     UserRecord m_currentUser{};
+    // Signed out by the signed-in user's own deletion, now saved.
+    bool m_deletedMyself = false;
+    // Set by the signed-in user's Save Changes of their own record: who
+    // they are once it is saved.
+    std::optional<std::pair<AnsiString, AnsiString>> m_newIdentity;
 };
 
 // The texts of the rights, as the rights are named everywhere.

@@ -129,12 +129,14 @@ void UserTable::RemoveUserSlot(int n)
 {
     if (n < 1 || n > SlotCount || IsFreeSlot(Slot(n)))
         return;
-    // The last used slot, not FirstFreeSlot() - 1: in a table read from a file
-    // with a gap the two differ, and only this one removes user n.
-    int last = n;
-    for (int i = SlotCount; i > n; --i) {
-        if (!IsFreeSlot(Slot(i))) {
-            last = i;
+    // The slot before the first free one after n (5 when none): in a packed
+    // table that is FirstFreeSlot() - 1, yet in a table read from a file with
+    // a gap only this bound removes user n, whether n stands before the gap
+    // or behind it, and moves nobody across the gap.
+    int last = SlotCount;
+    for (int i = n + 1; i <= SlotCount; ++i) {
+        if (IsFreeSlot(Slot(i))) {
+            last = i - 1;
             break;
         }
     }

@@ -551,24 +551,86 @@ private slots:
         QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
     }
 
-    void caseOnlyDuplicateByModify()
+    // Modify refuses a name the user has already, letter case ignored, as
+    // New does: two accounts of one name would be told apart by nothing.
+    void aRenameToANameTheUserHasIsRefused()
     {
         clickUser("admin");
         clickAccount("Savings");
         DialogRun run;
         nextDialog(&run, "CHECKING", "later one");
+        scripted->answer(Button::Ok);
         click("ModifyAccoBtn");
         QCOMPARE(run.name, QStringLiteral("Savings"));
-        QCOMPARE(run.description, QString());
-        QCOMPARE(boxes(), QStringList());
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "CHECKING"}));
-        QCOMPARE(file().at(0), QString(AdminLine).replace("|2:Savings=", "|2:CHECKING=later one"));
+        QCOMPARE(boxes(),
+                 QStringList{"Error Ok: The CHECKING is assigned, please Create another one."});
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(dir->read(), fixture);
+    }
 
-        // Either line shows the later entry's description.
-        clickLine(accounts(), 0);
-        QCOMPARE(description(), QStringLiteral("later one"));
+    // A table made elsewhere may hold two accounts of one name: each line is
+    // its own account, shown, changed and deleted by its own entry.
+    void twoAccountsOfOneNameAreEachTheirOwnLine()
+    {
+        QList<UserRecord> records = TableRecords(fixture);
+        SetAccount(records[0], 2, "CHECKING", "second");
+        startWith(TableBytes(records));
+        fixture = dir->read();
+        clickUser("admin");
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "CHECKING"}));
         clickLine(accounts(), 1);
-        QCOMPARE(description(), QStringLiteral("later one"));
+        QCOMPARE(description(), QStringLiteral("second"));
+        clickLine(accounts(), 0);
+        QCOMPARE(description(), QStringLiteral("Main account.\nBranch 12"));
+
+        clickLine(accounts(), 1);
+        DialogRun run;
+        nextDialog(&run, "CHECKING", "changed");
+        click("ModifyAccoBtn");
+        QCOMPARE(run.description, QStringLiteral("second"));
+        QCOMPARE(boxes(), QStringList());
+        QCOMPARE(file().at(0), QString(AdminLine).replace("|2:Savings=", "|2:CHECKING=changed"));
+
+        clickLine(accounts(), 1);
+        scripted->answer(Button::Yes);
+        click("DelAccoBtn");
+        QCOMPARE(file().at(0), QString(AdminLine).replace("|2:Savings=", ""));
+        QCOMPARE(ListLines(accounts()), QStringList{"Checking"});
+    }
+
+    // Someone else deleted the account picked and added another, which
+    // took its entry: the change is not made over the other, and the page
+    // shows the file's accounts.
+    void anAccountGoneIsNotChangedInItsPlace_data()
+    {
+        QTest::addColumn<bool>("modify");
+        QTest::newRow("Delete") << false;
+        QTest::newRow("Modify") << true;
+    }
+
+    void anAccountGoneIsNotChangedInItsPlace()
+    {
+        QFETCH(bool, modify);
+        clickUser("admin");
+        clickAccount("Savings");
+        QList<UserRecord> records = TableRecords(dir->read());
+        SetAccount(records[0], 2, "New", "theirs");
+        dir->write(TableBytes(records));
+        const QByteArray theirs = dir->read();
+
+        DialogRun run;
+        if (modify)
+            nextDialog(&run, "Savings", "mine");
+        else
+            scripted->answer(Button::Yes);
+        scripted->answer(Button::Ok);
+        click(modify ? "ModifyAccoBtn" : "DelAccoBtn");
+        QCOMPARE(boxes().last(),
+                 QStringLiteral("Error Ok: The bank account Savings of admin is no longer in "
+                                "Gatekeep.acl: someone else deleted or renamed it meanwhile, and "
+                                "the account New stands in its place now. Nothing was changed."));
+        QCOMPARE(dir->read(), theirs);
+        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "New"}));
     }
 
     void modifyShowsTheStoredTexts()

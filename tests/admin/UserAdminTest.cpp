@@ -1,4 +1,6 @@
 #include "admin/MainForm.h"
+#include "store/Scramble.h"
+#include "store/UserTable.h"
 #include "support/Keyboard.h"
 #include "support/MainWindowFixture.h"
 #include "support/ScriptedUi.h"
@@ -118,11 +120,89 @@ private:
         click("DeleteButton");
     }
 
+    const QString OwnDeletion = QStringLiteral(
+        "Warning Ok: You have deleted your own login ID admin. Once the table is saved (on "
+        "leaving, or with the next change written at once), you are signed out: nothing more "
+        "can be changed until you sign in as another user.");
+
 private slots:
     void init()
     {
         setUp();
         signIn();
+    }
+
+    // Someone else deletes the signed-in user and adds a new one of that
+    // name with every right: the window gains nothing from it, is told in
+    // words that it is signed out, and is left with Exit alone.
+    void aNewUserOfMyNameIsNotMe_data()
+    {
+        QTest::addColumn<bool>("readded");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("deleted and added anew") << true;
+    }
+
+    void aNewUserOfMyNameIsNotMe()
+    {
+        QFETCH(bool, readded);
+        signIn("clerk", "Pa55w0rd");
+        QVERIFY(!find<QPushButton>("AddButton")->isEnabled());
+        QList<UserRecord> records = TableRecords(dir->read());
+        if (readded) {
+            StoreEncoded(records[1].Password, "new");
+            for (Right right : AllRights)
+                StoreEncoded(RightField(records[1], right), "0");
+        } else {
+            records.removeAt(1);
+            records.append(BlankUser);
+        }
+        dir->write(TableBytes(records));
+        const QByteArray theirs = dir->read();
+
+        clickUser("admin");
+        click("ModifyButton");
+        edit("DPEdit")->setText(QStringLiteral("/elsewhere"));
+        scripted->answer(Button::Yes);
+        scripted->answer(Button::Ok);
+        click("SaveChangeButton");
+        QCOMPARE(boxes(),
+                 (QStringList{"Confirmation YesNo: Do you want to save the changes?",
+                              "Warning Ok: Your login ID clerk is no longer in Gatekeep.acl as "
+                              "you signed in (someone else deleted it, renamed it or gave it "
+                              "another password): you are signed out, and nothing more can be "
+                              "changed until you sign in again.\nThis window can neither change "
+                              "nor save anything more: changes not saved are lost. Only Exit is "
+                              "left."}));
+        QCOMPARE(dir->read(), theirs);
+        for (const char* button : {"AddButton", "DeleteButton", "ModifyButton"})
+            QVERIFY2(!find<QPushButton>(button)->isEnabled(), button);
+        QCOMPARE(find<QTabWidget>("UserPages")->count(), 0);
+        QVERIFY(find<QPushButton>("ExitButton")->isEnabled());
+        // Closing asks nothing: there is nothing this window may save.
+        QVERIFY(window->get()->close());
+    }
+
+    // Deleted by one's own saved change: the window says so, once.
+    void myOwnDeletionSavedSignsMeOut()
+    {
+        clickUser("admin");
+        scripted->answer(Button::Yes);
+        scripted->answer(Button::Ok);
+        click("DeleteButton");
+        clickUser("clerk");
+        click("ModifyButton");
+        edit("PPEdit")->setText(QStringLiteral("pw2"));
+        scripted->answer(Button::Yes);
+        scripted->answer(Button::Ok);
+        click("SaveChangeButton");
+        QCOMPARE(boxes().last(),
+                 QStringLiteral("Warning Ok: Your login ID admin has been deleted by your own "
+                                "change, now saved: you are signed out, and nothing more can be "
+                                "changed until you sign in as another user.\nThis window can "
+                                "neither change nor save anything more: changes not saved are "
+                                "lost. Only Exit is left."));
+        QVERIFY(!DecodeTable(dir->read()).join('\n').contains(QStringLiteral("admin|")));
+        QCOMPARE(find<QTabWidget>("UserPages")->count(), 0);
     }
 
     void cleanup() { tearDown(); }
@@ -573,9 +653,16 @@ private slots:
 
         clickUser(user);
         scripted->answer(Button(answer));
+        const bool myself = user == "admin" && answer == int(Button::Yes);
+        if (myself)
+            scripted->answer(Button::Ok);
         click("DeleteButton");
-        QCOMPARE(boxes(), QStringList{"Confirmation YesNo: Do you really want to DELETE user " +
-                                      user + " ?"});
+        QStringList expected{"Confirmation YesNo: Do you really want to DELETE user " + user +
+                             " ?"};
+        // Deleting one's own login ID says at once what follows.
+        if (myself)
+            expected << OwnDeletion;
+        QCOMPARE(boxes(), expected);
         QCOMPARE(ListLines(users()), remaining);
         QCOMPARE(tableChanged(), answer == int(Button::Yes));
         // Deletions wait for a save; the rights applied at sign-in stay.
@@ -587,7 +674,10 @@ private slots:
 
     void deletingEveryUser()
     {
-        deleteUser("admin");
+        clickUser("admin");
+        scripted->answer(Button::Yes);
+        scripted->answer(Button::Ok); // what deleting oneself means
+        click("DeleteButton");
         deleteUser("clerk");
         deleteUser(Renee);
         QCOMPARE(ListLines(users()), QStringList());

@@ -180,13 +180,15 @@ void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout_data()
     QTest::addColumn<QStringList>("file");       // decoded, after the answer
     QTest::addColumn<QStringList>("shownAfter"); // admin's accounts on the page
 
+    // They changed the description only: a renamed account would be
+    // another one, gone for this window.
     const QString theirAdmin =
-        QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|0:Current=|2:Savings=");
+        QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|0:Checking=|2:Savings=");
     const QString adminWithoutChecking =
         QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|2:Savings=");
     QTest::newRow("Yes: their version")
         << Button::Yes << QStringList{theirAdmin, ClerkLine, ReneeLine, "-", "-"}
-        << QStringList{"Current", "Savings"};
+        << QStringList{"Checking", "Savings"};
     QTest::newRow("No: over theirs")
         << Button::No << QStringList{adminWithoutChecking, ClerkLine, ReneeLine, "-", "-"}
         << QStringList{"Savings"};
@@ -203,7 +205,7 @@ void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout()
 
     signIn();
     const QByteArray theirs = ChangeElsewhere(
-        [](Session& other) { return other.ModifyAccount("admin", Account("Current", 0)); });
+        [](Session& other) { return other.ModifyAccount("admin", Account("Checking", 0)); });
 
     find<QTabWidget>("UserPages")->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
     clickLine(users(), QStringLiteral("admin"));

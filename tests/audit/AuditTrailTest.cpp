@@ -214,7 +214,7 @@ TEST(EveryCoreCallRecordsItsEvents)
          Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
-             ChangeOnDisk("Theirs", "Cash");
+             ChangeOnDisk("Cash", "Cash"); // their description of it
              s.SetConflictHandler([](const Conflict&) { return ConflictChoice::Reload; });
              s.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine"));
          },
@@ -234,7 +234,7 @@ TEST(EveryCoreCallRecordsItsEvents)
          Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
-             ChangeOnDisk("Theirs", "Cash");
+             ChangeOnDisk("Cash", "Cash"); // their description of it
              s.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine"));
          },
          {Warning("change refused", R"(user="me" target="weak" reason="changed on disk by )"

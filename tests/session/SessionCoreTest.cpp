@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -341,7 +343,8 @@ TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
 }
 
 // Someone thinking over the question keeps no one else from saving; the
-// answer then lands on the file as it is by then.
+// change is then made again on the file as it is by then, and asked about
+// again there.
 TEST(TheQuestionIsAskedWithTheWriterLockLetGo)
 {
     WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
@@ -351,12 +354,12 @@ TEST(TheQuestionIsAskedWithTheWriterLockLetGo)
     CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "theirs")).done());
     int asked = 0;
     mine.session.SetConflictHandler([&](const Conflict&) {
-        ++asked;
-        CHECK(theirs.session.AddAccount("boss", Account("During", "")).done());
+        if (++asked == 1)
+            CHECK(theirs.session.AddAccount("boss", Account("During", "")).done());
         return ConflictChoice::Overwrite;
     });
     CHECK(mine.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine")).done());
-    CHECK_EQ(asked, 1);
+    CHECK_EQ(asked, 2);
     const UserTable file = OnDisk();
     CHECK_EQ(Decoded(file.Slot(file.FindUser("weak")).Accounts[0].AccountDescription),
              std::string("mine"));
@@ -434,29 +437,56 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
     CHECK(mine.session.AddAccount("weak", Account("Mine", "")).done());
     CHECK(mine.session.MayKeepAccounts());
 
-    // Renamed or deleted by someone else: signed out for good.
-    for (const bool rename : {true, false}) {
-        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    // Renamed, deleted, given another password, or deleted and added anew
+    // under the same name by someone else: signed out for good, whatever
+    // rights the record of that name holds now.
+    struct Gone
+    {
+        const char* what;
+        void (*change)(Session& boss);
+    };
+    const Gone gone[] = {
+        {"renamed",
+         [](Session& boss) {
+             CHECK(boss.SaveChanges("me", 2, Plain("you", "pw", "/m", Rights::All())).done());
+         }},
+        {"deleted",
+         [](Session& boss) { CHECK(boss.DeleteUser("me").done() && boss.Save().done()); }},
+        {"given another password",
+         [](Session& boss) {
+             CHECK(boss.SaveChanges("me", 2, Plain("me", "newpw", "/m", Rights{R::ModifyUsers}))
+                       .done());
+         }},
+        {"deleted and added anew for someone else",
+         [](Session& boss) {
+             CHECK(boss.DeleteUser("me").done());
+             CHECK(boss.AddUser(Plain("me", "newpw", "/new", Rights::All())).done());
+             CHECK(boss.Save().done());
+         }},
+    };
+    for (const Gone& row : gone) {
+        WriteTeam(Rights{R::ModifyUsers});
         SignedIn me("me", "pw");
         SignedIn boss("boss", "bosspw");
-        if (rename)
-            CHECK(
-                boss.session.SaveChanges("me", 2, Plain("you", "pw", "/m", Rights::All())).done());
-        else
-            CHECK(boss.session.DeleteUser("me").done() && boss.session.Save().done());
+        row.change(boss.session);
         const std::string file = ReadFile(TableFile);
-        const ChangeResult result = me.session.AddAccount("weak", Account("Mine", ""));
-        CHECK(result.reason == ChangeResult::Reason::SignedOut);
-        CHECK_EQ(result.message, std::string("Your login ID me is no longer in Gatekeep.acl "
-                                             "(deleted or renamed): nothing more can be changed "
-                                             "until you sign in again."));
+        const ChangeResult result = me.session.SaveChanges("weak", 3, Plain("weak", "x", "/w"));
+        if (result.reason != ChangeResult::Reason::SignedOut)
+            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
+        CHECK_EQ(result.message,
+                 std::string("Your login ID me is no longer in Gatekeep.acl as you signed in "
+                             "(someone else deleted it, renamed it or gave it another password): "
+                             "you are signed out, and nothing more can be changed until you sign "
+                             "in again."));
         CHECK(me.session.SignedOut());
         CHECK(!me.session.MayAdd() && !me.session.MayModify() && !me.session.MayDelete());
+        CHECK(me.session.AddUser(Plain("x", "x", "/x")).reason == ChangeResult::Reason::SignedOut);
         CHECK(me.session.Save().reason == ChangeResult::Reason::SignedOut);
         CHECK_EQ(ReadFile(TableFile), file);
     }
 
-    // Renaming oneself is no signing out.
+    // Renaming oneself, or giving oneself another password, is no signing
+    // out.
     WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn self("me", "pw");
     CHECK(self.session
@@ -465,6 +495,194 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
                   Plain("myself", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}))
               .done());
     CHECK(self.session.AddAccount("weak", Account("Mine", "")).done());
+    CHECK(self.session
+              .SaveChanges(
+                  "myself", 3,
+                  Plain("myself", "pw2", "/m", Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}))
+              .done());
+    CHECK(self.session.AddAccount("weak", Account("More", "")).done());
+    CHECK_EQ(self.session.Me().password, std::string("pw2"));
+    CHECK(!self.session.SignedOut());
+}
+
+// Deleting one's own login ID says at once what follows; once saved, the
+// session is signed out and says it was the person's own change.
+TEST(DeletingOnesOwnLoginIdSaysWhatFollows)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn me("me", "pw");
+    const ChangeResult deleted = me.session.DeleteUser("me");
+    CHECK(deleted.done());
+    CHECK_EQ(
+        deleted.warning,
+        std::string("You have deleted your own login ID me. Once the table is saved (on leaving, "
+                    "or with the next change written at once), you are signed out: nothing more "
+                    "can be changed until you sign in as another user."));
+    CHECK(!me.session.SignedOut());
+    CHECK(me.session.DeleteUser("weak").done());
+    CHECK(me.session.AddAccount("boss", Account("Last", "")).done());
+    CHECK(me.session.SignedOut());
+    CHECK_EQ(me.session.SignedOutMessage(),
+             std::string("Your login ID me has been deleted by your own change, now saved: you "
+                         "are signed out, and nothing more can be changed until you sign in as "
+                         "another user."));
+    const UserTable file = OnDisk();
+    CHECK_EQ(file.FindUser("me"), 0);
+    CHECK_EQ(file.FindUser("weak"), 0);
+    CHECK_EQ(EntryName(file, "boss", 0), std::string("Last"));
+    CHECK(me.session.AddAccount("boss", Account("More", "")).reason ==
+          ChangeResult::Reason::SignedOut);
+}
+
+// An account a change names is the one at that entry under that name: an
+// entry that now holds another account means the named one is gone, and
+// the other is left alone whatever the person would have answered.
+TEST(AnAccountGoneFromItsEntryIsNotChangedInItsPlace)
+{
+    struct Row
+    {
+        const char* what;
+        bool another; // someone else's new account lands in the entry
+        ChangeResult (*change)(Session&);
+    };
+    const Row rows[] = {
+        {"delete, another in its place", true,
+         [](Session& s) { return s.DeleteAccount("weak", 0); }},
+        {"modify, another in its place", true,
+         [](Session& s) { return s.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine")); }},
+        {"delete, entry empty", false, [](Session& s) { return s.DeleteAccount("weak", 0); }},
+        {"modify, entry empty", false,
+         [](Session& s) { return s.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine")); }},
+    };
+    for (const Row& row : rows) {
+        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+        SignedIn mine("me", "pw");
+        SignedIn theirs("boss", "bosspw");
+        CHECK(theirs.session.DeleteAccount("weak", 0).done());
+        if (row.another)
+            CHECK(theirs.session.AddAccount("weak", Account("New", "theirs")).done());
+        int asked = 0;
+        mine.session.SetConflictHandler([&](const Conflict&) {
+            ++asked;
+            return ConflictChoice::Overwrite;
+        });
+        const std::string before = ReadFile(TableFile);
+        const ChangeResult result = row.change(mine.session);
+        if (result.reason != ChangeResult::Reason::AccountGone)
+            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
+        CHECK(result.outcome == ChangeResult::Outcome::Refused);
+        CHECK_EQ(result.message,
+                 std::string("The bank account Cash of weak is no longer in Gatekeep.acl: someone "
+                             "else deleted or renamed it meanwhile") +
+                     (row.another ? ", and the account New stands in its place now" : "") +
+                     ". Nothing was changed.");
+        CHECK_EQ(asked, 0);
+        CHECK_EQ(ReadFile(TableFile), before);
+        // The window is shown the file's table.
+        CHECK(result.refreshed);
+        CHECK_EQ(mine.session.Table().Bytes(), before);
+    }
+}
+
+// An answer holds for the file it was given on: changed again meanwhile,
+// the change is made again on it and the person asked again.
+TEST(AnAnswerHoldsOnlyForTheFileItWasGivenOn)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn mine("me", "pw");
+    SignedIn theirs("boss", "bosspw");
+    theirs.session.SetWriterWait(std::chrono::milliseconds(0));
+    CHECK(mine.session.DeleteUser("weak").done());
+    CHECK(theirs.session.SaveChanges("weak", 3, Plain("weak", "newpw", "/w")).done());
+    std::vector<ConflictChoice> answers = {ConflictChoice::Overwrite, ConflictChoice::Cancel};
+    std::size_t asked = 0;
+    bool grantMeanwhile = true;
+    mine.session.SetConflictHandler([&](const Conflict& conflict) {
+        CHECK_EQ(conflict.user, std::string("weak"));
+        // While the question is open, someone grants weak a right.
+        if (std::exchange(grantMeanwhile, false))
+            CHECK(theirs.session
+                      .SaveChanges("weak", 3, Plain("weak", "newpw", "/w", Rights{R::AddRecord}))
+                      .done());
+        return answers.at(asked++);
+    });
+    const std::string granted = [&] {
+        const ChangeResult result = mine.session.Save();
+        CHECK(result.outcome == ChangeResult::Outcome::Cancelled);
+        return ReadFile(TableFile);
+    }();
+    CHECK_EQ(asked, std::size_t(2));
+    const UserTable file = OnDisk();
+    CHECK(file.FindUser("weak") != 0);
+    CHECK_EQ(storecheck::DecodedRights(file.Slot(file.FindUser("weak"))), std::string("111101"));
+    CHECK_EQ(granted, ReadFile(TableFile));
+
+    // Asked again on the file as it is, the answer given there holds.
+    answers = {ConflictChoice::Overwrite};
+    asked = 0;
+    CHECK(mine.session.Save().done());
+    CHECK_EQ(asked, std::size_t(1));
+    CHECK_EQ(OnDisk().FindUser("weak"), 0);
+}
+
+// Modify gives no account a name the user has already, letter case
+// ignored, as New refuses it; two accounts of one name a table holds from
+// elsewhere stay, and each is changed by its own entry.
+TEST(AccountsOfOneName)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    {
+        SignedIn mine("me", "pw");
+        CHECK(mine.session.AddAccount("weak", Account("Loan", "")).done());
+        const std::string before = ReadFile(TableFile);
+        const ChangeResult renamed =
+            mine.session.ModifyAccount("weak", team::AccountAt(1, "cASH", "x"));
+        CHECK(renamed.reason == ChangeResult::Reason::DuplicateAccount);
+        CHECK_EQ(renamed.message, std::string("The cASH is assigned, please Create another one."));
+        CHECK_EQ(ReadFile(TableFile), before);
+        // Its own name in another spelling is no other account's.
+        CHECK(mine.session.ModifyAccount("weak", team::AccountAt(0, "CASH", "Till")).done());
+    }
+
+    UserTable table = OnDisk();
+    const int weak = table.FindUser("weak");
+    StoreEncoded(table.Slot(weak).Accounts[0].AccountName, "Cash");
+    StoreEncoded(table.Slot(weak).Accounts[1].AccountName, "Cash");
+    StoreEncoded(table.Slot(weak).Accounts[1].AccountDescription, "second");
+    SaveUserTable(table, TableFile);
+    SignedIn mine("me", "pw");
+    const std::vector<AccountData> shown = mine.session.Accounts("weak");
+    CHECK_EQ(shown.size(), std::size_t(2));
+    CHECK(mine.session.ModifyAccount("weak", team::AccountAt(1, "Cash", "changed")).done());
+    CHECK_EQ(Decoded(OnDisk().Slot(weak).Accounts[0].AccountDescription), std::string("Till"));
+    CHECK_EQ(Decoded(OnDisk().Slot(weak).Accounts[1].AccountDescription), std::string("changed"));
+    CHECK(mine.session.DeleteAccount("weak", 1).done());
+    CHECK_EQ(EntryName(OnDisk(), "weak", 0), std::string("Cash"));
+    CHECK(EntryName(OnDisk(), "weak", 1).empty());
+}
+
+// A table renamed away under an open session is written anew by its next
+// save, which says so; nothing waits on a file that is not there.
+TEST(AVanishedTableIsWrittenAnew)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn mine("me", "pw");
+    CHECK(mine.session.DeleteUser("weak").done());
+    CHECK(::rename(TableFile.c_str(), "elsewhere.acl") == 0);
+    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
+    const ChangeResult saved = mine.session.Save();
+    CHECK(saved.done());
+    CHECK_EQ(saved.warning, std::string("Gatekeep.acl was gone (removed or renamed by someone "
+                                        "else): it has been written anew, with the table as "
+                                        "shown here."));
+    CHECK_EQ(ReadFile(TableFile), mine.session.Table().Bytes());
+    CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me", "new"}));
+    struct stat st
+    {
+    };
+    CHECK(::stat(TableFile.c_str(), &st) == 0 && (st.st_mode & 07777) == 0600);
+    CHECK(!mine.session.TableChanged());
+    CHECK(mine.session.AddAccount("new", Account("Cash", "")).done());
 }
 
 TEST(NoTwoUsersShareAName)

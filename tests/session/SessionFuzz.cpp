@@ -3,7 +3,8 @@
 // their calls and conflict questions answered by the input. After every call
 // the file and the sessions must still keep the promises the session makes:
 // a refusal changes nothing, a right the file denies is never used, what is
-// reported saved is in the file, and no save makes twins.
+// reported saved is in the file, no save makes twins, and a session never
+// acts as a record it did not sign in as.
 #include "session/Session.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
@@ -120,6 +121,23 @@ bool Holds(const UserRecord& record, Right right)
     return Decoded(RightField(record, right)) == "0";
 }
 
+bool IsRecordOf(const UserRecord& record, const std::string& name, const std::string& password)
+{
+    return !IsFreeSlot(record) && Decoded(record.LoginName) == name &&
+           Decoded(record.Password) == password;
+}
+
+// The slot of the record a sign-in was made as; a user of that name with
+// another password is someone else.
+int SignedInSlot(const UserTable& table, const std::string& name, const std::string& password)
+{
+    for (int n = 1; n <= SlotCount; ++n) {
+        if (IsRecordOf(table.Slot(n), name, password))
+            return n;
+    }
+    return 0;
+}
+
 // The used slot of that stored name, as the session finds its users.
 int UsedSlot(const UserTable& table, const std::string& name)
 {
@@ -172,8 +190,10 @@ struct Actor
 {
     std::unique_ptr<Session> session;
     bool signedIn = false;
-    // Their login name as stored, followed through their own renames.
+    // Their login name as stored and their password, followed through their
+    // own Save Changes: the record they signed in as.
     std::string me;
+    std::string password;
     bool asked = false;
 };
 
@@ -198,7 +218,7 @@ Before Look(const Actor& actor, const Needs& needs)
     before.file = FileBytes();
     before.table = actor.session->Table().Bytes();
     before.fileTable = TableFromBytes(before.file);
-    const int mine = actor.signedIn ? UsedSlot(before.fileTable, actor.me) : 0;
+    const int mine = actor.signedIn ? SignedInSlot(before.fileTable, actor.me, actor.password) : 0;
     before.denied = mine == 0;
     for (Right right : needs.rights)
         before.denied = before.denied || !Holds(before.fileTable.Slot(mine), right);
@@ -208,6 +228,17 @@ Before Look(const Actor& actor, const Needs& needs)
 bool LateFault(const ChangeResult& result)
 {
     return result.warning.find("failed") != std::string::npos;
+}
+
+// A session acts only as the record it signed in as: while it counts
+// itself signed in, its user is that name and password.
+void ExpectOwnRecord(const Actor& actor)
+{
+    if (!actor.signedIn || actor.session->SignedOut())
+        return;
+    const UserData me = actor.session->Me();
+    Expect(me.loginName == actor.me && me.password == actor.password,
+           "a session acts as a record it did not sign in as");
 }
 
 // The checks every change gets; returns the file's table after it.
@@ -221,8 +252,14 @@ UserTable CheckChange(const Actor& actor, const Needs& needs, const Before& befo
     if (result.outcome == Outcome::Refused || result.outcome == Outcome::Cancelled ||
         result.outcome == Outcome::Failed) {
         Expect(file == before.file, "a refused, cancelled or failed change wrote the file");
-        Expect(table == before.table,
-               "a refused, cancelled or failed change changed the session's table");
+        // A refusal may show the file's table instead, with nothing else
+        // waiting: then the table is the file's.
+        if (result.refreshed && result.outcome == Outcome::Refused)
+            Expect(actor.session->TableChanged() || table == file,
+                   "a refusal showed a table the file does not hold");
+        else
+            Expect(table == before.table,
+                   "a refused, cancelled or failed change changed the session's table");
     }
     if (result.outcome == Outcome::Cancelled || result.outcome == Outcome::Reloaded) {
         Expect(actor.asked, "cancelled or reloaded without a conflict question");
@@ -295,6 +332,7 @@ void SignIn(Actor& actor, Input& in)
            "signed in as a user of another name");
     actor.signedIn = true;
     actor.me = user.loginName;
+    actor.password = user.password;
     Expect(UsedSlot(seen, actor.me) != 0, "signed in as a user the table does not hold");
 }
 
@@ -332,10 +370,31 @@ void SaveChanges(Actor& actor, Input& in)
     const UserData plain = PlainFrom(in);
     const Needs needs{{Right::ModifyUsers}, false};
     const Before before = Look(actor, needs);
+    const bool waiting = actor.session->TableChanged();
     const ChangeResult result = actor.session->SaveChanges(edited, editedSlot, plain);
     const UserTable file = CheckChange(actor, needs, before, result);
     if (!result.done())
         return;
+    // The signed-in user's own record, edited, makes them its new name and
+    // password. With nothing waiting, the change is made on the file's
+    // table as it was, where the session finds the user edited as here;
+    // otherwise their record gave way to the one saved.
+    const UserTable& onDisk = before.fileTable;
+    bool mine = false;
+    if (actor.signedIn && !waiting) {
+        int editedAt = editedSlot;
+        if (editedAt < 1 || editedAt > SlotCount ||
+            Decoded(onDisk.Slot(editedAt).LoginName) != edited)
+            editedAt = UsedSlot(onDisk, edited);
+        mine = editedAt != 0 && IsRecordOf(onDisk.Slot(editedAt), actor.me, actor.password);
+    } else if (actor.signedIn) {
+        mine = SignedInSlot(file, actor.me, actor.password) == 0 &&
+               SignedInSlot(file, plain.loginName, plain.password) != 0;
+    }
+    if (mine) {
+        actor.me = plain.loginName;
+        actor.password = plain.password;
+    }
     const UserRecord* saved = FileUser(file, plain.loginName);
     Expect(Decoded(saved->Password) == plain.password && Decoded(saved->DataPath) == plain.dataPath,
            "a saved user's password or path is not in the file");
@@ -347,8 +406,6 @@ void SaveChanges(Actor& actor, Input& in)
     const UserRecord* inTable = OnlyRecord(seen, edited);
     if (inFile && inTable && SameAccounts(*inFile, *inTable))
         Expect(SameAccounts(*saved, *inFile), "a saved user lost their bank accounts");
-    if (actor.signedIn && edited == actor.me)
-        actor.me = plain.loginName;
 }
 
 enum class AccountChange
@@ -491,6 +548,8 @@ void Step(std::array<Actor, 2>& actors, Input& in)
         WriteBehindTheirBacks(in);
         break;
     }
+    for (const Actor& each : actors)
+        ExpectOwnRecord(each);
 }
 
 void RemoveWorkDir()

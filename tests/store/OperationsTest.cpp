@@ -194,6 +194,29 @@ TEST(RemoveBehindGapRemovesThatUser)
     CHECK(FindUser("C") != 0 && FindUser("D") != 0);
 }
 
+// Removing a user before a gap moves only those up to the gap: the user
+// behind it keeps their slot, and nobody crosses the free slot.
+TEST(RemoveBeforeGapMovesNobodyAcrossIt)
+{
+    Fill({"A", "B", "C", "D"});
+    Slot(3) = BlankUser;
+    Slot(3).LoginName.Length = 0; // A B - D -
+    const std::string d = Bytes(Slot(4));
+    RemoveUserSlot(2);
+    CHECK_EQ(Names(), (std::vector<std::string>{"A", "", "", "D", ""}));
+    CHECK_EQ(Bytes(Slot(2)), Bytes(BlankUser));
+    CHECK_EQ(Bytes(Slot(4)), d);
+
+    // Before the first gap the bound is FirstFreeSlot() - 1, as in a packed
+    // table: A C - E - loses A, and E stays where it was.
+    ResetUserTable();
+    Fill({"A", "C", "D", "E"});
+    Slot(3) = BlankUser;
+    Slot(3).LoginName.Length = 0;
+    RemoveUserSlot(1);
+    CHECK_EQ(Names(), (std::vector<std::string>{"C", "", "", "E", ""}));
+}
+
 TEST(ClearEmptySlotsNormalisesOnlyFreeSlots)
 {
     Fill({"A"});
