@@ -137,10 +137,31 @@ Outcome StartFolderTest::run(const Start& start, bool lockless) const
         argv.push_back(argument.data());
     argv.push_back(nullptr);
     const std::string baseDir = base().toStdString();
-    const std::string home = at(QStringLiteral("home")).toStdString();
-    const std::string elsewhere = at(QStringLiteral("elsewhere")).toStdString();
     const std::string errPath = at(QStringLiteral("stderr")).toStdString();
-    const std::string xdg = start.xdgDataHome.toStdString();
+    // Made before the fork: the child only opens, changes directory and
+    // runs the program.
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string entry = *variable;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (name != "HOME" && name != "XDG_DATA_HOME" && name != "CDPATH" && name != "OLDPWD" &&
+            name != "QT_QPA_PLATFORM" && name != "LARK_PROGRAM")
+            environment.push_back(entry);
+    }
+    environment.push_back("HOME=" + at(QStringLiteral("home")).toStdString());
+    environment.push_back("QT_QPA_PLATFORM=offscreen");
+    environment.push_back(std::string("LARK_PROGRAM=") + LARK_PROGRAM_PATH);
+    if (!start.xdgDataHome.isEmpty())
+        environment.push_back("XDG_DATA_HOME=" + start.xdgDataHome.toStdString());
+    if (start.cdpath) {
+        const std::string elsewhere = at(QStringLiteral("elsewhere")).toStdString();
+        environment.push_back("CDPATH=" + elsewhere);
+        environment.push_back("OLDPWD=" + elsewhere);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
 
     std::fflush(nullptr);
     const pid_t child = ::fork();
@@ -153,20 +174,7 @@ Outcome StartFolderTest::run(const Start& start, bool lockless) const
             ::chdir(baseDir.c_str()) != 0)
             ::_exit(126);
         ::umask(start.mask);
-        ::setenv("HOME", home.c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("LARK_PROGRAM", LARK_PROGRAM_PATH, 1);
-        if (xdg.empty())
-            ::unsetenv("XDG_DATA_HOME");
-        else
-            ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
-        if (start.cdpath) {
-            ::setenv("CDPATH", elsewhere.c_str(), 1);
-            ::setenv("OLDPWD", elsewhere.c_str(), 1);
-        } else {
-            ::unsetenv("CDPATH");
-        }
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
 
