@@ -1,30 +1,60 @@
 #include "app/CommandLine.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ostream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 // The name people type; argv[0] is the program behind the launcher.
 constexpr const char* CommandName = "larkledger-security";
+constexpr const char* UsageLine = "Usage: larkledger-security [FOLDER] [QT-OPTION...]";
+// Beside the table; the session core looks for them under these names.
+constexpr const char* TableName = "Gatekeep.acl";
+constexpr const char* MarkerName = "~first.log";
+
+// Qt's options, as Qt spells them after dropping one '-' of a "--" start.
+// Those of the first list take the next argument as their value; "style"
+// and "stylesheet" also come as "-style=NAME".
+constexpr const char* QtOptionsWithValue[] = {"platform", "platformpluginpath", "platformtheme",
+                                              "plugin", "qwindowgeometry", "qwindowicon",
+                                              "qwindowtitle", "session", "style", "stylesheet",
+                                              // X11 only.
+                                              "display", "geometry", "title", "icon"};
+constexpr const char* QtFlags[] = {"reverse", "widgetcount"};
 
 void PrintHelp(std::ostream& out)
 {
-    out << "Usage: " << CommandName << " [FOLDER] [QT-OPTION...]\n"
+    out << UsageLine << "\n"
         << "\n"
            "Larkledger Security Manager: keeps the users of the Larkledger accounting\n"
            "data in Gatekeep.acl (login names, passwords, data directories, bank\n"
-           "accounts and rights). The installed command starts it on the table in\n"
-           "FOLDER (a shared folder, say), or else in\n"
-           "${XDG_DATA_HOME:-~/.local/share}/larkledger-security. Where the folder holds\n"
-           "no table yet, the start asks for the first login ID.\n"
+           "accounts and rights). It works on the table in FOLDER (a shared folder,\n"
+           "say), or else on the one in its current directory; the installed command\n"
+           "starts it in ${XDG_DATA_HOME:-~/.local/share}/larkledger-security when no\n"
+           "FOLDER is named. Where the folder holds no table yet, the start asks for\n"
+           "the first login ID.\n"
            "\n"
            "Options:\n"
-           "  --folder FOLDER  the same as FOLDER first\n"
-           "  -h, --help     print this help and exit\n"
-           "  -v, -V, --version  print the version and exit\n"
+           "  --folder FOLDER       the same as FOLDER, taken as written, also when it\n"
+           "                        starts with '-'\n"
+           "  --data-folder FOLDER  where no FOLDER is named: the person's own data\n"
+           "                        folder, made private (0700) when missing\n"
+           "  --                    what follows is FOLDER, whatever it starts with\n"
+           "  -h, --help            print this help and exit\n"
+           "  -v, -V, --version     print the version and exit\n"
            "\n"
-           "Other options go to Qt (-platform NAME, -style NAME, -reverse, ...).\n"
+           "Qt's options: -platform NAME, -platformpluginpath PATH, -platformtheme NAME,\n"
+           "-plugin NAME, -style NAME, -stylesheet FILE, -reverse, -widgetcount,\n"
+           "-qwindowgeometry GEOMETRY, -qwindowtitle TITLE, -qwindowicon ICON,\n"
+           "-session ID, and on X11 -display DISPLAY, -geometry GEOMETRY, -title TITLE,\n"
+           "-icon ICON. Any other option is refused.\n"
            "See the manual page larkledger-security(1).\n";
 }
 
@@ -35,27 +65,250 @@ void PrintVersion(std::ostream& out)
            "MIT licence: this is free software; there is NO WARRANTY.\n";
 }
 
-bool Is(const char* arg, const char* shortName, const char* longName)
+// An argument or a path as it may be shown on a terminal: a control
+// character in it would otherwise act on the terminal.
+std::string Shown(const std::string& text)
 {
-    return std::strcmp(arg, shortName) == 0 || std::strcmp(arg, longName) == 0;
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+int UsageError(std::ostream& err, const std::string& what)
+{
+    err << CommandName << ": " << what << "\n"
+        << UsageLine << "\n"
+        << "Try '" << CommandName << " --help' for more.\n";
+    err.flush();
+    return 2;
+}
+
+bool Is(const std::string& arg, const char* shortName, const char* longName)
+{
+    return arg == shortName || arg == longName;
+}
+
+bool Listed(const std::string& name, const char* const* begin, const char* const* end)
+{
+    for (const char* const* it = begin; it != end; ++it) {
+        if (name == *it)
+            return true;
+    }
+    return false;
+}
+
+template <std::size_t N> bool Listed(const std::string& name, const char* const (&list)[N])
+{
+    return Listed(name, list, list + N);
+}
+
+int Fail(std::ostream& err, const std::string& what, int status = 1)
+{
+    err << CommandName << ": " << what << "\n";
+    err.flush();
+    return status;
+}
+
+std::string ErrorText(int code)
+{
+    return std::strerror(code);
+}
+
+// Whether the working directory holds no table a start could sign in
+// against: nothing at all in the table's place, or only the empty file a
+// start without a table leaves. A link, even to nothing, is something.
+bool NoTableHere()
+{
+    struct stat st
+    {
+    };
+    if (::lstat(TableName, &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+// Leaves the first-use marker in the working directory. Made new or not at
+// all: whatever stands there already is never written, and only a plain
+// file (a marker an earlier start left, of whoever) is taken as one.
+std::optional<int> LeaveMarker(const std::string& folder, std::ostream& err)
+{
+    const std::string shown = Shown(folder) + "/" + MarkerName;
+    const int fd =
+        ::open(MarkerName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    if (errno != EEXIST)
+        return Fail(err, "cannot leave the first-use marker " + shown + ": " + ErrorText(errno));
+    struct stat st
+    {
+    };
+    if (::lstat(MarkerName, &st) == 0 && S_ISREG(st.st_mode))
+        return std::nullopt;
+    return Fail(err, shown + " is not a plain file (a link, say); nothing was written through it. "
+                             "Remove it, then start again.");
+}
+
+std::optional<int> EnterNamedFolder(const std::string& folder, std::ostream& err)
+{
+    if (::chdir(folder.c_str()) != 0) {
+        const int code = errno;
+        if (code == ENOENT || code == ENOTDIR)
+            return Fail(err, Shown(folder) + ": no such folder", 2);
+        return Fail(err, Shown(folder) + ": " + ErrorText(code));
+    }
+    if (NoTableHere())
+        return LeaveMarker(folder, err);
+    return std::nullopt;
+}
+
+// Makes each missing folder above `path`, as mkdir -p would: writable and
+// searchable by its owner whatever the umask, so the next one fits in.
+void MakeParents(const std::string& path)
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        const std::string parent = path.substr(0, slash);
+        if (::mkdir(parent.c_str(), 0700) == 0)
+            ::chmod(parent.c_str(), (0777 & ~mask) | 0300);
+    }
+}
+
+std::optional<int> EnterDataFolder(const std::string& folder, std::ostream& err)
+{
+    // The installed command names none without a home folder.
+    if (folder.empty())
+        return Fail(err, "no data folder: neither HOME nor XDG_DATA_HOME is set; name a FOLDER");
+    MakeParents(folder);
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        // One that is there already is no first use, whatever it holds: a
+        // table missing later must not offer anyone an all-rights user.
+        if (errno != EEXIST)
+            return Fail(err,
+                        "cannot make the data folder " + Shown(folder) + ": " + ErrorText(errno));
+        if (::chdir(folder.c_str()) != 0)
+            return Fail(err, Shown(folder) + ": " + ErrorText(errno));
+        return std::nullopt;
+    }
+    // The folder just made, not whatever may have taken its name since:
+    // ours, a folder, no link. Its mode is set whatever the umask.
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st
+    {
+    };
+    const bool ours = fd >= 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid();
+    const bool entered = ours && ::fchmod(fd, 0700) == 0 && ::fchdir(fd) == 0;
+    const int code = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!entered)
+        return Fail(err, "cannot make the data folder " + Shown(folder) + ": " +
+                             (ours ? ErrorText(code) : "it was replaced meanwhile"));
+    return LeaveMarker(folder, err);
 }
 
 } // namespace
 
-std::optional<int> AnswerInfoOptions(int argc, const char* const* argv, std::ostream& out)
+std::optional<int> ReadCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err, StartRequest& request)
 {
+    request = StartRequest{};
+    const auto takeFolder = [&](const std::string& folder) -> std::optional<int> {
+        if (request.folder)
+            return UsageError(err, "one folder only: " + Shown(*request.folder) + " and " +
+                                       Shown(folder));
+        request.folder = folder;
+        return std::nullopt;
+    };
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--") == 0)
-            break;
+        const std::string arg = argv[i];
+        const bool hasNext = i + 1 < argc;
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (const auto status = takeFolder(arg))
+                return status;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         if (Is(arg, "-h", "--help")) {
             PrintHelp(out);
             return out.flush() ? 0 : 1;
         }
-        if (Is(arg, "-v", "--version") || std::strcmp(arg, "-V") == 0) {
+        if (Is(arg, "-v", "--version") || arg == "-V") {
             PrintVersion(out);
             return out.flush() ? 0 : 1;
         }
+        if (arg == "--folder" || arg == "--data-folder") {
+            if (!hasNext)
+                return UsageError(err, arg + " needs a folder");
+            const std::string folder = argv[++i];
+            if (arg == "--data-folder") {
+                request.dataFolder = folder;
+            } else if (const auto status = takeFolder(folder)) {
+                return status;
+            }
+            continue;
+        }
+        if (arg.rfind("--folder=", 0) == 0) {
+            if (const auto status = takeFolder(arg.substr(std::strlen("--folder="))))
+                return status;
+            continue;
+        }
+        if (arg.rfind("--data-folder=", 0) == 0) {
+            request.dataFolder = arg.substr(std::strlen("--data-folder="));
+            continue;
+        }
+        // Qt takes "--name" as "-name".
+        const std::string name = arg.substr(arg.rfind("--", 0) == 0 ? 2 : 1);
+        if (Listed(name, QtFlags) || name.rfind("style=", 0) == 0 ||
+            name.rfind("stylesheet=", 0) == 0) {
+            request.qtArguments.push_back(arg);
+            continue;
+        }
+        if (Listed(name, QtOptionsWithValue)) {
+            if (!hasNext)
+                return UsageError(err, "option " + Shown(arg) + " needs a value");
+            request.qtArguments.push_back(arg);
+            request.qtArguments.push_back(argv[++i]);
+            if (name == "platform" || name == "display")
+                request.platformChosen = true;
+            continue;
+        }
+        return UsageError(err, "unknown option '" + Shown(arg) + "'");
     }
+    return std::nullopt;
+}
+
+bool DisplayAvailable()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
+
+std::optional<int> EnterStartFolder(const StartRequest& request, std::ostream& err)
+{
+    if (request.folder)
+        return EnterNamedFolder(*request.folder, err);
+    if (request.dataFolder)
+        return EnterDataFolder(*request.dataFolder, err);
     return std::nullopt;
 }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what is missing (Debian), builds the program in ./build, and
 # starts the Security Manager in its per-user data folder, where it keeps
-# Gatekeep.acl. The launcher makes a missing folder private (0700) and puts
+# Gatekeep.acl. The program makes a missing folder private (0700) and puts
 # the first-use marker in it, as an installer would leave it, so the first
 # start offers to create the first login ID.
 #

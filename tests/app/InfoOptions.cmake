@@ -47,3 +47,6 @@ execute_process(COMMAND sh "${LAUNCHER}"
 if(status EQUAL 0 OR NOT err MATCHES "no display")
     message(FATAL_ERROR "launcher without a display: status ${status}\n${err}")
 endif()
+if(EXISTS "${WORK}/data")
+    message(FATAL_ERROR "the launcher created ${WORK}/data without a display")
+endif()

@@ -1,12 +1,13 @@
 // The launcher (packaging/launcher.sh, which tools/run.sh goes through too):
-// the data folder it makes and when it leaves the first-use marker.
+// it names the person's data folder to the program and passes the command
+// line on as written, without changing directory. What the program then
+// makes of the folders is tested with the program itself (tests/app).
 
 #include "StoreCheck.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using storecheck::FileExists;
 using storecheck::ReadFile;
 using storecheck::WriteFile;
 
 namespace {
-
-const std::string Marker = "~first.log";
 
 std::string Here()
 {
@@ -30,35 +28,46 @@ std::string Here()
     return cwd;
 }
 
-// Runs the launcher with HOME (and XDG_DATA_HOME, when given) in the case's
-// folder; the program it starts writes the folder it was started in to
-// "started". Returns the launcher's exit status.
-int Launch(mode_t mask, const std::string& xdgDataHome = "",
-           const std::vector<std::string>& folderArguments = {})
+struct Environment
 {
-    const std::string home = Here() + "/home";
-    const std::string started = Here() + "/started";
+    const char* xdgDataHome = nullptr; // nullptr: unset
+    const char* cdpath = nullptr;
+    bool home = true;
+};
+
+// Runs the launcher with HOME in the case's folder, on a stand-in program
+// that writes the folder it was started in to "started" and its arguments,
+// one a line, to "arguments". Returns the launcher's exit status.
+int Launch(const Environment& environment, const std::vector<std::string>& arguments)
+{
+    const std::string here = Here();
+    const std::string program = here + "/program";
+    WriteFile(program, "#!/bin/sh\npwd -P >\"" + here + "/started\"\nprintf '%s\\n' \"$@\" >\"" +
+                           here + "/arguments\"\n");
+    if (::chmod(program.c_str(), 0755) != 0)
+        throw std::runtime_error("chmod");
+    const std::string home = here + "/home";
     std::fflush(nullptr);
     const pid_t child = ::fork();
     if (child < 0)
         throw std::runtime_error("fork");
     if (child == 0) {
-        ::umask(mask);
-        ::setenv("HOME", home.c_str(), 1);
-        if (xdgDataHome.empty())
-            ::unsetenv("XDG_DATA_HOME");
+        if (environment.home)
+            ::setenv("HOME", home.c_str(), 1);
         else
-            ::setenv("XDG_DATA_HOME", xdgDataHome.c_str(), 1);
-        ::unsetenv("DISPLAY");
-        ::unsetenv("WAYLAND_DISPLAY");
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("LARK_PROGRAM", "/bin/sh", 1);
+            ::unsetenv("HOME");
+        if (environment.xdgDataHome)
+            ::setenv("XDG_DATA_HOME", environment.xdgDataHome, 1);
+        else
+            ::unsetenv("XDG_DATA_HOME");
+        if (environment.cdpath) {
+            ::setenv("CDPATH", environment.cdpath, 1);
+            ::setenv("OLDPWD", environment.cdpath, 1);
+        }
+        ::setenv("LARK_PROGRAM", program.c_str(), 1);
         std::vector<const char*> argv = {"sh", LARK_LAUNCHER};
-        for (const std::string& argument : folderArguments)
+        for (const std::string& argument : arguments)
             argv.push_back(argument.c_str());
-        for (const char* argument : {"-c", "pwd -P >\"$1\"", "sh"})
-            argv.push_back(argument);
-        argv.push_back(started.c_str());
         argv.push_back(nullptr);
         ::execv("/bin/sh", const_cast<char* const*>(argv.data()));
         ::_exit(127);
@@ -69,112 +78,83 @@ int Launch(mode_t mask, const std::string& xdgDataHome = "",
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::string RealPath(const std::string& path)
+std::string Lines(const std::vector<std::string>& lines)
 {
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (real == nullptr)
-        return "(" + path + " not found)";
-    std::string text = real;
-    std::free(real);
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
     return text;
-}
-
-struct stat StatOf(const std::string& path)
-{
-    struct stat st
-    {
-    };
-    if (::lstat(path.c_str(), &st) != 0)
-        throw std::runtime_error("cannot stat " + path);
-    return st;
 }
 
 } // namespace
 
-// A first start makes the data folder private whatever the umask, and only
-// then leaves the marker.
-TEST(FirstStartMakesAPrivateFolderWithTheMarker)
-{
-    for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
-        for (bool xdg : {false, true}) {
-            storecheck::ClearWorkingDir();
-            CHECK(::mkdir("home", 0755) == 0);
-            const std::string data = xdg ? Here() + "/xdg/larkledger-security"
-                                         : Here() + "/home/.local/share/larkledger-security";
-            CHECK_EQ(Launch(mask, xdg ? Here() + "/xdg" : ""), 0);
-            const struct stat st = StatOf(data);
-            CHECK(S_ISDIR(st.st_mode));
-            CHECK_EQ(st.st_mode & 07777, mode_t{0700});
-            CHECK(FileExists(data + "/" + Marker));
-            CHECK(!FileExists(data + "/" + UserTableFileName));
-            CHECK_EQ(ReadFile("started"), RealPath(data) + "\n");
-        }
-    }
-}
-
-// A folder that is there already is no first use, whatever is or is not in
-// it: a missing table, or a link to nothing in its place, gets no marker.
-TEST(ExistingFolderGetsNoMarker)
-{
-    const std::string data = Here() + "/home/.local/share/larkledger-security";
-    const std::string table = data + "/" + UserTableFileName;
-    const std::pair<const char*, std::function<void()>> cases[] = {
-        {"no table", [] {}},
-        {"dangling link", [&] { CHECK(::symlink("elsewhere/table.acl", table.c_str()) == 0); }},
-        {"table there", [&] { WriteFile(table, ""); }},
-    };
-    for (const auto& [name, prepare] : cases) {
-        std::printf("  %s\n", name);
-        storecheck::ClearWorkingDir();
-        CHECK(::mkdir("home", 0755) == 0);
-        CHECK_EQ(Launch(022), 0);
-        CHECK(::unlink((data + "/" + Marker).c_str()) == 0); // the first start used it
-        const struct stat st = StatOf(data);
-        prepare();
-        CHECK_EQ(Launch(022), 0);
-        CHECK(!FileExists(data + "/" + Marker));
-        CHECK_EQ(StatOf(data).st_mode, st.st_mode);
-        CHECK(!FileExists(data + "/elsewhere"));
-        CHECK_EQ(ReadFile("started"), RealPath(data) + "\n");
-    }
-}
-
-// A folder named on the command line: the program starts there, and where
-// no table is (or only the empty file a start without one leaves), the
-// start offers the first login ID.
-TEST(AFolderNamedIsStartedIn)
+// Without a folder named, the program is told the data folder: under
+// XDG_DATA_HOME when that is an absolute path, else under HOME. The launcher
+// itself makes nothing: the program makes the folder without following a
+// link.
+TEST(TheDataFolderIsNamedToTheProgram)
 {
     struct Row
     {
         const char* name;
-        const char* table; // nullptr: none
-        bool marker;
+        const char* xdg;
+        const char* expected; // under the case's folder; nullptr: none
+        bool home = true;
     };
     const Row rows[] = {
-        {"no table", nullptr, true},
-        {"an empty file", "", true},
-        {"a table", "not empty", false},
+        {"XDG_DATA_HOME unset", nullptr, "/home/.local/share/larkledger-security"},
+        {"XDG_DATA_HOME empty", "", "/home/.local/share/larkledger-security"},
+        {"XDG_DATA_HOME relative, so ignored", "xdg", "/home/.local/share/larkledger-security"},
+        {"XDG_DATA_HOME absolute", "@/xdg", "/xdg/larkledger-security"},
+        {"XDG_DATA_HOME absolute, HOME unset", "@/xdg", "/xdg/larkledger-security", false},
+        // The program says so, unless a folder is named.
+        {"neither", nullptr, nullptr, false},
     };
     for (const Row& row : rows) {
-        for (const bool option : {false, true}) {
-            std::printf("  %s%s\n", row.name, option ? ", --folder" : "");
-            storecheck::ClearWorkingDir();
-            CHECK(::mkdir("home", 0755) == 0);
-            CHECK(::mkdir("shared", 0755) == 0);
-            if (row.table)
-                WriteFile(std::string("shared/") + UserTableFileName, row.table);
-            const std::string shared = Here() + "/shared";
-            CHECK_EQ(Launch(022, "",
-                            option ? std::vector<std::string>{"--folder", shared}
-                                   : std::vector<std::string>{shared}),
-                     0);
-            CHECK_EQ(ReadFile("started"), RealPath(shared) + "\n");
-            CHECK_EQ(FileExists("shared/" + Marker), row.marker);
-            // The user's own data folder is left alone.
-            CHECK(!FileExists("home/.local"));
-        }
+        std::printf("  %s\n", row.name);
+        storecheck::ClearWorkingDir();
+        CHECK(::mkdir("home", 0755) == 0);
+        const std::string xdg = row.xdg && row.xdg[0] == '@' ? Here() + (row.xdg + 1)
+                                : row.xdg                    ? row.xdg
+                                                             : "";
+        CHECK_EQ(Launch({row.xdg ? xdg.c_str() : nullptr, nullptr, row.home}, {}), 0);
+        CHECK_EQ(ReadFile("arguments"),
+                 Lines({"--data-folder", row.expected ? Here() + row.expected : ""}));
+        CHECK_EQ(ReadFile("started"), Here() + "\n");
+        CHECK(storecheck::ListEveryFile() ==
+              (std::vector<std::string>{"arguments", "home", "program", "started"}));
+        CHECK(!storecheck::FileExists("home/.local"));
     }
-    storecheck::ClearWorkingDir();
-    CHECK(::mkdir("home", 0755) == 0);
-    CHECK_EQ(Launch(022, "", {Here() + "/nowhere"}), 2);
+}
+
+// The command line reaches the program as written, after the data folder:
+// the launcher neither changes directory (CDPATH and OLDPWD are set to a
+// folder of their own here) nor takes a folder named '-' or '-P', or a
+// misspelt option, as its own.
+TEST(TheCommandLineIsPassedOnAsWritten)
+{
+    const std::vector<std::vector<std::string>> rows = {
+        {"shared"},
+        {"-"},
+        {"--folder", "-P"},
+        {"--", "-P"},
+        {"--foldr", "X"},
+        {"--help"},
+        {"--folder", "--help"},
+        {"-style", "Fusion", "shared"},
+        {"a b", "--", "c\nd"},
+    };
+    for (const std::vector<std::string>& arguments : rows) {
+        std::printf("  %s\n", Lines(arguments).c_str());
+        storecheck::ClearWorkingDir();
+        for (const char* folder : {"home", "elsewhere", "elsewhere/shared", "shared"})
+            CHECK(::mkdir(folder, 0755) == 0);
+        const std::string elsewhere = Here() + "/elsewhere";
+        CHECK_EQ(Launch({nullptr, elsewhere.c_str()}, arguments), 0);
+        std::vector<std::string> expected = {"--data-folder",
+                                             Here() + "/home/.local/share/larkledger-security"};
+        expected.insert(expected.end(), arguments.begin(), arguments.end());
+        CHECK_EQ(ReadFile("arguments"), Lines(expected));
+        CHECK_EQ(ReadFile("started"), Here() + "\n");
+    }
 }
