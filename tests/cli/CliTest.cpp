@@ -853,7 +853,9 @@ TEST(ACommandKeepsOtherWritersOutFromItsReadToItsWrite)
         const ChangeResult locked = other.AddAccount("clerk", NamedAccount("Theirs"));
         CHECK(locked.outcome == ChangeResult::Outcome::Failed);
         CHECK_EQ(locked.errorCode, 32);
-        CHECK_EQ(locked.message, std::string("File locked by another writer"));
+        CHECK_EQ(locked.message,
+                 std::string("Nothing was saved: another copy was still writing Gatekeep.acl "
+                             "after 200 milliseconds. Try again once it has finished."));
         CHECK_EQ(ReadFile(TableFile), Fixture());
 
         process.Write(row.second);
