@@ -4,12 +4,14 @@
 // lets the save through.
 #include "app/SecurityManager.h"
 #include "session/Session.h"
+#include "signin/NewID_Form.h"
 #include "support/MainWindowFixture.h"
 #include "support/ThreeUsers.h"
 #include "ui/WriterWaitDialog.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -146,6 +148,8 @@ private slots:
 
     void aSaveWaitingForTheLockSaysSoUntilItEnds_data();
     void aSaveWaitingForTheLockSaysSoUntilItEnds();
+    void theFirstUsersDoneWaitsAlike_data();
+    void theFirstUsersDoneWaitsAlike();
 
 private:
     void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
@@ -164,10 +168,10 @@ private:
 
     // From the event loop, once the wait box stands: notes what is shown,
     // then ends the wait as `ending` says.
-    void watchTheWait(WaitSeen& seen, Ending ending, OtherWriter& other)
+    void watchTheWait(QWidget* watched, WaitSeen& seen, Ending ending, OtherWriter& other)
     {
         auto* painted = new PaintCounter;
-        window->get()->installEventFilter(painted);
+        watched->installEventFilter(painted);
         auto* timer = new QTimer(qApp);
         timer->setInterval(10);
         QObject::connect(timer, &QTimer::timeout, timer, [=, &seen, &other] {
@@ -178,7 +182,7 @@ private:
             }
             if (!dialog) {
                 // Asked to repaint while the save waits: it must be.
-                window->get()->update();
+                watched->update();
                 return;
             }
             if (!seen.shown) {
@@ -188,13 +192,13 @@ private:
                 seen.busyCursor = QApplication::overrideCursor() &&
                                   QApplication::overrideCursor()->shape() == Qt::BusyCursor;
                 painted->paints = 0;
-                window->get()->update();
+                watched->update();
                 return;
             }
             seen.windowRepainted = painted->paints > 0;
             timer->stop();
             timer->deleteLater();
-            window->get()->removeEventFilter(painted);
+            watched->removeEventFilter(painted);
             delete painted;
             switch (ending) {
             case Ending::Cancel:
@@ -283,7 +287,7 @@ void WriterWaitTest::aSaveWaitingForTheLockSaysSoUntilItEnds()
     OtherWriter other;
     QVERIFY(other.holding());
     WaitSeen seen;
-    watchTheWait(seen, ending, other);
+    watchTheWait(window->get(), seen, ending, other);
     switch (path) {
     case SavePath::SaveChanges:
         click("SaveChangeButton");
@@ -318,6 +322,56 @@ void WriterWaitTest::aSaveWaitingForTheLockSaysSoUntilItEnds()
     QVERIFY(window->get()->isVisible());
     if (path == SavePath::CloseYes)
         QVERIFY(tableChanged());
+}
+
+void WriterWaitTest::theFirstUsersDoneWaitsAlike_data()
+{
+    QTest::addColumn<Ending>("ending");
+    QTest::addRow("Cancel") << Ending::Cancel;
+    QTest::addRow("let go") << Ending::LetGo;
+}
+
+// The first-use dialog saves through the session the windows share, with the
+// wait the program sets up for it.
+void WriterWaitTest::theFirstUsersDoneWaitsAlike()
+{
+    QFETCH(Ending, ending);
+    QVERIFY(QFile::remove(QStringLiteral("Gatekeep.acl")));
+    dir->touch(QStringLiteral("~first.log"));
+    SecurityManager manager(dir->path());
+    Session& session = manager.session();
+    TNewID_Form dialog(session, dir->path());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.findChild<QLineEdit*>(QStringLiteral("ELoginName"))->setText("boss");
+    dialog.findChild<QLineEdit*>(QStringLiteral("EPersonal_Code"))->setText("pw");
+    scripted->answer(Button::Ok); // the new ID and password, or the wait's end
+
+    OtherWriter other;
+    QVERIFY(other.holding());
+    WaitSeen seen;
+    watchTheWait(&dialog, seen, ending, other);
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("Done_Button")),
+                      Qt::LeftButton);
+
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.text, Waiting);
+    QVERIFY(seen.modal);
+    QVERIFY(seen.busyCursor);
+    QVERIFY(seen.windowRepainted);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QCOMPARE(session.SignedIn(), ending == Ending::LetGo);
+    QCOMPARE(dialog.SetupDone(), ending == Ending::LetGo);
+    if (ending == Ending::LetGo) {
+        QCOMPARE(boxes().size(), 1);
+        QVERIFY(boxes().at(0).startsWith("Confirmation Ok: Please write down your new ID"));
+        QCOMPARE(DecodeTable(dir->read()).at(0).section('|', 0, 0), QStringLiteral("boss"));
+        return;
+    }
+    QCOMPARE(boxes(), QStringList{Stopped});
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!dir->exists(QStringLiteral("Gatekeep.acl")) || dir->read().isEmpty());
+    QVERIFY(dir->exists(QStringLiteral("~first.log")));
 }
 
 QTEST_MAIN(WriterWaitTest)
