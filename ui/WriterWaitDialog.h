@@ -23,9 +23,9 @@ public:
     ~WriterWaitDialog() override;
 
     // What a session's wait for the writer lock calls (Session::SetWriterWait):
-    // a busy cursor at once, this box with `text` once the wait lasts long
-    // enough to be seen, the windows kept painted meanwhile, and no more
-    // waiting once Cancel was pressed or the program is asked to end.
+    // once the wait lasts long enough to be seen, this box with `text`, modal,
+    // and a busy cursor, the windows kept painted meanwhile; no more waiting
+    // once Cancel was pressed or the program is asked to end.
     static std::function<bool(Session::WriterWait)> follower(const QString& text);
 
 private:

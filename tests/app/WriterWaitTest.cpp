@@ -150,6 +150,7 @@ private slots:
     void aSaveWaitingForTheLockSaysSoUntilItEnds();
     void theFirstUsersDoneWaitsAlike_data();
     void theFirstUsersDoneWaitsAlike();
+    void aLogoutDuringTheWaitSavesNothingOfItsOwn();
 
 private:
     void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
@@ -372,6 +373,45 @@ void WriterWaitTest::theFirstUsersDoneWaitsAlike()
     QVERIFY(dialog.isVisible());
     QVERIFY(!dir->exists(QStringLiteral("Gatekeep.acl")) || dir->read().isEmpty());
     QVERIFY(dir->exists(QStringLiteral("~first.log")));
+}
+
+// The desktop's logout asks as Exit does, also while a save waits: its own
+// save, in the middle of the other, writes nothing and says so, and the
+// waiting one goes on under its box.
+void WriterWaitTest::aLogoutDuringTheWaitSavesNothingOfItsOwn()
+{
+    signIn();
+    clickLine(users(), QStringLiteral("clerk"));
+    scripted->answer(Button::Yes);
+    click("DeleteButton");
+    scripted->answer(Button::Yes); // the close: save?
+    scripted->answer(Button::Yes); // the logout: save?
+    scripted->answer(Button::Ok);  // the logout's save: nothing saved
+    scripted->answer(Button::Ok);  // the close's save, cancelled
+    OtherWriter other;
+    QVERIFY(other.holding());
+    bool loggedOut = true;
+    bool boxStayed = false;
+    OnNextModal([&](QDialog* dialog) {
+        loggedOut = window->manager().LogoutQuery(true);
+        boxStayed = dialog->isVisible() && QApplication::overrideCursor() &&
+                    QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>(QStringLiteral("Buttons"))
+                              ->button(QDialogButtonBox::Cancel),
+                          Qt::LeftButton);
+    });
+    window->get()->close();
+
+    QVERIFY(!loggedOut);
+    QVERIFY(boxStayed);
+    QCOMPARE(boxes(),
+             (QStringList{
+                 QStringLiteral("Confirmation YesNo: Do you really want to DELETE user clerk ?"),
+                 CloseQuestion, CloseQuestion, Stopped, Stopped}));
+    QCOMPARE(dir->read(), fixture);
+    QVERIFY(window->get()->isVisible());
+    QVERIFY(tableChanged());
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 
 QTEST_MAIN(WriterWaitTest)
