@@ -10,6 +10,7 @@
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
 #include "ui/Terminate.h"
+#include "ui/WriterWaitDialog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,6 +61,10 @@ SecurityManager::SecurityManager(const QString& workingDir, AuditSink* audit)
       m_session(QDir(workingDir).filePath(QStringLiteral("Gatekeep.acl")).toStdString(), audit)
 {
     m_session.SetConflictHandler(&AskAboutChangeOnDisk);
+    // Every save of every window waits alike: painted, saying so, and with
+    // a way out that writes nothing.
+    m_session.SetWriterWait(Session::DefaultWriterWait,
+                            WriterWaitDialog::follower(FromAnsi(m_session.WriterWaitText())));
 }
 
 void SecurityManager::start()

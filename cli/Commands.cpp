@@ -257,9 +257,12 @@ public:
             m_conflict = conflict;
             return ConflictChoice::Cancel;
         });
-        m_session.SetWriterWait(std::chrono::seconds(invocation.waitSeconds), [this] {
-            Notice("waiting for another copy to finish writing " + m_path);
-        });
+        m_session.SetWriterWait(std::chrono::seconds(invocation.waitSeconds),
+                                [this](Session::WriterWait step) {
+                                    if (step == Session::WriterWait::Begins)
+                                        Notice(Session::WriterWaitNotice(m_path));
+                                    return true;
+                                });
     }
 
     int Run()

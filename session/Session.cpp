@@ -5,6 +5,7 @@
 #include "store/TableFile.h"
 
 #include <cstring>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,6 +162,52 @@ std::string FolderOf(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// The file part of a path.
+std::string FileNameOf(const std::string& path)
+{
+    return path.substr(FolderOf(path).size());
+}
+
+// How long a wait lasted, in words.
+std::string Duration(std::chrono::milliseconds wait)
+{
+    const long long ms = wait.count();
+    if (ms % 1000 != 0)
+        return std::to_string(ms) + " milliseconds";
+    return std::to_string(ms / 1000) + (ms == 1000 ? " second" : " seconds");
+}
+
+// A wait for the writer lock that ended without it: the lock's error, with
+// the words the person is told.
+class WriterWaitEnded : public IoError
+{
+public:
+    explicit WriterWaitEnded(std::string text) : IoError(32), m_text(std::move(text)) {}
+    const char* what() const noexcept override { return m_text.c_str(); }
+
+private:
+    std::string m_text;
+};
+
+// Tells whoever follows a wait that it is over, however it ends.
+class WaitEnd
+{
+public:
+    explicit WaitEnd(const std::function<bool(Session::WriterWait)>& onWait) : m_onWait(onWait) {}
+    ~WaitEnd()
+    {
+        if (begun)
+            m_onWait(Session::WriterWait::Ends);
+    }
+    WaitEnd(const WaitEnd&) = delete;
+    WaitEnd& operator=(const WaitEnd&) = delete;
+
+    bool begun = false;
+
+private:
+    const std::function<bool(Session::WriterWait)>& m_onWait;
+};
+
 } // namespace
 
 const char* RightName(Right right)
@@ -192,15 +239,61 @@ void Session::SetConflictHandler(std::function<ConflictChoice(const Conflict&)> 
     m_onConflict = std::move(handler);
 }
 
-void Session::SetWriterWait(std::chrono::milliseconds wait, std::function<void()> onWait)
+void Session::SetWriterWait(std::chrono::milliseconds wait, std::function<bool(WriterWait)> onWait)
 {
     m_writerWait = wait;
     m_onWriterWait = std::move(onWait);
 }
 
+std::string Session::WriterWaitText() const
+{
+    return "Waiting for another copy to finish writing " + FileNameOf(m_tablePath) + "\x85";
+}
+
+std::string Session::WriterWaitNotice(std::string_view path)
+{
+    return "waiting for another copy to finish writing " + std::string(path);
+}
+
 WriterLock::Hold Session::HoldWriterLock()
 {
-    return WriterLock::Hold(m_writerLock, m_writerWait, m_onWriterWait);
+    return waitForWriter(true);
+}
+
+WriterLock::Hold Session::waitForWriter(bool plainTimeout)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + m_writerWait;
+    WaitEnd end(m_onWriterWait);
+    for (;;) {
+        // The lock is tried without its own wait, so that whoever follows
+        // this one hears of it between tries (a window keeps painted).
+        try {
+            return WriterLock::Hold(m_writerLock, std::chrono::milliseconds(0));
+        } catch (const IoError& error) {
+            if (error.code() != 32)
+                throw;
+        }
+        if (Clock::now() >= deadline) {
+            if (plainTimeout)
+                throw IoError(32);
+            throw WriterWaitEnded("Nothing was saved: another copy was still writing " +
+                                  FileNameOf(m_tablePath) + " after " + Duration(m_writerWait) +
+                                  ". Try again once it has finished.");
+        }
+        if (m_onWriterWait) {
+            const WriterWait step = end.begun ? WriterWait::Goes : WriterWait::Begins;
+            end.begun = true;
+            if (!m_onWriterWait(step))
+                throw WriterWaitEnded(
+                    "Nothing was saved: you stopped waiting for another copy to finish "
+                    "writing " +
+                    FileNameOf(m_tablePath) + ".");
+        }
+        // A save holds the lock for milliseconds; a short nap keeps the wait
+        // close to that without spinning.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 void Session::LoadTable()
@@ -504,7 +597,7 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
     const UserRecord plain = PlainRecord(user);
     return failingSafely([&]() -> ChangeResult {
         try {
-            const WriterLock::Hold hold = HoldWriterLock();
+            const WriterLock::Hold hold = waitForWriter(false);
             // Looked at under the lock: two first starts must not both win.
             // An empty file is no table: a start without one leaves it.
             const std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
@@ -1082,7 +1175,7 @@ ChangeResult Session::commit(const Step* step, bool readBack)
             std::optional<std::string> askedOn;
             ChangeResult result;
             {
-                const WriterLock::Hold hold = HoldWriterLock();
+                const WriterLock::Hold hold = waitForWriter(false);
                 result = commitLocked(step, readBack, answers, question, askedOn);
             }
             if (!question)

@@ -112,11 +112,26 @@ public:
     // Asked when someone else changed in the file what a change touches;
     // without one, such a change writes nothing (Cancel).
     void SetConflictHandler(std::function<ConflictChoice(const Conflict&)> handler);
-    // How long a save waits for another writer, and what it calls when it
-    // has to wait.
-    void SetWriterWait(std::chrono::milliseconds wait, std::function<void()> onWait = {});
+    // How long a save waits for another writer, and whom it tells: `onWait`
+    // hears Begins when the lock is found taken, Goes every few milliseconds
+    // while it stays taken, and Ends once the wait is over, however it ended.
+    // Its answer to Begins and Goes is whether to go on waiting: false ends
+    // the wait with nothing written.
+    static constexpr std::chrono::milliseconds DefaultWriterWait{10000};
+    enum class WriterWait
+    {
+        Begins,
+        Goes,
+        Ends
+    };
+    void SetWriterWait(std::chrono::milliseconds wait, std::function<bool(WriterWait)> onWait = {});
+    // What a window shows while a save waits for another writer, and the
+    // command line's line for it (naming the table as `path`).
+    std::string WriterWaitText() const;
+    static std::string WriterWaitNotice(std::string_view path);
     // Keeps other writers out for a scope (the command line's read, change
-    // and save); the session's own saves within it go ahead.
+    // and save); the session's own saves within it go ahead. Waits as a save
+    // does; a wait in vain raises IoError 32.
     WriterLock::Hold HoldWriterLock();
 
     // Start-up: reads the file (creating it empty when missing), or makes an
@@ -249,6 +264,10 @@ private:
         std::optional<std::string> file;
     };
 
+    // The writer lock, waited for as SetWriterWait says. A wait that ends
+    // without it raises IoError 32, whose text says how it ended, unless
+    // `plainTimeout` asks for the file error's own text on a timeout.
+    WriterLock::Hold waitForWriter(bool plainTimeout);
     AnsiString actor() const;
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
                         std::string_view target = {}, std::string_view missingRight = {});
@@ -332,8 +351,8 @@ private:
     AuditSink* m_audit;
     std::function<ConflictChoice(const Conflict&)> m_onConflict;
     WriterLock m_writerLock;
-    std::chrono::milliseconds m_writerWait{10000};
-    std::function<void()> m_onWriterWait;
+    std::chrono::milliseconds m_writerWait = DefaultWriterWait;
+    std::function<bool(WriterWait)> m_onWriterWait;
     // The table as the file held it when this session last read or wrote
     // it, and those bytes; nothing while it knows of no file.
     UserTable m_base;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -364,6 +365,65 @@ TEST(TheQuestionIsAskedWithTheWriterLockLetGo)
     CHECK_EQ(Decoded(file.Slot(file.FindUser("weak")).Accounts[0].AccountDescription),
              std::string("mine"));
     CHECK_EQ(EntryName(file, "boss", 0), std::string("During"));
+}
+
+// A save that finds the lock taken tells whoever follows the wait, as long
+// as it waits, and ends as they answer: with the lock once it is let go, or
+// with nothing written once they stop waiting or the wait runs out.
+TEST(AWaitForAnotherWriterIsFollowedToItsEnd)
+{
+    struct Row
+    {
+        const char* name;
+        int letGoAfter; // asked this often, the other writer lets go
+        int stopAfter;  // asked this often, the follower answers no
+        std::chrono::milliseconds wait;
+        const char* failure; // empty: saved
+    };
+    const Row rows[] = {
+        {"let go while waiting", 3, -1, std::chrono::seconds(10), ""},
+        {"stopped", -1, 3, std::chrono::seconds(10),
+         "Nothing was saved: you stopped waiting for another copy to finish writing "
+         "Gatekeep.acl."},
+        {"ran out", -1, -1, std::chrono::milliseconds(200),
+         "Nothing was saved: another copy was still writing Gatekeep.acl after 200 "
+         "milliseconds. Try again once it has finished."},
+    };
+    for (const Row& row : rows) {
+        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+        SignedIn mine("me", "pw");
+        Session other(TableFile);
+        std::optional<WriterLock::Hold> held(other.HoldWriterLock());
+        std::vector<Session::WriterWait> heard;
+        mine.session.SetWriterWait(row.wait, [&](Session::WriterWait step) {
+            heard.push_back(step);
+            const int asked = int(heard.size());
+            if (asked == row.letGoAfter)
+                held.reset();
+            return asked != row.stopAfter;
+        });
+        const std::string before = ReadFile(TableFile);
+        const ChangeResult result = mine.session.AddAccount("weak", Account("Waited", ""));
+
+        CHECK(heard.size() >= 2);
+        CHECK(heard.front() == Session::WriterWait::Begins);
+        CHECK(heard.back() == Session::WriterWait::Ends);
+        CHECK_EQ(std::count(heard.begin(), heard.end(), Session::WriterWait::Goes),
+                 std::ptrdiff_t(heard.size() - 2));
+        if (*row.failure == 0) {
+            CHECK(result.done());
+            CHECK_EQ(EntryName(OnDisk(), "weak", 1), std::string("Waited"));
+            continue;
+        }
+        CHECK(result.outcome == ChangeResult::Outcome::Failed);
+        CHECK_EQ(result.errorCode, 32);
+        CHECK_EQ(result.message, std::string(row.failure));
+        CHECK_EQ(ReadFile(TableFile), before);
+        // Tried again with the lock let go, the same change lands.
+        held.reset();
+        CHECK(mine.session.AddAccount("weak", Account("Waited", "")).done());
+        CHECK_EQ(EntryName(OnDisk(), "weak", 1), std::string("Waited"));
+    }
 }
 
 TEST(AWaitingDeletionOfAUserChangedMeanwhileIsAskedAboutAtTheSave)
