@@ -108,9 +108,15 @@ public:
     // Keeps other writers out for a scope (the command line's read, change
     // and save); the session's own saves within it go ahead.
     WriterLock::Hold HoldWriterLock();
+    // Once per session, after a take of the writer lock found the file
+    // system without locks: that saves run unlocked. A change done then
+    // carries it in its warning already; this is for those who hold the
+    // lock themselves.
+    std::optional<std::string> takeLockNotice();
 
     // Start-up: reads the file (creating it empty when missing), or makes an
-    // empty file and table.
+    // empty file and table where none is (one that appeared meanwhile is
+    // read instead).
     void LoadTable();
     void CreateTable();
     // Takes the file's version of the table, dropping what is not in it.
