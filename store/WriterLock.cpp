@@ -20,7 +20,7 @@ constexpr int LockedByAnotherWriter = 32;
 constexpr int Refused = 5;
 // Takes of a lock file that keeps being replaced or removed under us before
 // it is someone's doing rather than bad luck.
-constexpr int MaxRetakes = 16;
+constexpr int MaxRetakes = 64;
 
 enum class Attempt
 {
@@ -170,7 +170,18 @@ int OpenLockFile(const std::string& lockPath, const std::string& target)
                 RefuseUnopenable(lockPath);
             throw IoError(IoCodeFromErrno(errno));
         }
-        if (::fstat(fd, &st) != 0 || !Usable(st)) {
+        if (::fstat(fd, &st) != 0) {
+            const int err = errno;
+            CloseQuietly(fd);
+            throw IoError(IoCodeFromErrno(err));
+        }
+        // Removed since it was opened: whatever is at the name now is the
+        // lock.
+        if (st.st_nlink == 0) {
+            CloseQuietly(fd);
+            continue;
+        }
+        if (!Usable(st)) {
             CloseQuietly(fd);
             RefuseNotPlain(lockPath);
         }

@@ -153,6 +153,11 @@ TEST(NoChangeReportedDoneIsLostWhateverHappensAtTheLocksName)
                     CHECK(result.err.find("nothing was written") != std::string::npos);
                     continue;
                 }
+                // Someone who keeps replacing the lock may make a take give
+                // up; it says so and writes nothing.
+                if (phase.meddle && result.status == 4 &&
+                    result.err.find("nothing was written") != std::string::npos)
+                    continue;
                 if (result.status != 0) {
                     storecheck::Fail(__FILE__, __LINE__,
                                      std::string(phase.name) + ": exit " +
@@ -170,8 +175,11 @@ TEST(NoChangeReportedDoneIsLostWhateverHappensAtTheLocksName)
                 CHECK_EQ(ReadFile(TableFile), before);
         }
         meddler.reset();
-        if (!phase.refused)
+        std::printf("    %d of %d done\n", done, Rounds * static_cast<int>(Typed.size()));
+        if (!phase.refused && !phase.meddle)
             CHECK_EQ(done, Rounds * static_cast<int>(Typed.size()));
+        if (phase.meddle)
+            CHECK(done > 0);
         ::unlink(WriterLockFile.c_str());
     }
 }
