@@ -412,7 +412,8 @@ std::optional<ChangeResult> Session::takeRightsFrom(const UserTable& file)
 
 std::optional<std::string> Session::readFile() const
 {
-    std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
+    // Under the writer lock, from the table it locked.
+    std::optional<std::string> onDisk = m_writerLock.readTable();
     // A table that vanished is no table to compare with or to save over.
     if (!onDisk)
         throw IoError(2);

@@ -2,8 +2,10 @@
 
 #include "FileOps.h"
 #include "IoError.h"
+#include "TableFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <thread>
 
 #include <fcntl.h>
@@ -107,35 +109,30 @@ bool Usable(const struct stat& st)
     return S_ISREG(st.st_mode) && st.st_nlink == 1;
 }
 
-// True while `path` names the file open on `fd`, and it may serve as the lock.
-bool StillTheLock(int fd, const std::string& path)
+// True while `path` names the file of that device and inode, and it may
+// serve as the lock. What the name shows is enough: the inode is the one
+// open, and a second name would show in its link count.
+bool StillAt(const std::string& path, dev_t dev, ino_t ino, bool single)
 {
-    struct stat open
-    {
-    };
     struct stat named
     {
     };
-    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino && Usable(open) &&
-           S_ISREG(named.st_mode);
+    return ::lstat(path.c_str(), &named) == 0 && named.st_dev == dev && named.st_ino == ino &&
+           (!single || Usable(named));
 }
 
 // The lock file at `lockPath`, made where there is none with the table's
 // permissions, so that whoever may write the table may also take the lock.
-int OpenLockFile(const std::string& lockPath, const std::string& target)
+int OpenLockFile(const std::string& lockPath, const struct stat& table, struct stat& st)
 {
-    struct stat table
-    {
-    };
-    const bool hasTable = ::stat(target.c_str(), &table) == 0;
+    const bool hasTable = S_ISREG(table.st_mode);
     const mode_t mode = (hasTable ? (table.st_mode & 0666) : 0) | 0600;
     for (int round = 0; round < MaxRetakes; ++round) {
         int fd = fileops::OpenRetrying(
             lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
         if (fd >= 0) {
             // The umask must not keep the table's writers from the lock.
-            if (::fchmod(fd, mode) != 0) {
+            if (::fchmod(fd, mode) != 0 || ::fstat(fd, &st) != 0) {
                 const int err = errno;
                 CloseQuietly(fd);
                 throw IoError(IoCodeFromErrno(err));
@@ -149,9 +146,6 @@ int OpenLockFile(const std::string& lockPath, const std::string& target)
         }
         // Something is there already. Only a plain file is opened, and
         // never so that the open could wait (a FIFO) or follow a link.
-        struct stat st
-        {
-        };
         if (::lstat(lockPath.c_str(), &st) != 0) {
             if (errno == ENOENT)
                 continue;
@@ -197,29 +191,13 @@ int OpenLockFile(const std::string& lockPath, const std::string& target)
     RefuseChanging(lockPath);
 }
 
-// True while `path` names the file open on `fd`.
-bool StillAt(int fd, const std::string& path)
-{
-    struct stat open
-    {
-    };
-    struct stat named
-    {
-    };
-    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-}
-
 // The table file itself for its lock, or -1 where there is none to lock: no
 // table yet, or something no save would write. Opened for reading only by
 // whoever may not write it (a backup): a read lock still keeps out every
 // writer.
-int OpenTable(const std::string& target, short& type)
+int OpenTable(const std::string& target, const struct stat& seen, short& type, struct stat& st)
 {
-    struct stat st
-    {
-    };
-    if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (!S_ISREG(seen.st_mode))
         return -1;
     type = F_WRLCK;
     int fd = fileops::OpenRetrying(target.c_str(),
@@ -261,12 +239,15 @@ void WriterLock::closeTable()
     m_tableFd = -1;
 }
 
-void WriterLock::lockTable(const std::string& target, Clock::time_point deadline,
+void WriterLock::lockTable(const std::string& target, struct stat seen, Clock::time_point deadline,
                            const std::function<void()>& onWait, bool& told)
 {
     for (;;) {
         short type = F_WRLCK;
-        m_tableFd = OpenTable(target, type);
+        struct stat opened
+        {
+        };
+        m_tableFd = OpenTable(target, seen, type, opened);
         if (m_tableFd < 0)
             return;
         Attempt attempt;
@@ -279,13 +260,20 @@ void WriterLock::lockTable(const std::string& target, Clock::time_point deadline
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        if (attempt == Attempt::NoLocks || StillAt(m_tableFd, target))
+        if (attempt == Attempt::Taken && StillAt(target, opened.st_dev, opened.st_ino, false))
             return;
+        // Without locks the table is read by its name, as it is.
+        if (attempt == Attempt::NoLocks) {
+            closeTable();
+            return;
+        }
         // Replaced by a save while we waited: the table now at the name is
         // the one to read and replace.
         closeTable();
         if (Clock::now() >= deadline)
             throw IoError(LockedByAnotherWriter);
+        if (::lstat(target.c_str(), &seen) != 0)
+            seen = {};
     }
 }
 
@@ -295,18 +283,24 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
         ++m_depth;
         return;
     }
-    const std::string target = fileops::ResolveLinks(m_tablePath);
+    struct stat table
+    {
+    };
+    const std::string target = fileops::ResolveLinks(m_tablePath, table);
     const std::string lockPath = LockPathOf(target);
-    // A file kept open from an earlier take may have been removed or
-    // replaced since: waiting on it would be waiting on nobody's lock.
-    if (m_fd >= 0 && (lockPath != m_lockPath || !StillTheLock(m_fd, lockPath)))
+    if (m_fd >= 0 && lockPath != m_lockPath)
         closeFile();
     const Clock::time_point deadline = Clock::now() + wait;
     bool told = false;
     for (int round = 0;; ++round) {
         if (m_fd < 0) {
-            m_fd = OpenLockFile(lockPath, target);
+            struct stat st
+            {
+            };
+            m_fd = OpenLockFile(lockPath, table, st);
             m_lockPath = lockPath;
+            m_lockDev = st.st_dev;
+            m_lockIno = st.st_ino;
         }
         Attempt attempt;
         while ((attempt = TryLock(m_fd)) == Attempt::Busy) {
@@ -332,16 +326,17 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
             m_depth = 1;
             return;
         }
-        // Locked, but perhaps a file that was removed or replaced between
-        // the open and the lock: then others lock the one at the name now,
-        // and so must we. Closing drops the lock on the stray file.
-        if (StillTheLock(m_fd, lockPath)) {
+        // Locked, but perhaps a file that was removed or replaced since it
+        // was opened (by this take, or one before, as the file stays open
+        // from one take to the next): then others lock the one at the name
+        // now, and so must we. Closing drops the lock on the stray file.
+        if (StillAt(lockPath, m_lockDev, m_lockIno, true)) {
             // The lock file may still be removed while we hold it, and the
             // next writer then locks a new one. The table itself, locked as
             // well, keeps that writer out until this one's save is in place:
             // it finds the table it waited for replaced, and locks the new.
             try {
-                lockTable(target, deadline, onWait, told);
+                lockTable(target, table, deadline, onWait, told);
             } catch (const IoError&) {
                 // Closed, so that no one waits on a lock we gave up.
                 closeFile();
@@ -374,6 +369,26 @@ void WriterLock::release()
     closeTable();
     if (::fcntl(m_fd, F_OFD_SETLK, &unlock) != 0)
         closeFile();
+}
+
+std::optional<std::string> WriterLock::readTable() const
+{
+    struct stat st
+    {
+    };
+    // A table removed since the take is read by its name: there is none.
+    if (m_depth == 0 || m_tableFd < 0 || ::fstat(m_tableFd, &st) != 0 || st.st_nlink == 0)
+        return PeekTableFile(m_tablePath);
+    if (static_cast<std::uintmax_t>(st.st_size) > MaxTableFileSize)
+        throw IoError(5);
+    // One read, where opening the file by its name again would cost four
+    // calls more: this is on every save's way.
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    const long got = fileops::ReadPrefix(m_tableFd, bytes.data(), bytes.size());
+    if (got < 0)
+        throw IoError(IoCodeFromErrno(errno));
+    bytes.resize(static_cast<std::size_t>(got));
+    return bytes;
 }
 
 std::optional<std::string> WriterLock::takeNotice()

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/stat.h>
+
 // Lets one writer at a time read, compare and replace a table file, across
 // processes and, where the file system hands byte-range locks to its server
 // (local file systems, NFS with its lock service, SMB mounts with byte-range
@@ -53,6 +55,12 @@ public:
     void release();
     bool held() const { return m_depth > 0; }
 
+    // What the table file holds, while held: read from the table as it was
+    // locked (it is the file at the table's name, as no other writer may
+    // replace it meanwhile), else as PeekTableFile reads it. Nothing when
+    // there is no table.
+    std::optional<std::string> readTable() const;
+
     // Once, after a take found the file system without locks: that saves
     // run unlocked, in words for the person. Nothing afterwards.
     std::optional<std::string> takeNotice();
@@ -85,7 +93,7 @@ private:
     using Clock = std::chrono::steady_clock;
     void closeFile();
     void closeTable();
-    void lockTable(const std::string& target, Clock::time_point deadline,
+    void lockTable(const std::string& target, struct stat seen, Clock::time_point deadline,
                    const std::function<void()>& onWait, bool& told);
 
     std::string m_tablePath;
@@ -93,6 +101,9 @@ private:
     // the file at its name.
     int m_fd = -1;
     std::string m_lockPath;
+    // Which file that is, to tell it from whatever is at the name later.
+    dev_t m_lockDev = 0;
+    ino_t m_lockIno = 0;
     // The table, locked too for the length of a hold (see acquire()).
     int m_tableFd = -1;
     int m_depth = 0;
