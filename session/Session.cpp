@@ -296,6 +296,26 @@ WriterLock::Hold Session::waitForWriter(bool plainTimeout)
     }
 }
 
+std::optional<std::string> Session::takeLockNotice()
+{
+    return m_writerLock.takeNotice();
+}
+
+namespace {
+
+// A save done without a lock says so, once: the person may want the
+// table on a file system that keeps locks.
+ChangeResult WithLockNotice(WriterLock& lock, ChangeResult result)
+{
+    if (result.done()) {
+        if (const std::optional<std::string> notice = lock.takeNotice())
+            result.warning += (result.warning.empty() ? "" : "\n") + *notice;
+    }
+    return result;
+}
+
+} // namespace
+
 void Session::LoadTable()
 {
     // Copies of the table that killed saves left behind are nobody's to keep.
@@ -328,7 +348,12 @@ void Session::Reload()
 
 void Session::CreateTable()
 {
-    CreateUserTableFile(m_tablePath);
+    // Another copy may have made the table since the caller looked: it is
+    // read, never emptied.
+    if (!CreateUserTableFile(m_tablePath)) {
+        LoadTable();
+        return;
+    }
     m_table = UserTable{};
     m_table.ClearEmptySlots();
     m_base = m_table;
@@ -520,7 +545,9 @@ std::optional<ChangeResult> Session::takeRightsFrom(const UserTable& file)
 
 std::optional<std::string> Session::readFile() const
 {
-    return PeekTableFile(m_tablePath);
+    // Under the writer lock, from the table it locked; nothing when it is
+    // gone.
+    return m_writerLock.readTable();
 }
 
 std::optional<ChangeResult> Session::readRights()
@@ -636,7 +663,7 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
             m_signedIn = true;
             record(event(AuditEvent::Kind::SignedIn, m_me));
         }
-        return {};
+        return WithLockNotice(m_writerLock, {});
     });
 }
 
@@ -1179,7 +1206,7 @@ ChangeResult Session::commit(const Step* step, bool readBack)
                 result = commitLocked(step, readBack, answers, question, askedOn);
             }
             if (!question)
-                return result;
+                return WithLockNotice(m_writerLock, std::move(result));
             // A file that keeps bringing new questions is in someone else's
             // hands: write nothing.
             if (answers.size() > 2 * SlotCount * AccountCount)

@@ -133,9 +133,15 @@ public:
     // and save); the session's own saves within it go ahead. Waits as a save
     // does; a wait in vain raises IoError 32.
     WriterLock::Hold HoldWriterLock();
+    // Once per session, after a take of the writer lock found the file
+    // system without locks: that saves run unlocked. A change done then
+    // carries it in its warning already; this is for those who hold the
+    // lock themselves.
+    std::optional<std::string> takeLockNotice();
 
     // Start-up: reads the file (creating it empty when missing), or makes an
-    // empty file and table.
+    // empty file and table where none is (one that appeared meanwhile is
+    // read instead).
     void LoadTable();
     void CreateTable();
     // Takes the file's version of the table, dropping what is not in it.

@@ -64,14 +64,21 @@ std::string ReadLink(const std::string& path)
 
 std::string ResolveLinks(const std::string& path)
 {
+    struct stat ignored
+    {
+    };
+    return ResolveLinks(path, ignored);
+}
+
+std::string ResolveLinks(const std::string& path, struct stat& st)
+{
     // The kernel's own limit on links followed in one lookup.
     constexpr int MaxLinks = 40;
     std::string current = path;
     for (int hop = 0; hop <= MaxLinks; ++hop) {
-        struct stat st
-        {
-        };
+        st = {};
         if (::lstat(current.c_str(), &st) != 0) {
+            st = {};
             if (errno == ENOENT && hop > 0)
                 throw IoError(2);
             if (errno == ENOENT)

@@ -25,6 +25,9 @@ std::string NameOf(const std::string& path);
 // nothing at it comes back unchanged (a table yet to be made); a link whose
 // target is missing raises IoError 2, so nothing is ever created through it.
 std::string ResolveLinks(const std::string& path);
+// The same, also giving what lstat() said of the file finally named (a zero
+// st_mode when nothing is there).
+std::string ResolveLinks(const std::string& path, struct stat& found);
 
 // This machine's name as it may appear in a file name. Process ids mean
 // something only on the machine that issued them, and a folder may be shared

@@ -4,6 +4,10 @@
 
 IoError::IoError(int code) : std::runtime_error(IoErrorText(code)), m_code(code) {}
 
+IoError::IoError(int code, const std::string& message) : std::runtime_error(message), m_code(code)
+{
+}
+
 std::string IoErrorText(int code)
 {
     switch (code) {

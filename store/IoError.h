@@ -8,6 +8,9 @@ class IoError : public std::runtime_error
 {
 public:
     explicit IoError(int code);
+    // A fault the code's own text would not explain: `message` says what
+    // happened and what to do about it, and is what what() returns.
+    IoError(int code, const std::string& message);
     int code() const { return m_code; }
 
 private:

@@ -444,23 +444,18 @@ void SaveUserTable(const UserTable& table, const std::string& path)
         throw SavedWithWarning(IoCodeFromErrno(err));
 }
 
-void CreateUserTableFile(const std::string& path)
+bool CreateUserTableFile(const std::string& path)
 {
     for (;;) {
-        const int fd = OpenRegular(path, O_WRONLY);
+        const int fd = OpenRegular(path, O_RDONLY);
         if (fd >= 0) {
-            if (::ftruncate(fd, 0) != 0) {
-                const int err = errno;
-                CloseQuietly(fd);
-                ThrowErrno(err);
-            }
             CloseChecked(fd);
-            return;
+            return false;
         }
         if (errno != ENOENT || IsLink(path))
             ThrowNotOpened(path, errno);
         if (CreateEmptyTable(path))
-            return;
+            return true;
     }
 }
 

@@ -52,10 +52,11 @@ void LoadUserTable(UserTable& table, const std::string& path, std::string* fileB
 // RemoveStaleTemporaries.
 void SaveUserTable(const UserTable& table, const std::string& path);
 
-// An empty file (0 bytes) in place of whatever table was there: an existing
-// table (or the file a link names) is emptied and keeps its mode and owner;
-// where nothing is, a new file is made 0600.
-void CreateUserTableFile(const std::string& path);
+// A new empty file (0 bytes, 0600) where nothing is, made exclusively;
+// returns true. A table found there (perhaps made by another copy since the
+// caller looked, or the file a link names) is left as it is: returns false,
+// and the caller loads it. Anything else there is refused as a load would.
+bool CreateUserTableFile(const std::string& path);
 
 // The table the bytes of a table file hold, read as LoadUserTable reads
 // the file: into a table of free slots, raising IoError 100 for a last,

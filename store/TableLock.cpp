@@ -211,6 +211,21 @@ TableLock::State TableLock::tryLock()
 
 TableLock::Look TableLock::lookAtExisting()
 {
+    // Nothing but a plain file is even opened: opening a device may set it
+    // going, whatever the flags.
+    struct stat st
+    {
+    };
+    if (::lstat(m_lockPath.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return Look::Again;
+        fail(IoCodeFromErrno(errno));
+        return Look::Done;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        fail(5);
+        return Look::Done;
+    }
     bool writable = true;
     int fd = OpenRetrying(m_lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0 && errno == EACCES) {
@@ -227,9 +242,6 @@ TableLock::Look TableLock::lookAtExisting()
             fail(IoCodeFromErrno(errno));
         return Look::Done;
     }
-    struct stat st
-    {
-    };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         CloseQuietly(fd);
         fail(5);
@@ -255,7 +267,9 @@ TableLock::Look TableLock::lookAtExisting()
         CloseQuietly(fd);
         return Look::Again;
     }
-    if (native == Native::Taken && writable) {
+    // Only a file of our own, known by this one name, is written: another
+    // user's, or a second name of some other file, is replaced instead.
+    if (native == Native::Taken && writable && st.st_uid == ::geteuid() && st.st_nlink == 1) {
         // Taken over where it lies: whoever looks next meets our record lock.
         if (!claim(fd)) {
             const int err = errno;
@@ -267,8 +281,8 @@ TableLock::Look TableLock::lookAtExisting()
         m_state = State::Acquired;
         return Look::Done;
     }
-    // A file we may not write, or one where record locks are unknown, is
-    // replaced. A read lock held meanwhile keeps anyone from taking it over
+    // A file we may not write, another user's, or one where record locks
+    // are unknown, is replaced. A read lock held meanwhile keeps anyone from taking it over
     // in place just before it goes.
     if (::unlink(m_lockPath.c_str()) != 0 && errno != ENOENT) {
         const int err = errno;

@@ -14,6 +14,9 @@
 // write the file. It also keeps two copies taking over the same stale lock
 // from both winning.
 //
+// Made with O_CREAT | O_EXCL | O_NOFOLLOW, and nothing but a plain file
+// found there is opened.
+//
 // The lock only informs: it keeps nobody from the table. It never blocks and
 // never raises.
 class TableLock
@@ -29,7 +32,9 @@ public:
         // names (pid 0 and no host when it names nobody readable); the host
         // is cut to 255 bytes of printable ASCII, any other character shown
         // as '?'. A file whose record lock is free is no hold, whatever it
-        // names: it is taken over without a word. Where the file system
+        // names: it is taken over without a word (written over when it is
+        // our own file of one name, else removed and made anew, so that no
+        // file of another user is ever written). Where the file system
         // keeps no record locks, only a file whose process is gone from this
         // host is taken over.
         HeldByOther,

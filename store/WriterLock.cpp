@@ -2,82 +2,216 @@
 
 #include "FileOps.h"
 #include "IoError.h"
+#include "TableFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+int (*writerlock_testing::LockHook)(int) = nullptr;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using fileops::CloseQuietly;
 
 constexpr int LockedByAnotherWriter = 32;
+constexpr int Refused = 5;
+// Takes of a lock file that keeps being replaced or removed under us before
+// it is someone's doing rather than bad luck.
+constexpr int MaxRetakes = 64;
 
 enum class Attempt
 {
     Taken,
     Busy,
     // The file system keeps no record locks (an NFS mount without its lock
-    // service): writers go on unlocked, as they did before the lock existed.
-    Unsupported,
+    // service).
+    NoLocks,
 };
 
-Attempt TryLock(int fd)
+Attempt TryLock(int fd, short type = F_WRLCK)
 {
+    const int hooked = writerlock_testing::LockHook ? writerlock_testing::LockHook(fd) : 0;
     struct flock lock
     {
     };
-    lock.l_type = F_WRLCK;
+    lock.l_type = type;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+    if (hooked == 0 && ::fcntl(fd, F_OFD_SETLK, &lock) == 0)
         return Attempt::Taken;
-    if (errno == EAGAIN || errno == EACCES)
+    const int err = hooked != 0 ? hooked : errno;
+    if (err == EAGAIN || err == EACCES)
         return Attempt::Busy;
-    return Attempt::Unsupported;
+    if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL)
+        return Attempt::NoLocks;
+    throw IoError(IoCodeFromErrno(err));
 }
 
-// The lock file, made with the table's permissions so that whoever may
-// write the table may also take the lock.
-int OpenLockFile(const std::string& target)
+std::string LockPathOf(const std::string& target)
 {
-    struct stat table
+    return fileops::FolderOf(target) + "." + fileops::NameOf(target) + ".writer";
+}
+
+// Each text names the lock file and says what to do, as the file system's
+// own error would not.
+[[noreturn]] void RefuseNotPlain(const std::string& lockPath)
+{
+    const std::string name = fileops::NameOf(lockPath);
+    throw IoError(Refused, name +
+                               " beside the table is not a plain file of its own (it is a link, "
+                               "a special file or a second name of another file), so the writer "
+                               "lock cannot be taken safely: nothing was written. Remove " +
+                               name + "; the next save makes it anew.");
+}
+
+[[noreturn]] void RefuseUnopenable(const std::string& lockPath)
+{
+    const std::string name = fileops::NameOf(lockPath);
+    throw IoError(Refused, name +
+                               " beside the table may not be opened by this user, so the writer "
+                               "lock cannot be taken: nothing was written. Have " +
+                               name +
+                               " removed, or given the table's group and permissions, so that "
+                               "everyone who writes the table may open it.");
+}
+
+[[noreturn]] void RefuseFolder(const std::string& lockPath)
+{
+    const std::string name = fileops::NameOf(lockPath);
+    throw IoError(Refused,
+                  "The table's folder takes no new files from this user, so the writer lock " +
+                      name +
+                      " cannot be made: nothing was written. Let the table's writers create files "
+                      "in the folder, or have " +
+                      name +
+                      " made there once, as an empty file with the table's owner, group and "
+                      "permissions.");
+}
+
+[[noreturn]] void RefuseChanging(const std::string& lockPath)
+{
+    const std::string name = fileops::NameOf(lockPath);
+    throw IoError(Refused, name +
+                               " beside the table was replaced or removed again and again while "
+                               "this save took the writer lock: nothing was written. Try again, "
+                               "and find out what removes " +
+                               name + ".");
+}
+
+// A file that may serve as the lock: a plain file known by this one name, so
+// that whoever opens the name locks this very file.
+bool Usable(const struct stat& st)
+{
+    return S_ISREG(st.st_mode) && st.st_nlink == 1;
+}
+
+// True while `path` names the file of that device and inode, and it may
+// serve as the lock. What the name shows is enough: the inode is the one
+// open, and a second name would show in its link count.
+bool StillAt(const std::string& path, dev_t dev, ino_t ino, bool single)
+{
+    struct stat named
     {
     };
-    const bool hasTable = ::stat(target.c_str(), &table) == 0;
-    const mode_t mode = hasTable ? (table.st_mode & 0666) : 0600;
-    const std::string path = fileops::FolderOf(target) + "." + fileops::NameOf(target) + ".writer";
-    const int fd = fileops::OpenRetrying(
-        path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode | 0600);
-    if (fd >= 0) {
-        struct stat st
-        {
-        };
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            fileops::CloseQuietly(fd);
-            throw IoError(5);
+    return ::lstat(path.c_str(), &named) == 0 && named.st_dev == dev && named.st_ino == ino &&
+           (!single || Usable(named));
+}
+
+// The lock file at `lockPath`, made where there is none with the table's
+// permissions, so that whoever may write the table may also take the lock.
+int OpenLockFile(const std::string& lockPath, const struct stat& table, struct stat& st)
+{
+    const bool hasTable = S_ISREG(table.st_mode);
+    const mode_t mode = (hasTable ? (table.st_mode & 0666) : 0) | 0600;
+    for (int round = 0; round < MaxRetakes; ++round) {
+        int fd = fileops::OpenRetrying(
+            lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            // The umask must not keep the table's writers from the lock.
+            if (::fchmod(fd, mode) != 0 || ::fstat(fd, &st) != 0) {
+                const int err = errno;
+                CloseQuietly(fd);
+                throw IoError(IoCodeFromErrno(err));
+            }
+            return fd;
+        }
+        if (errno != EEXIST) {
+            if (errno == EACCES || errno == EPERM)
+                RefuseFolder(lockPath);
+            throw IoError(IoCodeFromErrno(errno));
+        }
+        // Something is there already. Only a plain file is opened, and
+        // never so that the open could wait (a FIFO) or follow a link.
+        if (::lstat(lockPath.c_str(), &st) != 0) {
+            if (errno == ENOENT)
+                continue;
+            throw IoError(IoCodeFromErrno(errno));
+        }
+        if (!Usable(st))
+            RefuseNotPlain(lockPath);
+        fd = fileops::OpenRetrying(lockPath.c_str(),
+                                   O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                continue;
+            if (errno == ELOOP || errno == ENXIO || errno == EISDIR)
+                RefuseNotPlain(lockPath);
+            if (errno == EACCES || errno == EPERM)
+                RefuseUnopenable(lockPath);
+            throw IoError(IoCodeFromErrno(errno));
+        }
+        if (::fstat(fd, &st) != 0) {
+            const int err = errno;
+            CloseQuietly(fd);
+            throw IoError(IoCodeFromErrno(err));
+        }
+        // Removed since it was opened: whatever is at the name now is the
+        // lock.
+        if (st.st_nlink == 0) {
+            CloseQuietly(fd);
+            continue;
+        }
+        if (!Usable(st)) {
+            CloseQuietly(fd);
+            RefuseNotPlain(lockPath);
         }
         // A table opened to a group after the lock file was made: whoever
-        // may write the table must be able to take the lock too.
-        if (hasTable && st.st_uid == ::geteuid() && (st.st_mode & 0666) != (mode | 0600)) {
-            const int ignored = ::fchmod(fd, mode | 0600);
+        // may write the table must be able to take the lock too. Only our
+        // own file is touched.
+        if (hasTable && st.st_uid == ::geteuid() && (st.st_mode & 0666) != mode) {
+            const int ignored = ::fchmod(fd, mode);
             (void)ignored;
         }
         return fd;
     }
-    const int err = errno;
-    // A folder that takes no new files while the table itself is writable:
-    // the save writes the table in place there, so the table is the one
-    // file every writer has, and the lock goes on it.
-    if (hasTable && (err == EACCES || err == EPERM || err == EROFS)) {
-        const int tableFd =
-            fileops::OpenRetrying(target.c_str(), O_RDWR | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-        if (tableFd >= 0)
-            return tableFd;
+    RefuseChanging(lockPath);
+}
+
+// The table file itself for its lock, or -1 where there is none to lock: no
+// table yet, or something no save would write. Opened for reading only by
+// whoever may not write it (a backup): a read lock still keeps out every
+// writer.
+int OpenTable(const std::string& target, const struct stat& seen, short& type, struct stat& st)
+{
+    if (!S_ISREG(seen.st_mode))
+        return -1;
+    type = F_WRLCK;
+    int fd = fileops::OpenRetrying(target.c_str(),
+                                   O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        type = F_RDLCK;
+        fd = fileops::OpenRetrying(target.c_str(),
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     }
-    throw IoError(IoCodeFromErrno(err));
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        CloseQuietly(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -86,8 +220,61 @@ WriterLock::WriterLock(std::string tablePath) : m_tablePath(std::move(tablePath)
 
 WriterLock::~WriterLock()
 {
+    closeFile();
+}
+
+void WriterLock::closeFile()
+{
     if (m_fd >= 0)
-        fileops::CloseQuietly(m_fd);
+        CloseQuietly(m_fd);
+    m_fd = -1;
+    closeTable();
+}
+
+void WriterLock::closeTable()
+{
+    // Closing the last descriptor of an open file description drops its lock.
+    if (m_tableFd >= 0)
+        CloseQuietly(m_tableFd);
+    m_tableFd = -1;
+}
+
+void WriterLock::lockTable(const std::string& target, struct stat seen, Clock::time_point deadline,
+                           const std::function<void()>& onWait, bool& told)
+{
+    for (;;) {
+        short type = F_WRLCK;
+        struct stat opened
+        {
+        };
+        m_tableFd = OpenTable(target, seen, type, opened);
+        if (m_tableFd < 0)
+            return;
+        Attempt attempt;
+        while ((attempt = TryLock(m_tableFd, type)) == Attempt::Busy) {
+            if (Clock::now() >= deadline)
+                throw IoError(LockedByAnotherWriter);
+            if (!told && onWait) {
+                told = true;
+                onWait();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (attempt == Attempt::Taken && StillAt(target, opened.st_dev, opened.st_ino, false))
+            return;
+        // Without locks the table is read by its name, as it is.
+        if (attempt == Attempt::NoLocks) {
+            closeTable();
+            return;
+        }
+        // Replaced by a save while we waited: the table now at the name is
+        // the one to read and replace.
+        closeTable();
+        if (Clock::now() >= deadline)
+            throw IoError(LockedByAnotherWriter);
+        if (::lstat(target.c_str(), &seen) != 0)
+            seen = {};
+    }
 }
 
 void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<void()>& onWait)
@@ -96,41 +283,118 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
         ++m_depth;
         return;
     }
-    // Opened once and kept: a save then costs the lock two calls.
-    if (m_fd < 0)
-        m_fd = OpenLockFile(fileops::ResolveLinks(m_tablePath));
-    const int fd = m_fd;
+    struct stat table
+    {
+    };
+    const std::string target = fileops::ResolveLinks(m_tablePath, table);
+    const std::string lockPath = LockPathOf(target);
+    if (m_fd >= 0 && lockPath != m_lockPath)
+        closeFile();
     const Clock::time_point deadline = Clock::now() + wait;
     bool told = false;
-    for (;;) {
-        const Attempt attempt = TryLock(fd);
-        if (attempt != Attempt::Busy)
-            break;
-        if (Clock::now() >= deadline)
-            throw IoError(LockedByAnotherWriter);
-        if (!told && onWait) {
-            told = true;
-            onWait();
+    for (int round = 0;; ++round) {
+        if (m_fd < 0) {
+            struct stat st
+            {
+            };
+            m_fd = OpenLockFile(lockPath, table, st);
+            m_lockPath = lockPath;
+            m_lockDev = st.st_dev;
+            m_lockIno = st.st_ino;
         }
-        // A save holds the lock for milliseconds; a short nap keeps the
-        // wait close to that without spinning.
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        Attempt attempt;
+        while ((attempt = TryLock(m_fd)) == Attempt::Busy) {
+            if (Clock::now() >= deadline)
+                throw IoError(LockedByAnotherWriter);
+            if (!told && onWait) {
+                told = true;
+                onWait();
+            }
+            // A save holds the lock for milliseconds; a short nap keeps the
+            // wait close to that without spinning.
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (attempt == Attempt::NoLocks) {
+            m_unlocked = true;
+            if (m_notice == Notice::None) {
+                m_notice = Notice::Due;
+                m_noticeText = "The file system of " + fileops::NameOf(target) +
+                               " keeps no locks: saves run without the writer lock, and only the "
+                               "check for changes made meanwhile guards two saves at the same "
+                               "moment.";
+            }
+            m_depth = 1;
+            return;
+        }
+        // Locked, but perhaps a file that was removed or replaced since it
+        // was opened (by this take, or one before, as the file stays open
+        // from one take to the next): then others lock the one at the name
+        // now, and so must we. Closing drops the lock on the stray file.
+        if (StillAt(lockPath, m_lockDev, m_lockIno, true)) {
+            // The lock file may still be removed while we hold it, and the
+            // next writer then locks a new one. The table itself, locked as
+            // well, keeps that writer out until this one's save is in place:
+            // it finds the table it waited for replaced, and locks the new.
+            try {
+                lockTable(target, table, deadline, onWait, told);
+            } catch (const IoError&) {
+                // Closed, so that no one waits on a lock we gave up.
+                closeFile();
+                throw;
+            }
+            m_unlocked = false;
+            m_depth = 1;
+            return;
+        }
+        closeFile();
+        if (round + 1 >= MaxRetakes)
+            RefuseChanging(lockPath);
     }
-    m_depth = 1;
 }
 
 void WriterLock::release()
 {
     if (m_depth == 0 || --m_depth > 0)
         return;
+    if (m_unlocked) {
+        m_unlocked = false;
+        return;
+    }
     struct flock unlock
     {
     };
     unlock.l_type = F_UNLCK;
     unlock.l_whence = SEEK_SET;
-    if (::fcntl(m_fd, F_OFD_SETLK, &unlock) != 0) {
-        // Closing the descriptor ends the lock with it.
-        fileops::CloseQuietly(m_fd);
-        m_fd = -1;
-    }
+    // Closing the descriptor ends the lock with it.
+    closeTable();
+    if (::fcntl(m_fd, F_OFD_SETLK, &unlock) != 0)
+        closeFile();
+}
+
+std::optional<std::string> WriterLock::readTable() const
+{
+    struct stat st
+    {
+    };
+    // A table removed since the take is read by its name: there is none.
+    if (m_depth == 0 || m_tableFd < 0 || ::fstat(m_tableFd, &st) != 0 || st.st_nlink == 0)
+        return PeekTableFile(m_tablePath);
+    if (static_cast<std::uintmax_t>(st.st_size) > MaxTableFileSize)
+        throw IoError(5);
+    // One read, where opening the file by its name again would cost four
+    // calls more: this is on every save's way.
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    const long got = fileops::ReadPrefix(m_tableFd, bytes.data(), bytes.size());
+    if (got < 0)
+        throw IoError(IoCodeFromErrno(errno));
+    bytes.resize(static_cast<std::size_t>(got));
+    return bytes;
+}
+
+std::optional<std::string> WriterLock::takeNotice()
+{
+    if (m_notice != Notice::Due)
+        return std::nullopt;
+    m_notice = Notice::Given;
+    return m_noticeText;
 }

@@ -2,17 +2,38 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
+
+#include <sys/stat.h>
 
 // Lets one writer at a time read, compare and replace a table file, across
 // processes and, where the file system hands byte-range locks to its server
 // (local file systems, NFS with its lock service, SMB mounts with byte-range
 // locks), across machines. The lock is an open-file-description record lock
-// on ".<table name>.writer" beside the file a link names. That file stays
-// once made: removing it would let two writers each lock a file of their
-// own. Being open-file-description locks, two holders in one process
-// exclude each other as two processes do, and closing some other descriptor
-// of the file never drops the lock.
+// on ".<table name>.writer" beside the file a link names, the one file every
+// writer locks: never the table, which each save replaces.
+//
+// Anyone who may add files to the folder may put something else at that
+// name, or remove the file while a window keeps it open. So the file is
+// made exclusively, no link is ever followed, nothing but a plain file of a
+// single name is opened (and never in a way that could block), and each
+// take checks, with the lock held, that the locked file is still the one at
+// that name; when it is not, the lock is taken again on the file that is.
+// The file may still be removed while a writer holds it, and the next writer
+// then makes and locks a new one; so a hold also locks the table file as it
+// is at the take (checked, likewise, to be the one at the table's name). A
+// writer let in by a removed lock file then waits on the table until the
+// save before it is in place, and finds that table replaced by then: it
+// locks the new one, and reads what the save before it wrote.
+// A file found there is used whoever owns it, as it holds no data and a
+// shared table's writers are several users; it is never written. Where the
+// lock cannot be taken safely the take fails with a message that says what
+// to fix, and nothing is written.
+//
+// Being open-file-description locks, two holders in one process exclude each
+// other as two processes do, and closing some other descriptor of the file
+// never drops the lock.
 class WriterLock
 {
 public:
@@ -23,13 +44,26 @@ public:
 
     // Takes the lock, or counts one more hold when it is held already. A
     // writer holding it is waited for up to `wait`; `onWait` (when given) is
-    // called once if there is any waiting to do. Raises IoError: 5 where the
-    // lock file may not be made or written, 32 ("File locked by another
-    // writer") when the wait ends with the lock still taken.
+    // called once if there is any waiting to do. Raises IoError: 32 ("File
+    // locked by another writer") when the wait ends with the lock still
+    // taken; 5 with a message naming the lock file and what to do where it
+    // may not be made, opened or safely used; another code for any other
+    // fault of the file. Where the file system keeps no locks at all, the
+    // take succeeds unlocked and notice() has something to say.
     void acquire(std::chrono::milliseconds wait, const std::function<void()>& onWait = {});
     // Gives back one hold; the last one lets the next writer in.
     void release();
     bool held() const { return m_depth > 0; }
+
+    // What the table file holds, while held: read from the table as it was
+    // locked (it is the file at the table's name, as no other writer may
+    // replace it meanwhile), else as PeekTableFile reads it. Nothing when
+    // there is no table.
+    std::optional<std::string> readTable() const;
+
+    // Once, after a take found the file system without locks: that saves
+    // run unlocked, in words for the person. Nothing afterwards.
+    std::optional<std::string> takeNotice();
 
     // A hold for a scope.
     class Hold
@@ -56,8 +90,36 @@ public:
     };
 
 private:
+    using Clock = std::chrono::steady_clock;
+    void closeFile();
+    void closeTable();
+    void lockTable(const std::string& target, struct stat seen, Clock::time_point deadline,
+                   const std::function<void()>& onWait, bool& told);
+
     std::string m_tablePath;
-    // The lock file, open from the first acquire on.
+    // The lock file, kept open from one take to the next while it is still
+    // the file at its name.
     int m_fd = -1;
+    std::string m_lockPath;
+    // Which file that is, to tell it from whatever is at the name later.
+    dev_t m_lockDev = 0;
+    ino_t m_lockIno = 0;
+    // The table, locked too for the length of a hold (see acquire()).
+    int m_tableFd = -1;
     int m_depth = 0;
+    // The current hold runs without a lock: the file system keeps none.
+    bool m_unlocked = false;
+    enum class Notice
+    {
+        None,
+        Due,
+        Given
+    } m_notice = Notice::None;
+    std::string m_noticeText;
 };
+
+// For tests only: stands in for the system's answer to a take of the lock on
+// `fd`. Returning 0 lets the real take go ahead; an errno fails it with that.
+namespace writerlock_testing {
+extern int (*LockHook)(int fd);
+} // namespace writerlock_testing

@@ -503,15 +503,17 @@ TEST(FailedSaveKeepsTable)
     CHECK_EQ(Table(), before);
 }
 
-TEST(CreateUserTableFileEmptiesFileOnly)
+TEST(CreateUserTableFileMakesAnEmptyFileOnly)
 {
-    WriteFile(TableFile, TestData("three-users.acl"));
     FillTable({"a"});
     const std::string before = Table();
     CreateUserTableFile();
     CHECK_EQ(ReadFile(TableFile), std::string());
     CHECK_EQ(Table(), before);
+    // A table found there is never emptied.
+    WriteFile(TableFile, TestData("three-users.acl"));
     CreateUserTableFile();
+    CHECK_EQ(ReadFile(TableFile), TestData("three-users.acl"));
     CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
 }
 

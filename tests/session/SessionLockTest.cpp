@@ -1,0 +1,131 @@
+// A session's saves and the writer lock: what others put at the lock's name
+// or take from it, a file system without locks, and a table made meanwhile.
+
+#include "../store/StoreCheck.h"
+
+#include "session/Session.h"
+#include "store/IoError.h"
+#include "store/WriterLock.h"
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+
+#include <unistd.h>
+
+using storecheck::ReadFile;
+using storecheck::TableFile;
+using storecheck::TestData;
+using storecheck::WriteFile;
+using storecheck::WriterLockFile;
+
+namespace {
+
+std::string Fixture()
+{
+    return TestData("three-users.acl");
+}
+
+void SignInAsAdmin(Session& session)
+{
+    session.LoadTable();
+    CHECK(session.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
+    session.SetWriterWait(std::chrono::milliseconds(200));
+}
+
+AccountData NamedAccount(const std::string& name)
+{
+    AccountData account;
+    account.name = name;
+    return account;
+}
+
+bool HasAccount(const std::string& user, const std::string& name)
+{
+    Session look(TableFile);
+    look.LoadTable();
+    for (const AccountData& account : look.Accounts(user))
+        if (account.name == name)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// An open window keeps the lock file open between its saves. Removed
+// meanwhile, and another writer holding the new one, the window's save
+// waits its turn rather than going ahead on the removed file.
+TEST(AWindowsSaveWaitsForTheLockAfterItsFileWasRemoved)
+{
+    WriteFile(TableFile, Fixture());
+    Session window(TableFile);
+    SignInAsAdmin(window);
+    CHECK(window.AddAccount("clerk", NamedAccount("First")).done());
+    CHECK(::unlink(WriterLockFile.c_str()) == 0);
+
+    Session other(TableFile);
+    {
+        const WriterLock::Hold hold = other.HoldWriterLock();
+        const ChangeResult locked = window.AddAccount("clerk", NamedAccount("Second"));
+        CHECK(locked.outcome == ChangeResult::Outcome::Failed);
+        CHECK_EQ(locked.errorCode, 32);
+        CHECK(!HasAccount("clerk", "Second"));
+    }
+    CHECK(window.AddAccount("clerk", NamedAccount("Second")).done());
+    CHECK(HasAccount("clerk", "Second"));
+}
+
+// A link at the lock's name fails the save, saying what to do; nothing is
+// written.
+TEST(ALinkAtTheLocksNameFailsTheSaveSayingWhatToDo)
+{
+    WriteFile(TableFile, Fixture());
+    CHECK(::symlink(TableFile.c_str(), WriterLockFile.c_str()) == 0);
+    Session window(TableFile);
+    SignInAsAdmin(window);
+    const ChangeResult result = window.AddAccount("clerk", NamedAccount("Loan"));
+    CHECK(result.outcome == ChangeResult::Outcome::Failed);
+    CHECK_EQ(result.errorCode, 5);
+    CHECK_EQ(result.message,
+             std::string(".Gatekeep.acl.writer beside the table is not a plain file of its own (it "
+                         "is a link, a special file or a second name of another file), so the "
+                         "writer lock cannot be taken safely: nothing was written. Remove "
+                         ".Gatekeep.acl.writer; the next save makes it anew."));
+    CHECK_EQ(ReadFile(TableFile), Fixture());
+}
+
+// Without locks, the first change done says that saves run unlocked; later
+// ones say nothing more.
+TEST(WithoutLocksTheFirstChangeSaysSo)
+{
+    WriteFile(TableFile, Fixture());
+    Session window(TableFile);
+    SignInAsAdmin(window);
+    writerlock_testing::LockHook = [](int) { return ENOLCK; };
+    const ChangeResult first = window.AddAccount("clerk", NamedAccount("Loan"));
+    const ChangeResult second = window.AddAccount("clerk", NamedAccount("Car"));
+    writerlock_testing::LockHook = nullptr;
+    CHECK(first.done() && second.done());
+    CHECK_EQ(first.warning,
+             std::string("The file system of Gatekeep.acl keeps no locks: saves run without the "
+                         "writer lock, and only the check for changes made meanwhile guards two "
+                         "saves at the same moment."));
+    CHECK_EQ(second.warning, std::string());
+    CHECK(!window.takeLockNotice());
+    CHECK(HasAccount("clerk", "Loan") && HasAccount("clerk", "Car"));
+}
+
+// A start that found no table makes one; a table another copy made since is
+// read, never emptied.
+TEST(CreatingATableReadsOneMadeMeanwhile)
+{
+    Session fresh(TableFile);
+    fresh.CreateTable();
+    CHECK_EQ(ReadFile(TableFile), std::string());
+
+    WriteFile(TableFile, Fixture());
+    Session late(TableFile);
+    late.CreateTable();
+    CHECK_EQ(ReadFile(TableFile), Fixture());
+    CHECK(late.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
+}
