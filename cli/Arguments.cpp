@@ -289,7 +289,7 @@ std::string CommandInfo::operandText() const
     return text;
 }
 
-std::string CommandInfo::synopsis() const
+std::string CommandInfo::needs() const
 {
     std::string line = name;
     if (!operands.empty())
@@ -298,6 +298,12 @@ std::string CommandInfo::synopsis() const
         if (required & option.option)
             line += " " + OptionText(option);
     }
+    return line;
+}
+
+std::string CommandInfo::synopsis() const
+{
+    std::string line = needs();
     for (const OptionInfo& option : OptionTable()) {
         if (optional & option.option)
             line += " [" + OptionText(option) + "]" + (option.repeatable ? "..." : "");
@@ -528,8 +534,7 @@ std::string HelpText()
         text += line + summary + "\n";
     };
     for (const CommandInfo& command : CommandTable())
-        commandLine(command.name + (command.operands.empty() ? "" : " " + command.operandText()),
-                    command.summary);
+        commandLine(command.needs(), command.summary);
     commandLine(std::string(HelpCommand) + " COMMAND", "what one command takes");
     text += "\nOptions:\n";
     for (const OptionInfo& option : OptionTable())

@@ -160,7 +160,9 @@ struct CommandInfo
     // options (edit needs something to change); 0: none needed.
     unsigned oneOf = 0;
     bool signsIn = true;
-    bool writes = false; // it changes the table, so it takes the writer lock
+    // It changes the table: signed in, it holds the writer lock from its
+    // read of the table to its write.
+    bool writes = false;
 
     CommandInfo needing(unsigned options) const;
     CommandInfo taking(unsigned options) const;
@@ -179,6 +181,8 @@ struct CommandInfo
     // "add NAME --path PATH [--grant RIGHTS]...": what the command needs
     // and takes besides the common options.
     std::string synopsis() const;
+    // "add NAME --path PATH": what it cannot do without.
+    std::string needs() const;
 };
 
 // `help COMMAND`: no command of the table, as it runs nothing.

@@ -165,10 +165,12 @@ TEST(HelpListsEveryCommandAndOptionOfTheTable)
 {
     const std::string help = HelpText();
     for (const CommandInfo& command : CommandTable()) {
-        const std::string line = "\n  " + std::string(command.name) +
-                                 (command.operands.empty() ? "" : " " + command.operandText()) +
-                                 "  ";
-        if (!Contains(help, line))
+        // What it cannot do without, then its line.
+        const std::string line = "\n  " + command.needs() + "  ";
+        const std::size_t at = help.find(line);
+        if (at == std::string::npos ||
+            help.substr(at + 1, help.find('\n', at + 1) - at - 1).find(command.summary) ==
+                std::string::npos)
             storecheck::Fail(__FILE__, __LINE__, "--help lacks the line of " + line);
         const std::string usage = UsageLine(command.name);
         CHECK_EQ(usage, "Usage: larkledger-security-cli [OPTION]... " + command.synopsis() + "\n");
