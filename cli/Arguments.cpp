@@ -8,42 +8,6 @@
 
 namespace {
 
-// Options every command takes.
-enum CommonOption : unsigned
-{
-    TableOption = 1u << 16,
-    UserOption = 1u << 17,
-    WaitOption = 1u << 18,
-    QuietOption = 1u << 19,
-    PasswordFdOption = 1u << 20,
-};
-
-struct OptionInfo
-{
-    const char* name;
-    const char* shortName;
-    unsigned option;
-    bool takesValue;
-};
-
-constexpr OptionInfo Options[] = {
-    {"--table", nullptr, TableOption, true},
-    {"--user", nullptr, UserOption, true},
-    {"--wait", nullptr, WaitOption, true},
-    {"--quiet", "-q", QuietOption, false},
-    {"--password-fd", nullptr, PasswordFdOption, true},
-    {"--path", nullptr, PathOption, true},
-    {"--name", nullptr, NameOption, true},
-    {"--password", nullptr, PasswordOption, false},
-    {"--new-password-fd", nullptr, NewPasswordFdOption, true},
-    {"--description", nullptr, DescriptionOption, true},
-    {"--grant", nullptr, GrantOption, true},
-    {"--revoke", nullptr, RevokeOption, true},
-    {"--format", nullptr, FormatOption, true},
-    {"--if-missing", nullptr, IfMissingOption, false},
-    {"--if-present", nullptr, IfPresentOption, false},
-};
-
 [[noreturn]] void Usage(const std::string& message, const std::string& command = {})
 {
     throw CliFailure{ExitBadInput, message, true, command};
@@ -93,15 +57,22 @@ int ParseNumber(const std::string& text, const char* option, int most)
     return std::stoi(text);
 }
 
+std::string FormatList(const char* last)
+{
+    std::string list;
+    const auto& formats = FormatTable();
+    for (std::size_t i = 0; i < formats.size(); ++i)
+        list += std::string(i == 0 ? "" : i + 1 == formats.size() ? last : ", ") + formats[i].first;
+    return list;
+}
+
 OutputFormat ParseFormat(const std::string& text)
 {
-    if (text == "text")
-        return OutputFormat::Text;
-    if (text == "json")
-        return OutputFormat::Json;
-    if (text == "tsv")
-        return OutputFormat::Tsv;
-    Usage("--format is one of text, json, tsv");
+    for (const auto& [name, format] : FormatTable()) {
+        if (text == name)
+            return format;
+    }
+    Usage("--format is one of " + FormatList(", "));
 }
 
 void SetOnce(std::optional<std::string>& slot, const char* option, const std::string& value)
@@ -111,27 +82,234 @@ void SetOnce(std::optional<std::string>& slot, const char* option, const std::st
     slot = value;
 }
 
-std::string Synopsis(const CommandInfo& command)
+// "--name, --password or --path"
+std::string OptionNames(unsigned options)
 {
-    std::string line = command.name;
-    if (command.operandCount > 0)
-        line += std::string(" ") + command.operands;
-    for (const OptionInfo& option : Options) {
-        if (!(command.options & option.option))
-            continue;
-        line += std::string(" [") + option.name;
-        if (option.takesValue) {
-            std::string value = option.name + 2;
-            for (char& c : value)
-                c = c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            line += " " + value;
+    std::vector<std::string> names;
+    for (const OptionInfo& option : OptionTable()) {
+        if (options & option.option)
+            names.push_back(option.name);
+    }
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return list;
+}
+
+// "--path PATH", with or without the value.
+std::string OptionText(const OptionInfo& option)
+{
+    return std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
+}
+
+// The commands that take `option` besides the common ones, "add, edit".
+std::string CommandsTaking(const OptionInfo& option)
+{
+    std::string list;
+    for (const CommandInfo& command : CommandTable()) {
+        if ((command.required | command.optional) & option.option)
+            list += (list.empty() ? "" : ", ") + std::string(command.name);
+    }
+    return list;
+}
+
+// `text` in lines of at most `width` characters, broken between words and
+// at each '\n', each line after the first indented by `indent` blanks.
+std::string Wrapped(const std::string& text, std::size_t indent, std::size_t width)
+{
+    std::string wrapped;
+    std::size_t column = indent;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find_first_of(" \n", at);
+        const std::string word = text.substr(at, end == std::string::npos ? end : end - at);
+        if (column > indent && column + 1 + word.size() > width) {
+            wrapped += "\n" + std::string(indent, ' ');
+            column = indent;
         }
-        line += "]";
+        if (column > indent) {
+            wrapped += ' ';
+            ++column;
+        }
+        wrapped += word;
+        column += word.size();
+        if (end == std::string::npos)
+            break;
+        if (text[end] == '\n') {
+            wrapped += "\n" + std::string(indent, ' ');
+            column = indent;
+        }
+        at = end + 1;
+    }
+    return wrapped;
+}
+
+// An option's entry in --help: its name and value, then its help, indented
+// under each other; the commands that take it, where not every one does.
+std::string OptionHelp(const std::string& head, const std::string& help)
+{
+    constexpr std::size_t Indent = 20;
+    std::string text = "  " + head;
+    if (text.size() + 1 > Indent)
+        text += "\n" + std::string(Indent, ' ');
+    else
+        text.resize(Indent, ' ');
+    return text + Wrapped(help, Indent, 79) + "\n";
+}
+
+std::string OptionHelp(const OptionInfo& option, bool withCommands)
+{
+    std::string head = OptionText(option);
+    if (option.shortName)
+        head = option.shortName + (", " + head);
+    const std::string commands = CommandsTaking(option);
+    const bool common = (option.option & (CommonOptions | SignInOptions)) != 0;
+    return OptionHelp(head, option.help + (withCommands && !common && !commands.empty()
+                                               ? " (" + commands + ")"
+                                               : std::string()));
+}
+
+} // namespace
+
+const std::vector<OptionInfo>& OptionTable()
+{
+    static const std::vector<OptionInfo> options = {
+        {"--table", nullptr, TableOption, "FILE", ValueKind::File, false,
+         "the user table; default ${XDG_DATA_HOME:-~/.local/share}/larkledger-security/"
+         "Gatekeep.acl"},
+        {"--user", nullptr, UserOption, "NAME", ValueKind::Text, false,
+         "sign in as NAME; the password is read from the terminal without echo, or else as "
+         "the first line of standard input"},
+        {"--password-fd", nullptr, PasswordFdOption, "N", ValueKind::Text, false,
+         "read the sign-in password from file descriptor N"},
+        {"--name", nullptr, NameOption, "NEW", ValueKind::Text, false,
+         "a new name for the user or the bank account"},
+        {"--password", nullptr, PasswordOption, nullptr, ValueKind::None, false,
+         "read a new password, asked twice on a terminal"},
+        {"--path", nullptr, PathOption, "PATH", ValueKind::Folder, false,
+         "a user's data path; for init an existing folder (default: the table's folder)"},
+        {"--new-password-fd", nullptr, NewPasswordFdOption, "N", ValueKind::Text, false,
+         "read new passwords from file descriptor N"},
+        {"--description", nullptr, DescriptionOption, "TEXT", ValueKind::Text, false,
+         "a bank account's description; line breaks are kept"},
+        {"--grant", nullptr, GrantOption, "RIGHTS", ValueKind::Rights, true,
+         "give rights: one or a comma list of " + RightList() + ", in any letter case"},
+        {"--revoke", nullptr, RevokeOption, "RIGHTS", ValueKind::Rights, true,
+         "take rights, named as for --grant"},
+        {"--if-missing", nullptr, IfMissingOption, nullptr, ValueKind::None, false,
+         "do nothing, successfully, when the user is there"},
+        {"--if-present", nullptr, IfPresentOption, nullptr, ValueKind::None, false,
+         "do nothing, successfully, when the user is not there"},
+        {"--format", nullptr, FormatOption, "FORMAT", ValueKind::Format, false,
+         FormatList(" or ") + "; the first is the default"},
+        {"--wait", nullptr, WaitOption, "SECONDS", ValueKind::Text, false,
+         "how long a change waits for another copy that is writing the table (default 10); "
+         "then nothing is written (exit status 4)"},
+        {"--quiet", "-q", QuietOption, nullptr, ValueKind::None, false, "no notices, only errors"},
+    };
+    return options;
+}
+
+const OptionInfo& FindOption(Option option)
+{
+    const std::vector<OptionInfo>& options = OptionTable();
+    return *std::find_if(options.begin(), options.end(),
+                         [&](const OptionInfo& info) { return info.option == option; });
+}
+
+const std::vector<std::pair<const char*, OutputFormat>>& FormatTable()
+{
+    static const std::vector<std::pair<const char*, OutputFormat>> formats = {
+        {"text", OutputFormat::Text},
+        {"json", OutputFormat::Json},
+        {"tsv", OutputFormat::Tsv},
+    };
+    return formats;
+}
+
+CommandInfo CommandInfo::needing(unsigned options) const
+{
+    CommandInfo info = *this;
+    info.required |= options;
+    return info;
+}
+
+CommandInfo CommandInfo::taking(unsigned options) const
+{
+    CommandInfo info = *this;
+    info.optional |= options;
+    return info;
+}
+
+CommandInfo CommandInfo::changingOneOf(unsigned options) const
+{
+    CommandInfo info = taking(options);
+    info.oneOf |= options;
+    return info;
+}
+
+CommandInfo CommandInfo::signingNoOneIn() const
+{
+    CommandInfo info = *this;
+    info.signsIn = false;
+    return info;
+}
+
+CommandInfo CommandInfo::writing() const
+{
+    CommandInfo info = *this;
+    info.writes = true;
+    return info;
+}
+
+bool CommandInfo::takes(Operand operand) const
+{
+    return std::find(operands.begin(), operands.end(), operand) != operands.end();
+}
+
+std::string CommandInfo::operandText() const
+{
+    std::string text;
+    for (Operand operand : operands) {
+        text += text.empty() ? "" : " ";
+        switch (operand) {
+        case Operand::User:
+        case Operand::NewUser:
+            text += "NAME";
+            break;
+        case Operand::Account:
+        case Operand::NewAccount:
+            text += "ACCOUNT";
+            break;
+        case Operand::File:
+            text += "FILE";
+            break;
+        }
+    }
+    return text;
+}
+
+std::string CommandInfo::needs() const
+{
+    std::string line = name;
+    if (!operands.empty())
+        line += " " + operandText();
+    for (const OptionInfo& option : OptionTable()) {
+        if (required & option.option)
+            line += " " + OptionText(option);
     }
     return line;
 }
 
-} // namespace
+std::string CommandInfo::synopsis() const
+{
+    std::string line = needs();
+    for (const OptionInfo& option : OptionTable()) {
+        if (optional & option.option)
+            line += " [" + OptionText(option) + "]" + (option.repeatable ? "..." : "");
+    }
+    return line;
+}
 
 const CommandInfo* FindCommand(const std::string& name)
 {
@@ -183,14 +361,15 @@ Invocation ParseArguments(const std::vector<std::string>& arguments)
             }
             const std::size_t equals = argument.find('=');
             const std::string name = argument.substr(0, equals);
+            const std::vector<OptionInfo>& options = OptionTable();
             const auto known =
-                std::find_if(std::begin(Options), std::end(Options), [&](const OptionInfo& o) {
+                std::find_if(options.begin(), options.end(), [&](const OptionInfo& o) {
                     return name == o.name || (o.shortName && name == o.shortName);
                 });
-            if (known == std::end(Options))
+            if (known == options.end())
                 Usage("unknown option '" + name + "'");
             std::string value;
-            if (known->takesValue) {
+            if (known->kind != ValueKind::None) {
                 if (equals != std::string::npos)
                     value = argument.substr(equals + 1);
                 else if (i + 1 < arguments.size())
@@ -256,7 +435,7 @@ Invocation ParseArguments(const std::vector<std::string>& arguments)
         }
     }
     // `help COMMAND` is `COMMAND --help`.
-    if (invocation.command == "help" && !invocation.version) {
+    if (invocation.command == HelpCommand && !invocation.version) {
         invocation.help = true;
         invocation.command = invocation.operands.empty() ? std::string() : invocation.operands[0];
         invocation.operands.clear();
@@ -275,33 +454,29 @@ Invocation ParseArguments(const std::vector<std::string>& arguments)
     if (!command)
         Usage("unknown command '" + invocation.command + "'");
     const std::string name = command->name;
-    if (invocation.operands.size() != command->operandCount)
-        Usage(name + (invocation.operands.size() < command->operandCount
-                          ? std::string(" needs ") + command->operands
-                          : std::string(" takes ") +
-                                (command->operandCount ? command->operands : "no operands")),
+    const std::size_t operandCount = command->operands.size();
+    if (invocation.operands.size() != operandCount)
+        Usage(name + (invocation.operands.size() < operandCount
+                          ? " needs " + command->operandText()
+                          : " takes " + (operandCount ? command->operandText() : "no operands")),
               name);
-    const unsigned allowed = command->options | TableOption | WaitOption | QuietOption |
-                             (command->signsIn ? UserOption | PasswordFdOption : 0u);
-    for (const OptionInfo& option : Options) {
-        if ((given & option.option) && !(allowed & option.option))
+    for (const OptionInfo& option : OptionTable()) {
+        if ((given & option.option) && !(command->allowed() & option.option))
             Usage(std::string(option.name) + " does not go with " + name, name);
     }
     if (command->signsIn && !invocation.user)
         Usage(name + " signs in first: give --user NAME", name);
-    if (name == "add" && !invocation.path)
-        Usage("add needs --path PATH", name);
+    for (const OptionInfo& option : OptionTable()) {
+        if ((command->required & option.option) && !(given & option.option))
+            Usage(name + " needs " + OptionText(option), name);
+    }
     for (Right right : invocation.grants) {
         if (std::find(invocation.revokes.begin(), invocation.revokes.end(), right) !=
             invocation.revokes.end())
             Usage(std::string("--grant and --revoke both name ") + RightName(right), name);
     }
-    if (name == "edit" && !invocation.name && !invocation.newPassword && !invocation.path &&
-        invocation.grants.empty() && invocation.revokes.empty())
-        Usage("edit: nothing to change (give --name, --password, --path, --grant or --revoke)",
-              name);
-    if (name == "account-edit" && !invocation.name && !invocation.description)
-        Usage("account-edit: nothing to change (give --name or --description)", name);
+    if (command->oneOf && !(given & command->oneOf))
+        Usage(name + ": nothing to change (give " + OptionNames(command->oneOf) + ")", name);
     return invocation;
 }
 
@@ -312,7 +487,7 @@ std::string UsageLine(const std::string& command)
         return std::string("Usage: ") + ProgramName +
                " [--table FILE] [--user NAME] COMMAND [ARGUMENT]...; '" + ProgramName +
                " --help' lists the commands\n";
-    return std::string("Usage: ") + ProgramName + " [OPTION]... " + Synopsis(*info) + "\n";
+    return std::string("Usage: ") + ProgramName + " [OPTION]... " + info->synopsis() + "\n";
 }
 
 std::string CommandHelpText(const CommandInfo& command)
@@ -325,6 +500,13 @@ std::string CommandHelpText(const CommandInfo& command)
         text += "Signs in as --user NAME first; the password is read from the terminal without "
                 "echo, from\nthe file descriptor --password-fd N, or as the first line of "
                 "standard input.\n";
+    if (command.required | command.optional) {
+        text += "\nOptions:\n";
+        for (const OptionInfo& option : OptionTable()) {
+            if ((command.required | command.optional) & option.option)
+                text += OptionHelp(option, false);
+        }
+    }
     text += std::string("Common options: --table FILE, --wait SECONDS, -q. See '") + ProgramName +
             " --help'.\n";
     return text;
@@ -336,43 +518,29 @@ std::string HelpText()
                        " [OPTION]... COMMAND [ARGUMENT]...\n"
                        "Administers the Larkledger Security Manager's user table (Gatekeep.acl)\n"
                        "with the same rights, checks and saves as its windows.\n"
-                       "\n"
-                       "Commands (all but check, backup and init sign in as --user NAME first):\n";
+                       "\n";
+    std::vector<std::string> withoutSignIn;
     for (const CommandInfo& command : CommandTable()) {
-        std::string line = std::string("  ") + command.name;
-        if (command.operandCount > 0)
-            line += std::string(" ") + command.operands;
-        line.resize(29, ' ');
-        text += line + command.summary + "\n";
+        if (!command.signsIn)
+            withoutSignIn.push_back(command.name);
     }
-    text += "  help COMMAND               what one command takes\n"
-            "\n"
-            "Options:\n"
-            "  --table FILE   the user table; default\n"
-            "                 ${XDG_DATA_HOME:-~/.local/share}/larkledger-security/Gatekeep.acl\n"
-            "  --user NAME    sign in as NAME; the password is read from the terminal without\n"
-            "                 echo, or else as the first line of standard input\n"
-            "  --password-fd N  read the sign-in password from file descriptor N\n"
-            "  --path PATH    a user's data path; for init an existing folder (default:\n"
-            "                 the table's folder)\n"
-            "  --grant RIGHTS, --revoke RIGHTS\n"
-            "                 give or take rights: a comma list of " +
-            RightList() +
-            ",\n"
-            "                 in any letter case\n"
-            "  --name NEW     the new login name (edit) or account name (account-edit)\n"
-            "  --password     read a new password (asked twice on a terminal)\n"
-            "  --new-password-fd N  read new passwords from file descriptor N\n"
-            "  --description TEXT\n"
-            "                 a bank account's description; line breaks are kept\n"
-            "  --if-missing   add: do nothing, successfully, when the user is there\n"
-            "  --if-present   rm: do nothing, successfully, when the user is not there\n"
-            "  --format FORMAT  text (the default), json or tsv, for ls, show and check\n"
-            "  --wait SECONDS how long a change waits for another copy that is writing the\n"
-            "                 table (default 10); then nothing is written (exit status 4)\n"
-            "  -q, --quiet    no notices, only errors\n"
-            "  -h, --help     this text\n"
-            "  -V, --version  the program's version\n"
+    text += "Commands (all but ";
+    for (std::size_t i = 0; i < withoutSignIn.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == withoutSignIn.size() ? " and " : ", ") + withoutSignIn[i];
+    text += " sign in as --user NAME first):\n";
+    const auto commandLine = [&](std::string line, const std::string& summary) {
+        line = "  " + line;
+        line.resize(std::max<std::size_t>(line.size() + 2, 29), ' ');
+        text += line + summary + "\n";
+    };
+    for (const CommandInfo& command : CommandTable())
+        commandLine(command.needs(), command.summary);
+    commandLine(std::string(HelpCommand) + " COMMAND", "what one command takes");
+    text += "\nOptions:\n";
+    for (const OptionInfo& option : OptionTable())
+        text += OptionHelp(option, true);
+    text += OptionHelp("-h, --help", "this text") +
+            OptionHelp("-V, --version", "the program's version") +
             "\n"
             "Texts are UTF-8; the table holds Windows-1252, so a text with another\n"
             "character, or longer than its field, is refused and nothing is written.\n"
@@ -396,4 +564,59 @@ std::string HelpText()
 std::string VersionText()
 {
     return std::string(ProgramName) + " (Larkledger Security Manager) " + LARK_VERSION + "\n";
+}
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& words)
+{
+    std::string text;
+    for (const std::string& word : words)
+        text += (text.empty() ? "" : " ") + word;
+    return text;
+}
+
+std::string OptionsOfKind(bool (*wanted)(ValueKind))
+{
+    std::vector<std::string> names;
+    for (const OptionInfo& option : OptionTable()) {
+        if (wanted(option.kind))
+            names.push_back(option.name);
+    }
+    return Joined(names);
+}
+
+} // namespace
+
+std::string FillCompletion(std::string script)
+{
+    std::vector<std::string> commands;
+    std::vector<std::string> fileCommands;
+    for (const CommandInfo& command : CommandTable()) {
+        commands.push_back(command.name);
+        if (!command.operands.empty() && command.operands.front() == Operand::File)
+            fileCommands.push_back(command.name);
+    }
+    commands.push_back(HelpCommand);
+    std::vector<std::string> formats;
+    for (const auto& format : FormatTable())
+        formats.push_back(format.first);
+    const std::pair<const char*, std::string> words[] = {
+        {"@COMMANDS@", Joined(commands)},
+        {"@FILE_COMMANDS@", Joined(fileCommands)},
+        {"@OPTIONS@", OptionsOfKind([](ValueKind) { return true; }) + " --help --version"},
+        {"@RIGHTS@", RightList()},
+        {"@FORMATS@", Joined(formats)},
+        {"@FILE_OPTIONS@", OptionsOfKind([](ValueKind k) { return k == ValueKind::File; })},
+        {"@FOLDER_OPTIONS@", OptionsOfKind([](ValueKind k) { return k == ValueKind::Folder; })},
+        {"@RIGHTS_OPTIONS@", OptionsOfKind([](ValueKind k) { return k == ValueKind::Rights; })},
+        {"@FORMAT_OPTIONS@", OptionsOfKind([](ValueKind k) { return k == ValueKind::Format; })},
+        {"@VALUE_OPTIONS@", OptionsOfKind([](ValueKind k) { return k != ValueKind::None; })},
+    };
+    for (const auto& [placeholder, list] : words) {
+        for (std::size_t at = script.find(placeholder); at != std::string::npos;
+             at = script.find(placeholder, at + list.size()))
+            script.replace(at, std::strlen(placeholder), list);
+    }
+    return script;
 }

@@ -246,9 +246,9 @@ class Command
 public:
     Command(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
             std::ostream& err, AuditSink* audit)
-        : m_invocation(invocation), m_secrets(secrets), m_out(out), m_err(err),
-          m_path(invocation.table ? *invocation.table : DefaultTablePath()), m_audit(audit),
-          m_session(m_path, audit)
+        : m_invocation(invocation), m_info(*FindCommand(invocation.command)), m_secrets(secrets),
+          m_out(out), m_err(err), m_path(invocation.table ? *invocation.table : DefaultTablePath()),
+          m_audit(audit), m_session(m_path, audit)
     {
         // The command holds the writer lock from its read to its write, so
         // only a writer that takes no lock can get in between: never
@@ -267,13 +267,12 @@ public:
 
     int Run()
     {
-        const CommandInfo* info = FindCommand(m_invocation.command);
         try {
-            if (info->signsIn) {
+            if (m_info.signsIn) {
                 TakeTexts();
                 LoadAndSignIn();
             }
-            return info->run(*this);
+            return (this->*m_info.run)();
         } catch (const IoError& error) {
             Fail(ExitFileTrouble, m_path + ": " + error.what());
         }
@@ -688,8 +687,7 @@ private:
     // a password. Names that only look someone up need not fit a field.
     void TakeTexts()
     {
-        const std::string& command = m_invocation.command;
-        const bool ofAccount = command.rfind("account-", 0) == 0;
+        const bool ofAccount = m_info.takes(Operand::Account) || m_info.takes(Operand::NewAccount);
         // A name the table cannot hold is refused as a sign-in, once the
         // table is found.
         const std::optional<AnsiString> user = Utf8ToWindows1252(*m_invocation.user);
@@ -699,11 +697,11 @@ private:
             m_target = ForTable("login name", m_invocation.operands[0]);
         if (m_invocation.operands.size() > 1)
             m_account = ForTable("account name", m_invocation.operands[1]);
-        if (command == "add") {
+        if (m_info.takes(Operand::NewUser)) {
             CheckFits("login name", m_target, NameCapacity);
             CheckStorable(TextField::LoginName, m_target);
         }
-        if (command == "account-add") {
+        if (m_info.takes(Operand::NewAccount)) {
             CheckFits("account name", m_account, AccountCapacity);
             CheckStorable(TextField::AccountName, m_account);
         }
@@ -759,25 +757,18 @@ private:
 
         // Every password is typed before the writer lock is taken: nobody
         // waits while someone types.
-        const std::string& command = m_invocation.command;
-        if (command == "add")
+        if (m_info.takes(Operand::NewUser))
             m_newPassword =
                 ReadNewPassword("Password for the new user " + m_invocation.operands[0]);
-        else if (command == "edit" && m_invocation.newPassword)
+        else if (m_invocation.newPassword)
             m_newPassword = ReadNewPassword("New password for " + m_invocation.operands[0]);
-        if (Changes()) {
+        if (m_info.writes) {
             // From here to the save no other writer comes in between. What
             // someone saved while the passwords were typed is taken first.
             m_writing.emplace(m_session.HoldWriterLock());
             if (PeekTableFile(m_path) != loaded)
                 m_session.Reload();
         }
-    }
-
-    bool Changes() const
-    {
-        const std::string& command = m_invocation.command;
-        return command != "ls" && command != "show";
     }
 
     // A change's outcome: done, or the reason it was not made.
@@ -849,6 +840,7 @@ private:
     }
 
     const Invocation& m_invocation;
+    const CommandInfo& m_info;
     SecretReader& m_secrets;
     std::ostream& m_out;
     std::ostream& m_err;
@@ -872,39 +864,49 @@ private:
 
 const std::vector<CommandInfo>& CommandTable()
 {
+    using O = Operand;
     static const std::vector<CommandInfo> commands = {
-        {"ls", "", 0, FormatOption, true, "list the login names, one a line, as stored",
-         [](Command& c) { return c.List(); }},
-        {"show", "NAME", 1, FormatOption, true,
-         "a user's details; a password shows only where it is your own",
-         [](Command& c) { return c.Show(); }},
-        {"add", "NAME", 1, PathOption | GrantOption | NewPasswordFdOption | IfMissingOption, true,
-         "add a user: --path PATH [--grant RIGHTS]; password read next",
-         [](Command& c) { return c.Add(); }},
-        {"edit", "NAME", 1,
-         NameOption | PasswordOption | NewPasswordFdOption | PathOption | GrantOption |
-             RevokeOption,
-         true, "change a user: --name, --password, --path, --grant, --revoke",
-         [](Command& c) { return c.Edit(); }},
-        {"rm", "NAME", 1, IfPresentOption, true, "delete a user",
-         [](Command& c) { return c.Remove(); }},
-        {"account-add", "NAME ACCOUNT", 2, DescriptionOption, true,
-         "give a user a bank account: [--description TEXT]",
-         [](Command& c) { return c.AddAccount(); }},
-        {"account-edit", "NAME ACCOUNT", 2, NameOption | DescriptionOption, true,
-         "change a bank account: --name NEW --description TEXT",
-         [](Command& c) { return c.EditAccount(); }},
-        {"account-rm", "NAME ACCOUNT", 2, 0, true, "delete a bank account",
-         [](Command& c) { return c.RemoveAccount(); }},
-        {"check", "", 0, FormatOption, false,
-         "report the table's size, users and faults; signs no one in",
-         [](Command& c) { return c.Check(); }},
-        {"backup", "FILE", 1, 0, false,
-         "a private copy of the table in FILE, taken while no one writes it",
-         [](Command& c) { return c.Backup(); }},
-        {"init", "NAME", 1, PathOption | NewPasswordFdOption, false,
-         "create the table, NAME holding all six rights: [--path PATH]",
-         [](Command& c) { return c.Init(); }},
+        CommandInfo("ls", {}, "list the login names, one a line, as stored", &Command::List)
+            .taking(FormatOption),
+        CommandInfo("show", {O::User},
+                    "a user's details; a password shows only where it is your own", &Command::Show)
+            .taking(FormatOption),
+        CommandInfo("add", {O::NewUser}, "add a user; the password is read next", &Command::Add)
+            .needing(PathOption)
+            .taking(NewPasswordFdOption | GrantOption | IfMissingOption)
+            .writing(),
+        CommandInfo("edit", {O::User}, "change a user's name, password, data path or rights",
+                    &Command::Edit)
+            .changingOneOf(NameOption | PasswordOption | PathOption | GrantOption | RevokeOption)
+            .taking(NewPasswordFdOption)
+            .writing(),
+        CommandInfo("rm", {O::User}, "delete a user", &Command::Remove)
+            .taking(IfPresentOption)
+            .writing(),
+        CommandInfo("account-add", {O::User, O::NewAccount}, "give a user a bank account",
+                    &Command::AddAccount)
+            .taking(DescriptionOption)
+            .writing(),
+        CommandInfo("account-edit", {O::User, O::Account},
+                    "rename a bank account or change its description", &Command::EditAccount)
+            .changingOneOf(NameOption | DescriptionOption)
+            .writing(),
+        CommandInfo("account-rm", {O::User, O::Account}, "delete a bank account",
+                    &Command::RemoveAccount)
+            .writing(),
+        CommandInfo("check", {}, "report the table's size, users and faults; signs no one in",
+                    &Command::Check)
+            .taking(FormatOption)
+            .signingNoOneIn(),
+        CommandInfo("backup", {O::File},
+                    "a private copy of the table in FILE, taken while no one writes it",
+                    &Command::Backup)
+            .signingNoOneIn(),
+        CommandInfo("init", {O::NewUser}, "create the table, NAME holding all six rights",
+                    &Command::Init)
+            .taking(PathOption | NewPasswordFdOption)
+            .signingNoOneIn()
+            .writing(),
     };
     return commands;
 }

@@ -334,9 +334,11 @@ private:
                                                  const AnsiString& shown);
 
     // Saves the table with `step` made on it (when given), under the writer
-    // lock, asked about clashes with the lock let go; when the file changed since it was last read,
-    // the waiting changes and `step` are made again on the file's table. A fault on the way is
-    // recorded as a failed save and raised.
+    // lock, asked about clashes with the lock let go; when the file changed
+    // since it was last read, the waiting changes and `step` are made again
+    // on the file's table. A file fault on the way (the read to compare, the
+    // wait for the lock, the write) is recorded as a failed save and comes
+    // back as the Failed result, never raised.
     ChangeResult commit(const Step* step, bool readBack);
     // One try at it, under the lock. A clash not among `answers` given on
     // the file as it is now ends the try with nothing changed, the clash in

@@ -164,16 +164,17 @@ bool CreateEmptyTable(const std::string& path)
 std::string RandomHex16()
 {
     std::uint64_t value = 0;
+    // Made anew for each name, so nothing of it outlives the save.
     try {
-        static std::random_device device;
+        std::random_device device;
         value = (static_cast<std::uint64_t>(device()) << 32) ^ device();
     } catch (const std::exception&) {
         // Only the name's guessability suffers; O_EXCL still guards the file.
-        static std::mt19937_64 fallback(static_cast<std::uint64_t>(
+        std::mt19937_64 fallback(static_cast<std::uint64_t>(
             std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid()));
         value = fallback();
     }
-    static const char* hex = "0123456789abcdef";
+    const char* const hex = "0123456789abcdef";
     std::string text(16, '0');
     for (int i = 15; i >= 0; --i, value >>= 4)
         text[static_cast<std::size_t>(i)] = hex[value & 15];

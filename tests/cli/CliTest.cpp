@@ -1503,7 +1503,7 @@ TEST(HelpForOneCommandAndOneUsageLine)
     const CliResult help = RunCli({"help", "add"});
     CHECK_EQ(help.status, 0);
     CHECK_EQ(help.out, RunCli({"add", "--help"}).out);
-    CHECK(help.out.rfind("Usage: larkledger-security-cli [OPTION]... add NAME [--path PATH]", 0) ==
+    CHECK(help.out.rfind("Usage: larkledger-security-cli [OPTION]... add NAME --path PATH", 0) ==
           0);
     for (const char* flag : {"-V", "-v", "--version"})
         CHECK_EQ(RunCli({flag}).out, RunCli({"--version"}).out);

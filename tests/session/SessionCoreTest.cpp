@@ -989,3 +989,40 @@ TEST(UserDetailsAreSeenWithModifyUsersOrDeleteUsers)
             storecheck::Fail(__FILE__, __LINE__, std::string("as [") + label + "]");
     }
 }
+
+// The editor shows "NewPassWord" in place of the stored password, so Save
+// Changes never takes that word for one, in any letter case, for the user's
+// own record or anyone else's: a changed user always gets a typed password.
+TEST(TheEditorsPlaceholderIsNoPassword)
+{
+    const char* const reserved = "The NewPassWord is a reserved word, please try another one.";
+    for (const char* editing : {"weak", "me"}) {
+        for (const char* typed : {"NewPassWord", "newpassword", "NEWPASSWORD", "nEWpASSwORD"}) {
+            WriteTeam(Rights::All());
+            Session session(TableFile);
+            session.LoadTable();
+            CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+            const std::string before = ReadFile(TableFile);
+            const std::optional<UserData> user = session.User(editing);
+            CHECK(user.has_value());
+            UserData changed = *user;
+            changed.password = typed;
+            const ChangeResult result =
+                session.SaveChanges(editing, session.SlotOf(editing), changed);
+            if (result.outcome != ChangeResult::Outcome::Refused ||
+                result.reason != ChangeResult::Reason::ReservedPassword ||
+                result.message != reserved)
+                storecheck::Fail(__FILE__, __LINE__,
+                                 std::string(editing) + " given " + typed + ": " + result.message);
+            CHECK_EQ(ReadFile(TableFile), before);
+            CHECK_EQ(session.Table().Bytes(), before);
+        }
+    }
+    // Only the whole word: the eight characters a copy of it keeps are a
+    // password like any other.
+    WriteTeam(Rights::All());
+    Session session(TableFile);
+    session.LoadTable();
+    session.SignIn("me", "pw");
+    CHECK(session.SaveChanges("weak", 3, Plain("weak", "NewPassW", "/w")).done());
+}

@@ -1,0 +1,43 @@
+// Writes the bash completion of larkledger-security-cli at build time: the
+// template with the word lists of the program's own command table, so the
+// completion can never offer a command or option the program lacks, nor
+// miss one it has.
+//
+//   larkcli-completion TEMPLATE OUTPUT
+
+#include "Arguments.h"
+
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <regex>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::cerr << "usage: larkcli-completion TEMPLATE OUTPUT\n";
+        return 1;
+    }
+    std::ifstream in(argv[1], std::ios::binary);
+    const std::string script{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in && !in.eof()) {
+        std::cerr << "larkcli-completion: cannot read " << argv[1] << "\n";
+        return 1;
+    }
+    const std::string filled = FillCompletion(script);
+    // A placeholder left over is a list the tables do not know.
+    std::smatch left;
+    if (std::regex_search(filled, left, std::regex("@[A-Z_]+@"))) {
+        std::cerr << "larkcli-completion: " << argv[1] << ": no words for " << left.str() << "\n";
+        return 1;
+    }
+    std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+    out << filled;
+    out.close();
+    if (!out) {
+        std::cerr << "larkcli-completion: cannot write " << argv[2] << "\n";
+        return 1;
+    }
+    return 0;
+}
