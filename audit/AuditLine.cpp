@@ -149,6 +149,8 @@ const char* What(Kind kind)
         return "table overwritten";
     case Kind::TableCopied:
         return "table copied";
+    case Kind::TableRestored:
+        return "table restored";
     case Kind::SaveFailed:
         break;
     }
@@ -201,6 +203,11 @@ std::string AuditLine(const AuditEvent& event)
         AppendPath(line, event.copy);
         line += "\" system_user=\"";
         AppendPath(line, event.systemUser);
+        line += '"';
+    }
+    if (event.kind == Kind::TableRestored) {
+        line += " from=\"";
+        AppendPath(line, event.copy);
         line += '"';
     }
     return line;

@@ -565,6 +565,14 @@ public:
         return ExitDone;
     }
 
+    int Restore()
+    {
+        Finish(m_session.restore(m_restoring, m_invocation.operands[0]));
+        Notice("restored " + m_path + " from " + m_invocation.operands[0] + " (" +
+               std::to_string(m_restoring.size()) + " bytes)");
+        return ExitDone;
+    }
+
 private:
     void Notice(const std::string& text)
     {
@@ -693,6 +701,11 @@ private:
         const std::optional<AnsiString> user = Utf8ToWindows1252(*m_invocation.user);
         m_userUnstorable = !user;
         m_user = user ? *user : RecordableName(*m_invocation.user);
+        // Of the commands that sign in, only restore names a file: the backup.
+        if (m_info.takes(Operand::File)) {
+            ReadBackup(m_invocation.operands[0]);
+            return;
+        }
         if (!m_invocation.operands.empty())
             m_target = ForTable("login name", m_invocation.operands[0]);
         if (m_invocation.operands.size() > 1)
@@ -720,6 +733,59 @@ private:
                       DescriptionCapacity);
             CheckStorable(TextField::Description, *m_newDescription);
         }
+    }
+
+    // The backup is read before anyone is asked for a password, so that a
+    // wrong FILE keeps nobody waiting. Only a regular file is read, never
+    // through a link: opening a FIFO could block, a device could set
+    // something going.
+    void ReadBackup(const std::string& file)
+    {
+        const int fd =
+            ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            const int err = errno;
+            struct stat st
+            {
+            };
+            if (err == ELOOP && ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+                Fail(ExitFileTrouble, file + " is a symbolic link: a backup is read only from its "
+                                             "own path; give that.");
+            Fail(ExitFileTrouble, file + ": " + IoErrorText(IoCodeFromErrno(err)));
+        }
+        struct stat st
+        {
+        };
+        const bool stated = ::fstat(fd, &st) == 0;
+        const int err = errno;
+        if (!stated || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            if (!stated)
+                Fail(ExitFileTrouble, file + ": " + IoErrorText(IoCodeFromErrno(err)));
+            Fail(ExitFileTrouble,
+                 file + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file") +
+                     ": a backup is a file that backup wrote.");
+        }
+        std::string bytes;
+        char chunk[8192];
+        for (;;) {
+            const ssize_t got = ::read(fd, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                const int readErr = errno;
+                ::close(fd);
+                Fail(ExitFileTrouble, file + ": " + IoErrorText(IoCodeFromErrno(readErr)));
+            }
+            if (got == 0)
+                break;
+            bytes.append(chunk, static_cast<std::size_t>(got));
+            // Past what any table holds: its size alone is the fault.
+            if (bytes.size() > MaxTableFileSize)
+                break;
+        }
+        ::close(fd);
+        m_restoring = std::move(bytes);
     }
 
     void LoadAndSignIn()
@@ -804,7 +870,8 @@ private:
         case ChangeResult::Reason::NoSuchAccount:
             return ExitNotFound;
         case ChangeResult::Reason::ControlCharacter:
-            return ExitBadInput; // as when the command line's text is checked first
+        case ChangeResult::Reason::UnsoundTable: // as check says of it
+            return ExitBadInput;                 // as when the command line's text is checked first
         default:
             return ExitRefused;
         }
@@ -860,6 +927,8 @@ private:
     AnsiString m_newPassword;
     Conflict m_conflict;
     std::optional<WriterLock::Hold> m_writing;
+    // restore: the backup's bytes, read before the sign-in.
+    std::string m_restoring;
 };
 
 const std::vector<CommandInfo>& CommandTable()
@@ -902,6 +971,9 @@ const std::vector<CommandInfo>& CommandTable()
                     "a private copy of the table in FILE, taken while no one writes it",
                     &Command::Backup)
             .signingNoOneIn(),
+        CommandInfo("restore", {O::File},
+                    "replace the table by the sound backup FILE, as a save writes it",
+                    &Command::Restore),
         CommandInfo("init", {O::NewUser}, "create the table, NAME holding all six rights",
                     &Command::Init)
             .taking(PathOption | NewPasswordFdOption)

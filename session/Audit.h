@@ -27,7 +27,8 @@ struct AuditEvent
         TableReloaded,    // the file had changed on disk; its version was taken
         TableOverwritten, // the file had changed on disk; it was overwritten
         SaveFailed,       // detail: the error's text
-        TableCopied       // a backup: copy, systemUser
+        TableCopied,      // a backup: copy, systemUser
+        TableRestored     // a backup put in the table's place: copy is where it came from
     };
 
     Kind kind;
@@ -40,7 +41,8 @@ struct AuditEvent
     std::string missingRight;
     std::string newName; // UserChanged, AccountChanged: the name after a rename
     // TableCopied, where no one signs in: the file the copy went to (a path,
-    // as the table's) and the system account that made it.
+    // as the table's) and the system account that made it. TableRestored:
+    // the file the table was restored from.
     std::string copy;
     std::string systemUser;
 };

@@ -1,4 +1,5 @@
 #include "Session.h"
+#include "TableCheck.h"
 
 #include "store/IoError.h"
 #include "store/Scramble.h"
@@ -1169,6 +1170,67 @@ ChangeResult Session::Save()
     if (result.done())
         m_tableChanged = false;
     return result;
+}
+
+ChangeResult Session::restore(const std::string& backup, const std::string& from)
+{
+    if (!m_signedIn)
+        return refuse(ChangeResult::Reason::MissingRight, "Nobody is signed in.");
+    return failingSafely([&]() -> ChangeResult {
+        std::string lateFault;
+        UserTable restored;
+        try {
+            const WriterLock::Hold hold = waitForWriter(false);
+            // The rights as the table holds them now, not as a backup that
+            // may give them back: a restore replaces every user at once.
+            const std::optional<std::string> onDisk = readFile();
+            const UserTable file =
+                onDisk && onDisk != m_fileBytes ? TableFromBytes(*onDisk) : m_base;
+            if (auto refused = takeRightsFrom(file))
+                return *refused;
+            for (Right needed : {Right::AddUsers, Right::ModifyUsers, Right::DeleteUsers}) {
+                if (!IsGranted(m_currentUser, needed))
+                    return refuseRight(needed, "restore the table from a backup", {});
+            }
+            const TableReport report = CheckTable(backup);
+            if (!report.Sound()) {
+                std::string message = "Nothing was restored: the backup is not a sound table.";
+                for (const std::string& fault : report.faults)
+                    message += " " + fault;
+                return refuse(ChangeResult::Reason::UnsoundTable, std::move(message));
+            }
+            restored = TableFromBytes(backup);
+            try {
+                SaveUserTable(restored, m_tablePath);
+            } catch (const SavedWithWarning& warning) {
+                lateFault = warning.what();
+            }
+        } catch (const IoError& error) {
+            AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
+            failed.detail = error.what();
+            record(std::move(failed));
+            throw;
+        }
+        // Whatever waited in memory was made on the table the backup
+        // replaced.
+        m_base = restored;
+        m_table = restored;
+        m_fileBytes = restored.Bytes();
+        m_pending.clear();
+        m_unsaved.clear();
+        m_tableChanged = false;
+        AuditEvent made = event(AuditEvent::Kind::TableRestored);
+        made.copy = from;
+        record(std::move(made));
+        // A backup from before this user was made, or changed, signs them out.
+        findMe(m_base);
+        ChangeResult result;
+        result.refreshed = true;
+        if (!lateFault.empty())
+            result.warning =
+                "The table has been restored, but a step after it failed: " + lateFault;
+        return result;
+    });
 }
 
 ConflictChoice Session::ask(const Conflict& conflict) const

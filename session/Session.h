@@ -56,7 +56,10 @@ struct ChangeResult
         SignedOut,
         // The bank account a change names is no longer at its entry: someone
         // else deleted or renamed it, perhaps putting another in its place.
-        AccountGone
+        AccountGone,
+        // A backup to restore is not a sound table: `message` names its
+        // faults as `check` does.
+        UnsoundTable
     };
 
     Outcome outcome = Outcome::Done;
@@ -246,6 +249,14 @@ public:
 
     // Writes the table (the close's Yes).
     ChangeResult Save();
+
+    // Puts the table file's bytes `backup` (read from the file `from`) in
+    // place of the table, as a save writes it: under the writer lock, the
+    // table's owner, group and mode kept, the old table whole on any
+    // failure. Only a user who holds AddUsers, ModifyUsers and DeleteUsers
+    // in the table as it is now may, and only a sound table is taken.
+    // Changes waiting in memory are dropped: the backup replaces them too.
+    ChangeResult restore(const std::string& backup, const std::string& from);
 
 private:
     // One change as the person asked for it, so that it can be made again

@@ -332,6 +332,10 @@ void LoadUserTable(UserTable& table, const std::string& path, std::string* fileB
     int fd = -1;
     for (;;) {
         fd = OpenRegular(path, O_RDWR);
+        // A table shared to read only (a group that may look but not
+        // change) is read all the same; a save is what it refuses.
+        if (fd < 0 && (errno == EACCES || errno == EROFS))
+            fd = OpenRegular(path, O_RDONLY);
         if (fd >= 0)
             break;
         // Only a table that is not there is replaced by an empty one; a file

@@ -25,7 +25,8 @@
 constexpr std::size_t MaxTableFileSize = std::size_t{1} << 20;
 
 // Reads the file into the table; a missing file is created empty (0600)
-// instead. `fileBytes`, when given, receives the bytes read (empty for a new
+// instead. A table that may be read but not written is read: saving it is
+// what is refused. `fileBytes`, when given, receives the bytes read (empty for a new
 // file), so a later save can tell whether someone else has changed the file
 // since.
 void LoadUserTable(UserTable& table, const std::string& path, std::string* fileBytes = nullptr);

@@ -133,6 +133,26 @@ bool StillAt(int fd, const std::string& path)
            open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
+// Gives the lock file the table's group and read and write bits, so that
+// whoever may read the table may read who holds it and see whether that
+// copy still runs (its record lock); a table of its owner's alone keeps the
+// lock so too. Where the table is not there to go by, the lock is private.
+bool ShareAsTable(int fd, const std::string& table)
+{
+    struct stat st
+    {
+    };
+    mode_t mode = 0600;
+    if (::stat(table.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        // Only a member of the group may hand the file to it; anyone else's
+        // lock stays in their own group, readable as the mode says.
+        if (::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0 && errno != EPERM)
+            return false;
+        mode = (st.st_mode & 0666) | 0600;
+    }
+    return ::fchmod(fd, mode) == 0 || errno == EPERM;
+}
+
 } // namespace
 
 TableLock::TableLock(std::string tablePath) : m_tablePath(std::move(tablePath)) {}
@@ -155,7 +175,7 @@ bool TableLock::claim(int fd)
         std::to_string(::getpid()) + "\n" + ProgramName + "\n" + fileops::HostTag() + "\n";
     // The umask must not narrow the owner's own bits, nor a taken-over file
     // stay wider than a new one.
-    if (::fchmod(fd, 0600) != 0 && errno != EPERM)
+    if (!ShareAsTable(fd, m_tablePath))
         return false;
     if (::ftruncate(fd, 0) != 0)
         return false;

@@ -5,7 +5,9 @@
 // Tells a copy of the program that another running copy has the same table
 // open, so it can say so before anyone signs in. The lock is a file beside
 // the table (in the folder of the file a link names): ".<table name>.lock",
-// 0600, holding the holder's process id, the program's name and the host
+// of the table's group and read and write bits (0600 where there is no
+// table), so that whoever may read the table may tell a live holder from a
+// stale file; it holds the holder's process id, the program's name and the host
 // name, one a line, as QLockFile writes them. The holder also keeps a POSIX
 // record lock on it, of its open file rather than of its process, which the
 // system drops when the holder ends, however it ends. That record lock, not

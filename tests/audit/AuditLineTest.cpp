@@ -70,6 +70,8 @@ TEST(EachKindSaysWhatHappenedAndNamesItsFields)
         {Kind::TableOverwritten, LOG_NOTICE, "table overwritten" + common + renamed + tail},
         {Kind::SaveFailed, LOG_WARNING, "save failed" + common + renamed + tail + reason},
         {Kind::TableCopied, LOG_NOTICE, "table copied" + common + renamed + tail + copied},
+        {Kind::TableRestored, LOG_NOTICE,
+         "table restored" + common + renamed + tail + " from=\"/root/Gatekeep.acl.backup\""},
     };
     for (const Row& row : rows) {
         full.kind = row.kind;
@@ -149,6 +151,8 @@ TEST(NamesComeOutAsUtf8WithControlsEscaped)
         event.kind = Kind::TableCopied;
         event.copy = text;
         event.systemUser = text;
+        CHECK(IsCleanUtf8Line(AuditLine(event)));
+        event.kind = Kind::TableRestored;
         CHECK(IsCleanUtf8Line(AuditLine(event)));
     }
 }

@@ -76,6 +76,9 @@ inline void Run(AuditSink* sink)
     chief.SetConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
     CHECK(chief.ModifyAccount("weak", team::AccountAt(0, "Loan", "Desc8-mine")).done());
 
+    // The table put back from a copy of itself.
+    CHECK(chief.restore(storecheck::ReadFile(table), "copies/Gatekeep.acl.backup").done());
+
     // A save that fails for root as for anyone: the table's name is a folder.
     CHECK(::rename(table.c_str(), "moved.acl") == 0);
     CHECK(::mkdir(table.c_str(), 0700) == 0);

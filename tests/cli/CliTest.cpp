@@ -7,6 +7,7 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
 #include "session/Session.h"
+#include "session/TableCheck.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"
@@ -1993,4 +1994,165 @@ TEST(ABackupIsRecorded)
                          {R"(table copied: table="Gatekeep.acl" user="" target="" copy="old.acl" )"
                           "system_user=\"" +
                           std::string(me->pw_name) + "\""}));
+}
+
+// A backup goes back in the table's place only for a user who could add,
+// change and delete every user anyway, and only as a sound table, refused
+// in check's words; it comes back whole, with what was added since gone.
+TEST(RestorePutsASoundBackupBackForWhoMayReplaceEveryUser)
+{
+    UseFixture();
+    CHECK_EQ(RunCli({"--table", TableFile, "backup", "old.acl"}).status, 0);
+    CHECK_EQ(As("admin", "secret", {"add", "bob", "--path", "/b"}, "bobpw\n").status, 0);
+    const std::string changed = ReadFile(TableFile);
+
+    const CliResult clerk = As("clerk", "Pa55w0rd", {"restore", "old.acl"});
+    CHECK_EQ(clerk.status, 3);
+    CHECK_EQ(clerk.err, std::string("larkledger-security-cli: You may not restore the table from "
+                                    "a backup: that needs the AddUsers right.\n"));
+    CHECK_EQ(ReadFile(TableFile), changed);
+
+    UserTable twins = Decode(Fixture());
+    StoreEncoded(twins.Slot(2).LoginName, "ADMIN");
+    for (const std::string& unsound : {Fixture().substr(0, 1000), twins.Bytes()}) {
+        WriteFile("bad.acl", unsound);
+        std::string words = "Nothing was restored: the backup is not a sound table.";
+        for (const std::string& fault : CheckTable(unsound).faults)
+            words += " " + fault;
+        const CliResult refused = As("admin", "secret", {"restore", "bad.acl"});
+        CHECK_EQ(refused.status, 1);
+        CHECK_EQ(refused.err, "larkledger-security-cli: " + words + "\n");
+        CHECK_EQ(ReadFile(TableFile), changed);
+    }
+
+    const CliResult restored = As("admin", "secret", {"restore", "old.acl"});
+    CHECK_EQ(restored.status, 0);
+    CHECK_EQ(restored.err, std::string("larkledger-security-cli: restored Gatekeep.acl from "
+                                       "old.acl (6565 bytes)\n"));
+    CHECK_EQ(ReadFile(TableFile), Fixture());
+}
+
+// The backup is read only from a regular file named by its own path, and a
+// wrong one is refused before anyone is asked for a password: a FIFO would
+// block, a device could set something going.
+TEST(RestoreReadsOnlyARegularFile)
+{
+    UseFixture();
+    CHECK(::mkfifo("fifo", 0600) == 0);
+    CHECK(::mkdir("folder", 0700) == 0);
+    WriteFile("old.acl", Fixture());
+    CHECK(::symlink("old.acl", "to-old") == 0);
+    const std::string wrote = ": a backup is a file that backup wrote.";
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"fifo", "fifo is not a regular file" + wrote},
+        {"/dev/null", "/dev/null is not a regular file" + wrote},
+        {"folder", "folder is a folder" + wrote},
+        {"to-old", "to-old is a symbolic link: a backup is read only from its own path; give "
+                   "that."},
+        {"missing.acl", "missing.acl: File not found"},
+    };
+    const std::string before = ReadFile(TableFile);
+    for (const auto& [file, message] : rows) {
+        // No password given: none is asked for.
+        const CliResult result =
+            RunCli({"--table", TableFile, "--user", "admin", "restore", file}, "");
+        if (result.status != 4 || result.err != "larkledger-security-cli: " + message + "\n")
+            storecheck::Fail(__FILE__, __LINE__, file + ": " + Described(result));
+    }
+    CHECK_EQ(ReadFile(TableFile), before);
+}
+
+namespace {
+
+// Named here, as the store names its table in another file.
+const std::string SharedTable = std::string("shared/") + UserTableFileName;
+
+CliResult OnShared(const std::string& password, const std::vector<std::string>& command,
+                   const std::string& more = "")
+{
+    std::vector<std::string> arguments = {"--table", SharedTable, "--user", "admin"};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    return RunCli(arguments, password + "\n" + more);
+}
+
+// A folder of root's (when the tests run as root) for the group of the
+// ordinary user, who is a member; the fixture in it, root's, of `mode`.
+void ShareFixture(mode_t folderMode, mode_t tableMode)
+{
+    CHECK(::chmod(".", 0755) == 0);
+    CHECK(::mkdir("shared", 0700) == 0);
+    CHECK(::chown("shared", ::geteuid(), storecheck::OrdinaryGid()) == 0);
+    CHECK(::chmod("shared", folderMode) == 0);
+    WriteFile(SharedTable, Fixture());
+    CHECK(::chown(SharedTable.c_str(), ::geteuid(), storecheck::OrdinaryGid()) == 0);
+    CHECK(::chmod(SharedTable.c_str(), tableMode) == 0);
+}
+
+struct stat StatOf(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    CHECK(::stat(path.c_str(), &st) == 0);
+    return st;
+}
+
+} // namespace
+
+// A member of the table's group, another user than its owner, backs the
+// shared table up and restores it: the table stays the owner's, the
+// group's, of its mode, so the group is not locked out.
+TEST(AMemberRestoresASharedTableAndItStaysShared)
+{
+    ShareFixture(02770, 0660);
+    const struct stat before = StatOf(SharedTable);
+    const storecheck::ChildOutcome outcome =
+        storecheck::RunInChild(storecheck::OrdinaryUid(), storecheck::OrdinaryGid(), [] {
+            std::string report;
+            const auto expect = [&](const char* what, const CliResult& result) {
+                if (result.status != 0)
+                    report += std::string(what) + ": " + Described(result) + "\n";
+            };
+            expect("backup", RunCli({"--table", SharedTable, "backup", "shared/mine.acl"}));
+            expect("add", OnShared("secret", {"add", "bob", "--path", "/b"}, "bobpw\n"));
+            expect("restore", OnShared("secret", {"restore", "shared/mine.acl"}));
+            return report;
+        });
+    CHECK_EQ(outcome.status, 0);
+    CHECK_EQ(outcome.report, std::string());
+    CHECK_EQ(ReadFile(SharedTable), Fixture());
+    const struct stat after = StatOf(SharedTable);
+    CHECK_EQ(after.st_uid, before.st_uid);
+    CHECK_EQ(after.st_gid, before.st_gid);
+    CHECK_EQ(after.st_mode & 07777, mode_t{0660});
+}
+
+// The safer setup: the group reads the table, only its owner writes. A
+// member who is another user signs in and sees; a change is refused with
+// the file's error (the writer lock it may not take) and writes nothing.
+TEST(AMemberWhoMayOnlyReadSignsInAndSees)
+{
+    ShareFixture(02750, 0640);
+    const std::string table = ReadFile(SharedTable);
+    const storecheck::ChildOutcome outcome =
+        storecheck::RunInChild(storecheck::OrdinaryUid(), storecheck::OrdinaryGid(), [] {
+            std::string report;
+            const CliResult listed = OnShared("secret", {"ls"});
+            if (listed.status != 0 || listed.out != "admin\nclerk\n " + Renee + " \n")
+                report += "ls: " + Described(listed) + "\n";
+            const CliResult shown = OnShared("secret", {"show", "clerk"});
+            if (shown.status != 0 || shown.out.find("Login name: clerk\n") != 0)
+                report += "show: " + Described(shown) + "\n";
+            const CliResult added = OnShared("secret", {"add", "bob", "--path", "/b"}, "bobpw\n");
+            // The folder takes no new files from a reader, so the writer
+            // lock is refused first, saying what to fix.
+            if (added.status != 4 ||
+                added.err.find("larkledger-security-cli: " + SharedTable + ": ") != 0 ||
+                added.err.find("writer lock") == std::string::npos)
+                report += "add: " + Described(added) + "\n";
+            return report;
+        });
+    CHECK_EQ(outcome.status, 0);
+    CHECK_EQ(outcome.report, std::string());
+    CHECK_EQ(ReadFile(SharedTable), table);
 }

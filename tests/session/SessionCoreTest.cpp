@@ -2,10 +2,12 @@
 #include "Team.h"
 
 #include "session/Session.h"
+#include "session/TableCheck.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using storecheck::ReadFile;
 using storecheck::TableFile;
@@ -104,6 +107,16 @@ const std::vector<Change>& Changes()
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.DeleteAccount("weak", 0); },
          [](const Session& s) { return s.Table().Slot(3).Accounts[0].AccountName.empty(); }},
+        // Every user at once, whoever they are: as much as adding, changing
+        // and deleting all of them.
+        {"restore a backup",
+         {Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
+         [](Session& s) {
+             UserTable backup = s.Table();
+             backup.StoreNewUser(storecheck::PlainRecord("back", "bpw", "/k", "111111"));
+             return s.restore(backup.Bytes(), "old.acl");
+         },
+         [](const Session& s) { return s.Table().FindUser("back") == 4; }},
     };
     return changes;
 }
@@ -815,6 +828,115 @@ TEST(AFailedSaveLeavesTableAndFileAsTheyWere)
         CHECK(Decoded(session.Table().Slot(3).Accounts[1].AccountName) == "Loan");
         CHECK(Decoded(session.Table().Slot(3).Accounts[2].AccountName).empty());
     });
+}
+
+namespace {
+
+struct Events : AuditSink
+{
+    std::vector<AuditEvent> seen;
+    void Record(const AuditEvent& event) override { seen.push_back(event); }
+};
+
+int FailTheTemporaryFile(tablefile_testing::SaveStep step, const std::string&)
+{
+    return step == tablefile_testing::SaveStep::TempWritten ? ENOSPC : 0;
+}
+
+} // namespace
+
+// A restore writes the backup as a save writes a table: the old table whole
+// when it fails, the table's owner, group and mode kept; it takes only a
+// sound table, refused in check's words, with the rights the file holds at
+// that moment; and it leaves a line naming the backup.
+TEST(ARestoreWritesASoundBackupAsASaveDoes)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    UserTable older;
+    LoadUserTable(older, TableFile);
+    older.RemoveUserSlot(3);
+    older.ClearEmptySlots();
+    const std::string backup = older.Bytes();
+    const bool root = ::geteuid() == 0;
+    CHECK(::chmod(TableFile.c_str(), 0640) == 0);
+    if (root)
+        CHECK(::chown(TableFile.c_str(), 0, storecheck::OrdinaryGid()) == 0);
+    struct stat before
+    {
+    };
+    CHECK(::stat(TableFile.c_str(), &before) == 0);
+
+    Events events;
+    Session session(TableFile, &events);
+    session.LoadTable();
+    CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+    CHECK(session.AddUser(Plain("waiting", "wpw", "/x")).done());
+    const std::string file = ReadFile(TableFile);
+
+    // Not a table of five users as the store reads it: refused, naming
+    // every fault as check does.
+    UserTable twins = older;
+    twins.StoreNewUser(storecheck::PlainRecord(" BOSS", "x", "/x", "111111"));
+    for (const std::string& unsound : {backup.substr(0, 1000), twins.Bytes(), std::string()}) {
+        const ChangeResult refused = session.restore(unsound, "old.acl");
+        std::string words = "Nothing was restored: the backup is not a sound table.";
+        for (const std::string& fault : CheckTable(unsound).faults)
+            words += " " + fault;
+        CHECK(refused.outcome == ChangeResult::Outcome::Refused);
+        CHECK(refused.reason == ChangeResult::Reason::UnsoundTable);
+        CHECK_EQ(refused.message, words);
+        CHECK_EQ(ReadFile(TableFile), file);
+        CHECK(session.Table().FindUser("waiting") > 0);
+    }
+
+    // A save that fails on the way leaves the old table.
+    tablefile_testing::SaveHook = FailTheTemporaryFile;
+    const ChangeResult failed = session.restore(backup, "old.acl");
+    tablefile_testing::SaveHook = nullptr;
+    CHECK(failed.outcome == ChangeResult::Outcome::Failed);
+    CHECK_EQ(ReadFile(TableFile), file);
+    CHECK(storecheck::ListWorkingDir() == std::vector<std::string>({TableFile}));
+
+    events.seen.clear();
+    const ChangeResult done = session.restore(backup, "old.acl");
+    CHECK(done.done() && done.refreshed);
+    CHECK_EQ(ReadFile(TableFile), backup);
+    CHECK(Names(session) == std::vector<std::string>({"boss", "me"}));
+    CHECK(!session.TableChanged());
+    struct stat after
+    {
+    };
+    CHECK(::stat(TableFile.c_str(), &after) == 0);
+    CHECK_EQ(after.st_mode & 07777, before.st_mode & 07777);
+    CHECK_EQ(after.st_uid, before.st_uid);
+    CHECK_EQ(after.st_gid, before.st_gid);
+    CHECK_EQ(events.seen.size(), std::size_t{1});
+    CHECK(events.seen[0].kind == AuditEvent::Kind::TableRestored);
+    CHECK_EQ(events.seen[0].actor, std::string("me"));
+    CHECK_EQ(events.seen[0].copy, std::string("old.acl"));
+
+    // The rights are those the table holds now: revoked meanwhile, refused.
+    Session boss(TableFile);
+    boss.LoadTable();
+    CHECK(boss.SignIn("boss", "bosspw") == Session::SignInResult::SignedIn);
+    CHECK(boss.SaveChanges("me", 2, Plain("me", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers}))
+              .done());
+    const std::string revoked = ReadFile(TableFile);
+    const ChangeResult refused = session.restore(file, "old.acl");
+    CHECK(refused.reason == ChangeResult::Reason::MissingRight);
+    CHECK_EQ(refused.message, std::string("You may not restore the table from a backup: that "
+                                          "needs the DeleteUsers right."));
+    CHECK_EQ(ReadFile(TableFile), revoked);
+
+    // A backup without the restorer in it, as they signed in, signs them out.
+    CHECK(boss.restore(backup, "old.acl").done());
+    CHECK(!boss.SignedOut());
+    CHECK(boss.restore(file, "old.acl").done());
+    UserTable without = older;
+    without.RemoveUserSlot(1);
+    without.ClearEmptySlots();
+    CHECK(boss.restore(without.Bytes(), "old.acl").done());
+    CHECK(boss.SignedOut());
 }
 
 TEST(FirstUseCreatesTheOnlyUserAndSignsThemIn)

@@ -425,3 +425,44 @@ TEST(LockThatCannotBeMadeSaysWhy)
     });
     CHECK_EQ(outcome.report, std::string("F 5"));
 }
+
+// A table shared with a group: the lock file takes the table's group and
+// mode, so a member who is another user sees the copy that holds it, by
+// process and host, and takes over the file once that copy is gone, as its
+// owner would. A private table keeps its lock private.
+TEST(LockFileIsSharedAsTheTableIs)
+{
+    CHECK(::chmod(".", 0755) == 0);
+    CHECK(::mkdir("shared", 0770) == 0);
+    CHECK(::chown("shared", ::geteuid(), storecheck::OrdinaryGid()) == 0);
+    CHECK(::chmod("shared", 02770) == 0);
+    const std::string table = "shared/" + TableFile;
+    const std::string lockFile = "shared/" + LockFile;
+    for (const mode_t mode : {mode_t{0660}, mode_t{0640}, mode_t{0600}}) {
+        WriteFile(table, "");
+        CHECK(::chown(table.c_str(), ::geteuid(), storecheck::OrdinaryGid()) == 0);
+        CHECK(::chmod(table.c_str(), mode) == 0);
+        OtherCopy other(table);
+        CHECK_EQ(other.state(), 'A');
+        CHECK_EQ(ModeOf(lockFile), mode);
+        struct stat st
+        {
+        };
+        CHECK(::stat(lockFile.c_str(), &st) == 0);
+        CHECK_EQ(st.st_gid, storecheck::OrdinaryGid());
+        if (mode == 0600)
+            continue;
+        const auto look = [&] {
+            return RunInChild([&] {
+                TableLock lock(table);
+                const char state = Letter(lock.tryLock());
+                return std::string(1, state) + " " + std::to_string(lock.holderPid()) + " " +
+                       lock.holderHost();
+            });
+        };
+        CHECK_EQ(look().report, "H " + std::to_string(other.pid()) + " " + fileops::HostTag());
+        other.kill();
+        CHECK_EQ(look().report, std::string("A 0 "));
+        CHECK(!FileExists(lockFile));
+    }
+}
