@@ -20,9 +20,11 @@ QMargins frameMargins(const QWidget* window)
 
 // The frame the window manager puts around `dialog`. Before the dialog is
 // mapped for the first time it has none yet, so the frame of a window that
-// is on the screen stands in for it.
+// is on the screen stands in for it; a window without a border gets none.
 QMargins expectedFrame(const QWidget* dialog)
 {
+    if (dialog->windowFlags().testFlag(Qt::FramelessWindowHint))
+        return {};
     QMargins margins = frameMargins(dialog);
     if (!margins.isNull())
         return margins;
