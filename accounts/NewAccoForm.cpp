@@ -4,7 +4,9 @@
 
 #include "ui/CodePage.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 
+#include <QShowEvent>
 #include <QTextCursor>
 
 namespace {
@@ -34,7 +36,6 @@ TNewAccoForm::TNewAccoForm(QWidget* parent)
 {
     ui->setupUi(this);
     setFixedSize(324, 148);
-    move(416, 138);
 
     RestrictToAnsi(ui->NameEdit);
     RestrictToAnsi(ui->DescriptionMemo);
@@ -97,6 +98,13 @@ void TNewAccoForm::keepDescriptionWithinLimit()
     cursor.insertText(kept);
     cursor.setPosition(static_cast<int>(qMin(keptEnd, kept.size())));
     ui->DescriptionMemo->setTextCursor(cursor);
+}
+
+void TNewAccoForm::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous())
+        placeDialog(this, DesignedPosition);
+    QDialog::showEvent(event);
 }
 
 void TNewAccoForm::SaveBtnClick()

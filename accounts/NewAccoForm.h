@@ -3,6 +3,7 @@
 #include "session/UserValues.h"
 
 #include <QDialog>
+#include <QPoint>
 
 #include <optional>
 
@@ -36,6 +37,9 @@ public slots:
     // close request reaches here through QDialog::closeEvent.
     void reject() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void SaveBtnClick();
     void SpeedButton1Click();
@@ -43,6 +47,9 @@ private:
 
     // Stored characters, each line break counting as CR LF.
     static constexpr int MaxDescriptionLength = 70;
+    // Where the dialog opens when it fits on the screen there; at a large
+    // scale factor it would not.
+    static constexpr QPoint DesignedPosition{416, 138};
 
     Ui::TNewAccoForm* ui;
     bool m_saved = false;

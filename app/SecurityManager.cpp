@@ -60,7 +60,11 @@ SecurityManager::SecurityManager(const QString& workingDir, AuditSink* audit)
     : m_workingDir(workingDir),
       m_session(QDir(workingDir).filePath(QStringLiteral("Gatekeep.acl")).toStdString(), audit)
 {
-    m_session.SetConflictHandler(&AskAboutChangeOnDisk);
+    // A save nobody may be asked about writes nothing over someone else's
+    // change rather than choose for them.
+    m_session.SetConflictHandler([this](const Conflict& conflict) {
+        return m_unattended ? ConflictChoice::Cancel : AskAboutChangeOnDisk(conflict);
+    });
     // Every save of every window waits alike: painted, saying so, and with
     // a way out that writes nothing.
     m_session.SetWriterWait(Session::DefaultWriterWait,
@@ -197,7 +201,19 @@ void SecurityManager::watchLogout()
 
 bool SecurityManager::LogoutQuery(bool mayAsk)
 {
-    if (!m_session.TableChanged() || !m_mainForm || !m_mainForm->isVisible() || !mayAsk)
+    if (!m_session.TableChanged() || m_session.SignedOut() || !m_mainForm ||
+        !m_mainForm->isVisible())
         return true;
-    return m_mainForm->FormCloseQuery();
+    if (mayAsk)
+        return m_mainForm->FormCloseQuery();
+    // Nobody may be asked. Each waiting Add and Delete was asked for, and
+    // shown done; dropping them unasked would leave a deleted user able to
+    // sign in, and keeping them for later would put every password in a
+    // second file. So they are saved as the close's Yes saves them. Where
+    // that writes nothing (a clash, a fault, another writer's lock), the
+    // desktop is asked to stay, the window keeping the changes.
+    m_unattended = true;
+    const ChangeResult result = m_session.Save();
+    m_unattended = false;
+    return result.done();
 }

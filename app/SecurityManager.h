@@ -37,8 +37,11 @@ public:
     TNewAccoForm* accountDialog() const { return m_newAcco.get(); }
 
     // The desktop session is ending: where the session manager lets us ask
-    // (`mayAsk`), the close question comes as on Exit. False when the person
-    // cancels it, which asks the session manager to stop the logout.
+    // (`mayAsk`), the close question comes as on Exit; where it does not,
+    // the waiting changes are saved without a word, nothing written over
+    // someone else's change. False when the person cancels the question or
+    // the unasked save wrote nothing, which asks the session manager to stop
+    // the logout.
     bool LogoutQuery(bool mayAsk);
 
 private:
@@ -57,4 +60,7 @@ private:
     std::unique_ptr<TNewAccoForm> m_newAcco;
     std::unique_ptr<TMainForm> m_mainForm;
     TBankAccountPage* m_bankPage = nullptr; // owned by the main window
+    // A save runs that nobody may be asked about (a logout that allows no
+    // questions).
+    bool m_unattended = false;
 };

@@ -8,11 +8,13 @@
 #include "ui/ErrorReport.h"
 #include "ui/FolderPicker.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Terminate.h"
 #include "ui/Widgets.h"
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QShowEvent>
 #include <QTextDocument>
 
 namespace {
@@ -79,7 +81,6 @@ TNewID_Form::TNewID_Form(Session& session, const QString& workingDir, QWidget* p
     connect(ui->Terminate_Button, &QPushButton::clicked, this, &TNewID_Form::Terminate_ButtonClick);
 
     ui->Done_Button->setFocus();
-    CentreOnScreen(this);
 }
 
 TNewID_Form::~TNewID_Form()
@@ -100,6 +101,8 @@ void TNewID_Form::showEvent(QShowEvent* event)
     if (ui->NewUser_Image->pixmap().isNull())
         ui->NewUser_Image->setPixmap(
             ResourcePicture(QStringLiteral(":/signin/images/newuser.png")));
+    if (!event->spontaneous())
+        placeDialog(this);
     QDialog::showEvent(event);
     if (!event->spontaneous())
         FormShow();

@@ -6,11 +6,13 @@
 #include "session/Session.h"
 #include "ui/CodePage.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Terminate.h"
 #include "ui/Widgets.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QShowEvent>
 
 namespace {
 
@@ -56,7 +58,6 @@ TPassWords::TPassWords(Session& session, QWidget* parent)
     connect(ui->btn_Quit, &QPushButton::clicked, this, &TPassWords::btn_QuitClick);
 
     ui->ELoginName->setFocus();
-    CentreOnScreen(this);
 }
 
 TPassWords::~TPassWords()
@@ -76,6 +77,8 @@ void TPassWords::showEvent(QShowEvent* event)
     // dialog and never shows it.
     if (ui->CoverImage->pixmap().isNull())
         ui->CoverImage->setPixmap(ResourcePicture(QStringLiteral(":/signin/images/cover.png")));
+    if (!event->spontaneous())
+        placeDialog(this);
     QDialog::showEvent(event);
 }
 

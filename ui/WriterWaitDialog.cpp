@@ -2,11 +2,13 @@
 #include "ui_WriterWaitDialog.h"
 
 #include "AppTitle.h"
+#include "Placement.h"
 #include "Terminate.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QShowEvent>
 
 namespace {
 
@@ -25,6 +27,13 @@ WriterWaitDialog::WriterWaitDialog(const QString& text, QWidget* parent)
 }
 
 WriterWaitDialog::~WriterWaitDialog() = default;
+
+void WriterWaitDialog::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous())
+        placeDialog(this);
+    QDialog::showEvent(event);
+}
 
 std::function<bool(Session::WriterWait)> WriterWaitDialog::follower(const QString& text)
 {

@@ -28,6 +28,9 @@ public:
     // once Cancel was pressed or the program is asked to end.
     static std::function<bool(Session::WriterWait)> follower(const QString& text);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     std::unique_ptr<Ui::WriterWaitDialog> ui;
 };

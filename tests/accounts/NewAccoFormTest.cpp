@@ -76,7 +76,11 @@ private slots:
         QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
         QCOMPARE(dialog->minimumSize(), QSize(324, 148));
         QCOMPARE(dialog->maximumSize(), QSize(324, 148));
+        // Its designed place, where it fits on the screen (800x600 here).
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
         QCOMPARE(dialog->pos(), QPoint(416, 138));
+        dialog->hide();
 
         const struct
         {

@@ -10,10 +10,12 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSessionManager>
 #include <QTabWidget>
 #include <QTest>
 
@@ -141,6 +143,8 @@ private slots:
     void anotherRunningCopyIsNamedBeforeTheLogin();
     void logoutAsksAsExitDoes_data();
     void logoutAsksAsExitDoes();
+    void aLogoutThatMayNotAskWritesNothingOverOthers();
+    void theProgramListensForTheLogout();
 
 private:
     void clickLine(QListWidget* list, const QString& text)
@@ -377,7 +381,8 @@ void SharedTableTest::logoutAsksAsExitDoes_data()
     QTest::newRow("Yes: saved") << true << Button::Yes << true << true;
     QTest::newRow("No: not saved") << true << Button::No << true << false;
     QTest::newRow("Cancel: the logout stops") << true << Button::Cancel << false << false;
-    QTest::newRow("no asking allowed") << false << Button::Ok << true << false;
+    // Nobody to ask: saved, as each change was asked for and shown done.
+    QTest::newRow("no asking allowed: saved") << false << Button::Ok << true << true;
 }
 
 void SharedTableTest::logoutAsksAsExitDoes()
@@ -401,6 +406,43 @@ void SharedTableTest::logoutAsksAsExitDoes()
         QCOMPARE(DecodeTable(dir->read()).at(3), QStringLiteral("newbie|pw|/srv/new|111111"));
     else
         QCOMPARE(dir->read(), fixture);
+}
+
+// With nobody to ask, a deletion of a user someone else changed meanwhile is
+// neither written over their change nor dropped: nothing is written, the
+// window keeps it, and the desktop is asked to stay.
+void SharedTableTest::aLogoutThatMayNotAskWritesNothingOverOthers()
+{
+    signIn();
+    QVERIFY(session().AddUser(NewUser()).done());
+    QVERIFY(session().DeleteUser("clerk").done());
+    const QByteArray theirs = ChangeElsewhere();
+
+    QVERIFY(!window->manager().LogoutQuery(false));
+    QVERIFY(boxes().isEmpty());
+    QCOMPARE(dir->read(), theirs);
+    QVERIFY(tableChanged());
+    QCOMPARE(window->get()->findChild<QListWidget*>(QStringLiteral("UserNames"))->count(), 3);
+
+    // The questions come back once someone may be asked: the close asks
+    // about clerk as before.
+    scripted->answer(Button::Yes);
+    scripted->answer(Button::No);
+    QVERIFY(window->manager().LogoutQuery(true));
+    QCOMPARE(boxes(), (QStringList{"Confirmation YesNoCancel: Do you want to save the changes?",
+                                   ChangedOnDisk("the user clerk")}));
+    QCOMPARE(DecodeTable(dir->read()),
+             (QStringList{AdminLine, ReneeLine, "newbie|pw|/srv/new|111111", "-", "-"}));
+}
+
+// The desktop's request reaches the window from the moment it exists: a
+// logout ending the program before it asked would drop the changes unseen.
+void SharedTableTest::theProgramListensForTheLogout()
+{
+    signIn();
+    // The one public way to tell: breaking the window's connection.
+    QVERIFY(QObject::disconnect(qApp, SIGNAL(commitDataRequest(QSessionManager&)), window->get(),
+                                nullptr));
 }
 
 QTEST_MAIN(SharedTableTest)

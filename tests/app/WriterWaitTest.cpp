@@ -150,6 +150,7 @@ private slots:
     void aSaveWaitingForTheLockSaysSoUntilItEnds();
     void theFirstUsersDoneWaitsAlike_data();
     void theFirstUsersDoneWaitsAlike();
+    void aLogoutDuringTheWaitSavesNothingOfItsOwn_data();
     void aLogoutDuringTheWaitSavesNothingOfItsOwn();
 
 private:
@@ -375,25 +376,37 @@ void WriterWaitTest::theFirstUsersDoneWaitsAlike()
     QVERIFY(dir->exists(QStringLiteral("~first.log")));
 }
 
+void WriterWaitTest::aLogoutDuringTheWaitSavesNothingOfItsOwn_data()
+{
+    QTest::addColumn<bool>("mayAsk");
+    QTest::newRow("the logout may ask") << true;
+    // Its unasked save writes nothing either, without a box, and asks the
+    // desktop to stay.
+    QTest::newRow("the logout may not ask") << false;
+}
+
 // The desktop's logout asks as Exit does, also while a save waits: its own
 // save, in the middle of the other, writes nothing and says so, and the
 // waiting one goes on under its box.
 void WriterWaitTest::aLogoutDuringTheWaitSavesNothingOfItsOwn()
 {
+    QFETCH(bool, mayAsk);
     signIn();
     clickLine(users(), QStringLiteral("clerk"));
     scripted->answer(Button::Yes);
     click("DeleteButton");
     scripted->answer(Button::Yes); // the close: save?
-    scripted->answer(Button::Yes); // the logout: save?
-    scripted->answer(Button::Ok);  // the logout's save: nothing saved
-    scripted->answer(Button::Ok);  // the close's save, cancelled
+    if (mayAsk) {
+        scripted->answer(Button::Yes); // the logout: save?
+        scripted->answer(Button::Ok);  // the logout's save: nothing saved
+    }
+    scripted->answer(Button::Ok); // the close's save, cancelled
     OtherWriter other;
     QVERIFY(other.holding());
     bool loggedOut = true;
     bool boxStayed = false;
     OnNextModal([&](QDialog* dialog) {
-        loggedOut = window->manager().LogoutQuery(true);
+        loggedOut = window->manager().LogoutQuery(mayAsk);
         boxStayed = dialog->isVisible() && QApplication::overrideCursor() &&
                     QApplication::overrideCursor()->shape() == Qt::BusyCursor;
         QTest::mouseClick(dialog->findChild<QDialogButtonBox*>(QStringLiteral("Buttons"))
@@ -404,10 +417,12 @@ void WriterWaitTest::aLogoutDuringTheWaitSavesNothingOfItsOwn()
 
     QVERIFY(!loggedOut);
     QVERIFY(boxStayed);
-    QCOMPARE(boxes(),
-             (QStringList{
-                 QStringLiteral("Confirmation YesNo: Do you really want to DELETE user clerk ?"),
-                 CloseQuestion, CloseQuestion, Stopped, Stopped}));
+    const QString confirmDelete =
+        QStringLiteral("Confirmation YesNo: Do you really want to DELETE user clerk ?");
+    const QStringList expected =
+        mayAsk ? QStringList{confirmDelete, CloseQuestion, CloseQuestion, Stopped, Stopped}
+               : QStringList{confirmDelete, CloseQuestion, Stopped};
+    QCOMPARE(boxes(), expected);
     QCOMPARE(dir->read(), fixture);
     QVERIFY(window->get()->isVisible());
     QVERIFY(tableChanged());
