@@ -2,6 +2,8 @@
 
 #include "ui_MainForm.h"
 
+#include "TableWatcher.h"
+
 #include "session/Session.h"
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
@@ -247,6 +249,34 @@ void TMainForm::showTableAgain()
         emit userPicked(picked);
         return;
     }
+}
+
+void TMainForm::followTable(TableWatcher& watcher)
+{
+    connect(&watcher, &TableWatcher::tableMayHaveChanged, this, [this] { showFileAsItIs(); });
+}
+
+void TMainForm::showFileAsItIs()
+{
+    const ChangeResult result = m_session.refresh();
+    if (result.outcome == ChangeResult::Outcome::Failed) {
+        const QString fault = FromAnsi(result.message);
+        if (fault != m_lookFault)
+            ShowErrorReport(fault);
+        m_lookFault = fault;
+        return;
+    }
+    m_lookFault.clear();
+    if (result.done() && !result.refreshed)
+        return;
+    // Rights and sheets first: signed out, only Exit is left, and the person
+    // is told so there.
+    ApplyRights();
+    if (reportFailure(result))
+        return;
+    showTableAgain();
+    if (!result.warning.empty())
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
 }
 
 void TMainForm::UpdateUserNameList()
