@@ -259,14 +259,10 @@ void TMainForm::followTable(TableWatcher& watcher)
 void TMainForm::showFileAsItIs()
 {
     const ChangeResult result = m_session.refresh();
-    if (result.outcome == ChangeResult::Outcome::Failed) {
-        const QString fault = FromAnsi(result.message);
-        if (fault != m_lookFault)
-            ShowErrorReport(fault);
-        m_lookFault = fault;
+    // A file that cannot be read now is left to the next change or save,
+    // which says why: a look nobody asked for raises no error box.
+    if (result.outcome == ChangeResult::Outcome::Failed)
         return;
-    }
-    m_lookFault.clear();
     if (result.done() && !result.refreshed)
         return;
     // Rights and sheets first: signed out, only Exit is left, and the person

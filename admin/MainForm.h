@@ -98,7 +98,4 @@ private:
     bool m_pickedSincePress = false;
     // Whether the person has been told they are signed out.
     bool m_toldSignedOut = false;
-    // The file fault the last look at the file met, told once, not at
-    // every look.
-    QString m_lookFault;
 };
