@@ -2,6 +2,8 @@
 
 #include "ui_MainForm.h"
 
+#include "TableWatcher.h"
+
 #include "session/Session.h"
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
@@ -247,6 +249,30 @@ void TMainForm::showTableAgain()
         emit userPicked(picked);
         return;
     }
+}
+
+void TMainForm::followTable(TableWatcher& watcher)
+{
+    connect(&watcher, &TableWatcher::tableMayHaveChanged, this, [this] { showFileAsItIs(); });
+}
+
+void TMainForm::showFileAsItIs()
+{
+    const ChangeResult result = m_session.refresh();
+    // A file that cannot be read now is left to the next change or save,
+    // which says why: a look nobody asked for raises no error box.
+    if (result.outcome == ChangeResult::Outcome::Failed)
+        return;
+    if (result.done() && !result.refreshed)
+        return;
+    // Rights and sheets first: signed out, only Exit is left, and the person
+    // is told so there.
+    ApplyRights();
+    if (reportFailure(result))
+        return;
+    showTableAgain();
+    if (!result.warning.empty())
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
 }
 
 void TMainForm::UpdateUserNameList()

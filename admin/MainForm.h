@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class Session;
+class TableWatcher;
 struct ChangeResult;
 
 namespace Ui {
@@ -35,6 +36,12 @@ public:
     // The table was brought up to date with the file: the list is built
     // anew, and the user picked before, when still there, stays picked.
     void showTableAgain();
+    // Shows others' saves as they land: on the watcher's word the session
+    // takes the file's table, and the window follows as after a change of
+    // its own that brought the table up to date. The watcher stays its
+    // owner's.
+    void followTable(TableWatcher& watcher);
+    void showFileAsItIs();
     void clearActionSheet();
     void DisableSaveChangeButton();
     // The text of the user list's selected line; false when none is.

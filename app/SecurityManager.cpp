@@ -3,6 +3,7 @@
 #include "accounts/BankAccountPage.h"
 #include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
+#include "admin/TableWatcher.h"
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
 #include "store/TableLock.h"
@@ -177,6 +178,8 @@ void SecurityManager::createMainForm()
                      &TMainForm::showTableAgain);
     QObject::connect(m_bankPage, &TBankAccountPage::rightsMayHaveChanged, mainForm,
                      &TMainForm::ApplyRights);
+    m_watcher = std::make_unique<TableWatcher>(QString::fromStdString(m_session.TablePath()));
+    mainForm->followTable(*m_watcher);
     watchLogout();
 }
 

@@ -13,6 +13,7 @@ class TMainForm;
 class TNewAccoForm;
 class TNewID_Form;
 class TPassWords;
+class TableWatcher;
 
 // The program's start-up and its windows: the one session on the working
 // directory's table, the sign-in (or, on a first start, the first-use
@@ -35,6 +36,8 @@ public:
     // Made only on a first start.
     TNewID_Form* firstUseDialog() const { return m_newID.get(); }
     TNewAccoForm* accountDialog() const { return m_newAcco.get(); }
+    // What tells the main window of others' saves; made with it.
+    TableWatcher* tableWatcher() const { return m_watcher.get(); }
 
     // The desktop session is ending: where the session manager lets us ask
     // (`mayAsk`), the close question comes as on Exit; where it does not,
@@ -63,4 +66,5 @@ private:
     // A save runs that nobody may be asked about (a logout that allows no
     // questions).
     bool m_unattended = false;
+    std::unique_ptr<TableWatcher> m_watcher;
 };

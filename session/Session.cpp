@@ -5,6 +5,7 @@
 #include "store/Scramble.h"
 #include "store/TableFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -345,6 +346,76 @@ void Session::Reload()
     record(event(AuditEvent::Kind::TableReloaded));
     if (m_signedIn)
         findMe(m_base);
+}
+
+ChangeResult Session::refresh()
+{
+    if (!m_signedIn || m_signedOut || m_committing)
+        return {};
+    return failingSafely([&]() -> ChangeResult {
+        // Cheap first: most looks find the file as this session left it,
+        // its own saves included.
+        if (const std::optional<std::string> glance = readFile(); !glance || glance == m_fileBytes)
+            return {};
+        // Read again under the writer lock, so that a save written over the
+        // old bytes in place is never taken half-way. Whoever may not make
+        // the lock file may not save either, and reads as it is.
+        std::optional<WriterLock::Hold> hold;
+        try {
+            hold.emplace(m_writerLock, std::chrono::milliseconds(0));
+        } catch (const IoError& error) {
+            if (error.code() == 32) // another writer: the next look finds it done
+                return {};
+        }
+        const std::optional<std::string> onDisk = readFile();
+        // A table someone took away is written anew by the next save.
+        if (!onDisk || onDisk == m_fileBytes)
+            return {};
+        const UserTable file = TableFromBytes(*onDisk);
+        if (!findMe(file)) {
+            ChangeResult signedOut;
+            signedOut.outcome = ChangeResult::Outcome::Refused;
+            signedOut.reason = ChangeResult::Reason::SignedOut;
+            signedOut.message = SignedOutMessage();
+            return signedOut;
+        }
+
+        UserTable next = file;
+        std::vector<AuditEvent> events;
+        std::vector<Step> kept;
+        std::vector<std::string> dropped;
+        for (const Step& waiting : m_pending) {
+            UserTable trial = next;
+            std::vector<AuditEvent> made;
+            const ChangeResult result = waiting.apply(trial, made);
+            if (!result.done()) {
+                dropped.push_back(waiting.what + ": " + result.message);
+                continue;
+            }
+            next = trial;
+            events.insert(events.end(), made.begin(), made.end());
+            kept.push_back(waiting);
+            // The person decided on the table they saw then: where someone
+            // else has changed what the change touches, the save asks.
+            if (!waiting.seen && waiting.clash(m_base, file))
+                kept.back().seen = std::make_shared<const UserTable>(m_base);
+        }
+        m_base = file;
+        m_fileBytes = onDisk;
+        m_table = next;
+        m_pending = std::move(kept);
+        m_unsaved = std::move(events);
+        m_tableChanged = !m_pending.empty();
+
+        ChangeResult result;
+        result.refreshed = true;
+        if (!dropped.empty())
+            result.warning = "Someone else has changed Gatekeep.acl: it is shown as it is now, and "
+                             "what you changed since your last save was made again on it, but for:";
+        for (const std::string& lost : dropped)
+            result.warning += "\nNot saved, " + lost;
+        return result;
+    });
 }
 
 void Session::CreateTable()
@@ -1253,6 +1324,13 @@ ChangeResult Session::commit(const Step* step, bool readBack)
 {
     if (!m_signedIn)
         return refuse(ChangeResult::Reason::MissingRight, "Nobody is signed in.");
+    struct Committing
+    {
+        bool& flag;
+        bool before;
+        ~Committing() { flag = before; }
+    } const committing{m_committing, m_committing};
+    m_committing = true;
     try {
         // The person is asked with the lock let go: others' saves must not
         // wait on someone thinking. The save then starts again from the file
@@ -1330,9 +1408,14 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
 
     // Unchanged, the table in memory is the file's with the waiting changes
     // made; otherwise they are made again on the file's table, each checked
-    // there as when it was first made.
-    UserTable next = changed ? file : m_table;
-    std::vector<AuditEvent> events = changed ? std::vector<AuditEvent>() : m_unsaved;
+    // there as when it was first made. So are they where a refresh showed
+    // the person someone else's change of what one of them touches: that is
+    // still to be asked about.
+    const bool replay =
+        changed || std::any_of(m_pending.begin(), m_pending.end(),
+                               [](const Step& waiting) { return waiting.seen != nullptr; });
+    UserTable next = replay ? file : m_table;
+    std::vector<AuditEvent> events = replay ? std::vector<AuditEvent>() : m_unsaved;
     std::vector<Step> kept;
     std::vector<std::string> dropped;
     std::vector<AnsiString> overwritten;
@@ -1340,7 +1423,7 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
     // Each change is made, and so checked against the file's rights and
     // rules, before anyone is asked about it: nobody is asked about a change
     // that could not be made anyway.
-    if (changed) {
+    if (replay) {
         for (const Step& waiting : m_pending) {
             UserTable trial = next;
             std::vector<AuditEvent> made;
@@ -1349,7 +1432,8 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
                 dropped.push_back(waiting.what + ": " + result.message);
                 continue;
             }
-            if (const std::optional<Conflict> clash = waiting.clash(m_base, file)) {
+            const UserTable& seen = waiting.seen ? *waiting.seen : m_base;
+            if (const std::optional<Conflict> clash = waiting.clash(seen, file)) {
                 asked = true;
                 const std::optional<ConflictChoice> answer = answerTo(*clash);
                 if (!answer)
@@ -1363,6 +1447,9 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
             next = trial;
             events.insert(events.end(), made.begin(), made.end());
             kept.push_back(waiting);
+            // Asked about, or nothing to ask: from here on it stands on the
+            // file's table.
+            kept.back().seen.reset();
         }
     }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -149,6 +150,15 @@ public:
     void CreateTable();
     // Takes the file's version of the table, dropping what is not in it.
     void Reload();
+    // Shows what others saved meanwhile, writing nothing: where the file no
+    // longer holds what this session last read or wrote, its table is taken
+    // and the changes still waiting (adds, deletions) are made again on it,
+    // each checked there as a save would; one that can no longer be made is
+    // dropped and named in the warning. `refreshed` tells whether anything
+    // was taken; a signed-in user the file no longer holds makes it the
+    // SignedOut refusal. Nothing happens while a save is under way, or while
+    // another writer holds the file (the next look finds it finished).
+    ChangeResult refresh();
 
     // Signing in, in the login dialog's order: a name, a known name (trimmed
     // of characters 0 to 32; a stored name is found exactly first, else by
@@ -271,6 +281,10 @@ private:
         std::function<std::optional<Conflict>(const UserTable& seen, const UserTable& file)> clash;
         // Named in a warning when the change can no longer be made.
         std::string what;
+        // The table the person made the change on, where a refresh has
+        // since shown them another in which someone else changed what it
+        // touches: the save still asks about that. Empty: the session's base.
+        std::shared_ptr<const UserTable> seen;
     };
     // A person's answer to a clash, good only for the file as it was when
     // they were asked.
@@ -383,6 +397,10 @@ private:
     std::vector<Step> m_pending;
     std::vector<AuditEvent> m_unsaved;
     bool m_tableChanged = false;
+    // A save is under way: the person may be asked something, and the
+    // windows' events turn meanwhile; a refresh then would pull the table
+    // from under it.
+    bool m_committing = false;
     bool m_signedIn = false;
     bool m_signedOut = false;
     // Who is signed in: their login name as stored and their password. A

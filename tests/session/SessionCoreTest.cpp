@@ -1148,3 +1148,108 @@ TEST(TheEditorsPlaceholderIsNoPassword)
     session.SignIn("me", "pw");
     CHECK(session.SaveChanges("weak", 3, Plain("weak", "NewPassW", "/w")).done());
 }
+
+TEST(ARefreshShowsTheFilesTableWithTheWaitingChangesMadeAgainOnIt)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn mine("me", "pw");
+    SignedIn theirs("boss", "bosspw");
+    CHECK(!mine.session.refresh().refreshed);
+
+    CHECK(mine.session.DeleteUser("weak").done());
+    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
+    CHECK(theirs.session.AddUser(Plain("bob", "bobpw", "/bob")).done());
+    CHECK(theirs.session.AddUser(Plain("NEW", "theirs", "/t")).done());
+    CHECK(theirs.session.Save().done());
+    const std::string theirFile = ReadFile(TableFile);
+
+    const ChangeResult shown = mine.session.refresh();
+    CHECK(shown.done());
+    CHECK(shown.refreshed);
+    CHECK_EQ(
+        shown.warning,
+        std::string("Someone else has changed Gatekeep.acl: it is shown as it is now, and what "
+                    "you changed since your last save was made again on it, but for:\n"
+                    "Not saved, adding the user new: User already exist."));
+    CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me", "bob", "NEW"}));
+    CHECK(mine.session.TableChanged());
+    CHECK_EQ(ReadFile(TableFile), theirFile);
+    // Shown once: the next look finds nothing new.
+    CHECK(!mine.session.refresh().refreshed);
+
+    CHECK(mine.session.Save().done());
+    CHECK_EQ(OnDisk().FindUser("weak"), 0);
+    CHECK_EQ(OnDisk().FindUser("bob"), 3);
+    // Its own save is nothing new to the session.
+    CHECK(!mine.session.refresh().refreshed);
+    CHECK(!mine.session.TableChanged());
+}
+
+TEST(ADeletionShownAnotherVersionOfItsUserIsStillAskedAboutAtTheSave)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn mine("me", "pw");
+    SignedIn theirs("boss", "bosspw");
+    std::vector<std::string> asked;
+    mine.session.SetConflictHandler([&](const Conflict& conflict) {
+        asked.push_back(conflict.user);
+        return ConflictChoice::Cancel;
+    });
+    CHECK(mine.session.DeleteUser("weak").done());
+    CHECK(theirs.session.SaveChanges("weak", 3, Plain("weak", "theirs", "/w")).done());
+    const std::string theirFile = ReadFile(TableFile);
+
+    const ChangeResult shown = mine.session.refresh();
+    CHECK(shown.refreshed);
+    CHECK_EQ(shown.warning, std::string());
+    CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me"}));
+    // The person decided on weak as they were: the save asks, as it would
+    // have without the refresh.
+    CHECK(mine.session.Save().outcome == ChangeResult::Outcome::Cancelled);
+    CHECK(asked == std::vector<std::string>({"weak"}));
+    CHECK_EQ(ReadFile(TableFile), theirFile);
+}
+
+TEST(ARefreshFollowsTheRightsAndTheSignInTheFileHolds)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn mine("me", "pw");
+    SignedIn theirs("boss", "bosspw");
+    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
+    CHECK(theirs.session.SaveChanges("me", 2, Plain("me", "pw", "/m", Rights{R::ModifyUsers}))
+              .done());
+    ChangeResult shown = mine.session.refresh();
+    CHECK(shown.refreshed);
+    CHECK(!mine.session.MayAdd() && mine.session.MayModify());
+    CHECK_EQ(
+        shown.warning,
+        std::string("Someone else has changed Gatekeep.acl: it is shown as it is now, and what "
+                    "you changed since your last save was made again on it, but for:\n"
+                    "Not saved, adding the user new: You may not add users: that needs the "
+                    "AddUsers right."));
+    CHECK(!mine.session.TableChanged());
+
+    CHECK(theirs.session.DeleteUser("me").done());
+    CHECK(theirs.session.Save().done());
+    shown = mine.session.refresh();
+    CHECK(shown.outcome == ChangeResult::Outcome::Refused);
+    CHECK(shown.reason == ChangeResult::Reason::SignedOut);
+    CHECK_EQ(shown.message, mine.session.SignedOutMessage());
+    CHECK(mine.session.SignedOut());
+}
+
+TEST(ARefreshLeavesAFileAnotherWriterHoldsForTheNextLook)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn mine("me", "pw");
+    SignedIn theirs("boss", "bosspw");
+    {
+        const WriterLock::Hold writing = theirs.session.HoldWriterLock();
+        CHECK(theirs.session.AddUser(Plain("bob", "bobpw", "/bob")).done());
+        CHECK(theirs.session.Save().done());
+        CHECK(!mine.session.refresh().refreshed);
+        CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me", "weak"}));
+    }
+    CHECK(mine.session.refresh().refreshed);
+    CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me", "weak", "bob"}));
+}
