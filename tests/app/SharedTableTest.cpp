@@ -31,14 +31,14 @@ Q_DECLARE_METATYPE(std::optional<QByteArray>)
 
 namespace {
 
-QString ChangedOnDisk(const QString& what)
+QString ChangedOnDisk(const QString& what, const QString& theirChange)
 {
     return QStringLiteral("Warning YesNoCancel: Someone else has changed %1 in Gatekeep.acl since "
-                          "this program last read it.\n\n"
+                          "this program last read it.\nTheir change: %2.\n\n"
                           "Yes: keep their version; this change is dropped.\n"
                           "No: write this change over theirs, for %1 only.\n"
                           "Cancel: write nothing.")
-        .arg(what);
+        .arg(what, theirChange);
 }
 
 const QString BroughtUpToDate =
@@ -214,9 +214,10 @@ void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout()
     scripted->answer(answer);
     QTest::mouseClick(find<QPushButton>("DelAccoBtn"), Qt::LeftButton);
 
-    QCOMPARE(boxes(), (QStringList{"Confirmation YesNo: Are you sure you want to delete your \n"
-                                   "CHECKING account ?",
-                                   ChangedOnDisk("the bank account Checking of admin")}));
+    QCOMPARE(boxes(),
+             (QStringList{"Confirmation YesNo: Are you sure you want to delete your \n"
+                          "CHECKING account ?",
+                          ChangedOnDisk("the bank account Checking of admin", "description")}));
     QCOMPARE(DecodeTable(dir->read()), file);
     QCOMPARE(ListLines(accounts()), shownAfter);
     // What the window works with is what the file holds, but after Cancel.
@@ -237,7 +238,7 @@ void SharedTableTest::theCloseAsksOnlyAboutAUserChangedOnBothSides()
     scripted->answer(Button::Cancel); // clerk changed on both sides
     window->get()->close();
     QCOMPARE(boxes(), (QStringList{"Confirmation YesNoCancel: Do you want to save the changes?",
-                                   ChangedOnDisk("the user clerk")}));
+                                   ChangedOnDisk("the user clerk", "bank accounts")}));
     QVERIFY(window->get()->isVisible());
     QCOMPARE(dir->read(), theirs);
     QVERIFY(tableChanged());
