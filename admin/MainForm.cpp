@@ -2,6 +2,7 @@
 
 #include "ui_MainForm.h"
 
+#include "ChangePasswordDialog.h"
 #include "TableWatcher.h"
 
 #include "session/Session.h"
@@ -146,6 +147,7 @@ TMainForm::TMainForm(Session& session, QWidget* parent)
     connect(ui->ModifyButton, &QPushButton::clicked, this, [this] { ModifyButtonClick(); });
     connect(ui->SaveChangeButton, &QPushButton::clicked, this, [this] { SaveChangeButtonClick(); });
     connect(ui->BrowseBtn, &QToolButton::clicked, this, [this] { BrowseBtnClick(); });
+    connect(ui->PasswordButton, &QPushButton::clicked, this, [this] { PasswordButtonClick(); });
 }
 
 TMainForm::~TMainForm()
@@ -186,6 +188,8 @@ void TMainForm::ApplyRights()
     ui->AddButton->setEnabled(m_session.MayAdd());
     ui->DeleteButton->setEnabled(m_session.MayDelete());
     ui->ModifyButton->setEnabled(m_session.MayModify());
+    // Anyone signed in may change their own password, whatever their rights.
+    ui->PasswordButton->setEnabled(m_session.SignedIn() && !m_session.SignedOut());
 
     const bool canAdd = ui->AddButton->isEnabled();
     const bool canDelete = ui->DeleteButton->isEnabled();
@@ -504,6 +508,20 @@ void TMainForm::SaveChangeButtonClick()
     ui->SaveChangeButton->setVisible(false);
     ui->SaveChangeButton->setEnabled(false);
     if (!result.warning.empty())
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
+}
+
+void TMainForm::PasswordButtonClick()
+{
+    ChangePasswordDialog dialog(m_session, this);
+    ExecModal(dialog);
+    const ChangeResult& result = dialog.result();
+    ApplyRights();
+    // The save carried the adds and deletions waiting, and perhaps others'
+    // changes it was made on.
+    if (result.refreshed || result.done())
+        showTableAgain();
+    if (result.done() && !result.warning.empty())
         MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
 }
 

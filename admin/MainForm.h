@@ -70,6 +70,8 @@ private:
     void DeleteButtonClick();
     void ModifyButtonClick();
     void SaveChangeButtonClick();
+    // The signed-in user's own password, open to every user.
+    void PasswordButtonClick();
     void NameEditChange();
     void BrowseBtnClick();
     // Shared by Add and Save Changes: the user the editor describes; a box

@@ -4,6 +4,7 @@
 #include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
 #include "admin/TableWatcher.h"
+#include "audit/SystemLog.h"
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
 #include "store/TableLock.h"
@@ -32,20 +33,8 @@ bool AnythingAt(const QString& dir, const QString& name)
 
 ConflictChoice AskAboutChangeOnDisk(const Conflict& conflict)
 {
-    const QString user = FromAnsi(conflict.user);
-    const QString what =
-        conflict.account.empty()
-            ? QStringLiteral("the user %1").arg(user)
-            : QStringLiteral("the bank account %1 of %2").arg(FromAnsi(conflict.account), user);
-    switch (MessageBox::show(
-        MessageBox::Kind::Warning,
-        QStringLiteral("Someone else has changed %1 in Gatekeep.acl since this program last read "
-                       "it.\n\n"
-                       "Yes: keep their version; this change is dropped.\n"
-                       "No: write this change over theirs, for %1 only.\n"
-                       "Cancel: write nothing.")
-            .arg(what),
-        MessageBox::Buttons::YesNoCancel)) {
+    switch (MessageBox::show(MessageBox::Kind::Warning, FromAnsi(ConflictQuestion(conflict)),
+                             MessageBox::Buttons::YesNoCancel)) {
     case MessageBox::Button::Yes:
         return ConflictChoice::Reload;
     case MessageBox::Button::No:
@@ -66,6 +55,7 @@ SecurityManager::SecurityManager(const QString& workingDir, AuditSink* audit)
     m_session.SetConflictHandler([this](const Conflict& conflict) {
         return m_unattended ? ConflictChoice::Cancel : AskAboutChangeOnDisk(conflict);
     });
+    m_session.setSystemUser(CurrentSystemUser());
     // Every save of every window waits alike: painted, saying so, and with
     // a way out that writes nothing.
     m_session.SetWriterWait(Session::DefaultWriterWait,

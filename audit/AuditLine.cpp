@@ -133,6 +133,10 @@ const char* What(Kind kind)
         return "user deleted";
     case Kind::UserChanged:
         return "user changed";
+    case Kind::PasswordChanged:
+        return "password changed";
+    case Kind::NoChange:
+        return "no change";
     case Kind::AccountAdded:
         return "bank account added";
     case Kind::AccountChanged:
@@ -174,6 +178,11 @@ bool IsRefusalOrFailure(Kind kind)
     return kind == Kind::SignInRefused || kind == Kind::ChangeRefused || kind == Kind::SaveFailed;
 }
 
+bool GivesReason(Kind kind)
+{
+    return IsRefusalOrFailure(kind) || kind == Kind::NoChange;
+}
+
 } // namespace
 
 std::string AuditLine(const AuditEvent& event)
@@ -183,6 +192,14 @@ std::string AuditLine(const AuditEvent& event)
     AppendPath(line, event.table);
     line += '"';
     AppendField(line, "user", event.actor);
+    // Two people both signed in as one login are told apart by this.
+    if (!event.systemUser.empty() || event.systemUid) {
+        line += " system_user=\"";
+        AppendPath(line, event.systemUser);
+        line += '"';
+        if (event.systemUid)
+            line += " uid=\"" + std::to_string(*event.systemUid) + '"';
+    }
     AppendField(line, "target", event.target);
     if (IsAccountEvent(event.kind))
         AppendField(line, "account", event.account);
@@ -196,13 +213,11 @@ std::string AuditLine(const AuditEvent& event)
     }
     if (!event.missingRight.empty())
         AppendField(line, "missing_right", event.missingRight);
-    if (IsRefusalOrFailure(event.kind))
+    if (GivesReason(event.kind))
         AppendField(line, "reason", event.detail);
     if (event.kind == Kind::TableCopied) {
         line += " copy=\"";
         AppendPath(line, event.copy);
-        line += "\" system_user=\"";
-        AppendPath(line, event.systemUser);
         line += '"';
     }
     if (event.kind == Kind::TableRestored) {

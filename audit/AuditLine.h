@@ -6,19 +6,22 @@
 
 // An event as one line of the audit trail:
 //
-//   <what>: table="<path>" user="<signed in>" target="<user>"[ key="value"]...
+//   <what>: table="<path>" user="<signed in>" system_user="<name>" uid="<n>"
+//           target="<user>"[ key="value"]...
 //
 // <what> is one of "sign-in succeeded", "sign-in refused", "first login ID
-// created", "user added", "user deleted", "user changed", "bank account
-// added", "bank account changed", "bank account deleted", "change refused",
-// "table saved", "table reloaded", "table overwritten", "save failed", "table
-// copied" (a backup, which signs no one in). After
-// table, user and target come, in this order and only with the events that
-// carry them: account (the bank account events), new_name (a rename),
-// changes (user added, user changed, bank account changed; ", " between
-// items), missing_right (a refusal for a lacking right) and reason (the
-// refusals and a failed save); a copy ends in copy (the file it went to)
-// and system_user (the account that made it).
+// created", "user added", "user deleted", "user changed", "password
+// changed" (the signed-in user's own), "bank account added", "bank account
+// changed", "bank account deleted", "change refused", "no change" (a change
+// that found nothing to do, as asked), "table saved", "table reloaded",
+// "table overwritten", "save failed", "table copied" (a backup, which signs
+// no one in). system_user and uid name the operating-system account the
+// program ran as, where known. After table, user and target come, in this
+// order and only with the events that carry them: account (the bank
+// account events), new_name (a rename), changes (user added, user changed,
+// bank account changed; ", " between items), missing_right (a refusal for a
+// lacking right) and reason (the refusals, a failed save and no change); a
+// copy ends in copy (the file it went to).
 //
 // Values are quoted and come out as UTF-8; `\"` and `\\` stand for a quote
 // and a backslash, and `\xNN` (lower-case hex) for each byte of the original

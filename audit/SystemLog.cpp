@@ -2,11 +2,15 @@
 
 #include "AuditLine.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
+#include <pwd.h>
 #include <syslog.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -49,4 +53,26 @@ void SyslogAuditSink::Record(const AuditEvent& event)
 std::unique_ptr<AuditSink> MakeSystemLogSink()
 {
     return std::make_unique<SyslogAuditSink>();
+}
+
+SystemUser CurrentSystemUser()
+{
+    SystemUser user;
+    const uid_t uid = ::getuid();
+    user.uid = static_cast<unsigned long>(uid);
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
+    passwd entry{};
+    passwd* found = nullptr;
+    // An account without a name (a uid the password database lacks) is
+    // still told apart by its uid.
+    for (;;) {
+        const int error = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+        if (error != ERANGE || buffer.size() > (1u << 20))
+            break;
+        buffer.resize(buffer.size() * 2);
+    }
+    if (found && found->pw_name)
+        user.name = found->pw_name;
+    return user;
 }

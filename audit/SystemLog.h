@@ -22,3 +22,7 @@ public:
 
 // The sink the programs give their sessions.
 std::unique_ptr<AuditSink> MakeSystemLogSink();
+
+// The account this process runs as (its real user): the front ends hand it
+// to their sessions, so that every line names who sat there.
+SystemUser CurrentSystemUser();

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "audit/SystemLog.h"
 #include "session/Session.h"
 #include "session/StoredText.h"
 #include "session/TableCheck.h"
@@ -248,8 +249,9 @@ public:
             std::ostream& err, AuditSink* audit)
         : m_invocation(invocation), m_info(*FindCommand(invocation.command)), m_secrets(secrets),
           m_out(out), m_err(err), m_path(invocation.table ? *invocation.table : DefaultTablePath()),
-          m_audit(audit), m_session(m_path, audit)
+          m_audit(audit), m_session(m_path, audit), m_systemUser(CurrentSystemUser())
     {
+        m_session.setSystemUser(m_systemUser);
         // The command holds the writer lock from its read to its write, so
         // only a writer that takes no lock can get in between: never
         // written over, such a change ends the command.
@@ -372,8 +374,9 @@ public:
         UserData user = PlainUser(m_target, m_newPassword, *m_newPath);
         for (Right right : m_invocation.grants)
             user.rights.set(right, true);
-        const ChangeResult added = m_session.AddUser(user);
-        // A provisioning script that runs twice finds its user there.
+        // A provisioning script that runs twice finds its user there: no
+        // fault, and recorded as no change.
+        const ChangeResult added = m_session.AddUser(user, m_invocation.ifMissing);
         if (m_invocation.ifMissing && added.reason == ChangeResult::Reason::DuplicateUser)
             return ExitDone;
         Finish(added);
@@ -410,11 +413,30 @@ public:
 
     int Remove()
     {
-        const ChangeResult deleted = m_session.DeleteUser(StoredName(m_target));
+        const ChangeResult deleted =
+            m_session.DeleteUser(StoredName(m_target), m_invocation.ifPresent);
         if (m_invocation.ifPresent && deleted.reason == ChangeResult::Reason::NoSuchUser)
             return ExitDone;
         Finish(deleted);
         Finish(m_session.Save());
+        return ExitDone;
+    }
+
+    int ChangeOwnPassword()
+    {
+        const ChangeResult changed =
+            m_session.changeOwnPassword(m_oldPassword, m_newPassword, m_repeatedPassword);
+        switch (changed.reason) {
+        case ChangeResult::Reason::EmptyField:
+        case ChangeResult::Reason::PasswordsDiffer:
+        case ChangeResult::Reason::TooLong:
+            // What was typed will not do, as edit --password says of it.
+            Fail(ExitBadInput, Shown(changed.message));
+        default:
+            break;
+        }
+        Finish(changed);
+        Notice(Session::ownPasswordChangedText());
         return ExitDone;
     }
 
@@ -639,9 +661,8 @@ private:
         copied.kind = AuditEvent::Kind::TableCopied;
         copied.table = m_path;
         copied.copy = copy;
-        const passwd* entry = ::getpwuid(::getuid());
-        copied.systemUser = entry && entry->pw_name ? std::string(entry->pw_name)
-                                                    : "uid " + std::to_string(::getuid());
+        copied.systemUser = m_systemUser.name;
+        copied.systemUid = m_systemUser.uid;
         m_audit->Record(copied);
     }
 
@@ -828,6 +849,8 @@ private:
                 ReadNewPassword("Password for the new user " + m_invocation.operands[0]);
         else if (m_invocation.newPassword)
             m_newPassword = ReadNewPassword("New password for " + m_invocation.operands[0]);
+        else if (m_info.run == &Command::ChangeOwnPassword)
+            ReadOwnNewPassword(*password);
         if (m_info.writes) {
             // From here to the save no other writer comes in between. What
             // someone saved while the passwords were typed is taken first.
@@ -854,9 +877,11 @@ private:
         case ChangeResult::Outcome::Reloaded:
             break;
         }
-        Fail(ExitFileTrouble, m_path + ": " + Shown(m_conflict.user) +
-                                  " was changed by someone else while this command ran; "
-                                  "nothing was written.");
+        Fail(ExitFileTrouble,
+             m_path + ": " + Shown(m_conflict.user) +
+                 " was changed by someone else while this command ran" +
+                 (m_conflict.change.empty() ? "" : " (" + Shown(m_conflict.change) + ")") +
+                 "; nothing was written.");
     }
 
     static int RefusalStatus(ChangeResult::Reason reason)
@@ -887,6 +912,24 @@ private:
         if (typed.empty())
             Fail(ExitNotFound, "There is no user of that name.");
         return typed;
+    }
+
+    // passwd: the sign-in's password is the old one; the new one is read
+    // as edit --password reads it, and held to the rules by the session.
+    void ReadOwnNewPassword(const AnsiString& old)
+    {
+        const int fd = m_invocation.newPasswordFd.value_or(0);
+        const std::string typed =
+            m_secrets.Read("New password for " + *m_invocation.user + ": ", fd);
+        const std::string again =
+            m_secrets.AtTerminal(fd) ? m_secrets.Read("Again, to be sure: ", fd) : typed;
+        const std::optional<AnsiString> password = PasswordBytes(typed);
+        const std::optional<AnsiString> repeated = PasswordBytes(again);
+        if (!password || !repeated)
+            Fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
+        m_oldPassword = old;
+        m_newPassword = *password;
+        m_repeatedPassword = *repeated;
     }
 
     // A new password: from --new-password-fd or standard input, asked twice
@@ -923,8 +966,12 @@ private:
     std::optional<AnsiString> m_newDescription;
     // The --user name, when the table cannot hold it.
     bool m_userUnstorable = false;
-    // A new password (add, edit --password), read before the writer lock.
+    // A new password (add, edit --password, passwd), read before the writer
+    // lock; passwd's old one (the sign-in's) and its repetition.
     AnsiString m_newPassword;
+    AnsiString m_oldPassword;
+    AnsiString m_repeatedPassword;
+    SystemUser m_systemUser;
     Conflict m_conflict;
     std::optional<WriterLock::Hold> m_writing;
     // restore: the backup's bytes, read before the sign-in.
@@ -951,6 +998,11 @@ const std::vector<CommandInfo>& CommandTable()
             .writing(),
         CommandInfo("rm", {O::User}, "delete a user", &Command::Remove)
             .taking(IfPresentOption)
+            .writing(),
+        CommandInfo("passwd", {},
+                    "change your own password (any user may); the new one is read next",
+                    &Command::ChangeOwnPassword)
+            .taking(NewPasswordFdOption)
             .writing(),
         CommandInfo("account-add", {O::User, O::NewAccount}, "give a user a bank account",
                     &Command::AddAccount)

@@ -2,8 +2,18 @@
 
 #include "store/UserRecord.h"
 
+#include <optional>
 #include <string>
 #include <vector>
+
+// The operating-system account a program runs as, which the front end
+// finds and hands to its session: the table's logins say who signed in,
+// this says who sat there.
+struct SystemUser
+{
+    std::string name; // the file system's encoding; empty when unknown
+    std::optional<unsigned long> uid;
+};
 
 // What the session reports of every sign-in, change and save, for an audit
 // trail. Texts are the table's own bytes (Windows-1252), but for the table's
@@ -18,7 +28,8 @@ struct AuditEvent
         FirstUserCreated,
         UserAdded,
         UserDeleted,
-        UserChanged, // changes: "name", "password", "data path", "granted X", "revoked X"
+        UserChanged,     // changes: "name", "password", "data path", "granted X", "revoked X"
+        PasswordChanged, // the signed-in user's own password, by themselves
         AccountAdded,
         AccountChanged, // changes: "name", "description"
         AccountDeleted,
@@ -27,8 +38,9 @@ struct AuditEvent
         TableReloaded,    // the file had changed on disk; its version was taken
         TableOverwritten, // the file had changed on disk; it was overwritten
         SaveFailed,       // detail: the error's text
-        TableCopied,      // a backup: copy, systemUser
-        TableRestored     // a backup put in the table's place: copy is where it came from
+        TableCopied,      // a backup: copy
+        TableRestored,    // a backup put in the table's place: copy is where it came from
+        NoChange          // a change found nothing to do, as asked: detail says why
     };
 
     Kind kind;
@@ -41,10 +53,12 @@ struct AuditEvent
     std::string missingRight;
     std::string newName; // UserChanged, AccountChanged: the name after a rename
     // TableCopied, where no one signs in: the file the copy went to (a path,
-    // as the table's) and the system account that made it. TableRestored:
-    // the file the table was restored from.
+    // as the table's). TableRestored: the file the table was restored from.
     std::string copy;
+    // The operating-system account of the program (a name as the file
+    // system's, as the table's path), beside `actor`.
     std::string systemUser;
+    std::optional<unsigned long> systemUid;
 };
 
 class AuditSink

@@ -89,6 +89,72 @@ bool UserDataChanged(const UserTable& seen, const UserTable& file, std::string_v
     return false;
 }
 
+// What someone else changed of a user's record between `a` and `b`, as a
+// list for people.
+std::string DescribeUserChange(const UserRecord& a, const UserRecord& b)
+{
+    std::vector<std::string> items;
+    if (Decoded(a.LoginName) != Decoded(b.LoginName))
+        items.push_back("name, now " + Decoded(b.LoginName));
+    if (Decoded(a.Password) != Decoded(b.Password))
+        items.push_back("password");
+    if (Decoded(a.DataPath) != Decoded(b.DataPath))
+        items.push_back("data path");
+    for (Right right : AllRights) {
+        const bool before = IsGranted(a, right);
+        const bool after = IsGranted(b, right);
+        if (before != after)
+            items.push_back(std::string(after ? "granted " : "revoked ") + RightName(right));
+    }
+    for (int i = 0; i < AccountCount; ++i) {
+        const AccountEntry& x = a.Accounts[static_cast<std::size_t>(i)];
+        const AccountEntry& y = b.Accounts[static_cast<std::size_t>(i)];
+        if (Decoded(x.AccountName) != Decoded(y.AccountName) ||
+            Decoded(x.AccountDescription) != Decoded(y.AccountDescription)) {
+            items.push_back("bank accounts");
+            break;
+        }
+    }
+    std::string list;
+    for (const std::string& item : items)
+        list += (list.empty() ? "" : ", ") + item;
+    return list;
+}
+
+// The same for one bank account entry.
+std::string DescribeAccountChange(const AccountEntry& a, const AccountEntry& b)
+{
+    if (b.AccountName.empty())
+        return "account deleted";
+    std::string list;
+    if (Decoded(a.AccountName) != Decoded(b.AccountName))
+        list = "name, now " + Decoded(b.AccountName);
+    if (Decoded(a.AccountDescription) != Decoded(b.AccountDescription))
+        list += (list.empty() ? "" : ", ") + std::string("description");
+    return list;
+}
+
+// The placeholder the user editor shows for a password is known to
+// everyone who read the manual: no user may get it, in any letter case,
+// neither whole nor as the first eight characters the table keeps of it.
+bool IsReservedPassword(std::string_view password)
+{
+    const AnsiString upper = UpperAscii(password);
+    return upper == "NEWPASSWORD" || upper.substr(0, MaxPassword) == "NEWPASSW";
+}
+
+const char* const ReservedPasswordMessage =
+    "The NewPassWord is a reserved word, please try another one.";
+
+// The clash about the user `name`, with what the other side changed.
+Conflict UserConflict(const UserTable& seen, const UserTable& file, const AnsiString& name)
+{
+    return Conflict{name,
+                    {},
+                    DescribeUserChange(seen.Slot(FindUsedSlot(seen, name)),
+                                       file.Slot(FindUsedSlot(file, name)))};
+}
+
 int FirstFreeEntry(const AccountArea& accounts)
 {
     for (int i = 0; i < AccountCount; ++i) {
@@ -813,11 +879,11 @@ ChangeResult Session::keepInMemory(Step step)
     return result;
 }
 
-ChangeResult Session::AddUser(const UserData& user)
+ChangeResult Session::AddUser(const UserData& user, bool unchangedIfThere)
 {
     Step step;
-    step.apply = [this, user](UserTable& table, std::vector<AuditEvent>& events) {
-        return addUser(table, user, events);
+    step.apply = [this, user, unchangedIfThere](UserTable& table, std::vector<AuditEvent>& events) {
+        return addUser(table, user, unchangedIfThere, events);
     };
     // A name both sides added is found by the add itself, as a twin.
     step.clash = [](const UserTable&, const UserTable&) { return std::optional<Conflict>(); };
@@ -825,7 +891,7 @@ ChangeResult Session::AddUser(const UserData& user)
     return keepInMemory(std::move(step));
 }
 
-ChangeResult Session::addUser(UserTable& table, const UserData& user,
+ChangeResult Session::addUser(UserTable& table, const UserData& user, bool unchangedIfThere,
                               std::vector<AuditEvent>& events)
 {
     const UserRecord plain = PlainRecord(user);
@@ -834,6 +900,10 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user,
         return refuseRight(Right::AddUsers, "add users", name);
     if (!AllSectionsFilled(user))
         return refuse(ChangeResult::Reason::EmptyField, "Please fill all sections.", name);
+    // Add after Modify would otherwise hand out the placeholder, as Save
+    // Changes never does.
+    if (IsReservedPassword(user.password))
+        return refuse(ChangeResult::Reason::ReservedPassword, ReservedPasswordMessage, name);
     if (!MayEditRights() && AnyRightGranted(plain))
         return refuseRight(MayModify() ? Right::AddUsers : Right::ModifyUsers, "grant rights",
                            name);
@@ -843,6 +913,9 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user,
                                        {TextField::DataPath, plain.DataPath.value()}},
                                       name))
         return *refused;
+    if (NameTaken(table, name) && unchangedIfThere)
+        return unchanged(ChangeResult::Reason::DuplicateUser, "User already exist.",
+                         "a user of that name is there already", name);
     if (NameTaken(table, name))
         return refuse(ChangeResult::Reason::DuplicateUser, "User already exist.", name);
 
@@ -862,12 +935,12 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user,
     return {};
 }
 
-ChangeResult Session::DeleteUser(std::string_view loginName)
+ChangeResult Session::DeleteUser(std::string_view loginName, bool unchangedIfGone)
 {
     const AnsiString name(loginName);
     Step step;
-    step.apply = [this, name](UserTable& table, std::vector<AuditEvent>& events) {
-        return deleteUser(table, name, events);
+    step.apply = [this, name, unchangedIfGone](UserTable& table, std::vector<AuditEvent>& events) {
+        return deleteUser(table, name, unchangedIfGone, events);
     };
     // Deleting a user someone else has just changed would throw their
     // change away unseen.
@@ -876,18 +949,21 @@ ChangeResult Session::DeleteUser(std::string_view loginName)
         const int now = FindUsedSlot(file, name);
         if (before == 0 || now == 0 || SameBytes(seen.Slot(before), file.Slot(now)))
             return std::optional<Conflict>();
-        return std::optional<Conflict>(Conflict{name, {}});
+        return std::optional<Conflict>(UserConflict(seen, file, name));
     };
     step.what = "deleting the user " + name;
     return keepInMemory(std::move(step));
 }
 
 ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
-                                 std::vector<AuditEvent>& events)
+                                 bool unchangedIfGone, std::vector<AuditEvent>& events)
 {
     if (!MayDelete())
         return refuseRight(Right::DeleteUsers, "delete users", loginName);
     const int slot = FindUsedSlot(table, loginName);
+    if (slot == 0 && unchangedIfGone)
+        return unchanged(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
+                         "no user of that name to delete", loginName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
                       loginName);
@@ -915,7 +991,7 @@ ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot, c
     step.clash = [name](const UserTable& seen, const UserTable& file) {
         if (!UserDataChanged(seen, file, name))
             return std::optional<Conflict>();
-        return std::optional<Conflict>(Conflict{name, {}});
+        return std::optional<Conflict>(UserConflict(seen, file, name));
     };
     ChangeResult result = commit(&step, false);
     if (result.done())
@@ -932,11 +1008,10 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
         return refuseRight(Right::ModifyUsers, "change users", editedName);
     if (!AllSectionsFilled(user))
         return refuse(ChangeResult::Reason::EmptyField, "Please fill all sections.", editedName);
-    // The placeholder the editor shows for a password is never stored, in
-    // any letter case: a changed user always gets a newly typed password.
-    if (UpperAscii(user.password) == "NEWPASSWORD")
-        return refuse(ChangeResult::Reason::ReservedPassword,
-                      "The NewPassWord is a reserved word, please try another one.", editedName);
+    // The placeholder the editor shows for a password is never stored: a
+    // changed user always gets a newly typed password.
+    if (IsReservedPassword(user.password))
+        return refuse(ChangeResult::Reason::ReservedPassword, ReservedPasswordMessage, editedName);
     if (editedName.empty())
         return refuse(ChangeResult::Reason::NothingLoaded,
                       "No user has been loaded for editing: select a user and press Modify "
@@ -1061,7 +1136,7 @@ std::optional<Conflict> AccountClash(const UserTable& seen, const UserTable& fil
     if (Decoded(a.AccountName) == Decoded(b.AccountName) &&
         Decoded(a.AccountDescription) == Decoded(b.AccountDescription))
         return std::nullopt;
-    return Conflict{name, Decoded(a.AccountName)};
+    return Conflict{name, Decoded(a.AccountName), DescribeAccountChange(a, b)};
 }
 
 } // namespace
@@ -1564,6 +1639,8 @@ AuditEvent Session::event(AuditEvent::Kind kind, std::string_view target) const
     made.table = m_tablePath;
     made.actor = actor();
     made.target = std::string(target);
+    made.systemUser = m_systemUser.name;
+    made.systemUid = m_systemUser.uid;
     return made;
 }
 
@@ -1571,6 +1648,19 @@ void Session::record(AuditEvent made) const
 {
     if (m_audit)
         m_audit->Record(made);
+}
+
+ChangeResult Session::unchanged(ChangeResult::Reason reason, std::string message,
+                                std::string detail, std::string_view target)
+{
+    AuditEvent none = event(AuditEvent::Kind::NoChange, target);
+    none.detail = std::move(detail);
+    record(std::move(none));
+    ChangeResult result;
+    result.outcome = ChangeResult::Outcome::Refused;
+    result.reason = reason;
+    result.message = std::move(message);
+    return result;
 }
 
 ChangeResult Session::refuse(ChangeResult::Reason reason, std::string message,
@@ -1616,4 +1706,79 @@ ChangeResult Session::refuseRight(Right missing, std::string_view action, std::s
     result.message = std::move(message);
     result.missingRight = missing;
     return result;
+}
+
+std::string ConflictQuestion(const Conflict& conflict)
+{
+    const std::string what = conflict.account.empty()
+                                 ? "the user " + conflict.user
+                                 : "the bank account " + conflict.account + " of " + conflict.user;
+    std::string question =
+        "Someone else has changed " + what + " in Gatekeep.acl since this program last read it.\n";
+    if (!conflict.change.empty())
+        question += "Their change: " + conflict.change + ".\n";
+    return question +
+           "\nYes: keep their version; this change is dropped.\nNo: write this change "
+           "over theirs, for " +
+           what + " only.\nCancel: write nothing.";
+}
+
+const char* Session::ownPasswordChangedText()
+{
+    return "Your password has been changed. Sign in with the new one from now on.";
+}
+
+ChangeResult Session::changeOwnPassword(std::string_view oldPassword, std::string_view newPassword,
+                                        std::string_view repeated)
+{
+    const AnsiString old(oldPassword);
+    const AnsiString fresh(newPassword);
+    const AnsiString again(repeated);
+    Step step;
+    step.apply = [this, old, fresh, again](UserTable& table, std::vector<AuditEvent>& events) {
+        return changeOwnPassword(table, old, fresh, again, events);
+    };
+    // Only the password is touched, on the file's record as it is by then;
+    // someone else who changed it has signed this sitting out already.
+    step.clash = [](const UserTable&, const UserTable&) { return std::optional<Conflict>(); };
+    step.what = "changing your password";
+    ChangeResult result = commit(&step, false);
+    if (result.done())
+        m_tableChanged = false; // the whole table is in the file now
+    return result;
+}
+
+ChangeResult Session::changeOwnPassword(UserTable& table, const AnsiString& oldPassword,
+                                        const AnsiString& newPassword, const AnsiString& repeated,
+                                        std::vector<AuditEvent>& events)
+{
+    // Whoever finds a window signed in must not take the account over.
+    if (oldPassword != m_myPassword)
+        return refuse(ChangeResult::Reason::WrongPassword,
+                      "The old password is not right: your password has not been changed.", m_me);
+    if (TrimControls(newPassword).empty())
+        return refuse(ChangeResult::Reason::EmptyField, "Please type a new password.", m_me);
+    if (newPassword != repeated)
+        return refuse(ChangeResult::Reason::PasswordsDiffer,
+                      "The new password and its repetition differ: type the same new password "
+                      "twice.",
+                      m_me);
+    if (auto refused = refuseControls({{TextField::Password, newPassword}}, m_me))
+        return *refused;
+    // Cut to fit, it would be another password than the one typed.
+    if (newPassword.size() > MaxPassword)
+        return refuse(ChangeResult::Reason::TooLong,
+                      "The new password is longer than " + std::to_string(MaxPassword) +
+                          " characters, which is all the table holds.",
+                      m_me);
+    if (IsReservedPassword(newPassword))
+        return refuse(ChangeResult::Reason::ReservedPassword, ReservedPasswordMessage, m_me);
+    const int slot = mySlot(table);
+    if (slot == 0)
+        return refuse(ChangeResult::Reason::SignedOut, SignedOutMessage());
+    // In place: the user keeps their slot, name, rights and accounts.
+    StoreEncoded(table.Slot(slot).Password, newPassword);
+    m_newIdentity.emplace(m_me, newPassword);
+    events.push_back(event(AuditEvent::Kind::PasswordChanged, m_me));
+    return {};
 }

@@ -60,7 +60,12 @@ struct ChangeResult
         AccountGone,
         // A backup to restore is not a sound table: `message` names its
         // faults as `check` does.
-        UnsoundTable
+        UnsoundTable,
+        // Changing one's own password: the old one given is not it, or the
+        // new one typed twice differs, or is longer than the table holds.
+        WrongPassword,
+        PasswordsDiffer,
+        TooLong
     };
 
     Outcome outcome = Outcome::Done;
@@ -86,7 +91,14 @@ struct Conflict
 {
     AnsiString user;
     AnsiString account;
+    // What the other side changed, as a list for people ("password, granted
+    // AddUsers"); empty where nothing shown differs.
+    std::string change;
 };
+
+// The question a window asks about such a change, with its three answers
+// (Yes: Reload, No: Overwrite, Cancel).
+std::string ConflictQuestion(const Conflict& conflict);
 
 // The person's choice for such a change.
 enum class ConflictChoice
@@ -116,6 +128,9 @@ public:
     // Asked when someone else changed in the file what a change touches;
     // without one, such a change writes nothing (Cancel).
     void SetConflictHandler(std::function<ConflictChoice(const Conflict&)> handler);
+    // The operating-system account the front end runs as, named in every
+    // event beside the table's login.
+    void setSystemUser(SystemUser user) { m_systemUser = std::move(user); }
     // How long a save waits for another writer, and whom it tells: `onWait`
     // hears Begins when the lock is found taken, Goes every few milliseconds
     // while it stays taken, and Ends once the wait is over, however it ended.
@@ -238,12 +253,23 @@ public:
 
     // In memory only; the file is written, and the change recorded, by a
     // later save, which makes it again on the file's table if that changed.
-    ChangeResult AddUser(const UserData& user);
-    ChangeResult DeleteUser(std::string_view loginName);
+    // With `unchangedIfThere` (`unchangedIfGone`), a user of that name
+    // already there (none there) is no fault but nothing to do: still not
+    // done, but recorded as no change rather than a refusal.
+    ChangeResult AddUser(const UserData& user, bool unchangedIfThere = false);
+    ChangeResult DeleteUser(std::string_view loginName, bool unchangedIfGone = false);
     // Replaces the user Modify loaded (found by `editedName`, preferring
     // `editedSlot`) by `user`, keeping their accounts; the user moves to
     // the end of the table, and the whole table is written at once.
     ChangeResult SaveChanges(std::string_view editedName, int editedSlot, const UserData& user);
+
+    // The signed-in user's own password, whatever their rights: the old
+    // one, and the new one typed twice, held to the rules every password
+    // is. Written at once with the whole table; they stay signed in.
+    ChangeResult changeOwnPassword(std::string_view oldPassword, std::string_view newPassword,
+                                   std::string_view repeated);
+    // What the person is told once it is done.
+    static const char* ownPasswordChangedText();
 
     // Bank accounts of the user `loginName`; each is written at once and
     // read back. Modify and Delete name the entry by `account.entry`; the
@@ -326,9 +352,17 @@ private:
     // Runs a change; a file fault becomes its Failed result.
     template <class Change> ChangeResult failingSafely(Change&& change);
 
-    ChangeResult addUser(UserTable& table, const UserData& user, std::vector<AuditEvent>& events);
-    ChangeResult deleteUser(UserTable& table, const AnsiString& loginName,
+    // A change with nothing to do, as the caller allowed: recorded as no
+    // change, and answered as the refusal it would otherwise be.
+    ChangeResult unchanged(ChangeResult::Reason reason, std::string message, std::string detail,
+                           std::string_view target);
+    ChangeResult addUser(UserTable& table, const UserData& user, bool unchangedIfThere,
+                         std::vector<AuditEvent>& events);
+    ChangeResult deleteUser(UserTable& table, const AnsiString& loginName, bool unchangedIfGone,
                             std::vector<AuditEvent>& events);
+    ChangeResult changeOwnPassword(UserTable& table, const AnsiString& oldPassword,
+                                   const AnsiString& newPassword, const AnsiString& repeated,
+                                   std::vector<AuditEvent>& events);
     ChangeResult saveChanges(UserTable& table, const AnsiString& editedName, int editedSlot,
                              const UserData& user, std::vector<AuditEvent>& events);
     // The checks every account change starts with: the rights, a name for
@@ -382,6 +416,7 @@ private:
 
     std::string m_tablePath;
     AuditSink* m_audit;
+    SystemUser m_systemUser;
     std::function<ConflictChoice(const Conflict&)> m_onConflict;
     WriterLock m_writerLock;
     std::chrono::milliseconds m_writerWait = DefaultWriterWait;

@@ -174,7 +174,8 @@ void MainWindowLayoutTest::frame()
 
     QCOMPARE(child<QTabWidget>("UserPages")->geometry(), QRect(0, 0, 245, 320));
     QCOMPARE(child<QGroupBox>("GroupBox")->geometry(), QRect(245, 0, 231, 320));
-    QCOMPARE(child<QListWidget>("UserNames")->geometry(), QRect(2, 17, 227, 258));
+    QCOMPARE(child<QListWidget>("UserNames")->geometry(), QRect(2, 17, 227, 239));
+    QCOMPARE(child<QWidget>("PasswordButton")->geometry(), QRect(31, 259, 173, 19));
     QCOMPARE(child<QWidget>("AddButton")->geometry(), QRect(31, 278, 87, 19));
     QCOMPARE(child<QWidget>("ModifyButton")->geometry(), QRect(118, 278, 86, 19));
     QCOMPARE(child<QWidget>("DeleteButton")->geometry(), QRect(31, 297, 87, 19));
@@ -210,7 +211,8 @@ void MainWindowLayoutTest::designedGeometry_data()
     // The frame
     at("UserPages", 0, 0, 245, 320);
     at("GroupBox", 245, 0, 231, 320);
-    at("UserNames", 2, 17, 227, 258);
+    at("UserNames", 2, 17, 227, 239);
+    at("PasswordButton", 31, 259, 173, 19);
     at("AddButton", 31, 278, 87, 19);
     at("ModifyButton", 118, 278, 86, 19);
     at("DeleteButton", 31, 297, 87, 19);

@@ -12,6 +12,8 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -396,14 +398,58 @@ private slots:
                  (QStringList{AdminLine, ClerkLine, ReneeLine, "  Nb  |pw1|/data|010101", "-"}));
     }
 
-    void addStoresThePlaceholderPassword()
+    // Add after Modify with only the name changed would hand the copy the
+    // placeholder, cut to eight, which every reader of the manual knows.
+    void addRefusesThePlaceholderPassword()
     {
-        clickUser("clerk");
+        clickUser("admin");
         click("ModifyButton");
-        replaceText(edit("NameEdit"), "copy");
+        replaceText(edit("NameEdit"), "admin2");
+        scripted->answer(Button::Ok);
         click("AddButton");
-        QCOMPARE(boxes(), QStringList());
-        QCOMPARE(memoryTable().at(3), QStringLiteral("copy|NewPassW|/srv/ledger|111011"));
+        QCOMPARE(boxes(), QStringList{"Error Ok: The NewPassWord is a reserved word, please try "
+                                      "another one."});
+        QCOMPARE(memoryTable(), DecodeTable(fixture));
+        QVERIFY(!tableChanged());
+    }
+
+    // A clerk, who holds no user right, finds the button and changes their
+    // own password; a refusal keeps the dialog open for another try.
+    void anyUserChangesTheirOwnPassword()
+    {
+        signIn(QStringLiteral("clerk"), QStringLiteral("Pa55w0rd"));
+        QVERIFY(find<QPushButton>("PasswordButton")->isEnabled());
+        QVERIFY(!find<QPushButton>("AddButton")->isEnabled());
+        const auto fill = [](QDialog* dialog, const QString& old, const QString& fresh,
+                             const QString& again) {
+            const QStringList names{"OldPasswordEdit", "NewPasswordEdit", "RepeatPasswordEdit"};
+            const QStringList texts{old, fresh, again};
+            for (int i = 0; i < 3; ++i) {
+                auto* box = dialog->findChild<QLineEdit*>(names[i]);
+                QCOMPARE(box->echoMode(), QLineEdit::Password);
+                box->clear();
+                TypeText(box, texts[i]);
+            }
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        };
+        bool shown = false;
+        OnNextModal([&](QDialog* dialog) {
+            shown = true;
+            scripted->answer(Button::Ok);
+            fill(dialog, "Pa55w0rd", "fresh", "frash");
+            QVERIFY(dialog->isVisible());
+            scripted->answer(Button::Ok);
+            fill(dialog, "Pa55w0rd", "fresh", "fresh");
+        });
+        click("PasswordButton");
+        QVERIFY(shown);
+        QCOMPARE(boxes(), (QStringList{"Error Ok: The new password and its repetition differ: "
+                                       "type the same new password twice.",
+                                       "Information Ok: Your password has been changed. Sign in "
+                                       "with the new one from now on."}));
+        QCOMPARE(DecodeTable(dir->read()).at(1), QStringLiteral("clerk|fresh|/srv/ledger|111011"));
+        QVERIFY(find<QPushButton>("PasswordButton")->isEnabled());
+        QCOMPARE(window->get()->windowTitle(), QStringLiteral("KVS - clerk"));
     }
 
     // The keyboard types no control character, but a paste brings any that

@@ -33,14 +33,14 @@ Q_DECLARE_METATYPE(std::optional<QByteArray>)
 
 namespace {
 
-QString ChangedOnDisk(const QString& what)
+QString ChangedOnDisk(const QString& what, const QString& theirChange)
 {
     return QStringLiteral("Warning YesNoCancel: Someone else has changed %1 in Gatekeep.acl since "
-                          "this program last read it.\n\n"
+                          "this program last read it.\nTheir change: %2.\n\n"
                           "Yes: keep their version; this change is dropped.\n"
                           "No: write this change over theirs, for %1 only.\n"
                           "Cancel: write nothing.")
-        .arg(what);
+        .arg(what, theirChange);
 }
 
 const QString BroughtUpToDate =
@@ -218,9 +218,10 @@ void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout()
     scripted->answer(answer);
     QTest::mouseClick(find<QPushButton>("DelAccoBtn"), Qt::LeftButton);
 
-    QCOMPARE(boxes(), (QStringList{"Confirmation YesNo: Are you sure you want to delete your \n"
-                                   "CHECKING account ?",
-                                   ChangedOnDisk("the bank account Checking of admin")}));
+    QCOMPARE(boxes(),
+             (QStringList{"Confirmation YesNo: Are you sure you want to delete your \n"
+                          "CHECKING account ?",
+                          ChangedOnDisk("the bank account Checking of admin", "description")}));
     QCOMPARE(DecodeTable(dir->read()), file);
     QCOMPARE(ListLines(accounts()), shownAfter);
     // What the window works with is what the file holds, but after Cancel.
@@ -241,7 +242,7 @@ void SharedTableTest::theCloseAsksOnlyAboutAUserChangedOnBothSides()
     scripted->answer(Button::Cancel); // clerk changed on both sides
     window->get()->close();
     QCOMPARE(boxes(), (QStringList{"Confirmation YesNoCancel: Do you want to save the changes?",
-                                   ChangedOnDisk("the user clerk")}));
+                                   ChangedOnDisk("the user clerk", "bank accounts")}));
     QVERIFY(window->get()->isVisible());
     QCOMPARE(dir->read(), theirs);
     QVERIFY(tableChanged());
@@ -430,7 +431,7 @@ void SharedTableTest::aLogoutThatMayNotAskWritesNothingOverOthers()
     scripted->answer(Button::No);
     QVERIFY(window->manager().LogoutQuery(true));
     QCOMPARE(boxes(), (QStringList{"Confirmation YesNoCancel: Do you want to save the changes?",
-                                   ChangedOnDisk("the user clerk")}));
+                                   ChangedOnDisk("the user clerk", "bank accounts")}));
     QCOMPARE(DecodeTable(dir->read()),
              (QStringList{AdminLine, ReneeLine, "newbie|pw|/srv/new|111111", "-", "-"}));
 }

@@ -39,13 +39,15 @@ TEST(EachKindSaysWhatHappenedAndNamesItsFields)
     full.newName = "rob";
     full.copy = "/root/Gatekeep.acl.backup";
     full.systemUser = "root";
-    const std::string common = ": table=\"/srv/ledger/Gatekeep.acl\" user=\"chief\" target=\"bob\"";
+    full.systemUid = 0;
+    const std::string common = ": table=\"/srv/ledger/Gatekeep.acl\" user=\"chief\" "
+                               "system_user=\"root\" uid=\"0\" target=\"bob\"";
     const std::string renamed = " new_name=\"rob\"";
     const std::string changes = " changes=\"password, granted AddUsers\"";
     const std::string tail = " missing_right=\"AddUsers\"";
     const std::string reason = " reason=\"why\"";
     const std::string account = " account=\"Cash\"";
-    const std::string copied = " copy=\"/root/Gatekeep.acl.backup\" system_user=\"root\"";
+    const std::string copied = " copy=\"/root/Gatekeep.acl.backup\"";
     struct Row
     {
         Kind kind;
@@ -59,6 +61,8 @@ TEST(EachKindSaysWhatHappenedAndNamesItsFields)
         {Kind::UserAdded, LOG_NOTICE, "user added" + common + renamed + changes + tail},
         {Kind::UserDeleted, LOG_NOTICE, "user deleted" + common + renamed + tail},
         {Kind::UserChanged, LOG_NOTICE, "user changed" + common + renamed + changes + tail},
+        {Kind::PasswordChanged, LOG_NOTICE, "password changed" + common + renamed + tail},
+        {Kind::NoChange, LOG_NOTICE, "no change" + common + renamed + tail + reason},
         {Kind::AccountAdded, LOG_NOTICE, "bank account added" + common + account + renamed + tail},
         {Kind::AccountChanged, LOG_NOTICE,
          "bank account changed" + common + account + renamed + changes + tail},

@@ -132,6 +132,18 @@ const std::string ReneeLine = " Ren\xe9"
 
 } // namespace
 
+namespace {
+
+// The system account's fields of an audit line, for this process.
+std::string SystemFields()
+{
+    const passwd* me = ::getpwuid(::getuid());
+    return " system_user=\"" + std::string(me ? me->pw_name : "") + "\" uid=\"" +
+           std::to_string(::getuid()) + "\"";
+}
+
+} // namespace
+
 TEST(TheFixtureIsWhatTheseTestsTakeItFor)
 {
     UseFixture();
@@ -1614,7 +1626,10 @@ TEST(EveryRefusedSignInOfTheCommandLineIsRecorded)
         std::vector<std::string> logged;
         for (const AuditEvent& event : sink.events)
             logged.push_back("WARNING " + AuditLine(event));
-        if (logged != std::vector<std::string>{row.logged})
+        // Every line names the system account beside the table's login.
+        std::string expected = row.logged;
+        expected.insert(expected.find("user=\"\"") + 7, SystemFields());
+        if (logged != std::vector<std::string>{expected})
             storecheck::Fail(__FILE__, __LINE__,
                              std::string(row.user) + ": " + std::to_string(logged.size()) +
                                  " lines, the first " +
@@ -1990,10 +2005,84 @@ TEST(ABackupIsRecorded)
     std::vector<std::string> logged;
     for (const AuditEvent& event : sink.events)
         logged.push_back(AuditLine(event));
-    CHECK_EQ(logged, std::vector<std::string>(
-                         {R"(table copied: table="Gatekeep.acl" user="" target="" copy="old.acl" )"
-                          "system_user=\"" +
-                          std::string(me->pw_name) + "\""}));
+    CHECK_EQ(logged, std::vector<std::string>({R"(table copied: table="Gatekeep.acl" user="")" +
+                                               SystemFields() + R"( target="" copy="old.acl")"}));
+}
+
+// A clerk without any user right changes their own password: the sign-in's
+// password is the old one, the new one follows; the placeholder and a new
+// one that fits no field are refused with the file untouched.
+TEST(PasswdChangesOnlyYourOwnPassword)
+{
+    UseFixture();
+    CliResult refused = As("clerk", "Pa55w0rd", {"passwd"}, "NewPassW\n");
+    CHECK_EQ(refused.status, int(ExitRefused));
+    CHECK(refused.err.find("The NewPassWord is a reserved word") != std::string::npos);
+    CHECK_EQ(ReadFile(TableFile), Fixture());
+    CHECK_EQ(As("clerk", "Pa55w0rd", {"passwd"}, "\n").status, int(ExitBadInput));
+    CHECK_EQ(As("clerk", "Pa55w0rd", {"passwd"}, "123456789\n").status, int(ExitBadInput));
+    CHECK_EQ(As("clerk", "wrong", {"passwd"}, "Fresh1\n").status, int(ExitSignInRefused));
+    CHECK_EQ(ReadFile(TableFile), Fixture());
+
+    const CliResult done = As("clerk", "Pa55w0rd", {"passwd"}, "Fresh1\n");
+    CHECK_EQ(done.status, 0);
+    CHECK(done.err.find("Your password has been changed.") != std::string::npos);
+    CHECK_EQ(As("clerk", "Pa55w0rd", {"ls"}).status, int(ExitSignInRefused));
+    CHECK_EQ(As("clerk", "Fresh1", {"ls"}).status, 0);
+    CHECK_EQ(As("admin", "secret", {"ls"}).status, 0);
+    // Operands are not taken: it is always one's own password.
+    CHECK_EQ(As("clerk", "Fresh1", {"passwd", "admin"}, "x\n").status, int(ExitBadInput));
+}
+
+// A no-op that a script asked for is recorded as such, not as a refusal,
+// and every line names the system account.
+TEST(ANoOpIsRecordedAsNoChange)
+{
+    struct Row
+    {
+        std::vector<std::string> command;
+        std::string logged;
+    };
+    const Row rows[] = {
+        {{"add", "clerk", "--path", "/x", "--if-missing"},
+         R"(no change: table="Gatekeep.acl" user="admin")" + SystemFields() +
+             R"( target="clerk" reason="a user of that name is there already")"},
+        {{"rm", "nobody", "--if-present"},
+         R"(no change: table="Gatekeep.acl" user="admin")" + SystemFields() +
+             R"( target="nobody" reason="no user of that name to delete")"},
+    };
+    for (const Row& row : rows) {
+        UseFixture();
+        int pipe[2];
+        CHECK(::pipe(pipe) == 0);
+        const std::string lines = "secret\nnewpw\n";
+        CHECK(::write(pipe[1], lines.data(), lines.size()) == static_cast<ssize_t>(lines.size()));
+        ::close(pipe[1]);
+        std::vector<std::string> arguments = {"--table",
+                                              TableFile,
+                                              "--user",
+                                              "admin",
+                                              "--password-fd",
+                                              std::to_string(pipe[0]),
+                                              "--new-password-fd",
+                                              std::to_string(pipe[0])};
+        if (row.command[0] == "rm")
+            arguments.resize(6);
+        arguments.insert(arguments.end(), row.command.begin(), row.command.end());
+        const Invocation invocation = ParseArguments(arguments);
+        RecordingSink sink;
+        SecretReader secrets;
+        std::ostringstream out;
+        std::ostringstream err;
+        CHECK_EQ(RunCommand(invocation, secrets, out, err, &sink), 0);
+        ::close(pipe[0]);
+        std::vector<std::string> logged;
+        for (const AuditEvent& event : sink.events)
+            logged.push_back(AuditLine(event));
+        CHECK_EQ(logged.size(), std::size_t(2));
+        CHECK_EQ(logged.back(), row.logged);
+        CHECK_EQ(ReadFile(TableFile), Fixture());
+    }
 }
 
 // A backup goes back in the table's place only for a user who could add,

@@ -1140,13 +1140,12 @@ TEST(TheEditorsPlaceholderIsNoPassword)
             CHECK_EQ(session.Table().Bytes(), before);
         }
     }
-    // Only the whole word: the eight characters a copy of it keeps are a
-    // password like any other.
+    // A blank before it makes another password.
     WriteTeam(Rights::All());
     Session session(TableFile);
     session.LoadTable();
     session.SignIn("me", "pw");
-    CHECK(session.SaveChanges("weak", 3, Plain("weak", "NewPassW", "/w")).done());
+    CHECK(session.SaveChanges("weak", 3, Plain("weak", " NewPass", "/w")).done());
 }
 
 TEST(ARefreshShowsTheFilesTableWithTheWaitingChangesMadeAgainOnIt)
@@ -1252,4 +1251,89 @@ TEST(ARefreshLeavesAFileAnotherWriterHoldsForTheNextLook)
     }
     CHECK(mine.session.refresh().refreshed);
     CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me", "weak", "bob"}));
+}
+
+// The editor's placeholder, and the eight characters of it the table would
+// keep, in any letter case, reach nobody's record: not by Add, not by Save
+// Changes. A blank before it makes another password.
+TEST(ThePlaceholderPasswordReachesNoRecord)
+{
+    const char* const reserved[] = {"NewPassWord", "newpassword", "NEWPASSW", "NewPassW",
+                                    "NewPassWx"};
+    for (const char* password : reserved) {
+        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+        const std::string before = ReadFile(TableFile);
+        Session session(TableFile);
+        session.LoadTable();
+        CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+        const ChangeResult added = session.AddUser(Plain("copy", password, "/c"));
+        CHECK(added.reason == ChangeResult::Reason::ReservedPassword);
+        CHECK_EQ(added.message,
+                 std::string("The NewPassWord is a reserved word, please try another one."));
+        CHECK(!session.TableChanged());
+        const ChangeResult saved = session.SaveChanges("weak", 3, Plain("weak", password, "/w"));
+        CHECK(saved.reason == ChangeResult::Reason::ReservedPassword);
+        CHECK_EQ(ReadFile(TableFile), before);
+    }
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers});
+    Session session(TableFile);
+    session.LoadTable();
+    CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+    CHECK(session.AddUser(Plain("copy", " NewPass", "/c")).done());
+    CHECK(session.SaveChanges("weak", 3, Plain("weak", "NewPass", "/w")).done());
+}
+
+// Every user, whatever their rights, changes their own password, held to
+// the rules every password is; they stay signed in, keep their slot and
+// accounts, and the waiting changes are saved with it.
+TEST(AnyUserChangesTheirOwnPassword)
+{
+    struct Row
+    {
+        const char* old;
+        const char* fresh;
+        const char* again;
+        ChangeResult::Reason reason;
+    };
+    const Row refusals[] = {
+        {"nope", "fresh", "fresh", ChangeResult::Reason::WrongPassword},
+        {"pw", "", "", ChangeResult::Reason::EmptyField},
+        {"pw", "  ", "  ", ChangeResult::Reason::EmptyField},
+        {"pw", "fresh", "fresH", ChangeResult::Reason::PasswordsDiffer},
+        {"pw", "fr\tesh", "fr\tesh", ChangeResult::Reason::ControlCharacter},
+        {"pw", "123456789", "123456789", ChangeResult::Reason::TooLong},
+        {"pw", "newpassw", "newpassw", ChangeResult::Reason::ReservedPassword},
+    };
+    for (const Row& row : refusals) {
+        WriteTeam(Rights{});
+        const std::string before = ReadFile(TableFile);
+        Session session(TableFile);
+        session.LoadTable();
+        CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+        const ChangeResult result = session.changeOwnPassword(row.old, row.fresh, row.again);
+        CHECK(result.outcome == ChangeResult::Outcome::Refused);
+        CHECK(result.reason == row.reason);
+        CHECK_EQ(ReadFile(TableFile), before);
+    }
+    for (const auto& [label, rights] : team::UserRightCombinations()) {
+        WriteTeam(rights);
+        Session session(TableFile);
+        session.LoadTable();
+        CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+        if (rights.has(R::AddUsers))
+            CHECK(session.AddUser(Plain("new", "npw", "/n")).done());
+        const ChangeResult result = session.changeOwnPassword("pw", "fresh", "fresh");
+        CHECK(result.done());
+        CHECK(!session.TableChanged());
+        CHECK(!session.SignedOut());
+        CHECK_EQ(session.LookUpUser("me"), 2);
+        CHECK_EQ(Decoded(session.Table().Slot(2).Password), std::string("fresh"));
+        CHECK_EQ(team::Flags(session.Me().rights), team::Flags(rights));
+        // Still signed in as the record it made: the next change goes on.
+        CHECK(session.changeOwnPassword("fresh", "again", "again").done());
+        Session fresh(TableFile);
+        fresh.LoadTable();
+        CHECK(fresh.SignIn("me", "again") == Session::SignInResult::SignedIn);
+        CHECK_EQ(fresh.LookUpUser("new") != 0, rights.has(R::AddUsers));
+    }
 }
