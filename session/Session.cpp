@@ -414,6 +414,19 @@ void Session::Reload()
         findMe(m_base);
 }
 
+std::optional<UserTable> Session::madeAgain(const Step& waiting, const UserTable& table,
+                                            std::vector<AuditEvent>& made,
+                                            std::vector<std::string>& dropped)
+{
+    UserTable trial = table;
+    const ChangeResult result = waiting.apply(trial, made);
+    if (!result.done()) {
+        dropped.push_back(waiting.what + ": " + result.message);
+        return std::nullopt;
+    }
+    return trial;
+}
+
 ChangeResult Session::refresh()
 {
     if (!m_signedIn || m_signedOut || m_committing)
@@ -451,14 +464,11 @@ ChangeResult Session::refresh()
         std::vector<Step> kept;
         std::vector<std::string> dropped;
         for (const Step& waiting : m_pending) {
-            UserTable trial = next;
             std::vector<AuditEvent> made;
-            const ChangeResult result = waiting.apply(trial, made);
-            if (!result.done()) {
-                dropped.push_back(waiting.what + ": " + result.message);
+            std::optional<UserTable> trial = madeAgain(waiting, next, made, dropped);
+            if (!trial)
                 continue;
-            }
-            next = trial;
+            next = std::move(*trial);
             events.insert(events.end(), made.begin(), made.end());
             kept.push_back(waiting);
             // The person decided on the table they saw then: where someone
@@ -1500,13 +1510,10 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
     // that could not be made anyway.
     if (replay) {
         for (const Step& waiting : m_pending) {
-            UserTable trial = next;
             std::vector<AuditEvent> made;
-            const ChangeResult result = waiting.apply(trial, made);
-            if (!result.done()) {
-                dropped.push_back(waiting.what + ": " + result.message);
+            std::optional<UserTable> trial = madeAgain(waiting, next, made, dropped);
+            if (!trial)
                 continue;
-            }
             const UserTable& seen = waiting.seen ? *waiting.seen : m_base;
             if (const std::optional<Conflict> clash = waiting.clash(seen, file)) {
                 asked = true;
@@ -1519,7 +1526,7 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
                     continue;
                 overwritten.push_back(clash->user);
             }
-            next = trial;
+            next = std::move(*trial);
             events.insert(events.end(), made.begin(), made.end());
             kept.push_back(waiting);
             // Asked about, or nothing to ask: from here on it stands on the

@@ -408,6 +408,11 @@ private:
     // Takes the file's table, with the changes still waiting made on it.
     void adoptFile(const UserTable& file, const std::optional<std::string>& onDisk,
                    const UserTable& next, std::vector<Step> kept, std::vector<AuditEvent> events);
+    // `waiting` made again on a copy of `table`: the copy, or nothing, with
+    // what could not be made, and why, added to `dropped`.
+    static std::optional<UserTable> madeAgain(const Step& waiting, const UserTable& table,
+                                              std::vector<AuditEvent>& made,
+                                              std::vector<std::string>& dropped);
     ConflictChoice ask(const Conflict& conflict) const;
     // Writing nothing, as the person chose; recorded as a refusal.
     ChangeResult cancelled(const Conflict& conflict);

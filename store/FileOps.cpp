@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <string>
 
 #include <fcntl.h>
@@ -152,6 +153,21 @@ int WriteAllAt(int fd, const char* data, std::size_t size, off_t offset)
         done += static_cast<std::size_t>(n);
     }
     return 0;
+}
+
+int SyncCloseRename(int fd, int err, const std::string& from, const std::string& to)
+{
+    if (err == 0 && ::fsync(fd) != 0)
+        err = errno;
+    if (err == 0) {
+        if (::close(fd) != 0 && errno != EINTR)
+            err = errno;
+    } else {
+        CloseQuietly(fd);
+    }
+    if (err == 0 && ::rename(from.c_str(), to.c_str()) != 0)
+        err = errno;
+    return err;
 }
 
 } // namespace fileops

@@ -44,5 +44,10 @@ long ReadPrefix(int fd, char* buffer, std::size_t size);
 // Writes everything at `offset` or returns the errno: a short write is never
 // taken for success.
 int WriteAllAt(int fd, const char* data, std::size_t size, off_t offset);
+// Ends a new file written through `fd` (`err`: what went wrong so far, or
+// 0): syncs it, closes it, and renames `from` to `to`, each step only after
+// the one before went well. `fd` is closed either way. Returns the first
+// errno, or 0; the caller removes `from` when it is not 0.
+int SyncCloseRename(int fd, int err, const std::string& from, const std::string& to);
 
 } // namespace fileops

@@ -97,19 +97,10 @@ void ReplaceWithNewFile(const std::string& path, const std::string& bytes)
     int err = ::fchmod(fd, PrivateMode) != 0 ? errno : 0;
     if (err == 0)
         err = fileops::WriteAllAt(fd, bytes.data(), bytes.size(), 0);
-    if (err == 0 && ::fsync(fd) != 0)
-        err = errno;
-    if (err == 0) {
-        if (::close(fd) != 0 && errno != EINTR)
-            err = errno;
-    } else {
-        CloseQuietly(fd);
-    }
     // The rename replaces the name alone: a file someone slipped in at
     // `path` meanwhile is never written into, and a link there is replaced,
     // not followed.
-    if (err == 0 && ::rename(name.c_str(), path.c_str()) != 0)
-        err = errno;
+    err = fileops::SyncCloseRename(fd, err, name, path);
     if (err != 0) {
         ::unlink(name.c_str());
         ThrowErrno(err);

@@ -427,16 +427,7 @@ void SaveUserTable(const UserTable& table, const std::string& path)
         // a group to that group: a new file would take the table from them.
         inPlace = hadOld && CannotKeep(err);
     }
-    if (err == 0 && ::fsync(fd) != 0)
-        err = errno;
-    if (err == 0) {
-        if (::close(fd) != 0 && errno != EINTR)
-            err = errno;
-    } else {
-        CloseQuietly(fd);
-    }
-    if (err == 0 && ::rename(tempName.c_str(), target.c_str()) != 0)
-        err = errno;
+    err = fileops::SyncCloseRename(fd, err, tempName, target);
     if (err != 0) {
         ::unlink(tempName.c_str());
         if (inPlace)

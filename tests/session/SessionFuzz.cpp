@@ -388,7 +388,9 @@ void SaveChanges(Actor& actor, Input& in)
             editedAt = UsedSlot(onDisk, edited);
         mine = editedAt != 0 && IsRecordOf(onDisk.Slot(editedAt), actor.me, actor.password);
     } else if (actor.signedIn) {
-        mine = SignedInSlot(file, actor.me, actor.password) == 0 &&
+        // Made again on the file's table, the change finds the user edited
+        // by name: editing one's own name is editing oneself.
+        mine = (edited == actor.me || SignedInSlot(file, actor.me, actor.password) == 0) &&
                SignedInSlot(file, plain.loginName, plain.password) != 0;
     }
     if (mine) {
