@@ -380,17 +380,21 @@ void SaveChanges(Actor& actor, Input& in)
     // table as it was, where the session finds the user edited as here;
     // otherwise their record gave way to the one saved.
     const UserTable& onDisk = before.fileTable;
+    // The session finds the user edited at `editedSlot` where that slot
+    // bears the name, else by the name.
+    int editedAt = editedSlot;
+    if (editedAt < 1 || editedAt > SlotCount || Decoded(onDisk.Slot(editedAt).LoginName) != edited)
+        editedAt = UsedSlot(onDisk, edited);
+    const bool editedMe =
+        editedAt != 0 && IsRecordOf(onDisk.Slot(editedAt), actor.me, actor.password);
     bool mine = false;
     if (actor.signedIn && !waiting) {
-        int editedAt = editedSlot;
-        if (editedAt < 1 || editedAt > SlotCount ||
-            Decoded(onDisk.Slot(editedAt).LoginName) != edited)
-            editedAt = UsedSlot(onDisk, edited);
-        mine = editedAt != 0 && IsRecordOf(onDisk.Slot(editedAt), actor.me, actor.password);
+        mine = editedMe;
     } else if (actor.signedIn) {
-        // Made again on the file's table, the change finds the user edited
-        // by name: editing one's own name is editing oneself.
-        mine = (edited == actor.me || SignedInSlot(file, actor.me, actor.password) == 0) &&
+        // Made again on the file's table. Where a table made elsewhere holds
+        // the signed-in record twice, editing either is editing oneself,
+        // though the other stays.
+        mine = (editedMe || SignedInSlot(file, actor.me, actor.password) == 0) &&
                SignedInSlot(file, plain.loginName, plain.password) != 0;
     }
     if (mine) {
