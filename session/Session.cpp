@@ -476,12 +476,8 @@ ChangeResult Session::refresh()
             if (!waiting.seen && waiting.clash(m_base, file))
                 kept.back().seen = std::make_shared<const UserTable>(m_base);
         }
-        m_base = file;
-        m_fileBytes = onDisk;
-        m_table = next;
-        m_pending = std::move(kept);
-        m_unsaved = std::move(events);
-        m_tableChanged = !m_pending.empty();
+        // Only shown: the log tells of the file's version when a save takes it.
+        takeFile(file, onDisk, next, std::move(kept), std::move(events));
 
         ChangeResult result;
         result.refreshed = true;
@@ -1457,13 +1453,20 @@ void Session::adoptFile(const UserTable& file, const std::optional<std::string>&
                         const UserTable& next, std::vector<Step> kept,
                         std::vector<AuditEvent> events)
 {
+    takeFile(file, onDisk, next, std::move(kept), std::move(events));
+    record(event(AuditEvent::Kind::TableReloaded));
+}
+
+void Session::takeFile(const UserTable& file, const std::optional<std::string>& onDisk,
+                       const UserTable& next, std::vector<Step> kept,
+                       std::vector<AuditEvent> events)
+{
     m_base = file;
     m_fileBytes = onDisk;
     m_table = next;
     m_pending = std::move(kept);
     m_unsaved = std::move(events);
     m_tableChanged = !m_pending.empty();
-    record(event(AuditEvent::Kind::TableReloaded));
 }
 
 ChangeResult Session::commitLocked(const Step* step, bool readBack,

@@ -408,6 +408,9 @@ private:
     // Takes the file's table, with the changes still waiting made on it.
     void adoptFile(const UserTable& file, const std::optional<std::string>& onDisk,
                    const UserTable& next, std::vector<Step> kept, std::vector<AuditEvent> events);
+    // The same without the audit line.
+    void takeFile(const UserTable& file, const std::optional<std::string>& onDisk,
+                  const UserTable& next, std::vector<Step> kept, std::vector<AuditEvent> events);
     // `waiting` made again on a copy of `table`: the copy, or nothing, with
     // what could not be made, and why, added to `dropped`.
     static std::optional<UserTable> madeAgain(const Step& waiting, const UserTable& table,
