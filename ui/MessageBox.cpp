@@ -1,12 +1,31 @@
 #include "MessageBox.h"
 
+#include "Placement.h"
 #include "Terminate.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShowEvent>
 
 namespace {
+
+// Qt places a message box with a guess at the window frame, which can leave
+// its edge off the screen when the window it belongs to stands at a corner;
+// it is placed again once it has its final size.
+class PlacedMessageBox : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);
+        if (!event->spontaneous())
+            placeDialog(this);
+    }
+};
 
 MessageBox::Script& activeScript()
 {
@@ -59,8 +78,8 @@ MessageBox::Button MessageBox::show(Kind kind, const QString& title, const QStri
     if (TerminateRequested())
         return Button::Cancel;
 
-    QMessageBox box(iconFor(kind), title, text, QMessageBox::NoButton,
-                    QApplication::activeWindow());
+    PlacedMessageBox box(iconFor(kind), title, text, QMessageBox::NoButton,
+                         QApplication::activeWindow());
     // No message of this program is markup, yet many carry what people typed
     // or what a file beside the table says; Qt would render any of them that
     // looks like HTML as such.
