@@ -157,42 +157,28 @@ void TBankAccountPage::finishChange(const AnsiString& userName, const QString& n
     emit rightsMayHaveChanged();
     if (result.refreshed || result.outcome == ChangeResult::Outcome::Reloaded)
         emit tableReloaded(); // the user list, and this page with it
-    switch (result.outcome) {
-    case ChangeResult::Outcome::Done:
-        ShowAccountsOf(FromAnsi(userName));
-        if (!result.warning.empty())
-            MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
-        return;
-    case ChangeResult::Outcome::Failed:
-        ShowErrorReport(FromAnsi(result.message));
-        return;
-    case ChangeResult::Outcome::Reloaded:
-        ShowAccountsOf(FromAnsi(userName));
-        return;
-    case ChangeResult::Outcome::Cancelled:
-        return;
-    case ChangeResult::Outcome::Refused:
-        break;
+    if (result.outcome == ChangeResult::Outcome::Refused) {
+        switch (result.reason) {
+        case ChangeResult::Reason::NoSuchUser:
+            RefreshAccoList();
+            return;
+        // The page and the record disagree: only the table changing under
+        // the page can cause that.
+        case ChangeResult::Reason::AccountsFull:
+            showInternalError(QStringLiteral("_ALB:0001"));
+            return;
+        case ChangeResult::Reason::NoSuchAccount:
+            showInternalError(noEntryCode);
+            return;
+        default:
+            break;
+        }
     }
-    switch (result.reason) {
-    case ChangeResult::Reason::NoSuchUser:
-        RefreshAccoList();
+    // A sign-out the main window tells, once, and leaves nothing but Exit.
+    if (showFailure(result) || result.outcome == ChangeResult::Outcome::Cancelled)
         return;
-    // The main window tells it, once, and leaves nothing but Exit.
-    case ChangeResult::Reason::SignedOut:
-        return;
-    // The page and the record disagree: only the table changing under the
-    // page can cause that.
-    case ChangeResult::Reason::AccountsFull:
-        showInternalError(QStringLiteral("_ALB:0001"));
-        return;
-    case ChangeResult::Reason::NoSuchAccount:
-        showInternalError(noEntryCode);
-        return;
-    default:
-        MessageBox::show(MessageBox::Kind::Error, FromAnsi(result.message));
-        return;
-    }
+    ShowAccountsOf(FromAnsi(userName));
+    showWarning(result);
 }
 
 void TBankAccountPage::NewAccoBtnClick()

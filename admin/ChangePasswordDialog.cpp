@@ -32,27 +32,15 @@ void ChangePasswordDialog::tryChange()
     m_result = m_session.changeOwnPassword(ToAnsi(ui->OldPasswordEdit->text()),
                                            ToAnsi(ui->NewPasswordEdit->text()),
                                            ToAnsi(ui->RepeatPasswordEdit->text()));
-    switch (m_result.outcome) {
-    case ChangeResult::Outcome::Done:
+    if (m_result.done()) {
         MessageBox::show(MessageBox::Kind::Information, FromAnsi(Session::ownPasswordChangedText()),
                          MessageBox::Buttons::Ok);
         accept();
         return;
-    case ChangeResult::Outcome::Refused:
-        // Signed out, nothing is left to try: the window says why.
-        if (m_result.reason == ChangeResult::Reason::SignedOut) {
-            reject();
-            return;
-        }
-        MessageBox::show(MessageBox::Kind::Error, FromAnsi(m_result.message),
-                         MessageBox::Buttons::Ok);
-        return;
-    case ChangeResult::Outcome::Failed:
-        ShowErrorReport(FromAnsi(m_result.message));
-        return;
-    case ChangeResult::Outcome::Cancelled:
-    case ChangeResult::Outcome::Reloaded:
-        break;
     }
+    // Refused or failed, the person may try again; signed out, nothing is
+    // left to try, and the window says why.
+    if (showFailure(m_result) && m_result.reason != ChangeResult::Reason::SignedOut)
+        return;
     reject();
 }

@@ -275,8 +275,7 @@ void TMainForm::showFileAsItIs()
     if (reportFailure(result))
         return;
     showTableAgain();
-    if (!result.warning.empty())
-        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
+    showWarning(result);
 }
 
 void TMainForm::UpdateUserNameList()
@@ -313,8 +312,7 @@ bool TMainForm::FormCloseQuery()
         const ChangeResult result = m_session.Save();
         if (reportFailure(result))
             return m_session.SignedOut();
-        if (!result.warning.empty())
-            MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
+        showWarning(result);
         // Reloaded: the person chose the file's version over these changes.
         return result.outcome != ChangeResult::Outcome::Cancelled;
     }
@@ -417,18 +415,8 @@ UserData TMainForm::userFromEditor() const
 
 bool TMainForm::reportFailure(const ChangeResult& result)
 {
-    switch (result.outcome) {
-    case ChangeResult::Outcome::Refused:
-        // Told once already, with what is left to do.
-        if (result.reason != ChangeResult::Reason::SignedOut || !m_toldSignedOut)
-            showError(FromAnsi(result.message));
-        return true;
-    case ChangeResult::Outcome::Failed:
-        ShowErrorReport(FromAnsi(result.message));
-        return true;
-    default:
-        return false;
-    }
+    // A sign-out told once already, with what is left to do, is not told again.
+    return showFailure(result, m_toldSignedOut);
 }
 
 void TMainForm::AddButtonClick()
@@ -469,8 +457,7 @@ void TMainForm::DeleteButtonClick()
         return;
     UpdateUserNameList();
     // Deleting one's own login ID: what follows is said now.
-    if (!result.warning.empty())
-        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
+    showWarning(result);
 }
 
 void TMainForm::ModifyButtonClick()
@@ -507,8 +494,7 @@ void TMainForm::SaveChangeButtonClick()
     clearActionSheet();
     ui->SaveChangeButton->setVisible(false);
     ui->SaveChangeButton->setEnabled(false);
-    if (!result.warning.empty())
-        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
+    showWarning(result);
 }
 
 void TMainForm::PasswordButtonClick()
@@ -521,8 +507,8 @@ void TMainForm::PasswordButtonClick()
     // changes it was made on.
     if (result.refreshed || result.done())
         showTableAgain();
-    if (result.done() && !result.warning.empty())
-        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
+    if (result.done())
+        showWarning(result);
 }
 
 void TMainForm::NameEditChange()

@@ -94,13 +94,9 @@ void SecurityManager::FormCreate()
         m_passWords->setLoginState(1);
         createMainForm();
     } else {
-        const bool ready = ReportingIoErrors([&] {
-            if (AnythingAt(m_workingDir, tableName))
-                m_session.LoadTable();
-            else
-                m_session.CreateTable();
-        });
-        if (!ready) {
+        const ChangeResult loaded =
+            AnythingAt(m_workingDir, tableName) ? m_session.LoadTable() : m_session.CreateTable();
+        if (showFailure(loaded)) {
             // Nobody can sign in against a table that cannot be read, and
             // the window must not open without a signed-in user.
             createMainForm();

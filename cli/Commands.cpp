@@ -817,7 +817,7 @@ private:
         const std::optional<std::string> loaded = PeekTableFile(m_path);
         if (!loaded)
             Fail(ExitFileTrouble, m_path + ": there is no user table here; init creates one.");
-        m_session.LoadTable();
+        Finish(m_session.LoadTable());
 
         // The name first, so no password is asked for a name that is not
         // there, as the login dialog does.
@@ -856,7 +856,7 @@ private:
             // someone saved while the passwords were typed is taken first.
             m_writing.emplace(m_session.HoldWriterLock());
             if (PeekTableFile(m_path) != loaded)
-                m_session.Reload();
+                Finish(m_session.Reload());
         }
     }
 

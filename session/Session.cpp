@@ -384,34 +384,40 @@ ChangeResult WithLockNotice(WriterLock& lock, ChangeResult result)
 
 } // namespace
 
-void Session::LoadTable()
+ChangeResult Session::LoadTable()
 {
     // Copies of the table that killed saves left behind are nobody's to keep.
     RemoveStaleTemporaries(m_tablePath);
-    UserTable table = m_table;
-    std::string bytes;
-    LoadUserTable(table, m_tablePath, &bytes);
-    m_base = table;
-    m_table = table;
-    m_fileBytes = std::move(bytes);
-    m_pending.clear();
-    m_unsaved.clear();
+    return failingSafely([&] {
+        UserTable table = m_table;
+        std::string bytes;
+        LoadUserTable(table, m_tablePath, &bytes);
+        m_base = table;
+        m_table = table;
+        m_fileBytes = std::move(bytes);
+        m_pending.clear();
+        m_unsaved.clear();
+        return ChangeResult{};
+    });
 }
 
-void Session::Reload()
+ChangeResult Session::Reload()
 {
-    UserTable fresh;
-    std::string bytes;
-    LoadUserTable(fresh, m_tablePath, &bytes);
-    m_base = fresh;
-    m_table = fresh;
-    m_fileBytes = std::move(bytes);
-    m_tableChanged = false;
-    m_pending.clear();
-    m_unsaved.clear();
-    record(event(AuditEvent::Kind::TableReloaded));
-    if (m_signedIn)
-        findMe(m_base);
+    return failingSafely([&] {
+        UserTable fresh;
+        std::string bytes;
+        LoadUserTable(fresh, m_tablePath, &bytes);
+        m_base = fresh;
+        m_table = fresh;
+        m_fileBytes = std::move(bytes);
+        m_tableChanged = false;
+        m_pending.clear();
+        m_unsaved.clear();
+        record(event(AuditEvent::Kind::TableReloaded));
+        if (m_signedIn)
+            findMe(m_base);
+        return ChangeResult{};
+    });
 }
 
 std::optional<UserTable> Session::madeAgain(const Step& waiting, const UserTable& table,
@@ -490,20 +496,21 @@ ChangeResult Session::refresh()
     });
 }
 
-void Session::CreateTable()
+ChangeResult Session::CreateTable()
 {
-    // Another copy may have made the table since the caller looked: it is
-    // read, never emptied.
-    if (!CreateUserTableFile(m_tablePath)) {
-        LoadTable();
-        return;
-    }
-    m_table = UserTable{};
-    m_table.ClearEmptySlots();
-    m_base = m_table;
-    m_fileBytes = std::string();
-    m_pending.clear();
-    m_unsaved.clear();
+    return failingSafely([&] {
+        // Another copy may have made the table since the caller looked: it
+        // is read, never emptied.
+        if (!CreateUserTableFile(m_tablePath))
+            return LoadTable();
+        m_table = UserTable{};
+        m_table.ClearEmptySlots();
+        m_base = m_table;
+        m_fileBytes = std::string();
+        m_pending.clear();
+        m_unsaved.clear();
+        return ChangeResult{};
+    });
 }
 
 int LookUpUser(const UserTable& table, std::string_view typedName)
@@ -767,6 +774,7 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
                       "Please give a correct path for your data files.", user.loginName);
     const UserRecord plain = PlainRecord(user);
     return failingSafely([&]() -> ChangeResult {
+        std::string lateFault;
         try {
             const WriterLock::Hold hold = waitForWriter(false);
             // Looked at under the lock: two first starts must not both win.
@@ -780,7 +788,10 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
                               plain.LoginName.value());
             UserTable next = m_table;
             next.StoreNewUser(plain);
-            SaveUserTable(next, m_tablePath);
+            // Saved even then: failing the first use over it would leave a
+            // table that no second try may fill.
+            if (const std::optional<int> late = SaveUserTable(next, m_tablePath))
+                lateFault = IoErrorText(*late);
             UserTable back;
             std::string bytes;
             LoadUserTable(back, m_tablePath, &bytes);
@@ -807,7 +818,11 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
             m_signedIn = true;
             record(event(AuditEvent::Kind::SignedIn, m_me));
         }
-        return WithLockNotice(m_writerLock, {});
+        ChangeResult result;
+        if (!lateFault.empty())
+            result.warning =
+                "The first login ID has been saved, but a step after it failed: " + lateFault;
+        return WithLockNotice(m_writerLock, std::move(result));
     });
 }
 
@@ -1352,11 +1367,8 @@ ChangeResult Session::restore(const std::string& backup, const std::string& from
                 return refuse(ChangeResult::Reason::UnsoundTable, std::move(message));
             }
             restored = TableFromBytes(backup);
-            try {
-                SaveUserTable(restored, m_tablePath);
-            } catch (const SavedWithWarning& warning) {
-                lateFault = warning.what();
-            }
+            if (const std::optional<int> late = SaveUserTable(restored, m_tablePath))
+                lateFault = IoErrorText(*late);
         } catch (const IoError& error) {
             AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
             failed.detail = error.what();
@@ -1582,12 +1594,9 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
     }
 
     std::string lateFault;
-    try {
-        SaveUserTable(next, m_tablePath);
-    } catch (const SavedWithWarning& warning) {
-        // The new table is in the file; only a step after that failed.
-        lateFault = warning.what();
-    }
+    // The new table is in the file even then; only a step after that failed.
+    if (const std::optional<int> late = SaveUserTable(next, m_tablePath))
+        lateFault = IoErrorText(*late);
     m_base = next;
     m_table = next;
     m_fileBytes = next.Bytes();

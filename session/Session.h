@@ -160,11 +160,13 @@ public:
 
     // Start-up: reads the file (creating it empty when missing), or makes an
     // empty file and table where none is (one that appeared meanwhile is
-    // read instead).
-    void LoadTable();
-    void CreateTable();
-    // Takes the file's version of the table, dropping what is not in it.
-    void Reload();
+    // read instead). A file fault is the Failed result, the table in memory
+    // left as it was.
+    ChangeResult LoadTable();
+    ChangeResult CreateTable();
+    // Takes the file's version of the table, dropping what is not in it;
+    // fails as a load does.
+    ChangeResult Reload();
     // Shows what others saved meanwhile, writing nothing: where the file no
     // longer holds what this session last read or wrote, its table is taken
     // and the changes still waiting (adds, deletions) are made again on it,

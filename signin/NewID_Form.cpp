@@ -151,18 +151,9 @@ void TNewID_Form::Done_ButtonClick()
     // the marker and signs the new user in; a failed write leaves no user
     // behind, so a second Done cannot store the user twice.
     const ChangeResult result = m_session.CreateFirstUser(user);
-    switch (result.outcome) {
-    case ChangeResult::Outcome::Done:
-        break;
-    case ChangeResult::Outcome::Failed:
-        ShowErrorReport(FromAnsi(result.message));
+    if (showFailure(result))
         return;
-    default:
-        MessageBox::show(MessageBox::Kind::Error, FromAnsi(result.message));
-        return;
-    }
-    if (!result.warning.empty())
-        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
+    showWarning(result);
 
     MessageBox::show(MessageBox::Kind::Confirmation,
                      QStringLiteral("Please write down your new ID and\npassword.\nLogin Name: ") +

@@ -17,17 +17,6 @@ private:
     int m_code;
 };
 
-// A save whose new table is already in the file when a later step fails
-// (making the replacement durable). Reporting it as a failed save would have
-// the person redo a change the file already holds; the file is as the save
-// left it, and saving again writes the same bytes. code() and what() name
-// the late fault as IoError does.
-class SavedWithWarning : public IoError
-{
-public:
-    using IoError::IoError;
-};
-
 // 2 "File not found", 3 "Invalid filename", 4 "Too many open files",
 // 5 "File access denied", 32 "File locked by another writer" (a save
 // that waited its turn in vain), 100 "Read beyond end of file", 101 "Disk full",

@@ -284,8 +284,9 @@ int TakeOverAttributes(int fd, const struct stat* old)
 
 // Writes the table over the old one in the same file, which keeps its inode,
 // owner, group and mode. The blocks are reserved first, so a full disk fails
-// the save before a byte of the old table is overwritten.
-void WriteInPlace(const std::string& target, const std::string& bytes)
+// the save before a byte of the old table is overwritten. Returns as
+// SaveUserTable does.
+std::optional<int> WriteInPlace(const std::string& target, const std::string& bytes)
 {
     const int fd = OpenRegular(target, O_WRONLY | O_NOFOLLOW);
     if (fd < 0)
@@ -322,7 +323,8 @@ void WriteInPlace(const std::string& target, const std::string& bytes)
     }
     // Synced already: a failing close loses nothing the file holds.
     if (::close(fd) != 0 && errno != EINTR)
-        throw SavedWithWarning(IoCodeFromErrno(errno));
+        return IoCodeFromErrno(errno);
+    return std::nullopt;
 }
 
 } // namespace
@@ -388,7 +390,7 @@ std::optional<std::string> PeekTableFile(const std::string& path)
     return bytes;
 }
 
-void SaveUserTable(const UserTable& table, const std::string& path)
+std::optional<int> SaveUserTable(const UserTable& table, const std::string& path)
 {
     const std::string buffer = table.Bytes();
     const std::string target = fileops::ResolveLinks(path);
@@ -437,7 +439,8 @@ void SaveUserTable(const UserTable& table, const std::string& path)
 
     err = SyncFolderOf(target);
     if (err != 0)
-        throw SavedWithWarning(IoCodeFromErrno(err));
+        return IoCodeFromErrno(err);
+    return std::nullopt;
 }
 
 bool CreateUserTableFile(const std::string& path)

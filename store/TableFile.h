@@ -46,12 +46,14 @@ void LoadUserTable(UserTable& table, const std::string& path, std::string* fileB
 // leave the file part old, part new; it is reported as a failure and a
 // second save writes the whole table again.
 //
-// Raises IoError when the new table is not in the file. Raises
-// SavedWithWarning (an IoError) when it is, but a step after that failed;
-// the caller then treats the table as saved. A save never leaves its own
-// temporary file behind; those that killed saves left are for
-// RemoveStaleTemporaries.
-void SaveUserTable(const UserTable& table, const std::string& path);
+// Raises IoError when the new table is not in the file. When it is, but a
+// step after that failed (making the replacement durable), returns that
+// step's IoError code: the table is saved, and reporting it as a failed save
+// would have the person redo a change the file already holds; saving again
+// writes the same bytes. Nothing when every step succeeded. A save never
+// leaves its own temporary file behind; those that killed saves left are
+// for RemoveStaleTemporaries.
+std::optional<int> SaveUserTable(const UserTable& table, const std::string& path);
 
 // A new empty file (0 bytes, 0600) where nothing is, made exclusively;
 // returns true. A table found there (perhaps made by another copy since the

@@ -15,18 +15,28 @@ QString ReportText(QString text)
 
 } // namespace
 
-QString IoErrorReportText(const IoError& error)
+bool showFailure(const ChangeResult& result, bool signedOutTold)
 {
-    return ReportText(FromAnsi(IoErrorText(error.code())));
+    switch (result.outcome) {
+    case ChangeResult::Outcome::Refused:
+        if (result.reason != ChangeResult::Reason::SignedOut || !signedOutTold)
+            MessageBox::show(MessageBox::Kind::Error, FromAnsi(result.message),
+                             MessageBox::Buttons::Ok);
+        return true;
+    case ChangeResult::Outcome::Failed:
+        MessageBox::show(MessageBox::Kind::Error, ApplicationTitle(),
+                         ReportText(FromAnsi(result.message)), MessageBox::Buttons::Ok);
+        return true;
+    case ChangeResult::Outcome::Done:
+    case ChangeResult::Outcome::Cancelled:
+    case ChangeResult::Outcome::Reloaded:
+        break;
+    }
+    return false;
 }
 
-void ShowIoError(const IoError& error)
+void showWarning(const ChangeResult& result)
 {
-    ShowErrorReport(FromAnsi(IoErrorText(error.code())));
-}
-
-void ShowErrorReport(const QString& errorText)
-{
-    MessageBox::show(MessageBox::Kind::Error, ApplicationTitle(), ReportText(errorText),
-                     MessageBox::Buttons::Ok);
+    if (!result.warning.empty())
+        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
 }

@@ -1,28 +1,18 @@
 #pragma once
 
-#include "store/IoError.h"
+#include "session/Session.h"
 
-#include <QString>
-
-#include <utility>
-
-// The error's text, with a full stop added when its last character's code
-// is above that of the full stop.
-QString IoErrorReportText(const IoError& error);
-// The error box: application title, error icon, the text above.
-void ShowIoError(const IoError& error);
-// The same for a file error's text as a failed change gives it.
-void ShowErrorReport(const QString& errorText);
-
-// Runs a handler body; a store error ends it and is reported here, since Qt
-// lets no exception cross its event loop. Returns false when one was.
-template <class Body> bool ReportingIoErrors(Body&& body)
-{
-    try {
-        std::forward<Body>(body)();
-        return true;
-    } catch (const IoError& error) {
-        ShowIoError(error);
-        return false;
-    }
-}
+// How every window tells the person what a change came to, so that the same
+// result reads the same wherever it comes from.
+//
+// A change that was not made: a refusal's reason in an error box, a file
+// fault in the application's error report (its title, the error icon, the
+// error's text with a full stop added when its last character's code is
+// above that of the full stop). A refusal because the signed-in user is
+// gone is told by the main window, once; `signedOutTold` false has it told
+// here too. A cancelled or reloaded change was the person's own choice and
+// is not told. Returns whether the change was refused or failed.
+bool showFailure(const ChangeResult& result, bool signedOutTold = true);
+// A done change's warning (the table was brought up to date first, a step
+// after the save failed) in a warning box; nothing when it has none.
+void showWarning(const ChangeResult& result);

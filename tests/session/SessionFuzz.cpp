@@ -476,7 +476,11 @@ void Save(Actor& actor)
 
 void Reload(Actor& actor)
 {
-    actor.session->Reload();
+    const UserTable before = actor.session->Table();
+    if (actor.session->Reload().outcome == ChangeResult::Outcome::Failed) {
+        Expect(actor.session->Table() == before, "a failed reload changed the table");
+        return;
+    }
     Expect(actor.session->Table() == TableFromBytes(FileBytes()),
            "a reload did not take the file's table");
     Expect(!actor.session->TableChanged(), "a reloaded table still counts as changed");

@@ -428,10 +428,9 @@ pid_t DeadPid()
 std::string SaveReport(const std::string& path)
 {
     try {
-        SaveUserTable(TheTable(), path);
+        if (const std::optional<int> lateFault = SaveUserTable(TheTable(), path))
+            return "saved with warning " + std::to_string(*lateFault);
         return "saved";
-    } catch (const SavedWithWarning& e) {
-        return "saved with warning " + std::to_string(e.code());
     } catch (const IoError& e) {
         return "error " + std::to_string(e.code());
     }

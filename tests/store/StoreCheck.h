@@ -170,9 +170,9 @@ inline void LoadUserTable()
 {
     LoadUserTable(storecheck::TheTable(), storecheck::TableFile);
 }
-inline void SaveUserTable()
+inline std::optional<int> SaveUserTable()
 {
-    SaveUserTable(storecheck::TheTable(), storecheck::TableFile);
+    return SaveUserTable(storecheck::TheTable(), storecheck::TableFile);
 }
 inline void CreateUserTableFile()
 {

@@ -1,3 +1,4 @@
+#include "store/IoError.h"
 #include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
 #include "ui/AppTitle.h"
@@ -81,25 +82,84 @@ private slots:
     {
         QFETCH(int, code);
         QFETCH(QString, text);
-        QCOMPARE(IoErrorReportText(IoError(code)), text);
-    }
-
-    void ioErrorIsReportedOnceAndEndsTheHandler()
-    {
         ScriptedUi scripted;
         scripted.answer(MessageBox::Button::Ok);
-        bool ranOn = false;
-        const bool completed = ReportingIoErrors([&] {
-            throw IoError(101);
-            ranOn = true;
-        });
-        QVERIFY(!completed);
-        QVERIFY(!ranOn);
+        ChangeResult failed;
+        failed.outcome = ChangeResult::Outcome::Failed;
+        failed.message = IoErrorText(code);
+        failed.errorCode = code;
+        QVERIFY(showFailure(failed));
         QCOMPARE(scripted.shown.size(), 1);
-        QCOMPARE(scripted.shown[0].kind, MessageBox::Kind::Error);
-        QCOMPARE(scripted.shown[0].title, ApplicationTitle());
-        QCOMPARE(scripted.shown[0].text, QStringLiteral("Disk full."));
-        QCOMPARE(scripted.shown[0].buttons, MessageBox::Buttons::Ok);
+        QCOMPARE(scripted.shown[0].text, text);
+        QVERIFY(scripted.problems().isEmpty());
+    }
+
+    // Each outcome of a change, as every window tells it.
+    void changeResultsAreToldAlike_data()
+    {
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("signedOutTold");
+        QTest::addColumn<bool>("notMade");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        using O = ChangeResult::Outcome;
+        using R = ChangeResult::Reason;
+        const QString none;
+        QTest::newRow("failed") << int(O::Failed) << int(R::None) << true << true
+                                << int(MessageBox::Kind::Error) << ApplicationTitle()
+                                << QStringLiteral("Disk full.");
+        QTest::newRow("refused") << int(O::Refused) << int(R::DuplicateUser) << true << true
+                                 << int(MessageBox::Kind::Error) << QStringLiteral("Error")
+                                 << QStringLiteral("User already exist.");
+        QTest::newRow("signed out, told")
+            << int(O::Refused) << int(R::SignedOut) << true << true << -1 << none << none;
+        QTest::newRow("signed out, not told")
+            << int(O::Refused) << int(R::SignedOut) << false << true << int(MessageBox::Kind::Error)
+            << QStringLiteral("Error") << QStringLiteral("You are signed out.");
+        QTest::newRow("done") << int(O::Done) << int(R::None) << true << false << -1 << none
+                              << none;
+        QTest::newRow("done with a warning")
+            << int(O::Done) << int(R::None) << true << false << int(MessageBox::Kind::Warning)
+            << QStringLiteral("Warning") << QStringLiteral("Saved, but late.");
+        QTest::newRow("cancelled")
+            << int(O::Cancelled) << int(R::None) << true << false << -1 << none << none;
+        QTest::newRow("reloaded") << int(O::Reloaded) << int(R::None) << true << false << -1 << none
+                                  << none;
+    }
+
+    void changeResultsAreToldAlike()
+    {
+        QFETCH(int, outcome);
+        QFETCH(int, reason);
+        QFETCH(bool, signedOutTold);
+        QFETCH(bool, notMade);
+        QFETCH(int, kind);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        ScriptedUi scripted;
+        if (kind >= 0)
+            scripted.answer(MessageBox::Button::Ok);
+        ChangeResult result;
+        result.outcome = static_cast<ChangeResult::Outcome>(outcome);
+        result.reason = static_cast<ChangeResult::Reason>(reason);
+        if (result.outcome == ChangeResult::Outcome::Failed)
+            result.message = IoErrorText(101);
+        else if (result.outcome == ChangeResult::Outcome::Refused)
+            result.message = text.isEmpty() ? "gone" : text.toStdString();
+        else if (!text.isEmpty())
+            result.warning = text.toStdString();
+        QCOMPARE(showFailure(result, signedOutTold), notMade);
+        if (!notMade)
+            showWarning(result);
+        QCOMPARE(scripted.shown.size(), kind < 0 ? 0 : 1);
+        if (kind >= 0) {
+            QCOMPARE(int(scripted.shown[0].kind), kind);
+            QCOMPARE(scripted.shown[0].title, title);
+            QCOMPARE(scripted.shown[0].text, text);
+            QCOMPARE(scripted.shown[0].buttons, MessageBox::Buttons::Ok);
+        }
         QVERIFY(scripted.problems().isEmpty());
     }
 
