@@ -939,6 +939,97 @@ TEST(ARestoreWritesASoundBackupAsASaveDoes)
     CHECK(boss.SignedOut());
 }
 
+namespace {
+
+int FailTheFolderSync(tablefile_testing::SaveStep step, const std::string&)
+{
+    return step == tablefile_testing::SaveStep::FolderSync ? EIO : 0;
+}
+
+} // namespace
+
+// A step after the new table is in the file (the folder's sync) that fails
+// makes no failed save: the file holds the change, and the result says what
+// failed after it.
+TEST(AFaultAfterTheNewTableIsInTheFileIsTheDoneResultsWarning)
+{
+    const std::string late = IoErrorText(IoCodeFromErrno(EIO));
+    struct Row
+    {
+        const char* name;
+        bool firstUse;
+        ChangeResult (*make)(Session&);
+        const char* said;
+    };
+    const Row rows[] = {
+        {"save", false,
+         [](Session& s) {
+             s.AddUser(Plain("new", "npw", "/n"));
+             return s.Save();
+         },
+         "The change has been saved, but a step after it failed: "},
+        {"account change", false,
+         [](Session& s) {
+             s.AddUser(Plain("new", "npw", "/n"));
+             return s.AddAccount("new", Account("Loan", ""));
+         },
+         "The change has been saved, but a step after it failed: "},
+        {"restore", false,
+         [](Session& s) {
+             UserTable backup = s.Table();
+             backup.StoreNewUser(storecheck::PlainRecord("new", "npw", "/n", "111111"));
+             return s.restore(backup.Bytes(), "old.acl");
+         },
+         "The table has been restored, but a step after it failed: "},
+        {"first use", true, [](Session& s) { return s.CreateFirstUser(Plain("new", "npw", "/")); },
+         "The first login ID has been saved, but a step after it failed: "},
+    };
+    for (const Row& row : rows) {
+        storecheck::ClearWorkingDir();
+        Session session(TableFile);
+        if (!row.firstUse) {
+            WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+            session.LoadTable();
+            CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+        }
+        tablefile_testing::SaveHook = FailTheFolderSync;
+        const ChangeResult result = row.make(session);
+        tablefile_testing::SaveHook = nullptr;
+        if (!result.done() || result.warning != row.said + late)
+            storecheck::Fail(__FILE__, __LINE__,
+                             std::string(row.name) + ": \"" + result.warning + "\"");
+        CHECK(TableFromBytes(ReadFile(TableFile)) == session.Table());
+        CHECK(session.Table().FindUser("new") > 0);
+        CHECK(session.SignedIn());
+    }
+}
+
+// A table that cannot be read is the Failed result of the load, a create or
+// a reload, with the file error's code and text; the table shown stays.
+TEST(ALoadThatFailsIsAFailedResult)
+{
+    WriteTeam(Rights::All());
+    Session session(TableFile);
+    CHECK(session.LoadTable().done());
+    const std::string shown = session.Table().Bytes();
+    const std::string team = ReadFile(TableFile);
+    WriteFile(TableFile, team.substr(0, 1000));
+    for (ChangeResult (Session::*load)() :
+         {&Session::LoadTable, &Session::CreateTable, &Session::Reload}) {
+        const ChangeResult failed = (session.*load)();
+        CHECK(failed.outcome == ChangeResult::Outcome::Failed);
+        CHECK_EQ(failed.errorCode, 100);
+        CHECK_EQ(failed.message, std::string("Read beyond end of file"));
+        CHECK_EQ(session.Table().Bytes(), shown);
+    }
+    ::unlink(TableFile.c_str());
+    CHECK(::mkdir(TableFile.c_str(), 0700) == 0);
+    const ChangeResult created = session.CreateTable();
+    CHECK(created.outcome == ChangeResult::Outcome::Failed);
+    CHECK_EQ(created.errorCode, 5);
+    CHECK(::rmdir(TableFile.c_str()) == 0);
+}
+
 TEST(FirstUseCreatesTheOnlyUserAndSignsThemIn)
 {
     // Where nothing is, and in the empty file a start without a table
