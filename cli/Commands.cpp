@@ -303,7 +303,7 @@ public:
                               "DeleteUsers right.");
         const std::optional<UserData> user = m_session.User(m_session.StoredName(m_target));
         if (!user)
-            Fail(ExitNotFound, "There is no user of that name.");
+            Fail(ExitNotFound, Session::noSuchUserText());
         const bool accounts = m_session.MayKeepAccounts();
         const std::vector<AccountData> list =
             accounts ? m_session.Accounts(user->loginName) : std::vector<AccountData>();
@@ -377,9 +377,9 @@ public:
         // A provisioning script that runs twice finds its user there: no
         // fault, and recorded as no change.
         const ChangeResult added = m_session.AddUser(user, m_invocation.ifMissing);
-        if (m_invocation.ifMissing && added.reason == ChangeResult::Reason::DuplicateUser)
-            return ExitDone;
         Finish(added);
+        if (!added.done())
+            return ExitDone;
         // The windows keep an added user in memory until the close; here
         // the command is the whole sitting.
         Finish(m_session.Save());
@@ -391,7 +391,7 @@ public:
         const AnsiString name = StoredName(m_target);
         const std::optional<UserData> stored = m_session.User(name);
         if (!stored)
-            Fail(ExitNotFound, "There is no user of that name.");
+            Fail(ExitNotFound, Session::noSuchUserText());
 
         // The session replaces the user whole: what is not changed is given
         // as it is.
@@ -415,27 +415,16 @@ public:
     {
         const ChangeResult deleted =
             m_session.DeleteUser(StoredName(m_target), m_invocation.ifPresent);
-        if (m_invocation.ifPresent && deleted.reason == ChangeResult::Reason::NoSuchUser)
-            return ExitDone;
         Finish(deleted);
+        if (!deleted.done())
+            return ExitDone;
         Finish(m_session.Save());
         return ExitDone;
     }
 
     int ChangeOwnPassword()
     {
-        const ChangeResult changed =
-            m_session.changeOwnPassword(m_oldPassword, m_newPassword, m_repeatedPassword);
-        switch (changed.reason) {
-        case ChangeResult::Reason::EmptyField:
-        case ChangeResult::Reason::PasswordsDiffer:
-        case ChangeResult::Reason::TooLong:
-            // What was typed will not do, as edit --password says of it.
-            Fail(ExitBadInput, Shown(changed.message));
-        default:
-            break;
-        }
-        Finish(changed);
+        Finish(m_session.changeOwnPassword(m_oldPassword, m_newPassword, m_repeatedPassword));
         Notice(Session::ownPasswordChangedText());
         return ExitDone;
     }
@@ -528,24 +517,21 @@ public:
             MakeFolders(folder);
         RefuseNonTable();
         RefuseTableOfOthers();
+        // The password is asked for only once the rest will do.
         const std::optional<std::string> dataFolder =
             RealFolder(m_invocation.path ? *m_invocation.path : folder);
-        if (!dataFolder)
-            Fail(ExitBadInput, "Please give a correct path for your data files.");
-        const AnsiString path = Stored("data path", *dataFolder, PathCapacity);
-        CheckStorable(TextField::DataPath, path);
-        const AnsiString password =
+        UserData user =
+            PlainUser(name, {}, dataFolder ? Stored("data path", *dataFolder, PathCapacity) : "");
+        if (const std::optional<ChangeResult> refused = Session::firstUserRefusal(user, false))
+            Finish(*refused);
+        user.password =
             TrimControls(ReadNewPassword("Password for the new user " + m_invocation.operands[0]));
 
-        UserData user = PlainUser(name, password, path);
         ChangeResult made;
         {
             const PrivateFiles makingPrivateFiles;
             made = m_session.CreateFirstUser(user);
         }
-        if (made.reason == ChangeResult::Reason::NotFirstUse)
-            Fail(ExitExists, Shown(made.message) + " Sign in to it with --user NAME, or give init "
-                                                   "another --table FILE.");
         Finish(made);
         MakeTablePrivate();
         return ExitDone;
@@ -860,31 +846,58 @@ private:
         }
     }
 
-    // A change's outcome: done, or the reason it was not made.
-    void Finish(const ChangeResult& result)
+    // How a command ends: its exit status and its words on standard error
+    // (for one that did its work, a notice; empty when there is nothing to
+    // say).
+    struct Ending
+    {
+        int status = ExitDone;
+        std::string message;
+    };
+
+    // The one place where what a change came to becomes the command's exit
+    // status and words: done, or the reason it was not made.
+    Ending endingOf(const ChangeResult& result) const
     {
         switch (result.outcome) {
         case ChangeResult::Outcome::Done:
             // The change is in the file; what followed it is worth a word.
-            if (!result.warning.empty())
-                Notice(Shown(result.warning));
-            return;
+            return {ExitDone, Shown(result.warning)};
         case ChangeResult::Outcome::Refused:
-            Fail(RefusalStatus(result.reason), Shown(result.message));
+            // A provisioning script that runs twice finds its work done: no
+            // fault, and recorded as no change.
+            if ((m_invocation.ifMissing && result.reason == ChangeResult::Reason::DuplicateUser) ||
+                (m_invocation.ifPresent && result.reason == ChangeResult::Reason::NoSuchUser))
+                return {};
+            if (result.reason == ChangeResult::Reason::NotFirstUse)
+                return {ExitExists, Shown(result.message) + " Sign in to it with --user NAME, or "
+                                                            "give init another --table FILE."};
+            return {RefusalStatus(result.reason), Shown(result.message)};
         case ChangeResult::Outcome::Failed:
-            Fail(ExitFileTrouble, m_path + ": " + result.message);
+            return {ExitFileTrouble, m_path + ": " + result.message};
         case ChangeResult::Outcome::Cancelled:
         case ChangeResult::Outcome::Reloaded:
             break;
         }
-        Fail(ExitFileTrouble,
-             m_path + ": " + Shown(m_conflict.user) +
-                 " was changed by someone else while this command ran" +
-                 (m_conflict.change.empty() ? "" : " (" + Shown(m_conflict.change) + ")") +
-                 "; nothing was written.");
+        return {ExitFileTrouble,
+                m_path + ": " + Shown(m_conflict.user) +
+                    " was changed by someone else while this command ran" +
+                    (m_conflict.change.empty() ? "" : " (" + Shown(m_conflict.change) + ")") +
+                    "; nothing was written."};
     }
 
-    static int RefusalStatus(ChangeResult::Reason reason)
+    // Goes on after a change that was done (or had nothing to do, as the
+    // command allowed); ends the command otherwise.
+    void Finish(const ChangeResult& result)
+    {
+        const Ending ending = endingOf(result);
+        if (ending.status != ExitDone)
+            Fail(ending.status, ending.message);
+        if (!ending.message.empty())
+            Notice(ending.message);
+    }
+
+    int RefusalStatus(ChangeResult::Reason reason) const
     {
         switch (reason) {
         case ChangeResult::Reason::DuplicateUser:
@@ -895,8 +908,16 @@ private:
         case ChangeResult::Reason::NoSuchAccount:
             return ExitNotFound;
         case ChangeResult::Reason::ControlCharacter:
+        case ChangeResult::Reason::BadDataPath:
         case ChangeResult::Reason::UnsoundTable: // as check says of it
             return ExitBadInput;                 // as when the command line's text is checked first
+        // What was typed at passwd's prompt will not do, as edit --password
+        // says of it.
+        case ChangeResult::Reason::PasswordsDiffer:
+        case ChangeResult::Reason::TooLong:
+            return ExitBadInput;
+        case ChangeResult::Reason::EmptyField:
+            return m_info.run == &Command::ChangeOwnPassword ? ExitBadInput : ExitRefused;
         default:
             return ExitRefused;
         }
@@ -910,7 +931,7 @@ private:
         if (!stored.empty())
             return stored;
         if (typed.empty())
-            Fail(ExitNotFound, "There is no user of that name.");
+            Fail(ExitNotFound, Session::noSuchUserText());
         return typed;
     }
 

@@ -15,6 +15,10 @@
 
 namespace {
 
+// The refusals of Add and Save Changes, each said the same wherever it comes.
+constexpr const char* EmptyFieldText = "Please fill all sections.";
+constexpr const char* DuplicateUserText = "User already exist.";
+
 bool IsGranted(const UserRecord& record, Right right)
 {
     return Decoded(RightField(record, right)) == "0";
@@ -754,24 +758,42 @@ bool Session::FirstUseDue(const std::string& folder)
     return S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
+std::optional<ChangeResult> Session::firstUserRefusal(const UserData& typed, bool withPassword)
+{
+    const auto refusal = [](ChangeResult::Reason reason, std::string message) {
+        ChangeResult refused;
+        refused.outcome = ChangeResult::Outcome::Refused;
+        refused.reason = reason;
+        refused.message = std::move(message);
+        return refused;
+    };
+    const AnsiString name = TrimControls(typed.loginName);
+    const AnsiString password = TrimControls(typed.password);
+    if (name.empty() || (withPassword && password.empty()))
+        return refusal(ChangeResult::Reason::EmptyField,
+                       "Please type in your new ID and Password.");
+    // The trimming above drops controls at either end; one inside stays.
+    for (const auto& [field, text] :
+         {std::pair<TextField, std::string_view>{TextField::LoginName, name},
+          {TextField::Password, withPassword ? std::string_view(password) : std::string_view()},
+          {TextField::DataPath, typed.dataPath}}) {
+        if (std::optional<std::string> message = ControlCharacterRefusal(field, text))
+            return refusal(ChangeResult::Reason::ControlCharacter, std::move(*message));
+    }
+    if (TrimControls(typed.dataPath).empty() || !IsFolder(typed.dataPath))
+        return refusal(ChangeResult::Reason::BadDataPath,
+                       "Please give a correct path for your data files.");
+    return std::nullopt;
+}
+
 ChangeResult Session::CreateFirstUser(const UserData& typed)
 {
     UserData user = typed;
     user.loginName = TrimControls(user.loginName);
     user.password = TrimControls(user.password);
     user.rights = Rights::All();
-    if (user.loginName.empty() || user.password.empty())
-        return refuse(ChangeResult::Reason::EmptyField, "Please type in your new ID and Password.",
-                      user.loginName);
-    // The trimming above drops controls at either end; one inside stays.
-    if (auto refused = refuseControls({{TextField::LoginName, user.loginName},
-                                       {TextField::Password, user.password},
-                                       {TextField::DataPath, user.dataPath}},
-                                      user.loginName))
-        return *refused;
-    if (TrimControls(user.dataPath).empty() || !IsFolder(user.dataPath))
-        return refuse(ChangeResult::Reason::BadDataPath,
-                      "Please give a correct path for your data files.", user.loginName);
+    if (std::optional<ChangeResult> refused = firstUserRefusal(user))
+        return refuse(refused->reason, std::move(refused->message), user.loginName);
     const UserRecord plain = PlainRecord(user);
     return failingSafely([&]() -> ChangeResult {
         std::string lateFault;
@@ -920,7 +942,7 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user, bool uncha
     if (!MayAdd())
         return refuseRight(Right::AddUsers, "add users", name);
     if (!AllSectionsFilled(user))
-        return refuse(ChangeResult::Reason::EmptyField, "Please fill all sections.", name);
+        return refuse(ChangeResult::Reason::EmptyField, EmptyFieldText, name);
     // Add after Modify would otherwise hand out the placeholder, as Save
     // Changes never does.
     if (IsReservedPassword(user.password))
@@ -935,10 +957,10 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user, bool uncha
                                       name))
         return *refused;
     if (NameTaken(table, name) && unchangedIfThere)
-        return unchanged(ChangeResult::Reason::DuplicateUser, "User already exist.",
+        return unchanged(ChangeResult::Reason::DuplicateUser, DuplicateUserText,
                          "a user of that name is there already", name);
     if (NameTaken(table, name))
-        return refuse(ChangeResult::Reason::DuplicateUser, "User already exist.", name);
+        return refuse(ChangeResult::Reason::DuplicateUser, DuplicateUserText, name);
 
     UserTable next = table;
     next.ClearEmptySlots();
@@ -983,11 +1005,10 @@ ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
         return refuseRight(Right::DeleteUsers, "delete users", loginName);
     const int slot = FindUsedSlot(table, loginName);
     if (slot == 0 && unchangedIfGone)
-        return unchanged(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
+        return unchanged(ChangeResult::Reason::NoSuchUser, noSuchUserText(),
                          "no user of that name to delete", loginName);
     if (slot == 0)
-        return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
-                      loginName);
+        return refuse(ChangeResult::Reason::NoSuchUser, noSuchUserText(), loginName);
     const bool myself = isMe(table.Slot(slot));
     table.RemoveUserSlot(slot);
     events.push_back(event(AuditEvent::Kind::UserDeleted, loginName));
@@ -1028,7 +1049,7 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
     if (!MayModify())
         return refuseRight(Right::ModifyUsers, "change users", editedName);
     if (!AllSectionsFilled(user))
-        return refuse(ChangeResult::Reason::EmptyField, "Please fill all sections.", editedName);
+        return refuse(ChangeResult::Reason::EmptyField, EmptyFieldText, editedName);
     // The placeholder the editor shows for a password is never stored: a
     // changed user always gets a newly typed password.
     if (IsReservedPassword(user.password))
@@ -1077,7 +1098,7 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
     // Two users of one name: whoever stands second could never sign in
     // again, and the name would open the other's record.
     if (NameTaken(table, newName, slot))
-        return refuse(ChangeResult::Reason::DuplicateUser, "User already exist.", editedName);
+        return refuse(ChangeResult::Reason::DuplicateUser, DuplicateUserText, editedName);
 
     AuditEvent changed = event(AuditEvent::Kind::UserChanged, editedName);
     if (namedAnew) {
@@ -1120,8 +1141,7 @@ std::optional<ChangeResult> Session::checkAccountChange(const UserTable& table,
         return refuse(ChangeResult::Reason::EmptyField, "Please give an account Name.", loginName);
     slot = FindUsedSlot(table, loginName);
     if (slot == 0)
-        return refuse(ChangeResult::Reason::NoSuchUser, "There is no user of that name.",
-                      loginName);
+        return refuse(ChangeResult::Reason::NoSuchUser, noSuchUserText(), loginName);
     return std::nullopt;
 }
 
@@ -1740,6 +1760,11 @@ std::string ConflictQuestion(const Conflict& conflict)
            "\nYes: keep their version; this change is dropped.\nNo: write this change "
            "over theirs, for " +
            what + " only.\nCancel: write nothing.";
+}
+
+const char* Session::noSuchUserText()
+{
+    return "There is no user of that name.";
 }
 
 const char* Session::ownPasswordChangedText()

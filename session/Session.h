@@ -236,6 +236,14 @@ public:
     // rights, writes and reads back the file, removes the marker beside it,
     // and signs that user in. Only where no table, or an empty file, is.
     ChangeResult CreateFirstUser(const UserData& user);
+    // Those rules alone, in that order, writing and recording nothing: the
+    // refusal CreateFirstUser would give `user`, or nothing. Without
+    // `withPassword`, a password still to be asked for is left out.
+    static std::optional<ChangeResult> firstUserRefusal(const UserData& user,
+                                                        bool withPassword = true);
+
+    // What a change or a look-up that names no user of the table is told.
+    static const char* noSuchUserText();
 
     // The users the list shows: slots up to the first free one.
     std::vector<AnsiString> ListedNames() const;

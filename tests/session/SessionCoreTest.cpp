@@ -1082,7 +1082,19 @@ TEST(FirstUseCreatesTheOnlyUserAndSignsThemIn)
         CHECK(refused.reason == row.reason);
         CHECK_EQ(refused.message, std::string(row.message));
         CHECK(!storecheck::FileExists(TableFile));
+        // The same rules asked for alone, as the command line's init asks
+        // before it reads a password.
+        const std::optional<ChangeResult> ruled = Session::firstUserRefusal(row.user);
+        CHECK(ruled && ruled->outcome == ChangeResult::Outcome::Refused);
+        CHECK(ruled && ruled->reason == row.reason && ruled->message == row.message);
     }
+    CHECK(!Session::firstUserRefusal(Plain(" chief ", "pw", "/")));
+    CHECK(!Session::firstUserRefusal(Plain("chief", "", "/"), false));
+    CHECK(Session::firstUserRefusal(Plain("chief", "", "/"))->reason ==
+          ChangeResult::Reason::EmptyField);
+    CHECK(Session::firstUserRefusal(Plain("chief", "", "/nowhere/at/all"), false)->reason ==
+          ChangeResult::Reason::BadDataPath);
+    CHECK(!storecheck::FileExists(TableFile));
 }
 
 TEST(NamesAreLookedUpAsTheWindowsFindThem)
