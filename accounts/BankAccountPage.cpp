@@ -55,7 +55,8 @@ void showInternalError(const QString& code)
 } // namespace
 
 TBankAccountPage::TBankAccountPage(Session& session, TNewAccoForm& accountDialog,
-                                   std::function<bool(QString&)> selectedUser, QWidget* parent)
+                                   std::function<std::optional<QString>()> selectedUser,
+                                   QWidget* parent)
     : QWidget(parent), m_session(session), m_accountDialog(accountDialog),
       m_selectedUser(std::move(selectedUser)), ui(new Ui::TBankAccountPage)
 {
@@ -81,18 +82,17 @@ void TBankAccountPage::ShowAccountsOf(const QString& userName)
     RefreshAccoList();
 }
 
-bool TBankAccountPage::selectedUser(AnsiString& name)
+std::optional<AnsiString> TBankAccountPage::selectedUser()
 {
-    QString line;
-    if (!m_selectedUser(line))
-        return false;
-    const std::optional<UserData> user = m_session.User(ToAnsi(line));
+    const std::optional<QString> line = m_selectedUser();
+    if (!line)
+        return std::nullopt;
+    const std::optional<UserData> user = m_session.User(ToAnsi(*line));
     if (!user) {
         RefreshAccoList();
-        return false;
+        return std::nullopt;
     }
-    name = user->loginName;
-    return true;
+    return user->loginName;
 }
 
 std::optional<AccountData> TBankAccountPage::selectedAccount(const AnsiString& userName,
@@ -207,18 +207,20 @@ void TBankAccountPage::NewAccoBtnClick()
         }
     }
 
-    AnsiString userName;
-    if (!selectedUser(userName))
+    const std::optional<AnsiString> selected = selectedUser();
+    if (!selected)
         return;
+    const AnsiString& userName = *selected;
     finishChange(userName, QStringLiteral("_ALB:0001"),
                  [&] { return m_session.AddAccount(userName, typed); });
 }
 
 void TBankAccountPage::ModifyAccoBtnClick()
 {
-    AnsiString userName;
-    if (!selectedUser(userName))
+    const std::optional<AnsiString> selected = selectedUser();
+    if (!selected)
         return;
+    const AnsiString& userName = *selected;
     const std::optional<AccountData> shown = selectedAccount(userName, QStringLiteral("_ALB:0003"));
     if (!shown)
         return;
@@ -237,9 +239,10 @@ void TBankAccountPage::ModifyAccoBtnClick()
 
 void TBankAccountPage::DelAccoBtnClick()
 {
-    AnsiString userName;
-    if (!selectedUser(userName))
+    const std::optional<AnsiString> selected = selectedUser();
+    if (!selected)
         return;
+    const AnsiString& userName = *selected;
     const std::optional<AccountData> shown = selectedAccount(userName, QStringLiteral("_ALB:0002"));
     if (!shown)
         return;

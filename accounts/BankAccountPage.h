@@ -23,9 +23,10 @@ class TBankAccountPage : public QWidget
 
 public:
     // `selectedUser` gives the text of the user list's selected line, or
-    // false when no line is selected.
+    // nothing when no line is selected.
     TBankAccountPage(Session& session, TNewAccoForm& accountDialog,
-                     std::function<bool(QString&)> selectedUser, QWidget* parent = nullptr);
+                     std::function<std::optional<QString>()> selectedUser,
+                     QWidget* parent = nullptr);
     ~TBankAccountPage() override;
 
     // Shows the accounts of the user of that name (a pick in the user list).
@@ -45,10 +46,10 @@ private:
     void NewAccoBtnClick();
     void ModifyAccoBtnClick();
     void DelAccoBtnClick();
-    // The stored name of the user selected in the user list; false when no
-    // line is selected or its name is no longer in the table (the list is
-    // then rebuilt).
-    bool selectedUser(AnsiString& name);
+    // The stored name of the user selected in the user list; nothing when
+    // no line is selected or its name is no longer in the table (the list
+    // is then rebuilt).
+    std::optional<AnsiString> selectedUser();
     // The account of `userName` the account list's selected line names;
     // none when no line is selected, or after the internal error `code`
     // when no account matches.
@@ -61,7 +62,7 @@ private:
 
     Session& m_session;
     TNewAccoForm& m_accountDialog;
-    std::function<bool(QString&)> m_selectedUser;
+    std::function<std::optional<QString>()> m_selectedUser;
     Ui::TBankAccountPage* ui;
     // The one copy of the shown user's accounts.
     std::vector<AccountData> ShownAccounts;

@@ -234,13 +234,13 @@ void TMainForm::placeSheet(QWidget* sheet, bool wanted)
 
 void TMainForm::showTableAgain()
 {
-    QString picked;
-    const bool hadPick = SelectedLineText(ui->UserNames, picked);
+    const std::optional<QString> pick = SelectedLineText(ui->UserNames);
     UpdateUserNameList();
     const std::optional<UserData> user =
-        hadPick ? m_session.User(ToAnsi(picked)) : std::optional<UserData>();
+        pick ? m_session.User(ToAnsi(*pick)) : std::optional<UserData>();
     if (!user)
         return;
+    const QString& picked = *pick;
     for (int row = 0; row < ui->UserNames->count(); ++row) {
         if (ui->UserNames->item(row)->text() != picked)
             continue;
@@ -294,9 +294,9 @@ void TMainForm::DisableSaveChangeButton()
     ui->SaveChangeButton->setEnabled(false);
 }
 
-bool TMainForm::SelectedUserName(QString& name) const
+std::optional<QString> TMainForm::SelectedUserName() const
 {
-    return SelectedLineText(ui->UserNames, name);
+    return SelectedLineText(ui->UserNames);
 }
 
 bool TMainForm::FormCloseQuery()
@@ -339,14 +339,14 @@ void TMainForm::ExitButtonClick()
 
 void TMainForm::UserNamesClick()
 {
-    QString name;
-    if (!SelectedLineText(ui->UserNames, name))
+    const std::optional<QString> name = SelectedLineText(ui->UserNames);
+    if (!name)
         return;
-    const std::optional<UserData> user = m_session.User(ToAnsi(name));
+    const std::optional<UserData> user = m_session.User(ToAnsi(*name));
     if (!user)
         return;
     ShowUserInfo(*user);
-    emit userPicked(name);
+    emit userPicked(*name);
 }
 
 void TMainForm::ShowUserInfo(const UserData& user)
@@ -438,11 +438,12 @@ void TMainForm::DeleteButtonClick()
         showError(QStringLiteral("The user database is empty!"));
         return;
     }
-    QString name;
-    if (!SelectedLineText(ui->UserNames, name)) {
+    const std::optional<QString> picked = SelectedLineText(ui->UserNames);
+    if (!picked) {
         showError(QStringLiteral("Select an user first please."));
         return;
     }
+    const QString& name = *picked;
     // Only an explicit Yes deletes: a box closed without an answer keeps the
     // user.
     if (MessageBox::show(MessageBox::Kind::Confirmation,
@@ -462,10 +463,10 @@ void TMainForm::DeleteButtonClick()
 
 void TMainForm::ModifyButtonClick()
 {
-    QString name;
-    if (!SelectedLineText(ui->UserNames, name))
+    const std::optional<QString> name = SelectedLineText(ui->UserNames);
+    if (!name)
         return;
-    const std::optional<UserData> user = m_session.User(ToAnsi(name));
+    const std::optional<UserData> user = m_session.User(ToAnsi(*name));
     if (!user)
         return;
     EditedSlot = m_session.SlotOf(user->loginName);

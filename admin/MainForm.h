@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <optional>
+
 class Session;
 class TableWatcher;
 struct ChangeResult;
@@ -44,8 +46,8 @@ public:
     void showFileAsItIs();
     void clearActionSheet();
     void DisableSaveChangeButton();
-    // The text of the user list's selected line; false when none is.
-    bool SelectedUserName(QString& name) const;
+    // The text of the user list's selected line; nothing when none is.
+    std::optional<QString> SelectedUserName() const;
 
     int editedSlot() const { return EditedSlot; }
 

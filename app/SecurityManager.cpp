@@ -154,9 +154,8 @@ void SecurityManager::createMainForm()
     m_newAcco = std::make_unique<TNewAccoForm>();
     m_mainForm = std::make_unique<TMainForm>(m_session);
     TMainForm* mainForm = m_mainForm.get();
-    m_bankPage = new TBankAccountPage(m_session, *m_newAcco, [mainForm](QString& name) {
-        return mainForm->SelectedUserName(name);
-    });
+    m_bankPage = new TBankAccountPage(m_session, *m_newAcco,
+                                      [mainForm] { return mainForm->SelectedUserName(); });
     mainForm->setBankAccountPage(m_bankPage);
     QObject::connect(mainForm, &TMainForm::userPicked, m_bankPage,
                      &TBankAccountPage::ShowAccountsOf);

@@ -1132,15 +1132,14 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
 
 std::optional<ChangeResult> Session::checkAccountChange(const UserTable& table,
                                                         std::string_view loginName,
-                                                        const AccountEntry* plain, int& slot)
+                                                        const AccountEntry* plain)
 {
     if (!MayKeepAccounts())
         return refuseRight(MayModify() ? Right::DeleteUsers : Right::ModifyUsers,
                            "change bank accounts", loginName);
     if (plain && plain->AccountName.value().empty())
         return refuse(ChangeResult::Reason::EmptyField, "Please give an account Name.", loginName);
-    slot = FindUsedSlot(table, loginName);
-    if (slot == 0)
+    if (FindUsedSlot(table, loginName) == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, noSuchUserText(), loginName);
     return std::nullopt;
 }
@@ -1199,9 +1198,9 @@ ChangeResult Session::addAccount(UserTable& table, const AnsiString& loginName,
                                  const AccountEntry& plain, std::vector<AuditEvent>& events)
 {
     const AnsiString account = plain.AccountName.value();
-    int slot = 0;
-    if (auto refused = checkAccountChange(table, loginName, &plain, slot))
+    if (auto refused = checkAccountChange(table, loginName, &plain))
         return *refused;
+    const int slot = FindUsedSlot(table, loginName);
     if (auto refused = refuseAccountControls(nullptr, plain, loginName))
         return *refused;
     UserRecord& working = table.Slot(slot);
@@ -1275,9 +1274,9 @@ ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginNam
                                     const AnsiString& shown, const AccountEntry& plain,
                                     std::vector<AuditEvent>& events)
 {
-    int slot = 0;
-    if (auto refused = checkAccountChange(table, loginName, &plain, slot))
+    if (auto refused = checkAccountChange(table, loginName, &plain))
         return *refused;
+    const int slot = FindUsedSlot(table, loginName);
     if (auto gone = checkSameAccount(table, slot, loginName, entry, shown))
         return *gone;
     AccountArea& accounts = table.Slot(slot).Accounts;
@@ -1328,9 +1327,9 @@ ChangeResult Session::DeleteAccount(std::string_view loginName, int entry)
 ChangeResult Session::deleteAccount(UserTable& table, const AnsiString& loginName, int entry,
                                     const AnsiString& shown, std::vector<AuditEvent>& events)
 {
-    int slot = 0;
-    if (auto refused = checkAccountChange(table, loginName, nullptr, slot))
+    if (auto refused = checkAccountChange(table, loginName, nullptr))
         return *refused;
+    const int slot = FindUsedSlot(table, loginName);
     if (auto gone = checkSameAccount(table, slot, loginName, entry, shown))
         return *gone;
     AccountEntry& stored = table.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
@@ -1451,21 +1450,20 @@ ChangeResult Session::commit(const Step* step, bool readBack)
         // on a file that changed again since is asked again.
         std::vector<Answer> answers;
         for (;;) {
-            std::optional<Conflict> question;
-            std::optional<std::string> askedOn;
-            ChangeResult result;
+            std::optional<Try> attempt;
             {
                 const WriterLock::Hold hold = waitForWriter(false);
-                result = commitLocked(step, readBack, answers, question, askedOn);
+                attempt.emplace(commitLocked(step, readBack, answers));
             }
-            if (!question)
-                return WithLockNotice(m_writerLock, std::move(result));
+            if (!attempt->question)
+                return WithLockNotice(m_writerLock, std::move(attempt->result));
+            const Question& question = *attempt->question;
             // A file that keeps bringing new questions is in someone else's
             // hands: write nothing.
             if (answers.size() > 2 * SlotCount * AccountCount)
-                return cancelled(*question);
-            const ConflictChoice choice = ask(*question);
-            answers.push_back({*question, choice, std::move(askedOn)});
+                return cancelled(question.conflict);
+            const ConflictChoice choice = ask(question.conflict);
+            answers.push_back({question.conflict, choice, question.file});
         }
     } catch (const IoError& error) {
         // Reading the file to compare, waiting for the lock or writing: any
@@ -1501,10 +1499,8 @@ void Session::takeFile(const UserTable& file, const std::optional<std::string>& 
     m_tableChanged = !m_pending.empty();
 }
 
-ChangeResult Session::commitLocked(const Step* step, bool readBack,
-                                   const std::vector<Answer>& answers,
-                                   std::optional<Conflict>& question,
-                                   std::optional<std::string>& askedOn)
+Session::Try Session::commitLocked(const Step* step, bool readBack,
+                                   const std::vector<Answer>& answers)
 {
     const std::optional<std::string> onDisk = readFile();
     const auto answerTo = [&](const Conflict& clash) -> std::optional<ConflictChoice> {
@@ -1513,8 +1509,6 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
                 given.file == onDisk)
                 return given.choice;
         }
-        question = clash;
-        askedOn = onDisk;
         return std::nullopt;
     };
     m_newIdentity.reset();
@@ -1554,7 +1548,7 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
                 asked = true;
                 const std::optional<ConflictChoice> answer = answerTo(*clash);
                 if (!answer)
-                    return {};
+                    return Question{*clash, onDisk};
                 if (*answer == ConflictChoice::Cancel)
                     return cancelled(*clash);
                 if (*answer == ConflictChoice::Reload)
@@ -1591,7 +1585,7 @@ ChangeResult Session::commitLocked(const Step* step, bool readBack,
                 asked = true;
                 const std::optional<ConflictChoice> answer = answerTo(*clash);
                 if (!answer)
-                    return {};
+                    return Question{*clash, onDisk};
                 switch (*answer) {
                 case ConflictChoice::Cancel:
                     return cancelled(*clash);

@@ -376,11 +376,10 @@ private:
     ChangeResult saveChanges(UserTable& table, const AnsiString& editedName, int editedSlot,
                              const UserData& user, std::vector<AuditEvent>& events);
     // The checks every account change starts with: the rights, a name for
-    // the account (`plain`, when given) and the user. A refusal, or nothing
-    // with `slot` set to the user's slot.
+    // the account (`plain`, when given) and the user. A refusal, or nothing.
     std::optional<ChangeResult> checkAccountChange(const UserTable& table,
                                                    std::string_view loginName,
-                                                   const AccountEntry* plain, int& slot);
+                                                   const AccountEntry* plain);
     // The control-character refusal of an account's new texts: those of
     // `plain` that differ from `was` (all of them for a new account).
     std::optional<ChangeResult> refuseAccountControls(const AccountEntry* was,
@@ -409,12 +408,24 @@ private:
     // wait for the lock, the write) is recorded as a failed save and comes
     // back as the Failed result, never raised.
     ChangeResult commit(const Step* step, bool readBack);
+    // A clash to ask the person about, and the file it was found on.
+    struct Question
+    {
+        Conflict conflict;
+        std::optional<std::string> file;
+    };
+    // How one try at a save ended: its result, or the question to ask first.
+    struct Try
+    {
+        Try(ChangeResult ended) : result(std::move(ended)) {}
+        Try(Question asked) : question(std::move(asked)) {}
+        ChangeResult result;
+        std::optional<Question> question;
+    };
     // One try at it, under the lock. A clash not among `answers` given on
-    // the file as it is now ends the try with nothing changed, the clash in
-    // `question` and that file in `askedOn`.
-    ChangeResult commitLocked(const Step* step, bool readBack, const std::vector<Answer>& answers,
-                              std::optional<Conflict>& question,
-                              std::optional<std::string>& askedOn);
+    // the file as it is now ends the try with nothing changed, and that
+    // clash to ask about.
+    Try commitLocked(const Step* step, bool readBack, const std::vector<Answer>& answers);
     // Takes the file's table, with the changes still waiting made on it.
     void adoptFile(const UserTable& file, const std::optional<std::string>& onDisk,
                    const UserTable& next, std::vector<Step> kept, std::vector<AuditEvent> events);

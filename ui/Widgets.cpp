@@ -22,13 +22,12 @@ void PaintPaleEdit(QWidget* edit)
     edit->setPalette(palette);
 }
 
-bool SelectedLineText(const QListWidget* list, QString& text)
+std::optional<QString> SelectedLineText(const QListWidget* list)
 {
     const QList<QListWidgetItem*> selected = list->selectedItems();
     if (selected.isEmpty())
-        return false;
-    text = selected.first()->text();
-    return true;
+        return std::nullopt;
+    return selected.first()->text();
 }
 
 void AppendListLine(QListWidget* list, const QString& text)

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QString>
 
+#include <optional>
+
 class QListWidget;
 class QWidget;
 
@@ -15,7 +17,7 @@ void CentreOnScreen(QWidget* window);
 // The sign-in dialogs' edits: pale fill, navy text.
 void PaintPaleEdit(QWidget* edit);
 
-// The text of the list's selected line; false when no line is selected.
-bool SelectedLineText(const QListWidget* list, QString& text);
+// The text of the list's selected line; nothing when no line is selected.
+std::optional<QString> SelectedLineText(const QListWidget* list);
 // Appends a line of the windows' list-box item height.
 void AppendListLine(QListWidget* list, const QString& text);
