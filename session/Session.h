@@ -16,10 +16,10 @@
 #include <string_view>
 #include <vector>
 
-// What a change asked of the session came to: done (perhaps with a
-// warning), refused (with the reason and any missing right), failed (with
-// the file error), or, where someone else changed the same thing, what the
-// person chose. A change never raises.
+// What a change, or a load of the table, asked of the session came to: done
+// (perhaps with a warning), refused (with the reason and any missing right),
+// failed (with the file error), or, where someone else changed the same
+// thing, what the person chose. Neither ever raises.
 struct ChangeResult
 {
     enum class Outcome
@@ -76,7 +76,7 @@ struct ChangeResult
     // to date first; a step after the save failed). Empty when nothing.
     std::string warning;
     std::optional<Right> missingRight;
-    // Failed: the file error's code (IoError's).
+    // Failed: the file error's code.
     int errorCode = 0;
     // The table in memory was brought up to date with the file: whatever
     // shows it must be shown again.
@@ -113,8 +113,11 @@ enum class ConflictChoice
 // checked against the signed-in user's rights as the file holds them at
 // that moment. Writers take turns on the file (WriterLock); a change made
 // while someone else changed the file is made again on the file's version,
-// re-checked there, and saved with theirs. File faults before a change
-// reaches the file raise IoError and leave the table as it was.
+// re-checked there, and saved with theirs. A file fault ends a load or a
+// change in its Failed result and leaves the table as it was; a save whose
+// new table reached the file before a later step failed is done, with that
+// step's fault in its warning. Only HoldWriterLock, which the caller holds
+// around its own calls, raises.
 class Session
 {
 public:
