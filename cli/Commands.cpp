@@ -276,7 +276,7 @@ public:
             }
             return (this->*m_info.run)();
         } catch (const IoError& error) {
-            Fail(ExitFileTrouble, m_path + ": " + error.what());
+            return stop(ExitFileTrouble, m_path + ": " + error.what());
         }
     }
 
@@ -299,11 +299,11 @@ public:
     int Show()
     {
         if (!m_session.MaySeeUserDetails())
-            Fail(ExitRefused, "You may not see user details: that needs the ModifyUsers or "
-                              "DeleteUsers right.");
+            return stop(ExitRefused, "You may not see user details: that needs the ModifyUsers or "
+                                     "DeleteUsers right.");
         const std::optional<UserData> user = m_session.User(m_session.StoredName(m_target));
         if (!user)
-            Fail(ExitNotFound, Session::noSuchUserText());
+            return stop(ExitNotFound, Session::noSuchUserText());
         const bool accounts = m_session.MayKeepAccounts();
         const std::vector<AccountData> list =
             accounts ? m_session.Accounts(user->loginName) : std::vector<AccountData>();
@@ -377,13 +377,11 @@ public:
         // A provisioning script that runs twice finds its user there: no
         // fault, and recorded as no change.
         const ChangeResult added = m_session.AddUser(user, m_invocation.ifMissing);
-        Finish(added);
         if (!added.done())
-            return ExitDone;
+            return endWith(added);
         // The windows keep an added user in memory until the close; here
         // the command is the whole sitting.
-        Finish(m_session.Save());
-        return ExitDone;
+        return endWith(m_session.Save());
     }
 
     int Edit()
@@ -391,7 +389,7 @@ public:
         const AnsiString name = StoredName(m_target);
         const std::optional<UserData> stored = m_session.User(name);
         if (!stored)
-            Fail(ExitNotFound, Session::noSuchUserText());
+            return stop(ExitNotFound, Session::noSuchUserText());
 
         // The session replaces the user whole: what is not changed is given
         // as it is.
@@ -407,26 +405,26 @@ public:
             user.rights.set(right, true);
         for (Right right : m_invocation.revokes)
             user.rights.set(right, false);
-        Finish(m_session.SaveChanges(name, m_session.SlotOf(name), user));
-        return ExitDone;
+        return endWith(m_session.SaveChanges(name, m_session.SlotOf(name), user));
     }
 
     int Remove()
     {
         const ChangeResult deleted =
             m_session.DeleteUser(StoredName(m_target), m_invocation.ifPresent);
-        Finish(deleted);
         if (!deleted.done())
-            return ExitDone;
-        Finish(m_session.Save());
-        return ExitDone;
+            return endWith(deleted);
+        return endWith(m_session.Save());
     }
 
     int ChangeOwnPassword()
     {
-        Finish(m_session.changeOwnPassword(m_oldPassword, m_newPassword, m_repeatedPassword));
-        Notice(Session::ownPasswordChangedText());
-        return ExitDone;
+        const ChangeResult changed =
+            m_session.changeOwnPassword(m_oldPassword, m_newPassword, m_repeatedPassword);
+        const int status = endWith(changed);
+        if (changed.done())
+            Notice(Session::ownPasswordChangedText());
+        return status;
     }
 
     int AddAccount()
@@ -434,8 +432,7 @@ public:
         AccountData account;
         account.name = m_account;
         account.description = m_newDescription ? *m_newDescription : AnsiString();
-        Finish(m_session.AddAccount(StoredName(m_target), account));
-        return ExitDone;
+        return endWith(m_session.AddAccount(StoredName(m_target), account));
     }
 
     int EditAccount()
@@ -452,15 +449,13 @@ public:
             account.name = *m_newName;
         if (m_newDescription)
             account.description = *m_newDescription;
-        Finish(m_session.ModifyAccount(name, account));
-        return ExitDone;
+        return endWith(m_session.ModifyAccount(name, account));
     }
 
     int RemoveAccount()
     {
         const AnsiString name = StoredName(m_target);
-        Finish(m_session.DeleteAccount(name, m_session.LookUpAccount(name, m_account)));
-        return ExitDone;
+        return endWith(m_session.DeleteAccount(name, m_session.LookUpAccount(name, m_account)));
     }
 
     int Check()
@@ -468,7 +463,7 @@ public:
         RefuseNonTable();
         const std::optional<std::string> bytes = PeekTableFile(m_path);
         if (!bytes)
-            Fail(ExitFileTrouble, m_path + ": " + IoErrorText(2));
+            return stop(ExitFileTrouble, m_path + ": " + IoErrorText(2));
         const TableReport report = CheckTable(*bytes);
         if (m_invocation.format == OutputFormat::Json) {
             m_out << "{\"table\": " << Json(m_path) << ", \"size\": " << report.size
@@ -523,7 +518,7 @@ public:
         UserData user =
             PlainUser(name, {}, dataFolder ? Stored("data path", *dataFolder, PathCapacity) : "");
         if (const std::optional<ChangeResult> refused = Session::firstUserRefusal(user, false))
-            Finish(*refused);
+            return endWith(*refused);
         user.password =
             TrimControls(ReadNewPassword("Password for the new user " + m_invocation.operands[0]));
 
@@ -532,9 +527,10 @@ public:
             const PrivateFiles makingPrivateFiles;
             made = m_session.CreateFirstUser(user);
         }
-        Finish(made);
-        MakeTablePrivate();
-        return ExitDone;
+        const int status = endWith(made);
+        if (made.done())
+            MakeTablePrivate();
+        return status;
     }
 
     int Backup()
@@ -549,7 +545,8 @@ public:
         };
         if (::stat(m_path.c_str(), &table) == 0 && ::stat(copy.c_str(), &target) == 0 &&
             table.st_dev == target.st_dev && table.st_ino == target.st_ino)
-            Fail(ExitBadInput, copy + " is the table itself; give another file for the copy.");
+            return stop(ExitBadInput,
+                        copy + " is the table itself; give another file for the copy.");
         // Before the lock: what can never take the copy must not keep other
         // writers waiting, nor be opened at all (a FIFO blocks).
         RefuseCopyTarget(copy);
@@ -561,11 +558,12 @@ public:
             bytes = PeekTableFile(m_path);
         }
         if (!bytes)
-            Fail(ExitFileTrouble, m_path + ": there is no user table here; init creates one.");
+            return stop(ExitFileTrouble,
+                        m_path + ": there is no user table here; init creates one.");
         try {
             ReplaceWithNewFile(copy, *bytes);
         } catch (const IoError& error) {
-            Fail(ExitFileTrouble, copy + ": " + error.what());
+            return stop(ExitFileTrouble, copy + ": " + error.what());
         }
         RecordCopy(copy);
         Notice("copied " + m_path + " to " + copy + " (" + std::to_string(bytes->size()) +
@@ -575,10 +573,12 @@ public:
 
     int Restore()
     {
-        Finish(m_session.restore(m_restoring, m_invocation.operands[0]));
-        Notice("restored " + m_path + " from " + m_invocation.operands[0] + " (" +
-               std::to_string(m_restoring.size()) + " bytes)");
-        return ExitDone;
+        const ChangeResult restored = m_session.restore(m_restoring, m_invocation.operands[0]);
+        const int status = endWith(restored);
+        if (restored.done())
+            Notice("restored " + m_path + " from " + m_invocation.operands[0] + " (" +
+                   std::to_string(m_restoring.size()) + " bytes)");
+        return status;
     }
 
 private:
@@ -886,8 +886,34 @@ private:
                     "; nothing was written."};
     }
 
-    // Goes on after a change that was done (or had nothing to do, as the
-    // command allowed); ends the command otherwise.
+    // Ends the command with what its change came to: the words said, the
+    // exit status returned.
+    int endWith(const ChangeResult& result)
+    {
+        const Ending ending = endingOf(result);
+        if (ending.status == ExitDone) {
+            if (!ending.message.empty())
+                Notice(ending.message);
+            return ExitDone;
+        }
+        return stop(ending.status, ending.message);
+    }
+
+    // Ends the command unable to do its work: `message` said, `status`
+    // returned.
+    int stop(int status, const std::string& message)
+    {
+        // After whatever the command wrote to standard output, as a script
+        // reading both would see it.
+        m_out.flush();
+        m_err << ProgramName << ": " << message << "\n";
+        m_err.flush();
+        return status;
+    }
+
+    // A step the command cannot go on without (the load before the
+    // sign-in): goes on when it was done, and ends the command as endWith
+    // says otherwise.
     void Finish(const ChangeResult& result)
     {
         const Ending ending = endingOf(result);
