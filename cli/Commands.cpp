@@ -272,7 +272,8 @@ public:
         try {
             if (m_info.signsIn) {
                 TakeTexts();
-                LoadAndSignIn();
+                if (const std::optional<int> ended = LoadAndSignIn())
+                    return *ended;
             }
             return (this->*m_info.run)();
         } catch (const IoError& error) {
@@ -795,15 +796,18 @@ private:
         m_restoring = std::move(bytes);
     }
 
-    void LoadAndSignIn()
+    // Nothing when the command may go on; the exit status when it ended here.
+    std::optional<int> LoadAndSignIn()
     {
         RefuseNonTable();
         // Loading creates a missing table, which would then stand in the
         // way of init.
         const std::optional<std::string> loaded = PeekTableFile(m_path);
         if (!loaded)
-            Fail(ExitFileTrouble, m_path + ": there is no user table here; init creates one.");
-        Finish(m_session.LoadTable());
+            return stop(ExitFileTrouble,
+                        m_path + ": there is no user table here; init creates one.");
+        if (const ChangeResult read = m_session.LoadTable(); !read.done())
+            return endWith(read);
 
         // The name first, so no password is asked for a name that is not
         // there, as the login dialog does.
@@ -811,22 +815,22 @@ private:
             m_session.RecordSignInRefusal(Session::SignInResult::UnknownName, m_user);
             std::string problem;
             Utf8ToWindows1252(*m_invocation.user, &problem);
-            Fail(ExitSignInRefused, "login name: " + problem + ".");
+            return stop(ExitSignInRefused, "login name: " + problem + ".");
         }
         if (const auto refusal = m_session.RefuseName(m_user))
-            Fail(ExitSignInRefused, Session::SignInMessage(*refusal));
+            return stop(ExitSignInRefused, Session::SignInMessage(*refusal));
         const std::string typed = m_secrets.Read("Password for " + *m_invocation.user + ": ",
                                                  m_invocation.passwordFd.value_or(0));
         const std::optional<AnsiString> password = PasswordBytes(typed);
         if (!password) {
             m_session.RecordSignInRefusal(Session::SignInResult::WrongPassword, m_user);
-            Fail(ExitSignInRefused,
-                 std::string(Session::SignInMessage(Session::SignInResult::WrongPassword)) + " (" +
-                     UnstorablePassword + ".)");
+            return stop(ExitSignInRefused,
+                        std::string(Session::SignInMessage(Session::SignInResult::WrongPassword)) +
+                            " (" + UnstorablePassword + ".)");
         }
         const Session::SignInResult result = m_session.SignIn(m_user, *password);
         if (result != Session::SignInResult::SignedIn)
-            Fail(ExitSignInRefused, Session::SignInMessage(result));
+            return stop(ExitSignInRefused, Session::SignInMessage(result));
 
         // Every password is typed before the writer lock is taken: nobody
         // waits while someone types.
@@ -841,9 +845,12 @@ private:
             // From here to the save no other writer comes in between. What
             // someone saved while the passwords were typed is taken first.
             m_writing.emplace(m_session.HoldWriterLock());
-            if (PeekTableFile(m_path) != loaded)
-                Finish(m_session.Reload());
+            if (PeekTableFile(m_path) != loaded) {
+                if (const ChangeResult read = m_session.Reload(); !read.done())
+                    return endWith(read);
+            }
         }
+        return std::nullopt;
     }
 
     // How a command ends: its exit status and its words on standard error
@@ -909,18 +916,6 @@ private:
         m_err << ProgramName << ": " << message << "\n";
         m_err.flush();
         return status;
-    }
-
-    // A step the command cannot go on without (the load before the
-    // sign-in): goes on when it was done, and ends the command as endWith
-    // says otherwise.
-    void Finish(const ChangeResult& result)
-    {
-        const Ending ending = endingOf(result);
-        if (ending.status != ExitDone)
-            Fail(ending.status, ending.message);
-        if (!ending.message.empty())
-            Notice(ending.message);
     }
 
     int RefusalStatus(ChangeResult::Reason reason) const
