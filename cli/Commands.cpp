@@ -461,7 +461,8 @@ public:
 
     int Check()
     {
-        RefuseNonTable();
+        if (const std::optional<int> ended = RefuseNonTable())
+            return *ended;
         const std::optional<std::string> bytes = PeekTableFile(m_path);
         if (!bytes)
             return stop(ExitFileTrouble, m_path + ": " + IoErrorText(2));
@@ -511,8 +512,10 @@ public:
         const std::string folder = FolderOf(m_path);
         if (!m_invocation.table)
             MakeFolders(folder);
-        RefuseNonTable();
-        RefuseTableOfOthers();
+        if (const std::optional<int> ended = RefuseNonTable())
+            return *ended;
+        if (const std::optional<int> ended = RefuseTableOfOthers())
+            return *ended;
         // The password is asked for only once the rest will do.
         const std::optional<std::string> dataFolder =
             RealFolder(m_invocation.path ? *m_invocation.path : folder);
@@ -529,14 +532,15 @@ public:
             made = m_session.CreateFirstUser(user);
         }
         const int status = endWith(made);
-        if (made.done())
-            MakeTablePrivate();
-        return status;
+        if (!made.done())
+            return status;
+        return MakeTablePrivate().value_or(ExitDone);
     }
 
     int Backup()
     {
-        RefuseNonTable();
+        if (const std::optional<int> ended = RefuseNonTable())
+            return *ended;
         const std::string& copy = m_invocation.operands[0];
         struct stat table
         {
@@ -550,7 +554,8 @@ public:
                         copy + " is the table itself; give another file for the copy.");
         // Before the lock: what can never take the copy must not keep other
         // writers waiting, nor be opened at all (a FIFO blocks).
-        RefuseCopyTarget(copy);
+        if (const std::optional<int> ended = RefuseCopyTarget(copy))
+            return *ended;
         std::optional<std::string> bytes;
         {
             // Taken under the writer lock: never half of one save and half
@@ -592,20 +597,21 @@ private:
     }
 
     // A folder, a FIFO or a device is no table; say which rather than
-    // "File access denied".
-    void RefuseNonTable() const
+    // "File access denied". Like the checks below: nothing when the command
+    // may go on, the exit status when it ended here.
+    std::optional<int> RefuseNonTable() const
     {
         struct stat st
         {
         };
         if (::stat(m_path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
-            return;
+            return std::nullopt;
         if (S_ISDIR(st.st_mode))
-            Fail(ExitFileTrouble, m_path +
-                                      " is a folder, not a user table; give the table "
-                                      "file with --table, e.g. " +
-                                      m_path + "/" + UserTableFileName + ".");
-        Fail(ExitFileTrouble, m_path + " is not a user table file (nor a file at all).");
+            return stop(ExitFileTrouble, m_path +
+                                             " is a folder, not a user table; give the table "
+                                             "file with --table, e.g. " +
+                                             m_path + "/" + UserTableFileName + ".");
+        return stop(ExitFileTrouble, m_path + " is not a user table file (nor a file at all).");
     }
 
     // Only a regular file of the caller's own is replaced by the copy, or
@@ -613,29 +619,33 @@ private:
     // of someone else's is never written into nor made private in passing.
     // Another user's file is refused rather than replaced: it may be theirs
     // to keep, and the administrator should see that it is there.
-    void RefuseCopyTarget(const std::string& copy) const
+    std::optional<int> RefuseCopyTarget(const std::string& copy) const
     {
         struct stat st
         {
         };
         if (::lstat(copy.c_str(), &st) != 0) {
             if (errno == ENOENT)
-                return;
-            Fail(ExitFileTrouble, copy + ": " + IoErrorText(IoCodeFromErrno(errno)));
+                return std::nullopt;
+            return stop(ExitFileTrouble, copy + ": " + IoErrorText(IoCodeFromErrno(errno)));
         }
         if (S_ISLNK(st.st_mode))
-            Fail(ExitFileTrouble, copy + " is a symbolic link: the copy is never written through "
-                                         "a link; give the file's own path, or another FILE.");
+            return stop(ExitFileTrouble,
+                        copy + " is a symbolic link: the copy is never written through "
+                               "a link; give the file's own path, or another FILE.");
         if (S_ISDIR(st.st_mode))
-            Fail(ExitFileTrouble, copy + " is a folder: give the copy's file name, e.g. " + copy +
-                                      "/" + UserTableFileName + ".");
+            return stop(ExitFileTrouble, copy + " is a folder: give the copy's file name, e.g. " +
+                                             copy + "/" + UserTableFileName + ".");
         if (!S_ISREG(st.st_mode))
-            Fail(ExitFileTrouble, copy + " is not a regular file (a device, a FIFO or a socket): "
-                                         "the copy goes only to a file of your own, or where "
-                                         "nothing is.");
+            return stop(ExitFileTrouble,
+                        copy + " is not a regular file (a device, a FIFO or a socket): "
+                               "the copy goes only to a file of your own, or where "
+                               "nothing is.");
         if (st.st_uid != ::geteuid())
-            Fail(ExitFileTrouble, copy + " belongs to another user: the copy never replaces "
-                                         "someone else's file; remove it, or give another FILE.");
+            return stop(ExitFileTrouble,
+                        copy + " belongs to another user: the copy never replaces "
+                               "someone else's file; remove it, or give another FILE.");
+        return std::nullopt;
     }
 
     // A backup holds every password: the trail says who took it, of which
@@ -657,33 +667,36 @@ private:
     // first use may fill) that another user made, or one a link leads to,
     // would leave the table theirs, or where they chose. A table with users
     // is refused by the first-use rule itself.
-    void RefuseTableOfOthers() const
+    std::optional<int> RefuseTableOfOthers() const
     {
         struct stat st
         {
         };
         if (::stat(m_path.c_str(), &st) != 0 || st.st_size != 0 ||
             ::lstat(m_path.c_str(), &st) != 0)
-            return;
+            return std::nullopt;
         if (S_ISLNK(st.st_mode))
-            Fail(ExitFileTrouble, m_path + " is a symbolic link: init makes the table only as a "
-                                           "file of its own, never through a link; give the "
-                                           "file's own path with --table.");
+            return stop(ExitFileTrouble, m_path +
+                                             " is a symbolic link: init makes the table only as a "
+                                             "file of its own, never through a link; give the "
+                                             "file's own path with --table.");
         if (st.st_uid != ::geteuid())
-            Fail(ExitFileTrouble, m_path + " belongs to another user: init fills only a file of "
-                                           "its own; remove it, or give init another --table "
-                                           "FILE.");
+            return stop(ExitFileTrouble, m_path +
+                                             " belongs to another user: init fills only a file of "
+                                             "its own; remove it, or give init another --table "
+                                             "FILE.");
+        return std::nullopt;
     }
 
     // The new table, private whatever mode an empty file of one's own had;
     // made so through the file itself, never a link or another user's file
     // put in its place meanwhile.
-    void MakeTablePrivate() const
+    std::optional<int> MakeTablePrivate() const
     {
         const int fd =
             ::open(m_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
-            throw IoError(IoCodeFromErrno(errno));
+            return stop(ExitFileTrouble, m_path + ": " + IoErrorText(IoCodeFromErrno(errno)));
         struct stat st
         {
         };
@@ -692,11 +705,13 @@ private:
         const int err = errno;
         ::close(fd);
         if (!mine)
-            Fail(ExitFileTrouble, m_path + ": the table is no longer a file of your own (another "
-                                           "was put in its place while init ran); see who may "
-                                           "write its folder.");
+            return stop(ExitFileTrouble, m_path +
+                                             ": the table is no longer a file of your own (another "
+                                             "was put in its place while init ran); see who may "
+                                             "write its folder.");
         if (!done)
-            throw IoError(IoCodeFromErrno(err));
+            return stop(ExitFileTrouble, m_path + ": " + IoErrorText(IoCodeFromErrno(err)));
+        return std::nullopt;
     }
 
     // Every text of the command line is checked before anyone is asked for
@@ -799,7 +814,8 @@ private:
     // Nothing when the command may go on; the exit status when it ended here.
     std::optional<int> LoadAndSignIn()
     {
-        RefuseNonTable();
+        if (const std::optional<int> ended = RefuseNonTable())
+            return ended;
         // Loading creates a missing table, which would then stand in the
         // way of init.
         const std::optional<std::string> loaded = PeekTableFile(m_path);
@@ -908,7 +924,7 @@ private:
 
     // Ends the command unable to do its work: `message` said, `status`
     // returned.
-    int stop(int status, const std::string& message)
+    int stop(int status, const std::string& message) const
     {
         // After whatever the command wrote to standard output, as a script
         // reading both would see it.
