@@ -14,9 +14,9 @@ class AuditSink;
 
 // Runs a parsed command, writing what it shows to `out` and notices to
 // `err`; returns the exit status, having said on `err` why where it is not
-// 0. What ends it while it reads and checks the command line's texts and
-// passwords (a text the table cannot hold, a new password that will not do,
-// a table path that names no file) throws CliFailure instead.
+// 0. What ends it while it reads and checks the command line's texts,
+// passwords and backup file (a text the table cannot hold, a new password
+// that will not do, a backup that cannot be read) throws CliFailure instead.
 // `audit`, when given, records the sign-in and every change.
 int RunCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
                std::ostream& err, AuditSink* audit = nullptr);
