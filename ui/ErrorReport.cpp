@@ -4,6 +4,8 @@
 #include "CodePage.h"
 #include "MessageBox.h"
 
+#include "session/Session.h"
+
 namespace {
 
 QString ReportText(QString text)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/Session.h"
+struct ChangeResult;
 
 // How every window tells the person what a change came to, so that the same
 // result reads the same wherever it comes from.

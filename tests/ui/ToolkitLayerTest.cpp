@@ -1,3 +1,4 @@
+#include "session/Session.h"
 #include "store/IoError.h"
 #include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
