@@ -2,6 +2,7 @@
 
 #include "ui_NewAccoForm.h"
 
+#include "session/Session.h"
 #include "ui/CodePage.h"
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
@@ -110,8 +111,9 @@ void TNewAccoForm::showEvent(QShowEvent* event)
 void TNewAccoForm::SaveBtnClick()
 {
     const QString name = ui->NameEdit->text();
-    if (name.isEmpty()) {
-        MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Please give an account Name."));
+    const ChangeResult named = Session::checkAccountName(ToAnsi(name));
+    if (!named.done()) {
+        MessageBox::show(MessageBox::Kind::Error, FromAnsi(named.message));
         m_saved = false;
         return;
     }

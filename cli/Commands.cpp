@@ -24,11 +24,11 @@
 
 namespace {
 
-constexpr std::size_t NameCapacity = MaxLoginName;
-constexpr std::size_t PasswordCapacity = MaxPassword;
-constexpr std::size_t PathCapacity = MaxDataPath;
-constexpr std::size_t AccountCapacity = MaxAccountName;
-constexpr std::size_t DescriptionCapacity = MaxDescription;
+const std::size_t NameCapacity = MaxLoginName;
+const std::size_t PasswordCapacity = MaxPassword;
+const std::size_t PathCapacity = MaxDataPath;
+const std::size_t AccountCapacity = MaxAccountName;
+const std::size_t DescriptionCapacity = MaxDescription;
 
 [[noreturn]] void Fail(int status, const std::string& message)
 {
@@ -407,7 +407,7 @@ public:
             user.rights.set(right, true);
         for (Right right : m_invocation.revokes)
             user.rights.set(right, false);
-        Finish(m_session.SaveChanges(name, m_session.SlotOf(name), user));
+        Finish(m_session.SaveChanges(m_session.loadForEditing(name), user));
         return ExitDone;
     }
 
@@ -571,7 +571,7 @@ public:
         {
             // Taken under the writer lock: never half of one save and half
             // of the next. The copy is written after, as it may be slow.
-            const WriterLock::Hold hold = m_session.HoldWriterLock();
+            const Session::WriterHold hold = m_session.HoldWriterLock();
             bytes = PeekTableFile(m_path);
         }
         if (!bytes)
@@ -617,7 +617,7 @@ private:
             Fail(ExitFileTrouble, m_path +
                                       " is a folder, not a user table; give the table "
                                       "file with --table, e.g. " +
-                                      m_path + "/" + UserTableFileName + ".");
+                                      m_path + "/" + Session::TableFileName + ".");
         Fail(ExitFileTrouble, m_path + " is not a user table file (nor a file at all).");
     }
 
@@ -641,7 +641,7 @@ private:
                                          "a link; give the file's own path, or another FILE.");
         if (S_ISDIR(st.st_mode))
             Fail(ExitFileTrouble, copy + " is a folder: give the copy's file name, e.g. " + copy +
-                                      "/" + UserTableFileName + ".");
+                                      "/" + Session::TableFileName + ".");
         if (!S_ISREG(st.st_mode))
             Fail(ExitFileTrouble, copy + " is not a regular file (a device, a FIFO or a socket): "
                                          "the copy goes only to a file of your own, or where "
@@ -973,7 +973,7 @@ private:
     AnsiString m_repeatedPassword;
     SystemUser m_systemUser;
     Conflict m_conflict;
-    std::optional<WriterLock::Hold> m_writing;
+    std::optional<Session::WriterHold> m_writing;
     // restore: the backup's bytes, read before the sign-in.
     std::string m_restoring;
 };
@@ -1049,7 +1049,7 @@ std::string DefaultTablePath()
     } else {
         Fail(ExitFileTrouble, "no home folder to keep the table in: give --table FILE");
     }
-    return base + "/larkledger-security/" + UserTableFileName;
+    return base + "/larkledger-security/" + Session::TableFileName;
 }
 
 int RunCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,

@@ -144,7 +144,7 @@ void TNewID_Form::Done_ButtonClick()
     user.password = ToAnsi(typedPassword);
     // A folder whose name the table cannot hold is no folder for it.
     const QString dataPath = ui->DataPathButton->toolTip();
-    if (!TrimControls(ToAnsi(ui->DataPathButton->text())).empty() && StorablePath(dataPath))
+    if (!isBlankText(ToAnsi(ui->DataPathButton->text())) && StorablePath(dataPath))
         user.dataPath = ToAnsi(dataPath);
 
     // The session checks, stores, writes and reads back the table, removes

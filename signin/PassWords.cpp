@@ -120,7 +120,7 @@ void TPassWords::Btn_OKClick()
 
     // The session trims the name and finds a user stored with blanks around
     // the name too.
-    const AnsiString name = ToAnsi(ui->ELoginName->text());
+    const std::string name = ToAnsi(ui->ELoginName->text());
     if (const auto refusal = m_session.RefuseName(name)) {
         show(*refusal);
         if (*refusal == Session::SignInResult::UnknownName)

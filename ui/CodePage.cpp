@@ -37,9 +37,9 @@ QString FromAnsi(std::string_view bytes)
     return text;
 }
 
-AnsiString ToAnsi(const QString& text)
+std::string ToAnsi(const QString& text)
 {
-    AnsiString bytes;
+    std::string bytes;
     bytes.reserve(static_cast<std::size_t>(text.size()));
     for (QChar c : text) {
         const int b = ansiByte(c);

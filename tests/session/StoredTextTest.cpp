@@ -76,15 +76,15 @@ const std::vector<NewText>& NewTexts()
          [](Session& s, const std::string& t) { return s.AddUser(Plain("new", "pw", t)); }},
         {"login name",
          [](Session& s, const std::string& t) {
-             return s.SaveChanges("weak", 3, Plain(t, "weakpw", "/w"));
+             return s.SaveChanges(s.loadForEditing("weak"), Plain(t, "weakpw", "/w"));
          }},
         {"password",
          [](Session& s, const std::string& t) {
-             return s.SaveChanges("weak", 3, Plain("weak", t, "/w"));
+             return s.SaveChanges(s.loadForEditing("weak"), Plain("weak", t, "/w"));
          }},
         {"data path",
          [](Session& s, const std::string& t) {
-             return s.SaveChanges("weak", 3, Plain("weak", "weakpw", t));
+             return s.SaveChanges(s.loadForEditing("weak"), Plain("weak", "weakpw", t));
          }},
         {"account name",
          [](Session& s, const std::string& t) { return s.AddAccount("weak", Account(t, "")); }},
@@ -267,11 +267,15 @@ TEST(TextsATableMadeElsewhereHoldsMayStayAsTheyAre)
     Session session(TableFile);
     session.LoadTable();
     CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
-    CHECK(session.SaveChanges(odd, 2, Plain(odd, "p\tw", "/o\n", Rights{R::AddRecord})).done());
+    CHECK(session
+              .SaveChanges(session.loadForEditing(odd),
+                           Plain(odd, "p\tw", "/o\n", Rights{R::AddRecord}))
+              .done());
     CHECK(session.ModifyAccount(odd, AccountAt(0, "Ca\x1bsh", "Till")).done());
     CHECK(session.ModifyAccount(odd, AccountAt(1, "Loan", "N\tote")).done());
     // Typed anew, the same character is refused.
-    const ChangeResult renamed = session.SaveChanges(odd, 2, Plain(odd + "2", "p\tw", "/o\n"));
+    const ChangeResult renamed =
+        session.SaveChanges(session.loadForEditing(odd), Plain(odd + "2", "p\tw", "/o\n"));
     CHECK(renamed.reason == ChangeResult::Reason::ControlCharacter);
     CHECK(StartsWith(renamed.message, "The login name holds"));
     CHECK(session.ModifyAccount(odd, AccountAt(1, "Loan", "N\totes")).reason ==
