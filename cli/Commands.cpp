@@ -4,10 +4,7 @@
 #include "session/Session.h"
 #include "session/StoredText.h"
 #include "session/TableCheck.h"
-#include "store/IoError.h"
-#include "store/NewFile.h"
-#include "store/TableFile.h"
-#include "store/Windows1252.h"
+#include "session/TableText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -38,17 +35,17 @@ const std::size_t DescriptionCapacity = MaxDescription;
 // Windows-1252 bytes of a UTF-8 text from the command line or a password
 // line; a text the table cannot hold ends the command before anything is
 // written.
-AnsiString ForTable(const std::string& field, const std::string& utf8)
+std::string ForTable(const std::string& field, const std::string& utf8)
 {
     std::string problem;
-    std::optional<std::string> bytes = Utf8ToWindows1252(utf8, &problem);
+    std::optional<std::string> bytes = utf8ToTableText(utf8, &problem);
     if (!bytes)
         Fail(ExitBadInput, field + ": " + problem + ".");
     return *bytes;
 }
 
 // The store would cut a longer text to its field: a different text.
-void CheckFits(const std::string& field, const AnsiString& text, std::size_t capacity)
+void CheckFits(const std::string& field, const std::string& text, std::size_t capacity)
 {
     if (text.size() > capacity)
         Fail(ExitBadInput, field + ": " + std::to_string(text.size()) +
@@ -56,18 +53,18 @@ void CheckFits(const std::string& field, const AnsiString& text, std::size_t cap
                                std::to_string(capacity) + ".");
 }
 
-AnsiString Stored(const std::string& field, const std::string& utf8, std::size_t capacity)
+std::string Stored(const std::string& field, const std::string& utf8, std::size_t capacity)
 {
-    AnsiString text = ForTable(field, utf8);
+    std::string text = ForTable(field, utf8);
     CheckFits(field, text, capacity);
     return text;
 }
 
 // A password's Windows-1252 bytes, or nothing. Unlike other texts, what
 // the table cannot hold is never quoted back: it is most of a password.
-std::optional<AnsiString> PasswordBytes(const std::string& utf8)
+std::optional<std::string> PasswordBytes(const std::string& utf8)
 {
-    return Utf8ToWindows1252(utf8);
+    return utf8ToTableText(utf8);
 }
 
 const char* const UnstorablePassword =
@@ -76,15 +73,15 @@ const char* const UnstorablePassword =
 
 // A name as the audit trail can record it where the table cannot hold it:
 // each character Windows-1252 lacks, and each byte that is not UTF-8, as "?".
-AnsiString RecordableName(const std::string& utf8)
+std::string RecordableName(const std::string& utf8)
 {
-    AnsiString name;
+    std::string name;
     std::size_t at = 0;
     while (at < utf8.size()) {
         const auto lead = static_cast<unsigned char>(utf8[at]);
         std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
         length = std::min(length, utf8.size() - at);
-        const std::optional<std::string> byte = Utf8ToWindows1252(utf8.substr(at, length));
+        const std::optional<std::string> byte = utf8ToTableText(utf8.substr(at, length));
         bool whole = lead >= 0xC2 && lead <= 0xF4;
         for (std::size_t i = 1; whole && i < length; ++i)
             whole = (static_cast<unsigned char>(utf8[at + i]) & 0xC0) == 0x80;
@@ -102,18 +99,18 @@ AnsiString RecordableName(const std::string& utf8)
 // on a terminal, so they show as \r, \x1b and the like.
 std::string Shown(std::string_view ansi)
 {
-    return Windows1252ToUtf8(VisibleText(ansi));
+    return tableTextToUtf8(VisibleText(ansi));
 }
 
 // A text as stored, for the machine formats, which escape it their own way.
 std::string Exact(std::string_view ansi)
 {
-    return Windows1252ToUtf8(ansi);
+    return tableTextToUtf8(ansi);
 }
 
 // A new text of the command line that the session core would refuse to
 // store: refused before anyone is asked for a password.
-void CheckStorable(TextField field, const AnsiString& text)
+void CheckStorable(TextField field, const std::string& text)
 {
     if (const std::optional<std::string> refusal = ControlCharacterRefusal(field, text))
         Fail(ExitBadInput, Shown(*refusal));
@@ -139,16 +136,18 @@ std::string FolderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// mkdir -p; the folders it makes are private to their owner.
-void MakeFolders(const std::string& folder)
+// mkdir -p; the folders it makes are private to their owner. The error
+// number of a step that failed, or 0.
+int MakeFolders(const std::string& folder)
 {
     std::size_t at = 0;
     while (at != std::string::npos) {
         at = folder.find('/', at + 1);
         const std::string part = folder.substr(0, at);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            throw IoError(IoCodeFromErrno(errno));
+            return errno;
     }
+    return 0;
 }
 
 // JSON's string form of a UTF-8 text.
@@ -229,7 +228,7 @@ private:
     mode_t m_old;
 };
 
-UserData PlainUser(const AnsiString& name, const AnsiString& password, const AnsiString& path)
+UserData PlainUser(const std::string& name, const std::string& password, const std::string& path)
 {
     UserData user;
     user.loginName = name;
@@ -269,20 +268,22 @@ public:
 
     int Run()
     {
-        try {
+        int status = ExitDone;
+        const std::optional<Session::FileFault> fault = Session::fileFaultOf([&] {
             if (m_info.signsIn) {
                 TakeTexts();
                 LoadAndSignIn();
             }
-            return (this->*m_info.run)();
-        } catch (const IoError& error) {
-            Fail(ExitFileTrouble, m_path + ": " + error.what());
-        }
+            status = (this->*m_info.run)();
+        });
+        if (fault)
+            Fail(ExitFileTrouble, m_path + ": " + fault->message);
+        return status;
     }
 
     int List()
     {
-        const std::vector<AnsiString> names = m_session.ListedNames();
+        const std::vector<std::string> names = m_session.ListedNames();
         if (m_invocation.format == OutputFormat::Json) {
             m_out << "[";
             for (std::size_t i = 0; i < names.size(); ++i)
@@ -290,7 +291,7 @@ public:
             m_out << "]\n";
             return ExitDone;
         }
-        for (const AnsiString& name : names)
+        for (const std::string& name : names)
             m_out << (m_invocation.format == OutputFormat::Tsv ? Tsv(Exact(name)) : Shown(name))
                   << "\n";
         return ExitDone;
@@ -307,7 +308,7 @@ public:
         const bool accounts = m_session.MayKeepAccounts();
         const std::vector<AccountData> list =
             accounts ? m_session.Accounts(user->loginName) : std::vector<AccountData>();
-        const AnsiString password = m_session.ShownPassword(*user);
+        const std::string password = m_session.ShownPassword(*user);
         switch (m_invocation.format) {
         case OutputFormat::Json: {
             m_out << "{\"login_name\": " << Json(Exact(user->loginName))
@@ -356,7 +357,7 @@ public:
             m_out << "Bank account: " << Shown(account.name) << "\n";
             // Split at the stored line breaks before any other control
             // character is made visible.
-            const AnsiString& description = account.description;
+            const std::string& description = account.description;
             std::size_t at = 0;
             while (at < description.size()) {
                 std::size_t end = description.find("\r\n", at);
@@ -388,7 +389,7 @@ public:
 
     int Edit()
     {
-        const AnsiString name = StoredName(m_target);
+        const std::string name = StoredName(m_target);
         const std::optional<UserData> stored = m_session.User(name);
         if (!stored)
             Fail(ExitNotFound, "There is no user of that name.");
@@ -444,14 +445,14 @@ public:
     {
         AccountData account;
         account.name = m_account;
-        account.description = m_newDescription ? *m_newDescription : AnsiString();
+        account.description = m_newDescription ? *m_newDescription : std::string();
         Finish(m_session.AddAccount(StoredName(m_target), account));
         return ExitDone;
     }
 
     int EditAccount()
     {
-        const AnsiString name = StoredName(m_target);
+        const std::string name = StoredName(m_target);
         AccountData account;
         account.entry = m_session.LookUpAccount(name, m_account);
         account.name = m_account;
@@ -469,7 +470,7 @@ public:
 
     int RemoveAccount()
     {
-        const AnsiString name = StoredName(m_target);
+        const std::string name = StoredName(m_target);
         Finish(m_session.DeleteAccount(name, m_session.LookUpAccount(name, m_account)));
         return ExitDone;
     }
@@ -477,9 +478,9 @@ public:
     int Check()
     {
         RefuseNonTable();
-        const std::optional<std::string> bytes = PeekTableFile(m_path);
+        const std::optional<std::string> bytes = Session::peekTableFile(m_path);
         if (!bytes)
-            Fail(ExitFileTrouble, m_path + ": " + IoErrorText(2));
+            Fail(ExitFileTrouble, m_path + ": " + Session::fileErrorText(2));
         const TableReport report = CheckTable(*bytes);
         if (m_invocation.format == OutputFormat::Json) {
             m_out << "{\"table\": " << Json(m_path) << ", \"size\": " << report.size
@@ -520,22 +521,25 @@ public:
     {
         // The first-use dialog's rules: name and password trimmed, the data
         // path an existing folder, all six rights.
-        const AnsiString name = TrimControls(ForTable("login name", m_invocation.operands[0]));
+        const std::string name = trimmedText(ForTable("login name", m_invocation.operands[0]));
         CheckFits("login name", name, NameCapacity);
         CheckStorable(TextField::LoginName, name);
         const std::string folder = FolderOf(m_path);
-        if (!m_invocation.table)
-            MakeFolders(folder);
+        if (!m_invocation.table) {
+            if (const int err = MakeFolders(folder))
+                Fail(ExitFileTrouble,
+                     m_path + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
+        }
         RefuseNonTable();
         RefuseTableOfOthers();
         const std::optional<std::string> dataFolder =
             RealFolder(m_invocation.path ? *m_invocation.path : folder);
         if (!dataFolder)
             Fail(ExitBadInput, "Please give a correct path for your data files.");
-        const AnsiString path = Stored("data path", *dataFolder, PathCapacity);
+        const std::string path = Stored("data path", *dataFolder, PathCapacity);
         CheckStorable(TextField::DataPath, path);
-        const AnsiString password =
-            TrimControls(ReadNewPassword("Password for the new user " + m_invocation.operands[0]));
+        const std::string password =
+            trimmedText(ReadNewPassword("Password for the new user " + m_invocation.operands[0]));
 
         UserData user = PlainUser(name, password, path);
         ChangeResult made;
@@ -572,15 +576,13 @@ public:
             // Taken under the writer lock: never half of one save and half
             // of the next. The copy is written after, as it may be slow.
             const Session::WriterHold hold = m_session.HoldWriterLock();
-            bytes = PeekTableFile(m_path);
+            bytes = Session::peekTableFile(m_path);
         }
         if (!bytes)
             Fail(ExitFileTrouble, m_path + ": there is no user table here; init creates one.");
-        try {
-            ReplaceWithNewFile(copy, *bytes);
-        } catch (const IoError& error) {
-            Fail(ExitFileTrouble, copy + ": " + error.what());
-        }
+        if (const std::optional<Session::FileFault> fault =
+                Session::fileFaultOf([&] { Session::writeCopy(copy, *bytes); }))
+            Fail(ExitFileTrouble, copy + ": " + fault->message);
         RecordCopy(copy);
         Notice("copied " + m_path + " to " + copy + " (" + std::to_string(bytes->size()) +
                " bytes)");
@@ -634,7 +636,8 @@ private:
         if (::lstat(copy.c_str(), &st) != 0) {
             if (errno == ENOENT)
                 return;
-            Fail(ExitFileTrouble, copy + ": " + IoErrorText(IoCodeFromErrno(errno)));
+            Fail(ExitFileTrouble,
+                 copy + ": " + Session::fileErrorText(Session::fileErrorCode(errno)));
         }
         if (S_ISLNK(st.st_mode))
             Fail(ExitFileTrouble, copy + " is a symbolic link: the copy is never written through "
@@ -696,7 +699,8 @@ private:
         const int fd =
             ::open(m_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
-            throw IoError(IoCodeFromErrno(errno));
+            Fail(ExitFileTrouble,
+                 m_path + ": " + Session::fileErrorText(Session::fileErrorCode(errno)));
         struct stat st
         {
         };
@@ -709,7 +713,8 @@ private:
                                            "was put in its place while init ran); see who may "
                                            "write its folder.");
         if (!done)
-            throw IoError(IoCodeFromErrno(err));
+            Fail(ExitFileTrouble,
+                 m_path + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
     }
 
     // Every text of the command line is checked before anyone is asked for
@@ -719,7 +724,7 @@ private:
         const bool ofAccount = m_info.takes(Operand::Account) || m_info.takes(Operand::NewAccount);
         // A name the table cannot hold is refused as a sign-in, once the
         // table is found.
-        const std::optional<AnsiString> user = Utf8ToWindows1252(*m_invocation.user);
+        const std::optional<std::string> user = utf8ToTableText(*m_invocation.user);
         m_userUnstorable = !user;
         m_user = user ? *user : RecordableName(*m_invocation.user);
         // Of the commands that sign in, only restore names a file: the backup.
@@ -772,7 +777,8 @@ private:
             if (err == ELOOP && ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
                 Fail(ExitFileTrouble, file + " is a symbolic link: a backup is read only from its "
                                              "own path; give that.");
-            Fail(ExitFileTrouble, file + ": " + IoErrorText(IoCodeFromErrno(err)));
+            Fail(ExitFileTrouble,
+                 file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
         }
         struct stat st
         {
@@ -782,7 +788,8 @@ private:
         if (!stated || !S_ISREG(st.st_mode)) {
             ::close(fd);
             if (!stated)
-                Fail(ExitFileTrouble, file + ": " + IoErrorText(IoCodeFromErrno(err)));
+                Fail(ExitFileTrouble,
+                     file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
             Fail(ExitFileTrouble,
                  file + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file") +
                      ": a backup is a file that backup wrote.");
@@ -796,13 +803,14 @@ private:
             if (got < 0) {
                 const int readErr = errno;
                 ::close(fd);
-                Fail(ExitFileTrouble, file + ": " + IoErrorText(IoCodeFromErrno(readErr)));
+                Fail(ExitFileTrouble,
+                     file + ": " + Session::fileErrorText(Session::fileErrorCode(readErr)));
             }
             if (got == 0)
                 break;
             bytes.append(chunk, static_cast<std::size_t>(got));
             // Past what any table holds: its size alone is the fault.
-            if (bytes.size() > MaxTableFileSize)
+            if (bytes.size() > Session::MaxTableFileSize)
                 break;
         }
         ::close(fd);
@@ -814,7 +822,7 @@ private:
         RefuseNonTable();
         // Loading creates a missing table, which would then stand in the
         // way of init.
-        const std::optional<std::string> loaded = PeekTableFile(m_path);
+        const std::optional<std::string> loaded = Session::peekTableFile(m_path);
         if (!loaded)
             Fail(ExitFileTrouble, m_path + ": there is no user table here; init creates one.");
         m_session.LoadTable();
@@ -824,14 +832,14 @@ private:
         if (m_userUnstorable) {
             m_session.RecordSignInRefusal(Session::SignInResult::UnknownName, m_user);
             std::string problem;
-            Utf8ToWindows1252(*m_invocation.user, &problem);
+            utf8ToTableText(*m_invocation.user, &problem);
             Fail(ExitSignInRefused, "login name: " + problem + ".");
         }
         if (const auto refusal = m_session.RefuseName(m_user))
             Fail(ExitSignInRefused, Session::SignInMessage(*refusal));
         const std::string typed = m_secrets.Read("Password for " + *m_invocation.user + ": ",
                                                  m_invocation.passwordFd.value_or(0));
-        const std::optional<AnsiString> password = PasswordBytes(typed);
+        const std::optional<std::string> password = PasswordBytes(typed);
         if (!password) {
             m_session.RecordSignInRefusal(Session::SignInResult::WrongPassword, m_user);
             Fail(ExitSignInRefused,
@@ -855,7 +863,7 @@ private:
             // From here to the save no other writer comes in between. What
             // someone saved while the passwords were typed is taken first.
             m_writing.emplace(m_session.HoldWriterLock());
-            if (PeekTableFile(m_path) != loaded)
+            if (Session::peekTableFile(m_path) != loaded)
                 m_session.Reload();
         }
     }
@@ -904,9 +912,9 @@ private:
 
     // The stored name of the user `typed` means. Without one, the typed name
     // goes to the session core, which refuses it after checking the rights.
-    AnsiString StoredName(const AnsiString& typed) const
+    std::string StoredName(const std::string& typed) const
     {
-        const AnsiString stored = m_session.StoredName(typed);
+        const std::string stored = m_session.StoredName(typed);
         if (!stored.empty())
             return stored;
         if (typed.empty())
@@ -916,15 +924,15 @@ private:
 
     // passwd: the sign-in's password is the old one; the new one is read
     // as edit --password reads it, and held to the rules by the session.
-    void ReadOwnNewPassword(const AnsiString& old)
+    void ReadOwnNewPassword(const std::string& old)
     {
         const int fd = m_invocation.newPasswordFd.value_or(0);
         const std::string typed =
             m_secrets.Read("New password for " + *m_invocation.user + ": ", fd);
         const std::string again =
             m_secrets.AtTerminal(fd) ? m_secrets.Read("Again, to be sure: ", fd) : typed;
-        const std::optional<AnsiString> password = PasswordBytes(typed);
-        const std::optional<AnsiString> repeated = PasswordBytes(again);
+        const std::optional<std::string> password = PasswordBytes(typed);
+        const std::optional<std::string> repeated = PasswordBytes(again);
         if (!password || !repeated)
             Fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
         m_oldPassword = old;
@@ -934,15 +942,15 @@ private:
 
     // A new password: from --new-password-fd or standard input, asked twice
     // where that is a terminal.
-    AnsiString ReadNewPassword(const std::string& prompt)
+    std::string ReadNewPassword(const std::string& prompt)
     {
         const int fd = m_invocation.newPasswordFd.value_or(0);
         const std::string typed = m_secrets.Read(prompt + ": ", fd);
         if (m_secrets.AtTerminal(fd) && m_secrets.Read("Again, to be sure: ", fd) != typed)
             Fail(ExitBadInput, "the two passwords typed differ; nothing was written.");
-        if (TrimControls(typed).empty())
+        if (isBlankText(typed))
             Fail(ExitBadInput, "the new password is empty; nothing was written.");
-        const std::optional<AnsiString> password = PasswordBytes(typed);
+        const std::optional<std::string> password = PasswordBytes(typed);
         if (!password)
             Fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
         CheckFits("password", *password, PasswordCapacity);
@@ -958,19 +966,19 @@ private:
     AuditSink* m_audit;
     Session m_session;
     // The command line's texts in Windows-1252.
-    AnsiString m_user;
-    AnsiString m_target;
-    AnsiString m_account;
-    std::optional<AnsiString> m_newName;
-    std::optional<AnsiString> m_newPath;
-    std::optional<AnsiString> m_newDescription;
+    std::string m_user;
+    std::string m_target;
+    std::string m_account;
+    std::optional<std::string> m_newName;
+    std::optional<std::string> m_newPath;
+    std::optional<std::string> m_newDescription;
     // The --user name, when the table cannot hold it.
     bool m_userUnstorable = false;
     // A new password (add, edit --password, passwd), read before the writer
     // lock; passwd's old one (the sign-in's) and its repetition.
-    AnsiString m_newPassword;
-    AnsiString m_oldPassword;
-    AnsiString m_repeatedPassword;
+    std::string m_newPassword;
+    std::string m_oldPassword;
+    std::string m_repeatedPassword;
     SystemUser m_systemUser;
     Conflict m_conflict;
     std::optional<Session::WriterHold> m_writing;

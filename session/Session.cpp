@@ -3,8 +3,10 @@
 #include "TableCheck.h"
 
 #include "store/IoError.h"
+#include "store/NewFile.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"
+#include "store/TableLock.h"
 #include "store/WriterLock.h"
 
 #include <algorithm>
@@ -336,6 +338,7 @@ struct Session::Store
     UserTable base;
     UserTable table;
     UserRecord currentUser{};
+    std::unique_ptr<TableLock> runningCopy;
 };
 
 struct Session::WriterHold::Hold
@@ -417,6 +420,47 @@ Session::WriterHold Session::waitForWriter(bool plainTimeout)
         // close to that without spinning.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+std::optional<Session::OtherCopy> Session::markRunningCopy()
+{
+    m_store->runningCopy = std::make_unique<TableLock>(m_tablePath);
+    TableLock& mark = *m_store->runningCopy;
+    if (mark.tryLock() != TableLock::State::HeldByOther)
+        return std::nullopt;
+    return OtherCopy{mark.holderPid(), mark.holderHost()};
+}
+
+std::string Session::fileErrorText(int code)
+{
+    return IoErrorText(code);
+}
+
+int Session::fileErrorCode(int systemError)
+{
+    return IoCodeFromErrno(systemError);
+}
+
+std::optional<Session::FileFault> Session::fileFaultOf(const std::function<void()>& body)
+{
+    try {
+        body();
+        return std::nullopt;
+    } catch (const IoError& error) {
+        return FileFault{error.code(), error.what()};
+    }
+}
+
+const std::size_t Session::MaxTableFileSize = ::MaxTableFileSize;
+
+std::optional<std::string> Session::peekTableFile(const std::string& path)
+{
+    return PeekTableFile(path);
+}
+
+void Session::writeCopy(const std::string& path, const std::string& bytes)
+{
+    ReplaceWithNewFile(path, bytes);
 }
 
 std::optional<std::string> Session::takeLockNotice()
@@ -789,6 +833,11 @@ std::string accountNameKey(std::string_view name)
 bool isBlankText(std::string_view text)
 {
     return TrimControls(text).empty();
+}
+
+std::string trimmedText(std::string_view text)
+{
+    return TrimControls(text);
 }
 
 bool Session::FirstUseDue(const std::string& folder)

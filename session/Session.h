@@ -184,6 +184,39 @@ public:
     // lock themselves.
     std::optional<std::string> takeLockNotice();
 
+    // Another copy of the program that has the table open.
+    struct OtherCopy
+    {
+        long pid = 0; // 0 when its mark names none
+        std::string host;
+    };
+    // Marks the table as open in this copy for as long as the session lives
+    // (a lock file beside it, which the system lets go should the copy
+    // die); the copy that had it open already, where one has.
+    std::optional<OtherCopy> markRunningCopy();
+
+    // A file error's text, by its code (a failed change's errorCode), and
+    // the code of a system error number.
+    static std::string fileErrorText(int code);
+    static int fileErrorCode(int systemError);
+    // A file fault that ended a step: its code and what it says.
+    struct FileFault
+    {
+        int code = 0;
+        std::string message;
+    };
+    // Runs `body`: the file fault that ends it, or nothing.
+    static std::optional<FileFault> fileFaultOf(const std::function<void()>& body);
+    // The largest file taken for a table: a larger one is something else.
+    static const std::size_t MaxTableFileSize;
+    // What the table file at `path` holds now, or nothing when there is no
+    // file; reads only, and raises a file fault as loading does.
+    static std::optional<std::string> peekTableFile(const std::string& path);
+    // Writes `bytes` (a copy of a table) as a new file at `path`, in place of
+    // a plain file of one's own there; anything else there is refused, and
+    // a fault raised as loading does.
+    static void writeCopy(const std::string& path, const std::string& bytes);
+
     // Start-up: reads the file (creating it empty when missing), or makes an
     // empty file and table where none is (one that appeared meanwhile is
     // read instead).

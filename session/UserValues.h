@@ -117,3 +117,6 @@ std::string accountNameKey(std::string_view name);
 // Whether a text is blank as the table reads it: nothing but characters 0
 // to 32, which are trimmed from names and paths.
 bool isBlankText(std::string_view text);
+// The text without the characters 0 to 32 around it, as names and
+// passwords are taken.
+std::string trimmedText(std::string_view text);

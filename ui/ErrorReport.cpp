@@ -15,14 +15,14 @@ QString ReportText(QString text)
 
 } // namespace
 
-QString IoErrorReportText(const IoError& error)
+QString IoErrorReportText(int code)
 {
-    return ReportText(FromAnsi(IoErrorText(error.code())));
+    return ReportText(FromAnsi(Session::fileErrorText(code)));
 }
 
-void ShowIoError(const IoError& error)
+void ShowIoError(int code)
 {
-    ShowErrorReport(FromAnsi(IoErrorText(error.code())));
+    ShowErrorReport(FromAnsi(Session::fileErrorText(code)));
 }
 
 void ShowErrorReport(const QString& errorText)

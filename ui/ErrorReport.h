@@ -1,16 +1,17 @@
 #pragma once
 
-#include "store/IoError.h"
+#include "session/Session.h"
 
 #include <QString>
 
+#include <optional>
 #include <utility>
 
-// The error's text, with a full stop added when its last character's code
-// is above that of the full stop.
-QString IoErrorReportText(const IoError& error);
+// The text of the file error of code `code`, with a full stop added when
+// its last character's code is above that of the full stop.
+QString IoErrorReportText(int code);
 // The error box: application title, error icon, the text above.
-void ShowIoError(const IoError& error);
+void ShowIoError(int code);
 // The same for a file error's text as a failed change gives it.
 void ShowErrorReport(const QString& errorText);
 
@@ -18,11 +19,9 @@ void ShowErrorReport(const QString& errorText);
 // lets no exception cross its event loop. Returns false when one was.
 template <class Body> bool ReportingIoErrors(Body&& body)
 {
-    try {
-        std::forward<Body>(body)();
-        return true;
-    } catch (const IoError& error) {
-        ShowIoError(error);
-        return false;
-    }
+    const std::optional<Session::FileFault> fault =
+        Session::fileFaultOf([&] { std::forward<Body>(body)(); });
+    if (fault)
+        ShowIoError(fault->code);
+    return !fault;
 }

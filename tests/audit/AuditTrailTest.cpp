@@ -5,7 +5,6 @@
 
 #include "audit/AuditLine.h"
 #include "session/Session.h"
-#include "store/IoError.h"
 
 #include <cstring>
 #include <functional>

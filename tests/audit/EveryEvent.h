@@ -4,7 +4,6 @@
 #include "../store/StoreCheck.h"
 
 #include "session/Session.h"
-#include "store/IoError.h"
 
 #include <string>
 #include <vector>

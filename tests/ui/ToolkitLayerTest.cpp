@@ -1,3 +1,4 @@
+#include "store/IoError.h"
 #include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
 #include "ui/AppTitle.h"
@@ -81,7 +82,7 @@ private slots:
     {
         QFETCH(int, code);
         QFETCH(QString, text);
-        QCOMPARE(IoErrorReportText(IoError(code)), text);
+        QCOMPARE(IoErrorReportText(code), text);
     }
 
     void ioErrorIsReportedOnceAndEndsTheHandler()
