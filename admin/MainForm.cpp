@@ -112,9 +112,10 @@ TMainForm::TMainForm(Session& session, QWidget* parent)
     RestrictToAnsi(ui->NameEdit);
     RestrictToAnsi(ui->PPEdit);
     RestrictToAnsi(ui->DPEdit);
+    ui->NameEdit->setMaxLength(static_cast<int>(MaxLoginName));
     // The box's default limit; the validator keeps the real one.
     ui->PPEdit->setMaxLength(32767);
-    ui->PPEdit->setValidator(new PasswordValidator(ui->PPEdit, 8));
+    ui->PPEdit->setValidator(new PasswordValidator(ui->PPEdit, static_cast<int>(MaxPassword)));
 
     CentreOnScreen(this);
     for (int i = 0; i < ui->UserPages->count(); ++i)

@@ -71,6 +71,8 @@ TNewID_Form::TNewID_Form(Session& session, const QString& workingDir, QWidget* p
     PaintPaleEdit(ui->EPersonal_Code);
     RestrictToAnsi(ui->ELoginName);
     RestrictToAnsi(ui->EPersonal_Code);
+    ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
+    ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
 
     QPalette link = ui->DataPathButton->palette();
     link.setColor(QPalette::ButtonText, Qt::blue);

@@ -51,6 +51,8 @@ TPassWords::TPassWords(Session& session, QWidget* parent)
     ui->EPersonal_Code->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     RestrictToAnsi(ui->ELoginName);
     RestrictToAnsi(ui->EPersonal_Code);
+    ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
+    ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
 
     ui->ELoginName->installEventFilter(this);
     ui->EPersonal_Code->installEventFilter(this);
