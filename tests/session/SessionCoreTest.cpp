@@ -754,6 +754,75 @@ TEST(AccountsOfOneName)
     CHECK(EntryName(OnDisk(), "weak", 1).empty());
 }
 
+// What a window asks before and after the new account dialog refuses as
+// the change itself would, in the same words, and the asking changes and
+// records nothing.
+TEST(ANewAccountIsCheckedAsAddAccountChecksIt)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn mine("me", "pw");
+    const std::string before = ReadFile(TableFile);
+    const std::vector<AccountData> shown = mine.session.Accounts("weak");
+    CHECK(!shown.empty());
+
+    CHECK(Session::mayAddAccount(shown).done());
+    CHECK(Session::checkAccountName("Loan", shown).done());
+    CHECK(Session::checkAccountName("cASH").done()); // nothing shown to clash with
+
+    struct Row
+    {
+        ChangeResult asked;
+        ChangeResult changed;
+    };
+    std::vector<AccountData> full = shown;
+    while (full.size() < 10)
+        full.push_back(
+            team::AccountAt(static_cast<int>(full.size()), "A" + std::to_string(full.size()), ""));
+    const Row rows[] = {
+        {Session::checkAccountName("cASH", shown),
+         mine.session.AddAccount("weak", Account("cASH", ""))},
+        {Session::checkAccountName(""), mine.session.AddAccount("weak", Account("", ""))},
+    };
+    for (const Row& row : rows) {
+        CHECK(row.asked.outcome == ChangeResult::Outcome::Refused);
+        CHECK(row.asked.reason == row.changed.reason);
+        CHECK_EQ(row.asked.message, row.changed.message);
+    }
+    const ChangeResult noRoom = Session::mayAddAccount(full);
+    CHECK(noRoom.outcome == ChangeResult::Outcome::Refused);
+    CHECK(noRoom.reason == ChangeResult::Reason::AccountsFull);
+    CHECK_EQ(noRoom.message, std::string("This user already has ten bank accounts."));
+    CHECK_EQ(Session::checkAccountName("").message, std::string("Please give an account Name."));
+    CHECK_EQ(ReadFile(TableFile), before);
+}
+
+// Of two users of one name in a table made elsewhere, Save Changes edits
+// the one Modify loaded, and the other stays as it was.
+TEST(SaveChangesEditsTheTwinLoaded)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    UserTable table = OnDisk();
+    const int weak = table.FindUser("weak");
+    CHECK(weak > 0 && weak < 4);
+    table.Slot(4) = table.Slot(weak);
+    StoreEncoded(table.Slot(4).Password, "twinpw");
+    SaveUserTable(table, TableFile);
+
+    SignedIn mine("me", "pw");
+    const LoadedUser loaded = mine.session.loadForEditing("weak");
+    CHECK(!loaded.empty());
+    CHECK(loaded == mine.session.loadForEditing("weak"));
+    CHECK(loaded != mine.session.loadForEditing("me"));
+    CHECK(mine.session.SaveChanges(loaded, Plain("weak2", "pw2", "/w")).done());
+    const UserTable file = OnDisk();
+    const int twin = LookUpUser(file, "weak");
+    CHECK(twin != 0);
+    CHECK_EQ(Decoded(file.Slot(twin).Password), std::string("twinpw"));
+    const int changed = LookUpUser(file, "weak2");
+    CHECK(changed != 0);
+    CHECK_EQ(Decoded(file.Slot(changed).Password), std::string("pw2"));
+}
+
 // A table renamed away under an open session is written anew by its next
 // save, which says so; nothing waits on a file that is not there.
 TEST(AVanishedTableIsWrittenAnew)
