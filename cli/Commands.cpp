@@ -21,12 +21,6 @@
 
 namespace {
 
-const std::size_t NameCapacity = MaxLoginName;
-const std::size_t PasswordCapacity = MaxPassword;
-const std::size_t PathCapacity = MaxDataPath;
-const std::size_t AccountCapacity = MaxAccountName;
-const std::size_t DescriptionCapacity = MaxDescription;
-
 [[noreturn]] void Fail(int status, const std::string& message)
 {
     throw CliFailure{status, message, false, {}};
@@ -35,29 +29,24 @@ const std::size_t DescriptionCapacity = MaxDescription;
 // Windows-1252 bytes of a UTF-8 text from the command line or a password
 // line; a text the table cannot hold ends the command before anything is
 // written.
-std::string ForTable(const std::string& field, const std::string& utf8)
+std::string ForTable(TextField field, const std::string& utf8, bool whole = false)
 {
-    std::string problem;
-    std::optional<std::string> bytes = utf8ToTableText(utf8, &problem);
-    if (!bytes)
-        Fail(ExitBadInput, field + ": " + problem + ".");
-    return *bytes;
+    TableTextCheck check = tableTextOf(field, utf8, whole);
+    if (!check.bytes)
+        Fail(ExitBadInput, check.refusal);
+    return std::move(*check.bytes);
 }
 
 // The store would cut a longer text to its field: a different text.
-void CheckFits(const std::string& field, const std::string& text, std::size_t capacity)
+void CheckFits(TextField field, const std::string& text)
 {
-    if (text.size() > capacity)
-        Fail(ExitBadInput, field + ": " + std::to_string(text.size()) +
-                               " characters, but the table holds at most " +
-                               std::to_string(capacity) + ".");
+    if (const std::optional<std::string> refusal = tooLongRefusal(field, text))
+        Fail(ExitBadInput, *refusal);
 }
 
-std::string Stored(const std::string& field, const std::string& utf8, std::size_t capacity)
+std::string Stored(TextField field, const std::string& utf8)
 {
-    std::string text = ForTable(field, utf8);
-    CheckFits(field, text, capacity);
-    return text;
+    return ForTable(field, utf8, true);
 }
 
 // A password's Windows-1252 bytes, or nothing. Unlike other texts, what
@@ -521,8 +510,9 @@ public:
     {
         // The first-use dialog's rules: name and password trimmed, the data
         // path an existing folder, all six rights.
-        const std::string name = trimmedText(ForTable("login name", m_invocation.operands[0]));
-        CheckFits("login name", name, NameCapacity);
+        const std::string name =
+            trimmedText(ForTable(TextField::LoginName, m_invocation.operands[0]));
+        CheckFits(TextField::LoginName, name);
         CheckStorable(TextField::LoginName, name);
         const std::string folder = FolderOf(m_path);
         if (!m_invocation.table) {
@@ -536,7 +526,7 @@ public:
             RealFolder(m_invocation.path ? *m_invocation.path : folder);
         if (!dataFolder)
             Fail(ExitBadInput, "Please give a correct path for your data files.");
-        const std::string path = Stored("data path", *dataFolder, PathCapacity);
+        const std::string path = Stored(TextField::DataPath, *dataFolder);
         CheckStorable(TextField::DataPath, path);
         const std::string password =
             trimmedText(ReadNewPassword("Password for the new user " + m_invocation.operands[0]));
@@ -733,30 +723,30 @@ private:
             return;
         }
         if (!m_invocation.operands.empty())
-            m_target = ForTable("login name", m_invocation.operands[0]);
+            m_target = ForTable(TextField::LoginName, m_invocation.operands[0]);
         if (m_invocation.operands.size() > 1)
-            m_account = ForTable("account name", m_invocation.operands[1]);
+            m_account = ForTable(TextField::AccountName, m_invocation.operands[1]);
         if (m_info.takes(Operand::NewUser)) {
-            CheckFits("login name", m_target, NameCapacity);
+            CheckFits(TextField::LoginName, m_target);
             CheckStorable(TextField::LoginName, m_target);
         }
         if (m_info.takes(Operand::NewAccount)) {
-            CheckFits("account name", m_account, AccountCapacity);
+            CheckFits(TextField::AccountName, m_account);
             CheckStorable(TextField::AccountName, m_account);
         }
         if (m_invocation.name) {
-            m_newName = ofAccount ? Stored("account name", *m_invocation.name, AccountCapacity)
-                                  : Stored("login name", *m_invocation.name, NameCapacity);
+            m_newName = ofAccount ? Stored(TextField::AccountName, *m_invocation.name)
+                                  : Stored(TextField::LoginName, *m_invocation.name);
             CheckStorable(ofAccount ? TextField::AccountName : TextField::LoginName, *m_newName);
         }
         if (m_invocation.path) {
-            m_newPath = Stored("data path", *m_invocation.path, PathCapacity);
+            m_newPath = Stored(TextField::DataPath, *m_invocation.path);
             CheckStorable(TextField::DataPath, *m_newPath);
         }
         if (m_invocation.description) {
-            m_newDescription = ForTable("description", StoredBreaks(*m_invocation.description));
-            CheckFits("description (each line break takes two)", *m_newDescription,
-                      DescriptionCapacity);
+            m_newDescription =
+                ForTable(TextField::Description, StoredBreaks(*m_invocation.description));
+            CheckFits(TextField::Description, *m_newDescription);
             CheckStorable(TextField::Description, *m_newDescription);
         }
     }
@@ -953,7 +943,7 @@ private:
         const std::optional<std::string> password = PasswordBytes(typed);
         if (!password)
             Fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
-        CheckFits("password", *password, PasswordCapacity);
+        CheckFits(TextField::Password, *password);
         return *password;
     }
 

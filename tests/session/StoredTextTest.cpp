@@ -135,6 +135,47 @@ void ExpectOutcome(const Character& c, const char* field, const char* how,
 
 } // namespace
 
+// A text the table would cut, or cannot hold at all, is refused in words
+// that say which field and why; one that fits comes back as the table's
+// bytes.
+TEST(ATextTheTableCannotHoldUnchangedIsRefused)
+{
+    struct Row
+    {
+        TextField field;
+        std::string utf8;
+        bool whole;
+        std::string refusal; // empty: stored
+    };
+    const Row rows[] = {
+        {TextField::LoginName, std::string(15, 'n'), true, ""},
+        {TextField::LoginName, std::string(16, 'n'), true,
+         "login name: 16 characters, but the table holds at most 15."},
+        {TextField::LoginName, std::string(16, 'n'), false, ""},
+        {TextField::Password, "123456789", true,
+         "password: 9 characters, but the table holds at most 8."},
+        {TextField::AccountName, std::string(31, 'a'), true,
+         "account name: 31 characters, but the table holds at most 30."},
+        {TextField::Description, std::string(71, 'd'), true,
+         "description (each line break takes two): 71 characters, but the table holds at "
+         "most 70."},
+        {TextField::DataPath, std::string(256, 'p'), true,
+         "data path: 256 characters, but the table holds at most 255."},
+    };
+    for (const Row& row : rows) {
+        const TableTextCheck check = tableTextOf(row.field, row.utf8, row.whole);
+        CHECK_EQ(check.refusal, row.refusal);
+        CHECK_EQ(check.bytes.has_value(), row.refusal.empty());
+    }
+    // The euro sign is the table's byte 0x80; a Greek letter is none of its.
+    const TableTextCheck euro = tableTextOf(TextField::AccountName, "\xe2\x82\xac");
+    CHECK(euro.bytes == std::optional<std::string>("\x80"));
+    const TableTextCheck greek = tableTextOf(TextField::AccountName, "\xce\xa9");
+    CHECK(!greek.bytes);
+    CHECK_EQ(greek.refusal.rfind("account name: ", 0), std::size_t(0));
+    CHECK_EQ(fieldCapacity(TextField::Description), std::size_t(70));
+}
+
 TEST(AControlCharacterInANewTextIsRefused)
 {
     for (const Character& c : Characters()) {
