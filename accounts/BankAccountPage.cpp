@@ -20,9 +20,9 @@ const QString SelectAnAccount = QStringLiteral("Select an account to see the des
 
 // A line names the accounts whose names equal it with a to z upper-cased;
 // several may, in a table made elsewhere.
-bool sameAccountName(const AccountData& account, const AnsiString& line)
+bool sameAccountName(const AccountData& account, const std::string& line)
 {
-    return UpperAscii(account.name) == UpperAscii(line);
+    return accountNameKey(account.name) == accountNameKey(line);
 }
 
 // Each line carries the entry of its account: of two accounts of one name,
@@ -82,7 +82,7 @@ void TBankAccountPage::ShowAccountsOf(const QString& userName)
     RefreshAccoList();
 }
 
-std::optional<AnsiString> TBankAccountPage::selectedUser()
+std::optional<std::string> TBankAccountPage::selectedUser()
 {
     const std::optional<QString> line = m_selectedUser();
     if (!line)
@@ -95,7 +95,7 @@ std::optional<AnsiString> TBankAccountPage::selectedUser()
     return user->loginName;
 }
 
-std::optional<AccountData> TBankAccountPage::selectedAccount(const AnsiString& userName,
+std::optional<AccountData> TBankAccountPage::selectedAccount(const std::string& userName,
                                                              const QString& code)
 {
     QString line;
@@ -148,7 +148,7 @@ void TBankAccountPage::UpdateButtons()
     ui->DelAccoBtn->setEnabled(picked);
 }
 
-void TBankAccountPage::finishChange(const AnsiString& userName, const QString& noEntryCode,
+void TBankAccountPage::finishChange(const std::string& userName, const QString& noEntryCode,
                                     const std::function<ChangeResult()>& change)
 {
     const ChangeResult result = change();
@@ -184,9 +184,9 @@ void TBankAccountPage::finishChange(const AnsiString& userName, const QString& n
 void TBankAccountPage::NewAccoBtnClick()
 {
     RefreshAccoList();
-    if (ui->AccoTypeListBox->count() >= AccountCount) {
-        MessageBox::show(MessageBox::Kind::Information,
-                         QStringLiteral("This user already has ten bank accounts."));
+    const ChangeResult room = Session::mayAddAccount(ShownAccounts);
+    if (!room.done()) {
+        MessageBox::show(MessageBox::Kind::Information, FromAnsi(room.message));
         return;
     }
 
@@ -197,30 +197,26 @@ void TBankAccountPage::NewAccoBtnClick()
     }
 
     const AccountData typed = m_accountDialog.AccoRec();
-    const AnsiString typedKey = UpperAscii(typed.name);
-    for (int i = 0; i < ui->AccoTypeListBox->count(); ++i) {
-        if (UpperAscii(ToAnsi(ui->AccoTypeListBox->item(i)->text())) == typedKey) {
-            MessageBox::show(MessageBox::Kind::Error,
-                             QStringLiteral("The ") + FromAnsi(typed.name) +
-                                 QStringLiteral(" is assigned, please Create another one."));
-            return;
-        }
+    const ChangeResult named = Session::checkAccountName(typed.name, ShownAccounts);
+    if (!named.done()) {
+        MessageBox::show(MessageBox::Kind::Error, FromAnsi(named.message));
+        return;
     }
 
-    const std::optional<AnsiString> selected = selectedUser();
+    const std::optional<std::string> selected = selectedUser();
     if (!selected)
         return;
-    const AnsiString& userName = *selected;
+    const std::string& userName = *selected;
     finishChange(userName, QStringLiteral("_ALB:0001"),
                  [&] { return m_session.AddAccount(userName, typed); });
 }
 
 void TBankAccountPage::ModifyAccoBtnClick()
 {
-    const std::optional<AnsiString> selected = selectedUser();
+    const std::optional<std::string> selected = selectedUser();
     if (!selected)
         return;
-    const AnsiString& userName = *selected;
+    const std::string& userName = *selected;
     const std::optional<AccountData> shown = selectedAccount(userName, QStringLiteral("_ALB:0003"));
     if (!shown)
         return;
@@ -239,10 +235,10 @@ void TBankAccountPage::ModifyAccoBtnClick()
 
 void TBankAccountPage::DelAccoBtnClick()
 {
-    const std::optional<AnsiString> selected = selectedUser();
+    const std::optional<std::string> selected = selectedUser();
     if (!selected)
         return;
-    const AnsiString& userName = *selected;
+    const std::string& userName = *selected;
     const std::optional<AccountData> shown = selectedAccount(userName, QStringLiteral("_ALB:0002"));
     if (!shown)
         return;
@@ -253,7 +249,8 @@ void TBankAccountPage::DelAccoBtnClick()
     // account.
     if (MessageBox::show(MessageBox::Kind::Confirmation,
                          QStringLiteral("Are you sure you want to delete your \n") +
-                             FromAnsi(UpperAscii(ToAnsi(account))) + QStringLiteral(" account ?"),
+                             FromAnsi(accountNameKey(ToAnsi(account))) +
+                             QStringLiteral(" account ?"),
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
 

@@ -49,15 +49,15 @@ private:
     // The stored name of the user selected in the user list; nothing when
     // no line is selected or its name is no longer in the table (the list
     // is then rebuilt).
-    std::optional<AnsiString> selectedUser();
+    std::optional<std::string> selectedUser();
     // The account of `userName` the account list's selected line names;
     // none when no line is selected, or after the internal error `code`
     // when no account matches.
-    std::optional<AccountData> selectedAccount(const AnsiString& userName, const QString& code);
+    std::optional<AccountData> selectedAccount(const std::string& userName, const QString& code);
     // Shows what the session made of an account change of the user
     // `userName`; a change that reached the file reloads the page from it.
     // `noEntryCode` is the internal error for an entry the record lacks.
-    void finishChange(const AnsiString& userName, const QString& noEntryCode,
+    void finishChange(const std::string& userName, const QString& noEntryCode,
                       const std::function<ChangeResult()>& change);
 
     Session& m_session;

@@ -2,6 +2,7 @@
 
 #include "ui_NewAccoForm.h"
 
+#include "session/Session.h"
 #include "ui/CodePage.h"
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
@@ -10,6 +11,12 @@
 #include <QTextCursor>
 
 namespace {
+
+// Stored characters, each line break counting as CR LF.
+int maxDescriptionLength()
+{
+    return static_cast<int>(MaxDescription);
+}
 
 // The description is stored with CR LF line breaks, so each break the memo
 // shows takes two of the stored characters.
@@ -39,6 +46,7 @@ TNewAccoForm::TNewAccoForm(QWidget* parent)
 
     RestrictToAnsi(ui->NameEdit);
     RestrictToAnsi(ui->DescriptionMemo);
+    ui->NameEdit->setMaxLength(static_cast<int>(MaxAccountName));
     m_acceptedDescription = ui->DescriptionMemo->toPlainText();
     connect(ui->DescriptionMemo, &QPlainTextEdit::textChanged, this,
             &TNewAccoForm::keepDescriptionWithinLimit);
@@ -64,7 +72,7 @@ void TNewAccoForm::setEntry(const AccountData& account)
 void TNewAccoForm::keepDescriptionWithinLimit()
 {
     const QString text = ui->DescriptionMemo->toPlainText();
-    if (storedLength(text) <= MaxDescriptionLength) {
+    if (storedLength(text) <= maxDescriptionLength()) {
         m_acceptedDescription = text;
         return;
     }
@@ -81,14 +89,14 @@ void TNewAccoForm::keepDescriptionWithinLimit()
     const qsizetype addedEnd = text.size() - suffix;
     int length = storedLength(text);
     qsizetype keptEnd = addedEnd;
-    while (keptEnd > prefix && length > MaxDescriptionLength) {
+    while (keptEnd > prefix && length > maxDescriptionLength()) {
         --keptEnd;
         length -= text[keptEnd] == QLatin1Char('\n') ? 2 : 1;
     }
     // Only when the text was already too long before this change (set from
     // outside) can it still be over the limit: then cut its end.
     QString kept = text.left(keptEnd) + text.mid(addedEnd);
-    while (storedLength(kept) > MaxDescriptionLength)
+    while (storedLength(kept) > maxDescriptionLength())
         kept.chop(1);
 
     m_acceptedDescription = kept;
@@ -110,8 +118,9 @@ void TNewAccoForm::showEvent(QShowEvent* event)
 void TNewAccoForm::SaveBtnClick()
 {
     const QString name = ui->NameEdit->text();
-    if (name.isEmpty()) {
-        MessageBox::show(MessageBox::Kind::Error, QStringLiteral("Please give an account Name."));
+    const ChangeResult named = Session::checkAccountName(ToAnsi(name));
+    if (!named.done()) {
+        MessageBox::show(MessageBox::Kind::Error, FromAnsi(named.message));
         m_saved = false;
         return;
     }

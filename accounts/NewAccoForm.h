@@ -45,8 +45,6 @@ private:
     void SpeedButton1Click();
     void keepDescriptionWithinLimit();
 
-    // Stored characters, each line break counting as CR LF.
-    static constexpr int MaxDescriptionLength = 70;
     // Where the dialog opens when it fits on the screen there; at a large
     // scale factor it would not.
     static constexpr QPoint DesignedPosition{416, 138};

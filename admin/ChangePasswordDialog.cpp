@@ -16,8 +16,10 @@ ChangePasswordDialog::ChangePasswordDialog(Session& session, QWidget* parent)
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    for (QLineEdit* edit : {ui->OldPasswordEdit, ui->NewPasswordEdit, ui->RepeatPasswordEdit})
+    for (QLineEdit* edit : {ui->OldPasswordEdit, ui->NewPasswordEdit, ui->RepeatPasswordEdit}) {
         RestrictToAnsi(edit);
+        edit->setMaxLength(static_cast<int>(MaxPassword));
+    }
     connect(ui->Buttons, &QDialogButtonBox::accepted, this, [this] { tryChange(); });
     connect(ui->Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }

@@ -25,7 +25,7 @@
 
 namespace {
 
-// The password box holds the 11-character placeholder "NewPassWord" that
+// The password box holds the 11-character placeholder (NewPassWord) that
 // Modify puts there, yet takes no ninth character from the keyboard. The
 // box's own length limit would cut the placeholder, so the limit lives
 // here: typing or pasting never takes the text past the limit or lengthens
@@ -112,9 +112,10 @@ TMainForm::TMainForm(Session& session, QWidget* parent)
     RestrictToAnsi(ui->NameEdit);
     RestrictToAnsi(ui->PPEdit);
     RestrictToAnsi(ui->DPEdit);
+    ui->NameEdit->setMaxLength(static_cast<int>(MaxLoginName));
     // The box's default limit; the validator keeps the real one.
     ui->PPEdit->setMaxLength(32767);
-    ui->PPEdit->setValidator(new PasswordValidator(ui->PPEdit, 8));
+    ui->PPEdit->setValidator(new PasswordValidator(ui->PPEdit, static_cast<int>(MaxPassword)));
 
     CentreOnScreen(this);
     for (int i = 0; i < ui->UserPages->count(); ++i)
@@ -283,7 +284,7 @@ void TMainForm::UpdateUserNameList()
     // Emptying the list and leaving no line selected is nobody's pick.
     const QSignalBlocker noPick(ui->UserNames);
     ui->UserNames->clear();
-    for (const AnsiString& name : m_session.ListedNames())
+    for (const std::string& name : m_session.ListedNames())
         AppendListLine(ui->UserNames, FromAnsi(name));
     ui->UserNames->setCurrentRow(-1);
     ui->UserNames->viewport()->update();
@@ -372,7 +373,7 @@ void TMainForm::fillActionSheet(const UserData& user)
 
     ui->NameEdit->setText(FromAnsi(user.loginName));
     // The stored password is never shown; Save Changes refuses this word.
-    setLongText(ui->PPEdit, QStringLiteral("NewPassWord"));
+    setLongText(ui->PPEdit, QString::fromUtf8(Session::PasswordPlaceholder));
     ui->DPEdit->setText(FromAnsi(user.dataPath));
 
     ui->ARCombo->setCurrentIndex(comboIndexOfRight(user, Right::AddRecord));
@@ -392,7 +393,7 @@ void TMainForm::clearActionSheet()
         combo->setCurrentIndex(-1);
     // An emptied editor holds nobody: a later Save Changes must not take
     // whatever is typed next for the user Modify loaded before.
-    EditedName.clear();
+    EditedUser = LoadedUser();
 }
 
 UserData TMainForm::userFromEditor() const
@@ -469,10 +470,10 @@ void TMainForm::ModifyButtonClick()
     const std::optional<UserData> user = m_session.User(ToAnsi(*name));
     if (!user)
         return;
-    EditedSlot = m_session.SlotOf(user->loginName);
+    const LoadedUser loaded = m_session.loadForEditing(user->loginName);
     fillActionSheet(*user);
     // After the editor was filled: filling it runs its change handlers.
-    EditedName = user->loginName;
+    EditedUser = loaded;
 }
 
 void TMainForm::SaveChangeButtonClick()
@@ -484,7 +485,7 @@ void TMainForm::SaveChangeButtonClick()
 
     // A refused or failed change leaves table, list and editor as they
     // were, so the person can try again.
-    const ChangeResult result = m_session.SaveChanges(EditedName, EditedSlot, userFromEditor());
+    const ChangeResult result = m_session.SaveChanges(EditedUser, userFromEditor());
     ApplyRights();
     if (reportFailure(result) || result.outcome == ChangeResult::Outcome::Cancelled)
         return;

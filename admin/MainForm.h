@@ -49,7 +49,8 @@ public:
     // The text of the user list's selected line; nothing when none is.
     std::optional<QString> SelectedUserName() const;
 
-    int editedSlot() const { return EditedSlot; }
+    // The user Modify loaded into the editor; empty when nobody is.
+    const LoadedUser& editedUser() const { return EditedUser; }
 
     // The close question: true when the window may close.
     bool FormCloseQuery();
@@ -90,10 +91,9 @@ private:
 
     Session& m_session;
     Ui::TMainForm* ui;
-    int EditedSlot = 0;
-    // The login name Modify loaded, so Save Changes can find that user again
-    // after the table has moved under it; empty when nothing is loaded.
-    AnsiString EditedName;
+    // The user Modify loaded, so Save Changes can find that user again after
+    // the table has moved under it; empty when nothing is loaded.
+    LoadedUser EditedUser;
     QList<QWidget*> m_withdrawn;
     // The sheets in their designed order, with their tab titles.
     QList<QPair<QWidget*, QString>> m_sheets;

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "session/Session.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +18,7 @@ namespace {
 constexpr const char* CommandName = "larkledger-security";
 constexpr const char* UsageLine = "Usage: larkledger-security [FOLDER] [QT-OPTION...]";
 // Beside the table; the session core looks for them under these names.
-constexpr const char* TableName = "Gatekeep.acl";
+const char* const TableName = Session::TableFileName;
 constexpr const char* MarkerName = "~first.log";
 
 // Qt's options, as Qt spells them after dropping one '-' of a "--" start.

@@ -7,7 +7,6 @@
 #include "audit/SystemLog.h"
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
-#include "store/TableLock.h"
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
@@ -48,7 +47,8 @@ ConflictChoice AskAboutChangeOnDisk(const Conflict& conflict)
 
 SecurityManager::SecurityManager(const QString& workingDir, AuditSink* audit)
     : m_workingDir(workingDir),
-      m_session(QDir(workingDir).filePath(QStringLiteral("Gatekeep.acl")).toStdString(), audit)
+      m_session(QDir(workingDir).filePath(QString::fromUtf8(Session::TableFileName)).toStdString(),
+                audit)
 {
     // A save nobody may be asked about writes nothing over someone else's
     // change rather than choose for them.
@@ -82,7 +82,7 @@ void SecurityManager::FormCreate()
     m_passWords = std::make_unique<TPassWords>(m_session);
     lockTable();
 
-    const QString tableName = QStringLiteral("Gatekeep.acl");
+    const QString tableName = QString::fromUtf8(Session::TableFileName);
     if (Session::FirstUseDue(m_workingDir.toStdString())) {
         // The dialog stores, saves and reads back the table and signs its
         // user in; the window keeps its designed caption and states. Made
@@ -112,21 +112,21 @@ void SecurityManager::FormCreate()
 
 void SecurityManager::lockTable()
 {
-    m_lock = std::make_unique<TableLock>(m_session.TablePath());
-    if (m_lock->tryLock() != TableLock::State::HeldByOther)
+    const std::optional<Session::OtherCopy> other = m_session.markRunningCopy();
+    if (!other)
         return;
     // Filled in one pass, so that a "%1" in the host the lock file gives
     // stays as written.
-    const QString holder = m_lock->holderPid() == 0
-                               ? QString()
-                               : QStringLiteral(" (process %1 on %2)")
-                                     .arg(QString::number(m_lock->holderPid()),
-                                          QString::fromStdString(m_lock->holderHost()));
+    const QString holder = other->pid == 0 ? QString()
+                                           : QStringLiteral(" (process %1 on %2)")
+                                                 .arg(QString::number(other->pid),
+                                                      QString::fromStdString(other->host));
     // Both copies may go on: saves take turns, and each lands on the file
     // as the other left it.
     MessageBox::show(MessageBox::Kind::Warning,
                      QStringLiteral("Another copy of the Security Manager") + holder +
-                         QStringLiteral(" has Gatekeep.acl open.\nYou can go on: saves take "
+                         QStringLiteral(" has ") + QString::fromUtf8(Session::TableFileName) +
+                         QStringLiteral(" open.\nYou can go on: saves take "
                                         "turns, each change is made on the file as the other "
                                         "copy left it, and you are asked only when both change "
                                         "the same user or bank account."),

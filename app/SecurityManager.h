@@ -7,7 +7,6 @@
 #include <memory>
 
 class AuditSink;
-class TableLock;
 class TBankAccountPage;
 class TMainForm;
 class TNewAccoForm;
@@ -57,7 +56,6 @@ private:
 
     QString m_workingDir;
     Session m_session;
-    std::unique_ptr<TableLock> m_lock;
     std::unique_ptr<TNewID_Form> m_newID;
     std::unique_ptr<TPassWords> m_passWords;
     std::unique_ptr<TNewAccoForm> m_newAcco;

@@ -1,6 +1,6 @@
 #include "AuditLine.h"
 
-#include "store/Windows1252.h"
+#include "session/TableText.h"
 
 #include <string_view>
 
@@ -40,10 +40,10 @@ void AppendAnsi(std::string& out, std::string_view text)
         if (AppendAscii(out, byte))
             continue;
         // The undefined bytes show as C1 controls, which the log escapes.
-        if (!Windows1252Defines(byte))
+        if (!tableDefines(byte))
             AppendByteEscape(out, byte);
         else
-            AppendUtf8(out, Windows1252Character(byte));
+            appendUtf8(out, tableCharacter(byte));
     }
 }
 

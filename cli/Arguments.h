@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/UserRecord.h"
+#include "session/UserValues.h"
 
 #include <optional>
 #include <string>

@@ -4,10 +4,7 @@
 #include "session/Session.h"
 #include "session/StoredText.h"
 #include "session/TableCheck.h"
-#include "store/IoError.h"
-#include "store/NewFile.h"
-#include "store/TableFile.h"
-#include "store/Windows1252.h"
+#include "session/TableText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,12 +21,6 @@
 
 namespace {
 
-constexpr std::size_t NameCapacity = MaxLoginName;
-constexpr std::size_t PasswordCapacity = MaxPassword;
-constexpr std::size_t PathCapacity = MaxDataPath;
-constexpr std::size_t AccountCapacity = MaxAccountName;
-constexpr std::size_t DescriptionCapacity = MaxDescription;
-
 [[noreturn]] void Fail(int status, const std::string& message)
 {
     throw CliFailure{status, message, false, {}};
@@ -38,36 +29,31 @@ constexpr std::size_t DescriptionCapacity = MaxDescription;
 // Windows-1252 bytes of a UTF-8 text from the command line or a password
 // line; a text the table cannot hold ends the command before anything is
 // written.
-AnsiString ForTable(const std::string& field, const std::string& utf8)
+std::string ForTable(TextField field, const std::string& utf8, bool whole = false)
 {
-    std::string problem;
-    std::optional<std::string> bytes = Utf8ToWindows1252(utf8, &problem);
-    if (!bytes)
-        Fail(ExitBadInput, field + ": " + problem + ".");
-    return *bytes;
+    TableTextCheck check = tableTextOf(field, utf8, whole);
+    if (!check.bytes)
+        Fail(ExitBadInput, check.refusal);
+    return std::move(*check.bytes);
 }
 
 // The store would cut a longer text to its field: a different text.
-void CheckFits(const std::string& field, const AnsiString& text, std::size_t capacity)
+void CheckFits(TextField field, const std::string& text)
 {
-    if (text.size() > capacity)
-        Fail(ExitBadInput, field + ": " + std::to_string(text.size()) +
-                               " characters, but the table holds at most " +
-                               std::to_string(capacity) + ".");
+    if (const std::optional<std::string> refusal = tooLongRefusal(field, text))
+        Fail(ExitBadInput, *refusal);
 }
 
-AnsiString Stored(const std::string& field, const std::string& utf8, std::size_t capacity)
+std::string Stored(TextField field, const std::string& utf8)
 {
-    AnsiString text = ForTable(field, utf8);
-    CheckFits(field, text, capacity);
-    return text;
+    return ForTable(field, utf8, true);
 }
 
 // A password's Windows-1252 bytes, or nothing. Unlike other texts, what
 // the table cannot hold is never quoted back: it is most of a password.
-std::optional<AnsiString> PasswordBytes(const std::string& utf8)
+std::optional<std::string> PasswordBytes(const std::string& utf8)
 {
-    return Utf8ToWindows1252(utf8);
+    return utf8ToTableText(utf8);
 }
 
 const char* const UnstorablePassword =
@@ -76,15 +62,15 @@ const char* const UnstorablePassword =
 
 // A name as the audit trail can record it where the table cannot hold it:
 // each character Windows-1252 lacks, and each byte that is not UTF-8, as "?".
-AnsiString RecordableName(const std::string& utf8)
+std::string RecordableName(const std::string& utf8)
 {
-    AnsiString name;
+    std::string name;
     std::size_t at = 0;
     while (at < utf8.size()) {
         const auto lead = static_cast<unsigned char>(utf8[at]);
         std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
         length = std::min(length, utf8.size() - at);
-        const std::optional<std::string> byte = Utf8ToWindows1252(utf8.substr(at, length));
+        const std::optional<std::string> byte = utf8ToTableText(utf8.substr(at, length));
         bool whole = lead >= 0xC2 && lead <= 0xF4;
         for (std::size_t i = 1; whole && i < length; ++i)
             whole = (static_cast<unsigned char>(utf8[at + i]) & 0xC0) == 0x80;
@@ -102,18 +88,18 @@ AnsiString RecordableName(const std::string& utf8)
 // on a terminal, so they show as \r, \x1b and the like.
 std::string Shown(std::string_view ansi)
 {
-    return Windows1252ToUtf8(VisibleText(ansi));
+    return tableTextToUtf8(VisibleText(ansi));
 }
 
 // A text as stored, for the machine formats, which escape it their own way.
 std::string Exact(std::string_view ansi)
 {
-    return Windows1252ToUtf8(ansi);
+    return tableTextToUtf8(ansi);
 }
 
 // A new text of the command line that the session core would refuse to
 // store: refused before anyone is asked for a password.
-void CheckStorable(TextField field, const AnsiString& text)
+void CheckStorable(TextField field, const std::string& text)
 {
     if (const std::optional<std::string> refusal = ControlCharacterRefusal(field, text))
         Fail(ExitBadInput, Shown(*refusal));
@@ -139,16 +125,18 @@ std::string FolderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// mkdir -p; the folders it makes are private to their owner.
-void MakeFolders(const std::string& folder)
+// mkdir -p; the folders it makes are private to their owner. The error
+// number of a step that failed, or 0.
+int MakeFolders(const std::string& folder)
 {
     std::size_t at = 0;
     while (at != std::string::npos) {
         at = folder.find('/', at + 1);
         const std::string part = folder.substr(0, at);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            throw IoError(IoCodeFromErrno(errno));
+            return errno;
     }
+    return 0;
 }
 
 // JSON's string form of a UTF-8 text.
@@ -229,7 +217,7 @@ private:
     mode_t m_old;
 };
 
-UserData PlainUser(const AnsiString& name, const AnsiString& password, const AnsiString& path)
+UserData PlainUser(const std::string& name, const std::string& password, const std::string& path)
 {
     UserData user;
     user.loginName = name;
@@ -269,21 +257,25 @@ public:
 
     int Run()
     {
-        try {
+        int status = ExitDone;
+        const std::optional<Session::FileFault> fault = Session::fileFaultOf([&] {
             if (m_info.signsIn) {
                 TakeTexts();
-                if (const std::optional<int> ended = LoadAndSignIn())
-                    return *ended;
+                if (const std::optional<int> ended = LoadAndSignIn()) {
+                    status = *ended;
+                    return;
+                }
             }
-            return (this->*m_info.run)();
-        } catch (const IoError& error) {
-            return stop(ExitFileTrouble, m_path + ": " + error.what());
-        }
+            status = (this->*m_info.run)();
+        });
+        if (fault)
+            return stop(ExitFileTrouble, m_path + ": " + fault->message);
+        return status;
     }
 
     int List()
     {
-        const std::vector<AnsiString> names = m_session.ListedNames();
+        const std::vector<std::string> names = m_session.ListedNames();
         if (m_invocation.format == OutputFormat::Json) {
             m_out << "[";
             for (std::size_t i = 0; i < names.size(); ++i)
@@ -291,7 +283,7 @@ public:
             m_out << "]\n";
             return ExitDone;
         }
-        for (const AnsiString& name : names)
+        for (const std::string& name : names)
             m_out << (m_invocation.format == OutputFormat::Tsv ? Tsv(Exact(name)) : Shown(name))
                   << "\n";
         return ExitDone;
@@ -308,7 +300,7 @@ public:
         const bool accounts = m_session.MayKeepAccounts();
         const std::vector<AccountData> list =
             accounts ? m_session.Accounts(user->loginName) : std::vector<AccountData>();
-        const AnsiString password = m_session.ShownPassword(*user);
+        const std::string password = m_session.ShownPassword(*user);
         switch (m_invocation.format) {
         case OutputFormat::Json: {
             m_out << "{\"login_name\": " << Json(Exact(user->loginName))
@@ -357,7 +349,7 @@ public:
             m_out << "Bank account: " << Shown(account.name) << "\n";
             // Split at the stored line breaks before any other control
             // character is made visible.
-            const AnsiString& description = account.description;
+            const std::string& description = account.description;
             std::size_t at = 0;
             while (at < description.size()) {
                 std::size_t end = description.find("\r\n", at);
@@ -387,7 +379,7 @@ public:
 
     int Edit()
     {
-        const AnsiString name = StoredName(m_target);
+        const std::string name = StoredName(m_target);
         const std::optional<UserData> stored = m_session.User(name);
         if (!stored)
             return stop(ExitNotFound, Session::noSuchUserText());
@@ -406,7 +398,7 @@ public:
             user.rights.set(right, true);
         for (Right right : m_invocation.revokes)
             user.rights.set(right, false);
-        return endWith(m_session.SaveChanges(name, m_session.SlotOf(name), user));
+        return endWith(m_session.SaveChanges(m_session.loadForEditing(name), user));
     }
 
     int Remove()
@@ -432,13 +424,13 @@ public:
     {
         AccountData account;
         account.name = m_account;
-        account.description = m_newDescription ? *m_newDescription : AnsiString();
+        account.description = m_newDescription ? *m_newDescription : std::string();
         return endWith(m_session.AddAccount(StoredName(m_target), account));
     }
 
     int EditAccount()
     {
-        const AnsiString name = StoredName(m_target);
+        const std::string name = StoredName(m_target);
         AccountData account;
         account.entry = m_session.LookUpAccount(name, m_account);
         account.name = m_account;
@@ -455,7 +447,7 @@ public:
 
     int RemoveAccount()
     {
-        const AnsiString name = StoredName(m_target);
+        const std::string name = StoredName(m_target);
         return endWith(m_session.DeleteAccount(name, m_session.LookUpAccount(name, m_account)));
     }
 
@@ -463,9 +455,9 @@ public:
     {
         if (const std::optional<int> ended = RefuseNonTable())
             return *ended;
-        const std::optional<std::string> bytes = PeekTableFile(m_path);
+        const std::optional<std::string> bytes = Session::peekTableFile(m_path);
         if (!bytes)
-            return stop(ExitFileTrouble, m_path + ": " + IoErrorText(2));
+            return stop(ExitFileTrouble, m_path + ": " + Session::fileErrorText(2));
         const TableReport report = CheckTable(*bytes);
         if (m_invocation.format == OutputFormat::Json) {
             m_out << "{\"table\": " << Json(m_path) << ", \"size\": " << report.size
@@ -506,8 +498,9 @@ public:
     {
         // The first-use dialog's rules: name and password trimmed, the data
         // path an existing folder, all six rights.
-        const AnsiString name = TrimControls(ForTable("login name", m_invocation.operands[0]));
-        CheckFits("login name", name, NameCapacity);
+        const std::string name =
+            trimmedText(ForTable(TextField::LoginName, m_invocation.operands[0]));
+        CheckFits(TextField::LoginName, name);
         CheckStorable(TextField::LoginName, name);
         const std::string folder = FolderOf(m_path);
         if (!m_invocation.table)
@@ -520,11 +513,11 @@ public:
         const std::optional<std::string> dataFolder =
             RealFolder(m_invocation.path ? *m_invocation.path : folder);
         UserData user =
-            PlainUser(name, {}, dataFolder ? Stored("data path", *dataFolder, PathCapacity) : "");
+            PlainUser(name, {}, dataFolder ? Stored(TextField::DataPath, *dataFolder) : "");
         if (const std::optional<ChangeResult> refused = Session::firstUserRefusal(user, false))
             return endWith(*refused);
         user.password =
-            TrimControls(ReadNewPassword("Password for the new user " + m_invocation.operands[0]));
+            trimmedText(ReadNewPassword("Password for the new user " + m_invocation.operands[0]));
 
         ChangeResult made;
         {
@@ -560,17 +553,15 @@ public:
         {
             // Taken under the writer lock: never half of one save and half
             // of the next. The copy is written after, as it may be slow.
-            const WriterLock::Hold hold = m_session.HoldWriterLock();
-            bytes = PeekTableFile(m_path);
+            const Session::WriterHold hold = m_session.HoldWriterLock();
+            bytes = Session::peekTableFile(m_path);
         }
         if (!bytes)
             return stop(ExitFileTrouble,
                         m_path + ": there is no user table here; init creates one.");
-        try {
-            ReplaceWithNewFile(copy, *bytes);
-        } catch (const IoError& error) {
-            return stop(ExitFileTrouble, copy + ": " + error.what());
-        }
+        if (const std::optional<Session::FileFault> fault =
+                Session::fileFaultOf([&] { Session::writeCopy(copy, *bytes); }))
+            return stop(ExitFileTrouble, copy + ": " + fault->message);
         RecordCopy(copy);
         Notice("copied " + m_path + " to " + copy + " (" + std::to_string(bytes->size()) +
                " bytes)");
@@ -610,7 +601,7 @@ private:
             return stop(ExitFileTrouble, m_path +
                                              " is a folder, not a user table; give the table "
                                              "file with --table, e.g. " +
-                                             m_path + "/" + UserTableFileName + ".");
+                                             m_path + "/" + Session::TableFileName + ".");
         return stop(ExitFileTrouble, m_path + " is not a user table file (nor a file at all).");
     }
 
@@ -627,7 +618,7 @@ private:
         if (::lstat(copy.c_str(), &st) != 0) {
             if (errno == ENOENT)
                 return std::nullopt;
-            return stop(ExitFileTrouble, copy + ": " + IoErrorText(IoCodeFromErrno(errno)));
+            return stop(ExitFileTrouble, copy + ": " + Session::fileErrorText(Session::fileErrorCode(errno)));
         }
         if (S_ISLNK(st.st_mode))
             return stop(ExitFileTrouble,
@@ -635,7 +626,7 @@ private:
                                "a link; give the file's own path, or another FILE.");
         if (S_ISDIR(st.st_mode))
             return stop(ExitFileTrouble, copy + " is a folder: give the copy's file name, e.g. " +
-                                             copy + "/" + UserTableFileName + ".");
+                                             copy + "/" + Session::TableFileName + ".");
         if (!S_ISREG(st.st_mode))
             return stop(ExitFileTrouble,
                         copy + " is not a regular file (a device, a FIFO or a socket): "
@@ -696,7 +687,7 @@ private:
         const int fd =
             ::open(m_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
-            return stop(ExitFileTrouble, m_path + ": " + IoErrorText(IoCodeFromErrno(errno)));
+            return stop(ExitFileTrouble, m_path + ": " + Session::fileErrorText(Session::fileErrorCode(errno)));
         struct stat st
         {
         };
@@ -710,7 +701,7 @@ private:
                                              "was put in its place while init ran); see who may "
                                              "write its folder.");
         if (!done)
-            return stop(ExitFileTrouble, m_path + ": " + IoErrorText(IoCodeFromErrno(err)));
+            return stop(ExitFileTrouble, m_path + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
         return std::nullopt;
     }
 
@@ -721,7 +712,7 @@ private:
         const bool ofAccount = m_info.takes(Operand::Account) || m_info.takes(Operand::NewAccount);
         // A name the table cannot hold is refused as a sign-in, once the
         // table is found.
-        const std::optional<AnsiString> user = Utf8ToWindows1252(*m_invocation.user);
+        const std::optional<std::string> user = utf8ToTableText(*m_invocation.user);
         m_userUnstorable = !user;
         m_user = user ? *user : RecordableName(*m_invocation.user);
         // Of the commands that sign in, only restore names a file: the backup.
@@ -730,30 +721,30 @@ private:
             return;
         }
         if (!m_invocation.operands.empty())
-            m_target = ForTable("login name", m_invocation.operands[0]);
+            m_target = ForTable(TextField::LoginName, m_invocation.operands[0]);
         if (m_invocation.operands.size() > 1)
-            m_account = ForTable("account name", m_invocation.operands[1]);
+            m_account = ForTable(TextField::AccountName, m_invocation.operands[1]);
         if (m_info.takes(Operand::NewUser)) {
-            CheckFits("login name", m_target, NameCapacity);
+            CheckFits(TextField::LoginName, m_target);
             CheckStorable(TextField::LoginName, m_target);
         }
         if (m_info.takes(Operand::NewAccount)) {
-            CheckFits("account name", m_account, AccountCapacity);
+            CheckFits(TextField::AccountName, m_account);
             CheckStorable(TextField::AccountName, m_account);
         }
         if (m_invocation.name) {
-            m_newName = ofAccount ? Stored("account name", *m_invocation.name, AccountCapacity)
-                                  : Stored("login name", *m_invocation.name, NameCapacity);
+            m_newName = ofAccount ? Stored(TextField::AccountName, *m_invocation.name)
+                                  : Stored(TextField::LoginName, *m_invocation.name);
             CheckStorable(ofAccount ? TextField::AccountName : TextField::LoginName, *m_newName);
         }
         if (m_invocation.path) {
-            m_newPath = Stored("data path", *m_invocation.path, PathCapacity);
+            m_newPath = Stored(TextField::DataPath, *m_invocation.path);
             CheckStorable(TextField::DataPath, *m_newPath);
         }
         if (m_invocation.description) {
-            m_newDescription = ForTable("description", StoredBreaks(*m_invocation.description));
-            CheckFits("description (each line break takes two)", *m_newDescription,
-                      DescriptionCapacity);
+            m_newDescription =
+                ForTable(TextField::Description, StoredBreaks(*m_invocation.description));
+            CheckFits(TextField::Description, *m_newDescription);
             CheckStorable(TextField::Description, *m_newDescription);
         }
     }
@@ -774,7 +765,8 @@ private:
             if (err == ELOOP && ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
                 Fail(ExitFileTrouble, file + " is a symbolic link: a backup is read only from its "
                                              "own path; give that.");
-            Fail(ExitFileTrouble, file + ": " + IoErrorText(IoCodeFromErrno(err)));
+            Fail(ExitFileTrouble,
+                 file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
         }
         struct stat st
         {
@@ -784,7 +776,8 @@ private:
         if (!stated || !S_ISREG(st.st_mode)) {
             ::close(fd);
             if (!stated)
-                Fail(ExitFileTrouble, file + ": " + IoErrorText(IoCodeFromErrno(err)));
+                Fail(ExitFileTrouble,
+                     file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
             Fail(ExitFileTrouble,
                  file + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file") +
                      ": a backup is a file that backup wrote.");
@@ -798,13 +791,14 @@ private:
             if (got < 0) {
                 const int readErr = errno;
                 ::close(fd);
-                Fail(ExitFileTrouble, file + ": " + IoErrorText(IoCodeFromErrno(readErr)));
+                Fail(ExitFileTrouble,
+                     file + ": " + Session::fileErrorText(Session::fileErrorCode(readErr)));
             }
             if (got == 0)
                 break;
             bytes.append(chunk, static_cast<std::size_t>(got));
             // Past what any table holds: its size alone is the fault.
-            if (bytes.size() > MaxTableFileSize)
+            if (bytes.size() > Session::MaxTableFileSize)
                 break;
         }
         ::close(fd);
@@ -818,7 +812,7 @@ private:
             return ended;
         // Loading creates a missing table, which would then stand in the
         // way of init.
-        const std::optional<std::string> loaded = PeekTableFile(m_path);
+        const std::optional<std::string> loaded = Session::peekTableFile(m_path);
         if (!loaded)
             return stop(ExitFileTrouble,
                         m_path + ": there is no user table here; init creates one.");
@@ -830,14 +824,14 @@ private:
         if (m_userUnstorable) {
             m_session.RecordSignInRefusal(Session::SignInResult::UnknownName, m_user);
             std::string problem;
-            Utf8ToWindows1252(*m_invocation.user, &problem);
+            utf8ToTableText(*m_invocation.user, &problem);
             return stop(ExitSignInRefused, "login name: " + problem + ".");
         }
         if (const auto refusal = m_session.RefuseName(m_user))
             return stop(ExitSignInRefused, Session::SignInMessage(*refusal));
         const std::string typed = m_secrets.Read("Password for " + *m_invocation.user + ": ",
                                                  m_invocation.passwordFd.value_or(0));
-        const std::optional<AnsiString> password = PasswordBytes(typed);
+        const std::optional<std::string> password = PasswordBytes(typed);
         if (!password) {
             m_session.RecordSignInRefusal(Session::SignInResult::WrongPassword, m_user);
             return stop(ExitSignInRefused,
@@ -861,7 +855,7 @@ private:
             // From here to the save no other writer comes in between. What
             // someone saved while the passwords were typed is taken first.
             m_writing.emplace(m_session.HoldWriterLock());
-            if (PeekTableFile(m_path) != loaded) {
+            if (Session::peekTableFile(m_path) != loaded) {
                 if (const ChangeResult read = m_session.Reload(); !read.done())
                     return endWith(read);
             }
@@ -962,9 +956,9 @@ private:
 
     // The stored name of the user `typed` means. Without one, the typed name
     // goes to the session core, which refuses it after checking the rights.
-    AnsiString StoredName(const AnsiString& typed) const
+    std::string StoredName(const std::string& typed) const
     {
-        const AnsiString stored = m_session.StoredName(typed);
+        const std::string stored = m_session.StoredName(typed);
         if (!stored.empty())
             return stored;
         if (typed.empty())
@@ -974,15 +968,15 @@ private:
 
     // passwd: the sign-in's password is the old one; the new one is read
     // as edit --password reads it, and held to the rules by the session.
-    void ReadOwnNewPassword(const AnsiString& old)
+    void ReadOwnNewPassword(const std::string& old)
     {
         const int fd = m_invocation.newPasswordFd.value_or(0);
         const std::string typed =
             m_secrets.Read("New password for " + *m_invocation.user + ": ", fd);
         const std::string again =
             m_secrets.AtTerminal(fd) ? m_secrets.Read("Again, to be sure: ", fd) : typed;
-        const std::optional<AnsiString> password = PasswordBytes(typed);
-        const std::optional<AnsiString> repeated = PasswordBytes(again);
+        const std::optional<std::string> password = PasswordBytes(typed);
+        const std::optional<std::string> repeated = PasswordBytes(again);
         if (!password || !repeated)
             Fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
         m_oldPassword = old;
@@ -992,18 +986,18 @@ private:
 
     // A new password: from --new-password-fd or standard input, asked twice
     // where that is a terminal.
-    AnsiString ReadNewPassword(const std::string& prompt)
+    std::string ReadNewPassword(const std::string& prompt)
     {
         const int fd = m_invocation.newPasswordFd.value_or(0);
         const std::string typed = m_secrets.Read(prompt + ": ", fd);
         if (m_secrets.AtTerminal(fd) && m_secrets.Read("Again, to be sure: ", fd) != typed)
             Fail(ExitBadInput, "the two passwords typed differ; nothing was written.");
-        if (TrimControls(typed).empty())
+        if (isBlankText(typed))
             Fail(ExitBadInput, "the new password is empty; nothing was written.");
-        const std::optional<AnsiString> password = PasswordBytes(typed);
+        const std::optional<std::string> password = PasswordBytes(typed);
         if (!password)
             Fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
-        CheckFits("password", *password, PasswordCapacity);
+        CheckFits(TextField::Password, *password);
         return *password;
     }
 
@@ -1016,22 +1010,22 @@ private:
     AuditSink* m_audit;
     Session m_session;
     // The command line's texts in Windows-1252.
-    AnsiString m_user;
-    AnsiString m_target;
-    AnsiString m_account;
-    std::optional<AnsiString> m_newName;
-    std::optional<AnsiString> m_newPath;
-    std::optional<AnsiString> m_newDescription;
+    std::string m_user;
+    std::string m_target;
+    std::string m_account;
+    std::optional<std::string> m_newName;
+    std::optional<std::string> m_newPath;
+    std::optional<std::string> m_newDescription;
     // The --user name, when the table cannot hold it.
     bool m_userUnstorable = false;
     // A new password (add, edit --password, passwd), read before the writer
     // lock; passwd's old one (the sign-in's) and its repetition.
-    AnsiString m_newPassword;
-    AnsiString m_oldPassword;
-    AnsiString m_repeatedPassword;
+    std::string m_newPassword;
+    std::string m_oldPassword;
+    std::string m_repeatedPassword;
     SystemUser m_systemUser;
     Conflict m_conflict;
-    std::optional<WriterLock::Hold> m_writing;
+    std::optional<Session::WriterHold> m_writing;
     // restore: the backup's bytes, read before the sign-in.
     std::string m_restoring;
 };
@@ -1107,7 +1101,7 @@ std::string DefaultTablePath()
     } else {
         Fail(ExitFileTrouble, "no home folder to keep the table in: give --table FILE");
     }
-    return base + "/larkledger-security/" + UserTableFileName;
+    return base + "/larkledger-security/" + Session::TableFileName;
 }
 
 int RunCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "store/UserRecord.h"
-
 #include <optional>
 #include <string>
 #include <vector>

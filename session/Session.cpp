@@ -1,9 +1,13 @@
 #include "Session.h"
+#include "Records.h"
 #include "TableCheck.h"
 
 #include "store/IoError.h"
+#include "store/NewFile.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"
+#include "store/TableLock.h"
+#include "store/WriterLock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -138,13 +142,33 @@ std::string DescribeAccountChange(const AccountEntry& a, const AccountEntry& b)
     return list;
 }
 
+// The refusals of a new bank account, the same whether the window asks
+// before it adds or the change finds them.
+const char* const NoAccountNameText = "Please give an account Name.";
+const char* const AccountsFullText = "This user already has ten bank accounts.";
+std::string accountTakenText(std::string_view account)
+{
+    return "The " + std::string(account) + " is assigned, please Create another one.";
+}
+
+// A refusal that records nothing: the window asks before it changes.
+ChangeResult plainRefusal(ChangeResult::Reason reason, std::string message)
+{
+    ChangeResult result;
+    result.outcome = ChangeResult::Outcome::Refused;
+    result.reason = reason;
+    result.message = std::move(message);
+    return result;
+}
+
 // The placeholder the user editor shows for a password is known to
 // everyone who read the manual: no user may get it, in any letter case,
 // neither whole nor as the first eight characters the table keeps of it.
 bool IsReservedPassword(std::string_view password)
 {
     const AnsiString upper = UpperAscii(password);
-    return upper == "NEWPASSWORD" || upper.substr(0, MaxPassword) == "NEWPASSW";
+    const AnsiString reserved = UpperAscii(Session::PasswordPlaceholder);
+    return upper == reserved || upper.substr(0, MaxPassword) == reserved.substr(0, MaxPassword);
 }
 
 const char* const ReservedPasswordMessage =
@@ -301,10 +325,43 @@ const char* RightName(Right right)
     return "AddUsers";
 }
 
+const std::size_t MaxLoginName = decltype(UserRecord::LoginName)::capacity();
+const std::size_t MaxPassword = decltype(UserRecord::Password)::capacity();
+const std::size_t MaxDataPath = decltype(UserRecord::DataPath)::capacity();
+const std::size_t MaxAccountName = decltype(AccountEntry::AccountName)::capacity();
+const std::size_t MaxDescription = decltype(AccountEntry::AccountDescription)::capacity();
+
+const char* const Session::TableFileName = UserTableFileName;
+const char* const Session::PasswordPlaceholder = "NewPassWord";
+
+struct Session::Store
+{
+    explicit Store(const std::string& tablePath) : writerLock(tablePath) {}
+
+    WriterLock writerLock;
+    UserTable base;
+    UserTable table;
+    UserRecord currentUser{};
+    std::unique_ptr<TableLock> runningCopy;
+};
+
+struct Session::WriterHold::Hold
+{
+    WriterLock::Hold hold;
+};
+
+Session::WriterHold::WriterHold(std::unique_ptr<Hold> hold) : m_hold(std::move(hold)) {}
+Session::WriterHold::WriterHold(WriterHold&& other) noexcept = default;
+Session::WriterHold::~WriterHold() = default;
+
 Session::Session(std::string tablePath, AuditSink* audit)
-    : m_tablePath(std::move(tablePath)), m_audit(audit), m_writerLock(m_tablePath)
+    : m_tablePath(std::move(tablePath)), m_audit(audit),
+      m_store(std::make_unique<Store>(m_tablePath)), m_writerLock(m_store->writerLock),
+      m_base(m_store->base), m_table(m_store->table), m_currentUser(m_store->currentUser)
 {
 }
+
+Session::~Session() = default;
 
 void Session::SetConflictHandler(std::function<ConflictChoice(const Conflict&)> handler)
 {
@@ -327,12 +384,12 @@ std::string Session::WriterWaitNotice(std::string_view path)
     return "waiting for another copy to finish writing " + std::string(path);
 }
 
-WriterLock::Hold Session::HoldWriterLock()
+Session::WriterHold Session::HoldWriterLock()
 {
     return waitForWriter(true);
 }
 
-WriterLock::Hold Session::waitForWriter(bool plainTimeout)
+Session::WriterHold Session::waitForWriter(bool plainTimeout)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + m_writerWait;
@@ -341,7 +398,8 @@ WriterLock::Hold Session::waitForWriter(bool plainTimeout)
         // The lock is tried without its own wait, so that whoever follows
         // this one hears of it between tries (a window keeps painted).
         try {
-            return WriterLock::Hold(m_writerLock, std::chrono::milliseconds(0));
+            return WriterHold(std::make_unique<WriterHold::Hold>(
+                WriterHold::Hold{WriterLock::Hold(m_writerLock, std::chrono::milliseconds(0))}));
         } catch (const IoError& error) {
             if (error.code() != 32)
                 throw;
@@ -366,6 +424,47 @@ WriterLock::Hold Session::waitForWriter(bool plainTimeout)
         // close to that without spinning.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+std::optional<Session::OtherCopy> Session::markRunningCopy()
+{
+    m_store->runningCopy = std::make_unique<TableLock>(m_tablePath);
+    TableLock& mark = *m_store->runningCopy;
+    if (mark.tryLock() != TableLock::State::HeldByOther)
+        return std::nullopt;
+    return OtherCopy{mark.holderPid(), mark.holderHost()};
+}
+
+std::string Session::fileErrorText(int code)
+{
+    return IoErrorText(code);
+}
+
+int Session::fileErrorCode(int systemError)
+{
+    return IoCodeFromErrno(systemError);
+}
+
+std::optional<Session::FileFault> Session::fileFaultOf(const std::function<void()>& body)
+{
+    try {
+        body();
+        return std::nullopt;
+    } catch (const IoError& error) {
+        return FileFault{error.code(), error.what()};
+    }
+}
+
+const std::size_t Session::MaxTableFileSize = ::MaxTableFileSize;
+
+std::optional<std::string> Session::peekTableFile(const std::string& path)
+{
+    return PeekTableFile(path);
+}
+
+void Session::writeCopy(const std::string& path, const std::string& bytes)
+{
+    ReplaceWithNewFile(path, bytes);
 }
 
 std::optional<std::string> Session::takeLockNotice()
@@ -538,20 +637,15 @@ bool SameLoginName(std::string_view a, std::string_view b)
     return SameTrimmedName(a, b);
 }
 
-int Session::LookUpUser(std::string_view typedName) const
-{
-    return ::LookUpUser(m_table, typedName);
-}
-
 AnsiString Session::StoredName(std::string_view typedName) const
 {
-    const int slot = LookUpUser(typedName);
+    const int slot = LookUpUser(m_table, typedName);
     return slot == 0 ? AnsiString() : Decoded(m_table.Slot(slot).LoginName);
 }
 
 bool Session::KnowsUser(std::string_view typedName) const
 {
-    return LookUpUser(typedName) != 0;
+    return LookUpUser(m_table, typedName) != 0;
 }
 
 const char* Session::SignInMessage(SignInResult result)
@@ -613,7 +707,7 @@ Session::SignInResult Session::SignIn(std::string_view typedName, std::string_vi
 {
     if (const std::optional<SignInResult> refusal = RefuseName(typedName))
         return *refusal;
-    const UserRecord& user = m_table.Slot(LookUpUser(typedName));
+    const UserRecord& user = m_table.Slot(LookUpUser(m_table, typedName));
     // An empty password never signs anyone in, whatever a damaged file holds.
     SignInResult result = SignInResult::SignedIn;
     if (typedPassword.empty())
@@ -742,6 +836,21 @@ int FindAccount(const std::vector<AccountData>& accounts, std::string_view name)
     return -1;
 }
 
+std::string accountNameKey(std::string_view name)
+{
+    return UpperAscii(name);
+}
+
+bool isBlankText(std::string_view text)
+{
+    return TrimControls(text).empty();
+}
+
+std::string trimmedText(std::string_view text)
+{
+    return TrimControls(text);
+}
+
 bool Session::FirstUseDue(const std::string& folder)
 {
     const std::string base = folder.empty() ? std::string() : folder + "/";
@@ -798,7 +907,7 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
     return failingSafely([&]() -> ChangeResult {
         std::string lateFault;
         try {
-            const WriterLock::Hold hold = waitForWriter(false);
+            const WriterHold hold = waitForWriter(false);
             // Looked at under the lock: two first starts must not both win.
             // An empty file is no table: a start without one leaves it.
             const std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
@@ -856,9 +965,9 @@ std::optional<UserData> Session::User(std::string_view loginName) const
     return DataOf(m_table.Slot(slot));
 }
 
-int Session::SlotOf(std::string_view loginName) const
+LoadedUser Session::loadForEditing(std::string_view loginName) const
 {
-    return FindUsedSlot(m_table, loginName);
+    return LoadedUser(std::string(loginName), FindUsedSlot(m_table, loginName));
 }
 
 std::vector<AccountData> Session::Accounts(std::string_view loginName) const
@@ -1023,9 +1132,10 @@ ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
     return result;
 }
 
-ChangeResult Session::SaveChanges(std::string_view editedName, int editedSlot, const UserData& user)
+ChangeResult Session::SaveChanges(const LoadedUser& edited, const UserData& user)
 {
-    const AnsiString name(editedName);
+    const AnsiString name = edited.m_name;
+    const int editedSlot = edited.m_slot;
     Step step;
     step.apply = [this, name, editedSlot, user](UserTable& table, std::vector<AuditEvent>& events) {
         return saveChanges(table, name, editedSlot, user, events);
@@ -1138,7 +1248,7 @@ std::optional<ChangeResult> Session::checkAccountChange(const UserTable& table,
         return refuseRight(MayModify() ? Right::DeleteUsers : Right::ModifyUsers,
                            "change bank accounts", loginName);
     if (plain && plain->AccountName.value().empty())
-        return refuse(ChangeResult::Reason::EmptyField, "Please give an account Name.", loginName);
+        return refuse(ChangeResult::Reason::EmptyField, NoAccountNameText, loginName);
     if (FindUsedSlot(table, loginName) == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, noSuchUserText(), loginName);
     return std::nullopt;
@@ -1207,17 +1317,34 @@ ChangeResult Session::addAccount(UserTable& table, const AnsiString& loginName,
     for (const AccountEntry& entry : working.Accounts) {
         if (!entry.AccountName.empty() &&
             UpperAscii(Decoded(entry.AccountName)) == UpperAscii(account))
-            return refuse(ChangeResult::Reason::DuplicateAccount,
-                          "The " + account + " is assigned, please Create another one.", loginName);
+            return refuse(ChangeResult::Reason::DuplicateAccount, accountTakenText(account),
+                          loginName);
     }
     const int entry = FirstFreeEntry(working.Accounts);
     if (entry < 0)
-        return refuse(ChangeResult::Reason::AccountsFull,
-                      "This user already has ten bank accounts.", loginName);
+        return refuse(ChangeResult::Reason::AccountsFull, AccountsFullText, loginName);
     StoreEntry(working.Accounts[static_cast<std::size_t>(entry)], plain);
     AuditEvent added = event(AuditEvent::Kind::AccountAdded, loginName);
     added.account = account;
     events.push_back(std::move(added));
+    return {};
+}
+
+ChangeResult Session::mayAddAccount(const std::vector<AccountData>& shown)
+{
+    if (shown.size() >= static_cast<std::size_t>(AccountCount))
+        return plainRefusal(ChangeResult::Reason::AccountsFull, AccountsFullText);
+    return {};
+}
+
+ChangeResult Session::checkAccountName(std::string_view name, const std::vector<AccountData>& shown)
+{
+    if (name.empty())
+        return plainRefusal(ChangeResult::Reason::EmptyField, NoAccountNameText);
+    for (const AccountData& account : shown) {
+        if (UpperAscii(account.name) == UpperAscii(name))
+            return plainRefusal(ChangeResult::Reason::DuplicateAccount, accountTakenText(name));
+    }
     return {};
 }
 
@@ -1292,8 +1419,7 @@ ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginNam
             const AccountEntry& other = accounts[static_cast<std::size_t>(i)];
             if (i != entry && !other.AccountName.empty() &&
                 UpperAscii(Decoded(other.AccountName)) == UpperAscii(newName))
-                return refuse(ChangeResult::Reason::DuplicateAccount,
-                              "The " + newName + " is assigned, please Create another one.",
+                return refuse(ChangeResult::Reason::DuplicateAccount, accountTakenText(newName),
                               loginName);
         }
     }
@@ -1366,7 +1492,7 @@ ChangeResult Session::restore(const std::string& backup, const std::string& from
         std::string lateFault;
         UserTable restored;
         try {
-            const WriterLock::Hold hold = waitForWriter(false);
+            const WriterHold hold = waitForWriter(false);
             // The rights as the table holds them now, not as a backup that
             // may give them back: a restore replaces every user at once.
             const std::optional<std::string> onDisk = readFile();
@@ -1452,7 +1578,7 @@ ChangeResult Session::commit(const Step* step, bool readBack)
         for (;;) {
             std::optional<Try> attempt;
             {
-                const WriterLock::Hold hold = waitForWriter(false);
+                const WriterHold hold = waitForWriter(false);
                 attempt.emplace(commitLocked(step, readBack, answers));
             }
             if (!attempt->question)

@@ -4,9 +4,6 @@
 #include "StoredText.h"
 #include "UserValues.h"
 
-#include "store/UserTable.h"
-#include "store/WriterLock.h"
-
 #include <chrono>
 #include <functional>
 #include <initializer_list>
@@ -85,12 +82,18 @@ struct ChangeResult
     bool done() const { return outcome == Outcome::Done; }
 };
 
+// The store's own types, which the session keeps to itself.
+class UserTable;
+struct UserRecord;
+struct AccountEntry;
+class WriterLock;
+
 // Someone else changed, in the file, what a change of this session touches
 // too: a user (`account` empty) or one of their bank accounts.
 struct Conflict
 {
-    AnsiString user;
-    AnsiString account;
+    std::string user;
+    std::string account;
     // What the other side changed, as a list for people ("password, granted
     // AddUsers"); empty where nothing shown differs.
     std::string change;
@@ -122,6 +125,15 @@ class Session
 {
 public:
     explicit Session(std::string tablePath, AuditSink* audit = nullptr);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The table's file name in its folder.
+    static const char* const TableFileName;
+    // What the user editor shows in place of a loaded user's password; no
+    // user may get it as theirs, in any letter case.
+    static const char* const PasswordPlaceholder;
 
     const std::string& TablePath() const { return m_tablePath; }
     // The table itself, for the core's own checks and tests.
@@ -151,15 +163,62 @@ public:
     // command line's line for it (naming the table as `path`).
     std::string WriterWaitText() const;
     static std::string WriterWaitNotice(std::string_view path);
+    // Other writers kept out for as long as it lives.
+    class WriterHold
+    {
+    public:
+        WriterHold(WriterHold&& other) noexcept;
+        ~WriterHold();
+        WriterHold& operator=(WriterHold&&) = delete;
+
+    private:
+        friend class Session;
+        struct Hold;
+        explicit WriterHold(std::unique_ptr<Hold> hold);
+        std::unique_ptr<Hold> m_hold;
+    };
     // Keeps other writers out for a scope (the command line's read, change
     // and save); the session's own saves within it go ahead. Waits as a save
     // does; a wait in vain raises IoError 32.
-    WriterLock::Hold HoldWriterLock();
+    WriterHold HoldWriterLock();
     // Once per session, after a take of the writer lock found the file
     // system without locks: that saves run unlocked. A change done then
     // carries it in its warning already; this is for those who hold the
     // lock themselves.
     std::optional<std::string> takeLockNotice();
+
+    // Another copy of the program that has the table open.
+    struct OtherCopy
+    {
+        long pid = 0; // 0 when its mark names none
+        std::string host;
+    };
+    // Marks the table as open in this copy for as long as the session lives
+    // (a lock file beside it, which the system lets go should the copy
+    // die); the copy that had it open already, where one has.
+    std::optional<OtherCopy> markRunningCopy();
+
+    // A file error's text, by its code (a failed change's errorCode), and
+    // the code of a system error number.
+    static std::string fileErrorText(int code);
+    static int fileErrorCode(int systemError);
+    // A file fault that ended a step: its code and what it says.
+    struct FileFault
+    {
+        int code = 0;
+        std::string message;
+    };
+    // Runs `body`: the file fault that ends it, or nothing.
+    static std::optional<FileFault> fileFaultOf(const std::function<void()>& body);
+    // The largest file taken for a table: a larger one is something else.
+    static const std::size_t MaxTableFileSize;
+    // What the table file at `path` holds now, or nothing when there is no
+    // file; reads only, and raises a file fault as loading does.
+    static std::optional<std::string> peekTableFile(const std::string& path);
+    // Writes `bytes` (a copy of a table) as a new file at `path`, in place of
+    // a plain file of one's own there; anything else there is refused, and
+    // a fault raised as loading does.
+    static void writeCopy(const std::string& path, const std::string& bytes);
 
     // Start-up: reads the file (creating it empty when missing), or makes an
     // empty file and table where none is (one that appeared meanwhile is
@@ -202,10 +261,8 @@ public:
     // refusal it amounts to (an unknown name, a wrong password).
     void RecordSignInRefusal(SignInResult result, std::string_view typedName);
     bool KnowsUser(std::string_view typedName) const;
-    // The slot of the user a typed name means, or 0.
-    int LookUpUser(std::string_view typedName) const;
     // The name as stored of the user a typed name means; empty when none.
-    AnsiString StoredName(std::string_view typedName) const;
+    std::string StoredName(std::string_view typedName) const;
     SignInResult SignIn(std::string_view typedName, std::string_view typedPassword);
     bool SignedIn() const { return m_signedIn; }
     // The signed-in user's record is no longer in the file as they signed
@@ -249,20 +306,20 @@ public:
     static const char* noSuchUserText();
 
     // The users the list shows: slots up to the first free one.
-    std::vector<AnsiString> ListedNames() const;
+    std::vector<std::string> ListedNames() const;
     // A user of the table as this session shows it, found by the name as
     // stored, exactly (as the list shows it).
     std::optional<UserData> User(std::string_view loginName) const;
-    // Where that user stands, for Save Changes to find them again; 0 when
-    // nowhere.
-    int SlotOf(std::string_view loginName) const;
+    // That user as Modify loads them into the editor, for Save Changes to
+    // find them again; empty for an empty name.
+    LoadedUser loadForEditing(std::string_view loginName) const;
     // That user's bank accounts, in entry order.
     std::vector<AccountData> Accounts(std::string_view loginName) const;
     // The signed-in user, as the file held them when last looked at.
     UserData Me() const;
     // A user's password as their details show it: in clear only where it
     // equals the signed-in user's own, "Hidden" otherwise.
-    AnsiString ShownPassword(const UserData& user) const;
+    std::string ShownPassword(const UserData& user) const;
 
     // In memory only; the file is written, and the change recorded, by a
     // later save, which makes it again on the file's table if that changed.
@@ -271,10 +328,11 @@ public:
     // done, but recorded as no change rather than a refusal.
     ChangeResult AddUser(const UserData& user, bool unchangedIfThere = false);
     ChangeResult DeleteUser(std::string_view loginName, bool unchangedIfGone = false);
-    // Replaces the user Modify loaded (found by `editedName`, preferring
-    // `editedSlot`) by `user`, keeping their accounts; the user moves to
-    // the end of the table, and the whole table is written at once.
-    ChangeResult SaveChanges(std::string_view editedName, int editedSlot, const UserData& user);
+    // Replaces the user Modify loaded (`edited`: where it was loaded if it
+    // still bears the name there, else the user of that name) by `user`,
+    // keeping their accounts; the user moves to the end of the table, and
+    // the whole table is written at once.
+    ChangeResult SaveChanges(const LoadedUser& edited, const UserData& user);
 
     // The signed-in user's own password, whatever their rights: the old
     // one, and the new one typed twice, held to the rules every password
@@ -291,6 +349,15 @@ public:
     ChangeResult AddAccount(std::string_view loginName, const AccountData& account);
     ChangeResult ModifyAccount(std::string_view loginName, const AccountData& account);
     ChangeResult DeleteAccount(std::string_view loginName, int entry);
+    // Asked before a new account's dialog opens, of the accounts the window
+    // shows: the refusal AddAccount gives when there are ten already; Done
+    // when there is room. Records nothing.
+    static ChangeResult mayAddAccount(const std::vector<AccountData>& shown);
+    // The refusal AddAccount gives of the name typed for a new account: none
+    // given, or one of the accounts `shown` bears it already. Done when it
+    // may be added. Records nothing.
+    static ChangeResult checkAccountName(std::string_view name,
+                                         const std::vector<AccountData>& shown = {});
     // The entry (0 to 9) of the bank account `account` names among those of
     // the user `loginName`, or -1: the stored name exactly first, else one
     // equal to it with a to z upper-cased, as the account list matches.
@@ -337,8 +404,8 @@ private:
     // The writer lock, waited for as SetWriterWait says. A wait that ends
     // without it raises IoError 32, whose text says how it ended, unless
     // `plainTimeout` asks for the file error's own text on a timeout.
-    WriterLock::Hold waitForWriter(bool plainTimeout);
-    AnsiString actor() const;
+    WriterHold waitForWriter(bool plainTimeout);
+    std::string actor() const;
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
                         std::string_view target = {}, std::string_view missingRight = {});
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
@@ -371,12 +438,12 @@ private:
                            std::string_view target);
     ChangeResult addUser(UserTable& table, const UserData& user, bool unchangedIfThere,
                          std::vector<AuditEvent>& events);
-    ChangeResult deleteUser(UserTable& table, const AnsiString& loginName, bool unchangedIfGone,
+    ChangeResult deleteUser(UserTable& table, const std::string& loginName, bool unchangedIfGone,
                             std::vector<AuditEvent>& events);
-    ChangeResult changeOwnPassword(UserTable& table, const AnsiString& oldPassword,
-                                   const AnsiString& newPassword, const AnsiString& repeated,
+    ChangeResult changeOwnPassword(UserTable& table, const std::string& oldPassword,
+                                   const std::string& newPassword, const std::string& repeated,
                                    std::vector<AuditEvent>& events);
-    ChangeResult saveChanges(UserTable& table, const AnsiString& editedName, int editedSlot,
+    ChangeResult saveChanges(UserTable& table, const std::string& editedName, int editedSlot,
                              const UserData& user, std::vector<AuditEvent>& events);
     // The checks every account change starts with: the rights, a name for
     // the account (`plain`, when given) and the user. A refusal, or nothing.
@@ -388,21 +455,21 @@ private:
     std::optional<ChangeResult> refuseAccountControls(const AccountEntry* was,
                                                       const AccountEntry& plain,
                                                       std::string_view loginName);
-    ChangeResult addAccount(UserTable& table, const AnsiString& loginName,
+    ChangeResult addAccount(UserTable& table, const std::string& loginName,
                             const AccountEntry& plain, std::vector<AuditEvent>& events);
-    ChangeResult modifyAccount(UserTable& table, const AnsiString& loginName, int entry,
-                               const AnsiString& shown, const AccountEntry& plain,
+    ChangeResult modifyAccount(UserTable& table, const std::string& loginName, int entry,
+                               const std::string& shown, const AccountEntry& plain,
                                std::vector<AuditEvent>& events);
-    ChangeResult deleteAccount(UserTable& table, const AnsiString& loginName, int entry,
-                               const AnsiString& shown, std::vector<AuditEvent>& events);
+    ChangeResult deleteAccount(UserTable& table, const std::string& loginName, int entry,
+                               const std::string& shown, std::vector<AuditEvent>& events);
     // The name of the account this session shows at `entry` of the user
     // `loginName`; empty when none.
-    AnsiString shownAccount(std::string_view loginName, int entry) const;
+    std::string shownAccount(std::string_view loginName, int entry) const;
     // Refuses a change of the account `shown` at `entry` when the table
     // holds no longer that one there.
     std::optional<ChangeResult> checkSameAccount(const UserTable& table, int slot,
-                                                 const AnsiString& loginName, int entry,
-                                                 const AnsiString& shown);
+                                                 const std::string& loginName, int entry,
+                                                 const std::string& shown);
 
     // Saves the table with `step` made on it (when given), under the writer
     // lock, asked about clashes with the lock let go; when the file changed
@@ -449,16 +516,21 @@ private:
     std::string m_tablePath;
     AuditSink* m_audit;
     SystemUser m_systemUser;
+    // What of the store the session holds: its tables, the writer lock and
+    // the signed-in user's record, which m_writerLock, m_base, m_table and
+    // m_currentUser name.
+    struct Store;
+    std::unique_ptr<Store> m_store;
     std::function<ConflictChoice(const Conflict&)> m_onConflict;
-    WriterLock m_writerLock;
+    WriterLock& m_writerLock;
     std::chrono::milliseconds m_writerWait = DefaultWriterWait;
     std::function<bool(WriterWait)> m_onWriterWait;
     // The table as the file held it when this session last read or wrote
     // it, and those bytes; nothing while it knows of no file.
-    UserTable m_base;
+    UserTable& m_base;
     std::optional<std::string> m_fileBytes;
     // m_base with the waiting changes made on it: what the windows show.
-    UserTable m_table;
+    UserTable& m_table;
     // Adds and deletions waiting for a save, and their events: the log
     // tells only of changes that reached the file.
     std::vector<Step> m_pending;
@@ -473,21 +545,18 @@ private:
     // Who is signed in: their login name as stored and their password. A
     // name alone would let a new user of that name, added by someone else,
     // hand this sitting their rights.
-    AnsiString m_me;
-    AnsiString m_myPassword;
-    UserRecord m_currentUser{};
+    std::string m_me;
+    std::string m_myPassword;
+    UserRecord& m_currentUser;
     // Signed out by the signed-in user's own deletion, now saved.
     bool m_deletedMyself = false;
     // Set by the signed-in user's Save Changes of their own record: who
     // they are once it is saved.
-    std::optional<std::pair<AnsiString, AnsiString>> m_newIdentity;
+    std::optional<std::pair<std::string, std::string>> m_newIdentity;
 };
 
 // The texts of the rights, as the rights are named everywhere.
 const char* RightName(Right right);
 
-// The slot of the user a typed name means in `table`, or 0, as signing in
-// finds it (Session::LookUpUser).
-int LookUpUser(const UserTable& table, std::string_view typedName);
 // Whether adding a user of one name is refused as a duplicate of the other.
 bool SameLoginName(std::string_view a, std::string_view b);

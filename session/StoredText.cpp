@@ -1,5 +1,8 @@
 #include "StoredText.h"
 
+#include "TableText.h"
+#include "UserValues.h"
+
 #include "store/Windows1252.h"
 
 #include <cstdio>
@@ -112,4 +115,53 @@ std::string VisibleText(std::string_view text)
         }
     }
     return shown;
+}
+
+std::size_t fieldCapacity(TextField field)
+{
+    switch (field) {
+    case TextField::LoginName:
+        return MaxLoginName;
+    case TextField::Password:
+        return MaxPassword;
+    case TextField::DataPath:
+        return MaxDataPath;
+    case TextField::AccountName:
+        return MaxAccountName;
+    case TextField::Description:
+        break;
+    }
+    return MaxDescription;
+}
+
+std::optional<std::string> tooLongRefusal(TextField field, std::string_view text)
+{
+    const std::size_t capacity = fieldCapacity(field);
+    if (text.size() <= capacity)
+        return std::nullopt;
+    // A description's line breaks are stored as CR LF: say why it is longer
+    // than it looks.
+    const std::string name = field == TextField::Description
+                                 ? "description (each line break takes two)"
+                                 : FieldName(field);
+    return name + ": " + std::to_string(text.size()) + " characters, but the table holds at most " +
+           std::to_string(capacity) + ".";
+}
+
+TableTextCheck tableTextOf(TextField field, std::string_view utf8, bool whole)
+{
+    TableTextCheck check;
+    std::string problem;
+    check.bytes = utf8ToTableText(utf8, &problem);
+    if (!check.bytes) {
+        check.refusal = std::string(FieldName(field)) + ": " + problem + ".";
+        return check;
+    }
+    if (whole) {
+        if (std::optional<std::string> tooLong = tooLongRefusal(field, *check.bytes)) {
+            check.bytes.reset();
+            check.refusal = std::move(*tooLong);
+        }
+    }
+    return check;
 }

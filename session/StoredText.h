@@ -38,3 +38,20 @@ std::optional<std::string> ControlCharacterFault(TextField field, std::string_vi
 // visible form (\t, \n, \r, else \xHH), so nothing moves the cursor, clears
 // a line or hides what follows. Other bytes stay as they are.
 std::string VisibleText(std::string_view text);
+
+// The most characters the table holds of `field`.
+std::size_t fieldCapacity(TextField field);
+
+// Why `text` (the table's bytes) is too long for `field`, which would cut
+// it to another text; nothing when it fits.
+std::optional<std::string> tooLongRefusal(TextField field, std::string_view text);
+
+// UTF-8 text as the table would store it as `field`: its bytes, or why it
+// cannot be stored unchanged (a character the table lacks, or no UTF-8
+// text; with `whole`, also one longer than the field).
+struct TableTextCheck
+{
+    std::optional<std::string> bytes;
+    std::string refusal;
+};
+TableTextCheck tableTextOf(TextField field, std::string_view utf8, bool whole = true);

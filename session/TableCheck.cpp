@@ -1,5 +1,6 @@
 #include "TableCheck.h"
 
+#include "Records.h"
 #include "Session.h"
 #include "StoredText.h"
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "store/UserRecord.h"
-
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -14,7 +12,7 @@ struct TableReport
     struct User
     {
         int slot;
-        AnsiString loginName; // as stored
+        std::string loginName; // as stored
     };
 
     std::size_t size = 0;

@@ -71,6 +71,8 @@ TNewID_Form::TNewID_Form(Session& session, const QString& workingDir, QWidget* p
     PaintPaleEdit(ui->EPersonal_Code);
     RestrictToAnsi(ui->ELoginName);
     RestrictToAnsi(ui->EPersonal_Code);
+    ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
+    ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
 
     QPalette link = ui->DataPathButton->palette();
     link.setColor(QPalette::ButtonText, Qt::blue);
@@ -144,7 +146,7 @@ void TNewID_Form::Done_ButtonClick()
     user.password = ToAnsi(typedPassword);
     // A folder whose name the table cannot hold is no folder for it.
     const QString dataPath = ui->DataPathButton->toolTip();
-    if (!TrimControls(ToAnsi(ui->DataPathButton->text())).empty() && StorablePath(dataPath))
+    if (!isBlankText(ToAnsi(ui->DataPathButton->text())) && StorablePath(dataPath))
         user.dataPath = ToAnsi(dataPath);
 
     // The session checks, stores, writes and reads back the table, removes

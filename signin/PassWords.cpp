@@ -51,6 +51,8 @@ TPassWords::TPassWords(Session& session, QWidget* parent)
     ui->EPersonal_Code->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     RestrictToAnsi(ui->ELoginName);
     RestrictToAnsi(ui->EPersonal_Code);
+    ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
+    ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
 
     ui->ELoginName->installEventFilter(this);
     ui->EPersonal_Code->installEventFilter(this);
@@ -120,7 +122,7 @@ void TPassWords::Btn_OKClick()
 
     // The session trims the name and finds a user stored with blanks around
     // the name too.
-    const AnsiString name = ToAnsi(ui->ELoginName->text());
+    const std::string name = ToAnsi(ui->ELoginName->text());
     if (const auto refusal = m_session.RefuseName(name)) {
         show(*refusal);
         if (*refusal == Session::SignInResult::UnknownName)

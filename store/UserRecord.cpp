@@ -1,25 +1,25 @@
 #include "UserRecord.h"
 
-ShortString<1>& RightField(UserRecord& record, Right right)
+ShortString<1>& RightField(UserRecord& record, RecordRight right)
 {
     switch (right) {
-    case Right::DeleteRecord:
+    case RecordRight::DeleteRecord:
         return record.DeleteRecord;
-    case Right::DeleteUsers:
+    case RecordRight::DeleteUsers:
         return record.DeleteUsers;
-    case Right::ModifyRecord:
+    case RecordRight::ModifyRecord:
         return record.ModifyRecord;
-    case Right::ModifyUsers:
+    case RecordRight::ModifyUsers:
         return record.ModifyUsers;
-    case Right::AddRecord:
+    case RecordRight::AddRecord:
         return record.AddRecord;
-    case Right::AddUsers:
+    case RecordRight::AddUsers:
         break;
     }
     return record.AddUsers;
 }
 
-const ShortString<1>& RightField(const UserRecord& record, Right right)
+const ShortString<1>& RightField(const UserRecord& record, RecordRight right)
 {
     return RightField(const_cast<UserRecord&>(record), right);
 }

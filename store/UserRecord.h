@@ -79,7 +79,7 @@ static_assert(offsetof(UserRecord, AddRecord) == 1309);
 static_assert(offsetof(UserRecord, AddUsers) == 1311);
 static_assert(alignof(UserRecord) == 1, "records are copied and written as raw bytes");
 
-enum class Right
+enum class RecordRight
 {
     DeleteRecord,
     DeleteUsers,
@@ -88,9 +88,9 @@ enum class Right
     AddRecord,
     AddUsers
 };
-constexpr std::array<Right, 6> AllRights = {Right::DeleteRecord, Right::DeleteUsers,
-                                            Right::ModifyRecord, Right::ModifyUsers,
-                                            Right::AddRecord,    Right::AddUsers};
+constexpr std::array<RecordRight, 6> AllRecordRights = {
+    RecordRight::DeleteRecord, RecordRight::DeleteUsers, RecordRight::ModifyRecord,
+    RecordRight::ModifyUsers,  RecordRight::AddRecord,   RecordRight::AddUsers};
 
-ShortString<1>& RightField(UserRecord& record, Right right);
-const ShortString<1>& RightField(const UserRecord& record, Right right);
+ShortString<1>& RightField(UserRecord& record, RecordRight right);
+const ShortString<1>& RightField(const UserRecord& record, RecordRight right);

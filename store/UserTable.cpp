@@ -11,7 +11,7 @@ namespace {
 UserRecord MakeBlankUser()
 {
     UserRecord record{};
-    for (Right right : AllRights)
+    for (RecordRight right : AllRecordRights)
         RightField(record, right).assign("1");
     return record;
 }
@@ -97,7 +97,7 @@ void UserTable::ClearEmptySlots()
             continue;
         record.LoginName.Length = 0;
         record.Password.Length = 0;
-        for (Right right : AllRights)
+        for (RecordRight right : AllRecordRights)
             RightField(record, right).assign("1");
     }
 }
@@ -120,7 +120,7 @@ AnsiString UserTable::StoreNewUser(const UserRecord& plain)
     StoreEncoded(slot.LoginName, plain.LoginName.value());
     StoreEncoded(slot.Password, plain.Password.value());
     StoreEncoded(slot.DataPath, plain.DataPath.value());
-    for (Right right : AllRights)
+    for (RecordRight right : AllRecordRights)
         StoreEncoded(RightField(slot, right), RightField(plain, right).value());
     return Decoded(slot.LoginName);
 }

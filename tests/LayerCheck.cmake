@@ -20,21 +20,25 @@ endif()
 cmake_path(SET root NORMALIZE "${SOURCE_DIR}/")
 
 # What each folder may include besides itself; app/ sits on top of them all.
+# Only the session core sees the store: everything above it speaks to the
+# core alone.
 set(may_store)
 set(may_session store)
-set(may_audit session store)
-set(may_cli session store audit)
-set(may_ui session store)
-set(may_signin ui session store)
-set(may_admin ui session store)
-set(may_accounts ui session store)
-set(may_app store session audit cli ui signin admin accounts)
+set(may_audit session)
+set(may_cli session audit)
+set(may_ui session)
+set(may_signin ui session)
+set(may_admin ui session)
+set(may_accounts ui session)
+set(may_app session audit cli ui signin admin accounts)
 set(layers store session audit cli ui signin admin accounts app)
 
 # The tests that run without Qt follow their layer, and may use the test
-# harness of any layer theirs may use. The GUI tests drive the windows as
-# the program joins them (through tests/support and app/), so they are not
-# held to a layer.
+# harness of any layer theirs may use, the store's among them. The command
+# line's tests also make and read tables with the store itself, as fixtures
+# around the program they run. The GUI tests drive the windows as the
+# program joins them (through tests/support and app/), so they are not held
+# to a layer.
 set(checked_tests store session audit cli)
 foreach(layer IN LISTS checked_tests)
     set(may_tests/${layer} ${layer} ${may_${layer}} tests/store)
@@ -42,6 +46,7 @@ foreach(layer IN LISTS checked_tests)
         list(APPEND may_tests/${layer} tests/${below})
     endforeach()
 endforeach()
+list(APPEND may_tests/cli store)
 
 # The folder a path of the tree belongs to: its first component, or its
 # first two under tests/. Empty for a path outside the tree.

@@ -1,6 +1,6 @@
 #include "CodePage.h"
 
-#include "store/Windows1252.h"
+#include "session/TableText.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -11,7 +11,7 @@ namespace {
 // The byte for a character, or -1 when Windows-1252 cannot hold it.
 int ansiByte(QChar c)
 {
-    return Windows1252Byte(c.unicode());
+    return tableByte(c.unicode());
 }
 
 class AnsiValidator : public QValidator
@@ -32,14 +32,14 @@ QString FromAnsi(std::string_view bytes)
     text.reserve(static_cast<qsizetype>(bytes.size()));
     for (char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        text.append(QChar(static_cast<char16_t>(Windows1252Character(b))));
+        text.append(QChar(static_cast<char16_t>(tableCharacter(b))));
     }
     return text;
 }
 
-AnsiString ToAnsi(const QString& text)
+std::string ToAnsi(const QString& text)
 {
-    AnsiString bytes;
+    std::string bytes;
     bytes.reserve(static_cast<std::size_t>(text.size()));
     for (QChar c : text) {
         const int b = ansiByte(c);

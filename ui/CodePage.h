@@ -1,8 +1,7 @@
 #pragma once
 
-#include "store/UserRecord.h"
-
 #include <QString>
+#include <string>
 #include <string_view>
 
 class QLineEdit;
@@ -13,7 +12,7 @@ class QPlainTextEdit;
 // same code.
 QString FromAnsi(std::string_view bytes);
 // Characters Windows-1252 cannot hold become '?'.
-AnsiString ToAnsi(const QString& text);
+std::string ToAnsi(const QString& text);
 bool IsAnsiRepresentable(const QString& text);
 
 // Makes an edit refuse characters that could not be stored unchanged.

@@ -45,7 +45,7 @@ private:
     QString storedName() const { return QString::fromLatin1(dialog->AccoRec().name); }
     QByteArray storedDescription() const
     {
-        const AnsiString d = dialog->AccoRec().description;
+        const std::string d = dialog->AccoRec().description;
         return QByteArray(d.data(), static_cast<qsizetype>(d.size()));
     }
 
@@ -182,7 +182,7 @@ private slots:
         QVERIFY(dialog->Saved());
         QVERIFY(!dialog->isVisible());
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
-        const AnsiString nameBytes = dialog->AccoRec().name;
+        const std::string nameBytes = dialog->AccoRec().name;
         QCOMPARE(QByteArray(nameBytes.data(), qsizetype(nameBytes.size())), storedName);
         QCOMPARE(storedDescription(), stored);
         QCOMPARE(nameEdit()->text(), QString());
@@ -378,7 +378,7 @@ private slots:
         }
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
         QVERIFY(dialog->Saved());
-        const AnsiString nameBytes = dialog->AccoRec().name;
+        const std::string nameBytes = dialog->AccoRec().name;
         QCOMPARE(QByteArray(nameBytes.data(), qsizetype(nameBytes.size())), name);
         QCOMPARE(this->storedDescription(), storedDescription);
 

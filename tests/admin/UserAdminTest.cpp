@@ -1,4 +1,5 @@
 #include "admin/MainForm.h"
+#include "session/Records.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
 #include "support/Keyboard.h"
@@ -541,7 +542,9 @@ private slots:
         }
         clickUser("admin");
         click("ModifyButton");
-        QCOMPARE(editedSlot(), 1);
+        const LoadedUser admin = session().loadForEditing("admin");
+        QVERIFY(!admin.empty());
+        QVERIFY(editedUser() == admin);
         replaceText(edit("PPEdit"), "n3w");
         scripted->answer(Button::Yes);
         click("SaveChangeButton");
@@ -557,7 +560,8 @@ private slots:
         QVERIFY(!saveChangeShown());
         QVERIFY(!saveChangeButton()->isEnabled());
         QCOMPARE(editorState(), (QStringList{"", "", "", "-1", "-1", "-1", "-1", "-1", "-1"}));
-        QCOMPARE(editedSlot(), 1);
+        // The emptied editor holds nobody.
+        QVERIFY(editedUser().empty());
     }
 
     // Save Changes acts on the user Modify loaded, wherever it now is, and
@@ -744,7 +748,7 @@ private slots:
                                              "0", "1", "1"}));
         QCOMPARE(combo("MUCombo")->currentText(), QStringLiteral("True"));
         QCOMPARE(combo("ARCombo")->currentText(), QStringLiteral("False"));
-        QCOMPARE(editedSlot(), 2);
+        QVERIFY(editedUser() == session().loadForEditing("clerk"));
         QVERIFY(saveChangeShown());
         QVERIFY(saveChangeButton()->isEnabled());
         QVERIFY(!tableChanged());
@@ -912,7 +916,7 @@ private slots:
     }
 
 private:
-    int editedSlot() const { return window->get()->editedSlot(); }
+    const LoadedUser& editedUser() const { return window->get()->editedUser(); }
 };
 
 QTEST_MAIN(UserAdminTest)

@@ -37,7 +37,7 @@ bool InAnotherProcess(const std::function<ChangeResult(Session&)>& change,
     if (child == 0) {
         int status = 1;
         try {
-            Session other(UserTableFileName);
+            Session other(Session::TableFileName);
             other.LoadTable();
             if (other.SignIn(name, password) == Session::SignInResult::SignedIn &&
                 change(other).done() && (!other.TableChanged() || other.Save().done()))
@@ -172,7 +172,7 @@ void OthersChangesTest::aRightTakenElsewhereTakesItsSheetAway()
     QVERIFY(InAnotherProcess([](Session& other) {
         UserData admin = Plain("admin", "secret", Rights{Right::ModifyUsers});
         admin.dataPath = "C:\\Larkledger\\Data";
-        return other.SaveChanges("admin", 1, admin);
+        return other.SaveChanges(other.loadForEditing("admin"), admin);
     }));
     QTRY_COMPARE_WITH_TIMEOUT(pages->count(), 2, Within);
     QVERIFY(!find<QPushButton>("AddButton")->isEnabled());

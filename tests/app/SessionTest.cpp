@@ -74,7 +74,7 @@ void WriteTableOfOneUser(const QString& name, const QString& password, bool addU
     UserTable table;
     table.StoreNewUser(plain);
     table.ClearEmptySlots();
-    SaveUserTable(table, UserTableFileName);
+    SaveUserTable(table, Session::TableFileName);
 }
 
 AnsiString StoredLoginName(const QByteArray& file, int slot)

@@ -59,7 +59,7 @@ AccountData Account(const char* name, int entry = -1)
 // or makes another change of its own.
 QByteArray ChangeElsewhere(const std::function<ChangeResult(Session&)>& change = {})
 {
-    Session other(UserTableFileName);
+    Session other(Session::TableFileName);
     other.LoadTable();
     other.SignIn("admin", "secret");
     const ChangeResult result =
@@ -83,7 +83,7 @@ pid_t LockHolder(const std::optional<QByteArray>& planted)
         return -1;
     if (child == 0) {
         bool held = false;
-        TableLock lock(UserTableFileName);
+        TableLock lock(Session::TableFileName);
         if (!planted) {
             held = lock.tryLock() == TableLock::State::Acquired;
         } else {
@@ -269,7 +269,7 @@ void SharedTableTest::rightsTakenElsewhereAreFollowedAtTheNextChange()
         plain.password = "secret";
         plain.dataPath = "C:\\Larkledger\\Data";
         plain.rights = Rights{Right::ModifyUsers};
-        return other.SaveChanges("admin", 1, plain);
+        return other.SaveChanges(other.loadForEditing("admin"), plain);
     });
     const QByteArray revoked = dir->read();
 

@@ -54,9 +54,9 @@ public:
         m_pid = ::fork();
         if (m_pid == 0) {
             ::close(ready[0]);
-            Session other(UserTableFileName);
+            Session other(Session::TableFileName);
             try {
-                const WriterLock::Hold hold = other.HoldWriterLock();
+                const Session::WriterHold hold = other.HoldWriterLock();
                 if (::write(ready[1], "y", 1) != 1)
                     ::_exit(1);
                 ::pause();

@@ -2,7 +2,7 @@
 #include "AuditCheck.h"
 
 #include "audit/AuditLine.h"
-#include "store/Windows1252.h"
+#include "session/TableText.h"
 
 #include <cstdio>
 #include <string>
@@ -212,7 +212,7 @@ TEST(EveryCharacterOfAPathThatBreaksLinesIsEscaped)
         if (c >= 0xD800 && c <= 0xDFFF)
             continue;
         std::string utf8;
-        AppendUtf8(utf8, c);
+        appendUtf8(utf8, c);
         std::string shown = utf8;
         if (breaksLines(c)) {
             shown.clear();

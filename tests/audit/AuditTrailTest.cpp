@@ -5,7 +5,6 @@
 
 #include "audit/AuditLine.h"
 #include "session/Session.h"
-#include "store/IoError.h"
 
 #include <cstring>
 #include <functional>
@@ -132,7 +131,8 @@ TEST(EveryCoreCallRecordsItsEvents)
          Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
-             s.SaveChanges("weak", 3, Plain("weak2", "npw", "/w2", Rights{R::AddUsers}));
+             s.SaveChanges(s.loadForEditing("weak"),
+                           Plain("weak2", "npw", "/w2", Rights{R::AddUsers}));
          },
          {Notice("user changed", R"(user="me" target="weak" new_name="weak2" )"
                                  R"(changes="name, password, data path, granted AddUsers")"),
@@ -141,10 +141,9 @@ TEST(EveryCoreCallRecordsItsEvents)
          Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers},
          true,
          [](Session& s) {
-             s.SaveChanges(
-                 "boss", 1,
-                 Plain("boss", "bosspw", "/b",
-                       Rights{R::DeleteUsers, R::ModifyRecord, R::ModifyUsers, R::AddRecord}));
+             s.SaveChanges(s.loadForEditing("boss"), Plain("boss", "bosspw", "/b",
+                                                           Rights{R::DeleteUsers, R::ModifyRecord,
+                                                                  R::ModifyUsers, R::AddRecord}));
          },
          {Notice("user changed", R"(user="me" target="boss" )"
                                  R"(changes="revoked DeleteRecord, revoked AddUsers")"),
@@ -190,7 +189,9 @@ TEST(EveryCoreCallRecordsItsEvents)
         {"refused: taking over a stronger user without AddUsers",
          Rights{R::ModifyUsers},
          true,
-         [](Session& s) { s.SaveChanges("boss", 1, Plain("boss", "mine", "/b", Rights::All())); },
+         [](Session& s) {
+             s.SaveChanges(s.loadForEditing("boss"), Plain("boss", "mine", "/b", Rights::All()));
+         },
          {Warning("change refused", R"(user="me" target="boss" missing_right="AddUsers" )"
                                     R"(reason="You may not change the name or password of a )"
                                     R"(user who holds rights you lack.")")}},

@@ -4,7 +4,6 @@
 #include "../store/StoreCheck.h"
 
 #include "session/Session.h"
-#include "store/IoError.h"
 
 #include <string>
 #include <vector>
@@ -48,7 +47,10 @@ inline void Run(AuditSink* sink)
     CHECK(chief.Save().done());
     CHECK(chief.AddAccount("weak", Account("Cash", "Desc1-vault")).done());
     CHECK(chief.ModifyAccount("weak", team::AccountAt(0, "Till", "Desc2-drawer")).done());
-    CHECK(chief.SaveChanges("weak", 3, Plain("weak", "Pw4new", "/w2", Rights{R::AddUsers})).done());
+    CHECK(chief
+              .SaveChanges(chief.loadForEditing("weak"),
+                           Plain("weak", "Pw4new", "/w2", Rights{R::AddUsers}))
+              .done());
     CHECK(chief.DeleteAccount("weak", 0).done());
     CHECK(chief.DeleteUser(CraftedName).done());
     CHECK(chief.Save().done());

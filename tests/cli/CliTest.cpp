@@ -6,6 +6,7 @@
 #include "audit/AuditLine.h"
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "session/Records.h"
 #include "session/Session.h"
 #include "session/TableCheck.h"
 #include "store/IoError.h"
@@ -865,7 +866,7 @@ TEST(ACommandTakesTheWriterLockOnlyOnceEveryPasswordIsTyped)
 
         // Typed while someone holds the lock, the command waits its turn.
         {
-            const WriterLock::Hold hold = other.HoldWriterLock();
+            const Session::WriterHold hold = other.HoldWriterLock();
             process.Write(row.second);
             process.WaitUntilRead();
             ::usleep(300000);
@@ -895,7 +896,7 @@ TEST(ACommandWaitsForAnotherWriterSayingSo)
     UseFixture();
     {
         Session holder(TableFile);
-        const WriterLock::Hold hold = holder.HoldWriterLock();
+        const Session::WriterHold hold = holder.HoldWriterLock();
         const CliResult result = RunCli(change, "secret\n");
         CHECK_EQ(result.status, 4);
         CHECK_EQ(result.err, waiting + "larkledger-security-cli: Gatekeep.acl: File locked by "
@@ -907,7 +908,7 @@ TEST(ACommandWaitsForAnotherWriterSayingSo)
     UseFixture();
     {
         auto holder = std::make_unique<Session>(TableFile);
-        std::optional<WriterLock::Hold> hold(holder->HoldWriterLock());
+        std::optional<Session::WriterHold> hold(holder->HoldWriterLock());
         CliProcess process(change);
         process.Write("secret\n");
         ::usleep(300000);
@@ -1861,7 +1862,7 @@ TEST(BackupRefusesWhatIsNoFileOfItsOwnBeforeAnyLock)
             {"to-file", "to-file" + link},
         };
         Session holder(TableFile);
-        const WriterLock::Hold hold = holder.HoldWriterLock();
+        const Session::WriterHold hold = holder.HoldWriterLock();
         for (const auto& [copy, message] : rows) {
             if (copy.empty())
                 continue;
@@ -2154,7 +2155,7 @@ TEST(RestoreReadsOnlyARegularFile)
 namespace {
 
 // Named here, as the store names its table in another file.
-const std::string SharedTable = std::string("shared/") + UserTableFileName;
+const std::string SharedTable = std::string("shared/") + Session::TableFileName;
 
 CliResult OnShared(const std::string& password, const std::vector<std::string>& command,
                    const std::string& more = "")

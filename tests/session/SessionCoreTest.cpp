@@ -1,6 +1,7 @@
 #include "../store/StoreCheck.h"
 #include "Team.h"
 
+#include "session/Records.h"
 #include "session/Session.h"
 #include "session/TableCheck.h"
 #include "store/IoError.h"
@@ -71,7 +72,9 @@ const std::vector<Change>& Changes()
          {Rights{R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers},
           Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
-         [](Session& s) { return s.SaveChanges("weak", 3, Plain("weak", "newpw", "/w")); },
+         [](Session& s) {
+             return s.SaveChanges(s.loadForEditing("weak"), Plain("weak", "newpw", "/w"));
+         },
          [](const Session& s) {
              return Decoded(s.Table().Slot(3).Password) == "newpw" &&
                     Decoded(s.Table().Slot(3).Accounts[0].AccountName) == "Cash";
@@ -79,13 +82,15 @@ const std::vector<Change>& Changes()
         {"save changes: a right granted",
          {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) {
-             return s.SaveChanges("weak", 3, Plain("weak", "newpw", "/w", Rights{R::AddUsers}));
+             return s.SaveChanges(s.loadForEditing("weak"),
+                                  Plain("weak", "newpw", "/w", Rights{R::AddUsers}));
          },
          [](const Session& s) { return storecheck::DecodedRights(s.Table().Slot(3)) == "111110"; }},
         {"save changes: take over a stronger user",
          {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) {
-             return s.SaveChanges("boss", 1, Plain("boss", "mine", "/b", Rights::All()));
+             return s.SaveChanges(s.loadForEditing("boss"),
+                                  Plain("boss", "mine", "/b", Rights::All()));
          },
          [](const Session& s) { return Decoded(s.Table().Slot(3).Password) == "mine"; }},
         {"new account",
@@ -170,10 +175,10 @@ TEST(RefusalsGiveTheirReasonsAndChangeNothing)
          "User already exist."},
         {session.AddUser(Plain("x", " ", "/x")), ChangeResult::Reason::EmptyField,
          "Please fill all sections."},
-        {session.SaveChanges("", 0, Plain("weak", "pw2", "/w")),
+        {session.SaveChanges(session.loadForEditing(""), Plain("weak", "pw2", "/w")),
          ChangeResult::Reason::NothingLoaded,
          "No user has been loaded for editing: select a user and press Modify first."},
-        {session.SaveChanges("gone", 2, Plain("gone", "pw2", "/w")),
+        {session.SaveChanges(session.loadForEditing("gone"), Plain("gone", "pw2", "/w")),
          ChangeResult::Reason::NoSuchUser,
          "The user being edited no longer exists: load it again with Modify."},
         {session.AddAccount("weak", Account("cASH", "")), ChangeResult::Reason::DuplicateAccount,
@@ -241,7 +246,7 @@ TEST(SaveChangesKeepsAccountsAndClearsPendingChanges)
     CHECK(session.DeleteUser("boss").done());
     CHECK(session.TableChanged());
     // weak moved from slot 3 to 2: found again by name.
-    CHECK(session.SaveChanges("weak", 3, Plain("weak2", "pw2", "/w2")).done());
+    CHECK(session.SaveChanges(session.loadForEditing("weak"), Plain("weak2", "pw2", "/w2")).done());
     CHECK(!session.TableChanged());
     CHECK(Names(session) == std::vector<std::string>({"me", "weak2"}));
     CHECK_EQ(Decoded(session.Table().Slot(2).Accounts[0].AccountName), std::string("Cash"));
@@ -331,7 +336,9 @@ TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
         SignedIn theirs("boss", "bosspw");
         CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "theirs")).done());
         // Another user's change on the way is no question.
-        CHECK(theirs.session.SaveChanges("boss", 1, Plain("boss", "bosspw2", "/b", Rights::All()))
+        CHECK(theirs.session
+                  .SaveChanges(theirs.session.loadForEditing("boss"),
+                               Plain("boss", "bosspw2", "/b", Rights::All()))
                   .done());
         std::vector<Conflict> asked;
         mine.session.SetConflictHandler([&](const Conflict& conflict) {
@@ -406,7 +413,7 @@ TEST(AWaitForAnotherWriterIsFollowedToItsEnd)
         WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
         SignedIn mine("me", "pw");
         Session other(TableFile);
-        std::optional<WriterLock::Hold> held(other.HoldWriterLock());
+        std::optional<Session::WriterHold> held(other.HoldWriterLock());
         std::vector<Session::WriterWait> heard;
         mine.session.SetWriterWait(row.wait, [&](Session::WriterWait step) {
             heard.push_back(step);
@@ -446,7 +453,9 @@ TEST(AWaitingDeletionOfAUserChangedMeanwhileIsAskedAboutAtTheSave)
         SignedIn mine("me", "pw");
         SignedIn theirs("boss", "bosspw");
         CHECK(mine.session.DeleteUser("weak").done());
-        CHECK(theirs.session.SaveChanges("weak", 3, Plain("weak", "newpw", "/w")).done());
+        CHECK(theirs.session
+                  .SaveChanges(theirs.session.loadForEditing("weak"), Plain("weak", "newpw", "/w"))
+                  .done());
         std::vector<Conflict> asked;
         mine.session.SetConflictHandler([&](const Conflict& conflict) {
             asked.push_back(conflict);
@@ -465,7 +474,8 @@ TEST(AWaitingDeletionOfAUserChangedMeanwhileIsAskedAboutAtTheSave)
     CHECK(theirs.session.DeleteUser("weak").done());
     CHECK(theirs.session.Save().done());
     const std::string theirFile = ReadFile(TableFile);
-    const ChangeResult gone = mine.session.SaveChanges("weak", 3, Plain("weak", "x", "/w"));
+    const ChangeResult gone =
+        mine.session.SaveChanges(mine.session.loadForEditing("weak"), Plain("weak", "x", "/w"));
     CHECK(gone.reason == ChangeResult::Reason::NoSuchUser);
     CHECK_EQ(ReadFile(TableFile), theirFile);
 }
@@ -477,7 +487,9 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
-    CHECK(theirs.session.SaveChanges("me", 2, Plain("me", "pw", "/m", Rights{})).done());
+    CHECK(theirs.session
+              .SaveChanges(theirs.session.loadForEditing("me"), Plain("me", "pw", "/m", Rights{}))
+              .done());
     mine.session.SetConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
     const std::string revoked = ReadFile(TableFile);
     const ChangeResult account = mine.session.AddAccount("weak", Account("Mine", ""));
@@ -505,7 +517,8 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
 
     // Given back: usable again without signing in anew.
     CHECK(theirs.session
-              .SaveChanges("me", 2, Plain("me", "pw", "/m", Rights{R::ModifyUsers, R::DeleteUsers}))
+              .SaveChanges(theirs.session.loadForEditing("me"),
+                           Plain("me", "pw", "/m", Rights{R::ModifyUsers, R::DeleteUsers}))
               .done());
     CHECK(mine.session.AddAccount("weak", Account("Mine", "")).done());
     CHECK(mine.session.MayKeepAccounts());
@@ -521,13 +534,16 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
     const Gone gone[] = {
         {"renamed",
          [](Session& boss) {
-             CHECK(boss.SaveChanges("me", 2, Plain("you", "pw", "/m", Rights::All())).done());
+             CHECK(boss.SaveChanges(boss.loadForEditing("me"),
+                                    Plain("you", "pw", "/m", Rights::All()))
+                       .done());
          }},
         {"deleted",
          [](Session& boss) { CHECK(boss.DeleteUser("me").done() && boss.Save().done()); }},
         {"given another password",
          [](Session& boss) {
-             CHECK(boss.SaveChanges("me", 2, Plain("me", "newpw", "/m", Rights{R::ModifyUsers}))
+             CHECK(boss.SaveChanges(boss.loadForEditing("me"),
+                                    Plain("me", "newpw", "/m", Rights{R::ModifyUsers}))
                        .done());
          }},
         {"deleted and added anew for someone else",
@@ -543,7 +559,8 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
         SignedIn boss("boss", "bosspw");
         row.change(boss.session);
         const std::string file = ReadFile(TableFile);
-        const ChangeResult result = me.session.SaveChanges("weak", 3, Plain("weak", "x", "/w"));
+        const ChangeResult result =
+            me.session.SaveChanges(me.session.loadForEditing("weak"), Plain("weak", "x", "/w"));
         if (result.reason != ChangeResult::Reason::SignedOut)
             storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
         CHECK_EQ(result.message,
@@ -564,13 +581,13 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
     SignedIn self("me", "pw");
     CHECK(self.session
               .SaveChanges(
-                  "me", 2,
+                  self.session.loadForEditing("me"),
                   Plain("myself", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}))
               .done());
     CHECK(self.session.AddAccount("weak", Account("Mine", "")).done());
     CHECK(self.session
               .SaveChanges(
-                  "myself", 3,
+                  self.session.loadForEditing("myself"),
                   Plain("myself", "pw2", "/m", Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}))
               .done());
     CHECK(self.session.AddAccount("weak", Account("More", "")).done());
@@ -666,7 +683,9 @@ TEST(AnAnswerHoldsOnlyForTheFileItWasGivenOn)
     SignedIn theirs("boss", "bosspw");
     theirs.session.SetWriterWait(std::chrono::milliseconds(0));
     CHECK(mine.session.DeleteUser("weak").done());
-    CHECK(theirs.session.SaveChanges("weak", 3, Plain("weak", "newpw", "/w")).done());
+    CHECK(theirs.session
+              .SaveChanges(theirs.session.loadForEditing("weak"), Plain("weak", "newpw", "/w"))
+              .done());
     std::vector<ConflictChoice> answers = {ConflictChoice::Overwrite, ConflictChoice::Cancel};
     std::size_t asked = 0;
     bool grantMeanwhile = true;
@@ -675,7 +694,8 @@ TEST(AnAnswerHoldsOnlyForTheFileItWasGivenOn)
         // While the question is open, someone grants weak a right.
         if (std::exchange(grantMeanwhile, false))
             CHECK(theirs.session
-                      .SaveChanges("weak", 3, Plain("weak", "newpw", "/w", Rights{R::AddRecord}))
+                      .SaveChanges(theirs.session.loadForEditing("weak"),
+                                   Plain("weak", "newpw", "/w", Rights{R::AddRecord}))
                       .done());
         return answers.at(asked++);
     });
@@ -734,6 +754,75 @@ TEST(AccountsOfOneName)
     CHECK(EntryName(OnDisk(), "weak", 1).empty());
 }
 
+// What a window asks before and after the new account dialog refuses as
+// the change itself would, in the same words, and the asking changes and
+// records nothing.
+TEST(ANewAccountIsCheckedAsAddAccountChecksIt)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    SignedIn mine("me", "pw");
+    const std::string before = ReadFile(TableFile);
+    const std::vector<AccountData> shown = mine.session.Accounts("weak");
+    CHECK(!shown.empty());
+
+    CHECK(Session::mayAddAccount(shown).done());
+    CHECK(Session::checkAccountName("Loan", shown).done());
+    CHECK(Session::checkAccountName("cASH").done()); // nothing shown to clash with
+
+    struct Row
+    {
+        ChangeResult asked;
+        ChangeResult changed;
+    };
+    std::vector<AccountData> full = shown;
+    while (full.size() < 10)
+        full.push_back(
+            team::AccountAt(static_cast<int>(full.size()), "A" + std::to_string(full.size()), ""));
+    const Row rows[] = {
+        {Session::checkAccountName("cASH", shown),
+         mine.session.AddAccount("weak", Account("cASH", ""))},
+        {Session::checkAccountName(""), mine.session.AddAccount("weak", Account("", ""))},
+    };
+    for (const Row& row : rows) {
+        CHECK(row.asked.outcome == ChangeResult::Outcome::Refused);
+        CHECK(row.asked.reason == row.changed.reason);
+        CHECK_EQ(row.asked.message, row.changed.message);
+    }
+    const ChangeResult noRoom = Session::mayAddAccount(full);
+    CHECK(noRoom.outcome == ChangeResult::Outcome::Refused);
+    CHECK(noRoom.reason == ChangeResult::Reason::AccountsFull);
+    CHECK_EQ(noRoom.message, std::string("This user already has ten bank accounts."));
+    CHECK_EQ(Session::checkAccountName("").message, std::string("Please give an account Name."));
+    CHECK_EQ(ReadFile(TableFile), before);
+}
+
+// Of two users of one name in a table made elsewhere, Save Changes edits
+// the one Modify loaded, and the other stays as it was.
+TEST(SaveChangesEditsTheTwinLoaded)
+{
+    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    UserTable table = OnDisk();
+    const int weak = table.FindUser("weak");
+    CHECK(weak > 0 && weak < 4);
+    table.Slot(4) = table.Slot(weak);
+    StoreEncoded(table.Slot(4).Password, "twinpw");
+    SaveUserTable(table, TableFile);
+
+    SignedIn mine("me", "pw");
+    const LoadedUser loaded = mine.session.loadForEditing("weak");
+    CHECK(!loaded.empty());
+    CHECK(loaded == mine.session.loadForEditing("weak"));
+    CHECK(loaded != mine.session.loadForEditing("me"));
+    CHECK(mine.session.SaveChanges(loaded, Plain("weak2", "pw2", "/w")).done());
+    const UserTable file = OnDisk();
+    const int twin = LookUpUser(file, "weak");
+    CHECK(twin != 0);
+    CHECK_EQ(Decoded(file.Slot(twin).Password), std::string("twinpw"));
+    const int changed = LookUpUser(file, "weak2");
+    CHECK(changed != 0);
+    CHECK_EQ(Decoded(file.Slot(changed).Password), std::string("pw2"));
+}
+
 // A table renamed away under an open session is written anew by its next
 // save, which says so; nothing waits on a file that is not there.
 TEST(AVanishedTableIsWrittenAnew)
@@ -769,10 +858,14 @@ TEST(NoTwoUsersShareAName)
     const Rights all = {R::AddUsers, R::ModifyUsers, R::DeleteUsers};
     const Row rows[] = {
         {"Save Changes to another's name", all,
-         [](Session& s) { return s.SaveChanges("weak", 3, Plain(" BOSS ", "x", "/w")); }},
+         [](Session& s) {
+             return s.SaveChanges(s.loadForEditing("weak"), Plain(" BOSS ", "x", "/w"));
+         }},
         {"a rightless user renamed to the administrator's name, without AddUsers",
          {R::ModifyUsers, R::DeleteUsers},
-         [](Session& s) { return s.SaveChanges("weak", 3, Plain("boss", "mine", "/w")); }},
+         [](Session& s) {
+             return s.SaveChanges(s.loadForEditing("weak"), Plain("boss", "mine", "/w"));
+         }},
         {"Add of the name of a user behind a free slot", all,
          [](Session& s) {
              // boss, (free), me, weak: weak stands behind the gap.
@@ -801,7 +894,8 @@ TEST(NoTwoUsersShareAName)
     // Keeping one's own name, in another spelling, is no twin.
     WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
-    CHECK(mine.session.SaveChanges("weak", 3, Plain("WEAK", "x", "/w")).done());
+    CHECK(mine.session.SaveChanges(mine.session.loadForEditing("weak"), Plain("WEAK", "x", "/w"))
+              .done());
 }
 
 TEST(AFailedSaveLeavesTableAndFileAsTheyWere)
@@ -919,7 +1013,8 @@ TEST(ARestoreWritesASoundBackupAsASaveDoes)
     Session boss(TableFile);
     boss.LoadTable();
     CHECK(boss.SignIn("boss", "bosspw") == Session::SignInResult::SignedIn);
-    CHECK(boss.SaveChanges("me", 2, Plain("me", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers}))
+    CHECK(boss.SaveChanges(boss.loadForEditing("me"),
+                           Plain("me", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers}))
               .done());
     const std::string revoked = ReadFile(TableFile);
     const ChangeResult refused = session.restore(file, "old.acl");
@@ -1124,7 +1219,7 @@ TEST(NamesAreLookedUpAsTheWindowsFindThem)
     };
     for (const UserRow& row : users) {
         CHECK_EQ(LookUpUser(table, row.typed), row.slot);
-        CHECK_EQ(session.LookUpUser(row.typed), row.slot);
+        CHECK_EQ(LookUpUser(session.Table(), row.typed), row.slot);
     }
 
     struct AccountRow
@@ -1233,7 +1328,7 @@ TEST(TheEditorsPlaceholderIsNoPassword)
             UserData changed = *user;
             changed.password = typed;
             const ChangeResult result =
-                session.SaveChanges(editing, session.SlotOf(editing), changed);
+                session.SaveChanges(session.loadForEditing(editing), changed);
             if (result.outcome != ChangeResult::Outcome::Refused ||
                 result.reason != ChangeResult::Reason::ReservedPassword ||
                 result.message != reserved)
@@ -1248,7 +1343,8 @@ TEST(TheEditorsPlaceholderIsNoPassword)
     Session session(TableFile);
     session.LoadTable();
     session.SignIn("me", "pw");
-    CHECK(session.SaveChanges("weak", 3, Plain("weak", " NewPass", "/w")).done());
+    CHECK(session.SaveChanges(session.loadForEditing("weak"), Plain("weak", " NewPass", "/w"))
+              .done());
 }
 
 TEST(ARefreshShowsTheFilesTableWithTheWaitingChangesMadeAgainOnIt)
@@ -1298,7 +1394,9 @@ TEST(ADeletionShownAnotherVersionOfItsUserIsStillAskedAboutAtTheSave)
         return ConflictChoice::Cancel;
     });
     CHECK(mine.session.DeleteUser("weak").done());
-    CHECK(theirs.session.SaveChanges("weak", 3, Plain("weak", "theirs", "/w")).done());
+    CHECK(theirs.session
+              .SaveChanges(theirs.session.loadForEditing("weak"), Plain("weak", "theirs", "/w"))
+              .done());
     const std::string theirFile = ReadFile(TableFile);
 
     const ChangeResult shown = mine.session.refresh();
@@ -1318,7 +1416,9 @@ TEST(ARefreshFollowsTheRightsAndTheSignInTheFileHolds)
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
-    CHECK(theirs.session.SaveChanges("me", 2, Plain("me", "pw", "/m", Rights{R::ModifyUsers}))
+    CHECK(theirs.session
+              .SaveChanges(theirs.session.loadForEditing("me"),
+                           Plain("me", "pw", "/m", Rights{R::ModifyUsers}))
               .done());
     ChangeResult shown = mine.session.refresh();
     CHECK(shown.refreshed);
@@ -1346,7 +1446,7 @@ TEST(ARefreshLeavesAFileAnotherWriterHoldsForTheNextLook)
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     {
-        const WriterLock::Hold writing = theirs.session.HoldWriterLock();
+        const Session::WriterHold writing = theirs.session.HoldWriterLock();
         CHECK(theirs.session.AddUser(Plain("bob", "bobpw", "/bob")).done());
         CHECK(theirs.session.Save().done());
         CHECK(!mine.session.refresh().refreshed);
@@ -1374,7 +1474,8 @@ TEST(ThePlaceholderPasswordReachesNoRecord)
         CHECK_EQ(added.message,
                  std::string("The NewPassWord is a reserved word, please try another one."));
         CHECK(!session.TableChanged());
-        const ChangeResult saved = session.SaveChanges("weak", 3, Plain("weak", password, "/w"));
+        const ChangeResult saved =
+            session.SaveChanges(session.loadForEditing("weak"), Plain("weak", password, "/w"));
         CHECK(saved.reason == ChangeResult::Reason::ReservedPassword);
         CHECK_EQ(ReadFile(TableFile), before);
     }
@@ -1383,7 +1484,8 @@ TEST(ThePlaceholderPasswordReachesNoRecord)
     session.LoadTable();
     CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
     CHECK(session.AddUser(Plain("copy", " NewPass", "/c")).done());
-    CHECK(session.SaveChanges("weak", 3, Plain("weak", "NewPass", "/w")).done());
+    CHECK(
+        session.SaveChanges(session.loadForEditing("weak"), Plain("weak", "NewPass", "/w")).done());
 }
 
 // Every user, whatever their rights, changes their own password, held to
@@ -1429,7 +1531,7 @@ TEST(AnyUserChangesTheirOwnPassword)
         CHECK(result.done());
         CHECK(!session.TableChanged());
         CHECK(!session.SignedOut());
-        CHECK_EQ(session.LookUpUser("me"), 2);
+        CHECK_EQ(LookUpUser(session.Table(), "me"), 2);
         CHECK_EQ(Decoded(session.Table().Slot(2).Password), std::string("fresh"));
         CHECK_EQ(team::Flags(session.Me().rights), team::Flags(rights));
         // Still signed in as the record it made: the next change goes on.
@@ -1437,6 +1539,6 @@ TEST(AnyUserChangesTheirOwnPassword)
         Session fresh(TableFile);
         fresh.LoadTable();
         CHECK(fresh.SignIn("me", "again") == Session::SignInResult::SignedIn);
-        CHECK_EQ(fresh.LookUpUser("new") != 0, rights.has(R::AddUsers));
+        CHECK_EQ(fresh.KnowsUser("new"), rights.has(R::AddUsers));
     }
 }

@@ -5,6 +5,7 @@
 // a refusal changes nothing, a right the file denies is never used, what is
 // reported saved is in the file, no save makes twins, and a session never
 // acts as a record it did not sign in as.
+#include "session/Records.h"
 #include "session/Session.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
@@ -195,6 +196,11 @@ struct Actor
     std::string me;
     std::string password;
     bool asked = false;
+    // The user Modify last loaded, by name, and where the table this
+    // session showed then held them (0: nowhere).
+    std::optional<LoadedUser> loaded;
+    std::string loadedName;
+    int loadedSlot = 0;
 };
 
 // What a call needs of the signed-in user's record in the file.
@@ -365,13 +371,20 @@ void DeleteUser(Actor& actor, Input& in)
 
 void SaveChanges(Actor& actor, Input& in)
 {
-    const std::string edited = in.pick(Names);
-    const int editedSlot = in.byte() % (SlotCount + 2);
+    // Loaded now, or kept from an earlier load, since when the table may
+    // have moved under it.
+    if (!actor.loaded || in.byte() % 2 == 0) {
+        actor.loadedName = in.pick(Names);
+        actor.loaded = actor.session->loadForEditing(actor.loadedName);
+        actor.loadedSlot = UsedSlot(actor.session->Table(), actor.loadedName);
+    }
+    const std::string edited = actor.loadedName;
+    const int editedSlot = actor.loadedSlot;
     const UserData plain = PlainFrom(in);
     const Needs needs{{Right::ModifyUsers}, false};
     const Before before = Look(actor, needs);
     const bool waiting = actor.session->TableChanged();
-    const ChangeResult result = actor.session->SaveChanges(edited, editedSlot, plain);
+    const ChangeResult result = actor.session->SaveChanges(*actor.loaded, plain);
     const UserTable file = CheckChange(actor, needs, before, result);
     if (!result.done())
         return;
@@ -380,8 +393,8 @@ void SaveChanges(Actor& actor, Input& in)
     // table as it was, where the session finds the user edited as here;
     // otherwise their record gave way to the one saved.
     const UserTable& onDisk = before.fileTable;
-    // The session finds the user edited at `editedSlot` where that slot
-    // bears the name, else by the name.
+    // The session finds the user edited where they were loaded, where that
+    // slot still bears the name, else by the name.
     int editedAt = editedSlot;
     if (editedAt < 1 || editedAt > SlotCount || Decoded(onDisk.Slot(editedAt).LoginName) != edited)
         editedAt = UsedSlot(onDisk, edited);

@@ -65,7 +65,7 @@ TEST(AWindowsSaveWaitsForTheLockAfterItsFileWasRemoved)
 
     Session other(TableFile);
     {
-        const WriterLock::Hold hold = other.HoldWriterLock();
+        const Session::WriterHold hold = other.HoldWriterLock();
         const ChangeResult locked = window.AddAccount("clerk", NamedAccount("Second"));
         CHECK(locked.outcome == ChangeResult::Outcome::Failed);
         CHECK_EQ(locked.errorCode, 32);

@@ -76,15 +76,15 @@ const std::vector<NewText>& NewTexts()
          [](Session& s, const std::string& t) { return s.AddUser(Plain("new", "pw", t)); }},
         {"login name",
          [](Session& s, const std::string& t) {
-             return s.SaveChanges("weak", 3, Plain(t, "weakpw", "/w"));
+             return s.SaveChanges(s.loadForEditing("weak"), Plain(t, "weakpw", "/w"));
          }},
         {"password",
          [](Session& s, const std::string& t) {
-             return s.SaveChanges("weak", 3, Plain("weak", t, "/w"));
+             return s.SaveChanges(s.loadForEditing("weak"), Plain("weak", t, "/w"));
          }},
         {"data path",
          [](Session& s, const std::string& t) {
-             return s.SaveChanges("weak", 3, Plain("weak", "weakpw", t));
+             return s.SaveChanges(s.loadForEditing("weak"), Plain("weak", "weakpw", t));
          }},
         {"account name",
          [](Session& s, const std::string& t) { return s.AddAccount("weak", Account(t, "")); }},
@@ -134,6 +134,47 @@ void ExpectOutcome(const Character& c, const char* field, const char* how,
 }
 
 } // namespace
+
+// A text the table would cut, or cannot hold at all, is refused in words
+// that say which field and why; one that fits comes back as the table's
+// bytes.
+TEST(ATextTheTableCannotHoldUnchangedIsRefused)
+{
+    struct Row
+    {
+        TextField field;
+        std::string utf8;
+        bool whole;
+        std::string refusal; // empty: stored
+    };
+    const Row rows[] = {
+        {TextField::LoginName, std::string(15, 'n'), true, ""},
+        {TextField::LoginName, std::string(16, 'n'), true,
+         "login name: 16 characters, but the table holds at most 15."},
+        {TextField::LoginName, std::string(16, 'n'), false, ""},
+        {TextField::Password, "123456789", true,
+         "password: 9 characters, but the table holds at most 8."},
+        {TextField::AccountName, std::string(31, 'a'), true,
+         "account name: 31 characters, but the table holds at most 30."},
+        {TextField::Description, std::string(71, 'd'), true,
+         "description (each line break takes two): 71 characters, but the table holds at "
+         "most 70."},
+        {TextField::DataPath, std::string(256, 'p'), true,
+         "data path: 256 characters, but the table holds at most 255."},
+    };
+    for (const Row& row : rows) {
+        const TableTextCheck check = tableTextOf(row.field, row.utf8, row.whole);
+        CHECK_EQ(check.refusal, row.refusal);
+        CHECK_EQ(check.bytes.has_value(), row.refusal.empty());
+    }
+    // The euro sign is the table's byte 0x80; a Greek letter is none of its.
+    const TableTextCheck euro = tableTextOf(TextField::AccountName, "\xe2\x82\xac");
+    CHECK(euro.bytes == std::optional<std::string>("\x80"));
+    const TableTextCheck greek = tableTextOf(TextField::AccountName, "\xce\xa9");
+    CHECK(!greek.bytes);
+    CHECK_EQ(greek.refusal.rfind("account name: ", 0), std::size_t(0));
+    CHECK_EQ(fieldCapacity(TextField::Description), std::size_t(70));
+}
 
 TEST(AControlCharacterInANewTextIsRefused)
 {
@@ -267,11 +308,15 @@ TEST(TextsATableMadeElsewhereHoldsMayStayAsTheyAre)
     Session session(TableFile);
     session.LoadTable();
     CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
-    CHECK(session.SaveChanges(odd, 2, Plain(odd, "p\tw", "/o\n", Rights{R::AddRecord})).done());
+    CHECK(session
+              .SaveChanges(session.loadForEditing(odd),
+                           Plain(odd, "p\tw", "/o\n", Rights{R::AddRecord}))
+              .done());
     CHECK(session.ModifyAccount(odd, AccountAt(0, "Ca\x1bsh", "Till")).done());
     CHECK(session.ModifyAccount(odd, AccountAt(1, "Loan", "N\tote")).done());
     // Typed anew, the same character is refused.
-    const ChangeResult renamed = session.SaveChanges(odd, 2, Plain(odd + "2", "p\tw", "/o\n"));
+    const ChangeResult renamed =
+        session.SaveChanges(session.loadForEditing(odd), Plain(odd + "2", "p\tw", "/o\n"));
     CHECK(renamed.reason == ChangeResult::Reason::ControlCharacter);
     CHECK(StartsWith(renamed.message, "The login name holds"));
     CHECK(session.ModifyAccount(odd, AccountAt(1, "Loan", "N\totes")).reason ==

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../store/StoreCheck.h"
+#include "session/Records.h"
 #include "session/Session.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"

@@ -1,8 +1,10 @@
 #include "app/SecurityManager.h"
+#include "session/Records.h"
 #include "session/Session.h"
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
 #include "store/Scramble.h"
+#include "store/UserTable.h"
 #include "tests/support/Controls.h"
 #include "tests/support/Keyboard.h"
 #include "tests/support/ScriptedUi.h"
@@ -122,7 +124,7 @@ void FirstUseDialogTest::init()
     m_dir = std::make_unique<TempWorkDir>();
     m_dir->touch(QStringLiteral("~first.log"));
     m_ui = std::make_unique<ScriptedUi>();
-    m_session = std::make_unique<Session>(UserTableFileName);
+    m_session = std::make_unique<Session>(Session::TableFileName);
     m_dialog = new TNewID_Form(*m_session, m_dir->path());
 }
 
@@ -400,7 +402,7 @@ void FirstUseDialogTest::newUserSignsInLater()
     QVERIFY(m_dialog->SetupDone());
 
     // The next start loads the file and signs in with the trimmed texts.
-    Session next(UserTableFileName);
+    Session next(Session::TableFileName);
     next.LoadTable();
     TPassWords login(next);
     login.show();

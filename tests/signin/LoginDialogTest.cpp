@@ -91,7 +91,7 @@ void LoginDialogTest::init()
 {
     m_dir = std::make_unique<TempWorkDir>();
     m_dir->copyFixture(QStringLiteral("three-users.acl"));
-    m_session = std::make_unique<Session>(UserTableFileName);
+    m_session = std::make_unique<Session>(Session::TableFileName);
     m_session->LoadTable();
     m_ui = std::make_unique<ScriptedUi>();
     m_dialog = new TPassWords(*m_session);

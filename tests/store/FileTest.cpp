@@ -33,7 +33,7 @@ UserRecord Plain(const std::string& name)
     record.LoginName.assign(name);
     record.Password.assign("pw");
     record.DataPath.assign("/data/" + name);
-    for (Right right : AllRights)
+    for (RecordRight right : AllRecordRights)
         RightField(record, right).assign("0");
     return record;
 }
@@ -177,7 +177,7 @@ TEST(FixtureLoadsAsDescribed)
         CHECK(IsFreeSlot(Slot(i)));
         CHECK_EQ(static_cast<int>(Slot(i).LoginName.Length), 0);
         CHECK_EQ(static_cast<int>(Slot(i).Password.Length), 0);
-        for (Right right : AllRights)
+        for (RecordRight right : AllRecordRights)
             CHECK_EQ(RightField(Slot(i), right).value(), std::string("1")); // plain
     }
     CHECK_EQ(FindUser(" Ren\xe9"
@@ -211,7 +211,7 @@ TEST(MissingFileIsCreatedEmpty)
     CHECK_EQ(ReadFile(TableFile), std::string());
     CHECK_EQ(ModeOf(TableFile), mode_t{0600});
     CHECK_EQ(FindUser("keep"), 1);
-    for (Right right : AllRights)
+    for (RecordRight right : AllRecordRights)
         CHECK_EQ(RightField(Slot(2), right).value(), std::string("1"));
 }
 
@@ -300,7 +300,7 @@ TEST(DamagedLengthBytesLoad)
     CHECK_EQ(Slot(1).LoginName.value().size(), std::size_t{15});
     CHECK_EQ(Slot(1).Password.value().size(), std::size_t{8});
     CHECK_EQ(Slot(1).Accounts[0].AccountName.value().size(), std::size_t{30});
-    CHECK_EQ(RightField(Slot(2), Right::DeleteRecord).value().size(), std::size_t{1});
+    CHECK_EQ(RightField(Slot(2), RecordRight::DeleteRecord).value().size(), std::size_t{1});
     CHECK_EQ(FindUser(Decoded(Slot(1).LoginName)), 1);
     SaveUserTable();
     const std::string saved = ReadFile(TableFile);

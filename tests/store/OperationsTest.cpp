@@ -48,7 +48,7 @@ TEST(StoreNewUserScramblesIntoFirstFreeSlot)
     CHECK_EQ(slot.Password.value(), EncodeField("secret", ScrambleKey));
     CHECK_EQ(Decoded(slot.DataPath), std::string("C:\\Data"));
     std::string rights;
-    for (Right right : AllRights) {
+    for (RecordRight right : AllRecordRights) {
         CHECK_EQ(RightField(slot, right).value(),
                  EncodeField(Decoded(RightField(slot, right)), ScrambleKey));
         rights += Decoded(RightField(slot, right));
@@ -236,7 +236,7 @@ TEST(ClearEmptySlotsNormalisesOnlyFreeSlots)
     CHECK_EQ(free.DataPath.value(), std::string("path"));
     CHECK_EQ(free.Accounts[1].AccountName.value(), std::string("acct"));
     for (int i = 2; i <= SlotCount; ++i) {
-        for (Right right : AllRights)
+        for (RecordRight right : AllRecordRights)
             CHECK_EQ(RightField(Slot(i), right).value(), std::string("1"));
     }
 }

@@ -59,7 +59,7 @@ TEST(RightFieldsFollowRecordOrder)
     UserRecord record{};
     const auto* base = reinterpret_cast<const unsigned char*>(&record);
     std::size_t offset = 1301;
-    for (Right right : AllRights) {
+    for (RecordRight right : AllRecordRights) {
         CHECK_EQ(reinterpret_cast<const unsigned char*>(&RightField(record, right)) - base,
                  static_cast<std::ptrdiff_t>(offset));
         const UserRecord& constRecord = record;

@@ -445,15 +445,15 @@ UserRecord PlainRecord(const std::string& name, const std::string& password,
     record.LoginName.assign(name);
     record.Password.assign(password);
     record.DataPath.assign(path);
-    for (std::size_t i = 0; i < AllRights.size(); ++i)
-        RightField(record, AllRights[i]).assign(flags.substr(i, 1));
+    for (std::size_t i = 0; i < AllRecordRights.size(); ++i)
+        RightField(record, AllRecordRights[i]).assign(flags.substr(i, 1));
     return record;
 }
 
 std::string DecodedRights(const UserRecord& record)
 {
     std::string flags;
-    for (Right right : AllRights)
+    for (RecordRight right : AllRecordRights)
         flags += Decoded(RightField(record, right));
     return flags;
 }

@@ -10,6 +10,7 @@
 #include "admin/MainForm.h"
 #include "app/SecurityManager.h"
 #include "session/Session.h"
+#include "store/UserTable.h"
 
 #include <QByteArray>
 #include <QListWidget>

@@ -1,5 +1,6 @@
 #include "TableFile.h"
 
+#include "session/Records.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
 #include "ui/CodePage.h"

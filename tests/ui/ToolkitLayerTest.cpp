@@ -1,5 +1,4 @@
 #include "session/Session.h"
-#include "store/IoError.h"
 #include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
 #include "ui/AppTitle.h"
@@ -87,7 +86,7 @@ private slots:
         scripted.answer(MessageBox::Button::Ok);
         ChangeResult failed;
         failed.outcome = ChangeResult::Outcome::Failed;
-        failed.message = IoErrorText(code);
+        failed.message = Session::fileErrorText(code);
         failed.errorCode = code;
         QVERIFY(showFailure(failed));
         QCOMPARE(scripted.shown.size(), 1);
@@ -146,7 +145,7 @@ private slots:
         result.outcome = static_cast<ChangeResult::Outcome>(outcome);
         result.reason = static_cast<ChangeResult::Reason>(reason);
         if (result.outcome == ChangeResult::Outcome::Failed)
-            result.message = IoErrorText(101);
+            result.message = Session::fileErrorText(101);
         else if (result.outcome == ChangeResult::Outcome::Refused)
             result.message = text.isEmpty() ? "gone" : text.toStdString();
         else if (!text.isEmpty())

@@ -7,6 +7,7 @@
 //
 //   save_bench [-n PAIRS] [DIR]      DIR: where to write (default: a fresh
 //                                    folder under the current directory)
+#include "session/Records.h"
 #include "session/Session.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"
