@@ -58,27 +58,28 @@ TBankAccountPage::TBankAccountPage(Session& session, TNewAccoForm& accountDialog
                                    std::function<std::optional<QString>()> selectedUser,
                                    QWidget* parent)
     : QWidget(parent), m_session(session), m_accountDialog(accountDialog),
-      m_selectedUser(std::move(selectedUser)), ui(new Ui::TBankAccountPage)
+      m_selectedUser(std::move(selectedUser)), m_ui(new Ui::TBankAccountPage)
 {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     // A read-only memo that only shows text: no text cursor over it.
-    ui->DescriptionLabel->viewport()->setCursor(Qt::ArrowCursor);
+    m_ui->DescriptionLabel->viewport()->setCursor(Qt::ArrowCursor);
 
-    connect(ui->AccoTypeListBox, &QListWidget::itemSelectionChanged, this,
+    connect(m_ui->AccoTypeListBox, &QListWidget::itemSelectionChanged, this,
             &TBankAccountPage::AccoTypeListBoxClick);
-    connect(ui->NewAccoBtn, &QPushButton::clicked, this, &TBankAccountPage::NewAccoBtnClick);
-    connect(ui->ModifyAccoBtn, &QPushButton::clicked, this, &TBankAccountPage::ModifyAccoBtnClick);
-    connect(ui->DelAccoBtn, &QPushButton::clicked, this, &TBankAccountPage::DelAccoBtnClick);
+    connect(m_ui->NewAccoBtn, &QPushButton::clicked, this, &TBankAccountPage::NewAccoBtnClick);
+    connect(m_ui->ModifyAccoBtn, &QPushButton::clicked, this,
+            &TBankAccountPage::ModifyAccoBtnClick);
+    connect(m_ui->DelAccoBtn, &QPushButton::clicked, this, &TBankAccountPage::DelAccoBtnClick);
 }
 
 TBankAccountPage::~TBankAccountPage()
 {
-    delete ui;
+    delete m_ui;
 }
 
-void TBankAccountPage::ShowAccountsOf(const QString& userName)
+void TBankAccountPage::showAccountsOf(const QString& userName)
 {
-    ShownAccounts = m_session.Accounts(ToAnsi(userName));
+    ShownAccounts = m_session.Accounts(toAnsi(userName));
     RefreshAccoList();
 }
 
@@ -87,7 +88,7 @@ std::optional<std::string> TBankAccountPage::selectedUser()
     const std::optional<QString> line = m_selectedUser();
     if (!line)
         return std::nullopt;
-    const std::optional<UserData> user = m_session.User(ToAnsi(*line));
+    const std::optional<UserData> user = m_session.user(toAnsi(*line));
     if (!user) {
         RefreshAccoList();
         return std::nullopt;
@@ -100,10 +101,10 @@ std::optional<AccountData> TBankAccountPage::selectedAccount(const std::string& 
 {
     QString line;
     int entry = -1;
-    if (!selectedLine(ui->AccoTypeListBox, line, entry))
+    if (!selectedLine(m_ui->AccoTypeListBox, line, entry))
         return std::nullopt;
     for (const AccountData& account : m_session.Accounts(userName)) {
-        if (account.entry == entry && sameAccountName(account, ToAnsi(line)))
+        if (account.entry == entry && sameAccountName(account, toAnsi(line)))
             return account;
     }
     showInternalError(code);
@@ -112,13 +113,13 @@ std::optional<AccountData> TBankAccountPage::selectedAccount(const std::string& 
 
 void TBankAccountPage::RefreshAccoList()
 {
-    ui->AccoTypeListBox->clear();
+    m_ui->AccoTypeListBox->clear();
     for (const AccountData& account : ShownAccounts) {
-        AppendListLine(ui->AccoTypeListBox, FromAnsi(account.name));
-        ui->AccoTypeListBox->item(ui->AccoTypeListBox->count() - 1)
+        appendListLine(m_ui->AccoTypeListBox, fromAnsi(account.name));
+        m_ui->AccoTypeListBox->item(m_ui->AccoTypeListBox->count() - 1)
             ->setData(EntryRole, account.entry);
     }
-    ui->DescriptionLabel->setPlainText(SelectAnAccount);
+    m_ui->DescriptionLabel->setPlainText(SelectAnAccount);
     UpdateButtons();
 }
 
@@ -126,26 +127,26 @@ void TBankAccountPage::AccoTypeListBoxClick()
 {
     QString line;
     int entry = -1;
-    if (selectedLine(ui->AccoTypeListBox, line, entry)) {
+    if (selectedLine(m_ui->AccoTypeListBox, line, entry)) {
         for (const AccountData& account : ShownAccounts) {
             if (account.entry != entry)
                 continue;
-            ui->DescriptionLabel->setPlainText(FromAnsi(account.description));
-            ui->DescriptionLabel->repaint();
+            m_ui->DescriptionLabel->setPlainText(fromAnsi(account.description));
+            m_ui->DescriptionLabel->repaint();
         }
     } else {
         // A line given up (Ctrl with a click or the space bar) leaves none
         // picked: the description of the account left must not stay.
-        ui->DescriptionLabel->setPlainText(SelectAnAccount);
+        m_ui->DescriptionLabel->setPlainText(SelectAnAccount);
     }
     UpdateButtons();
 }
 
 void TBankAccountPage::UpdateButtons()
 {
-    const bool picked = !ui->AccoTypeListBox->selectedItems().isEmpty();
-    ui->ModifyAccoBtn->setEnabled(picked);
-    ui->DelAccoBtn->setEnabled(picked);
+    const bool picked = !m_ui->AccoTypeListBox->selectedItems().isEmpty();
+    m_ui->ModifyAccoBtn->setEnabled(picked);
+    m_ui->DelAccoBtn->setEnabled(picked);
 }
 
 void TBankAccountPage::finishChange(const std::string& userName, const QString& noEntryCode,
@@ -177,7 +178,7 @@ void TBankAccountPage::finishChange(const std::string& userName, const QString& 
     // A sign-out the main window tells, once, and leaves nothing but Exit.
     if (showFailure(result) || result.outcome == ChangeResult::Outcome::Cancelled)
         return;
-    ShowAccountsOf(FromAnsi(userName));
+    showAccountsOf(fromAnsi(userName));
     showWarning(result);
 }
 
@@ -186,11 +187,11 @@ void TBankAccountPage::NewAccoBtnClick()
     RefreshAccoList();
     const ChangeResult room = Session::mayAddAccount(ShownAccounts);
     if (!room.done()) {
-        MessageBox::show(MessageBox::Kind::Information, FromAnsi(room.message));
+        MessageBox::show(MessageBox::Kind::Information, fromAnsi(room.message));
         return;
     }
 
-    ExecModal(m_accountDialog);
+    execModal(m_accountDialog);
     if (!m_accountDialog.Saved()) {
         RefreshAccoList();
         return;
@@ -199,7 +200,7 @@ void TBankAccountPage::NewAccoBtnClick()
     const AccountData typed = m_accountDialog.AccoRec();
     const ChangeResult named = Session::checkAccountName(typed.name, ShownAccounts);
     if (!named.done()) {
-        MessageBox::show(MessageBox::Kind::Error, FromAnsi(named.message));
+        MessageBox::show(MessageBox::Kind::Error, fromAnsi(named.message));
         return;
     }
 
@@ -208,7 +209,7 @@ void TBankAccountPage::NewAccoBtnClick()
         return;
     const std::string& userName = *selected;
     finishChange(userName, QStringLiteral("_ALB:0001"),
-                 [&] { return m_session.AddAccount(userName, typed); });
+                 [&] { return m_session.addAccount(userName, typed); });
 }
 
 void TBankAccountPage::ModifyAccoBtnClick()
@@ -223,14 +224,14 @@ void TBankAccountPage::ModifyAccoBtnClick()
     const int entry = shown->entry;
 
     m_accountDialog.setEntry(*shown);
-    ExecModal(m_accountDialog);
+    execModal(m_accountDialog);
     if (!m_accountDialog.Saved())
         return;
 
     AccountData typed = m_accountDialog.AccoRec();
     typed.entry = entry;
     finishChange(userName, QStringLiteral("_ALB:0003"),
-                 [&] { return m_session.ModifyAccount(userName, typed); });
+                 [&] { return m_session.modifyAccount(userName, typed); });
 }
 
 void TBankAccountPage::DelAccoBtnClick()
@@ -243,17 +244,17 @@ void TBankAccountPage::DelAccoBtnClick()
     if (!shown)
         return;
     const int entry = shown->entry;
-    const QString account = FromAnsi(shown->name);
+    const QString account = fromAnsi(shown->name);
 
     // Only an explicit Yes deletes: a box closed without an answer keeps the
     // account.
     if (MessageBox::show(MessageBox::Kind::Confirmation,
                          QStringLiteral("Are you sure you want to delete your \n") +
-                             FromAnsi(accountNameKey(ToAnsi(account))) +
+                             fromAnsi(accountNameKey(toAnsi(account))) +
                              QStringLiteral(" account ?"),
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
 
     finishChange(userName, QStringLiteral("_ALB:0002"),
-                 [&] { return m_session.DeleteAccount(userName, entry); });
+                 [&] { return m_session.deleteAccount(userName, entry); });
 }

@@ -30,7 +30,7 @@ public:
     ~TBankAccountPage() override;
 
     // Shows the accounts of the user of that name (a pick in the user list).
-    void ShowAccountsOf(const QString& userName);
+    void showAccountsOf(const QString& userName);
     void RefreshAccoList();
     void UpdateButtons();
 
@@ -63,7 +63,7 @@ private:
     Session& m_session;
     TNewAccoForm& m_accountDialog;
     std::function<std::optional<QString>()> m_selectedUser;
-    Ui::TBankAccountPage* ui;
+    Ui::TBankAccountPage* m_ui;
     // The one copy of the shown user's accounts.
     std::vector<AccountData> ShownAccounts;
 };

@@ -39,39 +39,39 @@ QString toMemoBreaks(QString storedText)
 
 TNewAccoForm::TNewAccoForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      ui(new Ui::TNewAccoForm)
+      m_ui(new Ui::TNewAccoForm)
 {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     setFixedSize(324, 148);
 
-    RestrictToAnsi(ui->NameEdit);
-    RestrictToAnsi(ui->DescriptionMemo);
-    ui->NameEdit->setMaxLength(static_cast<int>(MaxAccountName));
-    m_acceptedDescription = ui->DescriptionMemo->toPlainText();
-    connect(ui->DescriptionMemo, &QPlainTextEdit::textChanged, this,
+    restrictToAnsi(m_ui->NameEdit);
+    restrictToAnsi(m_ui->DescriptionMemo);
+    m_ui->NameEdit->setMaxLength(static_cast<int>(MaxAccountName));
+    m_acceptedDescription = m_ui->DescriptionMemo->toPlainText();
+    connect(m_ui->DescriptionMemo, &QPlainTextEdit::textChanged, this,
             &TNewAccoForm::keepDescriptionWithinLimit);
 
-    connect(ui->SaveBtn, &QPushButton::clicked, this, &TNewAccoForm::SaveBtnClick);
-    connect(ui->SpeedButton1, &QPushButton::clicked, this, &TNewAccoForm::SpeedButton1Click);
+    connect(m_ui->SaveBtn, &QPushButton::clicked, this, &TNewAccoForm::SaveBtnClick);
+    connect(m_ui->SpeedButton1, &QPushButton::clicked, this, &TNewAccoForm::SpeedButton1Click);
 }
 
 TNewAccoForm::~TNewAccoForm()
 {
-    delete ui;
+    delete m_ui;
 }
 
 void TNewAccoForm::setEntry(const AccountData& account)
 {
-    ui->NameEdit->setText(FromAnsi(account.name));
-    ui->DescriptionMemo->setPlainText(toMemoBreaks(FromAnsi(account.description)));
-    m_shown = Shown{account, ui->NameEdit->text(), ui->DescriptionMemo->toPlainText()};
+    m_ui->NameEdit->setText(fromAnsi(account.name));
+    m_ui->DescriptionMemo->setPlainText(toMemoBreaks(fromAnsi(account.description)));
+    m_shown = Shown{account, m_ui->NameEdit->text(), m_ui->DescriptionMemo->toPlainText()};
 }
 
 // Whatever typing or pasting adds beyond the limit is cut from the end of
 // what was added, so the rest of the text stays as it was.
 void TNewAccoForm::keepDescriptionWithinLimit()
 {
-    const QString text = ui->DescriptionMemo->toPlainText();
+    const QString text = m_ui->DescriptionMemo->toPlainText();
     if (storedLength(text) <= maxDescriptionLength()) {
         m_acceptedDescription = text;
         return;
@@ -100,12 +100,12 @@ void TNewAccoForm::keepDescriptionWithinLimit()
         kept.chop(1);
 
     m_acceptedDescription = kept;
-    QTextCursor cursor = ui->DescriptionMemo->textCursor();
+    QTextCursor cursor = m_ui->DescriptionMemo->textCursor();
     cursor.setPosition(0);
     cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     cursor.insertText(kept);
     cursor.setPosition(static_cast<int>(qMin(keptEnd, kept.size())));
-    ui->DescriptionMemo->setTextCursor(cursor);
+    m_ui->DescriptionMemo->setTextCursor(cursor);
 }
 
 void TNewAccoForm::showEvent(QShowEvent* event)
@@ -117,24 +117,24 @@ void TNewAccoForm::showEvent(QShowEvent* event)
 
 void TNewAccoForm::SaveBtnClick()
 {
-    const QString name = ui->NameEdit->text();
-    const ChangeResult named = Session::checkAccountName(ToAnsi(name));
+    const QString name = m_ui->NameEdit->text();
+    const ChangeResult named = Session::checkAccountName(toAnsi(name));
     if (!named.done()) {
-        MessageBox::show(MessageBox::Kind::Error, FromAnsi(named.message));
+        MessageBox::show(MessageBox::Kind::Error, fromAnsi(named.message));
         m_saved = false;
         return;
     }
 
-    const QString description = ui->DescriptionMemo->toPlainText();
+    const QString description = m_ui->DescriptionMemo->toPlainText();
     m_accoRec = AccountData{};
-    m_accoRec.name = m_shown && name == m_shown->name ? m_shown->entry.name : ToAnsi(name);
+    m_accoRec.name = m_shown && name == m_shown->name ? m_shown->entry.name : toAnsi(name);
     m_accoRec.description = m_shown && description == m_shown->description
                                 ? m_shown->entry.description
-                                : ToAnsi(toStoredBreaks(description));
+                                : toAnsi(toStoredBreaks(description));
     m_shown.reset();
 
-    ui->NameEdit->clear();
-    ui->DescriptionMemo->setPlainText(QStringLiteral("No Description."));
+    m_ui->NameEdit->clear();
+    m_ui->DescriptionMemo->setPlainText(QStringLiteral("No Description."));
 
     m_saved = true;
     done(QDialog::Accepted);
@@ -142,8 +142,8 @@ void TNewAccoForm::SaveBtnClick()
 
 void TNewAccoForm::SpeedButton1Click()
 {
-    ui->NameEdit->clear();
-    ui->DescriptionMemo->clear();
+    m_ui->NameEdit->clear();
+    m_ui->DescriptionMemo->clear();
     m_shown.reset();
     m_saved = false;
     done(QDialog::Rejected);

@@ -49,7 +49,7 @@ private:
     // scale factor it would not.
     static constexpr QPoint DesignedPosition{416, 138};
 
-    Ui::TNewAccoForm* ui;
+    Ui::TNewAccoForm* m_ui;
     bool m_saved = false;
     AccountData m_accoRec;
     // The memo's text after its last change within the limit.

@@ -11,31 +11,32 @@
 #include <QPushButton>
 
 ChangePasswordDialog::ChangePasswordDialog(Session& session, QWidget* parent)
-    : QDialog(parent), m_session(session), ui(new Ui::ChangePasswordDialog)
+    : QDialog(parent), m_session(session), m_ui(new Ui::ChangePasswordDialog)
 {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    for (QLineEdit* edit : {ui->OldPasswordEdit, ui->NewPasswordEdit, ui->RepeatPasswordEdit}) {
-        RestrictToAnsi(edit);
+    for (QLineEdit* edit :
+         {m_ui->OldPasswordEdit, m_ui->NewPasswordEdit, m_ui->RepeatPasswordEdit}) {
+        restrictToAnsi(edit);
         edit->setMaxLength(static_cast<int>(MaxPassword));
     }
-    connect(ui->Buttons, &QDialogButtonBox::accepted, this, [this] { tryChange(); });
-    connect(ui->Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_ui->Buttons, &QDialogButtonBox::accepted, this, [this] { tryChange(); });
+    connect(m_ui->Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
 ChangePasswordDialog::~ChangePasswordDialog()
 {
-    delete ui;
+    delete m_ui;
 }
 
 void ChangePasswordDialog::tryChange()
 {
-    m_result = m_session.changeOwnPassword(ToAnsi(ui->OldPasswordEdit->text()),
-                                           ToAnsi(ui->NewPasswordEdit->text()),
-                                           ToAnsi(ui->RepeatPasswordEdit->text()));
+    m_result = m_session.changeOwnPassword(toAnsi(m_ui->OldPasswordEdit->text()),
+                                           toAnsi(m_ui->NewPasswordEdit->text()),
+                                           toAnsi(m_ui->RepeatPasswordEdit->text()));
     if (m_result.done()) {
-        MessageBox::show(MessageBox::Kind::Information, FromAnsi(Session::ownPasswordChangedText()),
+        MessageBox::show(MessageBox::Kind::Information, fromAnsi(Session::ownPasswordChangedText()),
                          MessageBox::Buttons::Ok);
         accept();
         return;

@@ -27,6 +27,6 @@ private:
     void tryChange();
 
     Session& m_session;
-    Ui::ChangePasswordDialog* ui;
+    Ui::ChangePasswordDialog* m_ui;
     ChangeResult m_result;
 };

@@ -44,7 +44,7 @@ public:
 
     State validate(QString& input, int&) const override
     {
-        if (!IsAnsiRepresentable(input))
+        if (!isAnsiRepresentable(input))
             return Invalid;
         if (input.size() > m_limit && input.size() > m_length)
             return Invalid;
@@ -93,10 +93,10 @@ const QList<QComboBox*> rightsCombos(Ui::TMainForm* ui)
 } // namespace
 
 TMainForm::TMainForm(Session& session, QWidget* parent)
-    : QWidget(parent), m_session(session), ui(new Ui::TMainForm)
+    : QWidget(parent), m_session(session), m_ui(new Ui::TMainForm)
 {
     Q_INIT_RESOURCE(admin);
-    ui->setupUi(this);
+    m_ui->setupUi(this);
 
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -107,66 +107,67 @@ TMainForm::TMainForm(Session& session, QWidget* parent)
     QIcon browse(QStringLiteral(":/admin/icons/browse.png"));
     browse.addFile(QStringLiteral(":/admin/icons/browse-disabled.png"), QSize(16, 16),
                    QIcon::Disabled);
-    ui->BrowseBtn->setIcon(browse);
+    m_ui->BrowseBtn->setIcon(browse);
 
-    RestrictToAnsi(ui->NameEdit);
-    RestrictToAnsi(ui->PPEdit);
-    RestrictToAnsi(ui->DPEdit);
-    ui->NameEdit->setMaxLength(static_cast<int>(MaxLoginName));
+    restrictToAnsi(m_ui->NameEdit);
+    restrictToAnsi(m_ui->PPEdit);
+    restrictToAnsi(m_ui->DPEdit);
+    m_ui->NameEdit->setMaxLength(static_cast<int>(MaxLoginName));
     // The box's default limit; the validator keeps the real one.
-    ui->PPEdit->setMaxLength(32767);
-    ui->PPEdit->setValidator(new PasswordValidator(ui->PPEdit, static_cast<int>(MaxPassword)));
+    m_ui->PPEdit->setMaxLength(32767);
+    m_ui->PPEdit->setValidator(new PasswordValidator(m_ui->PPEdit, static_cast<int>(MaxPassword)));
 
-    CentreOnScreen(this);
-    for (int i = 0; i < ui->UserPages->count(); ++i)
-        m_sheets.append({ui->UserPages->widget(i), ui->UserPages->tabText(i)});
+    centreOnScreen(this);
+    for (int i = 0; i < m_ui->UserPages->count(); ++i)
+        m_sheets.append({m_ui->UserPages->widget(i), m_ui->UserPages->tabText(i)});
 
-    connect(ui->ExitButton, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
-    connect(ui->ExitButton2, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
+    connect(m_ui->ExitButton, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
+    connect(m_ui->ExitButton2, &QPushButton::clicked, this, [this] { ExitButtonClick(); });
     // Every change of the selected line is a person's pick, however made: a
     // click with any button, a drag, the keys, a screen reader. Taking the
     // focus moves only the current line, never the selection, and the
     // program's own rebuild of the list is kept out of this.
-    connect(ui->UserNames, &QListWidget::itemSelectionChanged, this, [this] {
+    connect(m_ui->UserNames, &QListWidget::itemSelectionChanged, this, [this] {
         m_pickedSincePress = true;
         UserNamesClick();
     });
     // A click on the line already selected changes no selection, yet picks
     // its user again: the Bank Account sheet is shown afresh.
-    connect(ui->UserNames, &QListWidget::clicked, this, [this] {
+    connect(m_ui->UserNames, &QListWidget::clicked, this, [this] {
         if (!m_pickedSincePress)
             UserNamesClick();
     });
-    ui->UserNames->viewport()->installEventFilter(this);
-    for (QLineEdit* edit : {ui->NameEdit, ui->PPEdit, ui->DPEdit})
+    m_ui->UserNames->viewport()->installEventFilter(this);
+    for (QLineEdit* edit : {m_ui->NameEdit, m_ui->PPEdit, m_ui->DPEdit})
         connect(edit, &QLineEdit::textChanged, this, [this] { NameEditChange(); });
     // `activated` comes only from a pick by the user, not from the program.
-    for (QComboBox* combo : rightsCombos(ui))
+    for (QComboBox* combo : rightsCombos(m_ui))
         connect(combo, &QComboBox::activated, this, [this] { NameEditChange(); });
-    connect(ui->AddButton, &QPushButton::clicked, this, [this] { AddButtonClick(); });
-    connect(ui->DeleteButton, &QPushButton::clicked, this, [this] { DeleteButtonClick(); });
-    connect(ui->ModifyButton, &QPushButton::clicked, this, [this] { ModifyButtonClick(); });
-    connect(ui->SaveChangeButton, &QPushButton::clicked, this, [this] { SaveChangeButtonClick(); });
-    connect(ui->BrowseBtn, &QToolButton::clicked, this, [this] { BrowseBtnClick(); });
-    connect(ui->PasswordButton, &QPushButton::clicked, this, [this] { PasswordButtonClick(); });
+    connect(m_ui->AddButton, &QPushButton::clicked, this, [this] { AddButtonClick(); });
+    connect(m_ui->DeleteButton, &QPushButton::clicked, this, [this] { DeleteButtonClick(); });
+    connect(m_ui->ModifyButton, &QPushButton::clicked, this, [this] { ModifyButtonClick(); });
+    connect(m_ui->SaveChangeButton, &QPushButton::clicked, this,
+            [this] { SaveChangeButtonClick(); });
+    connect(m_ui->BrowseBtn, &QToolButton::clicked, this, [this] { BrowseBtnClick(); });
+    connect(m_ui->PasswordButton, &QPushButton::clicked, this, [this] { passwordButtonClick(); });
 }
 
 TMainForm::~TMainForm()
 {
     qDeleteAll(m_withdrawn);
-    delete ui;
+    delete m_ui;
 }
 
 void TMainForm::setBankAccountPage(QWidget* page)
 {
-    auto* layout = new QVBoxLayout(ui->UserBankAccountInfoSheet);
+    auto* layout = new QVBoxLayout(m_ui->UserBankAccountInfoSheet);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(page);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == ui->UserNames->viewport() &&
+    if (watched == m_ui->UserNames->viewport() &&
         (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick))
         m_pickedSincePress = false;
     return QWidget::eventFilter(watched, event);
@@ -174,45 +175,45 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 
 void TMainForm::withdrawSheet(QWidget* sheet)
 {
-    const int index = ui->UserPages->indexOf(sheet);
+    const int index = m_ui->UserPages->indexOf(sheet);
     if (index < 0)
         return;
-    ui->UserPages->removeTab(index);
+    m_ui->UserPages->removeTab(index);
     sheet->setParent(nullptr);
     m_withdrawn.append(sheet);
 }
 
-void TMainForm::ApplyRights()
+void TMainForm::applyRights()
 {
-    setWindowTitle(QStringLiteral("KVS - ") + FromAnsi(m_session.Me().loginName));
+    setWindowTitle(QStringLiteral("KVS - ") + fromAnsi(m_session.me().loginName));
 
-    ui->AddButton->setEnabled(m_session.MayAdd());
-    ui->DeleteButton->setEnabled(m_session.MayDelete());
-    ui->ModifyButton->setEnabled(m_session.MayModify());
+    m_ui->AddButton->setEnabled(m_session.mayAdd());
+    m_ui->DeleteButton->setEnabled(m_session.mayDelete());
+    m_ui->ModifyButton->setEnabled(m_session.mayModify());
     // Anyone signed in may change their own password, whatever their rights.
-    ui->PasswordButton->setEnabled(m_session.SignedIn() && !m_session.SignedOut());
+    m_ui->PasswordButton->setEnabled(m_session.signedIn() && !m_session.signedOut());
 
-    const bool canAdd = ui->AddButton->isEnabled();
-    const bool canDelete = ui->DeleteButton->isEnabled();
-    const bool canModify = ui->ModifyButton->isEnabled();
-    placeSheet(ui->ActionSheet, canAdd || canModify);
-    placeSheet(ui->UserInfoSheet, canModify || canDelete);
-    placeSheet(ui->UserBankAccountInfoSheet, canModify && canDelete);
+    const bool canAdd = m_ui->AddButton->isEnabled();
+    const bool canDelete = m_ui->DeleteButton->isEnabled();
+    const bool canModify = m_ui->ModifyButton->isEnabled();
+    placeSheet(m_ui->ActionSheet, canAdd || canModify);
+    placeSheet(m_ui->UserInfoSheet, canModify || canDelete);
+    placeSheet(m_ui->UserBankAccountInfoSheet, canModify && canDelete);
 
-    for (QComboBox* combo : rightsCombos(ui))
-        combo->setEnabled(m_session.MayEditRights());
+    for (QComboBox* combo : rightsCombos(m_ui))
+        combo->setEnabled(m_session.mayEditRights());
 
     // Signed out, every button but Exit and every sheet is gone already;
     // the person is told why, once, when it happens.
-    if (m_session.SignedOut() && !m_toldSignedOut) {
+    if (m_session.signedOut() && !m_toldSignedOut) {
         m_toldSignedOut = true;
-        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(m_session.SignedOutNotice()));
+        MessageBox::show(MessageBox::Kind::Warning, fromAnsi(m_session.signedOutNotice()));
     }
 }
 
 void TMainForm::placeSheet(QWidget* sheet, bool wanted)
 {
-    const bool placed = ui->UserPages->indexOf(sheet) >= 0;
+    const bool placed = m_ui->UserPages->indexOf(sheet) >= 0;
     if (!wanted) {
         if (placed)
             withdrawSheet(sheet);
@@ -225,30 +226,30 @@ void TMainForm::placeSheet(QWidget* sheet, bool wanted)
     for (const auto& [designed, title] : m_sheets) {
         if (designed == sheet) {
             m_withdrawn.removeAll(sheet);
-            ui->UserPages->insertTab(index, sheet, title);
+            m_ui->UserPages->insertTab(index, sheet, title);
             return;
         }
-        if (ui->UserPages->indexOf(designed) >= 0)
+        if (m_ui->UserPages->indexOf(designed) >= 0)
             ++index;
     }
 }
 
 void TMainForm::showTableAgain()
 {
-    const std::optional<QString> pick = SelectedLineText(ui->UserNames);
+    const std::optional<QString> pick = selectedLineText(m_ui->UserNames);
     UpdateUserNameList();
     const std::optional<UserData> user =
-        pick ? m_session.User(ToAnsi(*pick)) : std::optional<UserData>();
+        pick ? m_session.user(toAnsi(*pick)) : std::optional<UserData>();
     if (!user)
         return;
     const QString& picked = *pick;
-    for (int row = 0; row < ui->UserNames->count(); ++row) {
-        if (ui->UserNames->item(row)->text() != picked)
+    for (int row = 0; row < m_ui->UserNames->count(); ++row) {
+        if (m_ui->UserNames->item(row)->text() != picked)
             continue;
         {
             // The same user, picked again by the program: no pick of a person.
-            const QSignalBlocker quiet(ui->UserNames);
-            ui->UserNames->setCurrentRow(row);
+            const QSignalBlocker quiet(m_ui->UserNames);
+            m_ui->UserNames->setCurrentRow(row);
         }
         ShowUserInfo(*user);
         emit userPicked(picked);
@@ -272,7 +273,7 @@ void TMainForm::showFileAsItIs()
         return;
     // Rights and sheets first: signed out, only Exit is left, and the person
     // is told so there.
-    ApplyRights();
+    applyRights();
     if (reportFailure(result))
         return;
     showTableAgain();
@@ -282,37 +283,37 @@ void TMainForm::showFileAsItIs()
 void TMainForm::UpdateUserNameList()
 {
     // Emptying the list and leaving no line selected is nobody's pick.
-    const QSignalBlocker noPick(ui->UserNames);
-    ui->UserNames->clear();
-    for (const std::string& name : m_session.ListedNames())
-        AppendListLine(ui->UserNames, FromAnsi(name));
-    ui->UserNames->setCurrentRow(-1);
-    ui->UserNames->viewport()->update();
+    const QSignalBlocker noPick(m_ui->UserNames);
+    m_ui->UserNames->clear();
+    for (const std::string& name : m_session.listedNames())
+        appendListLine(m_ui->UserNames, fromAnsi(name));
+    m_ui->UserNames->setCurrentRow(-1);
+    m_ui->UserNames->viewport()->update();
 }
 
-void TMainForm::DisableSaveChangeButton()
+void TMainForm::disableSaveChangeButton()
 {
-    ui->SaveChangeButton->setEnabled(false);
+    m_ui->SaveChangeButton->setEnabled(false);
 }
 
-std::optional<QString> TMainForm::SelectedUserName() const
+std::optional<QString> TMainForm::selectedUserName() const
 {
-    return SelectedLineText(ui->UserNames);
+    return selectedLineText(m_ui->UserNames);
 }
 
 bool TMainForm::FormCloseQuery()
 {
     // Signed out by someone else's change: there is nothing left to save.
-    if (!m_session.TableChanged() || m_session.SignedOut())
+    if (!m_session.TableChanged() || m_session.signedOut())
         return true;
     switch (MessageBox::show(MessageBox::Kind::Confirmation,
                              QStringLiteral("Do you want to save the changes?"),
                              MessageBox::Buttons::YesNoCancel)) {
     case MessageBox::Button::Yes: {
         // A failed save keeps the window open with its changes.
-        const ChangeResult result = m_session.Save();
+        const ChangeResult result = m_session.save();
         if (reportFailure(result))
-            return m_session.SignedOut();
+            return m_session.signedOut();
         showWarning(result);
         // Reloaded: the person chose the file's version over these changes.
         return result.outcome != ChangeResult::Outcome::Cancelled;
@@ -327,7 +328,7 @@ bool TMainForm::FormCloseQuery()
 void TMainForm::closeEvent(QCloseEvent* event)
 {
     // A terminate request ends the program without asking or saving.
-    if (TerminateRequested() || FormCloseQuery())
+    if (terminateRequested() || FormCloseQuery())
         event->accept();
     else
         event->ignore();
@@ -340,10 +341,10 @@ void TMainForm::ExitButtonClick()
 
 void TMainForm::UserNamesClick()
 {
-    const std::optional<QString> name = SelectedLineText(ui->UserNames);
+    const std::optional<QString> name = selectedLineText(m_ui->UserNames);
     if (!name)
         return;
-    const std::optional<UserData> user = m_session.User(ToAnsi(*name));
+    const std::optional<UserData> user = m_session.user(toAnsi(*name));
     if (!user)
         return;
     ShowUserInfo(*user);
@@ -352,60 +353,60 @@ void TMainForm::UserNamesClick()
 
 void TMainForm::ShowUserInfo(const UserData& user)
 {
-    ui->UserNameDisplay->setText(FromAnsi(user.loginName));
-    ui->UserPPDisplay->setText(FromAnsi(m_session.ShownPassword(user)));
+    m_ui->UserNameDisplay->setText(fromAnsi(user.loginName));
+    m_ui->UserPPDisplay->setText(fromAnsi(m_session.shownPassword(user)));
 
-    const QString dataPath = FromAnsi(user.dataPath);
-    ui->DataPathLabel->setText(dataPath);
-    ui->DataPathLabel->setToolTip(dataPath);
+    const QString dataPath = fromAnsi(user.dataPath);
+    m_ui->DataPathLabel->setText(dataPath);
+    m_ui->DataPathLabel->setToolTip(dataPath);
 
-    ui->DeleteRecordDisplay->setText(QString::fromLatin1(rightText(user, Right::DeleteRecord)));
-    ui->ModifyRecordDisplay->setText(QString::fromLatin1(rightText(user, Right::ModifyRecord)));
-    ui->AddRecordDisplay->setText(QString::fromLatin1(rightText(user, Right::AddRecord)));
-    ui->DeleteUserDisplay->setText(QString::fromLatin1(rightText(user, Right::DeleteUsers)));
-    ui->ModifyUsersDisplay->setText(QString::fromLatin1(rightText(user, Right::ModifyUsers)));
-    ui->AddUsersDisplay->setText(QString::fromLatin1(rightText(user, Right::AddUsers)));
+    m_ui->DeleteRecordDisplay->setText(QString::fromLatin1(rightText(user, Right::DeleteRecord)));
+    m_ui->ModifyRecordDisplay->setText(QString::fromLatin1(rightText(user, Right::ModifyRecord)));
+    m_ui->AddRecordDisplay->setText(QString::fromLatin1(rightText(user, Right::AddRecord)));
+    m_ui->DeleteUserDisplay->setText(QString::fromLatin1(rightText(user, Right::DeleteUsers)));
+    m_ui->ModifyUsersDisplay->setText(QString::fromLatin1(rightText(user, Right::ModifyUsers)));
+    m_ui->AddUsersDisplay->setText(QString::fromLatin1(rightText(user, Right::AddUsers)));
 }
 
 void TMainForm::fillActionSheet(const UserData& user)
 {
-    ui->UserPages->setCurrentWidget(ui->ActionSheet);
+    m_ui->UserPages->setCurrentWidget(m_ui->ActionSheet);
 
-    ui->NameEdit->setText(FromAnsi(user.loginName));
+    m_ui->NameEdit->setText(fromAnsi(user.loginName));
     // The stored password is never shown; Save Changes refuses this word.
-    setLongText(ui->PPEdit, QString::fromUtf8(Session::PasswordPlaceholder));
-    ui->DPEdit->setText(FromAnsi(user.dataPath));
+    setLongText(m_ui->PPEdit, QString::fromUtf8(Session::PasswordPlaceholder));
+    m_ui->DPEdit->setText(fromAnsi(user.dataPath));
 
-    ui->ARCombo->setCurrentIndex(comboIndexOfRight(user, Right::AddRecord));
-    ui->DRCombo->setCurrentIndex(comboIndexOfRight(user, Right::DeleteRecord));
-    ui->MRCombo->setCurrentIndex(comboIndexOfRight(user, Right::ModifyRecord));
-    ui->AUCombo->setCurrentIndex(comboIndexOfRight(user, Right::AddUsers));
-    ui->MUCombo->setCurrentIndex(comboIndexOfRight(user, Right::ModifyUsers));
-    ui->DUCombo->setCurrentIndex(comboIndexOfRight(user, Right::DeleteUsers));
+    m_ui->ARCombo->setCurrentIndex(comboIndexOfRight(user, Right::AddRecord));
+    m_ui->DRCombo->setCurrentIndex(comboIndexOfRight(user, Right::DeleteRecord));
+    m_ui->MRCombo->setCurrentIndex(comboIndexOfRight(user, Right::ModifyRecord));
+    m_ui->AUCombo->setCurrentIndex(comboIndexOfRight(user, Right::AddUsers));
+    m_ui->MUCombo->setCurrentIndex(comboIndexOfRight(user, Right::ModifyUsers));
+    m_ui->DUCombo->setCurrentIndex(comboIndexOfRight(user, Right::DeleteUsers));
 }
 
 void TMainForm::clearActionSheet()
 {
-    ui->NameEdit->clear();
-    ui->PPEdit->clear();
-    ui->DPEdit->clear();
-    for (QComboBox* combo : rightsCombos(ui))
+    m_ui->NameEdit->clear();
+    m_ui->PPEdit->clear();
+    m_ui->DPEdit->clear();
+    for (QComboBox* combo : rightsCombos(m_ui))
         combo->setCurrentIndex(-1);
     // An emptied editor holds nobody: a later Save Changes must not take
     // whatever is typed next for the user Modify loaded before.
-    EditedUser = LoadedUser();
+    m_editedUser = LoadedUser();
 }
 
 UserData TMainForm::userFromEditor() const
 {
     UserData user;
-    user.loginName = ToAnsi(ui->NameEdit->text());
-    user.password = ToAnsi(ui->PPEdit->text());
-    user.dataPath = ToAnsi(ui->DPEdit->text());
+    user.loginName = toAnsi(m_ui->NameEdit->text());
+    user.password = toAnsi(m_ui->PPEdit->text());
+    user.dataPath = toAnsi(m_ui->DPEdit->text());
     const std::pair<Right, const QComboBox*> combos[] = {
-        {Right::DeleteRecord, ui->DRCombo}, {Right::AddRecord, ui->ARCombo},
-        {Right::ModifyRecord, ui->MRCombo}, {Right::ModifyUsers, ui->MUCombo},
-        {Right::AddUsers, ui->AUCombo},     {Right::DeleteUsers, ui->DUCombo}};
+        {Right::DeleteRecord, m_ui->DRCombo}, {Right::AddRecord, m_ui->ARCombo},
+        {Right::ModifyRecord, m_ui->MRCombo}, {Right::ModifyUsers, m_ui->MUCombo},
+        {Right::AddUsers, m_ui->AUCombo},     {Right::DeleteUsers, m_ui->DUCombo}};
     for (const auto& [right, combo] : combos) {
         // "True" is the first entry; a box without a choice names none.
         user.rights.set(right, combo->currentIndex() == 0);
@@ -423,10 +424,10 @@ bool TMainForm::reportFailure(const ChangeResult& result)
 void TMainForm::AddButtonClick()
 {
     // In front first, so an empty editor shows behind the message.
-    if (ui->UserPages->indexOf(ui->ActionSheet) >= 0)
-        ui->UserPages->setCurrentWidget(ui->ActionSheet);
-    const ChangeResult result = m_session.AddUser(userFromEditor());
-    ApplyRights();
+    if (m_ui->UserPages->indexOf(m_ui->ActionSheet) >= 0)
+        m_ui->UserPages->setCurrentWidget(m_ui->ActionSheet);
+    const ChangeResult result = m_session.addUser(userFromEditor());
+    applyRights();
     if (reportFailure(result))
         return;
     clearActionSheet();
@@ -435,11 +436,11 @@ void TMainForm::AddButtonClick()
 
 void TMainForm::DeleteButtonClick()
 {
-    if (ui->UserNames->count() == 0) {
+    if (m_ui->UserNames->count() == 0) {
         showError(QStringLiteral("The user database is empty!"));
         return;
     }
-    const std::optional<QString> picked = SelectedLineText(ui->UserNames);
+    const std::optional<QString> picked = selectedLineText(m_ui->UserNames);
     if (!picked) {
         showError(QStringLiteral("Select an user first please."));
         return;
@@ -453,8 +454,8 @@ void TMainForm::DeleteButtonClick()
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
 
-    const ChangeResult result = m_session.DeleteUser(ToAnsi(name));
-    ApplyRights();
+    const ChangeResult result = m_session.deleteUser(toAnsi(name));
+    applyRights();
     if (result.reason == ChangeResult::Reason::NoSuchUser || reportFailure(result))
         return;
     UpdateUserNameList();
@@ -464,16 +465,16 @@ void TMainForm::DeleteButtonClick()
 
 void TMainForm::ModifyButtonClick()
 {
-    const std::optional<QString> name = SelectedLineText(ui->UserNames);
+    const std::optional<QString> name = selectedLineText(m_ui->UserNames);
     if (!name)
         return;
-    const std::optional<UserData> user = m_session.User(ToAnsi(*name));
+    const std::optional<UserData> user = m_session.user(toAnsi(*name));
     if (!user)
         return;
     const LoadedUser loaded = m_session.loadForEditing(user->loginName);
     fillActionSheet(*user);
     // After the editor was filled: filling it runs its change handlers.
-    EditedUser = loaded;
+    m_editedUser = loaded;
 }
 
 void TMainForm::SaveChangeButtonClick()
@@ -485,8 +486,8 @@ void TMainForm::SaveChangeButtonClick()
 
     // A refused or failed change leaves table, list and editor as they
     // were, so the person can try again.
-    const ChangeResult result = m_session.SaveChanges(EditedUser, userFromEditor());
-    ApplyRights();
+    const ChangeResult result = m_session.saveChanges(m_editedUser, userFromEditor());
+    applyRights();
     if (reportFailure(result) || result.outcome == ChangeResult::Outcome::Cancelled)
         return;
     UpdateUserNameList();
@@ -494,17 +495,17 @@ void TMainForm::SaveChangeButtonClick()
         return;
 
     clearActionSheet();
-    ui->SaveChangeButton->setVisible(false);
-    ui->SaveChangeButton->setEnabled(false);
+    m_ui->SaveChangeButton->setVisible(false);
+    m_ui->SaveChangeButton->setEnabled(false);
     showWarning(result);
 }
 
-void TMainForm::PasswordButtonClick()
+void TMainForm::passwordButtonClick()
 {
     ChangePasswordDialog dialog(m_session, this);
-    ExecModal(dialog);
+    execModal(dialog);
     const ChangeResult& result = dialog.result();
-    ApplyRights();
+    applyRights();
     // The save carried the adds and deletions waiting, and perhaps others'
     // changes it was made on.
     if (result.refreshed || result.done())
@@ -517,13 +518,13 @@ void TMainForm::NameEditChange()
 {
     // The session's unsaved-changes flag is left alone: an edit says nothing
     // about whether an add or a deletion has been saved.
-    ui->SaveChangeButton->setVisible(true);
-    ui->SaveChangeButton->setEnabled(true);
+    m_ui->SaveChangeButton->setVisible(true);
+    m_ui->SaveChangeButton->setEnabled(true);
 }
 
 void TMainForm::BrowseBtnClick()
 {
     QString folder;
     if (ChooseFolder(QStringLiteral("Database Directory"), QString(), folder))
-        ui->DPEdit->setText(folder);
+        m_ui->DPEdit->setText(folder);
 }

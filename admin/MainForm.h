@@ -33,7 +33,7 @@ public:
     // The signed-in user's name in the caption, and only the buttons, sheets
     // and rights boxes their rights allow. A sheet they may not use leaves
     // the window altogether, so nothing can bring it to the front.
-    void ApplyRights();
+    void applyRights();
     void UpdateUserNameList();
     // The table was brought up to date with the file: the list is built
     // anew, and the user picked before, when still there, stays picked.
@@ -45,12 +45,12 @@ public:
     void followTable(TableWatcher& watcher);
     void showFileAsItIs();
     void clearActionSheet();
-    void DisableSaveChangeButton();
+    void disableSaveChangeButton();
     // The text of the user list's selected line; nothing when none is.
-    std::optional<QString> SelectedUserName() const;
+    std::optional<QString> selectedUserName() const;
 
     // The user Modify loaded into the editor; empty when nobody is.
-    const LoadedUser& editedUser() const { return EditedUser; }
+    const LoadedUser& editedUser() const { return m_editedUser; }
 
     // The close question: true when the window may close.
     bool FormCloseQuery();
@@ -74,7 +74,7 @@ private:
     void ModifyButtonClick();
     void SaveChangeButtonClick();
     // The signed-in user's own password, open to every user.
-    void PasswordButtonClick();
+    void passwordButtonClick();
     void NameEditChange();
     void BrowseBtnClick();
     // Shared by Add and Save Changes: the user the editor describes; a box
@@ -90,10 +90,10 @@ private:
     void placeSheet(QWidget* sheet, bool wanted);
 
     Session& m_session;
-    Ui::TMainForm* ui;
+    Ui::TMainForm* m_ui;
     // The user Modify loaded, so Save Changes can find that user again after
     // the table has moved under it; empty when nothing is loaded.
-    LoadedUser EditedUser;
+    LoadedUser m_editedUser;
     QList<QWidget*> m_withdrawn;
     // The sheets in their designed order, with their tab titles.
     QList<QPair<QWidget*, QString>> m_sheets;

@@ -31,7 +31,7 @@ constexpr const char* QtOptionsWithValue[] = {"platform", "platformpluginpath", 
                                               "display", "geometry", "title", "icon"};
 constexpr const char* QtFlags[] = {"reverse", "widgetcount"};
 
-void PrintHelp(std::ostream& out)
+void printHelp(std::ostream& out)
 {
     out << UsageLine << "\n"
         << "\n"
@@ -60,7 +60,7 @@ void PrintHelp(std::ostream& out)
            "See the manual page larkledger-security(1).\n";
 }
 
-void PrintVersion(std::ostream& out)
+void printVersion(std::ostream& out)
 {
     out << CommandName << ' ' << LARK_VERSION << "\n"
         << "Copyright (c) 2026 The Larkledger developers\n"
@@ -69,7 +69,7 @@ void PrintVersion(std::ostream& out)
 
 // An argument or a path as it may be shown on a terminal: a control
 // character in it would otherwise act on the terminal.
-std::string Shown(const std::string& text)
+std::string shown(const std::string& text)
 {
     std::string shown;
     for (const char c : text) {
@@ -85,7 +85,7 @@ std::string Shown(const std::string& text)
     return shown;
 }
 
-int UsageError(std::ostream& err, const std::string& what)
+int usageError(std::ostream& err, const std::string& what)
 {
     err << CommandName << ": " << what << "\n"
         << UsageLine << "\n"
@@ -94,12 +94,12 @@ int UsageError(std::ostream& err, const std::string& what)
     return 2;
 }
 
-bool Is(const std::string& arg, const char* shortName, const char* longName)
+bool is(const std::string& arg, const char* shortName, const char* longName)
 {
     return arg == shortName || arg == longName;
 }
 
-bool Listed(const std::string& name, const char* const* begin, const char* const* end)
+bool listed(const std::string& name, const char* const* begin, const char* const* end)
 {
     for (const char* const* it = begin; it != end; ++it) {
         if (name == *it)
@@ -108,19 +108,19 @@ bool Listed(const std::string& name, const char* const* begin, const char* const
     return false;
 }
 
-template <std::size_t N> bool Listed(const std::string& name, const char* const (&list)[N])
+template <std::size_t N> bool listed(const std::string& name, const char* const (&list)[N])
 {
-    return Listed(name, list, list + N);
+    return listed(name, list, list + N);
 }
 
-int Fail(std::ostream& err, const std::string& what, int status = 1)
+int fail(std::ostream& err, const std::string& what, int status = 1)
 {
     err << CommandName << ": " << what << "\n";
     err.flush();
     return status;
 }
 
-std::string ErrorText(int code)
+std::string errorText(int code)
 {
     return std::strerror(code);
 }
@@ -128,7 +128,7 @@ std::string ErrorText(int code)
 // Whether the working directory holds no table a start could sign in
 // against: nothing at all in the table's place, or only the empty file a
 // start without a table leaves. A link, even to nothing, is something.
-bool NoTableHere()
+bool noTableHere()
 {
     struct stat st
     {
@@ -141,9 +141,9 @@ bool NoTableHere()
 // Leaves the first-use marker in the working directory. Made new or not at
 // all: whatever stands there already is never written, and only a plain
 // file (a marker an earlier start left, of whoever) is taken as one.
-std::optional<int> LeaveMarker(const std::string& folder, std::ostream& err)
+std::optional<int> leaveMarker(const std::string& folder, std::ostream& err)
 {
-    const std::string shown = Shown(folder) + "/" + MarkerName;
+    const std::string where = shown(folder) + "/" + MarkerName;
     const int fd =
         ::open(MarkerName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd >= 0) {
@@ -151,32 +151,32 @@ std::optional<int> LeaveMarker(const std::string& folder, std::ostream& err)
         return std::nullopt;
     }
     if (errno != EEXIST)
-        return Fail(err, "cannot leave the first-use marker " + shown + ": " + ErrorText(errno));
+        return fail(err, "cannot leave the first-use marker " + where + ": " + errorText(errno));
     struct stat st
     {
     };
     if (::lstat(MarkerName, &st) == 0 && S_ISREG(st.st_mode))
         return std::nullopt;
-    return Fail(err, shown + " is not a plain file (a link, say); nothing was written through it. "
+    return fail(err, where + " is not a plain file (a link, say); nothing was written through it. "
                              "Remove it, then start again.");
 }
 
-std::optional<int> EnterNamedFolder(const std::string& folder, std::ostream& err)
+std::optional<int> enterNamedFolder(const std::string& folder, std::ostream& err)
 {
     if (::chdir(folder.c_str()) != 0) {
         const int code = errno;
         if (code == ENOENT || code == ENOTDIR)
-            return Fail(err, Shown(folder) + ": no such folder", 2);
-        return Fail(err, Shown(folder) + ": " + ErrorText(code));
+            return fail(err, shown(folder) + ": no such folder", 2);
+        return fail(err, shown(folder) + ": " + errorText(code));
     }
-    if (NoTableHere())
-        return LeaveMarker(folder, err);
+    if (noTableHere())
+        return leaveMarker(folder, err);
     return std::nullopt;
 }
 
 // Makes each missing folder above `path`, as mkdir -p would: writable and
 // searchable by its owner whatever the umask, so the next one fits in.
-void MakeParents(const std::string& path)
+void makeParents(const std::string& path)
 {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -188,20 +188,20 @@ void MakeParents(const std::string& path)
     }
 }
 
-std::optional<int> EnterDataFolder(const std::string& folder, std::ostream& err)
+std::optional<int> enterDataFolder(const std::string& folder, std::ostream& err)
 {
     // The installed command names none without a home folder.
     if (folder.empty())
-        return Fail(err, "no data folder: neither HOME nor XDG_DATA_HOME is set; name a FOLDER");
-    MakeParents(folder);
+        return fail(err, "no data folder: neither HOME nor XDG_DATA_HOME is set; name a FOLDER");
+    makeParents(folder);
     if (::mkdir(folder.c_str(), 0700) != 0) {
         // One that is there already is no first use, whatever it holds: a
         // table missing later must not offer anyone an all-rights user.
         if (errno != EEXIST)
-            return Fail(err,
-                        "cannot make the data folder " + Shown(folder) + ": " + ErrorText(errno));
+            return fail(err,
+                        "cannot make the data folder " + shown(folder) + ": " + errorText(errno));
         if (::chdir(folder.c_str()) != 0)
-            return Fail(err, Shown(folder) + ": " + ErrorText(errno));
+            return fail(err, shown(folder) + ": " + errorText(errno));
         return std::nullopt;
     }
     // The folder just made, not whatever may have taken its name since:
@@ -216,21 +216,21 @@ std::optional<int> EnterDataFolder(const std::string& folder, std::ostream& err)
     if (fd >= 0)
         ::close(fd);
     if (!entered)
-        return Fail(err, "cannot make the data folder " + Shown(folder) + ": " +
-                             (ours ? ErrorText(code) : "it was replaced meanwhile"));
-    return LeaveMarker(folder, err);
+        return fail(err, "cannot make the data folder " + shown(folder) + ": " +
+                             (ours ? errorText(code) : "it was replaced meanwhile"));
+    return leaveMarker(folder, err);
 }
 
 } // namespace
 
-std::optional<int> ReadCommandLine(int argc, const char* const* argv, std::ostream& out,
+std::optional<int> readCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err, StartRequest& request)
 {
     request = StartRequest{};
     const auto takeFolder = [&](const std::string& folder) -> std::optional<int> {
         if (request.folder)
-            return UsageError(err, "one folder only: " + Shown(*request.folder) + " and " +
-                                       Shown(folder));
+            return usageError(err, "one folder only: " + shown(*request.folder) + " and " +
+                                       shown(folder));
         request.folder = folder;
         return std::nullopt;
     };
@@ -247,17 +247,17 @@ std::optional<int> ReadCommandLine(int argc, const char* const* argv, std::ostre
             optionsEnded = true;
             continue;
         }
-        if (Is(arg, "-h", "--help")) {
-            PrintHelp(out);
+        if (is(arg, "-h", "--help")) {
+            printHelp(out);
             return out.flush() ? 0 : 1;
         }
-        if (Is(arg, "-v", "--version") || arg == "-V") {
-            PrintVersion(out);
+        if (is(arg, "-v", "--version") || arg == "-V") {
+            printVersion(out);
             return out.flush() ? 0 : 1;
         }
         if (arg == "--folder" || arg == "--data-folder") {
             if (!hasNext)
-                return UsageError(err, arg + " needs a folder");
+                return usageError(err, arg + " needs a folder");
             const std::string folder = argv[++i];
             if (arg == "--data-folder") {
                 request.dataFolder = folder;
@@ -277,26 +277,26 @@ std::optional<int> ReadCommandLine(int argc, const char* const* argv, std::ostre
         }
         // Qt takes "--name" as "-name".
         const std::string name = arg.substr(arg.rfind("--", 0) == 0 ? 2 : 1);
-        if (Listed(name, QtFlags) || name.rfind("style=", 0) == 0 ||
+        if (listed(name, QtFlags) || name.rfind("style=", 0) == 0 ||
             name.rfind("stylesheet=", 0) == 0) {
             request.qtArguments.push_back(arg);
             continue;
         }
-        if (Listed(name, QtOptionsWithValue)) {
+        if (listed(name, QtOptionsWithValue)) {
             if (!hasNext)
-                return UsageError(err, "option " + Shown(arg) + " needs a value");
+                return usageError(err, "option " + shown(arg) + " needs a value");
             request.qtArguments.push_back(arg);
             request.qtArguments.push_back(argv[++i]);
             if (name == "platform" || name == "display")
                 request.platformChosen = true;
             continue;
         }
-        return UsageError(err, "unknown option '" + Shown(arg) + "'");
+        return usageError(err, "unknown option '" + shown(arg) + "'");
     }
     return std::nullopt;
 }
 
-bool DisplayAvailable()
+bool displayAvailable()
 {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         const char* value = std::getenv(name);
@@ -306,11 +306,11 @@ bool DisplayAvailable()
     return false;
 }
 
-std::optional<int> EnterStartFolder(const StartRequest& request, std::ostream& err)
+std::optional<int> enterStartFolder(const StartRequest& request, std::ostream& err)
 {
     if (request.folder)
-        return EnterNamedFolder(*request.folder, err);
+        return enterNamedFolder(*request.folder, err);
     if (request.dataFolder)
-        return EnterDataFolder(*request.dataFolder, err);
+        return enterDataFolder(*request.dataFolder, err);
     return std::nullopt;
 }

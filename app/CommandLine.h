@@ -31,12 +31,12 @@ struct StartRequest
 // Returns the exit status when the program should stop: 0 after --help or
 // --version (printed on `out`), 2 after a usage line on `err`. Nothing when
 // the program should start as `request` says.
-std::optional<int> ReadCommandLine(int argc, const char* const* argv, std::ostream& out,
+std::optional<int> readCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err, StartRequest& request);
 
 // Whether a start without a display-choosing option would find one:
 // DISPLAY, WAYLAND_DISPLAY, or a platform named in QT_QPA_PLATFORM.
-bool DisplayAvailable();
+bool displayAvailable();
 
 // Moves the process into the folder the request names, before the
 // application object exists. A named folder that holds no table (or only
@@ -46,4 +46,4 @@ bool DisplayAvailable();
 // is written. Returns the exit status, with a message on `err`, when the
 // program must not start; nothing when it may (also when the request names
 // no folder: the current directory is the working directory then).
-std::optional<int> EnterStartFolder(const StartRequest& request, std::ostream& err);
+std::optional<int> enterStartFolder(const StartRequest& request, std::ostream& err);

@@ -24,15 +24,15 @@ namespace {
 // Anything at all of that name, a dangling link included: only where there
 // is nothing may a new table be made. Whatever stands there and is not a
 // table (a folder, a FIFO, a link to nowhere) is refused by the load.
-bool AnythingAt(const QString& dir, const QString& name)
+bool anythingAt(const QString& dir, const QString& name)
 {
     const QFileInfo info(QDir(dir).filePath(name));
     return info.exists() || info.isSymLink();
 }
 
-ConflictChoice AskAboutChangeOnDisk(const Conflict& conflict)
+ConflictChoice askAboutChangeOnDisk(const Conflict& conflict)
 {
-    switch (MessageBox::show(MessageBox::Kind::Warning, FromAnsi(ConflictQuestion(conflict)),
+    switch (MessageBox::show(MessageBox::Kind::Warning, fromAnsi(conflictQuestion(conflict)),
                              MessageBox::Buttons::YesNoCancel)) {
     case MessageBox::Button::Yes:
         return ConflictChoice::Reload;
@@ -52,14 +52,14 @@ SecurityManager::SecurityManager(const QString& workingDir, AuditSink* audit)
 {
     // A save nobody may be asked about writes nothing over someone else's
     // change rather than choose for them.
-    m_session.SetConflictHandler([this](const Conflict& conflict) {
-        return m_unattended ? ConflictChoice::Cancel : AskAboutChangeOnDisk(conflict);
+    m_session.setConflictHandler([this](const Conflict& conflict) {
+        return m_unattended ? ConflictChoice::Cancel : askAboutChangeOnDisk(conflict);
     });
-    m_session.setSystemUser(CurrentSystemUser());
+    m_session.setSystemUser(currentSystemUser());
     // Every save of every window waits alike: painted, saying so, and with
     // a way out that writes nothing.
-    m_session.SetWriterWait(Session::DefaultWriterWait,
-                            WriterWaitDialog::follower(FromAnsi(m_session.WriterWaitText())));
+    m_session.setWriterWait(Session::DefaultWriterWait,
+                            WriterWaitDialog::follower(fromAnsi(m_session.writerWaitText())));
 }
 
 void SecurityManager::start()
@@ -83,31 +83,31 @@ void SecurityManager::FormCreate()
     lockTable();
 
     const QString tableName = QString::fromUtf8(Session::TableFileName);
-    if (Session::FirstUseDue(m_workingDir.toStdString())) {
+    if (Session::firstUseDue(m_workingDir.toStdString())) {
         // The dialog stores, saves and reads back the table and signs its
         // user in; the window keeps its designed caption and states. Made
         // only here: its memo's text layout and bold face would cost every
         // start with a table 4 million instructions and 1.5 MB of memory
         // before the login dialog appears.
         m_newID = std::make_unique<TNewID_Form>(m_session, m_workingDir);
-        ExecModal(*m_newID);
+        execModal(*m_newID);
         m_passWords->setLoginState(1);
         createMainForm();
     } else {
         const ChangeResult loaded =
-            AnythingAt(m_workingDir, tableName) ? m_session.LoadTable() : m_session.CreateTable();
+            anythingAt(m_workingDir, tableName) ? m_session.loadTable() : m_session.createTable();
         if (showFailure(loaded)) {
             // Nobody can sign in against a table that cannot be read, and
             // the window must not open without a signed-in user.
             createMainForm();
-            RequestTerminate();
+            requestTerminate();
             return;
         }
         LoginUser();
     }
 
     m_mainForm->UpdateUserNameList();
-    m_mainForm->DisableSaveChangeButton();
+    m_mainForm->disableSaveChangeButton();
 }
 
 void SecurityManager::lockTable()
@@ -135,18 +135,18 @@ void SecurityManager::lockTable()
 
 void SecurityManager::LoginUser()
 {
-    ExecModal(*m_passWords);
+    execModal(*m_passWords);
     // Built once the sign-in dialog has closed: nobody sees the window
     // before, and building it first would keep the person waiting.
     createMainForm();
-    if (m_passWords->LoginState() != 1 || !m_session.SignedIn()) {
+    if (m_passWords->LoginState() != 1 || !m_session.signedIn()) {
         MessageBox::show(MessageBox::Kind::Error,
                          QStringLiteral("KVS Internal error PPP[0000:0001]"),
                          MessageBox::Buttons::Ok);
-        RequestTerminate();
+        requestTerminate();
         return;
     }
-    m_mainForm->ApplyRights();
+    m_mainForm->applyRights();
 }
 
 void SecurityManager::createMainForm()
@@ -155,15 +155,15 @@ void SecurityManager::createMainForm()
     m_mainForm = std::make_unique<TMainForm>(m_session);
     TMainForm* mainForm = m_mainForm.get();
     m_bankPage = new TBankAccountPage(m_session, *m_newAcco,
-                                      [mainForm] { return mainForm->SelectedUserName(); });
+                                      [mainForm] { return mainForm->selectedUserName(); });
     mainForm->setBankAccountPage(m_bankPage);
     QObject::connect(mainForm, &TMainForm::userPicked, m_bankPage,
-                     &TBankAccountPage::ShowAccountsOf);
+                     &TBankAccountPage::showAccountsOf);
     QObject::connect(m_bankPage, &TBankAccountPage::tableReloaded, mainForm,
                      &TMainForm::showTableAgain);
     QObject::connect(m_bankPage, &TBankAccountPage::rightsMayHaveChanged, mainForm,
-                     &TMainForm::ApplyRights);
-    m_watcher = std::make_unique<TableWatcher>(QString::fromStdString(m_session.TablePath()));
+                     &TMainForm::applyRights);
+    m_watcher = std::make_unique<TableWatcher>(QString::fromStdString(m_session.tablePath()));
     mainForm->followTable(*m_watcher);
     watchLogout();
 }
@@ -180,16 +180,16 @@ void SecurityManager::watchLogout()
                          if (!m_session.TableChanged())
                              return;
                          const bool mayAsk = manager.allowsInteraction();
-                         if (!LogoutQuery(mayAsk))
+                         if (!logoutQuery(mayAsk))
                              manager.cancel();
                          if (mayAsk)
                              manager.release();
                      });
 }
 
-bool SecurityManager::LogoutQuery(bool mayAsk)
+bool SecurityManager::logoutQuery(bool mayAsk)
 {
-    if (!m_session.TableChanged() || m_session.SignedOut() || !m_mainForm ||
+    if (!m_session.TableChanged() || m_session.signedOut() || !m_mainForm ||
         !m_mainForm->isVisible())
         return true;
     if (mayAsk)
@@ -201,7 +201,7 @@ bool SecurityManager::LogoutQuery(bool mayAsk)
     // that writes nothing (a clash, a fault, another writer's lock), the
     // desktop is asked to stay, the window keeping the changes.
     m_unattended = true;
-    const ChangeResult result = m_session.Save();
+    const ChangeResult result = m_session.save();
     m_unattended = false;
     return result.done();
 }

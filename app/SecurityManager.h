@@ -44,7 +44,7 @@ public:
     // someone else's change. False when the person cancels the question or
     // the unasked save wrote nothing, which asks the session manager to stop
     // the logout.
-    bool LogoutQuery(bool mayAsk);
+    bool logoutQuery(bool mayAsk);
 
 private:
     void FormCreate();

@@ -16,17 +16,17 @@
 int main(int argc, char* argv[])
 {
     StartRequest request;
-    if (const auto status = ReadCommandLine(argc, argv, std::cout, std::cerr, request))
+    if (const auto status = readCommandLine(argc, argv, std::cout, std::cerr, request))
         return *status;
     // Checked before any folder is made: Qt would abort without a display.
-    if (!request.platformChosen && !DisplayAvailable()) {
+    if (!request.platformChosen && !displayAvailable()) {
         std::cerr << "larkledger-security: no display found (neither DISPLAY nor "
                      "WAYLAND_DISPLAY is set).\n"
                      "The Security Manager is a desktop program; run it in a graphical "
                      "session.\n";
         return 1;
     }
-    if (const auto status = EnterStartFolder(request, std::cerr))
+    if (const auto status = enterStartFolder(request, std::cerr))
         return *status;
 
     // Qt sees its own options only: a folder named like one of them must not
@@ -40,18 +40,18 @@ int main(int argc, char* argv[])
     int qtArgc = static_cast<int>(qtArguments.size());
 
     QApplication app(qtArgc, qtArgv.data());
-    UseFontFallbacks();
+    useFontFallbacks();
     // The display name follows the application name. Set on its own, it
     // would be appended to every window title ("KVS - admin — ...").
-    QApplication::setApplicationName(ApplicationTitle());
+    QApplication::setApplicationName(applicationTitle());
 
     // The sign-in runs inside the start-up.
-    const auto audit = MakeSystemLogSink();
+    const auto audit = makeSystemLogSink();
     SecurityManager manager(QDir::currentPath(), audit.get());
     manager.start();
 
     int result = 0;
-    if (!TerminateRequested()) {
+    if (!terminateRequested()) {
         manager.mainForm()->show();
         result = QApplication::exec();
     }

@@ -10,7 +10,7 @@ namespace {
 
 using Kind = AuditEvent::Kind;
 
-void AppendByteEscape(std::string& out, unsigned char byte)
+void appendByteEscape(std::string& out, unsigned char byte)
 {
     static const char* hex = "0123456789abcdef";
     out += "\\x";
@@ -19,12 +19,12 @@ void AppendByteEscape(std::string& out, unsigned char byte)
 }
 
 // True when the ASCII byte was written as itself or escaped.
-bool AppendAscii(std::string& out, unsigned char byte)
+bool appendAscii(std::string& out, unsigned char byte)
 {
     if (byte >= 0x80)
         return false;
     if (byte < 0x20 || byte == 0x7F) {
-        AppendByteEscape(out, byte);
+        appendByteEscape(out, byte);
     } else {
         if (byte == '"' || byte == '\\')
             out += '\\';
@@ -33,22 +33,22 @@ bool AppendAscii(std::string& out, unsigned char byte)
     return true;
 }
 
-void AppendAnsi(std::string& out, std::string_view text)
+void appendAnsi(std::string& out, std::string_view text)
 {
     for (char ch : text) {
         const auto byte = static_cast<unsigned char>(ch);
-        if (AppendAscii(out, byte))
+        if (appendAscii(out, byte))
             continue;
         // The undefined bytes show as C1 controls, which the log escapes.
         if (!tableDefines(byte))
-            AppendByteEscape(out, byte);
+            appendByteEscape(out, byte);
         else
-            appendUtf8(out, tableCharacter(byte));
+            appendAsUtf8(out, tableCharacter(byte));
     }
 }
 
 // The length of the well-formed UTF-8 sequence at `at`, or 0.
-std::size_t Utf8Length(std::string_view text, std::size_t at)
+std::size_t utf8Length(std::string_view text, std::size_t at)
 {
     const auto byte = [&](std::size_t i) {
         return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
@@ -77,7 +77,7 @@ std::size_t Utf8Length(std::string_view text, std::size_t at)
 // True for a well-formed non-ASCII UTF-8 sequence that a log viewer may
 // take for the end of a line: the C1 controls U+0080..U+009F (NEL, U+0085,
 // among them) and U+2028 LINE SEPARATOR and U+2029 PARAGRAPH SEPARATOR.
-bool BreaksLines(std::string_view sequence)
+bool breaksLines(std::string_view sequence)
 {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(sequence[i]); };
     if (sequence.size() == 2)
@@ -87,20 +87,20 @@ bool BreaksLines(std::string_view sequence)
 }
 
 // A path names a file on this system, so it is in the system's encoding.
-void AppendPath(std::string& out, std::string_view path)
+void appendPath(std::string& out, std::string_view path)
 {
     std::size_t at = 0;
     while (at < path.size()) {
         const auto byte = static_cast<unsigned char>(path[at]);
-        if (AppendAscii(out, byte)) {
+        if (appendAscii(out, byte)) {
             ++at;
             continue;
         }
-        const std::size_t length = Utf8Length(path, at);
-        if (length == 0 || BreaksLines(path.substr(at, length))) {
+        const std::size_t length = utf8Length(path, at);
+        if (length == 0 || breaksLines(path.substr(at, length))) {
             const std::size_t escaped = length == 0 ? 1 : length;
             for (std::size_t i = 0; i < escaped; ++i)
-                AppendByteEscape(out, static_cast<unsigned char>(path[at + i]));
+                appendByteEscape(out, static_cast<unsigned char>(path[at + i]));
             at += escaped;
         } else {
             out.append(path.substr(at, length));
@@ -109,16 +109,16 @@ void AppendPath(std::string& out, std::string_view path)
     }
 }
 
-void AppendField(std::string& out, const char* key, std::string_view ansi)
+void appendField(std::string& out, const char* key, std::string_view ansi)
 {
     out += ' ';
     out += key;
     out += "=\"";
-    AppendAnsi(out, ansi);
+    appendAnsi(out, ansi);
     out += '"';
 }
 
-const char* What(Kind kind)
+const char* what(Kind kind)
 {
     switch (kind) {
     case Kind::SignedIn:
@@ -161,74 +161,74 @@ const char* What(Kind kind)
     return "save failed";
 }
 
-bool IsAccountEvent(Kind kind)
+bool isAccountEvent(Kind kind)
 {
     return kind == Kind::AccountAdded || kind == Kind::AccountChanged ||
            kind == Kind::AccountDeleted;
 }
 
-bool ListsChanges(Kind kind)
+bool listsChanges(Kind kind)
 {
     return kind == Kind::UserAdded || kind == Kind::UserChanged || kind == Kind::AccountChanged;
 }
 
 // The events that say why something did not happen.
-bool IsRefusalOrFailure(Kind kind)
+bool isRefusalOrFailure(Kind kind)
 {
     return kind == Kind::SignInRefused || kind == Kind::ChangeRefused || kind == Kind::SaveFailed;
 }
 
-bool GivesReason(Kind kind)
+bool givesReason(Kind kind)
 {
-    return IsRefusalOrFailure(kind) || kind == Kind::NoChange;
+    return isRefusalOrFailure(kind) || kind == Kind::NoChange;
 }
 
 } // namespace
 
-std::string AuditLine(const AuditEvent& event)
+std::string auditLine(const AuditEvent& event)
 {
-    std::string line = What(event.kind);
+    std::string line = what(event.kind);
     line += ": table=\"";
-    AppendPath(line, event.table);
+    appendPath(line, event.table);
     line += '"';
-    AppendField(line, "user", event.actor);
+    appendField(line, "user", event.actor);
     // Two people both signed in as one login are told apart by this.
     if (!event.systemUser.empty() || event.systemUid) {
         line += " system_user=\"";
-        AppendPath(line, event.systemUser);
+        appendPath(line, event.systemUser);
         line += '"';
         if (event.systemUid)
             line += " uid=\"" + std::to_string(*event.systemUid) + '"';
     }
-    AppendField(line, "target", event.target);
-    if (IsAccountEvent(event.kind))
-        AppendField(line, "account", event.account);
+    appendField(line, "target", event.target);
+    if (isAccountEvent(event.kind))
+        appendField(line, "account", event.account);
     if (!event.newName.empty())
-        AppendField(line, "new_name", event.newName);
-    if (ListsChanges(event.kind)) {
+        appendField(line, "new_name", event.newName);
+    if (listsChanges(event.kind)) {
         std::string changes;
         for (const std::string& change : event.changes)
             changes += (changes.empty() ? "" : ", ") + change;
-        AppendField(line, "changes", changes);
+        appendField(line, "changes", changes);
     }
     if (!event.missingRight.empty())
-        AppendField(line, "missing_right", event.missingRight);
-    if (GivesReason(event.kind))
-        AppendField(line, "reason", event.detail);
+        appendField(line, "missing_right", event.missingRight);
+    if (givesReason(event.kind))
+        appendField(line, "reason", event.detail);
     if (event.kind == Kind::TableCopied) {
         line += " copy=\"";
-        AppendPath(line, event.copy);
+        appendPath(line, event.copy);
         line += '"';
     }
     if (event.kind == Kind::TableRestored) {
         line += " from=\"";
-        AppendPath(line, event.copy);
+        appendPath(line, event.copy);
         line += '"';
     }
     return line;
 }
 
-int SyslogSeverity(AuditEvent::Kind kind)
+int syslogSeverity(AuditEvent::Kind kind)
 {
-    return IsRefusalOrFailure(kind) ? LOG_WARNING : LOG_NOTICE;
+    return isRefusalOrFailure(kind) ? LOG_WARNING : LOG_NOTICE;
 }

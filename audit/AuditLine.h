@@ -31,8 +31,8 @@
 // the copy's and the system account are read as UTF-8, every other text as
 // Windows-1252 (which holds neither
 // separator; its five undefined bytes are taken for C1 controls).
-std::string AuditLine(const AuditEvent& event);
+std::string auditLine(const AuditEvent& event);
 
 // The syslog(3) severity of an event: LOG_WARNING for refusals and
 // failures, LOG_NOTICE for changes and successes.
-int SyslogSeverity(AuditEvent::Kind kind);
+int syslogSeverity(AuditEvent::Kind kind);

@@ -16,7 +16,7 @@ namespace {
 
 // The programs work in their data folder and name the table relatively; the
 // log is read elsewhere, so a line names the folder too.
-std::string AbsolutePath(const std::string& path)
+std::string absolutePath(const std::string& path)
 {
     if (path.empty() || path.front() == '/')
         return path;
@@ -39,23 +39,23 @@ SyslogAuditSink::SyslogAuditSink()
     (void)opened;
 }
 
-void SyslogAuditSink::Record(const AuditEvent& event)
+void SyslogAuditSink::record(const AuditEvent& event)
 {
     AuditEvent shown = event;
-    shown.table = AbsolutePath(event.table);
+    shown.table = absolutePath(event.table);
     if (!event.copy.empty())
-        shown.copy = AbsolutePath(event.copy);
+        shown.copy = absolutePath(event.copy);
     // The facility again with every line: anything else in the process that
     // calls openlog() must not move these out of authpriv.
-    ::syslog(LOG_AUTHPRIV | SyslogSeverity(event.kind), "%s", AuditLine(shown).c_str());
+    ::syslog(LOG_AUTHPRIV | syslogSeverity(event.kind), "%s", auditLine(shown).c_str());
 }
 
-std::unique_ptr<AuditSink> MakeSystemLogSink()
+std::unique_ptr<AuditSink> makeSystemLogSink()
 {
     return std::make_unique<SyslogAuditSink>();
 }
 
-SystemUser CurrentSystemUser()
+SystemUser currentSystemUser()
 {
     SystemUser user;
     const uid_t uid = ::getuid();

@@ -17,12 +17,12 @@ class SyslogAuditSink : public AuditSink
 public:
     // Opens the log the first time a sink is made in the process.
     SyslogAuditSink();
-    void Record(const AuditEvent& event) override;
+    void record(const AuditEvent& event) override;
 };
 
 // The sink the programs give their sessions.
-std::unique_ptr<AuditSink> MakeSystemLogSink();
+std::unique_ptr<AuditSink> makeSystemLogSink();
 
 // The account this process runs as (its real user): the front ends hand it
 // to their sessions, so that every line names who sat there.
-SystemUser CurrentSystemUser();
+SystemUser currentSystemUser();

@@ -8,20 +8,20 @@
 
 namespace {
 
-[[noreturn]] void Usage(const std::string& message, const std::string& command = {})
+[[noreturn]] void usage(const std::string& message, const std::string& command = {})
 {
     throw CliFailure{ExitBadInput, message, true, command};
 }
 
-std::string RightList()
+std::string rightList()
 {
     std::string list;
     for (Right right : AllRights)
-        list += std::string(list.empty() ? "" : " ") + RightName(right);
+        list += std::string(list.empty() ? "" : " ") + rightName(right);
     return list;
 }
 
-std::string Lower(std::string text)
+std::string lower(std::string text)
 {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -30,7 +30,7 @@ std::string Lower(std::string text)
 
 // "AddRecord,modifyrecord": names of rights in any letter case, one or
 // several separated by commas.
-std::vector<Right> ParseRights(const std::string& text)
+std::vector<Right> parseRights(const std::string& text)
 {
     std::vector<Right> rights;
     std::size_t at = 0;
@@ -38,10 +38,10 @@ std::vector<Right> ParseRights(const std::string& text)
         const std::size_t comma = text.find(',', at);
         const std::string word = text.substr(at, comma == std::string::npos ? comma : comma - at);
         const auto found = std::find_if(AllRights.begin(), AllRights.end(), [&](Right right) {
-            return Lower(RightName(right)) == Lower(word);
+            return lower(rightName(right)) == lower(word);
         });
         if (found == AllRights.end())
-            Usage("unknown right '" + word + "': RIGHT is one of " + RightList());
+            usage("unknown right '" + word + "': RIGHT is one of " + rightList());
         rights.push_back(*found);
         if (comma == std::string::npos)
             return rights;
@@ -49,44 +49,44 @@ std::vector<Right> ParseRights(const std::string& text)
     }
 }
 
-int ParseNumber(const std::string& text, const char* option, int most)
+int parseNumber(const std::string& text, const char* option, int most)
 {
     if (text.empty() || text.size() > 4 ||
         text.find_first_not_of("0123456789") != std::string::npos || std::stoi(text) > most)
-        Usage(std::string(option) + " takes a number from 0 to " + std::to_string(most));
+        usage(std::string(option) + " takes a number from 0 to " + std::to_string(most));
     return std::stoi(text);
 }
 
-std::string FormatList(const char* last)
+std::string formatList(const char* last)
 {
     std::string list;
-    const auto& formats = FormatTable();
+    const auto& formats = formatTable();
     for (std::size_t i = 0; i < formats.size(); ++i)
         list += std::string(i == 0 ? "" : i + 1 == formats.size() ? last : ", ") + formats[i].first;
     return list;
 }
 
-OutputFormat ParseFormat(const std::string& text)
+OutputFormat parseFormat(const std::string& text)
 {
-    for (const auto& [name, format] : FormatTable()) {
+    for (const auto& [name, format] : formatTable()) {
         if (text == name)
             return format;
     }
-    Usage("--format is one of " + FormatList(", "));
+    usage("--format is one of " + formatList(", "));
 }
 
-void SetOnce(std::optional<std::string>& slot, const char* option, const std::string& value)
+void setOnce(std::optional<std::string>& slot, const char* option, const std::string& value)
 {
     if (slot)
-        Usage(std::string(option) + " is given twice");
+        usage(std::string(option) + " is given twice");
     slot = value;
 }
 
 // "--name, --password or --path"
-std::string OptionNames(unsigned options)
+std::string optionNames(unsigned options)
 {
     std::vector<std::string> names;
-    for (const OptionInfo& option : OptionTable()) {
+    for (const OptionInfo& option : optionTable()) {
         if (options & option.option)
             names.push_back(option.name);
     }
@@ -97,16 +97,16 @@ std::string OptionNames(unsigned options)
 }
 
 // "--path PATH", with or without the value.
-std::string OptionText(const OptionInfo& option)
+std::string optionText(const OptionInfo& option)
 {
     return std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
 }
 
 // The commands that take `option` besides the common ones, "add, edit".
-std::string CommandsTaking(const OptionInfo& option)
+std::string commandsTaking(const OptionInfo& option)
 {
     std::string list;
-    for (const CommandInfo& command : CommandTable()) {
+    for (const CommandInfo& command : commandTable()) {
         if ((command.required | command.optional) & option.option)
             list += (list.empty() ? "" : ", ") + std::string(command.name);
     }
@@ -115,7 +115,7 @@ std::string CommandsTaking(const OptionInfo& option)
 
 // `text` in lines of at most `width` characters, broken between words and
 // at each '\n', each line after the first indented by `indent` blanks.
-std::string Wrapped(const std::string& text, std::size_t indent, std::size_t width)
+std::string wrapped(const std::string& text, std::size_t indent, std::size_t width)
 {
     std::string wrapped;
     std::size_t column = indent;
@@ -146,7 +146,7 @@ std::string Wrapped(const std::string& text, std::size_t indent, std::size_t wid
 
 // An option's entry in --help: its name and value, then its help, indented
 // under each other; the commands that take it, where not every one does.
-std::string OptionHelp(const std::string& head, const std::string& help)
+std::string optionHelp(const std::string& head, const std::string& help)
 {
     constexpr std::size_t Indent = 20;
     std::string text = "  " + head;
@@ -154,24 +154,24 @@ std::string OptionHelp(const std::string& head, const std::string& help)
         text += "\n" + std::string(Indent, ' ');
     else
         text.resize(Indent, ' ');
-    return text + Wrapped(help, Indent, 79) + "\n";
+    return text + wrapped(help, Indent, 79) + "\n";
 }
 
-std::string OptionHelp(const OptionInfo& option, bool withCommands)
+std::string optionHelp(const OptionInfo& option, bool withCommands)
 {
-    std::string head = OptionText(option);
+    std::string head = optionText(option);
     if (option.shortName)
         head = option.shortName + (", " + head);
-    const std::string commands = CommandsTaking(option);
+    const std::string commands = commandsTaking(option);
     const bool common = (option.option & (CommonOptions | SignInOptions)) != 0;
-    return OptionHelp(head, option.help + (withCommands && !common && !commands.empty()
+    return optionHelp(head, option.help + (withCommands && !common && !commands.empty()
                                                ? " (" + commands + ")"
                                                : std::string()));
 }
 
 } // namespace
 
-const std::vector<OptionInfo>& OptionTable()
+const std::vector<OptionInfo>& optionTable()
 {
     static const std::vector<OptionInfo> options = {
         {"--table", nullptr, TableOption, "FILE", ValueKind::File, false,
@@ -193,7 +193,7 @@ const std::vector<OptionInfo>& OptionTable()
         {"--description", nullptr, DescriptionOption, "TEXT", ValueKind::Text, false,
          "a bank account's description; line breaks are kept"},
         {"--grant", nullptr, GrantOption, "RIGHTS", ValueKind::Rights, true,
-         "give rights: one or a comma list of " + RightList() + ", in any letter case"},
+         "give rights: one or a comma list of " + rightList() + ", in any letter case"},
         {"--revoke", nullptr, RevokeOption, "RIGHTS", ValueKind::Rights, true,
          "take rights, named as for --grant"},
         {"--if-missing", nullptr, IfMissingOption, nullptr, ValueKind::None, false,
@@ -201,7 +201,7 @@ const std::vector<OptionInfo>& OptionTable()
         {"--if-present", nullptr, IfPresentOption, nullptr, ValueKind::None, false,
          "do nothing, successfully, when the user is not there"},
         {"--format", nullptr, FormatOption, "FORMAT", ValueKind::Format, false,
-         FormatList(" or ") + "; the first is the default"},
+         formatList(" or ") + "; the first is the default"},
         {"--wait", nullptr, WaitOption, "SECONDS", ValueKind::Text, false,
          "how long a change waits for another copy that is writing the table (default 10); "
          "then nothing is written (exit status 4)"},
@@ -210,14 +210,14 @@ const std::vector<OptionInfo>& OptionTable()
     return options;
 }
 
-const OptionInfo& FindOption(Option option)
+const OptionInfo& findOption(Option option)
 {
-    const std::vector<OptionInfo>& options = OptionTable();
+    const std::vector<OptionInfo>& options = optionTable();
     return *std::find_if(options.begin(), options.end(),
                          [&](const OptionInfo& info) { return info.option == option; });
 }
 
-const std::vector<std::pair<const char*, OutputFormat>>& FormatTable()
+const std::vector<std::pair<const char*, OutputFormat>>& formatTable()
 {
     static const std::vector<std::pair<const char*, OutputFormat>> formats = {
         {"text", OutputFormat::Text},
@@ -294,9 +294,9 @@ std::string CommandInfo::needs() const
     std::string line = name;
     if (!operands.empty())
         line += " " + operandText();
-    for (const OptionInfo& option : OptionTable()) {
+    for (const OptionInfo& option : optionTable()) {
         if (required & option.option)
-            line += " " + OptionText(option);
+            line += " " + optionText(option);
     }
     return line;
 }
@@ -304,29 +304,29 @@ std::string CommandInfo::needs() const
 std::string CommandInfo::synopsis() const
 {
     std::string line = needs();
-    for (const OptionInfo& option : OptionTable()) {
+    for (const OptionInfo& option : optionTable()) {
         if (optional & option.option)
-            line += " [" + OptionText(option) + "]" + (option.repeatable ? "..." : "");
+            line += " [" + optionText(option) + "]" + (option.repeatable ? "..." : "");
     }
     return line;
 }
 
-const CommandInfo* FindCommand(const std::string& name)
+const CommandInfo* findCommand(const std::string& name)
 {
-    for (const CommandInfo& command : CommandTable()) {
+    for (const CommandInfo& command : commandTable()) {
         if (name == command.name)
             return &command;
     }
     return nullptr;
 }
 
-bool Invocation::SignsIn() const
+bool Invocation::signsIn() const
 {
-    const CommandInfo* info = FindCommand(command);
+    const CommandInfo* info = findCommand(command);
     return info && info->signsIn;
 }
 
-Invocation ParseArguments(const std::vector<std::string>& arguments)
+Invocation parseArguments(const std::vector<std::string>& arguments)
 {
     Invocation invocation;
     unsigned given = 0;
@@ -361,13 +361,13 @@ Invocation ParseArguments(const std::vector<std::string>& arguments)
             }
             const std::size_t equals = argument.find('=');
             const std::string name = argument.substr(0, equals);
-            const std::vector<OptionInfo>& options = OptionTable();
+            const std::vector<OptionInfo>& options = optionTable();
             const auto known =
                 std::find_if(options.begin(), options.end(), [&](const OptionInfo& o) {
                     return name == o.name || (o.shortName && name == o.shortName);
                 });
             if (known == options.end())
-                Usage("unknown option '" + name + "'");
+                usage("unknown option '" + name + "'");
             std::string value;
             if (known->kind != ValueKind::None) {
                 if (equals != std::string::npos)
@@ -375,52 +375,52 @@ Invocation ParseArguments(const std::vector<std::string>& arguments)
                 else if (i + 1 < arguments.size())
                     value = arguments[++i];
                 else
-                    Usage(name + " needs a value");
+                    usage(name + " needs a value");
             } else if (equals != std::string::npos) {
-                Usage(name + " takes no value");
+                usage(name + " takes no value");
             }
             given |= known->option;
             switch (known->option) {
             case TableOption:
-                SetOnce(invocation.table, known->name, value);
+                setOnce(invocation.table, known->name, value);
                 break;
             case UserOption:
-                SetOnce(invocation.user, known->name, value);
+                setOnce(invocation.user, known->name, value);
                 break;
             case PathOption:
-                SetOnce(invocation.path, known->name, value);
+                setOnce(invocation.path, known->name, value);
                 break;
             case NameOption:
-                SetOnce(invocation.name, known->name, value);
+                setOnce(invocation.name, known->name, value);
                 break;
             case DescriptionOption:
-                SetOnce(invocation.description, known->name, value);
+                setOnce(invocation.description, known->name, value);
                 break;
             case PasswordOption:
                 invocation.newPassword = true;
                 break;
             case GrantOption:
-                for (Right right : ParseRights(value))
+                for (Right right : parseRights(value))
                     invocation.grants.push_back(right);
                 break;
             case RevokeOption:
-                for (Right right : ParseRights(value))
+                for (Right right : parseRights(value))
                     invocation.revokes.push_back(right);
                 break;
             case WaitOption:
-                invocation.waitSeconds = ParseNumber(value, known->name, 9999);
+                invocation.waitSeconds = parseNumber(value, known->name, 9999);
                 break;
             case QuietOption:
                 invocation.quiet = true;
                 break;
             case FormatOption:
-                invocation.format = ParseFormat(value);
+                invocation.format = parseFormat(value);
                 break;
             case PasswordFdOption:
-                invocation.passwordFd = ParseNumber(value, known->name, 9999);
+                invocation.passwordFd = parseNumber(value, known->name, 9999);
                 break;
             case NewPasswordFdOption:
-                invocation.newPasswordFd = ParseNumber(value, known->name, 9999);
+                invocation.newPasswordFd = parseNumber(value, known->name, 9999);
                 break;
             case IfMissingOption:
                 invocation.ifMissing = true;
@@ -441,7 +441,7 @@ Invocation ParseArguments(const std::vector<std::string>& arguments)
         invocation.operands.clear();
     }
     // Help beats any mistake: a command it does not know gets the list.
-    if (invocation.help && !FindCommand(invocation.command))
+    if (invocation.help && !findCommand(invocation.command))
         invocation.command.clear();
     if (invocation.help || invocation.version)
         return invocation;
@@ -449,40 +449,40 @@ Invocation ParseArguments(const std::vector<std::string>& arguments)
         throw *mistake;
 
     if (!haveCommand)
-        Usage("no command given");
-    const CommandInfo* command = FindCommand(invocation.command);
+        usage("no command given");
+    const CommandInfo* command = findCommand(invocation.command);
     if (!command)
-        Usage("unknown command '" + invocation.command + "'");
+        usage("unknown command '" + invocation.command + "'");
     const std::string name = command->name;
     const std::size_t operandCount = command->operands.size();
     if (invocation.operands.size() != operandCount)
-        Usage(name + (invocation.operands.size() < operandCount
+        usage(name + (invocation.operands.size() < operandCount
                           ? " needs " + command->operandText()
                           : " takes " + (operandCount ? command->operandText() : "no operands")),
               name);
-    for (const OptionInfo& option : OptionTable()) {
+    for (const OptionInfo& option : optionTable()) {
         if ((given & option.option) && !(command->allowed() & option.option))
-            Usage(std::string(option.name) + " does not go with " + name, name);
+            usage(std::string(option.name) + " does not go with " + name, name);
     }
     if (command->signsIn && !invocation.user)
-        Usage(name + " signs in first: give --user NAME", name);
-    for (const OptionInfo& option : OptionTable()) {
+        usage(name + " signs in first: give --user NAME", name);
+    for (const OptionInfo& option : optionTable()) {
         if ((command->required & option.option) && !(given & option.option))
-            Usage(name + " needs " + OptionText(option), name);
+            usage(name + " needs " + optionText(option), name);
     }
     for (Right right : invocation.grants) {
         if (std::find(invocation.revokes.begin(), invocation.revokes.end(), right) !=
             invocation.revokes.end())
-            Usage(std::string("--grant and --revoke both name ") + RightName(right), name);
+            usage(std::string("--grant and --revoke both name ") + rightName(right), name);
     }
     if (command->oneOf && !(given & command->oneOf))
-        Usage(name + ": nothing to change (give " + OptionNames(command->oneOf) + ")", name);
+        usage(name + ": nothing to change (give " + optionNames(command->oneOf) + ")", name);
     return invocation;
 }
 
-std::string UsageLine(const std::string& command)
+std::string usageLine(const std::string& command)
 {
-    const CommandInfo* info = command.empty() ? nullptr : FindCommand(command);
+    const CommandInfo* info = command.empty() ? nullptr : findCommand(command);
     if (!info)
         return std::string("Usage: ") + ProgramName +
                " [--table FILE] [--user NAME] COMMAND [ARGUMENT]...; '" + ProgramName +
@@ -490,9 +490,9 @@ std::string UsageLine(const std::string& command)
     return std::string("Usage: ") + ProgramName + " [OPTION]... " + info->synopsis() + "\n";
 }
 
-std::string CommandHelpText(const CommandInfo& command)
+std::string commandHelpText(const CommandInfo& command)
 {
-    std::string text = UsageLine(command.name);
+    std::string text = usageLine(command.name);
     std::string summary = command.summary;
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
     text += summary + ".\n";
@@ -502,9 +502,9 @@ std::string CommandHelpText(const CommandInfo& command)
                 "standard input.\n";
     if (command.required | command.optional) {
         text += "\nOptions:\n";
-        for (const OptionInfo& option : OptionTable()) {
+        for (const OptionInfo& option : optionTable()) {
             if ((command.required | command.optional) & option.option)
-                text += OptionHelp(option, false);
+                text += optionHelp(option, false);
         }
     }
     text += std::string("Common options: --table FILE, --wait SECONDS, -q. See '") + ProgramName +
@@ -512,7 +512,7 @@ std::string CommandHelpText(const CommandInfo& command)
     return text;
 }
 
-std::string HelpText()
+std::string helpText()
 {
     std::string text = std::string("Usage: ") + ProgramName +
                        " [OPTION]... COMMAND [ARGUMENT]...\n"
@@ -520,7 +520,7 @@ std::string HelpText()
                        "with the same rights, checks and saves as its windows.\n"
                        "\n";
     std::vector<std::string> withoutSignIn;
-    for (const CommandInfo& command : CommandTable()) {
+    for (const CommandInfo& command : commandTable()) {
         if (!command.signsIn)
             withoutSignIn.push_back(command.name);
     }
@@ -533,14 +533,14 @@ std::string HelpText()
         line.resize(std::max<std::size_t>(line.size() + 2, 29), ' ');
         text += line + summary + "\n";
     };
-    for (const CommandInfo& command : CommandTable())
+    for (const CommandInfo& command : commandTable())
         commandLine(command.needs(), command.summary);
     commandLine(std::string(HelpCommand) + " COMMAND", "what one command takes");
     text += "\nOptions:\n";
-    for (const OptionInfo& option : OptionTable())
-        text += OptionHelp(option, true);
-    text += OptionHelp("-h, --help", "this text") +
-            OptionHelp("-V, --version", "the program's version") +
+    for (const OptionInfo& option : optionTable())
+        text += optionHelp(option, true);
+    text += optionHelp("-h, --help", "this text") +
+            optionHelp("-V, --version", "the program's version") +
             "\n"
             "Texts are UTF-8; the table holds Windows-1252, so a text with another\n"
             "character, or longer than its field, is refused and nothing is written.\n"
@@ -561,14 +561,14 @@ std::string HelpText()
     return text;
 }
 
-std::string VersionText()
+std::string versionText()
 {
     return std::string(ProgramName) + " (Larkledger Security Manager) " + LARK_VERSION + "\n";
 }
 
 namespace {
 
-std::string Joined(const std::vector<std::string>& words)
+std::string joined(const std::vector<std::string>& words)
 {
     std::string text;
     for (const std::string& word : words)
@@ -576,42 +576,42 @@ std::string Joined(const std::vector<std::string>& words)
     return text;
 }
 
-std::string OptionsOfKind(bool (*wanted)(ValueKind))
+std::string optionsOfKind(bool (*wanted)(ValueKind))
 {
     std::vector<std::string> names;
-    for (const OptionInfo& option : OptionTable()) {
+    for (const OptionInfo& option : optionTable()) {
         if (wanted(option.kind))
             names.push_back(option.name);
     }
-    return Joined(names);
+    return joined(names);
 }
 
 } // namespace
 
-std::string FillCompletion(std::string script)
+std::string fillCompletion(std::string script)
 {
     std::vector<std::string> commands;
     std::vector<std::string> fileCommands;
-    for (const CommandInfo& command : CommandTable()) {
+    for (const CommandInfo& command : commandTable()) {
         commands.push_back(command.name);
         if (!command.operands.empty() && command.operands.front() == Operand::File)
             fileCommands.push_back(command.name);
     }
     commands.push_back(HelpCommand);
     std::vector<std::string> formats;
-    for (const auto& format : FormatTable())
+    for (const auto& format : formatTable())
         formats.push_back(format.first);
     const std::pair<const char*, std::string> words[] = {
-        {"@COMMANDS@", Joined(commands)},
-        {"@FILE_COMMANDS@", Joined(fileCommands)},
-        {"@OPTIONS@", OptionsOfKind([](ValueKind) { return true; }) + " --help --version"},
-        {"@RIGHTS@", RightList()},
-        {"@FORMATS@", Joined(formats)},
-        {"@FILE_OPTIONS@", OptionsOfKind([](ValueKind k) { return k == ValueKind::File; })},
-        {"@FOLDER_OPTIONS@", OptionsOfKind([](ValueKind k) { return k == ValueKind::Folder; })},
-        {"@RIGHTS_OPTIONS@", OptionsOfKind([](ValueKind k) { return k == ValueKind::Rights; })},
-        {"@FORMAT_OPTIONS@", OptionsOfKind([](ValueKind k) { return k == ValueKind::Format; })},
-        {"@VALUE_OPTIONS@", OptionsOfKind([](ValueKind k) { return k != ValueKind::None; })},
+        {"@COMMANDS@", joined(commands)},
+        {"@FILE_COMMANDS@", joined(fileCommands)},
+        {"@OPTIONS@", optionsOfKind([](ValueKind) { return true; }) + " --help --version"},
+        {"@RIGHTS@", rightList()},
+        {"@FORMATS@", joined(formats)},
+        {"@FILE_OPTIONS@", optionsOfKind([](ValueKind k) { return k == ValueKind::File; })},
+        {"@FOLDER_OPTIONS@", optionsOfKind([](ValueKind k) { return k == ValueKind::Folder; })},
+        {"@RIGHTS_OPTIONS@", optionsOfKind([](ValueKind k) { return k == ValueKind::Rights; })},
+        {"@FORMAT_OPTIONS@", optionsOfKind([](ValueKind k) { return k == ValueKind::Format; })},
+        {"@VALUE_OPTIONS@", optionsOfKind([](ValueKind k) { return k != ValueKind::None; })},
     };
     for (const auto& [placeholder, list] : words) {
         for (std::size_t at = script.find(placeholder); at != std::string::npos;

@@ -64,7 +64,7 @@ struct Invocation
     bool ifPresent = false;
 
     // Whether the command signs in first.
-    bool SignsIn() const;
+    bool signsIn() const;
 };
 
 class Command;
@@ -118,8 +118,8 @@ struct OptionInfo
     std::string help; // its text in --help, lines split by '\n'
 };
 
-const std::vector<OptionInfo>& OptionTable();
-const OptionInfo& FindOption(Option option);
+const std::vector<OptionInfo>& optionTable();
+const OptionInfo& findOption(Option option);
 
 // What a command's operand names: the table checks a new login or account
 // name before anyone signs in; the completion offers files for a FILE.
@@ -189,24 +189,24 @@ struct CommandInfo
 constexpr const char* HelpCommand = "help";
 
 // The words of --format, in the order --help lists them.
-const std::vector<std::pair<const char*, OutputFormat>>& FormatTable();
+const std::vector<std::pair<const char*, OutputFormat>>& formatTable();
 
-const std::vector<CommandInfo>& CommandTable();
-const CommandInfo* FindCommand(const std::string& name);
+const std::vector<CommandInfo>& commandTable();
+const CommandInfo* findCommand(const std::string& name);
 
 // Throws CliFailure (ExitBadInput, with usage) for anything it does not know
 // or that does not go together.
-Invocation ParseArguments(const std::vector<std::string>& arguments);
+Invocation parseArguments(const std::vector<std::string>& arguments);
 
-std::string HelpText();
+std::string helpText();
 // `help COMMAND` and `COMMAND --help`.
-std::string CommandHelpText(const CommandInfo& command);
+std::string commandHelpText(const CommandInfo& command);
 // One line: the command's usage, or the program's.
-std::string UsageLine(const std::string& command = {});
-std::string VersionText();
+std::string usageLine(const std::string& command = {});
+std::string versionText();
 
 // The bash completion script: `script` with each @WORDS@ placeholder
 // (@COMMANDS@, @OPTIONS@, @RIGHTS@, @FORMATS@, @FILE_OPTIONS@,
 // @FOLDER_OPTIONS@, @RIGHTS_OPTIONS@, @FORMAT_OPTIONS@, @VALUE_OPTIONS@,
 // @FILE_COMMANDS@) replaced by its words from the tables above.
-std::string FillCompletion(std::string script);
+std::string fillCompletion(std::string script);

@@ -21,7 +21,7 @@
 
 namespace {
 
-[[noreturn]] void Fail(int status, const std::string& message)
+[[noreturn]] void fail(int status, const std::string& message)
 {
     throw CliFailure{status, message, false, {}};
 }
@@ -29,29 +29,29 @@ namespace {
 // Windows-1252 bytes of a UTF-8 text from the command line or a password
 // line; a text the table cannot hold ends the command before anything is
 // written.
-std::string ForTable(TextField field, const std::string& utf8, bool whole = false)
+std::string forTable(TextField field, const std::string& utf8, bool whole = false)
 {
     TableTextCheck check = tableTextOf(field, utf8, whole);
     if (!check.bytes)
-        Fail(ExitBadInput, check.refusal);
+        fail(ExitBadInput, check.refusal);
     return std::move(*check.bytes);
 }
 
 // The store would cut a longer text to its field: a different text.
-void CheckFits(TextField field, const std::string& text)
+void checkFits(TextField field, const std::string& text)
 {
     if (const std::optional<std::string> refusal = tooLongRefusal(field, text))
-        Fail(ExitBadInput, *refusal);
+        fail(ExitBadInput, *refusal);
 }
 
-std::string Stored(TextField field, const std::string& utf8)
+std::string stored(TextField field, const std::string& utf8)
 {
-    return ForTable(field, utf8, true);
+    return forTable(field, utf8, true);
 }
 
 // A password's Windows-1252 bytes, or nothing. Unlike other texts, what
 // the table cannot hold is never quoted back: it is most of a password.
-std::optional<std::string> PasswordBytes(const std::string& utf8)
+std::optional<std::string> passwordBytes(const std::string& utf8)
 {
     return utf8ToTableText(utf8);
 }
@@ -62,7 +62,7 @@ const char* const UnstorablePassword =
 
 // A name as the audit trail can record it where the table cannot hold it:
 // each character Windows-1252 lacks, and each byte that is not UTF-8, as "?".
-std::string RecordableName(const std::string& utf8)
+std::string recordableName(const std::string& utf8)
 {
     std::string name;
     std::size_t at = 0;
@@ -86,27 +86,27 @@ std::string RecordableName(const std::string& utf8)
 // A text for people to read: a table made elsewhere may hold control
 // characters, which would move the cursor, clear the line or hide the text
 // on a terminal, so they show as \r, \x1b and the like.
-std::string Shown(std::string_view ansi)
+std::string shown(std::string_view ansi)
 {
-    return tableTextToUtf8(VisibleText(ansi));
+    return tableTextToUtf8(visibleText(ansi));
 }
 
 // A text as stored, for the machine formats, which escape it their own way.
-std::string Exact(std::string_view ansi)
+std::string exact(std::string_view ansi)
 {
     return tableTextToUtf8(ansi);
 }
 
 // A new text of the command line that the session core would refuse to
 // store: refused before anyone is asked for a password.
-void CheckStorable(TextField field, const std::string& text)
+void checkStorable(TextField field, const std::string& text)
 {
-    if (const std::optional<std::string> refusal = ControlCharacterRefusal(field, text))
-        Fail(ExitBadInput, Shown(*refusal));
+    if (const std::optional<std::string> refusal = controlCharacterRefusal(field, text))
+        fail(ExitBadInput, shown(*refusal));
 }
 
 // Descriptions keep CR LF line breaks, as the account dialog stores them.
-std::string StoredBreaks(const std::string& text)
+std::string storedBreaks(const std::string& text)
 {
     std::string stored;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -117,7 +117,7 @@ std::string StoredBreaks(const std::string& text)
     return stored;
 }
 
-std::string FolderOf(const std::string& path)
+std::string folderOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos)
@@ -127,7 +127,7 @@ std::string FolderOf(const std::string& path)
 
 // mkdir -p; the folders it makes are private to their owner. The error
 // number of a step that failed, or 0.
-int MakeFolders(const std::string& folder)
+int makeFolders(const std::string& folder)
 {
     std::size_t at = 0;
     while (at != std::string::npos) {
@@ -140,7 +140,7 @@ int MakeFolders(const std::string& folder)
 }
 
 // JSON's string form of a UTF-8 text.
-std::string Json(const std::string& text)
+std::string json(const std::string& text)
 {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -168,7 +168,7 @@ std::string Json(const std::string& text)
 }
 
 // A field of a tab-separated line: tabs, line ends and backslashes escaped.
-std::string Tsv(const std::string& text)
+std::string tsv(const std::string& text)
 {
     std::string out;
     for (const char c : text) {
@@ -192,7 +192,7 @@ std::string Tsv(const std::string& text)
     return out;
 }
 
-std::optional<std::string> RealFolder(const std::string& path)
+std::optional<std::string> realFolder(const std::string& path)
 {
     char resolved[PATH_MAX];
     struct stat st
@@ -217,7 +217,7 @@ private:
     mode_t m_old;
 };
 
-UserData PlainUser(const std::string& name, const std::string& password, const std::string& path)
+UserData plainUser(const std::string& name, const std::string& password, const std::string& path)
 {
     UserData user;
     user.loginName = name;
@@ -235,33 +235,33 @@ class Command
 public:
     Command(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
             std::ostream& err, AuditSink* audit)
-        : m_invocation(invocation), m_info(*FindCommand(invocation.command)), m_secrets(secrets),
-          m_out(out), m_err(err), m_path(invocation.table ? *invocation.table : DefaultTablePath()),
-          m_audit(audit), m_session(m_path, audit), m_systemUser(CurrentSystemUser())
+        : m_invocation(invocation), m_info(*findCommand(invocation.command)), m_secrets(secrets),
+          m_out(out), m_err(err), m_path(invocation.table ? *invocation.table : defaultTablePath()),
+          m_audit(audit), m_session(m_path, audit), m_systemUser(currentSystemUser())
     {
         m_session.setSystemUser(m_systemUser);
         // The command holds the writer lock from its read to its write, so
         // only a writer that takes no lock can get in between: never
         // written over, such a change ends the command.
-        m_session.SetConflictHandler([this](const Conflict& conflict) {
+        m_session.setConflictHandler([this](const Conflict& conflict) {
             m_conflict = conflict;
             return ConflictChoice::Cancel;
         });
-        m_session.SetWriterWait(std::chrono::seconds(invocation.waitSeconds),
+        m_session.setWriterWait(std::chrono::seconds(invocation.waitSeconds),
                                 [this](Session::WriterWait step) {
                                     if (step == Session::WriterWait::Begins)
-                                        Notice(Session::WriterWaitNotice(m_path));
+                                        notice(Session::writerWaitNotice(m_path));
                                     return true;
                                 });
     }
 
-    int Run()
+    int run()
     {
         int status = ExitDone;
         const std::optional<Session::FileFault> fault = Session::fileFaultOf([&] {
             if (m_info.signsIn) {
-                TakeTexts();
-                if (const std::optional<int> ended = LoadAndSignIn()) {
+                takeTexts();
+                if (const std::optional<int> ended = loadAndSignIn()) {
                     status = *ended;
                     return;
                 }
@@ -273,41 +273,41 @@ public:
         return status;
     }
 
-    int List()
+    int list()
     {
-        const std::vector<std::string> names = m_session.ListedNames();
+        const std::vector<std::string> names = m_session.listedNames();
         if (m_invocation.format == OutputFormat::Json) {
             m_out << "[";
             for (std::size_t i = 0; i < names.size(); ++i)
-                m_out << (i ? ", " : "") << Json(Exact(names[i]));
+                m_out << (i ? ", " : "") << json(exact(names[i]));
             m_out << "]\n";
             return ExitDone;
         }
         for (const std::string& name : names)
-            m_out << (m_invocation.format == OutputFormat::Tsv ? Tsv(Exact(name)) : Shown(name))
+            m_out << (m_invocation.format == OutputFormat::Tsv ? tsv(exact(name)) : shown(name))
                   << "\n";
         return ExitDone;
     }
 
-    int Show()
+    int show()
     {
-        if (!m_session.MaySeeUserDetails())
+        if (!m_session.maySeeUserDetails())
             return stop(ExitRefused, "You may not see user details: that needs the ModifyUsers or "
                                      "DeleteUsers right.");
-        const std::optional<UserData> user = m_session.User(m_session.StoredName(m_target));
+        const std::optional<UserData> user = m_session.user(m_session.storedName(m_target));
         if (!user)
             return stop(ExitNotFound, Session::noSuchUserText());
-        const bool accounts = m_session.MayKeepAccounts();
+        const bool accounts = m_session.mayKeepAccounts();
         const std::vector<AccountData> list =
             accounts ? m_session.Accounts(user->loginName) : std::vector<AccountData>();
-        const std::string password = m_session.ShownPassword(*user);
+        const std::string password = m_session.shownPassword(*user);
         switch (m_invocation.format) {
         case OutputFormat::Json: {
-            m_out << "{\"login_name\": " << Json(Exact(user->loginName))
-                  << ", \"password\": " << Json(Exact(password))
-                  << ", \"data_path\": " << Json(Exact(user->dataPath)) << ", \"rights\": {";
+            m_out << "{\"login_name\": " << json(exact(user->loginName))
+                  << ", \"password\": " << json(exact(password))
+                  << ", \"data_path\": " << json(exact(user->dataPath)) << ", \"rights\": {";
             for (Right right : AllRights)
-                m_out << (right == AllRights.front() ? "" : ", ") << Json(RightName(right)) << ": "
+                m_out << (right == AllRights.front() ? "" : ", ") << json(rightName(right)) << ": "
                       << (user->rights.has(right) ? "true" : "false");
             m_out << "}, \"bank_accounts\": ";
             if (!accounts) {
@@ -316,37 +316,37 @@ public:
             }
             m_out << "[";
             for (std::size_t i = 0; i < list.size(); ++i)
-                m_out << (i ? ", " : "") << "{\"name\": " << Json(Exact(list[i].name))
-                      << ", \"description\": " << Json(Exact(list[i].description)) << "}";
+                m_out << (i ? ", " : "") << "{\"name\": " << json(exact(list[i].name))
+                      << ", \"description\": " << json(exact(list[i].description)) << "}";
             m_out << "]}\n";
             return ExitDone;
         }
         case OutputFormat::Tsv:
-            m_out << "login_name\t" << Tsv(Exact(user->loginName)) << "\n"
-                  << "password\t" << Tsv(Exact(password)) << "\n"
-                  << "data_path\t" << Tsv(Exact(user->dataPath)) << "\n";
+            m_out << "login_name\t" << tsv(exact(user->loginName)) << "\n"
+                  << "password\t" << tsv(exact(password)) << "\n"
+                  << "data_path\t" << tsv(exact(user->dataPath)) << "\n";
             for (Right right : AllRights)
-                m_out << RightName(right) << "\t" << (user->rights.has(right) ? "TRUE" : "FALSE")
+                m_out << rightName(right) << "\t" << (user->rights.has(right) ? "TRUE" : "FALSE")
                       << "\n";
             for (const AccountData& account : list)
-                m_out << "bank_account\t" << Tsv(Exact(account.name)) << "\t"
-                      << Tsv(Exact(account.description)) << "\n";
+                m_out << "bank_account\t" << tsv(exact(account.name)) << "\t"
+                      << tsv(exact(account.description)) << "\n";
             return ExitDone;
         case OutputFormat::Text:
             break;
         }
-        m_out << "Login name: " << Shown(user->loginName) << "\n"
-              << "Password: " << Shown(password) << "\n"
-              << "Data path: " << Shown(user->dataPath) << "\n";
+        m_out << "Login name: " << shown(user->loginName) << "\n"
+              << "Password: " << shown(password) << "\n"
+              << "Data path: " << shown(user->dataPath) << "\n";
         for (Right right : AllRights)
-            m_out << RightName(right) << ": " << (user->rights.has(right) ? "TRUE" : "FALSE")
+            m_out << rightName(right) << ": " << (user->rights.has(right) ? "TRUE" : "FALSE")
                   << "\n";
         if (!accounts) {
             m_out << "Bank accounts: not shown without the ModifyUsers and DeleteUsers rights\n";
             return ExitDone;
         }
         for (const AccountData& account : list) {
-            m_out << "Bank account: " << Shown(account.name) << "\n";
+            m_out << "Bank account: " << shown(account.name) << "\n";
             // Split at the stored line breaks before any other control
             // character is made visible.
             const std::string& description = account.description;
@@ -355,32 +355,32 @@ public:
                 std::size_t end = description.find("\r\n", at);
                 if (end == std::string::npos)
                     end = description.size();
-                m_out << "    " << Shown(description.substr(at, end - at)) << "\n";
+                m_out << "    " << shown(description.substr(at, end - at)) << "\n";
                 at = end + 2;
             }
         }
         return ExitDone;
     }
 
-    int Add()
+    int add()
     {
-        UserData user = PlainUser(m_target, m_newPassword, *m_newPath);
+        UserData user = plainUser(m_target, m_newPassword, *m_newPath);
         for (Right right : m_invocation.grants)
             user.rights.set(right, true);
         // A provisioning script that runs twice finds its user there: no
         // fault, and recorded as no change.
-        const ChangeResult added = m_session.AddUser(user, m_invocation.ifMissing);
+        const ChangeResult added = m_session.addUser(user, m_invocation.ifMissing);
         if (!added.done())
             return endWith(added);
         // The windows keep an added user in memory until the close; here
         // the command is the whole sitting.
-        return endWith(m_session.Save());
+        return endWith(m_session.save());
     }
 
-    int Edit()
+    int edit()
     {
-        const std::string name = StoredName(m_target);
-        const std::optional<UserData> stored = m_session.User(name);
+        const std::string name = storedName(m_target);
+        const std::optional<UserData> stored = m_session.user(name);
         if (!stored)
             return stop(ExitNotFound, Session::noSuchUserText());
 
@@ -398,41 +398,41 @@ public:
             user.rights.set(right, true);
         for (Right right : m_invocation.revokes)
             user.rights.set(right, false);
-        return endWith(m_session.SaveChanges(m_session.loadForEditing(name), user));
+        return endWith(m_session.saveChanges(m_session.loadForEditing(name), user));
     }
 
-    int Remove()
+    int remove()
     {
         const ChangeResult deleted =
-            m_session.DeleteUser(StoredName(m_target), m_invocation.ifPresent);
+            m_session.deleteUser(storedName(m_target), m_invocation.ifPresent);
         if (!deleted.done())
             return endWith(deleted);
-        return endWith(m_session.Save());
+        return endWith(m_session.save());
     }
 
-    int ChangeOwnPassword()
+    int changeOwnPassword()
     {
         const ChangeResult changed =
             m_session.changeOwnPassword(m_oldPassword, m_newPassword, m_repeatedPassword);
         const int status = endWith(changed);
         if (changed.done())
-            Notice(Session::ownPasswordChangedText());
+            notice(Session::ownPasswordChangedText());
         return status;
     }
 
-    int AddAccount()
+    int addAccount()
     {
         AccountData account;
         account.name = m_account;
         account.description = m_newDescription ? *m_newDescription : std::string();
-        return endWith(m_session.AddAccount(StoredName(m_target), account));
+        return endWith(m_session.addAccount(storedName(m_target), account));
     }
 
-    int EditAccount()
+    int editAccount()
     {
-        const std::string name = StoredName(m_target);
+        const std::string name = storedName(m_target);
         AccountData account;
-        account.entry = m_session.LookUpAccount(name, m_account);
+        account.entry = m_session.lookUpAccount(name, m_account);
         account.name = m_account;
         for (const AccountData& stored : m_session.Accounts(name)) {
             if (stored.entry == account.entry)
@@ -442,97 +442,97 @@ public:
             account.name = *m_newName;
         if (m_newDescription)
             account.description = *m_newDescription;
-        return endWith(m_session.ModifyAccount(name, account));
+        return endWith(m_session.modifyAccount(name, account));
     }
 
-    int RemoveAccount()
+    int removeAccount()
     {
-        const std::string name = StoredName(m_target);
-        return endWith(m_session.DeleteAccount(name, m_session.LookUpAccount(name, m_account)));
+        const std::string name = storedName(m_target);
+        return endWith(m_session.deleteAccount(name, m_session.lookUpAccount(name, m_account)));
     }
 
-    int Check()
+    int check()
     {
-        if (const std::optional<int> ended = RefuseNonTable())
+        if (const std::optional<int> ended = refuseNonTable())
             return *ended;
         const std::optional<std::string> bytes = Session::peekTableFile(m_path);
         if (!bytes)
             return stop(ExitFileTrouble, m_path + ": " + Session::fileErrorText(2));
-        const TableReport report = CheckTable(*bytes);
+        const TableReport report = checkTable(*bytes);
         if (m_invocation.format == OutputFormat::Json) {
-            m_out << "{\"table\": " << Json(m_path) << ", \"size\": " << report.size
+            m_out << "{\"table\": " << json(m_path) << ", \"size\": " << report.size
                   << ", \"users\": [";
             for (std::size_t i = 0; i < report.users.size(); ++i)
                 m_out << (i ? ", " : "") << "{\"slot\": " << report.users[i].slot
-                      << ", \"login_name\": " << Json(Exact(report.users[i].loginName)) << "}";
+                      << ", \"login_name\": " << json(exact(report.users[i].loginName)) << "}";
             m_out << "], \"faults\": [";
             for (std::size_t i = 0; i < report.faults.size(); ++i)
-                m_out << (i ? ", " : "") << Json(Exact(report.faults[i]));
-            m_out << "], \"sound\": " << (report.Sound() ? "true" : "false") << "}\n";
+                m_out << (i ? ", " : "") << json(exact(report.faults[i]));
+            m_out << "], \"sound\": " << (report.sound() ? "true" : "false") << "}\n";
         } else if (m_invocation.format == OutputFormat::Tsv) {
-            m_out << "table\t" << Tsv(m_path) << "\nsize\t" << report.size << "\n";
+            m_out << "table\t" << tsv(m_path) << "\nsize\t" << report.size << "\n";
             for (const TableReport::User& user : report.users)
-                m_out << "slot\t" << user.slot << "\t" << Tsv(Exact(user.loginName)) << "\n";
+                m_out << "slot\t" << user.slot << "\t" << tsv(exact(user.loginName)) << "\n";
             for (const std::string& fault : report.faults)
-                m_out << "fault\t" << Tsv(Exact(fault)) << "\n";
-            m_out << "sound\t" << (report.Sound() ? "true" : "false") << "\n";
+                m_out << "fault\t" << tsv(exact(fault)) << "\n";
+            m_out << "sound\t" << (report.sound() ? "true" : "false") << "\n";
         } else {
             m_out << "Table: " << m_path << "\n"
                   << "Size: " << report.size << " bytes\n";
             for (const TableReport::User& user : report.users)
-                m_out << "Slot " << user.slot << ": \"" << Shown(user.loginName) << "\"\n";
+                m_out << "Slot " << user.slot << ": \"" << shown(user.loginName) << "\"\n";
             if (report.users.empty())
                 m_out << "No users.\n";
             for (const std::string& fault : report.faults)
-                m_out << "Fault: " << Shown(fault) << "\n";
-            if (report.Sound())
+                m_out << "Fault: " << shown(fault) << "\n";
+            if (report.sound())
                 m_out << "The table is sound.\n";
             else
                 m_out << "The table is not sound: " << report.faults.size()
                       << (report.faults.size() == 1 ? " fault.\n" : " faults.\n");
         }
-        return report.Sound() ? ExitDone : ExitBadInput;
+        return report.sound() ? ExitDone : ExitBadInput;
     }
 
-    int Init()
+    int init()
     {
         // The first-use dialog's rules: name and password trimmed, the data
         // path an existing folder, all six rights.
         const std::string name =
-            trimmedText(ForTable(TextField::LoginName, m_invocation.operands[0]));
-        CheckFits(TextField::LoginName, name);
-        CheckStorable(TextField::LoginName, name);
-        const std::string folder = FolderOf(m_path);
+            trimmedText(forTable(TextField::LoginName, m_invocation.operands[0]));
+        checkFits(TextField::LoginName, name);
+        checkStorable(TextField::LoginName, name);
+        const std::string folder = folderOf(m_path);
         if (!m_invocation.table)
-            MakeFolders(folder);
-        if (const std::optional<int> ended = RefuseNonTable())
+            makeFolders(folder);
+        if (const std::optional<int> ended = refuseNonTable())
             return *ended;
-        if (const std::optional<int> ended = RefuseTableOfOthers())
+        if (const std::optional<int> ended = refuseTableOfOthers())
             return *ended;
         // The password is asked for only once the rest will do.
         const std::optional<std::string> dataFolder =
-            RealFolder(m_invocation.path ? *m_invocation.path : folder);
+            realFolder(m_invocation.path ? *m_invocation.path : folder);
         UserData user =
-            PlainUser(name, {}, dataFolder ? Stored(TextField::DataPath, *dataFolder) : "");
+            plainUser(name, {}, dataFolder ? stored(TextField::DataPath, *dataFolder) : "");
         if (const std::optional<ChangeResult> refused = Session::firstUserRefusal(user, false))
             return endWith(*refused);
         user.password =
-            trimmedText(ReadNewPassword("Password for the new user " + m_invocation.operands[0]));
+            trimmedText(readNewPassword("Password for the new user " + m_invocation.operands[0]));
 
         ChangeResult made;
         {
             const PrivateFiles makingPrivateFiles;
-            made = m_session.CreateFirstUser(user);
+            made = m_session.createFirstUser(user);
         }
         const int status = endWith(made);
         if (!made.done())
             return status;
-        return MakeTablePrivate().value_or(ExitDone);
+        return makeTablePrivate().value_or(ExitDone);
     }
 
-    int Backup()
+    int backup()
     {
-        if (const std::optional<int> ended = RefuseNonTable())
+        if (const std::optional<int> ended = refuseNonTable())
             return *ended;
         const std::string& copy = m_invocation.operands[0];
         struct stat table
@@ -547,13 +547,13 @@ public:
                         copy + " is the table itself; give another file for the copy.");
         // Before the lock: what can never take the copy must not keep other
         // writers waiting, nor be opened at all (a FIFO blocks).
-        if (const std::optional<int> ended = RefuseCopyTarget(copy))
+        if (const std::optional<int> ended = refuseCopyTarget(copy))
             return *ended;
         std::optional<std::string> bytes;
         {
             // Taken under the writer lock: never half of one save and half
             // of the next. The copy is written after, as it may be slow.
-            const Session::WriterHold hold = m_session.HoldWriterLock();
+            const Session::WriterHold hold = m_session.holdWriterLock();
             bytes = Session::peekTableFile(m_path);
         }
         if (!bytes)
@@ -562,24 +562,24 @@ public:
         if (const std::optional<Session::FileFault> fault =
                 Session::fileFaultOf([&] { Session::writeCopy(copy, *bytes); }))
             return stop(ExitFileTrouble, copy + ": " + fault->message);
-        RecordCopy(copy);
-        Notice("copied " + m_path + " to " + copy + " (" + std::to_string(bytes->size()) +
+        recordCopy(copy);
+        notice("copied " + m_path + " to " + copy + " (" + std::to_string(bytes->size()) +
                " bytes)");
         return ExitDone;
     }
 
-    int Restore()
+    int restore()
     {
         const ChangeResult restored = m_session.restore(m_restoring, m_invocation.operands[0]);
         const int status = endWith(restored);
         if (restored.done())
-            Notice("restored " + m_path + " from " + m_invocation.operands[0] + " (" +
+            notice("restored " + m_path + " from " + m_invocation.operands[0] + " (" +
                    std::to_string(m_restoring.size()) + " bytes)");
         return status;
     }
 
 private:
-    void Notice(const std::string& text)
+    void notice(const std::string& text)
     {
         if (m_invocation.quiet)
             return;
@@ -590,7 +590,7 @@ private:
     // A folder, a FIFO or a device is no table; say which rather than
     // "File access denied". Like the checks below: nothing when the command
     // may go on, the exit status when it ended here.
-    std::optional<int> RefuseNonTable() const
+    std::optional<int> refuseNonTable() const
     {
         struct stat st
         {
@@ -610,7 +610,7 @@ private:
     // of someone else's is never written into nor made private in passing.
     // Another user's file is refused rather than replaced: it may be theirs
     // to keep, and the administrator should see that it is there.
-    std::optional<int> RefuseCopyTarget(const std::string& copy) const
+    std::optional<int> refuseCopyTarget(const std::string& copy) const
     {
         struct stat st
         {
@@ -618,7 +618,8 @@ private:
         if (::lstat(copy.c_str(), &st) != 0) {
             if (errno == ENOENT)
                 return std::nullopt;
-            return stop(ExitFileTrouble, copy + ": " + Session::fileErrorText(Session::fileErrorCode(errno)));
+            return stop(ExitFileTrouble,
+                        copy + ": " + Session::fileErrorText(Session::fileErrorCode(errno)));
         }
         if (S_ISLNK(st.st_mode))
             return stop(ExitFileTrouble,
@@ -641,7 +642,7 @@ private:
 
     // A backup holds every password: the trail says who took it, of which
     // table, and where to.
-    void RecordCopy(const std::string& copy) const
+    void recordCopy(const std::string& copy) const
     {
         if (m_audit == nullptr)
             return;
@@ -651,14 +652,14 @@ private:
         copied.copy = copy;
         copied.systemUser = m_systemUser.name;
         copied.systemUid = m_systemUser.uid;
-        m_audit->Record(copied);
+        m_audit->record(copied);
     }
 
     // init fills only a table of its own making: an empty file (which a
     // first use may fill) that another user made, or one a link leads to,
     // would leave the table theirs, or where they chose. A table with users
     // is refused by the first-use rule itself.
-    std::optional<int> RefuseTableOfOthers() const
+    std::optional<int> refuseTableOfOthers() const
     {
         struct stat st
         {
@@ -682,12 +683,13 @@ private:
     // The new table, private whatever mode an empty file of one's own had;
     // made so through the file itself, never a link or another user's file
     // put in its place meanwhile.
-    std::optional<int> MakeTablePrivate() const
+    std::optional<int> makeTablePrivate() const
     {
         const int fd =
             ::open(m_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
-            return stop(ExitFileTrouble, m_path + ": " + Session::fileErrorText(Session::fileErrorCode(errno)));
+            return stop(ExitFileTrouble,
+                        m_path + ": " + Session::fileErrorText(Session::fileErrorCode(errno)));
         struct stat st
         {
         };
@@ -701,51 +703,52 @@ private:
                                              "was put in its place while init ran); see who may "
                                              "write its folder.");
         if (!done)
-            return stop(ExitFileTrouble, m_path + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
+            return stop(ExitFileTrouble,
+                        m_path + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
         return std::nullopt;
     }
 
     // Every text of the command line is checked before anyone is asked for
     // a password. Names that only look someone up need not fit a field.
-    void TakeTexts()
+    void takeTexts()
     {
         const bool ofAccount = m_info.takes(Operand::Account) || m_info.takes(Operand::NewAccount);
         // A name the table cannot hold is refused as a sign-in, once the
         // table is found.
         const std::optional<std::string> user = utf8ToTableText(*m_invocation.user);
         m_userUnstorable = !user;
-        m_user = user ? *user : RecordableName(*m_invocation.user);
+        m_user = user ? *user : recordableName(*m_invocation.user);
         // Of the commands that sign in, only restore names a file: the backup.
         if (m_info.takes(Operand::File)) {
-            ReadBackup(m_invocation.operands[0]);
+            readBackup(m_invocation.operands[0]);
             return;
         }
         if (!m_invocation.operands.empty())
-            m_target = ForTable(TextField::LoginName, m_invocation.operands[0]);
+            m_target = forTable(TextField::LoginName, m_invocation.operands[0]);
         if (m_invocation.operands.size() > 1)
-            m_account = ForTable(TextField::AccountName, m_invocation.operands[1]);
+            m_account = forTable(TextField::AccountName, m_invocation.operands[1]);
         if (m_info.takes(Operand::NewUser)) {
-            CheckFits(TextField::LoginName, m_target);
-            CheckStorable(TextField::LoginName, m_target);
+            checkFits(TextField::LoginName, m_target);
+            checkStorable(TextField::LoginName, m_target);
         }
         if (m_info.takes(Operand::NewAccount)) {
-            CheckFits(TextField::AccountName, m_account);
-            CheckStorable(TextField::AccountName, m_account);
+            checkFits(TextField::AccountName, m_account);
+            checkStorable(TextField::AccountName, m_account);
         }
         if (m_invocation.name) {
-            m_newName = ofAccount ? Stored(TextField::AccountName, *m_invocation.name)
-                                  : Stored(TextField::LoginName, *m_invocation.name);
-            CheckStorable(ofAccount ? TextField::AccountName : TextField::LoginName, *m_newName);
+            m_newName = ofAccount ? stored(TextField::AccountName, *m_invocation.name)
+                                  : stored(TextField::LoginName, *m_invocation.name);
+            checkStorable(ofAccount ? TextField::AccountName : TextField::LoginName, *m_newName);
         }
         if (m_invocation.path) {
-            m_newPath = Stored(TextField::DataPath, *m_invocation.path);
-            CheckStorable(TextField::DataPath, *m_newPath);
+            m_newPath = stored(TextField::DataPath, *m_invocation.path);
+            checkStorable(TextField::DataPath, *m_newPath);
         }
         if (m_invocation.description) {
             m_newDescription =
-                ForTable(TextField::Description, StoredBreaks(*m_invocation.description));
-            CheckFits(TextField::Description, *m_newDescription);
-            CheckStorable(TextField::Description, *m_newDescription);
+                forTable(TextField::Description, storedBreaks(*m_invocation.description));
+            checkFits(TextField::Description, *m_newDescription);
+            checkStorable(TextField::Description, *m_newDescription);
         }
     }
 
@@ -753,7 +756,7 @@ private:
     // wrong FILE keeps nobody waiting. Only a regular file is read, never
     // through a link: opening a FIFO could block, a device could set
     // something going.
-    void ReadBackup(const std::string& file)
+    void readBackup(const std::string& file)
     {
         const int fd =
             ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -763,9 +766,9 @@ private:
             {
             };
             if (err == ELOOP && ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-                Fail(ExitFileTrouble, file + " is a symbolic link: a backup is read only from its "
+                fail(ExitFileTrouble, file + " is a symbolic link: a backup is read only from its "
                                              "own path; give that.");
-            Fail(ExitFileTrouble,
+            fail(ExitFileTrouble,
                  file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
         }
         struct stat st
@@ -776,9 +779,9 @@ private:
         if (!stated || !S_ISREG(st.st_mode)) {
             ::close(fd);
             if (!stated)
-                Fail(ExitFileTrouble,
+                fail(ExitFileTrouble,
                      file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
-            Fail(ExitFileTrouble,
+            fail(ExitFileTrouble,
                  file + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file") +
                      ": a backup is a file that backup wrote.");
         }
@@ -791,7 +794,7 @@ private:
             if (got < 0) {
                 const int readErr = errno;
                 ::close(fd);
-                Fail(ExitFileTrouble,
+                fail(ExitFileTrouble,
                      file + ": " + Session::fileErrorText(Session::fileErrorCode(readErr)));
             }
             if (got == 0)
@@ -806,9 +809,9 @@ private:
     }
 
     // Nothing when the command may go on; the exit status when it ended here.
-    std::optional<int> LoadAndSignIn()
+    std::optional<int> loadAndSignIn()
     {
-        if (const std::optional<int> ended = RefuseNonTable())
+        if (const std::optional<int> ended = refuseNonTable())
             return ended;
         // Loading creates a missing table, which would then stand in the
         // way of init.
@@ -816,47 +819,47 @@ private:
         if (!loaded)
             return stop(ExitFileTrouble,
                         m_path + ": there is no user table here; init creates one.");
-        if (const ChangeResult read = m_session.LoadTable(); !read.done())
+        if (const ChangeResult read = m_session.loadTable(); !read.done())
             return endWith(read);
 
         // The name first, so no password is asked for a name that is not
         // there, as the login dialog does.
         if (m_userUnstorable) {
-            m_session.RecordSignInRefusal(Session::SignInResult::UnknownName, m_user);
+            m_session.recordSignInRefusal(Session::SignInResult::UnknownName, m_user);
             std::string problem;
             utf8ToTableText(*m_invocation.user, &problem);
             return stop(ExitSignInRefused, "login name: " + problem + ".");
         }
-        if (const auto refusal = m_session.RefuseName(m_user))
-            return stop(ExitSignInRefused, Session::SignInMessage(*refusal));
-        const std::string typed = m_secrets.Read("Password for " + *m_invocation.user + ": ",
+        if (const auto refusal = m_session.refuseName(m_user))
+            return stop(ExitSignInRefused, Session::signInMessage(*refusal));
+        const std::string typed = m_secrets.read("Password for " + *m_invocation.user + ": ",
                                                  m_invocation.passwordFd.value_or(0));
-        const std::optional<std::string> password = PasswordBytes(typed);
+        const std::optional<std::string> password = passwordBytes(typed);
         if (!password) {
-            m_session.RecordSignInRefusal(Session::SignInResult::WrongPassword, m_user);
+            m_session.recordSignInRefusal(Session::SignInResult::WrongPassword, m_user);
             return stop(ExitSignInRefused,
-                        std::string(Session::SignInMessage(Session::SignInResult::WrongPassword)) +
+                        std::string(Session::signInMessage(Session::SignInResult::WrongPassword)) +
                             " (" + UnstorablePassword + ".)");
         }
-        const Session::SignInResult result = m_session.SignIn(m_user, *password);
+        const Session::SignInResult result = m_session.signIn(m_user, *password);
         if (result != Session::SignInResult::SignedIn)
-            return stop(ExitSignInRefused, Session::SignInMessage(result));
+            return stop(ExitSignInRefused, Session::signInMessage(result));
 
         // Every password is typed before the writer lock is taken: nobody
         // waits while someone types.
         if (m_info.takes(Operand::NewUser))
             m_newPassword =
-                ReadNewPassword("Password for the new user " + m_invocation.operands[0]);
+                readNewPassword("Password for the new user " + m_invocation.operands[0]);
         else if (m_invocation.newPassword)
-            m_newPassword = ReadNewPassword("New password for " + m_invocation.operands[0]);
-        else if (m_info.run == &Command::ChangeOwnPassword)
-            ReadOwnNewPassword(*password);
+            m_newPassword = readNewPassword("New password for " + m_invocation.operands[0]);
+        else if (m_info.run == &Command::changeOwnPassword)
+            readOwnNewPassword(*password);
         if (m_info.writes) {
             // From here to the save no other writer comes in between. What
             // someone saved while the passwords were typed is taken first.
-            m_writing.emplace(m_session.HoldWriterLock());
+            m_writing.emplace(m_session.holdWriterLock());
             if (Session::peekTableFile(m_path) != loaded) {
-                if (const ChangeResult read = m_session.Reload(); !read.done())
+                if (const ChangeResult read = m_session.reload(); !read.done())
                     return endWith(read);
             }
         }
@@ -879,7 +882,7 @@ private:
         switch (result.outcome) {
         case ChangeResult::Outcome::Done:
             // The change is in the file; what followed it is worth a word.
-            return {ExitDone, Shown(result.warning)};
+            return {ExitDone, shown(result.warning)};
         case ChangeResult::Outcome::Refused:
             // A provisioning script that runs twice finds its work done: no
             // fault, and recorded as no change.
@@ -887,9 +890,9 @@ private:
                 (m_invocation.ifPresent && result.reason == ChangeResult::Reason::NoSuchUser))
                 return {};
             if (result.reason == ChangeResult::Reason::NotFirstUse)
-                return {ExitExists, Shown(result.message) + " Sign in to it with --user NAME, or "
+                return {ExitExists, shown(result.message) + " Sign in to it with --user NAME, or "
                                                             "give init another --table FILE."};
-            return {RefusalStatus(result.reason), Shown(result.message)};
+            return {refusalStatus(result.reason), shown(result.message)};
         case ChangeResult::Outcome::Failed:
             return {ExitFileTrouble, m_path + ": " + result.message};
         case ChangeResult::Outcome::Cancelled:
@@ -897,9 +900,9 @@ private:
             break;
         }
         return {ExitFileTrouble,
-                m_path + ": " + Shown(m_conflict.user) +
+                m_path + ": " + shown(m_conflict.user) +
                     " was changed by someone else while this command ran" +
-                    (m_conflict.change.empty() ? "" : " (" + Shown(m_conflict.change) + ")") +
+                    (m_conflict.change.empty() ? "" : " (" + shown(m_conflict.change) + ")") +
                     "; nothing was written."};
     }
 
@@ -910,7 +913,7 @@ private:
         const Ending ending = endingOf(result);
         if (ending.status == ExitDone) {
             if (!ending.message.empty())
-                Notice(ending.message);
+                notice(ending.message);
             return ExitDone;
         }
         return stop(ending.status, ending.message);
@@ -928,7 +931,7 @@ private:
         return status;
     }
 
-    int RefusalStatus(ChangeResult::Reason reason) const
+    int refusalStatus(ChangeResult::Reason reason) const
     {
         switch (reason) {
         case ChangeResult::Reason::DuplicateUser:
@@ -948,7 +951,7 @@ private:
         case ChangeResult::Reason::TooLong:
             return ExitBadInput;
         case ChangeResult::Reason::EmptyField:
-            return m_info.run == &Command::ChangeOwnPassword ? ExitBadInput : ExitRefused;
+            return m_info.run == &Command::changeOwnPassword ? ExitBadInput : ExitRefused;
         default:
             return ExitRefused;
         }
@@ -956,29 +959,29 @@ private:
 
     // The stored name of the user `typed` means. Without one, the typed name
     // goes to the session core, which refuses it after checking the rights.
-    std::string StoredName(const std::string& typed) const
+    std::string storedName(const std::string& typed) const
     {
-        const std::string stored = m_session.StoredName(typed);
+        const std::string stored = m_session.storedName(typed);
         if (!stored.empty())
             return stored;
         if (typed.empty())
-            Fail(ExitNotFound, Session::noSuchUserText());
+            fail(ExitNotFound, Session::noSuchUserText());
         return typed;
     }
 
     // passwd: the sign-in's password is the old one; the new one is read
     // as edit --password reads it, and held to the rules by the session.
-    void ReadOwnNewPassword(const std::string& old)
+    void readOwnNewPassword(const std::string& old)
     {
         const int fd = m_invocation.newPasswordFd.value_or(0);
         const std::string typed =
-            m_secrets.Read("New password for " + *m_invocation.user + ": ", fd);
+            m_secrets.read("New password for " + *m_invocation.user + ": ", fd);
         const std::string again =
-            m_secrets.AtTerminal(fd) ? m_secrets.Read("Again, to be sure: ", fd) : typed;
-        const std::optional<std::string> password = PasswordBytes(typed);
-        const std::optional<std::string> repeated = PasswordBytes(again);
+            m_secrets.atTerminal(fd) ? m_secrets.read("Again, to be sure: ", fd) : typed;
+        const std::optional<std::string> password = passwordBytes(typed);
+        const std::optional<std::string> repeated = passwordBytes(again);
         if (!password || !repeated)
-            Fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
+            fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
         m_oldPassword = old;
         m_newPassword = *password;
         m_repeatedPassword = *repeated;
@@ -986,18 +989,18 @@ private:
 
     // A new password: from --new-password-fd or standard input, asked twice
     // where that is a terminal.
-    std::string ReadNewPassword(const std::string& prompt)
+    std::string readNewPassword(const std::string& prompt)
     {
         const int fd = m_invocation.newPasswordFd.value_or(0);
-        const std::string typed = m_secrets.Read(prompt + ": ", fd);
-        if (m_secrets.AtTerminal(fd) && m_secrets.Read("Again, to be sure: ", fd) != typed)
-            Fail(ExitBadInput, "the two passwords typed differ; nothing was written.");
+        const std::string typed = m_secrets.read(prompt + ": ", fd);
+        if (m_secrets.atTerminal(fd) && m_secrets.read("Again, to be sure: ", fd) != typed)
+            fail(ExitBadInput, "the two passwords typed differ; nothing was written.");
         if (isBlankText(typed))
-            Fail(ExitBadInput, "the new password is empty; nothing was written.");
-        const std::optional<std::string> password = PasswordBytes(typed);
+            fail(ExitBadInput, "the new password is empty; nothing was written.");
+        const std::optional<std::string> password = passwordBytes(typed);
         if (!password)
-            Fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
-        CheckFits(TextField::Password, *password);
+            fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
+        checkFits(TextField::Password, *password);
         return *password;
     }
 
@@ -1030,56 +1033,56 @@ private:
     std::string m_restoring;
 };
 
-const std::vector<CommandInfo>& CommandTable()
+const std::vector<CommandInfo>& commandTable()
 {
     using O = Operand;
     static const std::vector<CommandInfo> commands = {
-        CommandInfo("ls", {}, "list the login names, one a line, as stored", &Command::List)
+        CommandInfo("ls", {}, "list the login names, one a line, as stored", &Command::list)
             .taking(FormatOption),
         CommandInfo("show", {O::User},
-                    "a user's details; a password shows only where it is your own", &Command::Show)
+                    "a user's details; a password shows only where it is your own", &Command::show)
             .taking(FormatOption),
-        CommandInfo("add", {O::NewUser}, "add a user; the password is read next", &Command::Add)
+        CommandInfo("add", {O::NewUser}, "add a user; the password is read next", &Command::add)
             .needing(PathOption)
             .taking(NewPasswordFdOption | GrantOption | IfMissingOption)
             .writing(),
         CommandInfo("edit", {O::User}, "change a user's name, password, data path or rights",
-                    &Command::Edit)
+                    &Command::edit)
             .changingOneOf(NameOption | PasswordOption | PathOption | GrantOption | RevokeOption)
             .taking(NewPasswordFdOption)
             .writing(),
-        CommandInfo("rm", {O::User}, "delete a user", &Command::Remove)
+        CommandInfo("rm", {O::User}, "delete a user", &Command::remove)
             .taking(IfPresentOption)
             .writing(),
         CommandInfo("passwd", {},
                     "change your own password (any user may); the new one is read next",
-                    &Command::ChangeOwnPassword)
+                    &Command::changeOwnPassword)
             .taking(NewPasswordFdOption)
             .writing(),
         CommandInfo("account-add", {O::User, O::NewAccount}, "give a user a bank account",
-                    &Command::AddAccount)
+                    &Command::addAccount)
             .taking(DescriptionOption)
             .writing(),
         CommandInfo("account-edit", {O::User, O::Account},
-                    "rename a bank account or change its description", &Command::EditAccount)
+                    "rename a bank account or change its description", &Command::editAccount)
             .changingOneOf(NameOption | DescriptionOption)
             .writing(),
         CommandInfo("account-rm", {O::User, O::Account}, "delete a bank account",
-                    &Command::RemoveAccount)
+                    &Command::removeAccount)
             .writing(),
         CommandInfo("check", {}, "report the table's size, users and faults; signs no one in",
-                    &Command::Check)
+                    &Command::check)
             .taking(FormatOption)
             .signingNoOneIn(),
         CommandInfo("backup", {O::File},
                     "a private copy of the table in FILE, taken while no one writes it",
-                    &Command::Backup)
+                    &Command::backup)
             .signingNoOneIn(),
         CommandInfo("restore", {O::File},
                     "replace the table by the sound backup FILE, as a save writes it",
-                    &Command::Restore),
+                    &Command::restore),
         CommandInfo("init", {O::NewUser}, "create the table, NAME holding all six rights",
-                    &Command::Init)
+                    &Command::init)
             .taking(PathOption | NewPasswordFdOption)
             .signingNoOneIn()
             .writing(),
@@ -1087,7 +1090,7 @@ const std::vector<CommandInfo>& CommandTable()
     return commands;
 }
 
-std::string DefaultTablePath()
+std::string defaultTablePath()
 {
     std::string base;
     const char* dataHome = std::getenv("XDG_DATA_HOME");
@@ -1099,14 +1102,14 @@ std::string DefaultTablePath()
     } else if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) {
         base = std::string(entry->pw_dir) + "/.local/share";
     } else {
-        Fail(ExitFileTrouble, "no home folder to keep the table in: give --table FILE");
+        fail(ExitFileTrouble, "no home folder to keep the table in: give --table FILE");
     }
     return base + "/larkledger-security/" + Session::TableFileName;
 }
 
-int RunCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
+int runCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
                std::ostream& err, AuditSink* audit)
 {
     Command command(invocation, secrets, out, err, audit);
-    return command.Run();
+    return command.run();
 }

@@ -8,7 +8,7 @@
 
 // ${XDG_DATA_HOME:-$HOME/.local/share}/larkledger-security/Gatekeep.acl, the
 // table the launcher starts the windows beside.
-std::string DefaultTablePath();
+std::string defaultTablePath();
 
 class AuditSink;
 
@@ -18,5 +18,5 @@ class AuditSink;
 // passwords and backup file (a text the table cannot hold, a new password
 // that will not do, a backup that cannot be read) throws CliFailure instead.
 // `audit`, when given, records the sign-in and every change.
-int RunCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
+int runCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
                std::ostream& err, AuditSink* audit = nullptr);

@@ -17,7 +17,7 @@ namespace {
 
 // The first @NAME@ (capitals and underscores) in `text`. Written out by
 // hand: GCC 12 warns falsely inside <regex> when built with the sanitizers.
-std::optional<std::string> LeftoverPlaceholder(const std::string& text)
+std::optional<std::string> leftoverPlaceholder(const std::string& text)
 {
     for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + 1)) {
         std::size_t end = at + 1;
@@ -43,9 +43,9 @@ int main(int argc, char** argv)
         std::cerr << "larkcli-completion: cannot read " << argv[1] << "\n";
         return 1;
     }
-    const std::string filled = FillCompletion(script);
+    const std::string filled = fillCompletion(script);
     // A placeholder left over is a list the tables do not know.
-    if (const std::optional<std::string> left = LeftoverPlaceholder(filled)) {
+    if (const std::optional<std::string> left = leftoverPlaceholder(filled)) {
         std::cerr << "larkcli-completion: " << argv[1] << ": no words for " << *left << "\n";
         return 1;
     }

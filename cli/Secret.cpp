@@ -21,7 +21,7 @@ enum class LineEnd
 // A byte at a time, so nothing past the line is taken from a shared input.
 // Every source ends a line alike: LF, or CR LF as lines written on Windows
 // end; a CR just before the end of input goes too.
-LineEnd ReadLine(int fd, std::string& line)
+LineEnd readLine(int fd, std::string& line)
 {
     line.clear();
     char c;
@@ -44,7 +44,7 @@ LineEnd ReadLine(int fd, std::string& line)
 }
 
 // Safe in a signal handler.
-void WriteAll(int fd, const char* text, std::size_t size)
+void writeAll(int fd, const char* text, std::size_t size)
 {
     std::size_t done = 0;
     while (done < size) {
@@ -76,21 +76,21 @@ constexpr std::size_t HandledCount = sizeof Handled / sizeof Handled[0];
 // leaves them to the shell that now holds the terminal (and would be stopped
 // for touching them). A terminal that is not the controlling one has no
 // foreground to yield to.
-bool OwnsTerminal()
+bool ownsTerminal()
 {
     const pid_t foreground = ::tcgetpgrp(terminalFd);
     return foreground == ::getpgrp() || (foreground < 0 && errno == ENOTTY);
 }
 
-void SetTerminal(const struct termios& modes)
+void setTerminal(const struct termios& modes)
 {
-    if (OwnsTerminal())
+    if (ownsTerminal())
         ::tcsetattr(terminalFd, TCSANOW, &modes);
 }
 
 // The signal's own default action, so the shell sees how the program ended
 // or that it stopped.
-void RaiseByDefault(int signal, struct sigaction* previous)
+void raiseByDefault(int signal, struct sigaction* previous)
 {
     struct sigaction byDefault = {};
     byDefault.sa_handler = SIG_DFL;
@@ -103,50 +103,50 @@ void RaiseByDefault(int signal, struct sigaction* previous)
     ::raise(signal);
 }
 
-void EndBySignal(int signal)
+void endBySignal(int signal)
 {
-    SetTerminal(savedTerminal);
-    RaiseByDefault(signal, nullptr);
+    setTerminal(savedTerminal);
+    raiseByDefault(signal, nullptr);
 }
 
 // Stopped, the program leaves the terminal as it found it to whoever takes
 // it over; continued, it finds it as they left it (a shell turns echo back
 // on when a job stops), so echo goes off again.
-void Suspend(int signal)
+void suspend(int signal)
 {
     const int error = errno;
-    SetTerminal(savedTerminal);
+    setTerminal(savedTerminal);
     struct sigaction own;
-    RaiseByDefault(signal, &own);
+    raiseByDefault(signal, &own);
     // Continued, or never stopped: in an orphaned process group the stop is
     // dropped, as nobody would be left to continue it.
     ::sigaction(signal, &own, nullptr);
-    SetTerminal(quietTerminal);
+    setTerminal(quietTerminal);
     errno = error;
 }
 
 // Echo off again whenever the program continues in the foreground, also
 // after a stop it could not catch (SIGSTOP, or SIGTTIN for reading in the
 // background), and the prompt again below what the shell wrote meanwhile.
-void Resume(int)
+void resume(int)
 {
     const int error = errno;
-    if (OwnsTerminal()) {
+    if (ownsTerminal()) {
         ::tcsetattr(terminalFd, TCSANOW, &quietTerminal);
         if (promptShown && promptAgain)
-            WriteAll(STDERR_FILENO, promptText, promptSize);
+            writeAll(STDERR_FILENO, promptText, promptSize);
     }
     errno = error;
 }
 
-LineEnd ReadWithoutEcho(int fd, const std::string& prompt, std::string& line)
+LineEnd readWithoutEcho(int fd, const std::string& prompt, std::string& line)
 {
     // A job started in the background is stopped here until it has the
     // terminal, so what it saves are not the modes of, say, the shell's
     // line editor.
     ::tcdrain(fd);
     if (::tcgetattr(fd, &savedTerminal) != 0)
-        return ReadLine(fd, line);
+        return readLine(fd, line);
     terminalFd = fd;
     quietTerminal = savedTerminal;
     quietTerminal.c_lflag &= static_cast<tcflag_t>(~ECHO);
@@ -166,7 +166,7 @@ LineEnd ReadWithoutEcho(int fd, const std::string& prompt, std::string& line)
     for (std::size_t i = 0; i < HandledCount; ++i) {
         const int signal = Handled[i];
         struct sigaction action = {};
-        action.sa_handler = signal == SIGTSTP ? Suspend : signal == SIGCONT ? Resume : EndBySignal;
+        action.sa_handler = signal == SIGTSTP ? suspend : signal == SIGCONT ? resume : endBySignal;
         // One handler at a time, so none turns echo off again after another
         // has put the terminal back to end the program.
         action.sa_mask = handled;
@@ -189,10 +189,10 @@ LineEnd ReadWithoutEcho(int fd, const std::string& prompt, std::string& line)
     sigaddset(&stops, SIGCONT);
     sigset_t unstopped;
     ::sigprocmask(SIG_BLOCK, &stops, &unstopped);
-    WriteAll(STDERR_FILENO, prompt.data(), prompt.size());
+    writeAll(STDERR_FILENO, prompt.data(), prompt.size());
     promptShown = 1;
     ::sigprocmask(SIG_SETMASK, &unstopped, nullptr);
-    const LineEnd end = ReadLine(fd, line);
+    const LineEnd end = readLine(fd, line);
     // What follows a line too long stays unread: the shell must not take it
     // for a command.
     if (end == LineEnd::TooLong)
@@ -202,7 +202,7 @@ LineEnd ReadWithoutEcho(int fd, const std::string& prompt, std::string& line)
     // back, then taken as the caller would have taken them.
     sigset_t before;
     ::sigprocmask(SIG_BLOCK, &handled, &before);
-    SetTerminal(savedTerminal);
+    setTerminal(savedTerminal);
     for (std::size_t i = 0; i < HandledCount; ++i) {
         if (installed[i])
             ::sigaction(Handled[i], &previous[i], nullptr);
@@ -213,15 +213,15 @@ LineEnd ReadWithoutEcho(int fd, const std::string& prompt, std::string& line)
 
 } // namespace
 
-bool SecretReader::AtTerminal(int fd) const
+bool SecretReader::atTerminal(int fd) const
 {
     return ::isatty(fd) != 0;
 }
 
-std::string SecretReader::Read(const std::string& prompt, int fd)
+std::string SecretReader::read(const std::string& prompt, int fd)
 {
     std::string line;
-    const LineEnd end = ::isatty(fd) ? ReadWithoutEcho(fd, prompt, line) : ReadLine(fd, line);
+    const LineEnd end = ::isatty(fd) ? readWithoutEcho(fd, prompt, line) : readLine(fd, line);
     if (end == LineEnd::Read)
         return line;
     const int error = errno;

@@ -22,7 +22,7 @@ public:
     // (LF or CR LF); empty when there is none. `prompt` is shown on a
     // terminal only. Throws CliFailure (ExitBadInput) when the read fails or
     // finds no line end within MaxPasswordLine bytes.
-    std::string Read(const std::string& prompt, int fd = 0);
+    std::string read(const std::string& prompt, int fd = 0);
     // Whether `fd` is a terminal, where a new password is asked twice.
-    bool AtTerminal(int fd = 0) const;
+    bool atTerminal(int fd = 0) const;
 };

@@ -14,23 +14,23 @@ int main(int argc, char** argv)
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     int status = ExitDone;
     try {
-        const Invocation invocation = ParseArguments(arguments);
+        const Invocation invocation = parseArguments(arguments);
         if (invocation.help) {
-            const CommandInfo* command = FindCommand(invocation.command);
-            std::cout << (command ? CommandHelpText(*command) : HelpText());
+            const CommandInfo* command = findCommand(invocation.command);
+            std::cout << (command ? commandHelpText(*command) : helpText());
         } else if (invocation.version) {
-            std::cout << VersionText();
+            std::cout << versionText();
         } else {
             SecretReader secrets;
-            const auto audit = MakeSystemLogSink();
-            status = RunCommand(invocation, secrets, std::cout, std::cerr, audit.get());
+            const auto audit = makeSystemLogSink();
+            status = runCommand(invocation, secrets, std::cout, std::cerr, audit.get());
         }
     } catch (const CliFailure& failure) {
         std::cout.flush();
         if (!failure.message.empty())
             std::cerr << ProgramName << ": " << failure.message << "\n";
         if (failure.usage)
-            std::cerr << UsageLine(failure.command);
+            std::cerr << usageLine(failure.command);
         return failure.status;
     } catch (const std::exception& error) {
         std::cout.flush();

@@ -63,5 +63,5 @@ class AuditSink
 {
 public:
     virtual ~AuditSink() = default;
-    virtual void Record(const AuditEvent& event) = 0;
+    virtual void record(const AuditEvent& event) = 0;
 };

@@ -20,17 +20,17 @@ static_assert(recordRight(Right::ModifyUsers) == RecordRight::ModifyUsers);
 static_assert(recordRight(Right::AddRecord) == RecordRight::AddRecord);
 static_assert(recordRight(Right::AddUsers) == RecordRight::AddUsers);
 
-inline ShortString<1>& RightField(UserRecord& record, Right right)
+inline ShortString<1>& rightField(UserRecord& record, Right right)
 {
-    return RightField(record, recordRight(right));
+    return rightField(record, recordRight(right));
 }
-inline const ShortString<1>& RightField(const UserRecord& record, Right right)
+inline const ShortString<1>& rightField(const UserRecord& record, Right right)
 {
-    return RightField(record, recordRight(right));
+    return rightField(record, recordRight(right));
 }
 
 class UserTable;
 
 // The slot of the user a typed name means in `table`, or 0, as signing in
 // finds it.
-int LookUpUser(const UserTable& table, std::string_view typedName);
+int lookUpUser(const UserTable& table, std::string_view typedName);

@@ -23,42 +23,42 @@ namespace {
 constexpr const char* EmptyFieldText = "Please fill all sections.";
 constexpr const char* DuplicateUserText = "User already exist.";
 
-bool IsGranted(const UserRecord& record, Right right)
+bool isGranted(const UserRecord& record, Right right)
 {
-    return Decoded(RightField(record, right)) == "0";
+    return decoded(rightField(record, right)) == "0";
 }
 
-bool SameRights(const UserRecord& stored, const UserRecord& plain)
+bool sameRights(const UserRecord& stored, const UserRecord& plain)
 {
     for (Right right : AllRights) {
-        if (Decoded(RightField(stored, right)) != RightField(plain, right).value())
+        if (decoded(rightField(stored, right)) != rightField(plain, right).value())
             return false;
     }
     return true;
 }
 
-bool AnyRightGranted(const UserRecord& plain)
+bool anyRightGranted(const UserRecord& plain)
 {
     for (Right right : AllRights) {
-        if (RightField(plain, right).value() == "0")
+        if (rightField(plain, right).value() == "0")
             return true;
     }
     return false;
 }
 
-bool SameTrimmedName(std::string_view a, std::string_view b)
+bool sameTrimmedName(std::string_view a, std::string_view b)
 {
-    return UpperAscii(TrimControls(a)) == UpperAscii(TrimControls(b));
+    return upperAscii(trimControls(a)) == upperAscii(trimControls(b));
 }
 
 // Whether another user than the one in `except` bears that name as Add
 // compares names, anywhere in the table: a user behind a free slot is not
 // listed, but a twin of theirs would still keep them from signing in.
-bool NameTaken(const UserTable& table, std::string_view name, int except = 0)
+bool nameTaken(const UserTable& table, std::string_view name, int except = 0)
 {
     for (int n = 1; n <= SlotCount; ++n) {
-        const UserRecord& record = table.Slot(n);
-        if (n != except && !IsFreeSlot(record) && SameTrimmedName(Decoded(record.LoginName), name))
+        const UserRecord& record = table.slot(n);
+        if (n != except && !isFreeSlot(record) && sameTrimmedName(decoded(record.LoginName), name))
             return true;
     }
     return false;
@@ -66,13 +66,13 @@ bool NameTaken(const UserTable& table, std::string_view name, int except = 0)
 
 // The slot of a user of that name; never a free slot, whose name reads as
 // the empty text.
-int FindUsedSlot(const UserTable& table, std::string_view loginName)
+int findUsedSlot(const UserTable& table, std::string_view loginName)
 {
     const int slot = table.FindUser(loginName);
-    return slot > 0 && !IsFreeSlot(table.Slot(slot)) ? slot : 0;
+    return slot > 0 && !isFreeSlot(table.slot(slot)) ? slot : 0;
 }
 
-bool SameBytes(const UserRecord& a, const UserRecord& b)
+bool sameBytes(const UserRecord& a, const UserRecord& b)
 {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -80,18 +80,18 @@ bool SameBytes(const UserRecord& a, const UserRecord& b)
 // Whether someone else changed the user `name`'s login data (name,
 // password, data path, rights) between `seen` and `file`. A user missing
 // from either is no clash: the change itself finds that out.
-bool UserDataChanged(const UserTable& seen, const UserTable& file, std::string_view name)
+bool userDataChanged(const UserTable& seen, const UserTable& file, std::string_view name)
 {
-    const int before = FindUsedSlot(seen, name);
-    const int now = FindUsedSlot(file, name);
+    const int before = findUsedSlot(seen, name);
+    const int now = findUsedSlot(file, name);
     if (before == 0 || now == 0)
         return false;
-    const UserRecord& a = seen.Slot(before);
-    const UserRecord& b = file.Slot(now);
-    if (Decoded(a.Password) != Decoded(b.Password) || Decoded(a.DataPath) != Decoded(b.DataPath))
+    const UserRecord& a = seen.slot(before);
+    const UserRecord& b = file.slot(now);
+    if (decoded(a.Password) != decoded(b.Password) || decoded(a.DataPath) != decoded(b.DataPath))
         return true;
     for (Right right : AllRights) {
-        if (Decoded(RightField(a, right)) != Decoded(RightField(b, right)))
+        if (decoded(rightField(a, right)) != decoded(rightField(b, right)))
             return true;
     }
     return false;
@@ -99,26 +99,26 @@ bool UserDataChanged(const UserTable& seen, const UserTable& file, std::string_v
 
 // What someone else changed of a user's record between `a` and `b`, as a
 // list for people.
-std::string DescribeUserChange(const UserRecord& a, const UserRecord& b)
+std::string describeUserChange(const UserRecord& a, const UserRecord& b)
 {
     std::vector<std::string> items;
-    if (Decoded(a.LoginName) != Decoded(b.LoginName))
-        items.push_back("name, now " + Decoded(b.LoginName));
-    if (Decoded(a.Password) != Decoded(b.Password))
+    if (decoded(a.LoginName) != decoded(b.LoginName))
+        items.push_back("name, now " + decoded(b.LoginName));
+    if (decoded(a.Password) != decoded(b.Password))
         items.push_back("password");
-    if (Decoded(a.DataPath) != Decoded(b.DataPath))
+    if (decoded(a.DataPath) != decoded(b.DataPath))
         items.push_back("data path");
     for (Right right : AllRights) {
-        const bool before = IsGranted(a, right);
-        const bool after = IsGranted(b, right);
+        const bool before = isGranted(a, right);
+        const bool after = isGranted(b, right);
         if (before != after)
-            items.push_back(std::string(after ? "granted " : "revoked ") + RightName(right));
+            items.push_back(std::string(after ? "granted " : "revoked ") + rightName(right));
     }
     for (int i = 0; i < AccountCount; ++i) {
         const AccountEntry& x = a.Accounts[static_cast<std::size_t>(i)];
         const AccountEntry& y = b.Accounts[static_cast<std::size_t>(i)];
-        if (Decoded(x.AccountName) != Decoded(y.AccountName) ||
-            Decoded(x.AccountDescription) != Decoded(y.AccountDescription)) {
+        if (decoded(x.AccountName) != decoded(y.AccountName) ||
+            decoded(x.AccountDescription) != decoded(y.AccountDescription)) {
             items.push_back("bank accounts");
             break;
         }
@@ -130,14 +130,14 @@ std::string DescribeUserChange(const UserRecord& a, const UserRecord& b)
 }
 
 // The same for one bank account entry.
-std::string DescribeAccountChange(const AccountEntry& a, const AccountEntry& b)
+std::string describeAccountChange(const AccountEntry& a, const AccountEntry& b)
 {
     if (b.AccountName.empty())
         return "account deleted";
     std::string list;
-    if (Decoded(a.AccountName) != Decoded(b.AccountName))
-        list = "name, now " + Decoded(b.AccountName);
-    if (Decoded(a.AccountDescription) != Decoded(b.AccountDescription))
+    if (decoded(a.AccountName) != decoded(b.AccountName))
+        list = "name, now " + decoded(b.AccountName);
+    if (decoded(a.AccountDescription) != decoded(b.AccountDescription))
         list += (list.empty() ? "" : ", ") + std::string("description");
     return list;
 }
@@ -164,10 +164,10 @@ ChangeResult plainRefusal(ChangeResult::Reason reason, std::string message)
 // The placeholder the user editor shows for a password is known to
 // everyone who read the manual: no user may get it, in any letter case,
 // neither whole nor as the first eight characters the table keeps of it.
-bool IsReservedPassword(std::string_view password)
+bool isReservedPassword(std::string_view password)
 {
-    const AnsiString upper = UpperAscii(password);
-    const AnsiString reserved = UpperAscii(Session::PasswordPlaceholder);
+    const AnsiString upper = upperAscii(password);
+    const AnsiString reserved = upperAscii(Session::PasswordPlaceholder);
     return upper == reserved || upper.substr(0, MaxPassword) == reserved.substr(0, MaxPassword);
 }
 
@@ -175,15 +175,15 @@ const char* const ReservedPasswordMessage =
     "The NewPassWord is a reserved word, please try another one.";
 
 // The clash about the user `name`, with what the other side changed.
-Conflict UserConflict(const UserTable& seen, const UserTable& file, const AnsiString& name)
+Conflict userConflict(const UserTable& seen, const UserTable& file, const AnsiString& name)
 {
     return Conflict{name,
                     {},
-                    DescribeUserChange(seen.Slot(FindUsedSlot(seen, name)),
-                                       file.Slot(FindUsedSlot(file, name)))};
+                    describeUserChange(seen.slot(findUsedSlot(seen, name)),
+                                       file.slot(findUsedSlot(file, name)))};
 }
 
-int FirstFreeEntry(const AccountArea& accounts)
+int firstFreeEntry(const AccountArea& accounts)
 {
     for (int i = 0; i < AccountCount; ++i) {
         if (accounts[static_cast<std::size_t>(i)].AccountName.empty())
@@ -194,26 +194,26 @@ int FirstFreeEntry(const AccountArea& accounts)
 
 // Scrambles a plain entry into a stored one; bytes beyond the new lengths
 // keep what they held.
-void StoreEntry(AccountEntry& stored, const AccountEntry& plain)
+void storeEntry(AccountEntry& stored, const AccountEntry& plain)
 {
-    StoreEncoded(stored.AccountName, plain.AccountName.value());
-    StoreEncoded(stored.AccountDescription, plain.AccountDescription.value());
+    storeEncoded(stored.AccountName, plain.AccountName.value());
+    storeEncoded(stored.AccountDescription, plain.AccountDescription.value());
 }
 
 // The record the store keeps for what a person typed: plain texts, cut to
 // their fields, and each right "0" (granted) or "1".
-UserRecord PlainRecord(const UserData& user)
+UserRecord plainRecord(const UserData& user)
 {
     UserRecord plain = BlankUser;
     plain.LoginName.assign(user.loginName);
     plain.Password.assign(user.password);
     plain.DataPath.assign(user.dataPath);
     for (Right right : AllRights)
-        RightField(plain, right).assign(user.rights.has(right) ? "0" : "1");
+        rightField(plain, right).assign(user.rights.has(right) ? "0" : "1");
     return plain;
 }
 
-AccountEntry PlainEntry(const AccountData& account)
+AccountEntry plainEntry(const AccountData& account)
 {
     AccountEntry plain{};
     plain.AccountName.assign(account.name);
@@ -223,27 +223,27 @@ AccountEntry PlainEntry(const AccountData& account)
 
 // Every text given and every right chosen; a text of blanks and control
 // characters counts as none.
-bool AllSectionsFilled(const UserData& user)
+bool allSectionsFilled(const UserData& user)
 {
-    return !TrimControls(user.loginName).empty() && !TrimControls(user.password).empty() &&
-           !TrimControls(user.dataPath).empty() && !user.unreadable.any();
+    return !trimControls(user.loginName).empty() && !trimControls(user.password).empty() &&
+           !trimControls(user.dataPath).empty() && !user.unreadable.any();
 }
 
-UserData DataOf(const UserRecord& stored)
+UserData dataOf(const UserRecord& stored)
 {
     UserData user;
-    user.loginName = Decoded(stored.LoginName);
-    user.password = Decoded(stored.Password);
-    user.dataPath = Decoded(stored.DataPath);
+    user.loginName = decoded(stored.LoginName);
+    user.password = decoded(stored.Password);
+    user.dataPath = decoded(stored.DataPath);
     for (Right right : AllRights) {
-        const AnsiString flag = Decoded(RightField(stored, right));
+        const AnsiString flag = decoded(rightField(stored, right));
         user.rights.set(right, flag == "0");
         user.unreadable.set(right, flag != "0" && flag != "1");
     }
     return user;
 }
 
-bool IsFolder(const std::string& path)
+bool isFolder(const std::string& path)
 {
     struct stat st
     {
@@ -252,20 +252,20 @@ bool IsFolder(const std::string& path)
 }
 
 // The folder part of a path, with its slash; empty for a bare name.
-std::string FolderOf(const std::string& path)
+std::string folderOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 // The file part of a path.
-std::string FileNameOf(const std::string& path)
+std::string fileNameOf(const std::string& path)
 {
-    return path.substr(FolderOf(path).size());
+    return path.substr(folderOf(path).size());
 }
 
 // How long a wait lasted, in words.
-std::string Duration(std::chrono::milliseconds wait)
+std::string duration(std::chrono::milliseconds wait)
 {
     const long long ms = wait.count();
     if (ms % 1000 != 0)
@@ -306,7 +306,7 @@ private:
 
 } // namespace
 
-const char* RightName(Right right)
+const char* rightName(Right right)
 {
     switch (right) {
     case Right::DeleteRecord:
@@ -363,28 +363,28 @@ Session::Session(std::string tablePath, AuditSink* audit)
 
 Session::~Session() = default;
 
-void Session::SetConflictHandler(std::function<ConflictChoice(const Conflict&)> handler)
+void Session::setConflictHandler(std::function<ConflictChoice(const Conflict&)> handler)
 {
     m_onConflict = std::move(handler);
 }
 
-void Session::SetWriterWait(std::chrono::milliseconds wait, std::function<bool(WriterWait)> onWait)
+void Session::setWriterWait(std::chrono::milliseconds wait, std::function<bool(WriterWait)> onWait)
 {
     m_writerWait = wait;
     m_onWriterWait = std::move(onWait);
 }
 
-std::string Session::WriterWaitText() const
+std::string Session::writerWaitText() const
 {
-    return "Waiting for another copy to finish writing " + FileNameOf(m_tablePath) + "\x85";
+    return "Waiting for another copy to finish writing " + fileNameOf(m_tablePath) + "\x85";
 }
 
-std::string Session::WriterWaitNotice(std::string_view path)
+std::string Session::writerWaitNotice(std::string_view path)
 {
     return "waiting for another copy to finish writing " + std::string(path);
 }
 
-Session::WriterHold Session::HoldWriterLock()
+Session::WriterHold Session::holdWriterLock()
 {
     return waitForWriter(true);
 }
@@ -408,7 +408,7 @@ Session::WriterHold Session::waitForWriter(bool plainTimeout)
             if (plainTimeout)
                 throw IoError(32);
             throw WriterWaitEnded("Nothing was saved: another copy was still writing " +
-                                  FileNameOf(m_tablePath) + " after " + Duration(m_writerWait) +
+                                  fileNameOf(m_tablePath) + " after " + duration(m_writerWait) +
                                   ". Try again once it has finished.");
         }
         if (m_onWriterWait) {
@@ -418,7 +418,7 @@ Session::WriterHold Session::waitForWriter(bool plainTimeout)
                 throw WriterWaitEnded(
                     "Nothing was saved: you stopped waiting for another copy to finish "
                     "writing " +
-                    FileNameOf(m_tablePath) + ".");
+                    fileNameOf(m_tablePath) + ".");
         }
         // A save holds the lock for milliseconds; a short nap keeps the wait
         // close to that without spinning.
@@ -437,12 +437,12 @@ std::optional<Session::OtherCopy> Session::markRunningCopy()
 
 std::string Session::fileErrorText(int code)
 {
-    return IoErrorText(code);
+    return ioErrorText(code);
 }
 
 int Session::fileErrorCode(int systemError)
 {
-    return IoCodeFromErrno(systemError);
+    return ioCodeFromErrno(systemError);
 }
 
 std::optional<Session::FileFault> Session::fileFaultOf(const std::function<void()>& body)
@@ -459,12 +459,12 @@ const std::size_t Session::MaxTableFileSize = ::MaxTableFileSize;
 
 std::optional<std::string> Session::peekTableFile(const std::string& path)
 {
-    return PeekTableFile(path);
+    return ::peekTableFile(path);
 }
 
 void Session::writeCopy(const std::string& path, const std::string& bytes)
 {
-    ReplaceWithNewFile(path, bytes);
+    replaceWithNewFile(path, bytes);
 }
 
 std::optional<std::string> Session::takeLockNotice()
@@ -476,7 +476,7 @@ namespace {
 
 // A save done without a lock says so, once: the person may want the
 // table on a file system that keeps locks.
-ChangeResult WithLockNotice(WriterLock& lock, ChangeResult result)
+ChangeResult withLockNotice(WriterLock& lock, ChangeResult result)
 {
     if (result.done()) {
         if (const std::optional<std::string> notice = lock.takeNotice())
@@ -487,10 +487,10 @@ ChangeResult WithLockNotice(WriterLock& lock, ChangeResult result)
 
 } // namespace
 
-ChangeResult Session::LoadTable()
+ChangeResult Session::loadTable()
 {
     // Copies of the table that killed saves left behind are nobody's to keep.
-    RemoveStaleTemporaries(m_tablePath);
+    removeStaleTemporaries(m_tablePath);
     return failingSafely([&] {
         UserTable table = m_table;
         std::string bytes;
@@ -504,7 +504,7 @@ ChangeResult Session::LoadTable()
     });
 }
 
-ChangeResult Session::Reload()
+ChangeResult Session::reload()
 {
     return failingSafely([&] {
         UserTable fresh;
@@ -559,12 +559,12 @@ ChangeResult Session::refresh()
         // A table someone took away is written anew by the next save.
         if (!onDisk || onDisk == m_fileBytes)
             return {};
-        const UserTable file = TableFromBytes(*onDisk);
+        const UserTable file = tableFromBytes(*onDisk);
         if (!findMe(file)) {
             ChangeResult signedOut;
             signedOut.outcome = ChangeResult::Outcome::Refused;
             signedOut.reason = ChangeResult::Reason::SignedOut;
-            signedOut.message = SignedOutMessage();
+            signedOut.message = signedOutMessage();
             return signedOut;
         }
 
@@ -599,13 +599,13 @@ ChangeResult Session::refresh()
     });
 }
 
-ChangeResult Session::CreateTable()
+ChangeResult Session::createTable()
 {
     return failingSafely([&] {
         // Another copy may have made the table since the caller looked: it
         // is read, never emptied.
         if (!CreateUserTableFile(m_tablePath))
-            return LoadTable();
+            return loadTable();
         m_table = UserTable{};
         m_table.ClearEmptySlots();
         m_base = m_table;
@@ -616,39 +616,39 @@ ChangeResult Session::CreateTable()
     });
 }
 
-int LookUpUser(const UserTable& table, std::string_view typedName)
+int lookUpUser(const UserTable& table, std::string_view typedName)
 {
-    const AnsiString name = TrimControls(typedName);
+    const AnsiString name = trimControls(typedName);
     if (name.empty())
         return 0;
     if (const int exact = table.FindUser(name))
         return exact;
     // Names stored with blanks around them are found by what a person types.
     for (int n = 1; n <= SlotCount; ++n) {
-        const UserRecord& record = table.Slot(n);
-        if (!IsFreeSlot(record) && TrimControls(Decoded(record.LoginName)) == name)
+        const UserRecord& record = table.slot(n);
+        if (!isFreeSlot(record) && trimControls(decoded(record.LoginName)) == name)
             return n;
     }
     return 0;
 }
 
-bool SameLoginName(std::string_view a, std::string_view b)
+bool sameLoginName(std::string_view a, std::string_view b)
 {
-    return SameTrimmedName(a, b);
+    return sameTrimmedName(a, b);
 }
 
-AnsiString Session::StoredName(std::string_view typedName) const
+AnsiString Session::storedName(std::string_view typedName) const
 {
-    const int slot = LookUpUser(m_table, typedName);
-    return slot == 0 ? AnsiString() : Decoded(m_table.Slot(slot).LoginName);
+    const int slot = lookUpUser(m_table, typedName);
+    return slot == 0 ? AnsiString() : decoded(m_table.slot(slot).LoginName);
 }
 
-bool Session::KnowsUser(std::string_view typedName) const
+bool Session::knowsUser(std::string_view typedName) const
 {
-    return LookUpUser(m_table, typedName) != 0;
+    return lookUpUser(m_table, typedName) != 0;
 }
 
-const char* Session::SignInMessage(SignInResult result)
+const char* Session::signInMessage(SignInResult result)
 {
     switch (result) {
     case SignInResult::EmptyName:
@@ -686,28 +686,28 @@ void Session::refuseSignIn(SignInResult result, std::string_view typedName)
     record(std::move(refused));
 }
 
-void Session::RecordSignInRefusal(SignInResult result, std::string_view typedName)
+void Session::recordSignInRefusal(SignInResult result, std::string_view typedName)
 {
     refuseSignIn(result, typedName);
 }
 
-std::optional<Session::SignInResult> Session::RefuseName(std::string_view typedName)
+std::optional<Session::SignInResult> Session::refuseName(std::string_view typedName)
 {
     std::optional<SignInResult> refusal;
     if (typedName.empty())
         refusal = SignInResult::EmptyName;
-    else if (!KnowsUser(typedName))
+    else if (!knowsUser(typedName))
         refusal = SignInResult::UnknownName;
     if (refusal)
         refuseSignIn(*refusal, typedName);
     return refusal;
 }
 
-Session::SignInResult Session::SignIn(std::string_view typedName, std::string_view typedPassword)
+Session::SignInResult Session::signIn(std::string_view typedName, std::string_view typedPassword)
 {
-    if (const std::optional<SignInResult> refusal = RefuseName(typedName))
+    if (const std::optional<SignInResult> refusal = refuseName(typedName))
         return *refusal;
-    const UserRecord& user = m_table.Slot(LookUpUser(m_table, typedName));
+    const UserRecord& user = m_table.slot(lookUpUser(m_table, typedName));
     // An empty password never signs anyone in, whatever a damaged file holds.
     SignInResult result = SignInResult::SignedIn;
     if (typedPassword.empty())
@@ -719,8 +719,8 @@ Session::SignInResult Session::SignIn(std::string_view typedName, std::string_vi
         return result;
     }
     m_currentUser = user;
-    m_me = Decoded(user.LoginName);
-    m_myPassword = Decoded(user.Password);
+    m_me = decoded(user.LoginName);
+    m_myPassword = decoded(user.Password);
     m_signedIn = true;
     m_signedOut = false;
     m_deletedMyself = false;
@@ -728,28 +728,28 @@ Session::SignInResult Session::SignIn(std::string_view typedName, std::string_vi
     return SignInResult::SignedIn;
 }
 
-bool Session::Granted(Right right) const
+bool Session::granted(Right right) const
 {
-    return m_signedIn && !m_signedOut && IsGranted(m_currentUser, right);
+    return m_signedIn && !m_signedOut && isGranted(m_currentUser, right);
 }
 
-bool Session::MayEditRights() const
+bool Session::mayEditRights() const
 {
-    return Granted(Right::ModifyUsers) && Granted(Right::AddUsers);
+    return granted(Right::ModifyUsers) && granted(Right::AddUsers);
 }
 
 bool Session::isMe(const UserRecord& record) const
 {
     // Whoever knows this name and password could sign in as the record
     // anyway; anyone else's record, even of this name, is not theirs to use.
-    return !IsFreeSlot(record) && Decoded(record.LoginName) == m_me &&
-           Decoded(record.Password) == m_myPassword;
+    return !isFreeSlot(record) && decoded(record.LoginName) == m_me &&
+           decoded(record.Password) == m_myPassword;
 }
 
 int Session::mySlot(const UserTable& table) const
 {
     for (int n = 1; n <= SlotCount; ++n) {
-        if (isMe(table.Slot(n)))
+        if (isMe(table.slot(n)))
             return n;
     }
     return 0;
@@ -762,11 +762,11 @@ bool Session::findMe(const UserTable& file)
         m_signedOut = true;
         return false;
     }
-    m_currentUser = file.Slot(slot);
+    m_currentUser = file.slot(slot);
     return true;
 }
 
-std::string Session::SignedOutMessage() const
+std::string Session::signedOutMessage() const
 {
     if (m_deletedMyself)
         return "Your login ID " + m_me +
@@ -778,9 +778,9 @@ std::string Session::SignedOutMessage() const
            "you sign in again.";
 }
 
-std::string Session::SignedOutNotice() const
+std::string Session::signedOutNotice() const
 {
-    return SignedOutMessage() +
+    return signedOutMessage() +
            "\nThis window can neither change nor save anything more: changes not saved are lost. "
            "Only Exit is left.";
 }
@@ -789,7 +789,7 @@ std::optional<ChangeResult> Session::takeRightsFrom(const UserTable& file)
 {
     if (findMe(file))
         return std::nullopt;
-    return refuse(ChangeResult::Reason::SignedOut, SignedOutMessage());
+    return refuse(ChangeResult::Reason::SignedOut, signedOutMessage());
 }
 
 std::optional<std::string> Session::readFile() const
@@ -806,31 +806,31 @@ std::optional<ChangeResult> Session::readRights()
     // then the rights are those it held when last seen.
     if (!onDisk || onDisk == m_fileBytes)
         return takeRightsFrom(m_base);
-    return takeRightsFrom(TableFromBytes(*onDisk));
+    return takeRightsFrom(tableFromBytes(*onDisk));
 }
 
-std::vector<AnsiString> Session::ListedNames() const
+std::vector<AnsiString> Session::listedNames() const
 {
     std::vector<AnsiString> names;
     const int firstFree = m_table.FirstFreeSlot();
     // Users behind a free slot stay unlisted until an add fills that slot.
     const int last = firstFree < 0 ? SlotCount : firstFree - 1;
     for (int n = 1; n <= last; ++n) {
-        const AnsiString name = Decoded(m_table.Slot(n).LoginName);
-        if (!TrimControls(name).empty())
+        const AnsiString name = decoded(m_table.slot(n).LoginName);
+        if (!trimControls(name).empty())
             names.push_back(name);
     }
     return names;
 }
 
-int FindAccount(const std::vector<AccountData>& accounts, std::string_view name)
+int findAccount(const std::vector<AccountData>& accounts, std::string_view name)
 {
     for (std::size_t i = 0; i < accounts.size(); ++i) {
         if (accounts[i].name == name)
             return static_cast<int>(i);
     }
     for (std::size_t i = 0; i < accounts.size(); ++i) {
-        if (UpperAscii(accounts[i].name) == UpperAscii(name))
+        if (upperAscii(accounts[i].name) == upperAscii(name))
             return static_cast<int>(i);
     }
     return -1;
@@ -838,20 +838,20 @@ int FindAccount(const std::vector<AccountData>& accounts, std::string_view name)
 
 std::string accountNameKey(std::string_view name)
 {
-    return UpperAscii(name);
+    return upperAscii(name);
 }
 
 bool isBlankText(std::string_view text)
 {
-    return TrimControls(text).empty();
+    return trimControls(text).empty();
 }
 
 std::string trimmedText(std::string_view text)
 {
-    return TrimControls(text);
+    return trimControls(text);
 }
 
-bool Session::FirstUseDue(const std::string& folder)
+bool Session::firstUseDue(const std::string& folder)
 {
     const std::string base = folder.empty() ? std::string() : folder + "/";
     struct stat st
@@ -876,8 +876,8 @@ std::optional<ChangeResult> Session::firstUserRefusal(const UserData& typed, boo
         refused.message = std::move(message);
         return refused;
     };
-    const AnsiString name = TrimControls(typed.loginName);
-    const AnsiString password = TrimControls(typed.password);
+    const AnsiString name = trimControls(typed.loginName);
+    const AnsiString password = trimControls(typed.password);
     if (name.empty() || (withPassword && password.empty()))
         return refusal(ChangeResult::Reason::EmptyField,
                        "Please type in your new ID and Password.");
@@ -886,31 +886,31 @@ std::optional<ChangeResult> Session::firstUserRefusal(const UserData& typed, boo
          {std::pair<TextField, std::string_view>{TextField::LoginName, name},
           {TextField::Password, withPassword ? std::string_view(password) : std::string_view()},
           {TextField::DataPath, typed.dataPath}}) {
-        if (std::optional<std::string> message = ControlCharacterRefusal(field, text))
+        if (std::optional<std::string> message = controlCharacterRefusal(field, text))
             return refusal(ChangeResult::Reason::ControlCharacter, std::move(*message));
     }
-    if (TrimControls(typed.dataPath).empty() || !IsFolder(typed.dataPath))
+    if (trimControls(typed.dataPath).empty() || !isFolder(typed.dataPath))
         return refusal(ChangeResult::Reason::BadDataPath,
                        "Please give a correct path for your data files.");
     return std::nullopt;
 }
 
-ChangeResult Session::CreateFirstUser(const UserData& typed)
+ChangeResult Session::createFirstUser(const UserData& typed)
 {
     UserData user = typed;
-    user.loginName = TrimControls(user.loginName);
-    user.password = TrimControls(user.password);
-    user.rights = Rights::All();
+    user.loginName = trimControls(user.loginName);
+    user.password = trimControls(user.password);
+    user.rights = Rights::all();
     if (std::optional<ChangeResult> refused = firstUserRefusal(user))
         return refuse(refused->reason, std::move(refused->message), user.loginName);
-    const UserRecord plain = PlainRecord(user);
+    const UserRecord plain = plainRecord(user);
     return failingSafely([&]() -> ChangeResult {
         std::string lateFault;
         try {
             const WriterHold hold = waitForWriter(false);
             // Looked at under the lock: two first starts must not both win.
             // An empty file is no table: a start without one leaves it.
-            const std::optional<std::string> onDisk = PeekTableFile(m_tablePath);
+            const std::optional<std::string> onDisk = peekTableFile(m_tablePath);
             if ((onDisk && !onDisk->empty()) || (m_fileBytes && !m_fileBytes->empty()) ||
                 m_table.FirstFreeSlot() != 1)
                 return refuse(ChangeResult::Reason::NotFirstUse,
@@ -922,7 +922,7 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
             // Saved even then: failing the first use over it would leave a
             // table that no second try may fill.
             if (const std::optional<int> late = SaveUserTable(next, m_tablePath))
-                lateFault = IoErrorText(*late);
+                lateFault = ioErrorText(*late);
             UserTable back;
             std::string bytes;
             LoadUserTable(back, m_tablePath, &bytes);
@@ -936,16 +936,16 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
             throw;
         }
         // The marker would otherwise outlive its use.
-        ::unlink((FolderOf(m_tablePath) + FirstUseMarker).c_str());
+        ::unlink((folderOf(m_tablePath) + FirstUseMarker).c_str());
         // Made while nobody was signed in; the sign-in that follows says why
         // later lines name this user.
         record(event(AuditEvent::Kind::FirstUserCreated, plain.LoginName.value()));
         record(event(AuditEvent::Kind::TableSaved));
-        const int slot = FindUsedSlot(m_table, plain.LoginName.value());
+        const int slot = findUsedSlot(m_table, plain.LoginName.value());
         if (slot > 0) {
-            m_currentUser = m_table.Slot(slot);
-            m_me = Decoded(m_currentUser.LoginName);
-            m_myPassword = Decoded(m_currentUser.Password);
+            m_currentUser = m_table.slot(slot);
+            m_me = decoded(m_currentUser.LoginName);
+            m_myPassword = decoded(m_currentUser.Password);
             m_signedIn = true;
             record(event(AuditEvent::Kind::SignedIn, m_me));
         }
@@ -953,45 +953,45 @@ ChangeResult Session::CreateFirstUser(const UserData& typed)
         if (!lateFault.empty())
             result.warning =
                 "The first login ID has been saved, but a step after it failed: " + lateFault;
-        return WithLockNotice(m_writerLock, std::move(result));
+        return withLockNotice(m_writerLock, std::move(result));
     });
 }
 
-std::optional<UserData> Session::User(std::string_view loginName) const
+std::optional<UserData> Session::user(std::string_view loginName) const
 {
-    const int slot = FindUsedSlot(m_table, loginName);
+    const int slot = findUsedSlot(m_table, loginName);
     if (slot == 0)
         return std::nullopt;
-    return DataOf(m_table.Slot(slot));
+    return dataOf(m_table.slot(slot));
 }
 
 LoadedUser Session::loadForEditing(std::string_view loginName) const
 {
-    return LoadedUser(std::string(loginName), FindUsedSlot(m_table, loginName));
+    return LoadedUser(std::string(loginName), findUsedSlot(m_table, loginName));
 }
 
 std::vector<AccountData> Session::Accounts(std::string_view loginName) const
 {
     std::vector<AccountData> accounts;
-    const int slot = FindUsedSlot(m_table, loginName);
+    const int slot = findUsedSlot(m_table, loginName);
     if (slot == 0)
         return accounts;
     for (int i = 0; i < AccountCount; ++i) {
-        const AccountEntry& entry = m_table.Slot(slot).Accounts[static_cast<std::size_t>(i)];
+        const AccountEntry& entry = m_table.slot(slot).Accounts[static_cast<std::size_t>(i)];
         if (!entry.AccountName.empty())
-            accounts.push_back({i, Decoded(entry.AccountName), Decoded(entry.AccountDescription)});
+            accounts.push_back({i, decoded(entry.AccountName), decoded(entry.AccountDescription)});
     }
     return accounts;
 }
 
-UserData Session::Me() const
+UserData Session::me() const
 {
-    return DataOf(m_currentUser);
+    return dataOf(m_currentUser);
 }
 
-AnsiString Session::ShownPassword(const UserData& user) const
+AnsiString Session::shownPassword(const UserData& user) const
 {
-    return user.password == Decoded(m_currentUser.Password) ? user.password : "Hidden";
+    return user.password == decoded(m_currentUser.Password) ? user.password : "Hidden";
 }
 
 template <class Change> ChangeResult Session::failingSafely(Change&& change)
@@ -1031,7 +1031,7 @@ ChangeResult Session::keepInMemory(Step step)
     return result;
 }
 
-ChangeResult Session::AddUser(const UserData& user, bool unchangedIfThere)
+ChangeResult Session::addUser(const UserData& user, bool unchangedIfThere)
 {
     Step step;
     step.apply = [this, user, unchangedIfThere](UserTable& table, std::vector<AuditEvent>& events) {
@@ -1039,25 +1039,25 @@ ChangeResult Session::AddUser(const UserData& user, bool unchangedIfThere)
     };
     // A name both sides added is found by the add itself, as a twin.
     step.clash = [](const UserTable&, const UserTable&) { return std::optional<Conflict>(); };
-    step.what = "adding the user " + PlainRecord(user).LoginName.value();
+    step.what = "adding the user " + plainRecord(user).LoginName.value();
     return keepInMemory(std::move(step));
 }
 
 ChangeResult Session::addUser(UserTable& table, const UserData& user, bool unchangedIfThere,
                               std::vector<AuditEvent>& events)
 {
-    const UserRecord plain = PlainRecord(user);
+    const UserRecord plain = plainRecord(user);
     const AnsiString name = plain.LoginName.value();
-    if (!MayAdd())
+    if (!mayAdd())
         return refuseRight(Right::AddUsers, "add users", name);
-    if (!AllSectionsFilled(user))
+    if (!allSectionsFilled(user))
         return refuse(ChangeResult::Reason::EmptyField, EmptyFieldText, name);
     // Add after Modify would otherwise hand out the placeholder, as Save
     // Changes never does.
-    if (IsReservedPassword(user.password))
+    if (isReservedPassword(user.password))
         return refuse(ChangeResult::Reason::ReservedPassword, ReservedPasswordMessage, name);
-    if (!MayEditRights() && AnyRightGranted(plain))
-        return refuseRight(MayModify() ? Right::AddUsers : Right::ModifyUsers, "grant rights",
+    if (!mayEditRights() && anyRightGranted(plain))
+        return refuseRight(mayModify() ? Right::AddUsers : Right::ModifyUsers, "grant rights",
                            name);
     // Blanks around the name are stored with it; a control anywhere is not.
     if (auto refused = refuseControls({{TextField::LoginName, name},
@@ -1065,10 +1065,10 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user, bool uncha
                                        {TextField::DataPath, plain.DataPath.value()}},
                                       name))
         return *refused;
-    if (NameTaken(table, name) && unchangedIfThere)
+    if (nameTaken(table, name) && unchangedIfThere)
         return unchanged(ChangeResult::Reason::DuplicateUser, DuplicateUserText,
                          "a user of that name is there already", name);
-    if (NameTaken(table, name))
+    if (nameTaken(table, name))
         return refuse(ChangeResult::Reason::DuplicateUser, DuplicateUserText, name);
 
     UserTable next = table;
@@ -1080,14 +1080,14 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user, bool uncha
     table = next;
     AuditEvent added = event(AuditEvent::Kind::UserAdded, name);
     for (Right right : AllRights) {
-        if (RightField(plain, right).value() == "0")
-            added.changes.push_back(std::string("granted ") + RightName(right));
+        if (rightField(plain, right).value() == "0")
+            added.changes.push_back(std::string("granted ") + rightName(right));
     }
     events.push_back(std::move(added));
     return {};
 }
 
-ChangeResult Session::DeleteUser(std::string_view loginName, bool unchangedIfGone)
+ChangeResult Session::deleteUser(std::string_view loginName, bool unchangedIfGone)
 {
     const AnsiString name(loginName);
     Step step;
@@ -1097,11 +1097,11 @@ ChangeResult Session::DeleteUser(std::string_view loginName, bool unchangedIfGon
     // Deleting a user someone else has just changed would throw their
     // change away unseen.
     step.clash = [name](const UserTable& seen, const UserTable& file) {
-        const int before = FindUsedSlot(seen, name);
-        const int now = FindUsedSlot(file, name);
-        if (before == 0 || now == 0 || SameBytes(seen.Slot(before), file.Slot(now)))
+        const int before = findUsedSlot(seen, name);
+        const int now = findUsedSlot(file, name);
+        if (before == 0 || now == 0 || sameBytes(seen.slot(before), file.slot(now)))
             return std::optional<Conflict>();
-        return std::optional<Conflict>(UserConflict(seen, file, name));
+        return std::optional<Conflict>(userConflict(seen, file, name));
     };
     step.what = "deleting the user " + name;
     return keepInMemory(std::move(step));
@@ -1110,15 +1110,15 @@ ChangeResult Session::DeleteUser(std::string_view loginName, bool unchangedIfGon
 ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
                                  bool unchangedIfGone, std::vector<AuditEvent>& events)
 {
-    if (!MayDelete())
+    if (!mayDelete())
         return refuseRight(Right::DeleteUsers, "delete users", loginName);
-    const int slot = FindUsedSlot(table, loginName);
+    const int slot = findUsedSlot(table, loginName);
     if (slot == 0 && unchangedIfGone)
         return unchanged(ChangeResult::Reason::NoSuchUser, noSuchUserText(),
                          "no user of that name to delete", loginName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, noSuchUserText(), loginName);
-    const bool myself = isMe(table.Slot(slot));
+    const bool myself = isMe(table.slot(slot));
     table.RemoveUserSlot(slot);
     events.push_back(event(AuditEvent::Kind::UserDeleted, loginName));
     ChangeResult result;
@@ -1132,7 +1132,7 @@ ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
     return result;
 }
 
-ChangeResult Session::SaveChanges(const LoadedUser& edited, const UserData& user)
+ChangeResult Session::saveChanges(const LoadedUser& edited, const UserData& user)
 {
     const AnsiString name = edited.m_name;
     const int editedSlot = edited.m_slot;
@@ -1141,9 +1141,9 @@ ChangeResult Session::SaveChanges(const LoadedUser& edited, const UserData& user
         return saveChanges(table, name, editedSlot, user, events);
     };
     step.clash = [name](const UserTable& seen, const UserTable& file) {
-        if (!UserDataChanged(seen, file, name))
+        if (!userDataChanged(seen, file, name))
             return std::optional<Conflict>();
-        return std::optional<Conflict>(UserConflict(seen, file, name));
+        return std::optional<Conflict>(userConflict(seen, file, name));
     };
     ChangeResult result = commit(&step, false);
     if (result.done())
@@ -1154,15 +1154,15 @@ ChangeResult Session::SaveChanges(const LoadedUser& edited, const UserData& user
 ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName, int editedSlot,
                                   const UserData& user, std::vector<AuditEvent>& events)
 {
-    const UserRecord plain = PlainRecord(user);
+    const UserRecord plain = plainRecord(user);
     const AnsiString newName = plain.LoginName.value();
-    if (!MayModify())
+    if (!mayModify())
         return refuseRight(Right::ModifyUsers, "change users", editedName);
-    if (!AllSectionsFilled(user))
+    if (!allSectionsFilled(user))
         return refuse(ChangeResult::Reason::EmptyField, EmptyFieldText, editedName);
     // The placeholder the editor shows for a password is never stored: a
     // changed user always gets a newly typed password.
-    if (IsReservedPassword(user.password))
+    if (isReservedPassword(user.password))
         return refuse(ChangeResult::Reason::ReservedPassword, ReservedPasswordMessage, editedName);
     if (editedName.empty())
         return refuse(ChangeResult::Reason::NothingLoaded,
@@ -1172,29 +1172,29 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
     // A deletion may have moved the loaded user since Modify: look again by
     // name, and never touch a user who is not that one.
     int slot = editedSlot;
-    if (slot < 1 || slot > SlotCount || Decoded(table.Slot(slot).LoginName) != editedName)
-        slot = FindUsedSlot(table, editedName);
+    if (slot < 1 || slot > SlotCount || decoded(table.slot(slot).LoginName) != editedName)
+        slot = findUsedSlot(table, editedName);
     if (slot == 0)
         return refuse(ChangeResult::Reason::NoSuchUser,
                       "The user being edited no longer exists: load it again with Modify.",
                       editedName);
 
-    const UserRecord& stored = table.Slot(slot);
-    if (!MayEditRights() && !SameRights(stored, plain))
-        return refuseRight(MayAdd() ? Right::ModifyUsers : Right::AddUsers,
+    const UserRecord& stored = table.slot(slot);
+    if (!mayEditRights() && !sameRights(stored, plain))
+        return refuseRight(mayAdd() ? Right::ModifyUsers : Right::AddUsers,
                            "change a user's rights", editedName);
-    const bool namedAnew = Decoded(stored.LoginName) != newName;
-    const bool newPassword = Decoded(stored.Password) != plain.Password.value();
-    const bool newPath = Decoded(stored.DataPath) != plain.DataPath.value();
-    if (!Granted(Right::AddUsers) && (namedAnew || newPassword)) {
+    const bool namedAnew = decoded(stored.LoginName) != newName;
+    const bool newPassword = decoded(stored.Password) != plain.Password.value();
+    const bool newPath = decoded(stored.DataPath) != plain.DataPath.value();
+    if (!granted(Right::AddUsers) && (namedAnew || newPassword)) {
         // Without AddUsers nobody may take over a user who can do more; as
         // AddUsers is what would allow it, the refusal names that right.
         for (Right right : AllRights) {
-            if (IsGranted(stored, right) && !Granted(right))
+            if (isGranted(stored, right) && !granted(right))
                 return refuse(ChangeResult::Reason::MissingRight,
                               "You may not change the name or password of a user who holds "
                               "rights you lack.",
-                              editedName, RightName(Right::AddUsers));
+                              editedName, rightName(Right::AddUsers));
         }
     }
     // Only what changes is new: a user that a table made elsewhere gave such
@@ -1207,7 +1207,7 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
         return *refused;
     // Two users of one name: whoever stands second could never sign in
     // again, and the name would open the other's record.
-    if (NameTaken(table, newName, slot))
+    if (nameTaken(table, newName, slot))
         return refuse(ChangeResult::Reason::DuplicateUser, DuplicateUserText, editedName);
 
     AuditEvent changed = event(AuditEvent::Kind::UserChanged, editedName);
@@ -1220,11 +1220,11 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
     if (newPath)
         changed.changes.push_back("data path");
     for (Right right : AllRights) {
-        const bool before = IsGranted(stored, right);
-        const bool after = RightField(plain, right).value() == "0";
+        const bool before = isGranted(stored, right);
+        const bool after = rightField(plain, right).value() == "0";
         if (before != after)
             changed.changes.push_back(std::string(after ? "granted " : "revoked ") +
-                                      RightName(right));
+                                      rightName(right));
     }
 
     // The signed-in user's own record: once saved, they are who it names.
@@ -1235,7 +1235,7 @@ ChangeResult Session::saveChanges(UserTable& table, const AnsiString& editedName
     const int target = table.FirstFreeSlot();
     table.StoreNewUser(plain);
     if (target > 0)
-        table.Slot(target).Accounts = accounts;
+        table.slot(target).Accounts = accounts;
     events.push_back(std::move(changed));
     return {};
 }
@@ -1244,12 +1244,12 @@ std::optional<ChangeResult> Session::checkAccountChange(const UserTable& table,
                                                         std::string_view loginName,
                                                         const AccountEntry* plain)
 {
-    if (!MayKeepAccounts())
-        return refuseRight(MayModify() ? Right::DeleteUsers : Right::ModifyUsers,
+    if (!mayKeepAccounts())
+        return refuseRight(mayModify() ? Right::DeleteUsers : Right::ModifyUsers,
                            "change bank accounts", loginName);
     if (plain && plain->AccountName.value().empty())
         return refuse(ChangeResult::Reason::EmptyField, NoAccountNameText, loginName);
-    if (FindUsedSlot(table, loginName) == 0)
+    if (findUsedSlot(table, loginName) == 0)
         return refuse(ChangeResult::Reason::NoSuchUser, noSuchUserText(), loginName);
     return std::nullopt;
 }
@@ -1261,8 +1261,8 @@ std::optional<ChangeResult> Session::refuseAccountControls(const AccountEntry* w
     // A modified account's texts are new only where they change.
     const AnsiString name = plain.AccountName.value();
     const AnsiString description = plain.AccountDescription.value();
-    const bool newName = !was || Decoded(was->AccountName) != name;
-    const bool newDescription = !was || Decoded(was->AccountDescription) != description;
+    const bool newName = !was || decoded(was->AccountName) != name;
+    const bool newDescription = !was || decoded(was->AccountDescription) != description;
     return refuseControls(
         {{TextField::AccountName, newName ? std::string_view(name) : std::string_view()},
          {TextField::Description,
@@ -1273,27 +1273,27 @@ std::optional<ChangeResult> Session::refuseAccountControls(const AccountEntry* w
 namespace {
 
 // Whether someone else changed entry `entry` of the user `name`'s accounts.
-std::optional<Conflict> AccountClash(const UserTable& seen, const UserTable& file,
+std::optional<Conflict> accountClash(const UserTable& seen, const UserTable& file,
                                      const AnsiString& name, int entry)
 {
-    const int before = FindUsedSlot(seen, name);
-    const int now = FindUsedSlot(file, name);
+    const int before = findUsedSlot(seen, name);
+    const int now = findUsedSlot(file, name);
     if (before == 0 || now == 0 || entry < 0 || entry >= AccountCount)
         return std::nullopt;
     const auto index = static_cast<std::size_t>(entry);
-    const AccountEntry& a = seen.Slot(before).Accounts[index];
-    const AccountEntry& b = file.Slot(now).Accounts[index];
-    if (Decoded(a.AccountName) == Decoded(b.AccountName) &&
-        Decoded(a.AccountDescription) == Decoded(b.AccountDescription))
+    const AccountEntry& a = seen.slot(before).Accounts[index];
+    const AccountEntry& b = file.slot(now).Accounts[index];
+    if (decoded(a.AccountName) == decoded(b.AccountName) &&
+        decoded(a.AccountDescription) == decoded(b.AccountDescription))
         return std::nullopt;
-    return Conflict{name, Decoded(a.AccountName), DescribeAccountChange(a, b)};
+    return Conflict{name, decoded(a.AccountName), describeAccountChange(a, b)};
 }
 
 } // namespace
 
-ChangeResult Session::AddAccount(std::string_view loginName, const AccountData& account)
+ChangeResult Session::addAccount(std::string_view loginName, const AccountData& account)
 {
-    const AccountEntry plain = PlainEntry(account);
+    const AccountEntry plain = plainEntry(account);
     const AnsiString name(loginName);
     Step step;
     step.apply = [this, name, plain](UserTable& table, std::vector<AuditEvent>& events) {
@@ -1310,20 +1310,20 @@ ChangeResult Session::addAccount(UserTable& table, const AnsiString& loginName,
     const AnsiString account = plain.AccountName.value();
     if (auto refused = checkAccountChange(table, loginName, &plain))
         return *refused;
-    const int slot = FindUsedSlot(table, loginName);
+    const int slot = findUsedSlot(table, loginName);
     if (auto refused = refuseAccountControls(nullptr, plain, loginName))
         return *refused;
-    UserRecord& working = table.Slot(slot);
+    UserRecord& working = table.slot(slot);
     for (const AccountEntry& entry : working.Accounts) {
         if (!entry.AccountName.empty() &&
-            UpperAscii(Decoded(entry.AccountName)) == UpperAscii(account))
+            upperAscii(decoded(entry.AccountName)) == upperAscii(account))
             return refuse(ChangeResult::Reason::DuplicateAccount, accountTakenText(account),
                           loginName);
     }
-    const int entry = FirstFreeEntry(working.Accounts);
+    const int entry = firstFreeEntry(working.Accounts);
     if (entry < 0)
         return refuse(ChangeResult::Reason::AccountsFull, AccountsFullText, loginName);
-    StoreEntry(working.Accounts[static_cast<std::size_t>(entry)], plain);
+    storeEntry(working.Accounts[static_cast<std::size_t>(entry)], plain);
     AuditEvent added = event(AuditEvent::Kind::AccountAdded, loginName);
     added.account = account;
     events.push_back(std::move(added));
@@ -1342,7 +1342,7 @@ ChangeResult Session::checkAccountName(std::string_view name, const std::vector<
     if (name.empty())
         return plainRefusal(ChangeResult::Reason::EmptyField, NoAccountNameText);
     for (const AccountData& account : shown) {
-        if (UpperAscii(account.name) == UpperAscii(name))
+        if (upperAscii(account.name) == upperAscii(name))
             return plainRefusal(ChangeResult::Reason::DuplicateAccount, accountTakenText(name));
     }
     return {};
@@ -1366,7 +1366,7 @@ std::optional<ChangeResult> Session::checkSameAccount(const UserTable& table, in
         return refuse(ChangeResult::Reason::NoSuchAccount, "There is no such bank account.",
                       loginName);
     const AnsiString now =
-        Decoded(table.Slot(slot).Accounts[static_cast<std::size_t>(entry)].AccountName);
+        decoded(table.slot(slot).Accounts[static_cast<std::size_t>(entry)].AccountName);
     if (now == shown)
         return std::nullopt;
     // Whatever stands there now is another account: never changed in the
@@ -1380,9 +1380,9 @@ std::optional<ChangeResult> Session::checkSameAccount(const UserTable& table, in
     return refuse(ChangeResult::Reason::AccountGone, message, loginName);
 }
 
-ChangeResult Session::ModifyAccount(std::string_view loginName, const AccountData& account)
+ChangeResult Session::modifyAccount(std::string_view loginName, const AccountData& account)
 {
-    const AccountEntry plain = PlainEntry(account);
+    const AccountEntry plain = plainEntry(account);
     const int entry = account.entry;
     const AnsiString name(loginName);
     const AnsiString shown = shownAccount(loginName, entry);
@@ -1392,7 +1392,7 @@ ChangeResult Session::ModifyAccount(std::string_view loginName, const AccountDat
         return modifyAccount(table, name, entry, shown, plain, events);
     };
     step.clash = [name, entry](const UserTable& seen, const UserTable& file) {
-        return AccountClash(seen, file, name, entry);
+        return accountClash(seen, file, name, entry);
     };
     return commit(&step, true);
 }
@@ -1403,10 +1403,10 @@ ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginNam
 {
     if (auto refused = checkAccountChange(table, loginName, &plain))
         return *refused;
-    const int slot = FindUsedSlot(table, loginName);
+    const int slot = findUsedSlot(table, loginName);
     if (auto gone = checkSameAccount(table, slot, loginName, entry, shown))
         return *gone;
-    AccountArea& accounts = table.Slot(slot).Accounts;
+    AccountArea& accounts = table.slot(slot).Accounts;
     AccountEntry& stored = accounts[static_cast<std::size_t>(entry)];
     if (auto refused = refuseAccountControls(&stored, plain, loginName))
         return *refused;
@@ -1414,29 +1414,29 @@ ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginNam
     // keeping the name, even one another account shares already, is no
     // new twin.
     const AnsiString newName = plain.AccountName.value();
-    if (Decoded(stored.AccountName) != newName) {
+    if (decoded(stored.AccountName) != newName) {
         for (int i = 0; i < AccountCount; ++i) {
             const AccountEntry& other = accounts[static_cast<std::size_t>(i)];
             if (i != entry && !other.AccountName.empty() &&
-                UpperAscii(Decoded(other.AccountName)) == UpperAscii(newName))
+                upperAscii(decoded(other.AccountName)) == upperAscii(newName))
                 return refuse(ChangeResult::Reason::DuplicateAccount, accountTakenText(newName),
                               loginName);
         }
     }
     AuditEvent changed = event(AuditEvent::Kind::AccountChanged, loginName);
-    changed.account = Decoded(stored.AccountName);
-    if (Decoded(stored.AccountName) != plain.AccountName.value()) {
+    changed.account = decoded(stored.AccountName);
+    if (decoded(stored.AccountName) != plain.AccountName.value()) {
         changed.changes.push_back("name");
         changed.newName = plain.AccountName.value();
     }
-    if (Decoded(stored.AccountDescription) != plain.AccountDescription.value())
+    if (decoded(stored.AccountDescription) != plain.AccountDescription.value())
         changed.changes.push_back("description");
-    StoreEntry(stored, plain);
+    storeEntry(stored, plain);
     events.push_back(std::move(changed));
     return {};
 }
 
-ChangeResult Session::DeleteAccount(std::string_view loginName, int entry)
+ChangeResult Session::deleteAccount(std::string_view loginName, int entry)
 {
     const AnsiString name(loginName);
     const AnsiString shown = shownAccount(loginName, entry);
@@ -1445,7 +1445,7 @@ ChangeResult Session::DeleteAccount(std::string_view loginName, int entry)
         return deleteAccount(table, name, entry, shown, events);
     };
     step.clash = [name, entry](const UserTable& seen, const UserTable& file) {
-        return AccountClash(seen, file, name, entry);
+        return accountClash(seen, file, name, entry);
     };
     return commit(&step, true);
 }
@@ -1455,12 +1455,12 @@ ChangeResult Session::deleteAccount(UserTable& table, const AnsiString& loginNam
 {
     if (auto refused = checkAccountChange(table, loginName, nullptr))
         return *refused;
-    const int slot = FindUsedSlot(table, loginName);
+    const int slot = findUsedSlot(table, loginName);
     if (auto gone = checkSameAccount(table, slot, loginName, entry, shown))
         return *gone;
-    AccountEntry& stored = table.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
+    AccountEntry& stored = table.slot(slot).Accounts[static_cast<std::size_t>(entry)];
     AuditEvent deleted = event(AuditEvent::Kind::AccountDeleted, loginName);
-    deleted.account = Decoded(stored.AccountName);
+    deleted.account = decoded(stored.AccountName);
     // The entry becomes a gap that the next New fills first; its other bytes
     // stay as they were.
     stored.AccountName.Length = 0;
@@ -1469,14 +1469,14 @@ ChangeResult Session::deleteAccount(UserTable& table, const AnsiString& loginNam
     return {};
 }
 
-int Session::LookUpAccount(std::string_view loginName, std::string_view account) const
+int Session::lookUpAccount(std::string_view loginName, std::string_view account) const
 {
     const std::vector<AccountData> accounts = Accounts(loginName);
-    const int found = FindAccount(accounts, account);
+    const int found = findAccount(accounts, account);
     return found < 0 ? -1 : accounts[static_cast<std::size_t>(found)].entry;
 }
 
-ChangeResult Session::Save()
+ChangeResult Session::save()
 {
     ChangeResult result = commit(nullptr, false);
     if (result.done())
@@ -1497,23 +1497,23 @@ ChangeResult Session::restore(const std::string& backup, const std::string& from
             // may give them back: a restore replaces every user at once.
             const std::optional<std::string> onDisk = readFile();
             const UserTable file =
-                onDisk && onDisk != m_fileBytes ? TableFromBytes(*onDisk) : m_base;
+                onDisk && onDisk != m_fileBytes ? tableFromBytes(*onDisk) : m_base;
             if (auto refused = takeRightsFrom(file))
                 return *refused;
             for (Right needed : {Right::AddUsers, Right::ModifyUsers, Right::DeleteUsers}) {
-                if (!IsGranted(m_currentUser, needed))
+                if (!isGranted(m_currentUser, needed))
                     return refuseRight(needed, "restore the table from a backup", {});
             }
-            const TableReport report = CheckTable(backup);
-            if (!report.Sound()) {
+            const TableReport report = checkTable(backup);
+            if (!report.sound()) {
                 std::string message = "Nothing was restored: the backup is not a sound table.";
                 for (const std::string& fault : report.faults)
                     message += " " + fault;
                 return refuse(ChangeResult::Reason::UnsoundTable, std::move(message));
             }
-            restored = TableFromBytes(backup);
+            restored = tableFromBytes(backup);
             if (const std::optional<int> late = SaveUserTable(restored, m_tablePath))
-                lateFault = IoErrorText(*late);
+                lateFault = ioErrorText(*late);
         } catch (const IoError& error) {
             AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
             failed.detail = error.what();
@@ -1524,7 +1524,7 @@ ChangeResult Session::restore(const std::string& backup, const std::string& from
         // replaced.
         m_base = restored;
         m_table = restored;
-        m_fileBytes = restored.Bytes();
+        m_fileBytes = restored.bytes();
         m_pending.clear();
         m_unsaved.clear();
         m_tableChanged = false;
@@ -1582,7 +1582,7 @@ ChangeResult Session::commit(const Step* step, bool readBack)
                 attempt.emplace(commitLocked(step, readBack, answers));
             }
             if (!attempt->question)
-                return WithLockNotice(m_writerLock, std::move(attempt->result));
+                return withLockNotice(m_writerLock, std::move(attempt->result));
             const Question& question = *attempt->question;
             // A file that keeps bringing new questions is in someone else's
             // hands: write nothing.
@@ -1642,7 +1642,7 @@ Session::Try Session::commitLocked(const Step* step, bool readBack,
     // the table this session holds, checked against the rights it held.
     const bool vanished = !onDisk;
     const bool changed = !vanished && onDisk != m_fileBytes;
-    const UserTable file = changed ? TableFromBytes(*onDisk) : m_base;
+    const UserTable file = changed ? tableFromBytes(*onDisk) : m_base;
     if (auto refused = takeRightsFrom(file))
         return *refused;
 
@@ -1736,10 +1736,10 @@ Session::Try Session::commitLocked(const Step* step, bool readBack,
     std::string lateFault;
     // The new table is in the file even then; only a step after that failed.
     if (const std::optional<int> late = SaveUserTable(next, m_tablePath))
-        lateFault = IoErrorText(*late);
+        lateFault = ioErrorText(*late);
     m_base = next;
     m_table = next;
-    m_fileBytes = next.Bytes();
+    m_fileBytes = next.bytes();
     m_pending.clear();
     m_unsaved.clear();
     // The signed-in user's own Save Changes of their record: they go on as
@@ -1779,7 +1779,7 @@ Session::Try Session::commitLocked(const Step* step, bool readBack,
     if (readBack && lateFault.empty()) {
         // Read back as the file holds it now: under the writer lock that is
         // what was just written, so the bytes need not cross the disk again.
-        m_base = TableFromBytes(m_fileBytes.value());
+        m_base = tableFromBytes(m_fileBytes.value());
         m_table = m_base;
     }
     if (m_signedIn)
@@ -1806,7 +1806,7 @@ AuditEvent Session::event(AuditEvent::Kind kind, std::string_view target) const
 void Session::record(AuditEvent made) const
 {
     if (m_audit)
-        m_audit->Record(made);
+        m_audit->record(made);
 }
 
 ChangeResult Session::unchanged(ChangeResult::Reason reason, std::string message,
@@ -1834,7 +1834,7 @@ ChangeResult Session::refuse(ChangeResult::Reason reason, std::string message,
     result.reason = reason;
     result.message = std::move(message);
     for (Right right : AllRights) {
-        if (missingRight == RightName(right))
+        if (missingRight == rightName(right))
             result.missingRight = right;
     }
     return result;
@@ -1845,7 +1845,7 @@ Session::refuseControls(std::initializer_list<std::pair<TextField, std::string_v
                         std::string_view target)
 {
     for (const auto& [field, text] : texts) {
-        if (std::optional<std::string> message = ControlCharacterRefusal(field, text))
+        if (std::optional<std::string> message = controlCharacterRefusal(field, text))
             return refuse(ChangeResult::Reason::ControlCharacter, std::move(*message), target);
     }
     return std::nullopt;
@@ -1854,10 +1854,10 @@ Session::refuseControls(std::initializer_list<std::pair<TextField, std::string_v
 ChangeResult Session::refuseRight(Right missing, std::string_view action, std::string_view target)
 {
     std::string message =
-        "You may not " + std::string(action) + ": that needs the " + RightName(missing) + " right.";
+        "You may not " + std::string(action) + ": that needs the " + rightName(missing) + " right.";
     AuditEvent refused = event(AuditEvent::Kind::ChangeRefused, target);
     refused.detail = message;
-    refused.missingRight = RightName(missing);
+    refused.missingRight = rightName(missing);
     record(std::move(refused));
     ChangeResult result;
     result.outcome = ChangeResult::Outcome::Refused;
@@ -1867,7 +1867,7 @@ ChangeResult Session::refuseRight(Right missing, std::string_view action, std::s
     return result;
 }
 
-std::string ConflictQuestion(const Conflict& conflict)
+std::string conflictQuestion(const Conflict& conflict)
 {
     const std::string what = conflict.account.empty()
                                  ? "the user " + conflict.user
@@ -1920,7 +1920,7 @@ ChangeResult Session::changeOwnPassword(UserTable& table, const AnsiString& oldP
     if (oldPassword != m_myPassword)
         return refuse(ChangeResult::Reason::WrongPassword,
                       "The old password is not right: your password has not been changed.", m_me);
-    if (TrimControls(newPassword).empty())
+    if (trimControls(newPassword).empty())
         return refuse(ChangeResult::Reason::EmptyField, "Please type a new password.", m_me);
     if (newPassword != repeated)
         return refuse(ChangeResult::Reason::PasswordsDiffer,
@@ -1935,13 +1935,13 @@ ChangeResult Session::changeOwnPassword(UserTable& table, const AnsiString& oldP
                       "The new password is longer than " + std::to_string(MaxPassword) +
                           " characters, which is all the table holds.",
                       m_me);
-    if (IsReservedPassword(newPassword))
+    if (isReservedPassword(newPassword))
         return refuse(ChangeResult::Reason::ReservedPassword, ReservedPasswordMessage, m_me);
     const int slot = mySlot(table);
     if (slot == 0)
-        return refuse(ChangeResult::Reason::SignedOut, SignedOutMessage());
+        return refuse(ChangeResult::Reason::SignedOut, signedOutMessage());
     // In place: the user keeps their slot, name, rights and accounts.
-    StoreEncoded(table.Slot(slot).Password, newPassword);
+    storeEncoded(table.slot(slot).Password, newPassword);
     m_newIdentity.emplace(m_me, newPassword);
     events.push_back(event(AuditEvent::Kind::PasswordChanged, m_me));
     return {};

@@ -101,7 +101,7 @@ struct Conflict
 
 // The question a window asks about such a change, with its three answers
 // (Yes: Reload, No: Overwrite, Cancel).
-std::string ConflictQuestion(const Conflict& conflict);
+std::string conflictQuestion(const Conflict& conflict);
 
 // The person's choice for such a change.
 enum class ConflictChoice
@@ -135,14 +135,14 @@ public:
     // user may get it as theirs, in any letter case.
     static const char* const PasswordPlaceholder;
 
-    const std::string& TablePath() const { return m_tablePath; }
+    const std::string& tablePath() const { return m_tablePath; }
     // The table itself, for the core's own checks and tests.
-    const UserTable& Table() const { return m_table; }
+    const UserTable& table() const { return m_table; }
     bool TableChanged() const { return m_tableChanged; }
 
     // Asked when someone else changed in the file what a change touches;
     // without one, such a change writes nothing (Cancel).
-    void SetConflictHandler(std::function<ConflictChoice(const Conflict&)> handler);
+    void setConflictHandler(std::function<ConflictChoice(const Conflict&)> handler);
     // The operating-system account the front end runs as, named in every
     // event beside the table's login.
     void setSystemUser(SystemUser user) { m_systemUser = std::move(user); }
@@ -158,11 +158,11 @@ public:
         Goes,
         Ends
     };
-    void SetWriterWait(std::chrono::milliseconds wait, std::function<bool(WriterWait)> onWait = {});
+    void setWriterWait(std::chrono::milliseconds wait, std::function<bool(WriterWait)> onWait = {});
     // What a window shows while a save waits for another writer, and the
     // command line's line for it (naming the table as `path`).
-    std::string WriterWaitText() const;
-    static std::string WriterWaitNotice(std::string_view path);
+    std::string writerWaitText() const;
+    static std::string writerWaitNotice(std::string_view path);
     // Other writers kept out for as long as it lives.
     class WriterHold
     {
@@ -180,7 +180,7 @@ public:
     // Keeps other writers out for a scope (the command line's read, change
     // and save); the session's own saves within it go ahead. Waits as a save
     // does; a wait in vain raises IoError 32.
-    WriterHold HoldWriterLock();
+    WriterHold holdWriterLock();
     // Once per session, after a take of the writer lock found the file
     // system without locks: that saves run unlocked. A change done then
     // carries it in its warning already; this is for those who hold the
@@ -224,11 +224,11 @@ public:
     // empty file and table where none is (one that appeared meanwhile is
     // read instead). A file fault is the Failed result, the table in memory
     // left as it was.
-    ChangeResult LoadTable();
-    ChangeResult CreateTable();
+    ChangeResult loadTable();
+    ChangeResult createTable();
     // Takes the file's version of the table, dropping what is not in it;
     // fails as a load does.
-    ChangeResult Reload();
+    ChangeResult reload();
     // Shows what others saved meanwhile, writing nothing: where the file no
     // longer holds what this session last read or wrote, its table is taken
     // and the changes still waiting (adds, deletions) are made again on it,
@@ -252,37 +252,37 @@ public:
         WrongPassword
     };
     // What the person is told of a refusal.
-    static const char* SignInMessage(SignInResult result);
+    static const char* signInMessage(SignInResult result);
     // The first two steps alone, for asking the password only of a known
     // name: a refusal (recorded), or nothing.
-    std::optional<SignInResult> RefuseName(std::string_view typedName);
+    std::optional<SignInResult> refuseName(std::string_view typedName);
     // A sign-in the caller refused before it came here, as a name or password
     // the table cannot hold (no stored one can equal it), recorded as the
     // refusal it amounts to (an unknown name, a wrong password).
-    void RecordSignInRefusal(SignInResult result, std::string_view typedName);
-    bool KnowsUser(std::string_view typedName) const;
+    void recordSignInRefusal(SignInResult result, std::string_view typedName);
+    bool knowsUser(std::string_view typedName) const;
     // The name as stored of the user a typed name means; empty when none.
-    std::string StoredName(std::string_view typedName) const;
-    SignInResult SignIn(std::string_view typedName, std::string_view typedPassword);
-    bool SignedIn() const { return m_signedIn; }
+    std::string storedName(std::string_view typedName) const;
+    SignInResult signIn(std::string_view typedName, std::string_view typedPassword);
+    bool signedIn() const { return m_signedIn; }
     // The signed-in user's record is no longer in the file as they signed
     // in (its name and password): nothing more can be changed or saved.
-    bool SignedOut() const { return m_signedOut; }
+    bool signedOut() const { return m_signedOut; }
     // Why, as a refusal says it, and as the windows tell it once, when
     // nothing but leaving is left.
-    std::string SignedOutMessage() const;
-    std::string SignedOutNotice() const;
+    std::string signedOutMessage() const;
+    std::string signedOutNotice() const;
     // The signed-in user's rights as the file held them when last looked at.
-    bool Granted(Right right) const;
+    bool granted(Right right) const;
     // Rights can be given or taken only with both ModifyUsers and AddUsers.
-    bool MayEditRights() const;
+    bool mayEditRights() const;
     // The three pages of the main window.
-    bool MayAdd() const { return Granted(Right::AddUsers); }
-    bool MayDelete() const { return Granted(Right::DeleteUsers); }
-    bool MayModify() const { return Granted(Right::ModifyUsers); }
-    bool MayKeepAccounts() const { return MayModify() && MayDelete(); }
+    bool mayAdd() const { return granted(Right::AddUsers); }
+    bool mayDelete() const { return granted(Right::DeleteUsers); }
+    bool mayModify() const { return granted(Right::ModifyUsers); }
+    bool mayKeepAccounts() const { return mayModify() && mayDelete(); }
     // The User Details page, which shows a user's path, rights and accounts.
-    bool MaySeeUserDetails() const { return MayModify() || MayDelete(); }
+    bool maySeeUserDetails() const { return mayModify() || mayDelete(); }
 
     // The first-use marker: where it lies beside no table, a start offers
     // to make the first login ID.
@@ -290,12 +290,12 @@ public:
     // Whether a start in `folder` is a first use: the marker is a file
     // there and nothing at all stands in the table's place, or only the
     // empty file a start without a table leaves.
-    static bool FirstUseDue(const std::string& folder);
+    static bool firstUseDue(const std::string& folder);
     // First use: stores `user` (name and password trimmed of characters 0 to
     // 32, the data path an existing folder) as the only user with all six
     // rights, writes and reads back the file, removes the marker beside it,
     // and signs that user in. Only where no table, or an empty file, is.
-    ChangeResult CreateFirstUser(const UserData& user);
+    ChangeResult createFirstUser(const UserData& user);
     // Those rules alone, in that order, writing and recording nothing: the
     // refusal CreateFirstUser would give `user`, or nothing. Without
     // `withPassword`, a password still to be asked for is left out.
@@ -306,33 +306,33 @@ public:
     static const char* noSuchUserText();
 
     // The users the list shows: slots up to the first free one.
-    std::vector<std::string> ListedNames() const;
+    std::vector<std::string> listedNames() const;
     // A user of the table as this session shows it, found by the name as
     // stored, exactly (as the list shows it).
-    std::optional<UserData> User(std::string_view loginName) const;
+    std::optional<UserData> user(std::string_view loginName) const;
     // That user as Modify loads them into the editor, for Save Changes to
     // find them again; empty for an empty name.
     LoadedUser loadForEditing(std::string_view loginName) const;
     // That user's bank accounts, in entry order.
     std::vector<AccountData> Accounts(std::string_view loginName) const;
     // The signed-in user, as the file held them when last looked at.
-    UserData Me() const;
+    UserData me() const;
     // A user's password as their details show it: in clear only where it
     // equals the signed-in user's own, "Hidden" otherwise.
-    std::string ShownPassword(const UserData& user) const;
+    std::string shownPassword(const UserData& user) const;
 
     // In memory only; the file is written, and the change recorded, by a
     // later save, which makes it again on the file's table if that changed.
     // With `unchangedIfThere` (`unchangedIfGone`), a user of that name
     // already there (none there) is no fault but nothing to do: still not
     // done, but recorded as no change rather than a refusal.
-    ChangeResult AddUser(const UserData& user, bool unchangedIfThere = false);
-    ChangeResult DeleteUser(std::string_view loginName, bool unchangedIfGone = false);
+    ChangeResult addUser(const UserData& user, bool unchangedIfThere = false);
+    ChangeResult deleteUser(std::string_view loginName, bool unchangedIfGone = false);
     // Replaces the user Modify loaded (`edited`: where it was loaded if it
     // still bears the name there, else the user of that name) by `user`,
     // keeping their accounts; the user moves to the end of the table, and
     // the whole table is written at once.
-    ChangeResult SaveChanges(const LoadedUser& edited, const UserData& user);
+    ChangeResult saveChanges(const LoadedUser& edited, const UserData& user);
 
     // The signed-in user's own password, whatever their rights: the old
     // one, and the new one typed twice, held to the rules every password
@@ -346,9 +346,9 @@ public:
     // read back. Modify and Delete name the entry by `account.entry`; the
     // account meant is the one this session shows there when asked, and
     // one of another name found there in the file means it is gone.
-    ChangeResult AddAccount(std::string_view loginName, const AccountData& account);
-    ChangeResult ModifyAccount(std::string_view loginName, const AccountData& account);
-    ChangeResult DeleteAccount(std::string_view loginName, int entry);
+    ChangeResult addAccount(std::string_view loginName, const AccountData& account);
+    ChangeResult modifyAccount(std::string_view loginName, const AccountData& account);
+    ChangeResult deleteAccount(std::string_view loginName, int entry);
     // Asked before a new account's dialog opens, of the accounts the window
     // shows: the refusal AddAccount gives when there are ten already; Done
     // when there is room. Records nothing.
@@ -361,10 +361,10 @@ public:
     // The entry (0 to 9) of the bank account `account` names among those of
     // the user `loginName`, or -1: the stored name exactly first, else one
     // equal to it with a to z upper-cased, as the account list matches.
-    int LookUpAccount(std::string_view loginName, std::string_view account) const;
+    int lookUpAccount(std::string_view loginName, std::string_view account) const;
 
     // Writes the table (the close's Yes).
-    ChangeResult Save();
+    ChangeResult save();
 
     // Puts the table file's bytes `backup` (read from the file `from`) in
     // place of the table, as a save writes it: under the writer lock, the
@@ -556,7 +556,7 @@ private:
 };
 
 // The texts of the rights, as the rights are named everywhere.
-const char* RightName(Right right);
+const char* rightName(Right right);
 
 // Whether adding a user of one name is refused as a duplicate of the other.
-bool SameLoginName(std::string_view a, std::string_view b);
+bool sameLoginName(std::string_view a, std::string_view b);

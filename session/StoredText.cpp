@@ -9,7 +9,7 @@
 
 namespace {
 
-const char* FieldName(TextField field)
+const char* fieldName(TextField field)
 {
     switch (field) {
     case TextField::LoginName:
@@ -27,26 +27,26 @@ const char* FieldName(TextField field)
 }
 
 // "U+001B at character 5": which one and where, so it can be found.
-std::string Where(std::string_view text, std::size_t at)
+std::string where(std::string_view text, std::size_t at)
 {
     char code[16];
     std::snprintf(
         code, sizeof code, "U+%04X",
-        static_cast<unsigned>(Windows1252Character(static_cast<unsigned char>(text[at]))));
+        static_cast<unsigned>(windows1252Character(static_cast<unsigned char>(text[at]))));
     return std::string(code) + " at character " + std::to_string(at + 1);
 }
 
 } // namespace
 
-bool IsControlByte(unsigned char byte)
+bool isControlByte(unsigned char byte)
 {
-    return byte < 0x20 || byte == 0x7F || !Windows1252Defines(byte);
+    return byte < 0x20 || byte == 0x7F || !windows1252Defines(byte);
 }
 
-std::optional<std::size_t> FindControlCharacter(TextField field, std::string_view text)
+std::optional<std::size_t> findControlCharacter(TextField field, std::string_view text)
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!IsControlByte(static_cast<unsigned char>(text[i])))
+        if (!isControlByte(static_cast<unsigned char>(text[i])))
             continue;
         // The account dialog stores each line break as CR LF.
         if (field == TextField::Description && text[i] == '\r' && i + 1 < text.size() &&
@@ -59,40 +59,40 @@ std::optional<std::size_t> FindControlCharacter(TextField field, std::string_vie
     return std::nullopt;
 }
 
-std::optional<std::string> ControlCharacterRefusal(TextField field, std::string_view text)
+std::optional<std::string> controlCharacterRefusal(TextField field, std::string_view text)
 {
-    const std::optional<std::size_t> at = FindControlCharacter(field, text);
+    const std::optional<std::size_t> at = findControlCharacter(field, text);
     if (!at)
         return std::nullopt;
-    std::string message = std::string("The ") + FieldName(field) + " holds a control character";
+    std::string message = std::string("The ") + fieldName(field) + " holds a control character";
     // Where a password's character lies and which it is would tell part of
     // the password to whoever reads the message.
     if (field != TextField::Password)
-        message += " (" + Where(text, *at) + ")";
+        message += " (" + where(text, *at) + ")";
     if (field == TextField::Description)
         return message + ": line breaks are kept, but tabs, escapes and other control "
                          "characters cannot be stored.";
     return message + ": tabs, line breaks, escapes and other control characters cannot be stored.";
 }
 
-std::optional<std::string> ControlCharacterFault(TextField field, std::string_view text)
+std::optional<std::string> controlCharacterFault(TextField field, std::string_view text)
 {
-    const std::optional<std::size_t> at = FindControlCharacter(field, text);
+    const std::optional<std::size_t> at = findControlCharacter(field, text);
     if (!at)
         return std::nullopt;
-    std::string fault = std::string("the ") + FieldName(field) + " holds a control character";
+    std::string fault = std::string("the ") + fieldName(field) + " holds a control character";
     if (field != TextField::Password)
-        fault += " (" + Where(text, *at) + ")";
+        fault += " (" + where(text, *at) + ")";
     return fault;
 }
 
-std::string VisibleText(std::string_view text)
+std::string visibleText(std::string_view text)
 {
     std::string shown;
     shown.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (!IsControlByte(byte)) {
+        if (!isControlByte(byte)) {
             shown += c;
             continue;
         }
@@ -143,7 +143,7 @@ std::optional<std::string> tooLongRefusal(TextField field, std::string_view text
     // than it looks.
     const std::string name = field == TextField::Description
                                  ? "description (each line break takes two)"
-                                 : FieldName(field);
+                                 : fieldName(field);
     return name + ": " + std::to_string(text.size()) + " characters, but the table holds at most " +
            std::to_string(capacity) + ".";
 }
@@ -154,7 +154,7 @@ TableTextCheck tableTextOf(TextField field, std::string_view utf8, bool whole)
     std::string problem;
     check.bytes = utf8ToTableText(utf8, &problem);
     if (!check.bytes) {
-        check.refusal = std::string(FieldName(field)) + ": " + problem + ".";
+        check.refusal = std::string(fieldName(field)) + ": " + problem + ".";
         return check;
     }
     if (whole) {

@@ -22,7 +22,7 @@ struct TableReport
     // One sentence each, in Windows-1252; names are quoted as stored.
     std::vector<std::string> faults;
 
-    bool Sound() const { return faults.empty(); }
+    bool sound() const { return faults.empty(); }
 };
 
-TableReport CheckTable(std::string_view fileBytes);
+TableReport checkTable(std::string_view fileBytes);

@@ -4,30 +4,30 @@
 
 char32_t tableCharacter(unsigned char byte)
 {
-    return Windows1252Character(byte);
+    return windows1252Character(byte);
 }
 
 bool tableDefines(unsigned char byte)
 {
-    return Windows1252Defines(byte);
+    return windows1252Defines(byte);
 }
 
 int tableByte(char32_t character)
 {
-    return Windows1252Byte(character);
+    return windows1252Byte(character);
 }
 
-void appendUtf8(std::string& out, char32_t character)
+void appendAsUtf8(std::string& out, char32_t character)
 {
-    AppendUtf8(out, character);
+    appendUtf8(out, character);
 }
 
 std::optional<std::string> utf8ToTableText(std::string_view utf8, std::string* problem)
 {
-    return Utf8ToWindows1252(utf8, problem);
+    return utf8ToWindows1252(utf8, problem);
 }
 
 std::string tableTextToUtf8(std::string_view bytes)
 {
-    return Windows1252ToUtf8(bytes);
+    return windows1252ToUtf8(bytes);
 }

@@ -16,7 +16,7 @@ char32_t tableCharacter(unsigned char byte);
 bool tableDefines(unsigned char byte);
 // The table byte of a character, or -1 when the table cannot hold it.
 int tableByte(char32_t character);
-void appendUtf8(std::string& out, char32_t character);
+void appendAsUtf8(std::string& out, char32_t character);
 
 // The table bytes of UTF-8 text, or nothing when it is not valid UTF-8 or
 // holds a character the table lacks; `problem` then says which.

@@ -44,7 +44,7 @@ public:
         for (Right right : granted)
             set(right, true);
     }
-    static Rights All() { return Rights(AllRights.begin(), AllRights.end()); }
+    static Rights all() { return Rights(AllRights.begin(), AllRights.end()); }
 
     bool has(Right right) const { return m_bits & bit(right); }
     void set(Right right, bool granted)
@@ -109,7 +109,7 @@ private:
 
 // The place in `accounts` of the account `name` names: the stored name
 // exactly first, else one equal to it with a to z upper-cased; -1 when none.
-int FindAccount(const std::vector<AccountData>& accounts, std::string_view name);
+int findAccount(const std::vector<AccountData>& accounts, std::string_view name);
 // A bank account's name with a to z upper-cased: accounts whose names are
 // equal so are one name to the account list.
 std::string accountNameKey(std::string_view name);

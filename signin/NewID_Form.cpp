@@ -29,14 +29,14 @@ const QString WelcomeText = QStringLiteral("Welcome to Larkledger(tm)\n"
 
 // The data path is kept as bytes; a longer or unrepresentable one would be
 // stored as a different path than the one chosen.
-bool StorablePath(const QString& path)
+bool storablePath(const QString& path)
 {
-    return path.size() <= static_cast<qsizetype>(MaxDataPath) && IsAnsiRepresentable(path);
+    return path.size() <= static_cast<qsizetype>(MaxDataPath) && isAnsiRepresentable(path);
 }
 
 } // namespace
 
-QString ShortenedPath(const QString& path)
+QString shortenedPath(const QString& path)
 {
     if (path.size() > 30)
         return path.left(30) + QStringLiteral("...");
@@ -46,10 +46,10 @@ QString ShortenedPath(const QString& path)
 TNewID_Form::TNewID_Form(Session& session, const QString& workingDir, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowMinimizeButtonHint),
-      m_session(session), m_workingDir(workingDir), ui(new Ui::TNewID_Form)
+      m_session(session), m_workingDir(workingDir), m_ui(new Ui::TNewID_Form)
 {
     Q_INIT_RESOURCE(signin);
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     setFixedSize(351, 221);
 
     QPalette face = palette();
@@ -58,36 +58,37 @@ TNewID_Form::TNewID_Form(Session& session, const QString& workingDir, QWidget* p
     face.setColor(QPalette::Text, Navy);
     setPalette(face);
 
-    QPalette memo = ui->Info_Memo->palette();
+    QPalette memo = m_ui->Info_Memo->palette();
     memo.setColor(QPalette::Base, Silver);
-    ui->Info_Memo->setPalette(memo);
-    ui->Info_Memo->viewport()->setCursor(Qt::ArrowCursor);
+    m_ui->Info_Memo->setPalette(memo);
+    m_ui->Info_Memo->viewport()->setCursor(Qt::ArrowCursor);
     // The memo is just tall enough for its seven lines; the default margin
     // would push the last one out of sight.
-    ui->Info_Memo->document()->setDocumentMargin(1);
-    ui->Info_Memo->setPlainText(WelcomeText);
+    m_ui->Info_Memo->document()->setDocumentMargin(1);
+    m_ui->Info_Memo->setPlainText(WelcomeText);
 
-    PaintPaleEdit(ui->ELoginName);
-    PaintPaleEdit(ui->EPersonal_Code);
-    RestrictToAnsi(ui->ELoginName);
-    RestrictToAnsi(ui->EPersonal_Code);
-    ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
-    ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
+    paintPaleEdit(m_ui->ELoginName);
+    paintPaleEdit(m_ui->EPersonal_Code);
+    restrictToAnsi(m_ui->ELoginName);
+    restrictToAnsi(m_ui->EPersonal_Code);
+    m_ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
+    m_ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
 
-    QPalette link = ui->DataPathButton->palette();
+    QPalette link = m_ui->DataPathButton->palette();
     link.setColor(QPalette::ButtonText, Qt::blue);
-    ui->DataPathButton->setPalette(link);
+    m_ui->DataPathButton->setPalette(link);
 
-    connect(ui->DataPathButton, &QPushButton::clicked, this, &TNewID_Form::DataPathButtonClick);
-    connect(ui->Done_Button, &QPushButton::clicked, this, &TNewID_Form::Done_ButtonClick);
-    connect(ui->Terminate_Button, &QPushButton::clicked, this, &TNewID_Form::Terminate_ButtonClick);
+    connect(m_ui->DataPathButton, &QPushButton::clicked, this, &TNewID_Form::DataPathButtonClick);
+    connect(m_ui->Done_Button, &QPushButton::clicked, this, &TNewID_Form::Done_ButtonClick);
+    connect(m_ui->Terminate_Button, &QPushButton::clicked, this,
+            &TNewID_Form::Terminate_ButtonClick);
 
-    ui->Done_Button->setFocus();
+    m_ui->Done_Button->setFocus();
 }
 
 TNewID_Form::~TNewID_Form()
 {
-    delete ui;
+    delete m_ui;
 }
 
 void TNewID_Form::reject()
@@ -100,9 +101,9 @@ void TNewID_Form::showEvent(QShowEvent* event)
 {
     // Decoded at the first show, not at creation: every start creates this
     // dialog, only the first one shows it.
-    if (ui->NewUser_Image->pixmap().isNull())
-        ui->NewUser_Image->setPixmap(
-            ResourcePicture(QStringLiteral(":/signin/images/newuser.png")));
+    if (m_ui->NewUser_Image->pixmap().isNull())
+        m_ui->NewUser_Image->setPixmap(
+            resourcePicture(QStringLiteral(":/signin/images/newuser.png")));
     if (!event->spontaneous())
         placeDialog(this);
     QDialog::showEvent(event);
@@ -126,8 +127,8 @@ void TNewID_Form::FormShow()
 
 void TNewID_Form::setDataPath(const QString& path)
 {
-    ui->DataPathButton->setText(ShortenedPath(path));
-    ui->DataPathButton->setToolTip(path);
+    m_ui->DataPathButton->setText(shortenedPath(path));
+    m_ui->DataPathButton->setToolTip(path);
 }
 
 void TNewID_Form::DataPathButtonClick()
@@ -139,20 +140,20 @@ void TNewID_Form::DataPathButtonClick()
 
 void TNewID_Form::Done_ButtonClick()
 {
-    const QString typedName = ui->ELoginName->text();
-    const QString typedPassword = ui->EPersonal_Code->text();
+    const QString typedName = m_ui->ELoginName->text();
+    const QString typedPassword = m_ui->EPersonal_Code->text();
     UserData user;
-    user.loginName = ToAnsi(typedName);
-    user.password = ToAnsi(typedPassword);
+    user.loginName = toAnsi(typedName);
+    user.password = toAnsi(typedPassword);
     // A folder whose name the table cannot hold is no folder for it.
-    const QString dataPath = ui->DataPathButton->toolTip();
-    if (!isBlankText(ToAnsi(ui->DataPathButton->text())) && StorablePath(dataPath))
-        user.dataPath = ToAnsi(dataPath);
+    const QString dataPath = m_ui->DataPathButton->toolTip();
+    if (!isBlankText(toAnsi(m_ui->DataPathButton->text())) && storablePath(dataPath))
+        user.dataPath = toAnsi(dataPath);
 
     // The session checks, stores, writes and reads back the table, removes
     // the marker and signs the new user in; a failed write leaves no user
     // behind, so a second Done cannot store the user twice.
-    const ChangeResult result = m_session.CreateFirstUser(user);
+    const ChangeResult result = m_session.createFirstUser(user);
     if (showFailure(result))
         return;
     showWarning(result);
@@ -174,5 +175,5 @@ void TNewID_Form::Terminate_ButtonClick()
                        "ID.\nAre you sure to quit Larkledger?"),
         MessageBox::Buttons::YesNo);
     if (answer == MessageBox::Button::Yes)
-        RequestTerminate();
+        requestTerminate();
 }

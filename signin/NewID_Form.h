@@ -39,9 +39,9 @@ private:
 
     Session& m_session;
     QString m_workingDir;
-    Ui::TNewID_Form* ui;
+    Ui::TNewID_Form* m_ui;
     bool m_setupDone = false;
 };
 
 // A path of more than 30 characters shows as its first 30 and "...".
-QString ShortenedPath(const QString& path);
+QString shortenedPath(const QString& path);

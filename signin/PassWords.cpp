@@ -27,10 +27,10 @@ bool isEnterKey(const QKeyEvent* key)
 
 TPassWords::TPassWords(Session& session, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_session(session),
-      ui(new Ui::TPassWords)
+      m_ui(new Ui::TPassWords)
 {
     Q_INIT_RESOURCE(signin);
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     setFixedSize(375, 184);
 
     QPalette black = palette();
@@ -38,33 +38,33 @@ TPassWords::TPassWords(Session& session, QWidget* parent)
     setPalette(black);
     setAutoFillBackground(true);
 
-    QPalette panel = ui->MainPanel->palette();
+    QPalette panel = m_ui->MainPanel->palette();
     panel.setColor(QPalette::Window, Silver);
     panel.setColor(QPalette::Button, Silver);
     panel.setColor(QPalette::WindowText, Navy);
     panel.setColor(QPalette::ButtonText, Navy);
-    ui->MainPanel->setPalette(panel);
+    m_ui->MainPanel->setPalette(panel);
 
-    PaintPaleEdit(ui->ELoginName);
-    PaintPaleEdit(ui->EPersonal_Code);
+    paintPaleEdit(m_ui->ELoginName);
+    paintPaleEdit(m_ui->EPersonal_Code);
     // The mask character is otherwise the style's (often a bullet).
-    ui->EPersonal_Code->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
-    RestrictToAnsi(ui->ELoginName);
-    RestrictToAnsi(ui->EPersonal_Code);
-    ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
-    ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
+    m_ui->EPersonal_Code->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    restrictToAnsi(m_ui->ELoginName);
+    restrictToAnsi(m_ui->EPersonal_Code);
+    m_ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
+    m_ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
 
-    ui->ELoginName->installEventFilter(this);
-    ui->EPersonal_Code->installEventFilter(this);
-    connect(ui->Btn_OK, &QPushButton::clicked, this, &TPassWords::Btn_OKClick);
-    connect(ui->btn_Quit, &QPushButton::clicked, this, &TPassWords::btn_QuitClick);
+    m_ui->ELoginName->installEventFilter(this);
+    m_ui->EPersonal_Code->installEventFilter(this);
+    connect(m_ui->Btn_OK, &QPushButton::clicked, this, &TPassWords::Btn_OKClick);
+    connect(m_ui->btn_Quit, &QPushButton::clicked, this, &TPassWords::btn_QuitClick);
 
-    ui->ELoginName->setFocus();
+    m_ui->ELoginName->setFocus();
 }
 
 TPassWords::~TPassWords()
 {
-    delete ui;
+    delete m_ui;
 }
 
 void TPassWords::reject()
@@ -77,8 +77,8 @@ void TPassWords::showEvent(QShowEvent* event)
 {
     // Decoded at the first show, not at creation: a first start creates this
     // dialog and never shows it.
-    if (ui->CoverImage->pixmap().isNull())
-        ui->CoverImage->setPixmap(ResourcePicture(QStringLiteral(":/signin/images/cover.png")));
+    if (m_ui->CoverImage->pixmap().isNull())
+        m_ui->CoverImage->setPixmap(resourcePicture(QStringLiteral(":/signin/images/cover.png")));
     if (!event->spontaneous())
         placeDialog(this);
     QDialog::showEvent(event);
@@ -98,12 +98,12 @@ bool TPassWords::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress && isEnterKey(static_cast<QKeyEvent*>(event))) {
         // Enter is consumed here, so the dialog never sees it as a default
         // button press.
-        if (watched == ui->ELoginName) {
+        if (watched == m_ui->ELoginName) {
             focusNextChild(); // ELoginNameKeyPress
             return true;
         }
-        if (watched == ui->EPersonal_Code) {
-            ui->Btn_OK->click(); // EPersonal_CodeKeyPress
+        if (watched == m_ui->EPersonal_Code) {
+            m_ui->Btn_OK->click(); // EPersonal_CodeKeyPress
             return true;
         }
     }
@@ -117,26 +117,27 @@ void TPassWords::Btn_OKClick()
         const bool missing = result == Session::SignInResult::EmptyName ||
                              result == Session::SignInResult::EmptyPassword;
         MessageBox::show(missing ? MessageBox::Kind::Warning : MessageBox::Kind::Error,
-                         QString::fromLatin1(Session::SignInMessage(result)));
+                         QString::fromLatin1(Session::signInMessage(result)));
     };
 
     // The session trims the name and finds a user stored with blanks around
     // the name too.
-    const std::string name = ToAnsi(ui->ELoginName->text());
-    if (const auto refusal = m_session.RefuseName(name)) {
+    const std::string name = toAnsi(m_ui->ELoginName->text());
+    if (const auto refusal = m_session.refuseName(name)) {
         show(*refusal);
         if (*refusal == Session::SignInResult::UnknownName)
-            ui->ELoginName->setFocus();
+            m_ui->ELoginName->setFocus();
         return;
     }
 
-    ui->EPersonal_Code->setFocus();
-    const Session::SignInResult result = m_session.SignIn(name, ToAnsi(ui->EPersonal_Code->text()));
+    m_ui->EPersonal_Code->setFocus();
+    const Session::SignInResult result =
+        m_session.signIn(name, toAnsi(m_ui->EPersonal_Code->text()));
     if (result != Session::SignInResult::SignedIn) {
         show(result);
         if (result == Session::SignInResult::WrongPassword) {
-            ui->EPersonal_Code->setFocus();
-            ui->EPersonal_Code->clear();
+            m_ui->EPersonal_Code->setFocus();
+            m_ui->EPersonal_Code->clear();
         }
         return;
     }
@@ -147,5 +148,5 @@ void TPassWords::Btn_OKClick()
 
 void TPassWords::btn_QuitClick()
 {
-    RequestTerminate();
+    requestTerminate();
 }

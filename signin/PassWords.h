@@ -37,6 +37,6 @@ private:
     void btn_QuitClick();
 
     Session& m_session;
-    Ui::TPassWords* ui;
+    Ui::TPassWords* m_ui;
     int m_loginState = -1;
 };

@@ -6,7 +6,7 @@
 
 // One of the program's PNG pictures. Naming the format and turning off
 // detection keeps Qt from loading every image format plugin to ask it first.
-inline QPixmap ResourcePicture(const QString& path)
+inline QPixmap resourcePicture(const QString& path)
 {
     QImageReader reader(path, "png");
     reader.setAutoDetectImageFormat(false);

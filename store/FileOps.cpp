@@ -12,7 +12,7 @@
 
 namespace fileops {
 
-int OpenRetrying(const char* path, int flags, mode_t mode)
+int openRetrying(const char* path, int flags, mode_t mode)
 {
     int fd;
     do {
@@ -21,38 +21,38 @@ int OpenRetrying(const char* path, int flags, mode_t mode)
     return fd;
 }
 
-void CloseQuietly(int fd)
+void closeQuietly(int fd)
 {
     const int saved = errno;
     ::close(fd);
     errno = saved;
 }
 
-void ThrowErrno(int err)
+void throwErrno(int err)
 {
-    throw IoError(IoCodeFromErrno(err));
+    throw IoError(ioCodeFromErrno(err));
 }
 
-std::string FolderOf(const std::string& path)
+std::string folderOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string NameOf(const std::string& path)
+std::string nameOf(const std::string& path)
 {
-    return path.substr(FolderOf(path).size());
+    return path.substr(folderOf(path).size());
 }
 
 namespace {
 
-std::string ReadLink(const std::string& path)
+std::string readLink(const std::string& path)
 {
     std::string target(256, '\0');
     for (;;) {
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
         if (n < 0)
-            ThrowErrno(errno);
+            throwErrno(errno);
         if (static_cast<std::size_t>(n) < target.size()) {
             target.resize(static_cast<std::size_t>(n));
             return target;
@@ -63,15 +63,15 @@ std::string ReadLink(const std::string& path)
 
 } // namespace
 
-std::string ResolveLinks(const std::string& path)
+std::string resolveLinks(const std::string& path)
 {
     struct stat ignored
     {
     };
-    return ResolveLinks(path, ignored);
+    return resolveLinks(path, ignored);
 }
 
-std::string ResolveLinks(const std::string& path, struct stat& st)
+std::string resolveLinks(const std::string& path, struct stat& st)
 {
     // The kernel's own limit on links followed in one lookup.
     constexpr int MaxLinks = 40;
@@ -84,19 +84,19 @@ std::string ResolveLinks(const std::string& path, struct stat& st)
                 throw IoError(2);
             if (errno == ENOENT)
                 return current;
-            ThrowErrno(errno);
+            throwErrno(errno);
         }
         if (!S_ISLNK(st.st_mode))
             return current;
-        const std::string target = ReadLink(current);
+        const std::string target = readLink(current);
         if (target.empty())
             throw IoError(2);
-        current = target[0] == '/' ? target : FolderOf(current) + target;
+        current = target[0] == '/' ? target : folderOf(current) + target;
     }
-    ThrowErrno(ELOOP);
+    throwErrno(ELOOP);
 }
 
-const std::string& HostTag()
+const std::string& hostTag()
 {
     static const std::string tag = [] {
         char name[256] = {};
@@ -113,7 +113,7 @@ const std::string& HostTag()
     return tag;
 }
 
-bool ProcessGone(long pid)
+bool processGone(long pid)
 {
     // kill() with 0 or a negative id addresses process groups, never one process.
     if (pid <= 0 || static_cast<long>(static_cast<pid_t>(pid)) != pid)
@@ -121,7 +121,7 @@ bool ProcessGone(long pid)
     return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
-long ReadPrefix(int fd, char* buffer, std::size_t size)
+long readPrefix(int fd, char* buffer, std::size_t size)
 {
     std::size_t got = 0;
     while (got < size) {
@@ -138,7 +138,7 @@ long ReadPrefix(int fd, char* buffer, std::size_t size)
     return static_cast<long>(got);
 }
 
-int WriteAllAt(int fd, const char* data, std::size_t size, off_t offset)
+int writeAllAt(int fd, const char* data, std::size_t size, off_t offset)
 {
     std::size_t done = 0;
     while (done < size) {
@@ -155,7 +155,7 @@ int WriteAllAt(int fd, const char* data, std::size_t size, off_t offset)
     return 0;
 }
 
-int SyncCloseRename(int fd, int err, const std::string& from, const std::string& to)
+int syncCloseRename(int fd, int err, const std::string& from, const std::string& to)
 {
     if (err == 0 && ::fsync(fd) != 0)
         err = errno;
@@ -163,7 +163,7 @@ int SyncCloseRename(int fd, int err, const std::string& from, const std::string&
         if (::close(fd) != 0 && errno != EINTR)
             err = errno;
     } else {
-        CloseQuietly(fd);
+        closeQuietly(fd);
     }
     if (err == 0 && ::rename(from.c_str(), to.c_str()) != 0)
         err = errno;

@@ -2,13 +2,13 @@
 
 #include <cerrno>
 
-IoError::IoError(int code) : std::runtime_error(IoErrorText(code)), m_code(code) {}
+IoError::IoError(int code) : std::runtime_error(ioErrorText(code)), m_code(code) {}
 
 IoError::IoError(int code, const std::string& message) : std::runtime_error(message), m_code(code)
 {
 }
 
-std::string IoErrorText(int code)
+std::string ioErrorText(int code)
 {
     switch (code) {
     case 2:
@@ -30,7 +30,7 @@ std::string IoErrorText(int code)
     }
 }
 
-int IoCodeFromErrno(int err)
+int ioCodeFromErrno(int err)
 {
     switch (err) {
     case ENOENT:

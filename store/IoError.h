@@ -21,9 +21,9 @@ private:
 // 5 "File access denied", 32 "File locked by another writer" (a save
 // that waited its turn in vain), 100 "Read beyond end of file", 101 "Disk full",
 // anything else "I/O error <code>".
-std::string IoErrorText(int code);
+std::string ioErrorText(int code);
 
 // Maps a platform errno onto the codes above. Any other errno is its own
 // code, except those whose number is one of the codes above (EIO is 5):
 // they become 1000 + errno, so EIO never reads as "File access denied".
-int IoCodeFromErrno(int err);
+int ioCodeFromErrno(int err);

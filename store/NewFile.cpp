@@ -16,14 +16,14 @@
 
 namespace {
 
-using fileops::CloseQuietly;
-using fileops::FolderOf;
-using fileops::NameOf;
-using fileops::ThrowErrno;
+using fileops::closeQuietly;
+using fileops::folderOf;
+using fileops::nameOf;
+using fileops::throwErrno;
 
 constexpr mode_t PrivateMode = 0600;
 
-std::string RandomHex(int digits)
+std::string randomHex(int digits)
 {
     std::uint64_t value = 0;
     try {
@@ -44,13 +44,13 @@ std::string RandomHex(int digits)
 
 // The same pattern as a table save's temporary files, so that the leftover
 // of a killed run is found and removed as theirs are.
-int CreateBeside(const std::string& path, std::string& name)
+int createBeside(const std::string& path, std::string& name)
 {
-    const std::string start = FolderOf(path) + "." + NameOf(path) + "." + fileops::HostTag() + "." +
+    const std::string start = folderOf(path) + "." + nameOf(path) + "." + fileops::hostTag() + "." +
                               std::to_string(::getpid()) + ".";
     for (int attempt = 0; attempt < 16; ++attempt) {
-        name = start + RandomHex(16) + ".lktmp";
-        const int fd = fileops::OpenRetrying(
+        name = start + randomHex(16) + ".lktmp";
+        const int fd = fileops::openRetrying(
             name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, PrivateMode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
@@ -59,24 +59,24 @@ int CreateBeside(const std::string& path, std::string& name)
     return -1;
 }
 
-int SyncFolder(const std::string& path)
+int syncFolder(const std::string& path)
 {
-    const std::string folder = FolderOf(path);
+    const std::string folder = folderOf(path);
     const int fd =
-        fileops::OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+        fileops::openRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0)
         return errno;
     int err = 0;
     // File systems that cannot sync a folder say so with EINVAL.
     if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
         err = errno;
-    CloseQuietly(fd);
+    closeQuietly(fd);
     return err;
 }
 
 } // namespace
 
-void ReplaceWithNewFile(const std::string& path, const std::string& bytes)
+void replaceWithNewFile(const std::string& path, const std::string& bytes)
 {
     struct stat st
     {
@@ -85,27 +85,27 @@ void ReplaceWithNewFile(const std::string& path, const std::string& bytes)
         if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
             throw IoError(5);
     } else if (errno != ENOENT) {
-        ThrowErrno(errno);
+        throwErrno(errno);
     }
-    RemoveStaleTemporaries(path);
+    removeStaleTemporaries(path);
 
     std::string name;
-    const int fd = CreateBeside(path, name);
+    const int fd = createBeside(path, name);
     if (fd < 0)
-        ThrowErrno(errno);
+        throwErrno(errno);
     // The umask may have taken the owner's own bits.
     int err = ::fchmod(fd, PrivateMode) != 0 ? errno : 0;
     if (err == 0)
-        err = fileops::WriteAllAt(fd, bytes.data(), bytes.size(), 0);
+        err = fileops::writeAllAt(fd, bytes.data(), bytes.size(), 0);
     // The rename replaces the name alone: a file someone slipped in at
     // `path` meanwhile is never written into, and a link there is replaced,
     // not followed.
-    err = fileops::SyncCloseRename(fd, err, name, path);
+    err = fileops::syncCloseRename(fd, err, name, path);
     if (err != 0) {
         ::unlink(name.c_str());
-        ThrowErrno(err);
+        throwErrno(err);
     }
-    err = SyncFolder(path);
+    err = syncFolder(path);
     if (err != 0)
-        ThrowErrno(err);
+        throwErrno(err);
 }

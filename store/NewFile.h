@@ -17,4 +17,4 @@
 // any step that fails; but for a failed sync of the folder after the rename
 // (the new file is then in place, perhaps not yet durably), nothing is left
 // behind but what was there before.
-void ReplaceWithNewFile(const std::string& path, const std::string& bytes);
+void replaceWithNewFile(const std::string& path, const std::string& bytes);

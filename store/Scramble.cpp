@@ -8,7 +8,7 @@ enum class Direction
     Decode
 };
 
-AnsiString Scramble(std::string_view text, std::uint32_t key, Direction direction)
+AnsiString scramble(std::string_view text, std::uint32_t key, Direction direction)
 {
     AnsiString out(text.size(), '\0');
     std::uint16_t state = static_cast<std::uint16_t>(key & 0xFFFFu);
@@ -28,10 +28,10 @@ AnsiString Scramble(std::string_view text, std::uint32_t key, Direction directio
 
 AnsiString EncodeField(std::string_view text, std::uint32_t key)
 {
-    return Scramble(text, key, Direction::Encode);
+    return scramble(text, key, Direction::Encode);
 }
 
 AnsiString DecodeField(std::string_view text, std::uint32_t key)
 {
-    return Scramble(text, key, Direction::Decode);
+    return scramble(text, key, Direction::Decode);
 }

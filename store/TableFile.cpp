@@ -20,30 +20,30 @@ int (*tablefile_testing::SaveHook)(tablefile_testing::SaveStep, const std::strin
 
 namespace {
 
-using fileops::CloseQuietly;
-using fileops::FolderOf;
-using fileops::NameOf;
-using fileops::OpenRetrying;
-using fileops::ThrowErrno;
+using fileops::closeQuietly;
+using fileops::folderOf;
+using fileops::nameOf;
+using fileops::openRetrying;
+using fileops::throwErrno;
 using tablefile_testing::SaveStep;
 
 constexpr const char* TempSuffix = ".lktmp";
 constexpr mode_t PrivateMode = 0600;
 
-int RunHook(SaveStep step, const std::string& file)
+int runHook(SaveStep step, const std::string& file)
 {
     return tablefile_testing::SaveHook ? tablefile_testing::SaveHook(step, file) : 0;
 }
 
 // close() is not retried on EINTR: on Linux the descriptor is gone either way.
-void CloseChecked(int fd)
+void closeChecked(int fd)
 {
     if (::close(fd) != 0 && errno != EINTR)
-        ThrowErrno(errno);
+        throwErrno(errno);
 }
 
 // Reads up to `want` bytes; fewer only at the end of the file.
-std::size_t ReadFully(int fd, unsigned char* buffer, std::size_t want)
+std::size_t readFully(int fd, unsigned char* buffer, std::size_t want)
 {
     std::size_t got = 0;
     while (got < want) {
@@ -52,8 +52,8 @@ std::size_t ReadFully(int fd, unsigned char* buffer, std::size_t want)
             if (errno == EINTR)
                 continue;
             const int err = errno;
-            CloseQuietly(fd);
-            ThrowErrno(err);
+            closeQuietly(fd);
+            throwErrno(err);
         }
         if (n == 0)
             break;
@@ -64,7 +64,7 @@ std::size_t ReadFully(int fd, unsigned char* buffer, std::size_t want)
 
 // What a table file may be: a regular file no larger than a table may
 // grow to.
-bool MayBeTable(const struct stat& st)
+bool mayBeTable(const struct stat& st)
 {
     return S_ISREG(st.st_mode) &&
            static_cast<std::uintmax_t>(st.st_size) <= static_cast<std::uintmax_t>(MaxTableFileSize);
@@ -72,18 +72,18 @@ bool MayBeTable(const struct stat& st)
 
 // The whole file. One that grew past the limit since it was looked at is
 // refused all the same, read only as far as tells it apart.
-std::string ReadAll(int fd)
+std::string readAll(int fd)
 {
     std::string bytes;
     unsigned char chunk[8192];
     while (bytes.size() <= MaxTableFileSize) {
-        const std::size_t got = ReadFully(fd, chunk, sizeof chunk);
+        const std::size_t got = readFully(fd, chunk, sizeof chunk);
         bytes.append(reinterpret_cast<const char*>(chunk), got);
         if (got < sizeof chunk)
             break;
     }
     if (bytes.size() > MaxTableFileSize) {
-        CloseQuietly(fd);
+        closeQuietly(fd);
         throw IoError(5);
     }
     return bytes;
@@ -95,31 +95,31 @@ std::string ReadAll(int fd)
 // down to a table. O_NONBLOCK covers a swap between the look and the open.
 // Returns -1 with errno set when the path names nothing to open (ENOENT for
 // nothing there or a dangling link).
-int OpenRegular(const std::string& path, int flags)
+int openRegular(const std::string& path, int flags)
 {
     struct stat st
     {
     };
     if (::stat(path.c_str(), &st) != 0)
         return -1;
-    if (!MayBeTable(st))
+    if (!mayBeTable(st))
         throw IoError(5);
-    const int fd = OpenRetrying(path.c_str(), flags | O_NONBLOCK | O_NOCTTY);
+    const int fd = openRetrying(path.c_str(), flags | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return -1;
     if (::fstat(fd, &st) != 0) {
         const int err = errno;
-        CloseQuietly(fd);
-        ThrowErrno(err);
+        closeQuietly(fd);
+        throwErrno(err);
     }
-    if (!MayBeTable(st)) {
-        CloseQuietly(fd);
+    if (!mayBeTable(st)) {
+        closeQuietly(fd);
         throw IoError(5);
     }
     return fd;
 }
 
-bool IsLink(const std::string& path)
+bool isLink(const std::string& path)
 {
     struct stat st
     {
@@ -129,24 +129,24 @@ bool IsLink(const std::string& path)
 
 // Called where OpenRegular found nothing: a link left there names a missing
 // file, which is reported rather than taken for a missing table.
-[[noreturn]] void ThrowNotOpened(const std::string& path, int err)
+[[noreturn]] void throwNotOpened(const std::string& path, int err)
 {
-    if (err == ENOENT && IsLink(path))
+    if (err == ENOENT && isLink(path))
         throw IoError(2);
-    ThrowErrno(err);
+    throwErrno(err);
 }
 
 // A new empty table. O_EXCL makes the open fail on any link, so nothing is
 // made at a link's target. Returns false when something appeared at `path`
 // meanwhile.
-bool CreateEmptyTable(const std::string& path)
+bool createEmptyTable(const std::string& path)
 {
-    const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY,
+    const int fd = openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY,
                                 PrivateMode);
     if (fd < 0) {
         if (errno != EEXIST)
-            ThrowErrno(errno);
-        if (IsLink(path))
+            throwErrno(errno);
+        if (isLink(path))
             throw IoError(2);
         return false;
     }
@@ -154,14 +154,14 @@ bool CreateEmptyTable(const std::string& path)
     // readable and writable by its owner.
     if (::fchmod(fd, PrivateMode) != 0) {
         const int err = errno;
-        CloseQuietly(fd);
-        ThrowErrno(err);
+        closeQuietly(fd);
+        throwErrno(err);
     }
-    CloseChecked(fd);
+    closeChecked(fd);
     return true;
 }
 
-std::string RandomHex16()
+std::string randomHex16()
 {
     std::uint64_t value = 0;
     // Made anew for each name, so nothing of it outlives the save.
@@ -184,13 +184,13 @@ std::string RandomHex16()
 // The temporary files of a table's saves on this host:
 // ".<name>.<host>.<pid>.<16 hex>.lktmp". The process id in the name lets a
 // later save tell a file of a killed save from one still being written.
-std::string TempPrefix(const std::string& tableName)
+std::string tempPrefix(const std::string& tableName)
 {
-    return "." + tableName + "." + fileops::HostTag() + ".";
+    return "." + tableName + "." + fileops::hostTag() + ".";
 }
 
 // The process id of a name of that pattern, or 0 when it is not one.
-long TempOwner(const std::string& entry, const std::string& prefix)
+long tempOwner(const std::string& entry, const std::string& prefix)
 {
     const std::size_t suffix = std::strlen(TempSuffix);
     if (entry.size() <= prefix.size() + suffix || entry.compare(0, prefix.size(), prefix) != 0 ||
@@ -215,14 +215,14 @@ long TempOwner(const std::string& entry, const std::string& prefix)
 // A fresh file beside `target` that no one else can open: made with O_EXCL
 // under an unguessable name, and never wider than `mode` (itself at most
 // 0600) from the moment it exists.
-int CreateTempBeside(const std::string& target, mode_t mode, std::string& name)
+int createTempBeside(const std::string& target, mode_t mode, std::string& name)
 {
     const std::string start =
-        FolderOf(target) + TempPrefix(NameOf(target)) + std::to_string(::getpid()) + ".";
+        folderOf(target) + tempPrefix(nameOf(target)) + std::to_string(::getpid()) + ".";
     for (int attempt = 0; attempt < 16; ++attempt) {
-        name = start + RandomHex16() + TempSuffix;
+        name = start + randomHex16() + TempSuffix;
         const int fd =
-            OpenRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, mode);
+            openRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -232,13 +232,13 @@ int CreateTempBeside(const std::string& target, mode_t mode, std::string& name)
 
 // Makes the rename itself durable. File systems that cannot sync a directory
 // say so with EINVAL; there is nothing more to do on those.
-int SyncFolderOf(const std::string& path)
+int syncFolderOf(const std::string& path)
 {
-    const int hooked = RunHook(SaveStep::FolderSync, path);
+    const int hooked = runHook(SaveStep::FolderSync, path);
     if (hooked != 0)
         return hooked;
-    const std::string folder = FolderOf(path);
-    const int fd = OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const std::string folder = folderOf(path);
+    const int fd = openRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0)
         return errno;
     int err = 0;
@@ -251,7 +251,7 @@ int SyncFolderOf(const std::string& path)
 
 // What a save through a new file could not keep of the old table, as the
 // reason to write in place instead.
-bool CannotKeep(int err)
+bool cannotKeep(int err)
 {
     return err == EPERM || err == EINVAL;
 }
@@ -260,7 +260,7 @@ bool CannotKeep(int err)
 // first table. Returns the errno of the step that failed. It happens only
 // once the file holds the whole table, and a mode wider than the temporary
 // file's lets no one read more than the old table already let them.
-int TakeOverAttributes(int fd, const struct stat* old)
+int takeOverAttributes(int fd, const struct stat* old)
 {
     struct stat mine
     {
@@ -286,11 +286,11 @@ int TakeOverAttributes(int fd, const struct stat* old)
 // owner, group and mode. The blocks are reserved first, so a full disk fails
 // the save before a byte of the old table is overwritten. Returns as
 // SaveUserTable does.
-std::optional<int> WriteInPlace(const std::string& target, const std::string& bytes)
+std::optional<int> writeInPlace(const std::string& target, const std::string& bytes)
 {
-    const int fd = OpenRegular(target, O_WRONLY | O_NOFOLLOW);
+    const int fd = openRegular(target, O_WRONLY | O_NOFOLLOW);
     if (fd < 0)
-        ThrowNotOpened(target, errno);
+        throwNotOpened(target, errno);
     struct stat st
     {
     };
@@ -312,18 +312,18 @@ std::optional<int> WriteInPlace(const std::string& target, const std::string& by
         }
     }
     if (err == 0)
-        err = fileops::WriteAllAt(fd, bytes.data(), bytes.size(), 0);
+        err = fileops::writeAllAt(fd, bytes.data(), bytes.size(), 0);
     if (err == 0 && st.st_size > size && ::ftruncate(fd, size) != 0)
         err = errno;
     if (err == 0 && ::fsync(fd) != 0)
         err = errno;
     if (err != 0) {
-        CloseQuietly(fd);
-        ThrowErrno(err);
+        closeQuietly(fd);
+        throwErrno(err);
     }
     // Synced already: a failing close loses nothing the file holds.
     if (::close(fd) != 0 && errno != EINTR)
-        return IoCodeFromErrno(errno);
+        return ioCodeFromErrno(errno);
     return std::nullopt;
 }
 
@@ -333,18 +333,18 @@ void LoadUserTable(UserTable& table, const std::string& path, std::string* fileB
 {
     int fd = -1;
     for (;;) {
-        fd = OpenRegular(path, O_RDWR);
+        fd = openRegular(path, O_RDWR);
         // A table shared to read only (a group that may look but not
         // change) is read all the same; a save is what it refuses.
         if (fd < 0 && (errno == EACCES || errno == EROFS))
-            fd = OpenRegular(path, O_RDONLY);
+            fd = openRegular(path, O_RDONLY);
         if (fd >= 0)
             break;
         // Only a table that is not there is replaced by an empty one; a file
         // we merely cannot open is left alone and the error reported.
-        if (errno != ENOENT || IsLink(path))
-            ThrowNotOpened(path, errno);
-        if (CreateEmptyTable(path)) {
+        if (errno != ENOENT || isLink(path))
+            throwNotOpened(path, errno);
+        if (createEmptyTable(path)) {
             table.ClearEmptySlots();
             if (fileBytes)
                 fileBytes->clear();
@@ -355,126 +355,126 @@ void LoadUserTable(UserTable& table, const std::string& path, std::string* fileB
     // Read and check the whole file before anything reaches the table, so a
     // failed load leaves the table as it was. One byte more than a table
     // tells a longer file from one of exactly 6565 bytes.
-    std::string buffer = ReadAll(fd);
-    CloseChecked(fd);
+    std::string buffer = readAll(fd);
+    closeChecked(fd);
     const std::size_t records = std::min<std::size_t>(buffer.size() / UserRecordSize, SlotCount);
     if (buffer.size() < UserTableFileSize && buffer.size() % UserRecordSize != 0)
         throw IoError(100);
 
-    table.SetRecords(buffer, records);
+    table.setRecords(buffer, records);
     table.ClearEmptySlots();
     if (fileBytes)
         *fileBytes = std::move(buffer);
 }
 
-UserTable TableFromBytes(const std::string& bytes)
+UserTable tableFromBytes(const std::string& bytes)
 {
     if (bytes.size() < UserTableFileSize && bytes.size() % UserRecordSize != 0)
         throw IoError(100);
     UserTable table;
-    table.SetRecords(bytes, std::min<std::size_t>(bytes.size() / UserRecordSize, SlotCount));
+    table.setRecords(bytes, std::min<std::size_t>(bytes.size() / UserRecordSize, SlotCount));
     table.ClearEmptySlots();
     return table;
 }
 
-std::optional<std::string> PeekTableFile(const std::string& path)
+std::optional<std::string> peekTableFile(const std::string& path)
 {
-    const int fd = OpenRegular(path, O_RDONLY);
+    const int fd = openRegular(path, O_RDONLY);
     if (fd < 0) {
-        if (errno == ENOENT && !IsLink(path))
+        if (errno == ENOENT && !isLink(path))
             return std::nullopt;
-        ThrowNotOpened(path, errno);
+        throwNotOpened(path, errno);
     }
-    std::string bytes = ReadAll(fd);
-    CloseChecked(fd);
+    std::string bytes = readAll(fd);
+    closeChecked(fd);
     return bytes;
 }
 
 std::optional<int> SaveUserTable(const UserTable& table, const std::string& path)
 {
-    const std::string buffer = table.Bytes();
-    const std::string target = fileops::ResolveLinks(path);
+    const std::string buffer = table.bytes();
+    const std::string target = fileops::resolveLinks(path);
 
     struct stat old
     {
     };
     const bool hadOld = ::lstat(target.c_str(), &old) == 0;
     if (!hadOld && errno != ENOENT)
-        ThrowErrno(errno);
-    if (hadOld && !MayBeTable(old))
+        throwErrno(errno);
+    if (hadOld && !mayBeTable(old))
         throw IoError(5);
     // The rename would replace even a file we may not write; a table made
     // read-only stays protected, as with writing it in place.
     if (hadOld && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-        ThrowErrno(errno);
+        throwErrno(errno);
 
     std::string tempName;
     const int fd =
-        CreateTempBeside(target, hadOld ? old.st_mode & PrivateMode : PrivateMode, tempName);
+        createTempBeside(target, hadOld ? old.st_mode & PrivateMode : PrivateMode, tempName);
     if (fd < 0) {
         const int err = errno;
         // A shared folder may let people write the table but not add files.
         if (hadOld && (err == EACCES || err == EPERM || err == EROFS))
-            return WriteInPlace(target, buffer);
-        ThrowErrno(err);
+            return writeInPlace(target, buffer);
+        throwErrno(err);
     }
 
-    int err = fileops::WriteAllAt(fd, buffer.data(), buffer.size(), 0);
+    int err = fileops::writeAllAt(fd, buffer.data(), buffer.size(), 0);
     if (err == 0)
-        err = RunHook(SaveStep::TempWritten, tempName);
+        err = runHook(SaveStep::TempWritten, tempName);
     bool inPlace = false;
     if (err == 0) {
-        err = TakeOverAttributes(fd, hadOld ? &old : nullptr);
+        err = takeOverAttributes(fd, hadOld ? &old : nullptr);
         // Only root may hand a file to another owner, and only a member of
         // a group to that group: a new file would take the table from them.
-        inPlace = hadOld && CannotKeep(err);
+        inPlace = hadOld && cannotKeep(err);
     }
-    err = fileops::SyncCloseRename(fd, err, tempName, target);
+    err = fileops::syncCloseRename(fd, err, tempName, target);
     if (err != 0) {
         ::unlink(tempName.c_str());
         if (inPlace)
-            return WriteInPlace(target, buffer);
-        ThrowErrno(err);
+            return writeInPlace(target, buffer);
+        throwErrno(err);
     }
 
-    err = SyncFolderOf(target);
+    err = syncFolderOf(target);
     if (err != 0)
-        return IoCodeFromErrno(err);
+        return ioCodeFromErrno(err);
     return std::nullopt;
 }
 
 bool CreateUserTableFile(const std::string& path)
 {
     for (;;) {
-        const int fd = OpenRegular(path, O_RDONLY);
+        const int fd = openRegular(path, O_RDONLY);
         if (fd >= 0) {
-            CloseChecked(fd);
+            closeChecked(fd);
             return false;
         }
-        if (errno != ENOENT || IsLink(path))
-            ThrowNotOpened(path, errno);
-        if (CreateEmptyTable(path))
+        if (errno != ENOENT || isLink(path))
+            throwNotOpened(path, errno);
+        if (createEmptyTable(path))
             return true;
     }
 }
 
-void RemoveStaleTemporaries(const std::string& tablePath)
+void removeStaleTemporaries(const std::string& tablePath)
 {
     std::string target;
     try {
-        target = fileops::ResolveLinks(tablePath);
+        target = fileops::resolveLinks(tablePath);
     } catch (const IoError&) {
         return;
     }
-    const std::string folder = FolderOf(target);
+    const std::string folder = folderOf(target);
     DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (dir == nullptr)
         return;
-    const std::string prefix = TempPrefix(NameOf(target));
+    const std::string prefix = tempPrefix(nameOf(target));
     const long self = ::getpid();
     while (const dirent* entry = ::readdir(dir)) {
-        const long owner = TempOwner(entry->d_name, prefix);
-        if (owner == 0 || owner == self || !fileops::ProcessGone(owner))
+        const long owner = tempOwner(entry->d_name, prefix);
+        if (owner == 0 || owner == self || !fileops::processGone(owner))
             continue;
         struct stat st
         {

@@ -64,10 +64,10 @@ bool CreateUserTableFile(const std::string& path);
 // The table the bytes of a table file hold, read as LoadUserTable reads
 // the file: into a table of free slots, raising IoError 100 for a last,
 // partial record.
-UserTable TableFromBytes(const std::string& bytes);
+UserTable tableFromBytes(const std::string& bytes);
 
 // What the file holds now, or nothing when there is no file; reads only.
-std::optional<std::string> PeekTableFile(const std::string& path);
+std::optional<std::string> peekTableFile(const std::string& path);
 
 // Removes the temporary files that saves of this table left when they were
 // killed: in the folder of the file `tablePath` finally names, the files
@@ -76,7 +76,7 @@ std::optional<std::string> PeekTableFile(const std::string& path);
 // or removed stays for a later call. Every load of a session calls it (each
 // start of the windows, each command of the command line); not every save,
 // as looking through the folder cost a save a tenth of its time.
-void RemoveStaleTemporaries(const std::string& tablePath);
+void removeStaleTemporaries(const std::string& tablePath);
 
 // For tests only: lets a test look at, stop or fail a save at its steps.
 namespace tablefile_testing {

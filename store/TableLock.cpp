@@ -13,8 +13,8 @@
 
 namespace {
 
-using fileops::CloseQuietly;
-using fileops::OpenRetrying;
+using fileops::closeQuietly;
+using fileops::openRetrying;
 
 constexpr const char* ProgramName = "larkledger-security";
 
@@ -32,7 +32,7 @@ enum class Native
 // file, not to the process: a process's own record locks would all go with
 // the first close of any descriptor of the file in it, and another lock of
 // the same process would never be refused.
-Native TakeNativeLock(int fd, short type)
+Native takeNativeLock(int fd, short type)
 {
     struct flock lock
     {
@@ -62,7 +62,7 @@ struct Holder
 // the folder may have written it. A host name has at most 255 bytes, all of
 // them printable ASCII; any other character (a control, a direction
 // override, a byte of no character) is shown as one '?'.
-std::string DisplayableHost(const std::string& line)
+std::string displayableHost(const std::string& line)
 {
     constexpr std::size_t MaxHostName = 255;
     std::string shown;
@@ -79,7 +79,7 @@ std::string DisplayableHost(const std::string& line)
 }
 
 // 0 unless `text` is a process id: digits, no more than a pid_t takes.
-long ParsePid(const std::string& text)
+long parsePid(const std::string& text)
 {
     if (text.empty() || text.size() > 10 ||
         text.find_first_not_of("0123456789") != std::string::npos)
@@ -93,10 +93,10 @@ long ParsePid(const std::string& text)
 // "<pid>\n<program>\n<host>\n"; a file of two lines is read as pid and host,
 // and a last line may lack its line break. A pid of 0 means the file names
 // no holder.
-Holder ReadHolder(int fd)
+Holder readHolder(int fd)
 {
     char buffer[1024];
-    const long got = fileops::ReadPrefix(fd, buffer, sizeof buffer);
+    const long got = fileops::readPrefix(fd, buffer, sizeof buffer);
     Holder holder;
     if (got <= 0)
         return holder;
@@ -111,17 +111,17 @@ Holder ReadHolder(int fd)
     if (count < 3 && !lines[count].empty())
         ++count;
     const std::string& host = count >= 3 ? lines[2] : lines[1];
-    const long pid = ParsePid(lines[0]);
+    const long pid = parsePid(lines[0]);
     if (count < 2 || pid == 0 || host.empty())
         return holder;
     holder.pid = pid;
-    holder.host = DisplayableHost(host);
+    holder.host = displayableHost(host);
     return holder;
 }
 
 // True while `path` still names the file open on `fd`: a lock file is only
 // ever taken over or removed by whoever checked it is the one they looked at.
-bool StillAt(int fd, const std::string& path)
+bool stillAt(int fd, const std::string& path)
 {
     struct stat open
     {
@@ -137,7 +137,7 @@ bool StillAt(int fd, const std::string& path)
 // whoever may read the table may read who holds it and see whether that
 // copy still runs (its record lock); a table of its owner's alone keeps the
 // lock so too. Where the table is not there to go by, the lock is private.
-bool ShareAsTable(int fd, const std::string& table)
+bool shareAsTable(int fd, const std::string& table)
 {
     struct stat st
     {
@@ -172,14 +172,14 @@ TableLock::State TableLock::fail(int code)
 bool TableLock::claim(int fd)
 {
     const std::string content =
-        std::to_string(::getpid()) + "\n" + ProgramName + "\n" + fileops::HostTag() + "\n";
+        std::to_string(::getpid()) + "\n" + ProgramName + "\n" + fileops::hostTag() + "\n";
     // The umask must not narrow the owner's own bits, nor a taken-over file
     // stay wider than a new one.
-    if (!ShareAsTable(fd, m_tablePath))
+    if (!shareAsTable(fd, m_tablePath))
         return false;
     if (::ftruncate(fd, 0) != 0)
         return false;
-    const int err = fileops::WriteAllAt(fd, content.data(), content.size(), 0);
+    const int err = fileops::writeAllAt(fd, content.data(), content.size(), 0);
     errno = err;
     return err == 0;
 }
@@ -192,8 +192,8 @@ TableLock::State TableLock::tryLock()
     m_holderHost.clear();
     m_error = 0;
     try {
-        const std::string target = fileops::ResolveLinks(m_tablePath);
-        m_lockPath = fileops::FolderOf(target) + "." + fileops::NameOf(target) + ".lock";
+        const std::string target = fileops::resolveLinks(m_tablePath);
+        m_lockPath = fileops::folderOf(target) + "." + fileops::nameOf(target) + ".lock";
     } catch (const IoError& e) {
         return fail(e.code());
     }
@@ -201,27 +201,27 @@ TableLock::State TableLock::tryLock()
     // Each round either settles the state or finds the file changed hands
     // meanwhile; a file that keeps changing is in someone else's use.
     for (int round = 0; round < 8; ++round) {
-        const int fd = OpenRetrying(m_lockPath.c_str(),
+        const int fd = openRetrying(m_lockPath.c_str(),
                                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0600);
         if (fd >= 0) {
             // Between the create and the record lock another copy may have
             // taken the empty file for a dead one's; it is theirs then.
-            if (TakeNativeLock(fd, F_WRLCK) == Native::Busy) {
-                CloseQuietly(fd);
+            if (takeNativeLock(fd, F_WRLCK) == Native::Busy) {
+                closeQuietly(fd);
                 continue;
             }
             if (!claim(fd)) {
                 const int err = errno;
                 ::unlink(m_lockPath.c_str());
-                CloseQuietly(fd);
-                return fail(IoCodeFromErrno(err));
+                closeQuietly(fd);
+                return fail(ioCodeFromErrno(err));
             }
             m_fd = fd;
             m_state = State::Acquired;
             return m_state;
         }
         if (errno != EEXIST)
-            return fail(IoCodeFromErrno(errno));
+            return fail(ioCodeFromErrno(errno));
         if (lookAtExisting() == Look::Done)
             return m_state;
     }
@@ -239,7 +239,7 @@ TableLock::Look TableLock::lookAtExisting()
     if (::lstat(m_lockPath.c_str(), &st) != 0) {
         if (errno == ENOENT)
             return Look::Again;
-        fail(IoCodeFromErrno(errno));
+        fail(ioCodeFromErrno(errno));
         return Look::Done;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -247,10 +247,10 @@ TableLock::Look TableLock::lookAtExisting()
         return Look::Done;
     }
     bool writable = true;
-    int fd = OpenRetrying(m_lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    int fd = openRetrying(m_lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0 && errno == EACCES) {
         writable = false;
-        fd = OpenRetrying(m_lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        fd = openRetrying(m_lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     }
     if (fd < 0) {
         if (errno == ENOENT)
@@ -259,11 +259,11 @@ TableLock::Look TableLock::lookAtExisting()
         if (errno == EACCES)
             m_state = State::HeldByOther;
         else
-            fail(IoCodeFromErrno(errno));
+            fail(ioCodeFromErrno(errno));
         return Look::Done;
     }
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        CloseQuietly(fd);
+        closeQuietly(fd);
         fail(5);
         return Look::Done;
     }
@@ -271,20 +271,20 @@ TableLock::Look TableLock::lookAtExisting()
     // The record lock alone tells whether a copy holds the file: the system
     // drops it when its holder ends, however that happens, while the process
     // id in the file may by now belong to anything else.
-    const Native native = TakeNativeLock(fd, writable ? F_WRLCK : F_RDLCK);
-    const Holder holder = native == Native::Taken ? Holder{} : ReadHolder(fd);
+    const Native native = takeNativeLock(fd, writable ? F_WRLCK : F_RDLCK);
+    const Holder holder = native == Native::Taken ? Holder{} : readHolder(fd);
     const bool stale = native == Native::Taken ||
                        (native == Native::Unsupported && holder.pid != 0 &&
-                        holder.host == fileops::HostTag() && fileops::ProcessGone(holder.pid));
+                        holder.host == fileops::hostTag() && fileops::processGone(holder.pid));
     if (!stale) {
-        CloseQuietly(fd);
+        closeQuietly(fd);
         m_holderPid = holder.pid;
         m_holderHost = holder.host;
         m_state = State::HeldByOther;
         return Look::Done;
     }
-    if (!StillAt(fd, m_lockPath)) {
-        CloseQuietly(fd);
+    if (!stillAt(fd, m_lockPath)) {
+        closeQuietly(fd);
         return Look::Again;
     }
     // Only a file of our own, known by this one name, is written: another
@@ -293,8 +293,8 @@ TableLock::Look TableLock::lookAtExisting()
         // Taken over where it lies: whoever looks next meets our record lock.
         if (!claim(fd)) {
             const int err = errno;
-            CloseQuietly(fd);
-            fail(IoCodeFromErrno(err));
+            closeQuietly(fd);
+            fail(ioCodeFromErrno(err));
             return Look::Done;
         }
         m_fd = fd;
@@ -306,20 +306,20 @@ TableLock::Look TableLock::lookAtExisting()
     // in place just before it goes.
     if (::unlink(m_lockPath.c_str()) != 0 && errno != ENOENT) {
         const int err = errno;
-        CloseQuietly(fd);
-        fail(IoCodeFromErrno(err));
+        closeQuietly(fd);
+        fail(ioCodeFromErrno(err));
         return Look::Done;
     }
-    CloseQuietly(fd);
+    closeQuietly(fd);
     return Look::Again;
 }
 
 void TableLock::unlock()
 {
     if (m_fd >= 0) {
-        if (StillAt(m_fd, m_lockPath))
+        if (stillAt(m_fd, m_lockPath))
             ::unlink(m_lockPath.c_str());
-        CloseQuietly(m_fd);
+        closeQuietly(m_fd);
         m_fd = -1;
     }
     if (m_state == State::Acquired)

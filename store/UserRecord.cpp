@@ -1,6 +1,6 @@
 #include "UserRecord.h"
 
-ShortString<1>& RightField(UserRecord& record, RecordRight right)
+ShortString<1>& rightField(UserRecord& record, RecordRight right)
 {
     switch (right) {
     case RecordRight::DeleteRecord:
@@ -19,7 +19,7 @@ ShortString<1>& RightField(UserRecord& record, RecordRight right)
     return record.AddUsers;
 }
 
-const ShortString<1>& RightField(const UserRecord& record, RecordRight right)
+const ShortString<1>& rightField(const UserRecord& record, RecordRight right)
 {
-    return RightField(const_cast<UserRecord&>(record), right);
+    return rightField(const_cast<UserRecord&>(record), right);
 }

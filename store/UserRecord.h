@@ -92,5 +92,5 @@ constexpr std::array<RecordRight, 6> AllRecordRights = {
     RecordRight::DeleteRecord, RecordRight::DeleteUsers, RecordRight::ModifyRecord,
     RecordRight::ModifyUsers,  RecordRight::AddRecord,   RecordRight::AddUsers};
 
-ShortString<1>& RightField(UserRecord& record, RecordRight right);
-const ShortString<1>& RightField(const UserRecord& record, RecordRight right);
+ShortString<1>& rightField(UserRecord& record, RecordRight right);
+const ShortString<1>& rightField(const UserRecord& record, RecordRight right);

@@ -8,43 +8,43 @@
 
 namespace {
 
-UserRecord MakeBlankUser()
+UserRecord makeBlankUser()
 {
     UserRecord record{};
     for (RecordRight right : AllRecordRights)
-        RightField(record, right).assign("1");
+        rightField(record, right).assign("1");
     return record;
 }
 
 } // namespace
 
-const UserRecord BlankUser = MakeBlankUser();
+const UserRecord BlankUser = makeBlankUser();
 
-UserRecord& UserTable::Slot(int n)
+UserRecord& UserTable::slot(int n)
 {
     if (n < 1 || n > SlotCount)
         throw std::out_of_range("slot number " + std::to_string(n) + " outside 1 to 5");
     return m_slots[static_cast<std::size_t>(n - 1)];
 }
 
-const UserRecord& UserTable::Slot(int n) const
+const UserRecord& UserTable::slot(int n) const
 {
-    return const_cast<UserTable*>(this)->Slot(n);
+    return const_cast<UserTable*>(this)->slot(n);
 }
 
-std::string UserTable::Bytes() const
+std::string UserTable::bytes() const
 {
     return std::string(reinterpret_cast<const char*>(m_slots.data()), UserTableFileSize);
 }
 
-void UserTable::SetRecords(std::string_view bytes, std::size_t records)
+void UserTable::setRecords(std::string_view bytes, std::size_t records)
 {
     if (records > SlotCount || bytes.size() < records * UserRecordSize)
         throw std::out_of_range("more records than the bytes or the table hold");
     std::memcpy(static_cast<void*>(m_slots.data()), bytes.data(), records * UserRecordSize);
 }
 
-AnsiString TrimControls(std::string_view text)
+AnsiString trimControls(std::string_view text)
 {
     const auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
     std::size_t begin = 0;
@@ -56,7 +56,7 @@ AnsiString TrimControls(std::string_view text)
     return AnsiString(text.substr(begin, end - begin));
 }
 
-AnsiString UpperAscii(std::string_view text)
+AnsiString upperAscii(std::string_view text)
 {
     AnsiString out(text);
     for (char& c : out) {
@@ -66,15 +66,15 @@ AnsiString UpperAscii(std::string_view text)
     return out;
 }
 
-bool IsFreeSlot(const UserRecord& record)
+bool isFreeSlot(const UserRecord& record)
 {
-    return TrimControls(Decoded(record.LoginName)).empty();
+    return trimControls(decoded(record.LoginName)).empty();
 }
 
 int UserTable::FindUser(std::string_view loginName) const
 {
     for (int i = 1; i <= SlotCount; ++i) {
-        if (Decoded(Slot(i).LoginName) == loginName)
+        if (decoded(slot(i).LoginName) == loginName)
             return i;
     }
     return 0;
@@ -82,7 +82,7 @@ int UserTable::FindUser(std::string_view loginName) const
 
 AnsiString RightTextToFlag(std::string_view text)
 {
-    return UpperAscii(text) == "TRUE" ? "0" : "1";
+    return upperAscii(text) == "TRUE" ? "0" : "1";
 }
 
 AnsiString FlagToRightText(std::string_view flag)
@@ -93,19 +93,19 @@ AnsiString FlagToRightText(std::string_view flag)
 void UserTable::ClearEmptySlots()
 {
     for (UserRecord& record : m_slots) {
-        if (!IsFreeSlot(record))
+        if (!isFreeSlot(record))
             continue;
         record.LoginName.Length = 0;
         record.Password.Length = 0;
         for (RecordRight right : AllRecordRights)
-            RightField(record, right).assign("1");
+            rightField(record, right).assign("1");
     }
 }
 
 int UserTable::FirstFreeSlot() const
 {
     for (int i = 1; i <= SlotCount; ++i) {
-        if (IsFreeSlot(Slot(i)))
+        if (isFreeSlot(slot(i)))
             return i;
     }
     return -1;
@@ -116,18 +116,18 @@ AnsiString UserTable::StoreNewUser(const UserRecord& plain)
     const int s = FirstFreeSlot();
     if (s < 0)
         return AnsiString();
-    UserRecord& slot = Slot(s);
-    StoreEncoded(slot.LoginName, plain.LoginName.value());
-    StoreEncoded(slot.Password, plain.Password.value());
-    StoreEncoded(slot.DataPath, plain.DataPath.value());
+    UserRecord& record = slot(s);
+    storeEncoded(record.LoginName, plain.LoginName.value());
+    storeEncoded(record.Password, plain.Password.value());
+    storeEncoded(record.DataPath, plain.DataPath.value());
     for (RecordRight right : AllRecordRights)
-        StoreEncoded(RightField(slot, right), RightField(plain, right).value());
-    return Decoded(slot.LoginName);
+        storeEncoded(rightField(record, right), rightField(plain, right).value());
+    return decoded(record.LoginName);
 }
 
 void UserTable::RemoveUserSlot(int n)
 {
-    if (n < 1 || n > SlotCount || IsFreeSlot(Slot(n)))
+    if (n < 1 || n > SlotCount || isFreeSlot(slot(n)))
         return;
     // The slot before the first free one after n (5 when none): in a packed
     // table that is FirstFreeSlot() - 1, yet in a table read from a file with
@@ -135,13 +135,13 @@ void UserTable::RemoveUserSlot(int n)
     // or behind it, and moves nobody across the gap.
     int last = SlotCount;
     for (int i = n + 1; i <= SlotCount; ++i) {
-        if (IsFreeSlot(Slot(i))) {
+        if (isFreeSlot(slot(i))) {
             last = i - 1;
             break;
         }
     }
     for (int j = n + 1; j <= last; ++j)
-        Slot(j - 1) = Slot(j);
-    Slot(last) = BlankUser;
+        slot(j - 1) = slot(j);
+    slot(last) = BlankUser;
     ClearEmptySlots();
 }

@@ -14,12 +14,12 @@ constexpr std::size_t UserTableFileSize = UserRecordSize * SlotCount;
 extern const UserRecord BlankUser;
 
 // True when the unscrambled, trimmed login name is empty.
-bool IsFreeSlot(const UserRecord& record);
+bool isFreeSlot(const UserRecord& record);
 
 // Removes leading and trailing characters of codes 0 to 32.
-AnsiString TrimControls(std::string_view text);
+AnsiString trimControls(std::string_view text);
 // Upper-cases only the ASCII letters a to z.
-AnsiString UpperAscii(std::string_view text);
+AnsiString upperAscii(std::string_view text);
 
 AnsiString RightTextToFlag(std::string_view text);
 AnsiString FlagToRightText(std::string_view flag);
@@ -28,8 +28,8 @@ AnsiString FlagToRightText(std::string_view flag);
 class UserTable
 {
 public:
-    UserRecord& Slot(int n);
-    const UserRecord& Slot(int n) const;
+    UserRecord& slot(int n);
+    const UserRecord& slot(int n) const;
 
     int FindUser(std::string_view loginName) const;
     void ClearEmptySlots();
@@ -39,12 +39,12 @@ public:
     void RemoveUserSlot(int n);
 
     // The five records as the table file holds them (6565 bytes), and back.
-    std::string Bytes() const;
+    std::string bytes() const;
     // Copies whole records from the front of `bytes`; the slots after them
     // keep what they held.
-    void SetRecords(std::string_view bytes, std::size_t records);
+    void setRecords(std::string_view bytes, std::size_t records);
 
-    bool operator==(const UserTable& other) const { return Bytes() == other.Bytes(); }
+    bool operator==(const UserTable& other) const { return bytes() == other.bytes(); }
     bool operator!=(const UserTable& other) const { return !(*this == other); }
 
 private:

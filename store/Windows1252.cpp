@@ -11,17 +11,17 @@ constexpr char32_t HighCharacters[32] = {
 
 } // namespace
 
-char32_t Windows1252Character(unsigned char byte)
+char32_t windows1252Character(unsigned char byte)
 {
     return byte >= 0x80 && byte < 0xA0 ? HighCharacters[byte - 0x80] : byte;
 }
 
-bool Windows1252Defines(unsigned char byte)
+bool windows1252Defines(unsigned char byte)
 {
     return byte != 0x81 && byte != 0x8D && byte != 0x8F && byte != 0x90 && byte != 0x9D;
 }
 
-int Windows1252Byte(char32_t c)
+int windows1252Byte(char32_t c)
 {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
         return static_cast<int>(c);
@@ -32,7 +32,7 @@ int Windows1252Byte(char32_t c)
     return -1;
 }
 
-void AppendUtf8(std::string& out, char32_t c)
+void appendUtf8(std::string& out, char32_t c)
 {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -55,7 +55,7 @@ namespace {
 
 // The character starting at `at`, moving `at` past it; nothing for a byte
 // sequence that is not UTF-8 (overlong forms and surrogates included).
-std::optional<char32_t> NextCharacter(std::string_view text, std::size_t& at)
+std::optional<char32_t> nextCharacter(std::string_view text, std::size_t& at)
 {
     const auto lead = static_cast<unsigned char>(text[at]);
     std::size_t length;
@@ -93,7 +93,7 @@ std::optional<char32_t> NextCharacter(std::string_view text, std::size_t& at)
     return c;
 }
 
-std::string CodePointName(char32_t c)
+std::string codePointName(char32_t c)
 {
     char code[16];
     std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
@@ -101,7 +101,7 @@ std::string CodePointName(char32_t c)
     // Controls would act on the terminal rather than show.
     if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) {
         name += " \"";
-        AppendUtf8(name, c);
+        appendUtf8(name, c);
         name += "\"";
     }
     return name;
@@ -109,23 +109,23 @@ std::string CodePointName(char32_t c)
 
 } // namespace
 
-std::optional<std::string> Utf8ToWindows1252(std::string_view utf8, std::string* problem)
+std::optional<std::string> utf8ToWindows1252(std::string_view utf8, std::string* problem)
 {
     std::string bytes;
     bytes.reserve(utf8.size());
     std::size_t at = 0;
     while (at < utf8.size()) {
         const std::size_t start = at;
-        const std::optional<char32_t> c = NextCharacter(utf8, at);
+        const std::optional<char32_t> c = nextCharacter(utf8, at);
         if (!c) {
             if (problem)
                 *problem = "not valid UTF-8 (at byte " + std::to_string(start + 1) + ")";
             return std::nullopt;
         }
-        const int b = Windows1252Byte(*c);
+        const int b = windows1252Byte(*c);
         if (b < 0) {
             if (problem)
-                *problem = CodePointName(*c) + " is not a Windows-1252 character, and the table "
+                *problem = codePointName(*c) + " is not a Windows-1252 character, and the table "
                                                "holds nothing else";
             return std::nullopt;
         }
@@ -134,13 +134,13 @@ std::optional<std::string> Utf8ToWindows1252(std::string_view utf8, std::string*
     return bytes;
 }
 
-std::string Windows1252ToUtf8(std::string_view bytes)
+std::string windows1252ToUtf8(std::string_view bytes)
 {
     std::string out;
     out.reserve(bytes.size());
     for (char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        AppendUtf8(out, Windows1252Character(b));
+        appendUtf8(out, windows1252Character(b));
     }
     return out;
 }

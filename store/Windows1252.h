@@ -10,14 +10,14 @@
 // the C1 controls of the same number.
 
 // The character of a byte.
-char32_t Windows1252Character(unsigned char byte);
+char32_t windows1252Character(unsigned char byte);
 // False for the five bytes Windows-1252 leaves undefined.
-bool Windows1252Defines(unsigned char byte);
+bool windows1252Defines(unsigned char byte);
 // The byte of a character, or -1 when Windows-1252 cannot hold it.
-int Windows1252Byte(char32_t character);
-void AppendUtf8(std::string& out, char32_t character);
+int windows1252Byte(char32_t character);
+void appendUtf8(std::string& out, char32_t character);
 
 // The bytes of UTF-8 text, or nothing when it is not valid UTF-8 or holds a
 // character Windows-1252 lacks; `problem` then says which.
-std::optional<std::string> Utf8ToWindows1252(std::string_view utf8, std::string* problem = nullptr);
-std::string Windows1252ToUtf8(std::string_view bytes);
+std::optional<std::string> utf8ToWindows1252(std::string_view utf8, std::string* problem = nullptr);
+std::string windows1252ToUtf8(std::string_view bytes);

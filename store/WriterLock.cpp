@@ -16,7 +16,7 @@ int (*writerlock_testing::LockHook)(int) = nullptr;
 
 namespace {
 
-using fileops::CloseQuietly;
+using fileops::closeQuietly;
 
 constexpr int LockedByAnotherWriter = 32;
 constexpr int Refused = 5;
@@ -33,7 +33,7 @@ enum class Attempt
     NoLocks,
 };
 
-Attempt TryLock(int fd, short type = F_WRLCK)
+Attempt tryLock(int fd, short type = F_WRLCK)
 {
     const int hooked = writerlock_testing::LockHook ? writerlock_testing::LockHook(fd) : 0;
     struct flock lock
@@ -48,19 +48,19 @@ Attempt TryLock(int fd, short type = F_WRLCK)
         return Attempt::Busy;
     if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL)
         return Attempt::NoLocks;
-    throw IoError(IoCodeFromErrno(err));
+    throw IoError(ioCodeFromErrno(err));
 }
 
-std::string LockPathOf(const std::string& target)
+std::string lockPathOf(const std::string& target)
 {
-    return fileops::FolderOf(target) + "." + fileops::NameOf(target) + ".writer";
+    return fileops::folderOf(target) + "." + fileops::nameOf(target) + ".writer";
 }
 
 // Each text names the lock file and says what to do, as the file system's
 // own error would not.
-[[noreturn]] void RefuseNotPlain(const std::string& lockPath)
+[[noreturn]] void refuseNotPlain(const std::string& lockPath)
 {
-    const std::string name = fileops::NameOf(lockPath);
+    const std::string name = fileops::nameOf(lockPath);
     throw IoError(Refused, name +
                                " beside the table is not a plain file of its own (it is a link, "
                                "a special file or a second name of another file), so the writer "
@@ -68,9 +68,9 @@ std::string LockPathOf(const std::string& target)
                                name + "; the next save makes it anew.");
 }
 
-[[noreturn]] void RefuseUnopenable(const std::string& lockPath)
+[[noreturn]] void refuseUnopenable(const std::string& lockPath)
 {
-    const std::string name = fileops::NameOf(lockPath);
+    const std::string name = fileops::nameOf(lockPath);
     throw IoError(Refused, name +
                                " beside the table may not be opened by this user, so the writer "
                                "lock cannot be taken: nothing was written. Have " +
@@ -79,9 +79,9 @@ std::string LockPathOf(const std::string& target)
                                "everyone who writes the table may open it.");
 }
 
-[[noreturn]] void RefuseFolder(const std::string& lockPath)
+[[noreturn]] void refuseFolder(const std::string& lockPath)
 {
-    const std::string name = fileops::NameOf(lockPath);
+    const std::string name = fileops::nameOf(lockPath);
     throw IoError(Refused,
                   "The table's folder takes no new files from this user, so the writer lock " +
                       name +
@@ -92,9 +92,9 @@ std::string LockPathOf(const std::string& target)
                       "permissions.");
 }
 
-[[noreturn]] void RefuseChanging(const std::string& lockPath)
+[[noreturn]] void refuseChanging(const std::string& lockPath)
 {
-    const std::string name = fileops::NameOf(lockPath);
+    const std::string name = fileops::nameOf(lockPath);
     throw IoError(Refused, name +
                                " beside the table was replaced or removed again and again while "
                                "this save took the writer lock: nothing was written. Try again, "
@@ -104,7 +104,7 @@ std::string LockPathOf(const std::string& target)
 
 // A file that may serve as the lock: a plain file known by this one name, so
 // that whoever opens the name locks this very file.
-bool Usable(const struct stat& st)
+bool usable(const struct stat& st)
 {
     return S_ISREG(st.st_mode) && st.st_nlink == 1;
 }
@@ -112,72 +112,72 @@ bool Usable(const struct stat& st)
 // True while `path` names the file of that device and inode, and it may
 // serve as the lock. What the name shows is enough: the inode is the one
 // open, and a second name would show in its link count.
-bool StillAt(const std::string& path, dev_t dev, ino_t ino, bool single)
+bool stillAt(const std::string& path, dev_t dev, ino_t ino, bool single)
 {
     struct stat named
     {
     };
     return ::lstat(path.c_str(), &named) == 0 && named.st_dev == dev && named.st_ino == ino &&
-           (!single || Usable(named));
+           (!single || usable(named));
 }
 
 // The lock file at `lockPath`, made where there is none with the table's
 // permissions, so that whoever may write the table may also take the lock.
-int OpenLockFile(const std::string& lockPath, const struct stat& table, struct stat& st)
+int openLockFile(const std::string& lockPath, const struct stat& table, struct stat& st)
 {
     const bool hasTable = S_ISREG(table.st_mode);
     const mode_t mode = (hasTable ? (table.st_mode & 0666) : 0) | 0600;
     for (int round = 0; round < MaxRetakes; ++round) {
-        int fd = fileops::OpenRetrying(
+        int fd = fileops::openRetrying(
             lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
         if (fd >= 0) {
             // The umask must not keep the table's writers from the lock.
             if (::fchmod(fd, mode) != 0 || ::fstat(fd, &st) != 0) {
                 const int err = errno;
-                CloseQuietly(fd);
-                throw IoError(IoCodeFromErrno(err));
+                closeQuietly(fd);
+                throw IoError(ioCodeFromErrno(err));
             }
             return fd;
         }
         if (errno != EEXIST) {
             if (errno == EACCES || errno == EPERM)
-                RefuseFolder(lockPath);
-            throw IoError(IoCodeFromErrno(errno));
+                refuseFolder(lockPath);
+            throw IoError(ioCodeFromErrno(errno));
         }
         // Something is there already. Only a plain file is opened, and
         // never so that the open could wait (a FIFO) or follow a link.
         if (::lstat(lockPath.c_str(), &st) != 0) {
             if (errno == ENOENT)
                 continue;
-            throw IoError(IoCodeFromErrno(errno));
+            throw IoError(ioCodeFromErrno(errno));
         }
-        if (!Usable(st))
-            RefuseNotPlain(lockPath);
-        fd = fileops::OpenRetrying(lockPath.c_str(),
+        if (!usable(st))
+            refuseNotPlain(lockPath);
+        fd = fileops::openRetrying(lockPath.c_str(),
                                    O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             if (errno == ENOENT)
                 continue;
             if (errno == ELOOP || errno == ENXIO || errno == EISDIR)
-                RefuseNotPlain(lockPath);
+                refuseNotPlain(lockPath);
             if (errno == EACCES || errno == EPERM)
-                RefuseUnopenable(lockPath);
-            throw IoError(IoCodeFromErrno(errno));
+                refuseUnopenable(lockPath);
+            throw IoError(ioCodeFromErrno(errno));
         }
         if (::fstat(fd, &st) != 0) {
             const int err = errno;
-            CloseQuietly(fd);
-            throw IoError(IoCodeFromErrno(err));
+            closeQuietly(fd);
+            throw IoError(ioCodeFromErrno(err));
         }
         // Removed since it was opened: whatever is at the name now is the
         // lock.
         if (st.st_nlink == 0) {
-            CloseQuietly(fd);
+            closeQuietly(fd);
             continue;
         }
-        if (!Usable(st)) {
-            CloseQuietly(fd);
-            RefuseNotPlain(lockPath);
+        if (!usable(st)) {
+            closeQuietly(fd);
+            refuseNotPlain(lockPath);
         }
         // A table opened to a group after the lock file was made: whoever
         // may write the table must be able to take the lock too. Only our
@@ -188,27 +188,27 @@ int OpenLockFile(const std::string& lockPath, const struct stat& table, struct s
         }
         return fd;
     }
-    RefuseChanging(lockPath);
+    refuseChanging(lockPath);
 }
 
 // The table file itself for its lock, or -1 where there is none to lock: no
 // table yet, or something no save would write. Opened for reading only by
 // whoever may not write it (a backup): a read lock still keeps out every
 // writer.
-int OpenTable(const std::string& target, const struct stat& seen, short& type, struct stat& st)
+int openTable(const std::string& target, const struct stat& seen, short& type, struct stat& st)
 {
     if (!S_ISREG(seen.st_mode))
         return -1;
     type = F_WRLCK;
-    int fd = fileops::OpenRetrying(target.c_str(),
+    int fd = fileops::openRetrying(target.c_str(),
                                    O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
         type = F_RDLCK;
-        fd = fileops::OpenRetrying(target.c_str(),
+        fd = fileops::openRetrying(target.c_str(),
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     }
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        CloseQuietly(fd);
+        closeQuietly(fd);
         return -1;
     }
     return fd;
@@ -226,7 +226,7 @@ WriterLock::~WriterLock()
 void WriterLock::closeFile()
 {
     if (m_fd >= 0)
-        CloseQuietly(m_fd);
+        closeQuietly(m_fd);
     m_fd = -1;
     closeTable();
 }
@@ -235,7 +235,7 @@ void WriterLock::closeTable()
 {
     // Closing the last descriptor of an open file description drops its lock.
     if (m_tableFd >= 0)
-        CloseQuietly(m_tableFd);
+        closeQuietly(m_tableFd);
     m_tableFd = -1;
 }
 
@@ -247,11 +247,11 @@ void WriterLock::lockTable(const std::string& target, struct stat seen, Clock::t
         struct stat opened
         {
         };
-        m_tableFd = OpenTable(target, seen, type, opened);
+        m_tableFd = openTable(target, seen, type, opened);
         if (m_tableFd < 0)
             return;
         Attempt attempt;
-        while ((attempt = TryLock(m_tableFd, type)) == Attempt::Busy) {
+        while ((attempt = tryLock(m_tableFd, type)) == Attempt::Busy) {
             if (Clock::now() >= deadline)
                 throw IoError(LockedByAnotherWriter);
             if (!told && onWait) {
@@ -260,7 +260,7 @@ void WriterLock::lockTable(const std::string& target, struct stat seen, Clock::t
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        if (attempt == Attempt::Taken && StillAt(target, opened.st_dev, opened.st_ino, false))
+        if (attempt == Attempt::Taken && stillAt(target, opened.st_dev, opened.st_ino, false))
             return;
         // Without locks the table is read by its name, as it is.
         if (attempt == Attempt::NoLocks) {
@@ -286,8 +286,8 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
     struct stat table
     {
     };
-    const std::string target = fileops::ResolveLinks(m_tablePath, table);
-    const std::string lockPath = LockPathOf(target);
+    const std::string target = fileops::resolveLinks(m_tablePath, table);
+    const std::string lockPath = lockPathOf(target);
     if (m_fd >= 0 && lockPath != m_lockPath)
         closeFile();
     const Clock::time_point deadline = Clock::now() + wait;
@@ -297,13 +297,13 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
             struct stat st
             {
             };
-            m_fd = OpenLockFile(lockPath, table, st);
+            m_fd = openLockFile(lockPath, table, st);
             m_lockPath = lockPath;
             m_lockDev = st.st_dev;
             m_lockIno = st.st_ino;
         }
         Attempt attempt;
-        while ((attempt = TryLock(m_fd)) == Attempt::Busy) {
+        while ((attempt = tryLock(m_fd)) == Attempt::Busy) {
             if (Clock::now() >= deadline)
                 throw IoError(LockedByAnotherWriter);
             if (!told && onWait) {
@@ -318,7 +318,7 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
             m_unlocked = true;
             if (m_notice == Notice::None) {
                 m_notice = Notice::Due;
-                m_noticeText = "The file system of " + fileops::NameOf(target) +
+                m_noticeText = "The file system of " + fileops::nameOf(target) +
                                " keeps no locks: saves run without the writer lock, and only the "
                                "check for changes made meanwhile guards two saves at the same "
                                "moment.";
@@ -330,7 +330,7 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
         // was opened (by this take, or one before, as the file stays open
         // from one take to the next): then others lock the one at the name
         // now, and so must we. Closing drops the lock on the stray file.
-        if (StillAt(lockPath, m_lockDev, m_lockIno, true)) {
+        if (stillAt(lockPath, m_lockDev, m_lockIno, true)) {
             // The lock file may still be removed while we hold it, and the
             // next writer then locks a new one. The table itself, locked as
             // well, keeps that writer out until this one's save is in place:
@@ -348,7 +348,7 @@ void WriterLock::acquire(std::chrono::milliseconds wait, const std::function<voi
         }
         closeFile();
         if (round + 1 >= MaxRetakes)
-            RefuseChanging(lockPath);
+            refuseChanging(lockPath);
     }
 }
 
@@ -378,15 +378,15 @@ std::optional<std::string> WriterLock::readTable() const
     };
     // A table removed since the take is read by its name: there is none.
     if (m_depth == 0 || m_tableFd < 0 || ::fstat(m_tableFd, &st) != 0 || st.st_nlink == 0)
-        return PeekTableFile(m_tablePath);
+        return peekTableFile(m_tablePath);
     if (static_cast<std::uintmax_t>(st.st_size) > MaxTableFileSize)
         throw IoError(5);
     // One read, where opening the file by its name again would cost four
     // calls more: this is on every save's way.
     std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
-    const long got = fileops::ReadPrefix(m_tableFd, bytes.data(), bytes.size());
+    const long got = fileops::readPrefix(m_tableFd, bytes.data(), bytes.size());
     if (got < 0)
-        throw IoError(IoCodeFromErrno(errno));
+        throw IoError(ioCodeFromErrno(errno));
     bytes.resize(static_cast<std::size_t>(got));
     return bytes;
 }

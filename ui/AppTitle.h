@@ -2,7 +2,7 @@
 
 #include <QString>
 
-inline QString ApplicationTitle()
+inline QString applicationTitle()
 {
     return QStringLiteral("Larkledger Security Manager");
 }

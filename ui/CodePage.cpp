@@ -20,13 +20,13 @@ public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override
     {
-        return IsAnsiRepresentable(input) ? Acceptable : Invalid;
+        return isAnsiRepresentable(input) ? Acceptable : Invalid;
     }
 };
 
 } // namespace
 
-QString FromAnsi(std::string_view bytes)
+QString fromAnsi(std::string_view bytes)
 {
     QString text;
     text.reserve(static_cast<qsizetype>(bytes.size()));
@@ -37,7 +37,7 @@ QString FromAnsi(std::string_view bytes)
     return text;
 }
 
-std::string ToAnsi(const QString& text)
+std::string toAnsi(const QString& text)
 {
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(text.size()));
@@ -48,7 +48,7 @@ std::string ToAnsi(const QString& text)
     return bytes;
 }
 
-bool IsAnsiRepresentable(const QString& text)
+bool isAnsiRepresentable(const QString& text)
 {
     for (QChar c : text) {
         if (ansiByte(c) < 0)
@@ -57,17 +57,17 @@ bool IsAnsiRepresentable(const QString& text)
     return true;
 }
 
-void RestrictToAnsi(QLineEdit* edit)
+void restrictToAnsi(QLineEdit* edit)
 {
     edit->setValidator(new AnsiValidator(edit));
 }
 
-void RestrictToAnsi(QPlainTextEdit* edit)
+void restrictToAnsi(QPlainTextEdit* edit)
 {
     // A memo has no validator: take back whatever could not be stored.
     QObject::connect(edit, &QPlainTextEdit::textChanged, edit, [edit] {
         const QString text = edit->toPlainText();
-        if (IsAnsiRepresentable(text))
+        if (isAnsiRepresentable(text))
             return;
         QTextCursor cursor = edit->textCursor();
         int position = cursor.position();

@@ -31,7 +31,7 @@ std::optional<QString> DirectoryChooser::ask(const QString& caption, const QStri
 {
     if (activeScript())
         return activeScript()(caption);
-    if (TerminateRequested())
+    if (terminateRequested())
         return std::nullopt;
     const QString start = startDir.isEmpty() ? QDir::rootPath() : startDir;
     const QString chosen = QFileDialog::getExistingDirectory(

@@ -8,7 +8,7 @@
 
 namespace {
 
-QString ReportText(QString text)
+QString reportText(QString text)
 {
     if (!text.isEmpty() && text.back().unicode() > u'.')
         text.append(QLatin1Char('.'));
@@ -22,12 +22,12 @@ bool showFailure(const ChangeResult& result, bool signedOutTold)
     switch (result.outcome) {
     case ChangeResult::Outcome::Refused:
         if (result.reason != ChangeResult::Reason::SignedOut || !signedOutTold)
-            MessageBox::show(MessageBox::Kind::Error, FromAnsi(result.message),
+            MessageBox::show(MessageBox::Kind::Error, fromAnsi(result.message),
                              MessageBox::Buttons::Ok);
         return true;
     case ChangeResult::Outcome::Failed:
-        MessageBox::show(MessageBox::Kind::Error, ApplicationTitle(),
-                         ReportText(FromAnsi(result.message)), MessageBox::Buttons::Ok);
+        MessageBox::show(MessageBox::Kind::Error, applicationTitle(),
+                         reportText(fromAnsi(result.message)), MessageBox::Buttons::Ok);
         return true;
     case ChangeResult::Outcome::Done:
     case ChangeResult::Outcome::Cancelled:
@@ -40,5 +40,5 @@ bool showFailure(const ChangeResult& result, bool signedOutTold)
 void showWarning(const ChangeResult& result)
 {
     if (!result.warning.empty())
-        MessageBox::show(MessageBox::Kind::Warning, FromAnsi(result.warning));
+        MessageBox::show(MessageBox::Kind::Warning, fromAnsi(result.warning));
 }

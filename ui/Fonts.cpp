@@ -4,7 +4,7 @@
 #include <QFont>
 #include <QStringList>
 
-void UseFontFallbacks()
+void useFontFallbacks()
 {
     const QStringList faces{QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")};
     QFont::insertSubstitutions(QStringLiteral("Arial"), faces);

@@ -8,4 +8,4 @@
 // its own (message boxes, pickers, tool tips) gets the dialogs' MS Sans
 // Serif 8. Call once, right after the application object exists; it only
 // records names, no font is loaded.
-void UseFontFallbacks();
+void useFontFallbacks();

@@ -75,7 +75,7 @@ MessageBox::Button MessageBox::show(Kind kind, const QString& title, const QStri
 {
     if (activeScript())
         return activeScript()(Shown{kind, title, text, buttons});
-    if (TerminateRequested())
+    if (terminateRequested())
         return Button::Cancel;
 
     PlacedMessageBox box(iconFor(kind), title, text, QMessageBox::NoButton,

@@ -5,12 +5,12 @@
 #include <QPointer>
 
 namespace {
-bool terminateRequested = false;
+bool requested = false;
 }
 
-void RequestTerminate()
+void requestTerminate()
 {
-    terminateRequested = true;
+    requested = true;
     // done() rather than reject() or close(): the sign-in dialogs refuse
     // those until someone has signed in, but a terminate request overrides.
     QList<QPointer<QDialog>> running;
@@ -26,19 +26,19 @@ void RequestTerminate()
     QCoreApplication::quit();
 }
 
-bool TerminateRequested()
+bool terminateRequested()
 {
-    return terminateRequested;
+    return requested;
 }
 
-void ResetTerminateRequest()
+void resetTerminateRequest()
 {
-    terminateRequested = false;
+    requested = false;
 }
 
-int ExecModal(QDialog& dialog)
+int execModal(QDialog& dialog)
 {
-    if (terminateRequested)
+    if (requested)
         return QDialog::Rejected;
     return dialog.exec();
 }

@@ -5,10 +5,10 @@ class QDialog;
 // The application's terminate request: the message loop ends at its next
 // turn, and every modal dialog or box that runs or is started afterwards
 // returns at once as cancelled.
-void RequestTerminate();
-bool TerminateRequested();
-void ResetTerminateRequest(); // for tests
+void requestTerminate();
+bool terminateRequested();
+void resetTerminateRequest(); // for tests
 
 // Runs a dialog modally unless a terminate request is pending.
 // Returns the dialog's result, QDialog::Rejected when cut short.
-int ExecModal(QDialog& dialog);
+int execModal(QDialog& dialog);

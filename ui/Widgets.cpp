@@ -4,7 +4,7 @@
 #include <QListWidget>
 #include <QScreen>
 
-void CentreOnScreen(QWidget* window)
+void centreOnScreen(QWidget* window)
 {
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
@@ -14,7 +14,7 @@ void CentreOnScreen(QWidget* window)
     window->move(frame.topLeft());
 }
 
-void PaintPaleEdit(QWidget* edit)
+void paintPaleEdit(QWidget* edit)
 {
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, PaleFill);
@@ -22,7 +22,7 @@ void PaintPaleEdit(QWidget* edit)
     edit->setPalette(palette);
 }
 
-std::optional<QString> SelectedLineText(const QListWidget* list)
+std::optional<QString> selectedLineText(const QListWidget* list)
 {
     const QList<QListWidgetItem*> selected = list->selectedItems();
     if (selected.isEmpty())
@@ -30,7 +30,7 @@ std::optional<QString> SelectedLineText(const QListWidget* list)
     return selected.first()->text();
 }
 
-void AppendListLine(QListWidget* list, const QString& text)
+void appendListLine(QListWidget* list, const QString& text)
 {
     constexpr int ItemHeight = 15;
     auto* item = new QListWidgetItem(text, list);

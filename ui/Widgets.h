@@ -13,11 +13,11 @@ inline const QColor Navy(0, 0, 128);
 inline const QColor Silver(192, 192, 192);
 inline const QColor PaleFill(231, 240, 191);
 
-void CentreOnScreen(QWidget* window);
+void centreOnScreen(QWidget* window);
 // The sign-in dialogs' edits: pale fill, navy text.
-void PaintPaleEdit(QWidget* edit);
+void paintPaleEdit(QWidget* edit);
 
 // The text of the list's selected line; nothing when no line is selected.
-std::optional<QString> SelectedLineText(const QListWidget* list);
+std::optional<QString> selectedLineText(const QListWidget* list);
 // Appends a line of the windows' list-box item height.
-void AppendListLine(QListWidget* list, const QString& text);
+void appendListLine(QListWidget* list, const QString& text);

@@ -19,11 +19,11 @@ constexpr qint64 ShowAfterMs = 250;
 } // namespace
 
 WriterWaitDialog::WriterWaitDialog(const QString& text, QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::WriterWaitDialog>())
+    : QDialog(parent), m_ui(std::make_unique<Ui::WriterWaitDialog>())
 {
-    ui->setupUi(this);
-    setWindowTitle(ApplicationTitle());
-    ui->WaitText->setText(text);
+    m_ui->setupUi(this);
+    setWindowTitle(applicationTitle());
+    m_ui->WaitText->setText(text);
 }
 
 WriterWaitDialog::~WriterWaitDialog() = default;
@@ -85,6 +85,6 @@ std::function<bool(Session::WriterWait)> WriterWaitDialog::follower(const QStrin
         // or a close could start another change in the middle of this one.
         if (wait->dialog)
             QCoreApplication::processEvents();
-        return !wait->cancelled && !TerminateRequested();
+        return !wait->cancelled && !terminateRequested();
     };
 }

@@ -32,5 +32,5 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    std::unique_ptr<Ui::WriterWaitDialog> ui;
+    std::unique_ptr<Ui::WriterWaitDialog> m_ui;
 };

@@ -34,10 +34,10 @@ private slots:
         QFETCH(QString, name);
         auto* widget = m_dialog->findChild<QWidget*>(control);
         QVERIFY(widget);
-        QCOMPARE(AnnouncedName(widget), name);
+        QCOMPARE(announcedName(widget), name);
     }
 
-    void everyEntryHasAName() { QCOMPARE(UnnamedEntries(m_dialog.get()), QStringList()); }
+    void everyEntryHasAName() { QCOMPARE(unnamedEntries(m_dialog.get()), QStringList()); }
 };
 
 QTEST_MAIN(NewAccountAccessibilityTest)

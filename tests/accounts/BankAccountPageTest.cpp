@@ -63,12 +63,12 @@ class BankAccountPageTest : public QObject, private MainWindowFixture
 private:
     QListWidget* accounts() const { return find<QListWidget>("AccoTypeListBox"); }
     QString description() const { return find<QPlainTextEdit>("DescriptionLabel")->toPlainText(); }
-    QStringList file() const { return DecodeTable(dir->read()); }
+    QStringList file() const { return decodeTable(m_dir->read()); }
 
     void startWith(const QByteArray& table)
     {
-        window.reset();
-        dir->write(table);
+        m_window.reset();
+        m_dir->write(table);
         signIn();
         if (QTest::currentTestFailed())
             return;
@@ -80,11 +80,11 @@ private:
     // so the page no longer agrees with the table.
     void changeBehindThePage(const std::function<void(QList<UserRecord>&)>& change)
     {
-        QList<UserRecord> records = TableRecords(dir->read());
+        QList<UserRecord> records = tableRecords(m_dir->read());
         change(records);
-        dir->write(TableBytes(records));
-        session().Reload();
-        fixture = dir->read();
+        m_dir->write(tableBytes(records));
+        session().reload();
+        m_fixture = m_dir->read();
     }
 
     void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
@@ -101,14 +101,14 @@ private:
 
     void clickUser(const QString& name)
     {
-        const int row = ListLines(users()).indexOf(name);
+        const int row = listLines(users()).indexOf(name);
         QVERIFY2(row >= 0, qPrintable(name));
         clickLine(users(), row);
     }
 
     void clickAccount(const QString& name)
     {
-        const int row = ListLines(accounts()).indexOf(name);
+        const int row = listLines(accounts()).indexOf(name);
         QVERIFY2(row >= 0, qPrintable(name));
         clickLine(accounts(), row);
     }
@@ -119,7 +119,7 @@ private:
     void nextDialog(DialogRun* run, const QString& name = QString(),
                     const QString& typedDescription = QString())
     {
-        OnNextModal([=](QDialog* dialog) {
+        onNextModal([=](QDialog* dialog) {
             auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit"));
             auto* memo = dialog->findChild<QPlainTextEdit*>(QStringLiteral("DescriptionMemo"));
             run->shown = true;
@@ -130,13 +130,13 @@ private:
                 return;
             }
             nameEdit->clear();
-            TypeText(nameEdit, name);
+            typeText(nameEdit, name);
             memo->clear();
             const QStringList parts = typedDescription.split(QLatin1Char('\n'));
             for (int i = 0; i < parts.size(); ++i) {
                 if (i > 0)
                     QTest::keyClick(memo, Qt::Key_Return);
-                TypeText(memo, parts[i]);
+                typeText(memo, parts[i]);
             }
             QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
         });
@@ -158,12 +158,12 @@ private slots:
     void init()
     {
         setUp();
-        startWith(fixture);
+        startWith(m_fixture);
     }
 
     void cleanup()
     {
-        DropPendingDialogDrivers();
+        dropPendingDialogDrivers();
         tearDown();
     }
 
@@ -182,9 +182,9 @@ private slots:
         nextDialog(&run, "Loan", "x");
         click("NewAccoBtn");
         QVERIFY(run.shown);
-        QVERIFY(window->manager().accountDialog()->Saved());
+        QVERIFY(m_window->manager().accountDialog()->Saved());
         QCOMPARE(boxes(), QStringList());
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
         QCOMPARE(accounts()->count(), 0);
     }
 
@@ -204,7 +204,7 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QStringList, listed);
         clickUser(user);
-        QCOMPARE(ListLines(accounts()), listed);
+        QCOMPARE(listLines(accounts()), listed);
         QVERIFY(accounts()->selectedItems().isEmpty());
         QCOMPARE(description(), SelectText);
         QVERIFY(!find<QPushButton>("ModifyAccoBtn")->isEnabled());
@@ -244,22 +244,22 @@ private slots:
                             const QString& picked, const QString& shown) {
             QTest::newRow(name) << start << way << picked << shown;
         };
-        row("drag from the selected line", "Checking", Drag({0, 2}), "Loan", "Car");
-        row("drag from another line", "Checking", Drag({1, 3}), "Petty", "Cash box");
-        row("drag on and back", "Checking", Drag({1, 2, 1}), "Savings", "");
-        row("drag up", "Petty", Drag({3, 0}), "Checking", checking);
-        row("Down", "Checking", Key(Qt::Key_Down), "Savings", "");
-        row("End", "Checking", Key(Qt::Key_End), "Petty", "Cash box");
-        row("PageDown", "Checking", Key(Qt::Key_PageDown), "Petty", "Cash box");
-        row("Home", "Petty", Key(Qt::Key_Home), "Checking", checking);
-        row("PageUp", "Loan", Key(Qt::Key_PageUp), "Checking", checking);
-        row("a letter", "Checking", Type("l"), "Loan", "Car");
-        row("click", "Checking", Click(3), "Petty", "Cash box");
-        row("right click", "Checking", Click(2, Qt::RightButton), "Loan", "Car");
-        row("screen reader", "Checking", ScreenReader(2), "Loan", "Car");
+        row("drag from the selected line", "Checking", drag({0, 2}), "Loan", "Car");
+        row("drag from another line", "Checking", drag({1, 3}), "Petty", "Cash box");
+        row("drag on and back", "Checking", drag({1, 2, 1}), "Savings", "");
+        row("drag up", "Petty", drag({3, 0}), "Checking", checking);
+        row("Down", "Checking", key(Qt::Key_Down), "Savings", "");
+        row("End", "Checking", key(Qt::Key_End), "Petty", "Cash box");
+        row("PageDown", "Checking", key(Qt::Key_PageDown), "Petty", "Cash box");
+        row("Home", "Petty", key(Qt::Key_Home), "Checking", checking);
+        row("PageUp", "Loan", key(Qt::Key_PageUp), "Checking", checking);
+        row("a letter", "Checking", type("l"), "Loan", "Car");
+        row("click", "Checking", ::click(3), "Petty", "Cash box");
+        row("right click", "Checking", ::click(2, Qt::RightButton), "Loan", "Car");
+        row("screen reader", "Checking", screenReader(2), "Loan", "Car");
         row("Ctrl+click on the selected line", "Loan",
-            Click(2, Qt::LeftButton, Qt::ControlModifier), "", SelectText);
-        row("Ctrl+Space on the selected line", "Loan", Key(Qt::Key_Space, Qt::ControlModifier), "",
+            ::click(2, Qt::LeftButton, Qt::ControlModifier), "", SelectText);
+        row("Ctrl+Space on the selected line", "Loan", key(Qt::Key_Space, Qt::ControlModifier), "",
             SelectText);
     }
 
@@ -272,17 +272,17 @@ private slots:
         QFETCH(ListMove, way);
         QFETCH(QString, picked);
         QFETCH(QString, shown);
-        QList<UserRecord> records = TableRecords(fixture);
-        SetAccount(records[0], 3, "Loan", "Car");
-        SetAccount(records[0], 5, "Petty", "Cash box");
-        startWith(TableBytes(records));
-        fixture = dir->read();
+        QList<UserRecord> records = tableRecords(m_fixture);
+        setAccount(records[0], 3, "Loan", "Car");
+        setAccount(records[0], 5, "Petty", "Cash box");
+        startWith(tableBytes(records));
+        m_fixture = m_dir->read();
         clickUser("admin");
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings", "Loan", "Petty"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings", "Loan", "Petty"}));
         clickAccount(start);
 
-        MoveSelection(accounts(), way);
-        QCOMPARE(SelectedLines(accounts()), picked.isEmpty() ? QStringList() : QStringList{picked});
+        moveSelection(accounts(), way);
+        QCOMPARE(selectedLines(accounts()), picked.isEmpty() ? QStringList() : QStringList{picked});
         QCOMPARE(description(), shown);
         QCOMPARE(find<QPushButton>("ModifyAccoBtn")->isEnabled(), !picked.isEmpty());
         QCOMPARE(find<QPushButton>("DelAccoBtn")->isEnabled(), !picked.isEmpty());
@@ -294,12 +294,12 @@ private slots:
         click("ModifyAccoBtn");
         QCOMPARE(run.name, picked);
         QCOMPARE(run.description, shown);
-        scripted->answer(Button::No);
+        m_scripted->answer(Button::No);
         click("DelAccoBtn");
         QCOMPARE(boxes(),
                  QStringList{"Confirmation YesNo: Are you sure you want to delete your \n" +
                              picked.toUpper() + " account ?"});
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
     }
 
     void focusAloneChangesNothing_data()
@@ -332,7 +332,7 @@ private slots:
             QTest::keyClick(accounts(), Qt::Key_Tab);
         QVERIFY(!accounts()->hasFocus());
         const auto state = [this] {
-            return QStringList{SelectedLines(accounts()).join(','), description(),
+            return QStringList{selectedLines(accounts()).join(','), description(),
                                QString::number(find<QPushButton>("ModifyAccoBtn")->isEnabled()),
                                QString::number(find<QPushButton>("DelAccoBtn")->isEnabled())};
         };
@@ -344,11 +344,11 @@ private slots:
         } else if (way == "window") {
             accounts()->setFocus(Qt::OtherFocusReason);
             QWidget other;
-            QVERIFY(ShowActive(&other));
+            QVERIFY(showActive(&other));
             QVERIFY(!accounts()->hasFocus());
             other.close();
-            window->get()->activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(window->get()));
+            m_window->get()->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(m_window->get()));
         } else {
             accounts()->setFocus(way == "tab reason" ? Qt::TabFocusReason : Qt::MouseFocusReason);
         }
@@ -362,16 +362,16 @@ private slots:
             QCOMPARE(run.name, start);
         }
         QCOMPARE(boxes(), QStringList());
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
     }
 
     void aUserFindUserMissesLeavesThePageAlone()
     {
         clickUser("admin");
         changeBehindThePage(
-            [](QList<UserRecord>& records) { StoreEncoded(records[1].LoginName, "someone"); });
+            [](QList<UserRecord>& records) { storeEncoded(records[1].LoginName, "someone"); });
         clickUser("clerk");
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings"}));
         QCOMPARE(find<QLabel>("UserNameDisplay")->text(), QStringLiteral("admin"));
     }
 
@@ -404,11 +404,11 @@ private slots:
         QFETCH(bool, dialogShown);
 
         if (scenario == "full") {
-            QList<UserRecord> records = TableRecords(fixture);
+            QList<UserRecord> records = tableRecords(m_fixture);
             for (int i = 0; i < AccountCount; ++i)
-                SetAccount(records[1], i, QStringLiteral("A%1").arg(i), "d");
-            startWith(TableBytes(records));
-            fixture = dir->read();
+                setAccount(records[1], i, QStringLiteral("A%1").arg(i), "d");
+            startWith(tableBytes(records));
+            m_fixture = m_dir->read();
             clickUser("clerk");
         } else {
             clickUser("admin");
@@ -418,20 +418,20 @@ private slots:
         // What the page shows no longer agrees with the table.
         changeBehindThePage([&](QList<UserRecord>& records) {
             if (scenario.endsWith("gone"))
-                StoreEncoded(records[0].LoginName, "renamed");
+                storeEncoded(records[0].LoginName, "renamed");
             if (scenario == "no free entry") {
                 for (int i = 0; i < AccountCount; ++i)
-                    SetAccount(records[0], i, QStringLiteral("A%1").arg(i), "d");
+                    setAccount(records[0], i, QStringLiteral("A%1").arg(i), "d");
             }
             if (scenario.endsWith("mismatch"))
-                SetAccount(records[0], 0, "Changed", "d");
+                setAccount(records[0], 0, "Changed", "d");
         });
         const QStringList memory = memoryTable();
 
         DialogRun run;
         nextDialog(&run, scenario == "duplicate" ? "sAVINGS" : "Extra", "text");
         for (int i = 0; i < expected.size(); ++i)
-            scripted->answer(Button::Ok);
+            m_scripted->answer(Button::Ok);
         if (scenario.startsWith("modify"))
             click("ModifyAccoBtn");
         else if (scenario.startsWith("delete"))
@@ -441,7 +441,7 @@ private slots:
 
         QCOMPARE(boxes(), expected);
         QCOMPARE(run.shown, dialogShown);
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
         QCOMPARE(memoryTable(), memory);
     }
 
@@ -479,7 +479,7 @@ private slots:
         QFETCH(QStringList, expected);
         QFETCH(QString, stored);
         clickUser("admin");
-        OnNextModal([=](QDialog* dialog) {
+        onNextModal([=](QDialog* dialog) {
             auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit"));
             auto* memo = dialog->findChild<QPlainTextEdit*>(QStringLiteral("DescriptionMemo"));
             nameEdit->clear();
@@ -491,18 +491,18 @@ private slots:
             QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
         });
         for (int i = 0; i < expected.size(); ++i)
-            scripted->answer(Button::Ok);
+            m_scripted->answer(Button::Ok);
         click("NewAccoBtn");
         QCOMPARE(boxes(), expected);
         if (stored.isEmpty()) {
-            QCOMPARE(dir->read(), fixture);
+            QCOMPARE(m_dir->read(), m_fixture);
             return;
         }
         const QStringList parts = stored.split(QLatin1Char('|'));
         const std::vector<AccountData> accounts = session().Accounts("admin");
-        const int found = FindAccount(accounts, ToAnsi(parts[0]));
+        const int found = findAccount(accounts, toAnsi(parts[0]));
         QVERIFY(found >= 0);
-        QCOMPARE(FromAnsi(accounts[static_cast<std::size_t>(found)].description), parts[1]);
+        QCOMPARE(fromAnsi(accounts[static_cast<std::size_t>(found)].description), parts[1]);
     }
 
     void newFillsTheFirstGap()
@@ -514,7 +514,7 @@ private slots:
 
         QCOMPARE(run.description, QStringLiteral("No description."));
         QCOMPARE(boxes(), QStringList());
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
         QCOMPARE(description(), SelectText);
         QCOMPARE(file(), (QStringList{QString(AdminLine).replace("|2:", "|1:Loan=Car\r\nloan|2:"),
                                       ClerkLine, ReneeLine, "-", "-"}));
@@ -537,18 +537,18 @@ private slots:
         nextDialog(&run);
         click("NewAccoBtn");
         QVERIFY(run.shown);
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings"}));
         QVERIFY(accounts()->selectedItems().isEmpty());
         QCOMPARE(description(), SelectText);
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
 
-        OnNextModal([](QDialog* dialog) {
-            TypeText(dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit")), "Loan");
+        onNextModal([](QDialog* dialog) {
+            typeText(dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit")), "Loan");
             QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
         });
         click("NewAccoBtn");
         QCOMPARE(file().at(0), QString(AdminLine).replace("|2:", "|1:Loan=|2:"));
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
     }
 
     // Modify refuses a name the user has already, letter case ignored, as
@@ -559,25 +559,25 @@ private slots:
         clickAccount("Savings");
         DialogRun run;
         nextDialog(&run, "CHECKING", "later one");
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Ok);
         click("ModifyAccoBtn");
         QCOMPARE(run.name, QStringLiteral("Savings"));
         QCOMPARE(boxes(),
                  QStringList{"Error Ok: The CHECKING is assigned, please Create another one."});
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(m_dir->read(), m_fixture);
     }
 
     // A table made elsewhere may hold two accounts of one name: each line is
     // its own account, shown, changed and deleted by its own entry.
     void twoAccountsOfOneNameAreEachTheirOwnLine()
     {
-        QList<UserRecord> records = TableRecords(fixture);
-        SetAccount(records[0], 2, "CHECKING", "second");
-        startWith(TableBytes(records));
-        fixture = dir->read();
+        QList<UserRecord> records = tableRecords(m_fixture);
+        setAccount(records[0], 2, "CHECKING", "second");
+        startWith(tableBytes(records));
+        m_fixture = m_dir->read();
         clickUser("admin");
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "CHECKING"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "CHECKING"}));
         clickLine(accounts(), 1);
         QCOMPARE(description(), QStringLiteral("second"));
         clickLine(accounts(), 0);
@@ -592,10 +592,10 @@ private slots:
         QCOMPARE(file().at(0), QString(AdminLine).replace("|2:Savings=", "|2:CHECKING=changed"));
 
         clickLine(accounts(), 1);
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("DelAccoBtn");
         QCOMPARE(file().at(0), QString(AdminLine).replace("|2:Savings=", ""));
-        QCOMPARE(ListLines(accounts()), QStringList{"Checking"});
+        QCOMPARE(listLines(accounts()), QStringList{"Checking"});
     }
 
     // Someone else deleted the account picked and added another, which
@@ -613,24 +613,24 @@ private slots:
         QFETCH(bool, modify);
         clickUser("admin");
         clickAccount("Savings");
-        QList<UserRecord> records = TableRecords(dir->read());
-        SetAccount(records[0], 2, "New", "theirs");
-        dir->write(TableBytes(records));
-        const QByteArray theirs = dir->read();
+        QList<UserRecord> records = tableRecords(m_dir->read());
+        setAccount(records[0], 2, "New", "theirs");
+        m_dir->write(tableBytes(records));
+        const QByteArray theirs = m_dir->read();
 
         DialogRun run;
         if (modify)
             nextDialog(&run, "Savings", "mine");
         else
-            scripted->answer(Button::Yes);
-        scripted->answer(Button::Ok);
+            m_scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Ok);
         click(modify ? "ModifyAccoBtn" : "DelAccoBtn");
         QCOMPARE(boxes().last(),
                  QStringLiteral("Error Ok: The bank account Savings of admin is no longer in "
                                 "Gatekeep.acl: someone else deleted or renamed it meanwhile, and "
                                 "the account New stands in its place now. Nothing was changed."));
-        QCOMPARE(dir->read(), theirs);
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "New"}));
+        QCOMPARE(m_dir->read(), theirs);
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "New"}));
     }
 
     void modifyShowsTheStoredTexts()
@@ -656,7 +656,7 @@ private slots:
         QCOMPARE(accounts()->currentItem()->text(), QStringLiteral("Checking"));
         QVERIFY(accounts()->currentItem()->isSelected());
         QCOMPARE(description(), QStringLiteral("Main account.\nBranch 12"));
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
     }
 
     void deleteAsksFirst_data()
@@ -672,35 +672,35 @@ private slots:
         QFETCH(int, answer);
         clickUser("admin");
         clickAccount("Checking");
-        scripted->answer(Button(answer));
+        m_scripted->answer(Button(answer));
         click("DelAccoBtn");
         QCOMPARE(boxes(), QStringList{"Confirmation YesNo: Are you sure you want to delete your "
                                       "\nCHECKING account ?"});
 
-        QByteArray expected = fixture;
+        QByteArray expected = m_fixture;
         if (answer == int(Button::Yes)) {
             // Only the two length bytes of entry 0 of slot 1.
             expected[281] = 0;
             expected[281 + 31] = 0;
-            QCOMPARE(ListLines(accounts()), QStringList{"Savings"});
+            QCOMPARE(listLines(accounts()), QStringList{"Savings"});
             QCOMPARE(description(), SelectText);
         } else {
-            QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
+            QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings"}));
             QCOMPARE(description(), QStringLiteral("Main account.\nBranch 12"));
         }
-        QCOMPARE(dir->read(), expected);
+        QCOMPARE(m_dir->read(), expected);
     }
 
     void aDeletedEntryIsTheNextNewOne()
     {
         clickUser("admin");
         clickAccount("Checking");
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("DelAccoBtn");
         DialogRun run;
         nextDialog(&run, "First", "again");
         click("NewAccoBtn");
-        QCOMPARE(ListLines(accounts()), (QStringList{"First", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"First", "Savings"}));
         QCOMPARE(
             file().at(0),
             QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|0:First=again|2:Savings="));
@@ -713,28 +713,28 @@ private slots:
         clickUser("admin");
         const QStringList memory = memoryTable();
         // A directory in the table's place: no save can succeed.
-        QVERIFY(QFile::rename(dir->path() + "/Gatekeep.acl", dir->path() + "/kept.acl"));
-        QVERIFY(QDir(dir->path()).mkdir("Gatekeep.acl"));
+        QVERIFY(QFile::rename(m_dir->path() + "/Gatekeep.acl", m_dir->path() + "/kept.acl"));
+        QVERIFY(QDir(m_dir->path()).mkdir("Gatekeep.acl"));
         DialogRun run;
         nextDialog(&run, "Loan", "x");
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Ok);
         click("NewAccoBtn");
-        QCOMPARE(scripted->shown.size(), 1);
-        QCOMPARE(scripted->shown[0].kind, MessageBox::Kind::Error);
-        QCOMPARE(scripted->shown[0].title, QStringLiteral("Larkledger Security Manager"));
-        QCOMPARE(scripted->shown[0].text, QStringLiteral("File access denied."));
+        QCOMPARE(m_scripted->shown.size(), 1);
+        QCOMPARE(m_scripted->shown[0].kind, MessageBox::Kind::Error);
+        QCOMPARE(m_scripted->shown[0].title, QStringLiteral("Larkledger Security Manager"));
+        QCOMPARE(m_scripted->shown[0].text, QStringLiteral("File access denied."));
         // Neither the shown accounts nor the list were reloaded.
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings"}));
         QCOMPARE(memoryTable(), memory);
         QVERIFY(!tableChanged());
 
-        QVERIFY(QDir(dir->path()).rmdir("Gatekeep.acl"));
-        QVERIFY(QFile::rename(dir->path() + "/kept.acl", dir->path() + "/Gatekeep.acl"));
+        QVERIFY(QDir(m_dir->path()).rmdir("Gatekeep.acl"));
+        QVERIFY(QFile::rename(m_dir->path() + "/kept.acl", m_dir->path() + "/Gatekeep.acl"));
         nextDialog(&run, "Loan", "x");
         click("NewAccoBtn");
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Loan", "Savings"}));
         QCOMPARE(file(), memoryTable());
-        QCOMPARE(scripted->shown.size(), 1);
+        QCOMPARE(m_scripted->shown.size(), 1);
     }
 
     void everyChangeIsWrittenAtOnceWithPendingUsers()
@@ -757,7 +757,7 @@ private slots:
         QCOMPARE(file().at(1), ClerkLine + "|0:Petty cash=box");
 
         clickAccount("Petty cash");
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("DelAccoBtn");
         QCOMPARE(file(), (QStringList{AdminLine, ClerkLine, ReneeLine, temp, "-"}));
         QCOMPARE(accounts()->count(), 0);

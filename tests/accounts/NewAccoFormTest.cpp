@@ -28,59 +28,59 @@ class NewAccoFormTest : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<ScriptedUi> scripted;
-    std::unique_ptr<TNewAccoForm> dialog;
+    std::unique_ptr<ScriptedUi> m_scripted;
+    std::unique_ptr<TNewAccoForm> m_dialog;
 
-    QLineEdit* nameEdit() const { return dialog->findChild<QLineEdit*>("NameEdit"); }
-    QPlainTextEdit* memo() const { return dialog->findChild<QPlainTextEdit*>("DescriptionMemo"); }
-    QPushButton* saveBtn() const { return dialog->findChild<QPushButton*>("SaveBtn"); }
-    QPushButton* cancelBtn() const { return dialog->findChild<QPushButton*>("SpeedButton1"); }
+    QLineEdit* nameEdit() const { return m_dialog->findChild<QLineEdit*>("NameEdit"); }
+    QPlainTextEdit* memo() const { return m_dialog->findChild<QPlainTextEdit*>("DescriptionMemo"); }
+    QPushButton* saveBtn() const { return m_dialog->findChild<QPushButton*>("SaveBtn"); }
+    QPushButton* cancelBtn() const { return m_dialog->findChild<QPushButton*>("SpeedButton1"); }
 
     void showDialog()
     {
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
     }
 
-    QString storedName() const { return QString::fromLatin1(dialog->AccoRec().name); }
+    QString storedName() const { return QString::fromLatin1(m_dialog->AccoRec().name); }
     QByteArray storedDescription() const
     {
-        const std::string d = dialog->AccoRec().description;
+        const std::string d = m_dialog->AccoRec().description;
         return QByteArray(d.data(), static_cast<qsizetype>(d.size()));
     }
 
 private slots:
     void init()
     {
-        scripted = std::make_unique<ScriptedUi>();
-        dialog = std::make_unique<TNewAccoForm>();
+        m_scripted = std::make_unique<ScriptedUi>();
+        m_dialog = std::make_unique<TNewAccoForm>();
     }
 
     void cleanup()
     {
-        dialog.reset();
-        QCOMPARE(scripted->problems(), QString());
-        scripted.reset();
+        m_dialog.reset();
+        QCOMPARE(m_scripted->problems(), QString());
+        m_scripted.reset();
     }
 
     void layoutAndInitialState()
     {
-        QCOMPARE(dialog->objectName(), QStringLiteral("NewAccoForm"));
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("New Account"));
-        const Qt::WindowFlags flags = dialog->windowFlags();
+        QCOMPARE(m_dialog->objectName(), QStringLiteral("NewAccoForm"));
+        QCOMPARE(m_dialog->windowTitle(), QStringLiteral("New Account"));
+        const Qt::WindowFlags flags = m_dialog->windowFlags();
         QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
         QVERIFY(flags.testFlag(Qt::WindowTitleHint));
         QVERIFY(!flags.testFlag(Qt::WindowSystemMenuHint));
         QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
         QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
         QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-        QCOMPARE(dialog->minimumSize(), QSize(324, 148));
-        QCOMPARE(dialog->maximumSize(), QSize(324, 148));
+        QCOMPARE(m_dialog->minimumSize(), QSize(324, 148));
+        QCOMPARE(m_dialog->maximumSize(), QSize(324, 148));
         // Its designed place, where it fits on the screen (800x600 here).
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-        QCOMPARE(dialog->pos(), QPoint(416, 138));
-        dialog->hide();
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+        QCOMPARE(m_dialog->pos(), QPoint(416, 138));
+        m_dialog->hide();
 
         const struct
         {
@@ -96,7 +96,7 @@ private slots:
             {"SpeedButton1", QRect(162, 124, 95, 22), "Cancel"},
         };
         for (const auto& c : controls) {
-            auto* w = dialog->findChild<QWidget*>(c.name);
+            auto* w = m_dialog->findChild<QWidget*>(c.name);
             QVERIFY2(w, c.name);
             QCOMPARE(w->geometry(), c.geometry);
             QString text;
@@ -112,29 +112,29 @@ private slots:
         }
 
         QCOMPARE(nameEdit()->maxLength(), 30);
-        QCOMPARE(NextTabStop(nameEdit()), memo());
+        QCOMPARE(nextTabStop(nameEdit()), memo());
         QVERIFY(memo()->tabChangesFocus());
         for (QPushButton* button : {saveBtn(), cancelBtn()}) {
             QCOMPARE(button->focusPolicy(), Qt::NoFocus);
             QVERIFY(!button->autoDefault());
             QVERIFY(!button->isDefault());
         }
-        QVERIFY(!dialog->Saved());
+        QVERIFY(!m_dialog->Saved());
     }
 
     void saveWithoutNameIsRefused()
     {
         showDialog();
-        dialog->setSaved(true);
-        scripted->answer(MessageBox::Button::Ok);
+        m_dialog->setSaved(true);
+        m_scripted->answer(MessageBox::Button::Ok);
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
 
-        QCOMPARE(scripted->shown.size(), 1);
-        QCOMPARE(scripted->shown[0].kind, MessageBox::Kind::Error);
-        QCOMPARE(scripted->shown[0].text, QStringLiteral("Please give an account Name."));
-        QCOMPARE(scripted->shown[0].buttons, MessageBox::Buttons::Ok);
-        QVERIFY(!dialog->Saved());
-        QVERIFY(dialog->isVisible());
+        QCOMPARE(m_scripted->shown.size(), 1);
+        QCOMPARE(m_scripted->shown[0].kind, MessageBox::Kind::Error);
+        QCOMPARE(m_scripted->shown[0].text, QStringLiteral("Please give an account Name."));
+        QCOMPARE(m_scripted->shown[0].buttons, MessageBox::Buttons::Ok);
+        QVERIFY(!m_dialog->Saved());
+        QVERIFY(m_dialog->isVisible());
         QCOMPARE(memo()->toPlainText(), QStringLiteral("No description."));
     }
 
@@ -168,21 +168,21 @@ private slots:
         QFETCH(QByteArray, stored);
 
         showDialog();
-        TypeText(nameEdit(), name);
+        typeText(nameEdit(), name);
         memo()->clear();
         const QStringList lines = typedDescription.split(QLatin1Char('\n'));
         for (int i = 0; i < lines.size(); ++i) {
             if (i > 0)
                 QTest::keyClick(memo(), Qt::Key_Return);
-            TypeText(memo(), lines[i]);
+            typeText(memo(), lines[i]);
         }
         QCOMPARE(memo()->toPlainText(), typedDescription);
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
 
-        QVERIFY(dialog->Saved());
-        QVERIFY(!dialog->isVisible());
-        QCOMPARE(dialog->result(), int(QDialog::Accepted));
-        const std::string nameBytes = dialog->AccoRec().name;
+        QVERIFY(m_dialog->Saved());
+        QVERIFY(!m_dialog->isVisible());
+        QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
+        const std::string nameBytes = m_dialog->AccoRec().name;
         QCOMPARE(QByteArray(nameBytes.data(), qsizetype(nameBytes.size())), storedName);
         QCOMPARE(storedDescription(), stored);
         QCOMPARE(nameEdit()->text(), QString());
@@ -194,13 +194,13 @@ private slots:
         showDialog();
         QTest::keyClicks(nameEdit(), "First");
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
-        QVERIFY(dialog->Saved());
+        QVERIFY(m_dialog->Saved());
 
         showDialog();
         QTest::keyClicks(nameEdit(), "Second");
         QTest::mouseClick(cancelBtn(), Qt::LeftButton);
-        QVERIFY(!dialog->Saved());
-        QVERIFY(!dialog->isVisible());
+        QVERIFY(!m_dialog->Saved());
+        QVERIFY(!m_dialog->isVisible());
         QCOMPARE(nameEdit()->text(), QString());
         QCOMPARE(memo()->toPlainText(), QString());
         QCOMPARE(storedName(), QStringLiteral("First"));
@@ -210,7 +210,7 @@ private slots:
         showDialog();
         QTest::keyClicks(nameEdit(), "Third");
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
-        QVERIFY(dialog->Saved());
+        QVERIFY(m_dialog->Saved());
         QCOMPARE(storedName(), QStringLiteral("Third"));
         QCOMPARE(storedDescription(), QByteArray());
     }
@@ -228,22 +228,22 @@ private slots:
         showDialog();
         QTest::keyClicks(nameEdit(), "Old");
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
-        QVERIFY(dialog->Saved());
+        QVERIFY(m_dialog->Saved());
 
         bool ran = false;
-        OnNextModal([&](QDialog* d) {
+        onNextModal([&](QDialog* d) {
             ran = true;
-            QCOMPARE(d, static_cast<QDialog*>(dialog.get()));
+            QCOMPARE(d, static_cast<QDialog*>(m_dialog.get()));
             QTest::keyClicks(nameEdit(), "New");
             if (byEscape)
                 QTest::keyClick(nameEdit(), Qt::Key_Escape);
             else
                 d->close();
         });
-        ExecModal(*dialog);
+        execModal(*m_dialog);
         QVERIFY(ran);
-        QVERIFY(!dialog->isVisible());
-        QVERIFY(!dialog->Saved());
+        QVERIFY(!m_dialog->isVisible());
+        QVERIFY(!m_dialog->Saved());
         QCOMPARE(storedName(), QStringLiteral("Old"));
         QCOMPARE(nameEdit()->text(), QString());
         QCOMPARE(memo()->toPlainText(), QString());
@@ -255,8 +255,8 @@ private slots:
         QTest::keyClicks(nameEdit(), "Name");
         QTest::keyClick(nameEdit(), Qt::Key_Return);
         QTest::keyClick(nameEdit(), Qt::Key_Enter);
-        QVERIFY(dialog->isVisible());
-        QVERIFY(!dialog->Saved());
+        QVERIFY(m_dialog->isVisible());
+        QVERIFY(!m_dialog->Saved());
         QCOMPARE(nameEdit()->text(), QStringLiteral("Name"));
     }
 
@@ -265,7 +265,7 @@ private slots:
         showDialog();
         QTest::keyClicks(nameEdit(), repeated('n', 31));
         QCOMPARE(nameEdit()->text(), repeated('n', 30));
-        TypeText(nameEdit(), QString::fromUtf8("\xe4\xb8\xad"));
+        typeText(nameEdit(), QString::fromUtf8("\xe4\xb8\xad"));
         QCOMPARE(nameEdit()->text().size(), 30);
     }
 
@@ -369,16 +369,16 @@ private slots:
         AccountData plain;
         plain.name = name.toStdString();
         plain.description = description.toStdString();
-        dialog->setEntry(plain);
-        QCOMPARE(nameEdit()->text(), FromAnsi(name.toStdString()));
+        m_dialog->setEntry(plain);
+        QCOMPARE(nameEdit()->text(), fromAnsi(name.toStdString()));
         showDialog();
         if (!typed.isEmpty()) {
             memo()->moveCursor(QTextCursor::End);
             QTest::keyClicks(memo(), typed);
         }
         QTest::mouseClick(saveBtn(), Qt::LeftButton);
-        QVERIFY(dialog->Saved());
-        const std::string nameBytes = dialog->AccoRec().name;
+        QVERIFY(m_dialog->Saved());
+        const std::string nameBytes = m_dialog->AccoRec().name;
         QCOMPARE(QByteArray(nameBytes.data(), qsizetype(nameBytes.size())), name);
         QCOMPARE(this->storedDescription(), storedDescription);
 

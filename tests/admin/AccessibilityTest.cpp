@@ -74,10 +74,10 @@ private slots:
     {
         QFETCH(QString, control);
         QFETCH(QString, name);
-        QCOMPARE(AnnouncedName(m_window->find<QWidget>(qPrintable(control))), name);
+        QCOMPARE(announcedName(m_window->find<QWidget>(qPrintable(control))), name);
     }
 
-    void everyEntryHasAName() { QCOMPARE(UnnamedEntries(m_window->get()), QStringList()); }
+    void everyEntryHasAName() { QCOMPARE(unnamedEntries(m_window->get()), QStringList()); }
 };
 
 QTEST_MAIN(MainWindowAccessibilityTest)

@@ -62,7 +62,7 @@ void MainWindowLayoutTest::initTestCase()
     m_dir->copyFixture(QStringLiteral("three-users.acl"));
     ScriptedUi scripted;
     scripted.answer(MessageBox::Button::Ok); // the internal error after Quit
-    GiveUpStartupDialog();
+    giveUpStartupDialog();
     m_manager = std::make_unique<SecurityManager>(m_dir->path());
     m_manager->start();
     m_form = m_manager->mainForm();
@@ -73,7 +73,7 @@ void MainWindowLayoutTest::initTestCase()
 void MainWindowLayoutTest::cleanupTestCase()
 {
     m_manager.reset();
-    DropPendingDialogDrivers();
+    dropPendingDialogDrivers();
     m_dir.reset();
 }
 

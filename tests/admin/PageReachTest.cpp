@@ -132,15 +132,15 @@ private:
         for (const bool granted :
              {!deleteUsers, deleteUsers, !modifyUsers, modifyUsers, !addUsers, addUsers})
             rights += QLatin1Char(granted ? '0' : '1');
-        QList<UserRecord> records = TableRecords(fixture);
-        records[3] = ScrambledUser("probe", "pw", "/srv/probe", rights);
-        dir->write(TableBytes(records));
-        fixture = dir->read();
+        QList<UserRecord> records = tableRecords(m_fixture);
+        records[3] = scrambledUser("probe", "pw", "/srv/probe", rights);
+        m_dir->write(tableBytes(records));
+        m_fixture = m_dir->read();
         signIn("probe", "pw");
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(QTest::qWaitForWindowActive(window->get()));
-        QCOMPARE(ListLines(users()).last(), QStringLiteral("probe"));
+        QVERIFY(QTest::qWaitForWindowActive(m_window->get()));
+        QCOMPARE(listLines(users()).last(), QStringLiteral("probe"));
     }
 
     // The accounts of the fixture's users, as the Bank Account sheet lists them.
@@ -159,14 +159,14 @@ private:
         signIn();
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(QTest::qWaitForWindowActive(window->get()));
+        QVERIFY(QTest::qWaitForWindowActive(m_window->get()));
     }
 
     void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
 
     void clickLine(QListWidget* list, const QString& text)
     {
-        const int row = ListLines(list).indexOf(text);
+        const int row = listLines(list).indexOf(text);
         QVERIFY2(row >= 0, qPrintable(text));
         QListWidgetItem* item = list->item(row);
         list->scrollToItem(item);
@@ -264,11 +264,11 @@ private:
     {
         clickTab("Bank Account");
         clickLine(users(), Renee);
-        QCOMPARE(ListLines(accounts()), QStringList{QString::fromUtf8("Gesch\xc3\xa4"
+        QCOMPARE(listLines(accounts()), QStringList{QString::fromUtf8("Gesch\xc3\xa4"
                                                                       "ft")});
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("DeleteButton");
-        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk"}));
+        QCOMPARE(listLines(users()), (QStringList{"admin", "clerk"}));
         QVERIFY(users()->selectedItems().isEmpty());
     }
 
@@ -278,7 +278,7 @@ private:
         QCOMPARE(shownText("UserPPDisplay"), QStringLiteral("Hidden"));
         QCOMPARE(shownText("DataPathLabel"), QStringLiteral("D:\\Daten"));
         QCOMPARE(shownText("AddUsersDisplay"), QStringLiteral("FALSE"));
-        QCOMPARE(ListLines(accounts()), QStringList{QString::fromUtf8("Gesch\xc3\xa4"
+        QCOMPARE(listLines(accounts()), QStringList{QString::fromUtf8("Gesch\xc3\xa4"
                                                                       "ft")});
         QVERIFY(users()->selectedItems().isEmpty());
     }
@@ -292,7 +292,7 @@ private slots:
 
     void cleanup()
     {
-        DropPendingDialogDrivers();
+        dropPendingDialogDrivers();
         tearDown();
     }
 
@@ -334,7 +334,8 @@ private slots:
 
         QStringList pageTabs;
         QSet<QString> inTree;
-        walkAccessibleTree(QAccessible::queryAccessibleInterface(window->get()), pageTabs, inTree);
+        walkAccessibleTree(QAccessible::queryAccessibleInterface(m_window->get()), pageTabs,
+                           inTree);
         QCOMPARE(pageTabs, titlesOf(sheets));
         QCOMPARE(inDesignOrder(inTree), sheets);
         QStringList controlsInTree;
@@ -346,7 +347,7 @@ private slots:
 
         QStringList found;
         for (const QString& control : controlsOf(Sheets)) {
-            if (window->get()->findChild<QWidget*>(control))
+            if (m_window->get()->findChild<QWidget*>(control))
                 found.append(control);
         }
         QCOMPARE(found, controlsOf(sheets));
@@ -361,7 +362,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         for (const char* name : {"UserBankAccountInfoSheet", "BankAccountPage", "AccoTypeListBox"})
-            QVERIFY2(!window->get()->findChild<QWidget*>(QLatin1String(name)), name);
+            QVERIFY2(!m_window->get()->findChild<QWidget*>(QLatin1String(name)), name);
         QStringList tabs;
         for (int i = 0; i < pages()->count(); ++i)
             tabs.append(pages()->tabText(i));
@@ -373,17 +374,17 @@ private slots:
         AccountData first = loan;
         first.entry = 0;
         const QList<std::function<ChangeResult()>> changes{
-            [&] { return session().AddAccount("clerk", loan); },
-            [&] { return session().AddAccount("admin", loan); },
-            [&] { return session().ModifyAccount("admin", first); },
-            [&] { return session().DeleteAccount("admin", 0); }};
+            [&] { return session().addAccount("clerk", loan); },
+            [&] { return session().addAccount("admin", loan); },
+            [&] { return session().modifyAccount("admin", first); },
+            [&] { return session().deleteAccount("admin", 0); }};
         for (const auto& change : changes) {
             const ChangeResult result = change();
             QCOMPARE(result.outcome, ChangeResult::Outcome::Refused);
             QCOMPARE(result.reason, ChangeResult::Reason::MissingRight);
         }
-        QCOMPARE(dir->read(), fixture);
-        QCOMPARE(memoryTable(), DecodeTable(fixture));
+        QCOMPARE(m_dir->read(), m_fixture);
+        QCOMPARE(memoryTable(), decodeTable(m_fixture));
         QVERIFY(!tableChanged());
         QCOMPARE(boxes(), QStringList());
     }
@@ -433,11 +434,11 @@ private slots:
             QVERIFY(users()->hasFocus());
         } else if (way == "window") {
             QWidget other;
-            QVERIFY(ShowActive(&other));
+            QVERIFY(showActive(&other));
             QVERIFY(!users()->hasFocus());
             other.close();
-            window->get()->activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(window->get()));
+            m_window->get()->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(m_window->get()));
             QVERIFY(users()->hasFocus());
         } else {
             accounts()->setFocus(Qt::OtherFocusReason);
@@ -450,19 +451,19 @@ private slots:
         if (pages()->currentWidget() != find<QWidget>("UserBankAccountInfoSheet"))
             clickTab("Bank Account");
         DialogRun run;
-        OnNextModal([&run](QDialog* dialog) {
+        onNextModal([&run](QDialog* dialog) {
             run.shown = true;
             auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit"));
             name->clear();
-            TypeText(name, QStringLiteral("Loan"));
+            typeText(name, QStringLiteral("Loan"));
             QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
         });
         QTest::mouseClick(find<QPushButton>("NewAccoBtn"), Qt::LeftButton);
         QVERIFY(run.shown);
-        QVERIFY(window->manager().accountDialog()->Saved());
+        QVERIFY(m_window->manager().accountDialog()->Saved());
         QCOMPARE(boxes(), QStringList{"Confirmation YesNo: Do you really want to DELETE user " +
                                       Renee + " ?"});
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
         QCOMPARE(memoryTable(), (QStringList{AdminLine, ClerkLine, "-", "-", "-"}));
         expectReneeStillShown();
     }
@@ -489,19 +490,19 @@ private slots:
                             const QString& picked, const QString& stored, int loads) {
             QTest::newRow(name) << start << way << picked << stored << loads;
         };
-        row("drag from the selected line", "admin", Drag({0, 1}), "clerk", clerkChecking, 1);
-        row("drag from another line", "admin", Drag({1, 2}), Renee, reneeChecking, 2);
-        row("drag on and back", "admin", Drag({1, 2, 1}), "clerk", clerkChecking, 3);
-        row("drag up", Renee, Drag({2, 0}), "admin", adminGeschaeft, 1);
-        row("Down", "admin", Key(Qt::Key_Down), "clerk", clerkChecking, 1);
-        row("End", "admin", Key(Qt::Key_End), Renee, reneeChecking, 1);
-        row("PageDown", "admin", Key(Qt::Key_PageDown), Renee, reneeChecking, 1);
-        row("Home", Renee, Key(Qt::Key_Home), "admin", adminGeschaeft, 1);
-        row("PageUp", Renee, Key(Qt::Key_PageUp), "admin", adminGeschaeft, 1);
-        row("a letter", "admin", Type("c"), "clerk", clerkChecking, 1);
-        row("click", "admin", Click(2), Renee, reneeChecking, 1);
-        row("right click", "admin", Click(1, Qt::RightButton), "clerk", clerkChecking, 1);
-        row("screen reader", "admin", ScreenReader(2), Renee, reneeChecking, 1);
+        row("drag from the selected line", "admin", drag({0, 1}), "clerk", clerkChecking, 1);
+        row("drag from another line", "admin", drag({1, 2}), Renee, reneeChecking, 2);
+        row("drag on and back", "admin", drag({1, 2, 1}), "clerk", clerkChecking, 3);
+        row("drag up", Renee, drag({2, 0}), "admin", adminGeschaeft, 1);
+        row("Down", "admin", key(Qt::Key_Down), "clerk", clerkChecking, 1);
+        row("End", "admin", key(Qt::Key_End), Renee, reneeChecking, 1);
+        row("PageDown", "admin", key(Qt::Key_PageDown), Renee, reneeChecking, 1);
+        row("Home", Renee, key(Qt::Key_Home), "admin", adminGeschaeft, 1);
+        row("PageUp", Renee, key(Qt::Key_PageUp), "admin", adminGeschaeft, 1);
+        row("a letter", "admin", type("c"), "clerk", clerkChecking, 1);
+        row("click", "admin", ::click(2), Renee, reneeChecking, 1);
+        row("right click", "admin", ::click(1, Qt::RightButton), "clerk", clerkChecking, 1);
+        row("screen reader", "admin", screenReader(2), Renee, reneeChecking, 1);
     }
 
     // However a person moves the selection, the details and the accounts
@@ -519,31 +520,31 @@ private slots:
             return;
         clickTab("Bank Account");
         clickLine(users(), start);
-        const QString earlierAccount = ListLines(accounts()).value(0);
+        const QString earlierAccount = listLines(accounts()).value(0);
 
-        QSignalSpy loaded(window->get(), &TMainForm::userPicked);
-        MoveSelection(users(), way);
+        QSignalSpy loaded(m_window->get(), &TMainForm::userPicked);
+        moveSelection(users(), way);
         QCOMPARE(loaded.size(), loads);
-        QCOMPARE(SelectedLines(users()), QStringList{picked});
+        QCOMPARE(selectedLines(users()), QStringList{picked});
         QCOMPARE(shownText("UserNameDisplay"), picked);
-        QCOMPARE(ListLines(accounts()), listedAccounts(picked));
+        QCOMPARE(listLines(accounts()), listedAccounts(picked));
         QCOMPARE(description(), SelectText);
 
-        OnNextModal([&earlierAccount](QDialog* dialog) {
+        onNextModal([&earlierAccount](QDialog* dialog) {
             auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit"));
             name->clear();
-            TypeText(name, earlierAccount);
+            typeText(name, earlierAccount);
             auto* memo = dialog->findChild<QPlainTextEdit*>(QStringLiteral("DescriptionMemo"));
             memo->clear();
-            TypeText(memo, QStringLiteral("x"));
+            typeText(memo, QStringLiteral("x"));
             QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
         });
         click("NewAccoBtn");
         QCOMPARE(boxes(), QStringList());
-        QStringList expected = DecodeTable(fixture);
-        expected[ListLines(users()).indexOf(picked)] = stored;
-        QCOMPARE(DecodeTable(dir->read()), expected);
-        QVERIFY(ListLines(accounts()).contains(earlierAccount));
+        QStringList expected = decodeTable(m_fixture);
+        expected[listLines(users()).indexOf(picked)] = stored;
+        QCOMPARE(decodeTable(m_dir->read()), expected);
+        QVERIFY(listLines(accounts()).contains(earlierAccount));
         QCOMPARE(shownText("UserNameDisplay"), picked);
     }
 
@@ -557,22 +558,22 @@ private slots:
         // the button is up again.
         QStringList steps;
         const auto shown = [&] {
-            steps.append(shownText("UserNameDisplay") + ": " + ListLines(accounts()).join(", "));
+            steps.append(shownText("UserNameDisplay") + ": " + listLines(accounts()).join(", "));
         };
-        PressOnLine(users(), 0);
+        pressOnLine(users(), 0);
         shown();
         for (const int row : {1, 2, 1}) {
-            MoveHeldOver(users(), row);
+            moveHeldOver(users(), row);
             shown();
         }
-        ReleaseOnLine(users(), 1);
+        releaseOnLine(users(), 1);
         shown();
         const QString clerk = QStringLiteral("clerk: ");
         QCOMPARE(steps, (QStringList{"admin: Checking, Savings", clerk,
                                      Renee + QString::fromUtf8(": Gesch\xc3\xa4"
                                                                "ft"),
                                      clerk, clerk}));
-        QCOMPARE(SelectedLines(users()), QStringList{"clerk"});
+        QCOMPARE(selectedLines(users()), QStringList{"clerk"});
     }
 
     // Arrow keys on the list are a person's pick: each loads the user the
@@ -592,17 +593,17 @@ private slots:
         QCOMPARE(users()->selectedItems().size(), 1);
         QCOMPARE(users()->selectedItems().first()->text(), QStringLiteral("admin"));
         QCOMPARE(shownText("UserNameDisplay"), QStringLiteral("admin"));
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings"}));
 
         QTest::keyClick(users(), Qt::Key_Down);
         QCOMPARE(shownText("UserNameDisplay"), QStringLiteral("clerk"));
         QCOMPARE(shownText("DataPathLabel"), QStringLiteral("/srv/ledger"));
-        QCOMPARE(ListLines(accounts()), QStringList());
+        QCOMPARE(listLines(accounts()), QStringList());
 
         QTest::keyClick(users(), Qt::Key_Up);
         QCOMPARE(users()->selectedItems().first()->text(), QStringLiteral("admin"));
         QCOMPARE(shownText("UserNameDisplay"), QStringLiteral("admin"));
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings"}));
         QCOMPARE(boxes().size(), 1);
     }
 
@@ -621,7 +622,7 @@ private slots:
         clickLine(users(), "admin");
         QCOMPARE(description(), SelectText);
         QVERIFY(accounts()->selectedItems().isEmpty());
-        QCOMPARE(ListLines(accounts()), (QStringList{"Checking", "Savings"}));
+        QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings"}));
         QVERIFY(!find<QPushButton>("ModifyAccoBtn")->isEnabled());
         QCOMPARE(shownText("UserNameDisplay"), QStringLiteral("admin"));
     }

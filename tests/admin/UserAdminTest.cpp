@@ -53,7 +53,7 @@ private:
 
     void startWith(const QByteArray& table)
     {
-        dir->write(table);
+        m_dir->write(table);
         signIn();
     }
 
@@ -85,7 +85,7 @@ private:
     {
         box->selectAll();
         QTest::keyClick(box, Qt::Key_Delete);
-        TypeText(box, text);
+        typeText(box, text);
     }
 
     // rights: six flags in record order, "0" True, "1" False, "-" unpicked.
@@ -119,11 +119,11 @@ private:
     void deleteUser(const QString& name)
     {
         clickUser(name);
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("DeleteButton");
     }
 
-    const QString OwnDeletion = QStringLiteral(
+    const QString m_ownDeletion = QStringLiteral(
         "Warning Ok: You have deleted your own login ID admin. Once the table is saved (on "
         "leaving, or with the next change written at once), you are signed out: nothing more "
         "can be changed until you sign in as another user.");
@@ -150,23 +150,23 @@ private slots:
         QFETCH(bool, readded);
         signIn("clerk", "Pa55w0rd");
         QVERIFY(!find<QPushButton>("AddButton")->isEnabled());
-        QList<UserRecord> records = TableRecords(dir->read());
+        QList<UserRecord> records = tableRecords(m_dir->read());
         if (readded) {
-            StoreEncoded(records[1].Password, "new");
+            storeEncoded(records[1].Password, "new");
             for (Right right : AllRights)
-                StoreEncoded(RightField(records[1], right), "0");
+                storeEncoded(rightField(records[1], right), "0");
         } else {
             records.removeAt(1);
             records.append(BlankUser);
         }
-        dir->write(TableBytes(records));
-        const QByteArray theirs = dir->read();
+        m_dir->write(tableBytes(records));
+        const QByteArray theirs = m_dir->read();
 
         clickUser("admin");
         click("ModifyButton");
         edit("DPEdit")->setText(QStringLiteral("/elsewhere"));
-        scripted->answer(Button::Yes);
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Ok);
         click("SaveChangeButton");
         QCOMPARE(boxes(),
                  (QStringList{"Confirmation YesNo: Do you want to save the changes?",
@@ -176,27 +176,27 @@ private slots:
                               "changed until you sign in again.\nThis window can neither change "
                               "nor save anything more: changes not saved are lost. Only Exit is "
                               "left."}));
-        QCOMPARE(dir->read(), theirs);
+        QCOMPARE(m_dir->read(), theirs);
         for (const char* button : {"AddButton", "DeleteButton", "ModifyButton"})
             QVERIFY2(!find<QPushButton>(button)->isEnabled(), button);
         QCOMPARE(find<QTabWidget>("UserPages")->count(), 0);
         QVERIFY(find<QPushButton>("ExitButton")->isEnabled());
         // Closing asks nothing: there is nothing this window may save.
-        QVERIFY(window->get()->close());
+        QVERIFY(m_window->get()->close());
     }
 
     // Deleted by one's own saved change: the window says so, once.
     void myOwnDeletionSavedSignsMeOut()
     {
         clickUser("admin");
-        scripted->answer(Button::Yes);
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Ok);
         click("DeleteButton");
         clickUser("clerk");
         click("ModifyButton");
         edit("PPEdit")->setText(QStringLiteral("pw2"));
-        scripted->answer(Button::Yes);
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Ok);
         click("SaveChangeButton");
         QCOMPARE(boxes().last(),
                  QStringLiteral("Warning Ok: Your login ID admin has been deleted by your own "
@@ -204,7 +204,7 @@ private slots:
                                 "changed until you sign in as another user.\nThis window can "
                                 "neither change nor save anything more: changes not saved are "
                                 "lost. Only Exit is left."));
-        QVERIFY(!DecodeTable(dir->read()).join('\n').contains(QStringLiteral("admin|")));
+        QVERIFY(!decodeTable(m_dir->read()).join('\n').contains(QStringLiteral("admin|")));
         QCOMPARE(find<QTabWidget>("UserPages")->count(), 0);
     }
 
@@ -212,9 +212,9 @@ private slots:
 
     void fixtureDecodes()
     {
-        QCOMPARE(DecodeTable(fixture), (QStringList{AdminLine, ClerkLine, ReneeLine,
-                                                    QStringLiteral("-"), QStringLiteral("-")}));
-        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee}));
+        QCOMPARE(decodeTable(m_fixture), (QStringList{AdminLine, ClerkLine, ReneeLine,
+                                                      QStringLiteral("-"), QStringLiteral("-")}));
+        QCOMPARE(listLines(users()), (QStringList{"admin", "clerk", Renee}));
         QVERIFY(users()->selectedItems().isEmpty());
         QCOMPARE(text("UserNameDisplay"), QString());
     }
@@ -260,7 +260,7 @@ private slots:
                               text("AddRecordDisplay"), text("DeleteUserDisplay"),
                               text("ModifyUsersDisplay"), text("AddUsersDisplay")}),
                  rights);
-        QCOMPARE(ListLines(find<QListWidget>("AccoTypeListBox")), accounts);
+        QCOMPARE(listLines(find<QListWidget>("AccoTypeListBox")), accounts);
         QCOMPARE(find<QPlainTextEdit>("DescriptionLabel")->toPlainText(),
                  QStringLiteral("Select an account to see the description."));
         QVERIFY(!find<QPushButton>("ModifyAccoBtn")->isEnabled());
@@ -279,7 +279,7 @@ private slots:
         QCOMPARE(text("UserNameDisplay"), QStringLiteral("clerk"));
         QTest::keyClick(users(), Qt::Key_Down);
         QCOMPARE(text("UserNameDisplay"), Renee);
-        QCOMPARE(ListLines(find<QListWidget>("AccoTypeListBox")).size(), 1);
+        QCOMPARE(listLines(find<QListWidget>("AccoTypeListBox")).size(), 1);
     }
 
     void passwordInClearOnlyWhenItEqualsTheSignedInUsers()
@@ -341,10 +341,10 @@ private slots:
             const QStringList f = scenario.mid(4).split('|');
             fillEditor(f[0], f[1], f[2], f[3]);
             editor = editorState();
-            scripted->answer(Button::Ok);
+            m_scripted->answer(Button::Ok);
             click("AddButton");
         } else if (scenario == "delete") {
-            scripted->answer(Button::Ok);
+            m_scripted->answer(Button::Ok);
             click("DeleteButton");
         } else {
             clickUser("clerk");
@@ -352,26 +352,26 @@ private slots:
             const QString how = scenario.mid(5);
             if (how == "No") {
                 replaceText(edit("PPEdit"), "fresh");
-                scripted->answer(Button::No);
+                m_scripted->answer(Button::No);
             } else if (how == "path") {
                 replaceText(edit("PPEdit"), "fresh");
                 replaceText(edit("DPEdit"), " ");
-                scripted->answer(Button::Yes);
-                scripted->answer(Button::Ok);
+                m_scripted->answer(Button::Yes);
+                m_scripted->answer(Button::Ok);
             } else {
                 if (how != "NewPassWord")
                     edit("PPEdit")->setText(how);
-                scripted->answer(Button::Yes);
-                scripted->answer(Button::Ok);
+                m_scripted->answer(Button::Yes);
+                m_scripted->answer(Button::Ok);
             }
             editor = editorState();
             click("SaveChangeButton");
         }
 
         QCOMPARE(boxes(), expected);
-        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee}));
-        QCOMPARE(memoryTable(), DecodeTable(fixture));
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(listLines(users()), (QStringList{"admin", "clerk", Renee}));
+        QCOMPARE(memoryTable(), decodeTable(m_fixture));
+        QCOMPARE(m_dir->read(), m_fixture);
         QVERIFY(!tableChanged());
         if (!editor.isEmpty())
             QCOMPARE(editorState(), editor);
@@ -381,7 +381,7 @@ private slots:
     {
         addUser("  Nb  ", "pw1", "010101");
         QCOMPARE(boxes(), QStringList());
-        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee, "  Nb  "}));
+        QCOMPARE(listLines(users()), (QStringList{"admin", "clerk", Renee, "  Nb  "}));
         QVERIFY(users()->selectedItems().isEmpty());
         QCOMPARE(find<QTabWidget>("UserPages")->currentWidget()->objectName(),
                  QStringLiteral("ActionSheet"));
@@ -389,13 +389,13 @@ private slots:
         QVERIFY(saveChangeShown());
         QVERIFY(saveChangeButton()->isEnabled());
         QVERIFY(tableChanged());
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
 
-        scripted->answer(Button::Yes);
-        window->get()->close();
+        m_scripted->answer(Button::Yes);
+        m_window->get()->close();
         QCOMPARE(boxes(),
                  QStringList{"Confirmation YesNoCancel: Do you want to save the changes?"});
-        QCOMPARE(DecodeTable(dir->read()),
+        QCOMPARE(decodeTable(m_dir->read()),
                  (QStringList{AdminLine, ClerkLine, ReneeLine, "  Nb  |pw1|/data|010101", "-"}));
     }
 
@@ -406,11 +406,11 @@ private slots:
         clickUser("admin");
         click("ModifyButton");
         replaceText(edit("NameEdit"), "admin2");
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Ok);
         click("AddButton");
         QCOMPARE(boxes(), QStringList{"Error Ok: The NewPassWord is a reserved word, please try "
                                       "another one."});
-        QCOMPARE(memoryTable(), DecodeTable(fixture));
+        QCOMPARE(memoryTable(), decodeTable(m_fixture));
         QVERIFY(!tableChanged());
     }
 
@@ -429,17 +429,17 @@ private slots:
                 auto* box = dialog->findChild<QLineEdit*>(names[i]);
                 QCOMPARE(box->echoMode(), QLineEdit::Password);
                 box->clear();
-                TypeText(box, texts[i]);
+                typeText(box, texts[i]);
             }
             dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         };
         bool shown = false;
-        OnNextModal([&](QDialog* dialog) {
+        onNextModal([&](QDialog* dialog) {
             shown = true;
-            scripted->answer(Button::Ok);
+            m_scripted->answer(Button::Ok);
             fill(dialog, "Pa55w0rd", "fresh", "frash");
             QVERIFY(dialog->isVisible());
-            scripted->answer(Button::Ok);
+            m_scripted->answer(Button::Ok);
             fill(dialog, "Pa55w0rd", "fresh", "fresh");
         });
         click("PasswordButton");
@@ -448,9 +448,10 @@ private slots:
                                        "type the same new password twice.",
                                        "Information Ok: Your password has been changed. Sign in "
                                        "with the new one from now on."}));
-        QCOMPARE(DecodeTable(dir->read()).at(1), QStringLiteral("clerk|fresh|/srv/ledger|111011"));
+        QCOMPARE(decodeTable(m_dir->read()).at(1),
+                 QStringLiteral("clerk|fresh|/srv/ledger|111011"));
         QVERIFY(find<QPushButton>("PasswordButton")->isEnabled());
-        QCOMPARE(window->get()->windowTitle(), QStringLiteral("KVS - clerk"));
+        QCOMPARE(m_window->get()->windowTitle(), QStringLiteral("KVS - clerk"));
     }
 
     // The keyboard types no control character, but a paste brings any that
@@ -495,11 +496,11 @@ private slots:
         QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(target->text(), pasted);
 
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Ok);
         click("AddButton");
         QCOMPARE(boxes(), QStringList{"Error Ok: " + message});
-        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee}));
-        QCOMPARE(memoryTable(), DecodeTable(fixture));
+        QCOMPARE(listLines(users()), (QStringList{"admin", "clerk", Renee}));
+        QCOMPARE(memoryTable(), decodeTable(m_fixture));
         QVERIFY(!tableChanged());
     }
 
@@ -510,7 +511,7 @@ private slots:
         const QStringList full = memoryTable();
         fillEditor("six", "pw", "/d", "111111");
         const QStringList editor = editorState();
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Ok);
         click("AddButton");
         QCOMPARE(boxes(), QStringList{"Error Ok: The user table is full: no more than five "
                                       "users can be kept."});
@@ -519,7 +520,7 @@ private slots:
 
         deleteUser("clerk");
         addUser("six");
-        QCOMPARE(ListLines(users()), (QStringList{"admin", Renee, "four", "five", "six"}));
+        QCOMPARE(listLines(users()), (QStringList{"admin", Renee, "four", "five", "six"}));
         QCOMPARE(memoryTable().at(4), QStringLiteral("six|pw|/data|111111"));
     }
 
@@ -546,7 +547,7 @@ private slots:
         QVERIFY(!admin.empty());
         QVERIFY(editedUser() == admin);
         replaceText(edit("PPEdit"), "n3w");
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("SaveChangeButton");
 
         QCOMPARE(boxes(), QStringList{"Confirmation YesNo: Do you want to save the changes?"});
@@ -554,8 +555,8 @@ private slots:
         expectedFile << QString(AdminLine).replace("|secret|", "|n3w|");
         while (expectedFile.size() < 5)
             expectedFile << "-";
-        QCOMPARE(ListLines(users()), expectedLines);
-        QCOMPARE(DecodeTable(dir->read()), expectedFile);
+        QCOMPARE(listLines(users()), expectedLines);
+        QCOMPARE(decodeTable(m_dir->read()), expectedFile);
         QVERIFY(!tableChanged());
         QVERIFY(!saveChangeShown());
         QVERIFY(!saveChangeButton()->isEnabled());
@@ -608,7 +609,7 @@ private slots:
         QFETCH(QStringList, expectedBoxes);
         QFETCH(QStringList, expectedFile);
         if (expectedFile.isEmpty())
-            expectedFile = DecodeTable(fixture);
+            expectedFile = decodeTable(m_fixture);
 
         QStringList memoryBefore;
         if (scenario == "deletion") {
@@ -620,7 +621,7 @@ private slots:
             clickUser("admin");
             click("ModifyButton");
             replaceText(edit("PPEdit"), "one");
-            scripted->answer(Button::Yes);
+            m_scripted->answer(Button::Yes);
             click("SaveChangeButton");
             fillEditor("admin2", "two", "C:\\Larkledger\\Data", "000000");
         } else if (scenario == "gone") {
@@ -633,13 +634,13 @@ private slots:
             fillEditor("nobody", "pw", "/d", "111111");
             memoryBefore = memoryTable();
         }
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         if (scenario == "gone" || scenario == "none" || scenario == "resave")
-            scripted->answer(Button::Ok);
+            m_scripted->answer(Button::Ok);
         click("SaveChangeButton");
 
         QCOMPARE(boxes(), expectedBoxes);
-        QCOMPARE(DecodeTable(dir->read()), expectedFile);
+        QCOMPARE(decodeTable(m_dir->read()), expectedFile);
         if (!memoryBefore.isEmpty())
             QCOMPARE(memoryTable(), memoryBefore);
         else
@@ -657,27 +658,27 @@ private slots:
         const QStringList editor = editorState();
         const QStringList memory = memoryTable();
         // A directory in the table's place: no save can succeed.
-        QVERIFY(QFile::rename(dir->path() + "/Gatekeep.acl", dir->path() + "/kept.acl"));
-        QVERIFY(QDir(dir->path()).mkdir("Gatekeep.acl"));
-        scripted->answer(Button::Yes);
-        scripted->answer(Button::Ok);
+        QVERIFY(QFile::rename(m_dir->path() + "/Gatekeep.acl", m_dir->path() + "/kept.acl"));
+        QVERIFY(QDir(m_dir->path()).mkdir("Gatekeep.acl"));
+        m_scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Ok);
         click("SaveChangeButton");
         QCOMPARE(boxes(), (QStringList{"Confirmation YesNo: Do you want to save the changes?",
                                        "Error Ok: File access denied."}));
-        QCOMPARE(scripted->shown.last().title, QStringLiteral("Larkledger Security Manager"));
+        QCOMPARE(m_scripted->shown.last().title, QStringLiteral("Larkledger Security Manager"));
         QCOMPARE(memoryTable(), memory);
-        QCOMPARE(ListLines(users()), (QStringList{"admin", "clerk", Renee, "extra"}));
+        QCOMPARE(listLines(users()), (QStringList{"admin", "clerk", Renee, "extra"}));
         QCOMPARE(editorState(), editor);
         QVERIFY(saveChangeShown());
         // The add before it is still waiting for the close's question.
         QVERIFY(tableChanged());
 
         // Once the file can be written, the same Save Changes goes through once.
-        QVERIFY(QDir(dir->path()).rmdir("Gatekeep.acl"));
-        QVERIFY(QFile::rename(dir->path() + "/kept.acl", dir->path() + "/Gatekeep.acl"));
-        scripted->answer(Button::Yes);
+        QVERIFY(QDir(m_dir->path()).rmdir("Gatekeep.acl"));
+        QVERIFY(QFile::rename(m_dir->path() + "/kept.acl", m_dir->path() + "/Gatekeep.acl"));
+        m_scripted->answer(Button::Yes);
         click("SaveChangeButton");
-        QCOMPARE(DecodeTable(dir->read()),
+        QCOMPARE(decodeTable(m_dir->read()),
                  (QStringList{AdminLine, ReneeLine, "extra|pw|/data|111111",
                               QString(ClerkLine).replace("|Pa55w0rd|", "|fresh|"), "-"}));
         QVERIFY(!tableChanged());
@@ -702,21 +703,21 @@ private slots:
         QFETCH(QStringList, remaining);
 
         clickUser(user);
-        scripted->answer(Button(answer));
+        m_scripted->answer(Button(answer));
         const bool myself = user == "admin" && answer == int(Button::Yes);
         if (myself)
-            scripted->answer(Button::Ok);
+            m_scripted->answer(Button::Ok);
         click("DeleteButton");
         QStringList expected{"Confirmation YesNo: Do you really want to DELETE user " + user +
                              " ?"};
         // Deleting one's own login ID says at once what follows.
         if (myself)
-            expected << OwnDeletion;
+            expected << m_ownDeletion;
         QCOMPARE(boxes(), expected);
-        QCOMPARE(ListLines(users()), remaining);
+        QCOMPARE(listLines(users()), remaining);
         QCOMPARE(tableChanged(), answer == int(Button::Yes));
         // Deletions wait for a save; the rights applied at sign-in stay.
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
         QVERIFY(find<QPushButton>("AddButton")->isEnabled());
         QVERIFY(find<QPushButton>("DeleteButton")->isEnabled());
         QCOMPARE(text("UserNameDisplay"), user);
@@ -725,13 +726,13 @@ private slots:
     void deletingEveryUser()
     {
         clickUser("admin");
-        scripted->answer(Button::Yes);
-        scripted->answer(Button::Ok); // what deleting oneself means
+        m_scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Ok); // what deleting oneself means
         click("DeleteButton");
         deleteUser("clerk");
         deleteUser(Renee);
-        QCOMPARE(ListLines(users()), QStringList());
-        scripted->answer(Button::Ok);
+        QCOMPARE(listLines(users()), QStringList());
+        m_scripted->answer(Button::Ok);
         click("DeleteButton");
         QCOMPARE(boxes().last(), QStringLiteral("Error Ok: The user database is empty!"));
         QCOMPARE(memoryTable(), (QStringList{"-", "-", "-", "-", "-"}));
@@ -756,7 +757,7 @@ private slots:
 
     void passwordBoxTakesEightTypedCharacters()
     {
-        TypeText(edit("PPEdit"), "123456789");
+        typeText(edit("PPEdit"), "123456789");
         QCOMPARE(edit("PPEdit")->text(), QStringLiteral("12345678"));
 
         clickUser("admin");
@@ -764,11 +765,11 @@ private slots:
         QLineEdit* password = edit("PPEdit");
         QCOMPARE(password->text(), QStringLiteral("NewPassWord"));
         password->end(false);
-        TypeText(password, "x");
+        typeText(password, "x");
         QCOMPARE(password->text(), QStringLiteral("NewPassWord"));
         QTest::keyClick(password, Qt::Key_Backspace);
         QCOMPARE(password->text(), QStringLiteral("NewPassWor"));
-        TypeText(password, QString::fromUtf8("\xe4\xb8\xad"));
+        typeText(password, QString::fromUtf8("\xe4\xb8\xad"));
         QCOMPARE(password->text(), QStringLiteral("NewPassWor"));
     }
 
@@ -777,18 +778,18 @@ private slots:
         clickUser("clerk");
         click("ModifyButton");
         edit("PPEdit")->setText(" NewPassWord");
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("SaveChangeButton");
         QCOMPARE(
-            DecodeTable(dir->read()),
+            decodeTable(m_dir->read()),
             (QStringList{AdminLine, ReneeLine, "clerk| NewPass|/srv/ledger|111011", "-", "-"}));
     }
 
     void damagedRightShowsFalseAndMustBeChosenAgain()
     {
-        QList<UserRecord> records = TableRecords(fixture);
-        records[1] = ScrambledUser("clerk", "Pa55w0rd", "/srv/ledger", "11107 ");
-        startWith(TableBytes(records));
+        QList<UserRecord> records = tableRecords(m_fixture);
+        records[1] = scrambledUser("clerk", "Pa55w0rd", "/srv/ledger", "11107 ");
+        startWith(tableBytes(records));
 
         clickUser("clerk");
         QCOMPARE(text("ModifyUsersDisplay"), QStringLiteral("TRUE"));
@@ -800,16 +801,17 @@ private slots:
         QCOMPARE(combo("AUCombo")->currentIndex(), -1);
 
         replaceText(edit("PPEdit"), "fresh");
-        scripted->answer(Button::Yes);
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Ok);
         click("SaveChangeButton");
         QCOMPARE(boxes().last(), QStringLiteral("Error Ok: Please fill all sections."));
 
         pick(combo("ARCombo"), 1);
         pick(combo("AUCombo"), 0);
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("SaveChangeButton");
-        QCOMPARE(DecodeTable(dir->read()).at(2), QStringLiteral("clerk|fresh|/srv/ledger|111010"));
+        QCOMPARE(decodeTable(m_dir->read()).at(2),
+                 QStringLiteral("clerk|fresh|/srv/ledger|111010"));
     }
 
     void withoutBothUserRightsTheRightsStayAsLoaded()
@@ -822,9 +824,9 @@ private slots:
         clickUser("clerk");
         click("ModifyButton");
         replaceText(edit("PPEdit"), "pw");
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("SaveChangeButton");
-        QCOMPARE(DecodeTable(dir->read()),
+        QCOMPARE(decodeTable(m_dir->read()),
                  (QStringList{AdminLine, ReneeLine,
                               QString(ClerkLine).replace("|Pa55w0rd|", "|pw|"), "-", "-"}));
     }
@@ -851,41 +853,41 @@ private slots:
         click("ModifyButton");
         replaceText(edit("NameEdit"), newName);
         replaceText(edit("PPEdit"), "mine");
-        scripted->answer(Button::Yes);
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Ok);
         click("SaveChangeButton");
         QCOMPARE(boxes(), (QStringList{"Confirmation YesNo: Do you want to save the changes?",
                                        "Error Ok: You may not change the name or password of a "
                                        "user who holds rights you lack."}));
-        QCOMPARE(dir->read(), fixture);
-        QCOMPARE(memoryTable(), DecodeTable(fixture));
+        QCOMPARE(m_dir->read(), m_fixture);
+        QCOMPARE(memoryTable(), decodeTable(m_fixture));
     }
 
     void aFreeSlotBeforeAUsedOne()
     {
-        QList<UserRecord> records = TableRecords(fixture);
+        QList<UserRecord> records = tableRecords(m_fixture);
         records[1] = BlankUser;
-        startWith(TableBytes(records));
-        QCOMPARE(ListLines(users()), QStringList{"admin"});
+        startWith(tableBytes(records));
+        QCOMPARE(listLines(users()), QStringList{"admin"});
 
         addUser("new");
-        QCOMPARE(ListLines(users()), (QStringList{"admin", "new", Renee}));
+        QCOMPARE(listLines(users()), (QStringList{"admin", "new", Renee}));
         QCOMPARE(memoryTable(),
                  (QStringList{AdminLine, "new|pw|/data|111111", ReneeLine, "-", "-"}));
     }
 
     void browseFillsTheDataPath()
     {
-        scripted->chooseFolder(dir->path());
+        m_scripted->chooseFolder(m_dir->path());
         click("BrowseBtn");
-        QCOMPARE(scripted->folderCaptions, QStringList{"Database Directory"});
-        QCOMPARE(edit("DPEdit")->text(), dir->path());
+        QCOMPARE(m_scripted->folderCaptions, QStringList{"Database Directory"});
+        QCOMPARE(edit("DPEdit")->text(), m_dir->path());
         QVERIFY(saveChangeShown());
         QVERIFY(saveChangeButton()->isEnabled());
 
-        scripted->chooseFolder(std::nullopt);
+        m_scripted->chooseFolder(std::nullopt);
         click("BrowseBtn");
-        QCOMPARE(edit("DPEdit")->text(), dir->path());
+        QCOMPARE(edit("DPEdit")->text(), m_dir->path());
     }
 
     void editsKeepPendingChangesMarked()
@@ -894,15 +896,15 @@ private slots:
         QVERIFY(tableChanged());
         clickUser("clerk");
         click("ModifyButton");
-        TypeText(edit("NameEdit"), "x");
+        typeText(edit("NameEdit"), "x");
         pick(combo("DRCombo"), 0);
         QVERIFY(tableChanged());
 
-        scripted->answer(Button::No);
-        window->get()->close();
+        m_scripted->answer(Button::No);
+        m_window->get()->close();
         QCOMPARE(boxes(),
                  QStringList{"Confirmation YesNoCancel: Do you want to save the changes?"});
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
     }
 
     void aComboPickShowsSaveChanges()
@@ -916,7 +918,7 @@ private slots:
     }
 
 private:
-    const LoadedUser& editedUser() const { return window->get()->editedUser(); }
+    const LoadedUser& editedUser() const { return m_window->get()->editedUser(); }
 };
 
 QTEST_MAIN(UserAdminTest)

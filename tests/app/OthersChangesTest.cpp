@@ -28,7 +28,7 @@ constexpr int Within = 2500;
 
 // Another program on the same table, in a process of its own: signed in as
 // `name`, it makes `change` and saves it.
-bool InAnotherProcess(const std::function<ChangeResult(Session&)>& change,
+bool inAnotherProcess(const std::function<ChangeResult(Session&)>& change,
                       const char* name = "admin", const char* password = "secret")
 {
     const pid_t child = ::fork();
@@ -38,9 +38,9 @@ bool InAnotherProcess(const std::function<ChangeResult(Session&)>& change,
         int status = 1;
         try {
             Session other(Session::TableFileName);
-            other.LoadTable();
-            if (other.SignIn(name, password) == Session::SignInResult::SignedIn &&
-                change(other).done() && (!other.TableChanged() || other.Save().done()))
+            other.loadTable();
+            if (other.signIn(name, password) == Session::SignInResult::SignedIn &&
+                change(other).done() && (!other.TableChanged() || other.save().done()))
                 status = 0;
         } catch (...) {
         }
@@ -50,7 +50,7 @@ bool InAnotherProcess(const std::function<ChangeResult(Session&)>& change,
     return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-UserData Plain(const char* name, const char* password, Rights rights = {})
+UserData plain(const char* name, const char* password, Rights rights = {})
 {
     UserData user;
     user.loginName = name;
@@ -77,7 +77,7 @@ private slots:
     void aSignInDeletedElsewhereSignsTheWindowOut();
 
 private:
-    TableWatcher& watcher() const { return *window->manager().tableWatcher(); }
+    TableWatcher& watcher() const { return *m_window->manager().tableWatcher(); }
     void clickLine(const QString& text)
     {
         const QList<QListWidgetItem*> items = users()->findItems(text, Qt::MatchExactly);
@@ -109,22 +109,22 @@ void OthersChangesTest::othersSavesAreShownAsTheyLand()
     auto* name = find<QLineEdit>("NameEdit");
     name->setText(QStringLiteral("half-typed"));
 
-    QVERIFY(InAnotherProcess([](Session& other) { return other.AddUser(Plain("newbie", "pw")); }));
-    QTRY_COMPARE_WITH_TIMEOUT(ListLines(users()), (QStringList{"admin", "clerk", Renee, "newbie"}),
+    QVERIFY(inAnotherProcess([](Session& other) { return other.addUser(plain("newbie", "pw")); }));
+    QTRY_COMPARE_WITH_TIMEOUT(listLines(users()), (QStringList{"admin", "clerk", Renee, "newbie"}),
                               Within);
-    QVERIFY(InAnotherProcess([](Session& other) { return other.DeleteUser("clerk"); }));
-    QTRY_COMPARE_WITH_TIMEOUT(ListLines(users()), (QStringList{"admin", Renee, "newbie"}), Within);
+    QVERIFY(inAnotherProcess([](Session& other) { return other.deleteUser("clerk"); }));
+    QTRY_COMPARE_WITH_TIMEOUT(listLines(users()), (QStringList{"admin", Renee, "newbie"}), Within);
 
     // The person's place is kept: what they picked while it is there, and
     // what they typed.
-    QVERIFY(InAnotherProcess([](Session& other) { return other.DeleteUser("newbie"); }));
+    QVERIFY(inAnotherProcess([](Session& other) { return other.deleteUser("newbie"); }));
     clickLine(QStringLiteral("admin"));
-    QTRY_COMPARE_WITH_TIMEOUT(ListLines(users()), (QStringList{"admin", Renee}), Within);
-    const std::optional<QString> picked = window->get()->SelectedUserName();
+    QTRY_COMPARE_WITH_TIMEOUT(listLines(users()), (QStringList{"admin", Renee}), Within);
+    const std::optional<QString> picked = m_window->get()->selectedUserName();
     QVERIFY(picked);
     QCOMPARE(*picked, QStringLiteral("admin"));
     QCOMPARE(name->text(), QStringLiteral("half-typed"));
-    QCOMPARE(memoryTable(), DecodeTable(dir->read()));
+    QCOMPARE(memoryTable(), decodeTable(m_dir->read()));
     QVERIFY(!tableChanged());
     QCOMPARE(boxes(), QStringList());
 }
@@ -134,19 +134,19 @@ void OthersChangesTest::aWaitingDeletionOutlivesTheirSave()
     signIn();
     watcher().setPollInterval(200);
     clickLine(QStringLiteral("clerk"));
-    scripted->answer(Button::Yes); // delete clerk?
+    m_scripted->answer(Button::Yes); // delete clerk?
     QTest::mouseClick(find<QPushButton>("DeleteButton"), Qt::LeftButton);
-    QVERIFY(session().AddUser(Plain("newbie", "pw")).done());
-    window->get()->UpdateUserNameList();
+    QVERIFY(session().addUser(plain("newbie", "pw")).done());
+    m_window->get()->UpdateUserNameList();
 
     // They add a user, and one of the name this window added: that add can
     // no longer be made, and the person is told so.
-    scripted->answer(Button::Ok);
-    QVERIFY(InAnotherProcess([](Session& other) {
-        ChangeResult result = other.AddUser(Plain("carol", "pw"));
-        return result.done() ? other.AddUser(Plain("NewBie", "theirs")) : result;
+    m_scripted->answer(Button::Ok);
+    QVERIFY(inAnotherProcess([](Session& other) {
+        ChangeResult result = other.addUser(plain("carol", "pw"));
+        return result.done() ? other.addUser(plain("NewBie", "theirs")) : result;
     }));
-    QTRY_COMPARE_WITH_TIMEOUT(ListLines(users()), (QStringList{"admin", Renee, "carol", "NewBie"}),
+    QTRY_COMPARE_WITH_TIMEOUT(listLines(users()), (QStringList{"admin", Renee, "carol", "NewBie"}),
                               Within);
     QCOMPARE(
         boxes().last(),
@@ -156,9 +156,9 @@ void OthersChangesTest::aWaitingDeletionOutlivesTheirSave()
     QVERIFY(tableChanged());
 
     // The deletion still waits, and the close saves it on their table.
-    scripted->answer(Button::Yes); // save the changes?
-    window->get()->close();
-    QCOMPARE(DecodeTable(dir->read()),
+    m_scripted->answer(Button::Yes); // save the changes?
+    m_window->get()->close();
+    QCOMPARE(decodeTable(m_dir->read()),
              (QStringList{AdminLine, ReneeLine, "carol|pw|/srv/new|111111",
                           "NewBie|theirs|/srv/new|111111", "-"}));
 }
@@ -169,10 +169,10 @@ void OthersChangesTest::aRightTakenElsewhereTakesItsSheetAway()
     watcher().setPollInterval(200);
     auto* pages = find<QTabWidget>("UserPages");
     QCOMPARE(pages->count(), 3);
-    QVERIFY(InAnotherProcess([](Session& other) {
-        UserData admin = Plain("admin", "secret", Rights{Right::ModifyUsers});
+    QVERIFY(inAnotherProcess([](Session& other) {
+        UserData admin = plain("admin", "secret", Rights{Right::ModifyUsers});
         admin.dataPath = "C:\\Larkledger\\Data";
-        return other.SaveChanges(other.loadForEditing("admin"), admin);
+        return other.saveChanges(other.loadForEditing("admin"), admin);
     }));
     QTRY_COMPARE_WITH_TIMEOUT(pages->count(), 2, Within);
     QVERIFY(!find<QPushButton>("AddButton")->isEnabled());
@@ -180,7 +180,7 @@ void OthersChangesTest::aRightTakenElsewhereTakesItsSheetAway()
     QVERIFY(find<QPushButton>("ModifyButton")->isEnabled());
 
     // Given back, the sheet comes back to its place.
-    dir->write(fixture);
+    m_dir->write(m_fixture);
     QTRY_COMPARE_WITH_TIMEOUT(pages->count(), 3, Within);
     QCOMPARE(pages->widget(2)->objectName(), QStringLiteral("UserBankAccountInfoSheet"));
     QVERIFY(find<QPushButton>("AddButton")->isEnabled());
@@ -191,8 +191,8 @@ void OthersChangesTest::aSignInDeletedElsewhereSignsTheWindowOut()
 {
     signIn(QStringLiteral("clerk"), QStringLiteral("Pa55w0rd"));
     watcher().setPollInterval(200);
-    scripted->answer(Button::Ok);
-    QVERIFY(InAnotherProcess([](Session& other) { return other.DeleteUser("clerk"); }));
+    m_scripted->answer(Button::Ok);
+    QVERIFY(inAnotherProcess([](Session& other) { return other.deleteUser("clerk"); }));
     QTRY_COMPARE_WITH_TIMEOUT(boxes().size(), 1, Within);
     QCOMPARE(boxes(),
              (QStringList{"Warning Ok: Your login ID clerk is no longer in Gatekeep.acl as you "
@@ -206,8 +206,8 @@ void OthersChangesTest::aSignInDeletedElsewhereSignsTheWindowOut()
     // Told once: the looks go on without a word.
     QTest::qWait(500);
     QCOMPARE(boxes().size(), 1);
-    window->get()->close();
-    QVERIFY(!window->get()->isVisible());
+    m_window->get()->close();
+    QVERIFY(!m_window->get()->isVisible());
 }
 
 QTEST_MAIN(OthersChangesTest)

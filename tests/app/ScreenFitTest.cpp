@@ -34,7 +34,7 @@ struct Seen
     bool shown = false;
 };
 
-void Look(QDialog* dialog, Seen& seen)
+void look(QDialog* dialog, Seen& seen)
 {
     seen.shown = true;
     seen.frame = dialog->frameGeometry();
@@ -63,8 +63,8 @@ private slots:
     void init() { setUp(); }
     void cleanup()
     {
-        DropPendingDialogDrivers();
-        ResetTerminateRequest();
+        dropPendingDialogDrivers();
+        resetTerminateRequest();
         tearDown();
     }
 
@@ -113,11 +113,11 @@ void ScreenFitTest::verifyInside(const Seen& seen)
 void ScreenFitTest::theLoginDialogFits()
 {
     Seen seen;
-    OnNextModal([&](QDialog* dialog) {
-        Look(dialog, seen);
-        RequestTerminate();
+    onNextModal([&](QDialog* dialog) {
+        look(dialog, seen);
+        requestTerminate();
     });
-    scripted->answer(MessageBox::Button::Ok); // nobody signed in
+    m_scripted->answer(MessageBox::Button::Ok); // nobody signed in
     SecurityManager manager(QDir::currentPath());
     manager.start();
     verifyInside(seen);
@@ -128,12 +128,12 @@ void ScreenFitTest::theLoginDialogFits()
 
 void ScreenFitTest::theFirstUseDialogFits()
 {
-    QVERIFY(QDir(dir->path()).remove(QStringLiteral("Gatekeep.acl")));
-    dir->touch(QStringLiteral("~first.log"));
+    QVERIFY(QDir(m_dir->path()).remove(QStringLiteral("Gatekeep.acl")));
+    m_dir->touch(QStringLiteral("~first.log"));
     Seen seen;
-    OnNextModal([&](QDialog* dialog) {
-        Look(dialog, seen);
-        RequestTerminate();
+    onNextModal([&](QDialog* dialog) {
+        look(dialog, seen);
+        requestTerminate();
     });
     SecurityManager manager(QDir::currentPath());
     manager.start();
@@ -151,7 +151,7 @@ void ScreenFitTest::dialogsOverTheMainWindowFit_data()
 void ScreenFitTest::mainWindowAt(Spot spot)
 {
     signIn();
-    QWidget* main = window->get();
+    QWidget* main = m_window->get();
     const QRect area = main->screen()->availableGeometry();
     QRect frame = main->frameGeometry();
     switch (spot) {
@@ -183,8 +183,8 @@ void ScreenFitTest::theNewAccountDialogFits()
     find<QTabWidget>("UserPages")->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
 
     Seen seen;
-    OnNextModal([&](QDialog* dialog) {
-        Look(dialog, seen);
+    onNextModal([&](QDialog* dialog) {
+        look(dialog, seen);
         QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("SpeedButton1")),
                           Qt::LeftButton);
     });
@@ -197,7 +197,7 @@ void ScreenFitTest::theNewAccountDialogFits()
     if (seen.area.contains(QRect(designed, seen.frame.size())))
         QCOMPARE(seen.frame.topLeft(), designed);
     else if (spot == Spot::Centred)
-        QVERIFY(qAbs(seen.frame.center().x() - window->get()->frameGeometry().center().x()) <= 1);
+        QVERIFY(qAbs(seen.frame.center().x() - m_window->get()->frameGeometry().center().x()) <= 1);
 }
 
 void ScreenFitTest::theWriterWaitBoxFits()
@@ -210,10 +210,10 @@ void ScreenFitTest::theWriterWaitBoxFits()
     QVERIFY(follow(Session::WriterWait::Begins));
     QTest::qWait(300);
     QVERIFY(follow(Session::WriterWait::Goes));
-    auto* box = window->get()->findChild<WriterWaitDialog*>();
+    auto* box = m_window->get()->findChild<WriterWaitDialog*>();
     QVERIFY(box && box->isVisible());
     Seen seen;
-    Look(box, seen);
+    look(box, seen);
     follow(Session::WriterWait::Ends);
     verifyInside(seen);
 }
@@ -226,14 +226,14 @@ void ScreenFitTest::aMessageBoxFits()
         return;
     MessageBox::setScript({});
     Seen seen;
-    OnNextModal([&](QDialog* dialog) {
-        Look(dialog, seen);
+    onNextModal([&](QDialog* dialog) {
+        look(dialog, seen);
         QTest::mouseClick(qobject_cast<QMessageBox*>(dialog)->button(QMessageBox::Ok),
                           Qt::LeftButton);
     });
     MessageBox::show(MessageBox::Kind::Warning,
                      QStringLiteral("Another copy of the Security Manager has Gatekeep.acl open."));
-    scripted = std::make_unique<ScriptedUi>();
+    m_scripted = std::make_unique<ScriptedUi>();
     verifyInside(seen);
 }
 

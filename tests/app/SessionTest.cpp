@@ -45,7 +45,7 @@ enum class Entry
     Directory
 };
 
-void Place(TempWorkDir& dir, const QString& name, Entry entry, const QString& fixture = {})
+void place(TempWorkDir& dir, const QString& name, Entry entry, const QString& fixture = {})
 {
     if (entry == Entry::Directory)
         QVERIFY(QDir(dir.path()).mkdir(name));
@@ -57,13 +57,13 @@ void Place(TempWorkDir& dir, const QString& name, Entry entry, const QString& fi
 
 // Writes a one-user table. The record rights are the opposite of the user
 // rights, so a mix-up between the two shows.
-void WriteTableOfOneUser(const QString& name, const QString& password, bool addUsers,
+void writeTableOfOneUser(const QString& name, const QString& password, bool addUsers,
                          bool deleteUsers, bool modifyUsers)
 {
     const auto flag = [](bool granted) { return granted ? "0" : "1"; };
     UserRecord plain{};
-    plain.LoginName.assign(ToAnsi(name));
-    plain.Password.assign(ToAnsi(password));
+    plain.LoginName.assign(toAnsi(name));
+    plain.Password.assign(toAnsi(password));
     plain.DataPath.assign("/srv/data");
     plain.AddUsers.assign(flag(addUsers));
     plain.DeleteUsers.assign(flag(deleteUsers));
@@ -77,12 +77,12 @@ void WriteTableOfOneUser(const QString& name, const QString& password, bool addU
     SaveUserTable(table, Session::TableFileName);
 }
 
-AnsiString StoredLoginName(const QByteArray& file, int slot)
+AnsiString storedLoginName(const QByteArray& file, int slot)
 {
     UserRecord record{};
     std::memcpy(static_cast<void*>(&record), file.constData() + (slot - 1) * UserRecordSize,
                 UserRecordSize);
-    return Decoded(record.LoginName);
+    return decoded(record.LoginName);
 }
 
 } // namespace
@@ -132,9 +132,9 @@ private:
     }
     void startSignedIn(const QString& name, const QString& password)
     {
-        SignInWith(name, password);
+        signInWith(name, password);
         start();
-        QVERIFY(!TerminateRequested());
+        QVERIFY(!terminateRequested());
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form));
     }
@@ -176,7 +176,7 @@ void SessionTest::init()
 void SessionTest::cleanup()
 {
     stop();
-    DropPendingDialogDrivers();
+    dropPendingDialogDrivers();
     const QString problems = m_ui->problems();
     m_ui.reset();
     m_dir.reset();
@@ -206,12 +206,12 @@ void SessionTest::startupPath()
     QFETCH(QString, dialog);
     QFETCH(int, tableSizeAfter);
 
-    Place(*m_dir, Marker, marker);
-    Place(*m_dir, TableFile, table, QStringLiteral("three-users.acl"));
+    place(*m_dir, Marker, marker);
+    place(*m_dir, TableFile, table, QStringLiteral("three-users.acl"));
     const QByteArray before = m_dir->read();
 
     QString seen;
-    GiveUpStartupDialog(&seen);
+    giveUpStartupDialog(&seen);
     if (dialog == QLatin1String("PassWords"))
         m_ui->answer(Button::Ok); // the internal error after Quit
     else
@@ -219,7 +219,7 @@ void SessionTest::startupPath()
     start();
 
     QCOMPARE(seen, dialog);
-    QVERIFY(TerminateRequested());
+    QVERIFY(terminateRequested());
     QVERIFY(!m_form->isVisible());
     QCOMPARE(QFileInfo(QDir(m_dir->path()).filePath(Marker)).exists(), marker != Entry::None);
     if (tableSizeAfter < 0) {
@@ -241,7 +241,7 @@ void SessionTest::firstUseOpensDesignedWindow()
     const QString dataDir = QDir(m_dir->path()).filePath(QStringLiteral("data"));
 
     QString seen;
-    OnNextModal([&seen](QDialog* dialog) {
+    onNextModal([&seen](QDialog* dialog) {
         seen = dialog->objectName();
         QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("ELoginName")), "boss");
         QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("EPersonal_Code")), "pw1");
@@ -257,7 +257,7 @@ void SessionTest::firstUseOpensDesignedWindow()
     start();
 
     QCOMPARE(seen, QStringLiteral("NewID_Form"));
-    QVERIFY(!TerminateRequested());
+    QVERIFY(!terminateRequested());
     QCOMPARE(m_ui->shown.size(), 1); // no login, so no internal error either
     QCOMPARE(m_app->loginDialog()->LoginState(), 1);
 
@@ -279,8 +279,8 @@ void SessionTest::firstUseOpensDesignedWindow()
     QVERIFY(!m_dir->exists(Marker));
     const QByteArray file = m_dir->read();
     QCOMPARE(file.size(), 6565);
-    QCOMPARE(StoredLoginName(file, 1), AnsiString("boss"));
-    QCOMPARE(m_app->session().Me().loginName, AnsiString("boss"));
+    QCOMPARE(storedLoginName(file, 1), AnsiString("boss"));
+    QCOMPARE(m_app->session().me().loginName, AnsiString("boss"));
 
     // The next start takes the normal path and signs the new user in.
     stop();
@@ -294,12 +294,12 @@ void SessionTest::quitEndsWithoutMainWindow()
 {
     m_dir->copyFixture(QStringLiteral("three-users.acl"));
     const QByteArray before = m_dir->read();
-    GiveUpStartupDialog();
+    giveUpStartupDialog();
     m_ui->answer(Button::Ok);
     start();
 
     expectBoxes({{Kind::Error, QStringLiteral("Error"), KvsError, Buttons::Ok}});
-    QVERIFY(TerminateRequested());
+    QVERIFY(terminateRequested());
     QVERIFY(!m_form->isVisible());
     QCOMPARE(m_form->windowTitle(), QStringLiteral("Larkledger Security Manager"));
     QCOMPARE(m_dir->read(), before);
@@ -323,7 +323,7 @@ void SessionTest::rightsApplied()
     QFETCH(bool, addUsers);
     QFETCH(bool, deleteUsers);
     QFETCH(bool, modifyUsers);
-    WriteTableOfOneUser(QStringLiteral("user"), QStringLiteral("pw"), addUsers, deleteUsers,
+    writeTableOfOneUser(QStringLiteral("user"), QStringLiteral("pw"), addUsers, deleteUsers,
                         modifyUsers);
     startSignedIn(QStringLiteral("user"), QStringLiteral("pw"));
 
@@ -379,7 +379,7 @@ void SessionTest::captionShowsStoredName()
     if (name == QLatin1String("admin") || name == QLatin1String("clerk"))
         m_dir->copyFixture(QStringLiteral("three-users.acl"));
     else
-        WriteTableOfOneUser(name, password, true, true, true);
+        writeTableOfOneUser(name, password, true, true, true);
     startSignedIn(name, password);
     QCOMPARE(m_form->windowTitle(), QStringLiteral("KVS - ") + name);
 }
@@ -430,20 +430,20 @@ void SessionTest::damagedTableEndsStartup()
         m_dir->touch(Marker);
 
     QString seen;
-    GiveUpStartupDialog(&seen);
+    giveUpStartupDialog(&seen);
     m_ui->answer(Button::Ok);
     start();
 
     QCOMPARE(seen, QString());
-    expectBoxes({{Kind::Error, ApplicationTitle(), report, Buttons::Ok}});
-    QVERIFY(TerminateRequested());
+    expectBoxes({{Kind::Error, applicationTitle(), report, Buttons::Ok}});
+    QVERIFY(terminateRequested());
     QVERIFY(!m_form->isVisible());
     QCOMPARE(m_form->windowTitle(), QStringLiteral("Larkledger Security Manager"));
     if (!special)
         QCOMPARE(m_dir->read(), content);
     QVERIFY(!m_dir->exists(QStringLiteral("gone.acl")));
     for (int n = 1; n <= SlotCount; ++n)
-        QVERIFY(IsFreeSlot(m_app->session().Table().Slot(n)));
+        QVERIFY(isFreeSlot(m_app->session().table().slot(n)));
 }
 
 void SessionTest::closePrompt_data()
@@ -485,7 +485,7 @@ void SessionTest::closePrompt()
         plain.loginName = "newbie";
         plain.password = "pw";
         plain.dataPath = "/srv/new";
-        QVERIFY(m_app->session().AddUser(plain).done());
+        QVERIFY(m_app->session().addUser(plain).done());
         QVERIFY(m_app->session().TableChanged());
         m_ui->answer(answer);
     }
@@ -518,7 +518,7 @@ void SessionTest::closePrompt()
             {Kind::Confirmation, QStringLiteral("Confirm"), SavePrompt, Buttons::YesNoCancel});
     if (saveFails)
         boxes.append(
-            {Kind::Error, ApplicationTitle(), QStringLiteral("File access denied."), Buttons::Ok});
+            {Kind::Error, applicationTitle(), QStringLiteral("File access denied."), Buttons::Ok});
     expectBoxes(boxes);
 
     QCOMPARE(m_form->isVisible(), !closes);
@@ -528,14 +528,14 @@ void SessionTest::closePrompt()
     } else if (saved) {
         const QByteArray file = m_dir->read();
         QCOMPARE(file.size(), 6565);
-        QCOMPARE(StoredLoginName(file, 4), AnsiString("newbie"));
+        QCOMPARE(storedLoginName(file, 4), AnsiString("newbie"));
     } else {
         QCOMPARE(m_dir->read(), before);
     }
     if (!closes) {
         // The changes are still there to be saved later.
         QVERIFY(m_app->session().TableChanged());
-        QCOMPARE(m_app->session().Table().FindUser("newbie"), 4);
+        QCOMPARE(m_app->session().table().FindUser("newbie"), 4);
     }
 }
 
@@ -546,9 +546,9 @@ void SessionTest::signInNameIsCaseSensitive()
     m_dir->copyFixture(QStringLiteral("three-users.acl"));
     startSignedIn(QStringLiteral("clerk"), QStringLiteral("Pa55w0rd"));
     Session& session = m_app->session();
-    QCOMPARE(session.SignIn("Clerk", "Pa55w0rd"), Session::SignInResult::UnknownName);
-    QCOMPARE(session.Me().loginName, AnsiString("clerk"));
-    QVERIFY(session.MayModify() && !session.MayAdd());
+    QCOMPARE(session.signIn("Clerk", "Pa55w0rd"), Session::SignInResult::UnknownName);
+    QCOMPARE(session.me().loginName, AnsiString("clerk"));
+    QVERIFY(session.mayModify() && !session.mayAdd());
 }
 
 QTEST_MAIN(SessionTest)

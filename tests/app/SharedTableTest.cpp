@@ -33,7 +33,7 @@ Q_DECLARE_METATYPE(std::optional<QByteArray>)
 
 namespace {
 
-QString ChangedOnDisk(const QString& what, const QString& theirChange)
+QString changedOnDisk(const QString& what, const QString& theirChange)
 {
     return QStringLiteral("Warning YesNoCancel: Someone else has changed %1 in Gatekeep.acl since "
                           "this program last read it.\nTheir change: %2.\n\n"
@@ -47,7 +47,7 @@ const QString BroughtUpToDate =
     QStringLiteral("Warning Ok: Gatekeep.acl had been changed by someone else meanwhile: it was "
                    "brought up to date first, and the change was made on it.");
 
-AccountData Account(const char* name, int entry = -1)
+AccountData account(const char* name, int entry = -1)
 {
     AccountData account;
     account.name = name;
@@ -57,23 +57,23 @@ AccountData Account(const char* name, int entry = -1)
 
 // Another copy of the program, signed in as admin, adds an account for clerk,
 // or makes another change of its own.
-QByteArray ChangeElsewhere(const std::function<ChangeResult(Session&)>& change = {})
+QByteArray changeElsewhere(const std::function<ChangeResult(Session&)>& change = {})
 {
     Session other(Session::TableFileName);
-    other.LoadTable();
-    other.SignIn("admin", "secret");
+    other.loadTable();
+    other.signIn("admin", "secret");
     const ChangeResult result =
-        change ? change(other) : other.AddAccount("clerk", Account("Theirs"));
+        change ? change(other) : other.addAccount("clerk", account("Theirs"));
     if (!result.done())
         qFatal("the other copy's change failed");
-    return QByteArray::fromStdString(other.Table().Bytes());
+    return QByteArray::fromStdString(other.table().bytes());
 }
 
 // A process that holds the table's lock until killed: a copy of the program,
 // or, given `planted`, anyone who may write in the table's folder, who wrote
 // that as the lock file and holds a record lock on it. -1 when it did not get
 // the lock.
-pid_t LockHolder(const std::optional<QByteArray>& planted)
+pid_t lockHolder(const std::optional<QByteArray>& planted)
 {
     int ready[2];
     if (::pipe(ready) != 0)
@@ -115,7 +115,7 @@ pid_t LockHolder(const std::optional<QByteArray>& planted)
     return child;
 }
 
-UserData NewUser()
+UserData newUser()
 {
     UserData plain;
     plain.loginName = "newbie";
@@ -160,12 +160,12 @@ private:
 void SharedTableTest::anAccountChangeLandsOnTheFilesTable()
 {
     signIn();
-    ChangeElsewhere();
+    changeElsewhere();
     find<QTabWidget>("UserPages")->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
     clickLine(users(), QStringLiteral("admin"));
     clickLine(accounts(), QStringLiteral("Checking"));
-    scripted->answer(Button::Yes); // delete the account
-    scripted->answer(Button::Ok);  // brought up to date
+    m_scripted->answer(Button::Yes); // delete the account
+    m_scripted->answer(Button::Ok);  // brought up to date
     QTest::mouseClick(find<QPushButton>("DelAccoBtn"), Qt::LeftButton);
 
     QCOMPARE(boxes(), (QStringList{"Confirmation YesNo: Are you sure you want to delete your \n"
@@ -173,9 +173,9 @@ void SharedTableTest::anAccountChangeLandsOnTheFilesTable()
                                    BroughtUpToDate}));
     const QStringList file{QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|2:Savings="),
                            ClerkLine + QStringLiteral("|0:Theirs="), ReneeLine, "-", "-"};
-    QCOMPARE(DecodeTable(dir->read()), file);
+    QCOMPARE(decodeTable(m_dir->read()), file);
     QCOMPARE(memoryTable(), file);
-    QCOMPARE(ListLines(accounts()), QStringList{"Savings"});
+    QCOMPARE(listLines(accounts()), QStringList{"Savings"});
 }
 
 void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout_data()
@@ -208,25 +208,25 @@ void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout()
     QFETCH(QStringList, shownAfter);
 
     signIn();
-    const QByteArray theirs = ChangeElsewhere(
-        [](Session& other) { return other.ModifyAccount("admin", Account("Checking", 0)); });
+    const QByteArray theirs = changeElsewhere(
+        [](Session& other) { return other.modifyAccount("admin", account("Checking", 0)); });
 
     find<QTabWidget>("UserPages")->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
     clickLine(users(), QStringLiteral("admin"));
     clickLine(accounts(), QStringLiteral("Checking"));
-    scripted->answer(Button::Yes); // delete the account
-    scripted->answer(answer);
+    m_scripted->answer(Button::Yes); // delete the account
+    m_scripted->answer(answer);
     QTest::mouseClick(find<QPushButton>("DelAccoBtn"), Qt::LeftButton);
 
     QCOMPARE(boxes(),
              (QStringList{"Confirmation YesNo: Are you sure you want to delete your \n"
                           "CHECKING account ?",
-                          ChangedOnDisk("the bank account Checking of admin", "description")}));
-    QCOMPARE(DecodeTable(dir->read()), file);
-    QCOMPARE(ListLines(accounts()), shownAfter);
+                          changedOnDisk("the bank account Checking of admin", "description")}));
+    QCOMPARE(decodeTable(m_dir->read()), file);
+    QCOMPARE(listLines(accounts()), shownAfter);
     // What the window works with is what the file holds, but after Cancel.
     if (answer == Button::Cancel)
-        QCOMPARE(memoryTable(), DecodeTable(fixture));
+        QCOMPARE(memoryTable(), decodeTable(m_fixture));
     else
         QCOMPARE(memoryTable(), file);
 }
@@ -234,25 +234,25 @@ void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout()
 void SharedTableTest::theCloseAsksOnlyAboutAUserChangedOnBothSides()
 {
     signIn();
-    QVERIFY(session().AddUser(NewUser()).done());
-    QVERIFY(session().DeleteUser("clerk").done());
-    const QByteArray theirs = ChangeElsewhere();
+    QVERIFY(session().addUser(newUser()).done());
+    QVERIFY(session().deleteUser("clerk").done());
+    const QByteArray theirs = changeElsewhere();
 
-    scripted->answer(Button::Yes);    // save the changes?
-    scripted->answer(Button::Cancel); // clerk changed on both sides
-    window->get()->close();
+    m_scripted->answer(Button::Yes);    // save the changes?
+    m_scripted->answer(Button::Cancel); // clerk changed on both sides
+    m_window->get()->close();
     QCOMPARE(boxes(), (QStringList{"Confirmation YesNoCancel: Do you want to save the changes?",
-                                   ChangedOnDisk("the user clerk", "bank accounts")}));
-    QVERIFY(window->get()->isVisible());
-    QCOMPARE(dir->read(), theirs);
+                                   changedOnDisk("the user clerk", "bank accounts")}));
+    QVERIFY(m_window->get()->isVisible());
+    QCOMPARE(m_dir->read(), theirs);
     QVERIFY(tableChanged());
 
     // Writing over their change is a choice the person makes.
-    scripted->answer(Button::Yes);
-    scripted->answer(Button::No);
-    window->get()->close();
-    QVERIFY(!window->get()->isVisible());
-    QCOMPARE(DecodeTable(dir->read()),
+    m_scripted->answer(Button::Yes);
+    m_scripted->answer(Button::No);
+    m_window->get()->close();
+    QVERIFY(!m_window->get()->isVisible());
+    QCOMPARE(decodeTable(m_dir->read()),
              (QStringList{AdminLine, ReneeLine, "newbie|pw|/srv/new|111111", "-", "-"}));
 }
 
@@ -263,25 +263,25 @@ void SharedTableTest::rightsTakenElsewhereAreFollowedAtTheNextChange()
     QCOMPARE(pages->count(), 3);
     const QString bankTitle = pages->tabText(2);
     // Another copy takes admin's user rights but ModifyUsers.
-    ChangeElsewhere([](Session& other) {
+    changeElsewhere([](Session& other) {
         UserData plain;
         plain.loginName = "admin";
         plain.password = "secret";
         plain.dataPath = "C:\\Larkledger\\Data";
         plain.rights = Rights{Right::ModifyUsers};
-        return other.SaveChanges(other.loadForEditing("admin"), plain);
+        return other.saveChanges(other.loadForEditing("admin"), plain);
     });
-    const QByteArray revoked = dir->read();
+    const QByteArray revoked = m_dir->read();
 
     pages->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
     clickLine(users(), QStringLiteral("admin"));
     clickLine(accounts(), QStringLiteral("Checking"));
-    scripted->answer(Button::Yes); // delete the account
-    scripted->answer(Button::Ok);  // refused
+    m_scripted->answer(Button::Yes); // delete the account
+    m_scripted->answer(Button::Ok);  // refused
     QTest::mouseClick(find<QPushButton>("DelAccoBtn"), Qt::LeftButton);
     QCOMPARE(boxes().last(), QStringLiteral("Error Ok: You may not change bank accounts: that "
                                             "needs the DeleteUsers right."));
-    QCOMPARE(dir->read(), revoked);
+    QCOMPARE(m_dir->read(), revoked);
     // The window follows: no Bank Account sheet, no Add or Delete.
     QCOMPARE(pages->count(), 2);
     QVERIFY(!find<QPushButton>("AddButton")->isEnabled());
@@ -290,13 +290,13 @@ void SharedTableTest::rightsTakenElsewhereAreFollowedAtTheNextChange()
 
     // Given back (another administrator's copy puts the table back), the
     // sheet returns to its place at the next change.
-    dir->write(fixture);
+    m_dir->write(m_fixture);
     clickLine(users(), QStringLiteral("clerk"));
     QTest::mouseClick(find<QPushButton>("ModifyButton"), Qt::LeftButton);
     find<QLineEdit>("PPEdit")->setText(QStringLiteral("newpw"));
-    scripted->answer(Button::Yes); // save the changes?
+    m_scripted->answer(Button::Yes); // save the changes?
     QTest::mouseClick(find<QPushButton>("SaveChangeButton"), Qt::LeftButton);
-    QCOMPARE(DecodeTable(dir->read()).at(2), QStringLiteral("clerk|newpw|/srv/ledger|111011"));
+    QCOMPARE(decodeTable(m_dir->read()).at(2), QStringLiteral("clerk|newpw|/srv/ledger|111011"));
     QVERIFY(find<QPushButton>("AddButton")->isEnabled());
     QCOMPARE(pages->count(), 3);
     QCOMPARE(pages->widget(2)->objectName(), QStringLiteral("UserBankAccountInfoSheet"));
@@ -327,20 +327,20 @@ void SharedTableTest::anotherRunningCopyIsNamedBeforeTheLogin()
     QFETCH(std::optional<QByteArray>, lockFile);
     QFETCH(QString, holder);
 
-    const pid_t other = LockHolder(lockFile);
+    const pid_t other = lockHolder(lockFile);
     QVERIFY(other > 0);
     if (!lockFile)
         holder = QStringLiteral(" (process %1 on %2)")
                      .arg(QString::number(other), QSysInfo::machineHostName());
 
     // The warning comes in a real message box, whose text must stay text.
-    scripted.reset();
+    m_scripted.reset();
     QString title;
     QString text;
     Qt::TextFormat format = Qt::AutoText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    OnNextModal([&](QDialog* dialog) {
-        SignInWith(QStringLiteral("admin"), QStringLiteral("secret"));
+    onNextModal([&](QDialog* dialog) {
+        signInWith(QStringLiteral("admin"), QStringLiteral("secret"));
         auto* box = qobject_cast<QMessageBox*>(dialog);
         if (!box)
             return; // the login dialog: no warning came
@@ -352,10 +352,10 @@ void SharedTableTest::anotherRunningCopyIsNamedBeforeTheLogin()
     });
     auto manager = std::make_unique<SecurityManager>(QDir::currentPath());
     manager->start();
-    scripted = std::make_unique<ScriptedUi>();
+    m_scripted = std::make_unique<ScriptedUi>();
     ::kill(other, SIGKILL);
     ::waitpid(other, nullptr, 0);
-    QVERIFY(manager->session().SignedIn());
+    QVERIFY(manager->session().signedIn());
     manager.reset();
 
     QCOMPARE(title, QStringLiteral("Warning"));
@@ -395,18 +395,18 @@ void SharedTableTest::logoutAsksAsExitDoes()
 
     signIn();
     // Nothing to save: nothing to ask.
-    QVERIFY(window->manager().LogoutQuery(true));
+    QVERIFY(m_window->manager().logoutQuery(true));
     QVERIFY(boxes().isEmpty());
 
-    QVERIFY(session().AddUser(NewUser()).done());
+    QVERIFY(session().addUser(newUser()).done());
     if (mayAsk)
-        scripted->answer(answer);
-    QCOMPARE(window->manager().LogoutQuery(mayAsk), logoutGoesOn);
+        m_scripted->answer(answer);
+    QCOMPARE(m_window->manager().logoutQuery(mayAsk), logoutGoesOn);
     QCOMPARE(boxes().size(), mayAsk ? 1 : 0);
     if (saved)
-        QCOMPARE(DecodeTable(dir->read()).at(3), QStringLiteral("newbie|pw|/srv/new|111111"));
+        QCOMPARE(decodeTable(m_dir->read()).at(3), QStringLiteral("newbie|pw|/srv/new|111111"));
     else
-        QCOMPARE(dir->read(), fixture);
+        QCOMPARE(m_dir->read(), m_fixture);
 }
 
 // With nobody to ask, a deletion of a user someone else changed meanwhile is
@@ -415,24 +415,24 @@ void SharedTableTest::logoutAsksAsExitDoes()
 void SharedTableTest::aLogoutThatMayNotAskWritesNothingOverOthers()
 {
     signIn();
-    QVERIFY(session().AddUser(NewUser()).done());
-    QVERIFY(session().DeleteUser("clerk").done());
-    const QByteArray theirs = ChangeElsewhere();
+    QVERIFY(session().addUser(newUser()).done());
+    QVERIFY(session().deleteUser("clerk").done());
+    const QByteArray theirs = changeElsewhere();
 
-    QVERIFY(!window->manager().LogoutQuery(false));
+    QVERIFY(!m_window->manager().logoutQuery(false));
     QVERIFY(boxes().isEmpty());
-    QCOMPARE(dir->read(), theirs);
+    QCOMPARE(m_dir->read(), theirs);
     QVERIFY(tableChanged());
-    QCOMPARE(window->get()->findChild<QListWidget*>(QStringLiteral("UserNames"))->count(), 3);
+    QCOMPARE(m_window->get()->findChild<QListWidget*>(QStringLiteral("UserNames"))->count(), 3);
 
     // The questions come back once someone may be asked: the close asks
     // about clerk as before.
-    scripted->answer(Button::Yes);
-    scripted->answer(Button::No);
-    QVERIFY(window->manager().LogoutQuery(true));
+    m_scripted->answer(Button::Yes);
+    m_scripted->answer(Button::No);
+    QVERIFY(m_window->manager().logoutQuery(true));
     QCOMPARE(boxes(), (QStringList{"Confirmation YesNoCancel: Do you want to save the changes?",
-                                   ChangedOnDisk("the user clerk", "bank accounts")}));
-    QCOMPARE(DecodeTable(dir->read()),
+                                   changedOnDisk("the user clerk", "bank accounts")}));
+    QCOMPARE(decodeTable(m_dir->read()),
              (QStringList{AdminLine, ReneeLine, "newbie|pw|/srv/new|111111", "-", "-"}));
 }
 
@@ -442,7 +442,7 @@ void SharedTableTest::theProgramListensForTheLogout()
 {
     signIn();
     // The one public way to tell: breaking the window's connection.
-    QVERIFY(QObject::disconnect(qApp, SIGNAL(commitDataRequest(QSessionManager&)), window->get(),
+    QVERIFY(QObject::disconnect(qApp, SIGNAL(commitDataRequest(QSessionManager&)), m_window->get(),
                                 nullptr));
 }
 

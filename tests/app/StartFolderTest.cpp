@@ -52,7 +52,7 @@ struct Start
     mode_t mask = 022;
 };
 
-QByteArray FirstLine(const QString& path)
+QByteArray firstLine(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -196,7 +196,7 @@ Outcome StartFolderTest::run(const Start& start, bool lockless) const
             return outcome;
         }
         const QString cwd = QFileInfo(cwdLink).symLinkTarget();
-        if (!cwd.isEmpty() && FirstLine(cwd + QStringLiteral("/.Gatekeep.acl.lock")) == pid) {
+        if (!cwd.isEmpty() && firstLine(cwd + QStringLiteral("/.Gatekeep.acl.lock")) == pid) {
             outcome.started = true;
             outcome.folder = cwd;
             break;
@@ -389,7 +389,7 @@ void StartFolderTest::plantedMarker()
     {
     };
     QVERIFY(::lstat(marker.toLocal8Bit().constData(), &before) == 0);
-    const QByteArray targetBefore = FirstLine(target);
+    const QByteArray targetBefore = firstLine(target);
 
     const Outcome outcome = run({{QStringLiteral("shared")}, launcher, false, {}, 022});
     QCOMPARE(outcome.started, started);
@@ -408,7 +408,7 @@ void StartFolderTest::plantedMarker()
     QCOMPARE(after.st_uid, before.st_uid);
     QCOMPARE(after.st_mode, before.st_mode);
     QCOMPARE(after.st_size, before.st_size);
-    QCOMPARE(FirstLine(target), targetBefore);
+    QCOMPARE(firstLine(target), targetBefore);
     if (plant == QStringLiteral("link"))
         QVERIFY(!QFileInfo::exists(target));
 }

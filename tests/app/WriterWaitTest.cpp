@@ -56,7 +56,7 @@ public:
             ::close(ready[0]);
             Session other(Session::TableFileName);
             try {
-                const Session::WriterHold hold = other.HoldWriterLock();
+                const Session::WriterHold hold = other.holdWriterLock();
                 if (::write(ready[1], "y", 1) != 1)
                     ::_exit(1);
                 ::pause();
@@ -142,7 +142,7 @@ private slots:
     void init() { setUp(); }
     void cleanup()
     {
-        DropPendingDialogDrivers();
+        dropPendingDialogDrivers();
         tearDown();
     }
 
@@ -242,16 +242,16 @@ void WriterWaitTest::aSaveWaitingForTheLockSaysSoUntilItEnds()
     signIn();
     if (ending == Ending::RunOut) {
         // The windows' own wait is ten seconds; a shorter one runs out alike.
-        session().SetWriterWait(std::chrono::seconds(1), WriterWaitDialog::follower(Waiting));
+        session().setWriterWait(std::chrono::seconds(1), WriterWaitDialog::follower(Waiting));
     }
     QStringList shown;
-    QStringList saved = DecodeTable(fixture);
+    QStringList saved = decodeTable(m_fixture);
     switch (path) {
     case SavePath::SaveChanges:
         clickLine(users(), QStringLiteral("clerk"));
         click("ModifyButton");
         find<QLineEdit>("PPEdit")->setText(QStringLiteral("n3w"));
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         shown << SaveQuestion;
         // The changed user moves to the end.
         saved = QStringList{AdminLine, ReneeLine, QString(ClerkLine).replace("|Pa55w0rd|", "|n3w|"),
@@ -259,9 +259,9 @@ void WriterWaitTest::aSaveWaitingForTheLockSaysSoUntilItEnds()
         break;
     case SavePath::CloseYes:
         clickLine(users(), QStringLiteral("clerk"));
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         click("DeleteButton");
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         shown << QStringLiteral("Confirmation YesNo: Do you really want to DELETE user clerk ?")
               << CloseQuestion;
         saved = QStringList{AdminLine, ReneeLine, "-", "-", "-"};
@@ -269,14 +269,14 @@ void WriterWaitTest::aSaveWaitingForTheLockSaysSoUntilItEnds()
     case SavePath::AccountDelete:
         showAccounts();
         clickLine(find<QListWidget>("AccoTypeListBox"), QStringLiteral("Checking"));
-        scripted->answer(Button::Yes);
+        m_scripted->answer(Button::Yes);
         shown << QStringLiteral("Confirmation YesNo: Are you sure you want to delete your \n"
                                 "CHECKING account ?");
         saved[0] = QStringLiteral("admin|secret|C:\\Larkledger\\Data|000000|2:Savings=");
         break;
     case SavePath::AccountNew:
         showAccounts();
-        OnNextModal([](QDialog* dialog) {
+        onNextModal([](QDialog* dialog) {
             dialog->findChild<QLineEdit*>(QStringLiteral("NameEdit"))->setText("Loan");
             QTest::mouseClick(dialog->findChild<QPushButton*>("SaveBtn"), Qt::LeftButton);
         });
@@ -285,17 +285,17 @@ void WriterWaitTest::aSaveWaitingForTheLockSaysSoUntilItEnds()
     }
 
     if (ending != Ending::LetGo)
-        scripted->answer(Button::Ok);
+        m_scripted->answer(Button::Ok);
     OtherWriter other;
     QVERIFY(other.holding());
     WaitSeen seen;
-    watchTheWait(window->get(), seen, ending, other);
+    watchTheWait(m_window->get(), seen, ending, other);
     switch (path) {
     case SavePath::SaveChanges:
         click("SaveChangeButton");
         break;
     case SavePath::CloseYes:
-        window->get()->close();
+        m_window->get()->close();
         break;
     case SavePath::AccountDelete:
         click("DelAccoBtn");
@@ -314,14 +314,14 @@ void WriterWaitTest::aSaveWaitingForTheLockSaysSoUntilItEnds()
     QVERIFY(!QApplication::activeModalWidget());
     if (ending == Ending::LetGo) {
         QCOMPARE(boxes(), shown);
-        QCOMPARE(DecodeTable(dir->read()), saved);
-        QCOMPARE(window->get()->isVisible(), path != SavePath::CloseYes);
+        QCOMPARE(decodeTable(m_dir->read()), saved);
+        QCOMPARE(m_window->get()->isVisible(), path != SavePath::CloseYes);
         return;
     }
     QCOMPARE(boxes(), shown << (ending == Ending::Cancel ? Stopped : RanOut));
-    QCOMPARE(dir->read(), fixture);
+    QCOMPARE(m_dir->read(), m_fixture);
     // Nothing lost: the window stays, with what was not saved.
-    QVERIFY(window->get()->isVisible());
+    QVERIFY(m_window->get()->isVisible());
     if (path == SavePath::CloseYes)
         QVERIFY(tableChanged());
 }
@@ -339,15 +339,15 @@ void WriterWaitTest::theFirstUsersDoneWaitsAlike()
 {
     QFETCH(Ending, ending);
     QVERIFY(QFile::remove(QStringLiteral("Gatekeep.acl")));
-    dir->touch(QStringLiteral("~first.log"));
-    SecurityManager manager(dir->path());
+    m_dir->touch(QStringLiteral("~first.log"));
+    SecurityManager manager(m_dir->path());
     Session& session = manager.session();
-    TNewID_Form dialog(session, dir->path());
+    TNewID_Form dialog(session, m_dir->path());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     dialog.findChild<QLineEdit*>(QStringLiteral("ELoginName"))->setText("boss");
     dialog.findChild<QLineEdit*>(QStringLiteral("EPersonal_Code"))->setText("pw");
-    scripted->answer(Button::Ok); // the new ID and password, or the wait's end
+    m_scripted->answer(Button::Ok); // the new ID and password, or the wait's end
 
     OtherWriter other;
     QVERIFY(other.holding());
@@ -362,18 +362,18 @@ void WriterWaitTest::theFirstUsersDoneWaitsAlike()
     QVERIFY(seen.busyCursor);
     QVERIFY(seen.windowRepainted);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
-    QCOMPARE(session.SignedIn(), ending == Ending::LetGo);
+    QCOMPARE(session.signedIn(), ending == Ending::LetGo);
     QCOMPARE(dialog.SetupDone(), ending == Ending::LetGo);
     if (ending == Ending::LetGo) {
         QCOMPARE(boxes().size(), 1);
         QVERIFY(boxes().at(0).startsWith("Confirmation Ok: Please write down your new ID"));
-        QCOMPARE(DecodeTable(dir->read()).at(0).section('|', 0, 0), QStringLiteral("boss"));
+        QCOMPARE(decodeTable(m_dir->read()).at(0).section('|', 0, 0), QStringLiteral("boss"));
         return;
     }
     QCOMPARE(boxes(), QStringList{Stopped});
     QVERIFY(dialog.isVisible());
-    QVERIFY(!dir->exists(QStringLiteral("Gatekeep.acl")) || dir->read().isEmpty());
-    QVERIFY(dir->exists(QStringLiteral("~first.log")));
+    QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")) || m_dir->read().isEmpty());
+    QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
 }
 
 void WriterWaitTest::aLogoutDuringTheWaitSavesNothingOfItsOwn_data()
@@ -393,27 +393,27 @@ void WriterWaitTest::aLogoutDuringTheWaitSavesNothingOfItsOwn()
     QFETCH(bool, mayAsk);
     signIn();
     clickLine(users(), QStringLiteral("clerk"));
-    scripted->answer(Button::Yes);
+    m_scripted->answer(Button::Yes);
     click("DeleteButton");
-    scripted->answer(Button::Yes); // the close: save?
+    m_scripted->answer(Button::Yes); // the close: save?
     if (mayAsk) {
-        scripted->answer(Button::Yes); // the logout: save?
-        scripted->answer(Button::Ok);  // the logout's save: nothing saved
+        m_scripted->answer(Button::Yes); // the logout: save?
+        m_scripted->answer(Button::Ok);  // the logout's save: nothing saved
     }
-    scripted->answer(Button::Ok); // the close's save, cancelled
+    m_scripted->answer(Button::Ok); // the close's save, cancelled
     OtherWriter other;
     QVERIFY(other.holding());
     bool loggedOut = true;
     bool boxStayed = false;
-    OnNextModal([&](QDialog* dialog) {
-        loggedOut = window->manager().LogoutQuery(mayAsk);
+    onNextModal([&](QDialog* dialog) {
+        loggedOut = m_window->manager().logoutQuery(mayAsk);
         boxStayed = dialog->isVisible() && QApplication::overrideCursor() &&
                     QApplication::overrideCursor()->shape() == Qt::BusyCursor;
         QTest::mouseClick(dialog->findChild<QDialogButtonBox*>(QStringLiteral("Buttons"))
                               ->button(QDialogButtonBox::Cancel),
                           Qt::LeftButton);
     });
-    window->get()->close();
+    m_window->get()->close();
 
     QVERIFY(!loggedOut);
     QVERIFY(boxStayed);
@@ -423,8 +423,8 @@ void WriterWaitTest::aLogoutDuringTheWaitSavesNothingOfItsOwn()
         mayAsk ? QStringList{confirmDelete, CloseQuestion, CloseQuestion, Stopped, Stopped}
                : QStringList{confirmDelete, CloseQuestion, Stopped};
     QCOMPARE(boxes(), expected);
-    QCOMPARE(dir->read(), fixture);
-    QVERIFY(window->get()->isVisible());
+    QCOMPARE(m_dir->read(), m_fixture);
+    QVERIFY(m_window->get()->isVisible());
     QVERIFY(tableChanged());
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }

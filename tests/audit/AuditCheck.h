@@ -8,7 +8,7 @@ namespace auditcheck {
 // True when `line` is well-formed UTF-8 holding no control character (C0,
 // DEL, C1) and no line or paragraph separator (U+2028, U+2029): nothing in
 // it can end a log line or start another.
-inline bool IsCleanUtf8Line(const std::string& line)
+inline bool isCleanUtf8Line(const std::string& line)
 {
     std::size_t at = 0;
     while (at < line.size()) {

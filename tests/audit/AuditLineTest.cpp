@@ -10,12 +10,12 @@
 
 #include <syslog.h>
 
-using auditcheck::IsCleanUtf8Line;
+using auditcheck::isCleanUtf8Line;
 using Kind = AuditEvent::Kind;
 
 namespace {
 
-AuditEvent Event(Kind kind, const std::string& target)
+AuditEvent event(Kind kind, const std::string& target)
 {
     AuditEvent event{};
     event.kind = kind;
@@ -31,7 +31,7 @@ TEST(EachKindSaysWhatHappenedAndNamesItsFields)
 {
     // Every field filled: a line shows the ones its kind carries, and a
     // rename's new name and a missing right wherever they are given.
-    AuditEvent full = Event(Kind::SignedIn, "bob");
+    AuditEvent full = event(Kind::SignedIn, "bob");
     full.account = "Cash";
     full.changes = {"password", "granted AddUsers"};
     full.detail = "why";
@@ -79,18 +79,18 @@ TEST(EachKindSaysWhatHappenedAndNamesItsFields)
     };
     for (const Row& row : rows) {
         full.kind = row.kind;
-        CHECK_EQ(AuditLine(full), row.line);
-        CHECK_EQ(SyslogSeverity(row.kind), row.severity);
+        CHECK_EQ(auditLine(full), row.line);
+        CHECK_EQ(syslogSeverity(row.kind), row.severity);
     }
 
     // Fields a kind carries are there even when empty, so every line of a
     // kind has the same keys; the others appear only when given.
     AuditEvent bare{};
     bare.kind = Kind::AccountChanged;
-    CHECK_EQ(AuditLine(bare), std::string("bank account changed: table=\"\" user=\"\" target=\"\" "
+    CHECK_EQ(auditLine(bare), std::string("bank account changed: table=\"\" user=\"\" target=\"\" "
                                           "account=\"\" changes=\"\""));
     bare.kind = Kind::TableSaved;
-    CHECK_EQ(AuditLine(bare), std::string("table saved: table=\"\" user=\"\" target=\"\""));
+    CHECK_EQ(auditLine(bare), std::string("table saved: table=\"\" user=\"\" target=\"\""));
 }
 
 TEST(NamesComeOutAsUtf8WithControlsEscaped)
@@ -127,10 +127,10 @@ TEST(NamesComeOutAsUtf8WithControlsEscaped)
         event.kind = Kind::SignInRefused;
         event.target = row.ansi;
         event.detail = "unknown name";
-        const std::string line = AuditLine(event);
+        const std::string line = auditLine(event);
         CHECK_EQ(line, "sign-in refused: table=\"\" user=\"\" target=\"" + row.shown +
                            "\" reason=\"unknown name\"");
-        CHECK(IsCleanUtf8Line(line));
+        CHECK(isCleanUtf8Line(line));
     }
 
     // Every byte in every text field: one clean line, whatever the table holds.
@@ -145,19 +145,19 @@ TEST(NamesComeOutAsUtf8WithControlsEscaped)
         event.newName = text;
         event.changes = {text, text};
         event.missingRight = text;
-        if (!IsCleanUtf8Line(AuditLine(event)))
-            storecheck::Fail(__FILE__, __LINE__,
+        if (!isCleanUtf8Line(auditLine(event)))
+            storecheck::fail(__FILE__, __LINE__,
                              "byte " + std::to_string(b) + ": " +
-                                 storecheck::Show(AuditLine(event)));
+                                 storecheck::show(auditLine(event)));
         event.kind = Kind::SaveFailed;
         event.detail = text;
-        CHECK(IsCleanUtf8Line(AuditLine(event)));
+        CHECK(isCleanUtf8Line(auditLine(event)));
         event.kind = Kind::TableCopied;
         event.copy = text;
         event.systemUser = text;
-        CHECK(IsCleanUtf8Line(AuditLine(event)));
+        CHECK(isCleanUtf8Line(auditLine(event)));
         event.kind = Kind::TableRestored;
-        CHECK(IsCleanUtf8Line(AuditLine(event)));
+        CHECK(isCleanUtf8Line(auditLine(event)));
     }
 }
 
@@ -197,9 +197,9 @@ TEST(TheTablePathIsReadAsUtf8)
         AuditEvent event{};
         event.kind = Kind::TableSaved;
         event.table = row.path;
-        const std::string line = AuditLine(event);
+        const std::string line = auditLine(event);
         CHECK_EQ(line, "table saved: table=\"" + row.shown + "\" user=\"\" target=\"\"");
-        CHECK(IsCleanUtf8Line(line));
+        CHECK(isCleanUtf8Line(line));
     }
 }
 
@@ -212,7 +212,7 @@ TEST(EveryCharacterOfAPathThatBreaksLinesIsEscaped)
         if (c >= 0xD800 && c <= 0xDFFF)
             continue;
         std::string utf8;
-        appendUtf8(utf8, c);
+        appendAsUtf8(utf8, c);
         std::string shown = utf8;
         if (breaksLines(c)) {
             shown.clear();
@@ -225,12 +225,12 @@ TEST(EveryCharacterOfAPathThatBreaksLinesIsEscaped)
         AuditEvent event{};
         event.kind = Kind::TableSaved;
         event.table = "/" + utf8;
-        const std::string line = AuditLine(event);
+        const std::string line = auditLine(event);
         if (line != "table saved: table=\"/" + shown + "\" user=\"\" target=\"\"" ||
-            !IsCleanUtf8Line(line)) {
+            !isCleanUtf8Line(line)) {
             char name[16];
             std::snprintf(name, sizeof name, "U+%04lX", static_cast<unsigned long>(c));
-            storecheck::Fail(__FILE__, __LINE__, name + (": " + storecheck::Show(line)));
+            storecheck::fail(__FILE__, __LINE__, name + (": " + storecheck::show(line)));
         }
     }
 }

@@ -25,66 +25,66 @@ inline const std::vector<std::string> Secrets = {
 
 // Starts without a table file in the working directory and leaves a folder
 // where the table was, the last save having failed on it.
-inline void Run(AuditSink* sink)
+inline void run(AuditSink* sink)
 {
-    using team::Account;
-    using team::Plain;
+    using team::account;
+    using team::plain;
     const std::string& table = storecheck::TableFile;
 
     Session chief(table, sink);
-    CHECK(chief.CreateFirstUser(Plain("chief", "Pw1chief", "/", Rights::All())).done());
+    CHECK(chief.createFirstUser(plain("chief", "Pw1chief", "/", Rights::all())).done());
     // Typed, such a name is refused, and the refusal names it.
-    CHECK(chief.AddUser(Plain(CraftedName, "Pw2craft", "/c", Rights{R::DeleteRecord})).reason ==
+    CHECK(chief.addUser(plain(CraftedName, "Pw2craft", "/c", Rights{R::DeleteRecord})).reason ==
           ChangeResult::Reason::ControlCharacter);
     // A table made elsewhere may hold it all the same.
     {
         UserTable elsewhere;
         LoadUserTable(elsewhere, table);
-        elsewhere.StoreNewUser(storecheck::PlainRecord(CraftedName, "Pw2craft", "/c", "011111"));
+        elsewhere.StoreNewUser(storecheck::plainRecord(CraftedName, "Pw2craft", "/c", "011111"));
         SaveUserTable(elsewhere, table);
     }
-    CHECK(chief.AddUser(Plain("weak", "Pw3weak", "/w")).done());
-    CHECK(chief.Save().done());
-    CHECK(chief.AddAccount("weak", Account("Cash", "Desc1-vault")).done());
-    CHECK(chief.ModifyAccount("weak", team::AccountAt(0, "Till", "Desc2-drawer")).done());
+    CHECK(chief.addUser(plain("weak", "Pw3weak", "/w")).done());
+    CHECK(chief.save().done());
+    CHECK(chief.addAccount("weak", account("Cash", "Desc1-vault")).done());
+    CHECK(chief.modifyAccount("weak", team::accountAt(0, "Till", "Desc2-drawer")).done());
     CHECK(chief
-              .SaveChanges(chief.loadForEditing("weak"),
-                           Plain("weak", "Pw4new", "/w2", Rights{R::AddUsers}))
+              .saveChanges(chief.loadForEditing("weak"),
+                           plain("weak", "Pw4new", "/w2", Rights{R::AddUsers}))
               .done());
-    CHECK(chief.DeleteAccount("weak", 0).done());
-    CHECK(chief.DeleteUser(CraftedName).done());
-    CHECK(chief.Save().done());
+    CHECK(chief.deleteAccount("weak", 0).done());
+    CHECK(chief.deleteUser(CraftedName).done());
+    CHECK(chief.save().done());
 
     Session weak(table, sink);
-    weak.LoadTable();
-    CHECK(weak.SignIn(CraftedName, "Pw5typed") == Session::SignInResult::UnknownName);
-    CHECK(weak.SignIn("weak", "Pw6wrong") == Session::SignInResult::WrongPassword);
-    CHECK(weak.SignIn("weak", "Pw4new") == Session::SignInResult::SignedIn);
-    CHECK(weak.DeleteUser("chief").reason == ChangeResult::Reason::MissingRight);
+    weak.loadTable();
+    CHECK(weak.signIn(CraftedName, "Pw5typed") == Session::SignInResult::UnknownName);
+    CHECK(weak.signIn("weak", "Pw6wrong") == Session::SignInResult::WrongPassword);
+    CHECK(weak.signIn("weak", "Pw4new") == Session::SignInResult::SignedIn);
+    CHECK(weak.deleteUser("chief").reason == ChangeResult::Reason::MissingRight);
 
     // Another sign-in changes the file under chief's feet, twice.
     Session other(table, sink);
-    other.LoadTable();
-    CHECK(other.SignIn("chief", "Pw1chief") == Session::SignInResult::SignedIn);
-    CHECK(other.AddAccount("weak", Account("Loan", "Desc3-loan")).done());
+    other.loadTable();
+    CHECK(other.signIn("chief", "Pw1chief") == Session::SignInResult::SignedIn);
+    CHECK(other.addAccount("weak", account("Loan", "Desc3-loan")).done());
     // Merged: another account of the same user.
-    CHECK(chief.AddAccount("weak", Account("Gone", "Desc4-gone")).done());
-    CHECK(other.ModifyAccount("weak", team::AccountAt(0, "Loan", "Desc5-loan")).done());
+    CHECK(chief.addAccount("weak", account("Gone", "Desc4-gone")).done());
+    CHECK(other.modifyAccount("weak", team::accountAt(0, "Loan", "Desc5-loan")).done());
     // The same account changed on both sides: asked.
-    chief.SetConflictHandler([](const Conflict&) { return ConflictChoice::Reload; });
-    CHECK(chief.ModifyAccount("weak", team::AccountAt(0, "Loan", "Desc6-dropped")).outcome ==
+    chief.setConflictHandler([](const Conflict&) { return ConflictChoice::Reload; });
+    CHECK(chief.modifyAccount("weak", team::accountAt(0, "Loan", "Desc6-dropped")).outcome ==
           ChangeResult::Outcome::Reloaded);
-    CHECK(other.ModifyAccount("weak", team::AccountAt(0, "Loan", "Desc7-bond")).done());
-    chief.SetConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
-    CHECK(chief.ModifyAccount("weak", team::AccountAt(0, "Loan", "Desc8-mine")).done());
+    CHECK(other.modifyAccount("weak", team::accountAt(0, "Loan", "Desc7-bond")).done());
+    chief.setConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
+    CHECK(chief.modifyAccount("weak", team::accountAt(0, "Loan", "Desc8-mine")).done());
 
     // The table put back from a copy of itself.
-    CHECK(chief.restore(storecheck::ReadFile(table), "copies/Gatekeep.acl.backup").done());
+    CHECK(chief.restore(storecheck::readFile(table), "copies/Gatekeep.acl.backup").done());
 
     // A save that fails for root as for anyone: the table's name is a folder.
     CHECK(::rename(table.c_str(), "moved.acl") == 0);
     CHECK(::mkdir(table.c_str(), 0700) == 0);
-    CHECK(chief.Save().outcome == ChangeResult::Outcome::Failed);
+    CHECK(chief.save().outcome == ChangeResult::Outcome::Failed);
 
     // A backup, which the command line records itself, as no one signs in
     // to take one; the copy named relatively, as the table is.
@@ -93,7 +93,7 @@ inline void Run(AuditSink* sink)
     copied.table = table;
     copied.copy = "copies/Gatekeep.acl.backup";
     copied.systemUser = "root";
-    sink->Record(copied);
+    sink->record(copied);
 }
 
 } // namespace everyevent

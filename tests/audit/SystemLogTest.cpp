@@ -38,10 +38,10 @@
 // (LOG_PERROR) is checked instead: everything but the priority, which only
 // the socket shows.
 
-using storecheck::Fail;
-using storecheck::Mismatch;
-using storecheck::ReadFile;
-using storecheck::Show;
+using storecheck::fail;
+using storecheck::mismatch;
+using storecheck::readFile;
+using storecheck::show;
 using Kind = AuditEvent::Kind;
 
 namespace {
@@ -53,7 +53,7 @@ enum class Root
     Shared // the system's own /dev/log
 };
 
-const char* Describe(Root root)
+const char* describe(Root root)
 {
     switch (root) {
     case Root::Chroot:
@@ -66,7 +66,7 @@ const char* Describe(Root root)
     return "the system's /dev/log";
 }
 
-bool WriteProcFile(const char* path, const std::string& text)
+bool writeProcFile(const char* path, const std::string& text)
 {
     const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
     if (fd < 0)
@@ -76,7 +76,7 @@ bool WriteProcFile(const char* path, const std::string& text)
 }
 
 // Makes the working directory this process's root.
-bool EnterPrivateRoot(Root root)
+bool enterPrivateRoot(Root root)
 {
     if (root == Root::UserNamespace) {
         const std::string uid = std::to_string(::geteuid());
@@ -85,24 +85,24 @@ bool EnterPrivateRoot(Root root)
         // changed its ids (root become nobody) may write its own maps only
         // once it is dumpable again.
         if (::prctl(PR_SET_DUMPABLE, 1) != 0 || ::unshare(CLONE_NEWUSER) != 0 ||
-            !WriteProcFile("/proc/self/setgroups", "deny") ||
-            !WriteProcFile("/proc/self/uid_map", "0 " + uid + " 1\n") ||
-            !WriteProcFile("/proc/self/gid_map", "0 " + gid + " 1\n"))
+            !writeProcFile("/proc/self/setgroups", "deny") ||
+            !writeProcFile("/proc/self/uid_map", "0 " + uid + " 1\n") ||
+            !writeProcFile("/proc/self/gid_map", "0 " + gid + " 1\n"))
             return false;
     }
     return root == Root::Shared || ::chroot(".") == 0;
 }
 
-pid_t Fork()
+pid_t fork()
 {
     std::fflush(nullptr);
     const pid_t child = ::fork();
     if (child < 0)
-        Fail(__FILE__, __LINE__, "fork");
+        fail(__FILE__, __LINE__, "fork");
     return child;
 }
 
-int Wait(pid_t child)
+int wait(pid_t child)
 {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
@@ -112,13 +112,13 @@ int Wait(pid_t child)
 
 // Each way is tried in a child of its own, so a half-made namespace dies
 // with it.
-Root PrivateRoot()
+Root privateRoot()
 {
     for (Root root : {Root::Chroot, Root::UserNamespace}) {
-        const pid_t child = Fork();
+        const pid_t child = fork();
         if (child == 0)
-            ::_exit(EnterPrivateRoot(root) ? 0 : 1);
-        const int status = Wait(child);
+            ::_exit(enterPrivateRoot(root) ? 0 : 1);
+        const int status = wait(child);
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
             return root;
     }
@@ -128,20 +128,20 @@ Root PrivateRoot()
 }
 
 // A datagram socket bound at dev/log in the working directory.
-int BindLogSocket()
+int bindLogSocket()
 {
     if (::mkdir("dev", 0755) != 0 && errno != EEXIST)
-        Fail(__FILE__, __LINE__, "mkdir dev");
+        fail(__FILE__, __LINE__, "mkdir dev");
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::snprintf(address.sun_path, sizeof address.sun_path, "dev/log");
     if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        Fail(__FILE__, __LINE__, std::string("binding dev/log: ") + std::strerror(errno));
+        fail(__FILE__, __LINE__, std::string("binding dev/log: ") + std::strerror(errno));
     return fd;
 }
 
-void ReceiveWaiting(int fd, std::vector<std::string>& datagrams)
+void receiveWaiting(int fd, std::vector<std::string>& datagrams)
 {
     std::string buffer(1 << 16, '\0');
     for (;;) {
@@ -163,13 +163,13 @@ struct ChildRun
 // Runs `body` in a child that has entered `root` and writes its stderr to
 // the file stderr.txt; reads `logFd` (when given) while the child runs, as a
 // daemon would, so the child never waits on a full socket.
-ChildRun RunInChild(Root root, int logFd, const std::function<void()>& body)
+ChildRun runInChild(Root root, int logFd, const std::function<void()>& body)
 {
-    const pid_t child = Fork();
+    const pid_t child = fork();
     if (child == 0) {
         int status = 3;
         const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (err >= 0 && ::dup2(err, 2) == 2 && EnterPrivateRoot(root)) {
+        if (err >= 0 && ::dup2(err, 2) == 2 && enterPrivateRoot(root)) {
             try {
                 body();
                 status = 0;
@@ -188,7 +188,7 @@ ChildRun RunInChild(Root root, int logFd, const std::function<void()>& body)
         if (logFd >= 0) {
             pollfd waiting{logFd, POLLIN, 0};
             if (::poll(&waiting, 1, 50) > 0)
-                ReceiveWaiting(logFd, run.datagrams);
+                receiveWaiting(logFd, run.datagrams);
         } else {
             ::usleep(20000);
         }
@@ -197,16 +197,16 @@ ChildRun RunInChild(Root root, int logFd, const std::function<void()>& body)
             break;
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(child, SIGKILL);
-            Wait(child);
-            Fail(__FILE__, __LINE__, "the child hung: a log line blocked?");
+            wait(child);
+            fail(__FILE__, __LINE__, "the child hung: a log line blocked?");
         }
     }
     if (logFd >= 0)
-        ReceiveWaiting(logFd, run.datagrams);
-    run.stderrText = ReadFile("stderr.txt");
+        receiveWaiting(logFd, run.datagrams);
+    run.stderrText = readFile("stderr.txt");
     if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0)
-        Fail(__FILE__, __LINE__,
-             std::string("the child failed (") + Describe(root) + "): " + run.stderrText);
+        fail(__FILE__, __LINE__,
+             std::string("the child failed (") + describe(root) + "): " + run.stderrText);
     return run;
 }
 
@@ -217,10 +217,10 @@ struct TimingSink : AuditSink
     int count = 0;
     std::chrono::steady_clock::duration slowest{};
     explicit TimingSink(AuditSink& sink) : real(sink) {}
-    void Record(const AuditEvent& event) override
+    void record(const AuditEvent& event) override
     {
         const auto start = std::chrono::steady_clock::now();
-        real.Record(event);
+        real.record(event);
         slowest = std::max(slowest, std::chrono::steady_clock::now() - start);
         ++count;
     }
@@ -232,14 +232,14 @@ struct TeeSink : AuditSink
     AuditSink& real;
     std::vector<AuditEvent> seen;
     explicit TeeSink(AuditSink& sink) : real(sink) {}
-    void Record(const AuditEvent& event) override
+    void record(const AuditEvent& event) override
     {
         seen.push_back(event);
-        real.Record(event);
+        real.record(event);
     }
 };
 
-std::vector<std::string> Split(const std::string& text)
+std::vector<std::string> split(const std::string& text)
 {
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -251,10 +251,10 @@ std::vector<std::string> Split(const std::string& text)
 }
 
 // What the sink sends, checked in the working directory.
-void CheckWhatReachesTheLog()
+void checkWhatReachesTheLog()
 {
-    const Root root = PrivateRoot();
-    const int logFd = root == Root::Shared ? -1 : BindLogSocket();
+    const Root root = privateRoot();
+    const int logFd = root == Root::Shared ? -1 : bindLogSocket();
     char* here = ::getcwd(nullptr, 0);
     CHECK(here != nullptr);
     // The sink names the table by its full path; in the private root the
@@ -263,12 +263,12 @@ void CheckWhatReachesTheLog()
         root == Root::Shared ? std::string(here) + "/Gatekeep.acl" : std::string("/Gatekeep.acl");
     std::free(here);
 
-    const ChildRun run = RunInChild(root, logFd, [&] {
-        const std::unique_ptr<AuditSink> sink = MakeSystemLogSink();
+    const ChildRun run = runInChild(root, logFd, [&] {
+        const std::unique_ptr<AuditSink> sink = makeSystemLogSink();
         if (root == Root::Shared)
             ::openlog(nullptr, LOG_PID | LOG_NDELAY | LOG_PERROR, LOG_AUTHPRIV);
         TeeSink tee(*sink);
-        everyevent::Run(&tee);
+        everyevent::run(&tee);
         // What each event should have become: its kind and its line.
         std::string expected;
         for (AuditEvent event : tee.seen) {
@@ -278,22 +278,22 @@ void CheckWhatReachesTheLog()
             if (!event.copy.empty())
                 event.copy = table.substr(0, table.rfind('/') + 1) + event.copy;
             expected +=
-                std::to_string(static_cast<int>(event.kind)) + " " + AuditLine(event) + "\n";
+                std::to_string(static_cast<int>(event.kind)) + " " + auditLine(event) + "\n";
         }
-        storecheck::WriteFile("expected.txt", expected);
+        storecheck::writeFile("expected.txt", expected);
     });
     if (logFd >= 0)
         ::close(logFd);
 
     std::vector<std::string> messages = run.datagrams;
     if (root == Root::Shared)
-        messages = Split(run.stderrText);
-    const std::vector<std::string> expected = Split(ReadFile("expected.txt"));
+        messages = split(run.stderrText);
+    const std::vector<std::string> expected = split(readFile("expected.txt"));
     CHECK(expected.size() >= 15);
     if (messages.size() != expected.size())
-        Fail(__FILE__, __LINE__,
+        fail(__FILE__, __LINE__,
              std::to_string(messages.size()) + " messages for " + std::to_string(expected.size()) +
-                 " events: " + Show(messages));
+                 " events: " + show(messages));
 
     const std::string tag = std::string(SystemLogIdent) + "[" + std::to_string(run.pid) + "]: ";
     bool sawCraftedName = false;
@@ -302,7 +302,7 @@ void CheckWhatReachesTheLog()
         const std::size_t space = expected[i].find(' ');
         const auto kind = static_cast<Kind>(std::stoi(expected[i].substr(0, space)));
         const std::string line = expected[i].substr(space + 1);
-        CHECK(auditcheck::IsCleanUtf8Line(message));
+        CHECK(auditcheck::isCleanUtf8Line(message));
         for (const std::string& secret : everyevent::Secrets)
             CHECK(message.find(secret) == std::string::npos);
 
@@ -313,14 +313,14 @@ void CheckWhatReachesTheLog()
                                  kind == Kind::SaveFailed;
             const std::string pri = warning ? "<84>" : "<85>";
             if (message.compare(0, pri.size(), pri) != 0)
-                Fail(__FILE__, __LINE__, "expected " + pri + ": " + Show(message));
+                fail(__FILE__, __LINE__, "expected " + pri + ": " + show(message));
             // Then the time as RFC 3164 has it, "Mmm dd hh:mm:ss", and a blank.
             const std::size_t ident = pri.size() + 16;
             CHECK(message.compare(ident - 1, 1, " ") == 0);
             afterHeader = message.substr(std::min(ident, message.size()));
         }
         if (afterHeader != tag + line)
-            Fail(__FILE__, __LINE__, Mismatch(afterHeader, tag + line));
+            fail(__FILE__, __LINE__, mismatch(afterHeader, tag + line));
         sawCraftedName = sawCraftedName ||
                          message.find("target=\"M\\x0asign-in \\\"\xc3\xa9\xe2\x82\xac\\x81\"") !=
                              std::string::npos;
@@ -333,14 +333,14 @@ void CheckWhatReachesTheLog()
 TEST(EveryEventReachesTheLogSocketAsOneLine)
 {
     CHECK(::mkdir("own", 0755) == 0 && ::chdir("own") == 0);
-    CheckWhatReachesTheLog();
+    checkWhatReachesTheLog();
     CHECK(::chdir("..") == 0);
     // Root takes a plain chroot; this is the way an ordinary user goes.
     if (::geteuid() == 0) {
         CHECK(::mkdir("ordinary", 0755) == 0);
-        storecheck::RunAsOrdinaryUser([] {
+        storecheck::runAsOrdinaryUser([] {
             CHECK(::chdir("ordinary") == 0);
-            CheckWhatReachesTheLog();
+            checkWhatReachesTheLog();
         });
     }
 }
@@ -353,31 +353,31 @@ TEST(WithoutADaemonTheProgramWorksAsBeforeAndSilently)
         bool deadSocket; // a socket is there, but nobody reads it
     };
     std::vector<Row> rows = {{"no-dev-log", false}, {"dead-socket", true}};
-    const Root root = PrivateRoot();
+    const Root root = privateRoot();
     if (root == Root::Shared)
         rows = {{"system-dev-log", false}};
     for (const Row& row : rows) {
         CHECK(::mkdir(row.name, 0755) == 0 && ::chdir(row.name) == 0);
         if (row.deadSocket)
-            ::close(BindLogSocket());
-        const ChildRun run = RunInChild(root, -1, [] {
-            const std::unique_ptr<AuditSink> sink = MakeSystemLogSink();
+            ::close(bindLogSocket());
+        const ChildRun run = runInChild(root, -1, [] {
+            const std::unique_ptr<AuditSink> sink = makeSystemLogSink();
             TimingSink timing(*sink);
-            everyevent::Run(&timing);
+            everyevent::run(&timing);
             const auto slowest =
                 std::chrono::duration_cast<std::chrono::milliseconds>(timing.slowest);
-            storecheck::WriteFile("timing.txt", std::to_string(timing.count) + " " +
+            storecheck::writeFile("timing.txt", std::to_string(timing.count) + " " +
                                                     std::to_string(slowest.count()));
         });
         CHECK_EQ(run.stderrText, std::string());
-        const std::string timing = ReadFile("timing.txt");
+        const std::string timing = readFile("timing.txt");
         const std::size_t space = timing.find(' ');
         CHECK(std::stoi(timing.substr(0, space)) >= 14);
         // A line that waited for a daemon would wait for good; a second is
         // far more than a failed connect takes.
         const int slowestMs = std::stoi(timing.substr(space + 1));
         if (slowestMs >= 1000)
-            Fail(__FILE__, __LINE__,
+            fail(__FILE__, __LINE__,
                  std::string(row.name) + ": a line took " + std::to_string(slowestMs) + " ms");
         CHECK(::chdir("..") == 0);
     }

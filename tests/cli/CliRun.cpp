@@ -16,13 +16,13 @@
 
 namespace {
 
-void MakePipe(int ends[2])
+void makePipe(int ends[2])
 {
     if (::pipe2(ends, O_CLOEXEC) != 0)
-        storecheck::Fail(__FILE__, __LINE__, "pipe");
+        storecheck::fail(__FILE__, __LINE__, "pipe");
 }
 
-void CloseFd(int& fd)
+void closeFd(int& fd)
 {
     if (fd >= 0)
         ::close(fd);
@@ -34,7 +34,7 @@ storecheck::ProgramCopy Program(LARK_CLI_PROGRAM);
 
 } // namespace
 
-const char* CliProgram()
+const char* cliProgram()
 {
     return Program.path().c_str();
 }
@@ -47,14 +47,14 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
     int input[2];
     int output[2];
     int error[2];
-    MakePipe(input);
-    MakePipe(output);
-    MakePipe(error);
+    makePipe(input);
+    makePipe(output);
+    makePipe(error);
     char* cwd = ::getcwd(nullptr, 0);
     const std::string home = std::string(cwd ? cwd : ".") + "/home";
     std::free(cwd);
 
-    std::vector<std::string> argv = {CliProgram()};
+    std::vector<std::string> argv = {cliProgram()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> pointers;
     for (std::string& argument : argv)
@@ -64,7 +64,7 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
     std::fflush(nullptr);
     m_child = ::fork();
     if (m_child < 0)
-        storecheck::Fail(__FILE__, __LINE__, "fork");
+        storecheck::fail(__FILE__, __LINE__, "fork");
     if (m_child == 0) {
         ::dup2(input[0], STDIN_FILENO);
         ::dup2(output[1], STDOUT_FILENO);
@@ -92,16 +92,16 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
 CliProcess::~CliProcess()
 {
     if (m_child > 0) {
-        CloseFd(m_input);
-        CloseFd(m_output);
-        CloseFd(m_error);
+        closeFd(m_input);
+        closeFd(m_output);
+        closeFd(m_error);
         ::kill(m_child, SIGKILL);
         int status;
         ::waitpid(m_child, &status, 0);
     }
 }
 
-void CliProcess::Write(const std::string& input)
+void CliProcess::write(const std::string& input)
 {
     std::size_t done = 0;
     while (done < input.size()) {
@@ -114,24 +114,24 @@ void CliProcess::Write(const std::string& input)
     }
 }
 
-void CliProcess::WaitUntilRead()
+void CliProcess::waitUntilRead()
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (;;) {
         int waiting = 0;
         if (::ioctl(m_input, FIONREAD, &waiting) != 0)
-            storecheck::Fail(__FILE__, __LINE__, "FIONREAD on the program's input");
+            storecheck::fail(__FILE__, __LINE__, "FIONREAD on the program's input");
         if (waiting == 0)
             return;
         if (std::chrono::steady_clock::now() > deadline)
-            storecheck::Fail(__FILE__, __LINE__, "the program did not read its input");
+            storecheck::fail(__FILE__, __LINE__, "the program did not read its input");
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
-CliResult CliProcess::Finish()
+CliResult CliProcess::finish()
 {
-    CloseFd(m_input);
+    closeFd(m_input);
     CliResult result;
     pollfd fds[2] = {{m_output, POLLIN, 0}, {m_error, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
@@ -141,7 +141,7 @@ CliResult CliProcess::Finish()
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
-            storecheck::Fail(__FILE__, __LINE__, "the program did not finish");
+            storecheck::fail(__FILE__, __LINE__, "the program did not finish");
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
                 continue;
@@ -166,10 +166,10 @@ CliResult CliProcess::Finish()
     return result;
 }
 
-CliResult RunCli(const std::vector<std::string>& arguments, const std::string& input,
+CliResult runCli(const std::vector<std::string>& arguments, const std::string& input,
                  const std::vector<std::string>& environment)
 {
     CliProcess process(arguments, environment);
-    process.Write(input);
-    return process.Finish();
+    process.write(input);
+    return process.finish();
 }

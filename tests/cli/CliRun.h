@@ -28,12 +28,12 @@ public:
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
 
-    void Write(const std::string& input);
+    void write(const std::string& input);
     // Waits until the program has read everything written so far.
-    void WaitUntilRead();
+    void waitUntilRead();
     // Closes standard input and collects what the program wrote and how it
     // ended.
-    CliResult Finish();
+    CliResult finish();
 
 private:
     pid_t m_child = -1;
@@ -42,8 +42,8 @@ private:
     int m_error = -1;
 };
 
-CliResult RunCli(const std::vector<std::string>& arguments, const std::string& input = "",
+CliResult runCli(const std::vector<std::string>& arguments, const std::string& input = "",
                  const std::vector<std::string>& environment = {});
 
 // The path of the copy of the program that the cases run.
-const char* CliProgram();
+const char* cliProgram();

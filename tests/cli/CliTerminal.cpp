@@ -20,7 +20,7 @@ namespace {
 
 constexpr int PatienceMs = 60000;
 
-void Tell(int fd, const std::string& line)
+void tell(int fd, const std::string& line)
 {
     const std::string text = line + "\n";
     (void)!::write(fd, text.data(), text.size());
@@ -29,7 +29,7 @@ void Tell(int fd, const std::string& line)
 // Started in a child of the test, never returns. Only the test's side of
 // the pipes is closed here; everything the test holds is close-on-exec, so
 // the job gets none of it.
-[[noreturn]] void StandInShell(const std::string& terminal, TerminalJob::Start start,
+[[noreturn]] void standInShell(const std::string& terminal, TerminalJob::Start start,
                                const termios& shellModes, int changes, int commands,
                                std::vector<std::string> argv, const std::string& home)
 {
@@ -79,17 +79,17 @@ void Tell(int fd, const std::string& line)
     ::setpgid(job, job);
     if (foreground)
         ::tcsetpgrp(tty, job);
-    Tell(changes, std::to_string(job));
+    tell(changes, std::to_string(job));
 
     for (;;) {
         int status = 0;
         if (::waitpid(job, &status, WNOHANG | WUNTRACED | WCONTINUED) == job) {
             if (WIFSTOPPED(status)) {
-                Tell(changes, "stopped " + std::to_string(WSTOPSIG(status)));
+                tell(changes, "stopped " + std::to_string(WSTOPSIG(status)));
             } else if (WIFCONTINUED(status)) {
-                Tell(changes, "continued");
+                tell(changes, "continued");
             } else {
-                Tell(changes, WIFEXITED(status) ? "exited " + std::to_string(WEXITSTATUS(status))
+                tell(changes, WIFEXITED(status) ? "exited " + std::to_string(WEXITSTATUS(status))
                                                 : "killed " + std::to_string(WTERMSIG(status)));
                 ::_exit(0);
             }
@@ -110,7 +110,7 @@ void Tell(int fd, const std::string& line)
     }
 }
 
-void CloseFd(int& fd)
+void closeFd(int& fd)
 {
     if (fd >= 0)
         ::close(fd);
@@ -124,94 +124,94 @@ TerminalJob::TerminalJob(const std::vector<std::string>& arguments, Start start)
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (m_master < 0 || ::fcntl(m_master, F_SETFD, FD_CLOEXEC) != 0 || ::grantpt(m_master) != 0 ||
         ::unlockpt(m_master) != 0)
-        storecheck::Fail(__FILE__, __LINE__, "no pseudo-terminal");
+        storecheck::fail(__FILE__, __LINE__, "no pseudo-terminal");
     const std::string terminal = ::ptsname(m_master);
     m_terminal = ::open(terminal.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_terminal < 0 || ::tcgetattr(m_terminal, &m_shellModes) != 0)
-        storecheck::Fail(__FILE__, __LINE__, "cannot open " + terminal);
+        storecheck::fail(__FILE__, __LINE__, "cannot open " + terminal);
     int changes[2];
     int commands[2];
     if (::pipe2(changes, O_CLOEXEC) != 0 || ::pipe2(commands, O_CLOEXEC) != 0)
-        storecheck::Fail(__FILE__, __LINE__, "pipe");
+        storecheck::fail(__FILE__, __LINE__, "pipe");
     char* cwd = ::getcwd(nullptr, 0);
     const std::string home = std::string(cwd ? cwd : ".") + "/home";
     std::free(cwd);
-    std::vector<std::string> argv = {CliProgram()};
+    std::vector<std::string> argv = {cliProgram()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
 
     std::fflush(nullptr);
     m_shell = ::fork();
     if (m_shell < 0)
-        storecheck::Fail(__FILE__, __LINE__, "fork");
+        storecheck::fail(__FILE__, __LINE__, "fork");
     if (m_shell == 0) {
         ::close(changes[0]);
         ::close(commands[1]);
-        StandInShell(terminal, start, m_shellModes, changes[1], commands[0], argv, home);
+        standInShell(terminal, start, m_shellModes, changes[1], commands[0], argv, home);
     }
     ::close(changes[1]);
     ::close(commands[0]);
     m_changes = changes[0];
     m_commands = commands[1];
     try {
-        const std::string job = NextChange();
+        const std::string job = nextChange();
         m_job = static_cast<pid_t>(std::atol(job.c_str()));
         if (m_job <= 0)
-            storecheck::Fail(__FILE__, __LINE__, "the stand-in shell started no job: " + job);
+            storecheck::fail(__FILE__, __LINE__, "the stand-in shell started no job: " + job);
     } catch (...) {
-        Release();
+        release();
         throw;
     }
 }
 
 TerminalJob::~TerminalJob()
 {
-    Release();
+    release();
 }
 
-void TerminalJob::Release()
+void TerminalJob::release()
 {
     if (m_job > 0 && !m_ended)
         ::kill(m_job, SIGKILL);
     // The stand-in shell ends with its job, or when it finds the test gone.
-    CloseFd(m_commands);
+    closeFd(m_commands);
     int status;
     while (m_shell > 0 && ::waitpid(m_shell, &status, 0) < 0 && errno == EINTR) {
     }
     m_shell = -1;
-    CloseFd(m_changes);
-    CloseFd(m_terminal);
-    CloseFd(m_master);
+    closeFd(m_changes);
+    closeFd(m_terminal);
+    closeFd(m_master);
 }
 
-void TerminalJob::Type(const std::string& keys)
+void TerminalJob::type(const std::string& keys)
 {
     if (::write(m_master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
-        storecheck::Fail(__FILE__, __LINE__, "the terminal took not all keys");
+        storecheck::fail(__FILE__, __LINE__, "the terminal took not all keys");
 }
 
-void TerminalJob::Send(int signal)
+void TerminalJob::send(int signal)
 {
     if (::kill(m_job, signal) != 0)
-        storecheck::Fail(__FILE__, __LINE__, "kill");
+        storecheck::fail(__FILE__, __LINE__, "kill");
 }
 
-void TerminalJob::Foreground()
+void TerminalJob::foreground()
 {
-    Command('f');
+    command('f');
 }
 
-void TerminalJob::Background()
+void TerminalJob::background()
 {
-    Command('b');
+    command('b');
 }
 
-void TerminalJob::Command(char command)
+void TerminalJob::command(char command)
 {
     if (::write(m_commands, &command, 1) != 1)
-        storecheck::Fail(__FILE__, __LINE__, "the stand-in shell has gone");
+        storecheck::fail(__FILE__, __LINE__, "the stand-in shell has gone");
 }
 
-std::string TerminalJob::WaitFor(const std::string& text)
+std::string TerminalJob::waitFor(const std::string& text)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(PatienceMs);
     std::size_t found;
@@ -226,15 +226,15 @@ std::string TerminalJob::WaitFor(const std::string& text)
             m_screen.append(buffer, static_cast<std::size_t>(n));
     }
     if (found == std::string::npos)
-        storecheck::Fail(__FILE__, __LINE__,
-                         "the screen shows " + storecheck::Show(m_screen) + ", never " +
-                             storecheck::Show(text));
+        storecheck::fail(__FILE__, __LINE__,
+                         "the screen shows " + storecheck::show(m_screen) + ", never " +
+                             storecheck::show(text));
     const std::string shown = m_screen.substr(0, found + text.size());
     m_screen.erase(0, shown.size());
     return shown;
 }
 
-std::string TerminalJob::NextChange()
+std::string TerminalJob::nextChange()
 {
     std::size_t end;
     while ((end = m_pending.find('\n')) == std::string::npos) {
@@ -243,13 +243,13 @@ std::string TerminalJob::NextChange()
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
-            storecheck::Fail(__FILE__, __LINE__, "the job did not change");
+            storecheck::fail(__FILE__, __LINE__, "the job did not change");
         char buffer[64];
         const ssize_t n = ::read(m_changes, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            storecheck::Fail(__FILE__, __LINE__, "the stand-in shell has gone");
+            storecheck::fail(__FILE__, __LINE__, "the stand-in shell has gone");
         m_pending.append(buffer, static_cast<std::size_t>(n));
     }
     const std::string change = m_pending.substr(0, end);
@@ -259,15 +259,15 @@ std::string TerminalJob::NextChange()
     return change;
 }
 
-termios TerminalJob::Modes() const
+termios TerminalJob::modes() const
 {
     termios modes{};
     if (::tcgetattr(m_terminal, &modes) != 0)
-        storecheck::Fail(__FILE__, __LINE__, "tcgetattr");
+        storecheck::fail(__FILE__, __LINE__, "tcgetattr");
     return modes;
 }
 
-bool SameModes(const termios& actual, const termios& expected)
+bool sameModes(const termios& actual, const termios& expected)
 {
     return actual.c_iflag == expected.c_iflag && actual.c_oflag == expected.c_oflag &&
            actual.c_lflag == expected.c_lflag;

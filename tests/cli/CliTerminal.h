@@ -33,27 +33,27 @@ public:
     TerminalJob& operator=(const TerminalJob&) = delete;
 
     // Keys as the keyboard sends them; "\x1a" is Ctrl-Z.
-    void Type(const std::string& keys);
-    void Send(int signal);
+    void type(const std::string& keys);
+    void send(int signal);
     // As `fg` and `bg` do: the shell's modes back on the terminal, which
     // echo, the terminal to the job or to the shell, then SIGCONT.
-    void Foreground();
-    void Background();
+    void foreground();
+    void background();
 
     // Waits until the screen shows `text`; returns what it showed from where
     // the last wait ended up to the end of `text`.
-    std::string WaitFor(const std::string& text);
+    std::string waitFor(const std::string& text);
     // Waits for the job's next change of state: "stopped N", "continued",
     // "exited N" or "killed N", N a signal number or an exit status.
-    std::string NextChange();
+    std::string nextChange();
 
-    termios Modes() const;
+    termios modes() const;
     // The terminal's modes as the shell keeps them, those it started with.
-    const termios& ShellModes() const { return m_shellModes; }
+    const termios& shellModes() const { return m_shellModes; }
 
 private:
-    void Command(char command);
-    void Release();
+    void command(char command);
+    void release();
 
     int m_master = -1;
     int m_terminal = -1; // the job's side of the terminal, held to look at its modes
@@ -68,4 +68,4 @@ private:
 };
 
 // The same modes: what echoes, what is translated, what the Enter does.
-bool SameModes(const termios& actual, const termios& expected);
+bool sameModes(const termios& actual, const termios& expected);

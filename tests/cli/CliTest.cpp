@@ -33,12 +33,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using storecheck::FileExists;
-using storecheck::ListWorkingDir;
-using storecheck::ReadFile;
+using storecheck::fileExists;
+using storecheck::listWorkingDir;
+using storecheck::readFile;
 using storecheck::TableFile;
-using storecheck::TestData;
-using storecheck::WriteFile;
+using storecheck::testData;
+using storecheck::writeFile;
 
 namespace {
 
@@ -48,81 +48,81 @@ const std::string Renee = "Ren\xc3\xa9"
                           "e";
 const std::string ReneePassword = "caf\xc3\xa9\xe2\x82\xac";
 
-std::string Fixture()
+std::string fixture()
 {
-    return TestData("three-users.acl");
+    return testData("three-users.acl");
 }
 
-void UseFixture()
+void useFixture()
 {
-    WriteFile(TableFile, Fixture());
+    writeFile(TableFile, fixture());
 }
 
 // Signed in as `user`: the password is the first line of input, `more`
 // follows it.
-CliResult As(const std::string& user, const std::string& password,
+CliResult as(const std::string& user, const std::string& password,
              const std::vector<std::string>& command, const std::string& more = "")
 {
     std::vector<std::string> arguments = {"--table", TableFile, "--user", user};
     arguments.insert(arguments.end(), command.begin(), command.end());
-    return RunCli(arguments, password + "\n" + more);
+    return runCli(arguments, password + "\n" + more);
 }
 
-std::string Described(const CliResult& result)
+std::string described(const CliResult& result)
 {
-    return "exit " + std::to_string(result.status) + ", stdout " + storecheck::Show(result.out) +
-           ", stderr " + storecheck::Show(result.err);
+    return "exit " + std::to_string(result.status) + ", stdout " + storecheck::show(result.out) +
+           ", stderr " + storecheck::show(result.err);
 }
 
-UserTable Decode(const std::string& bytes)
+UserTable decode(const std::string& bytes)
 {
     UserTable table;
-    table.SetRecords(bytes, SlotCount);
+    table.setRecords(bytes, SlotCount);
     return table;
 }
 
-UserTable OnDisk()
+UserTable onDisk()
 {
-    const std::string bytes = ReadFile(TableFile);
+    const std::string bytes = readFile(TableFile);
     CHECK_EQ(bytes.size(), UserTableFileSize);
-    return Decode(bytes);
+    return decode(bytes);
 }
 
-std::string Flags(const UserRecord& record)
+std::string flags(const UserRecord& record)
 {
     std::string flags;
     for (Right right : AllRights)
-        flags += Decoded(RightField(record, right));
+        flags += decoded(rightField(record, right));
     return flags;
 }
 
 // "name/password/path/flags" of a slot, and its accounts as "name=description".
-std::string UserLine(const UserTable& table, int slot)
+std::string userLine(const UserTable& table, int slot)
 {
-    const UserRecord& record = table.Slot(slot);
-    return Decoded(record.LoginName) + "/" + Decoded(record.Password) + "/" +
-           Decoded(record.DataPath) + "/" + Flags(record);
+    const UserRecord& record = table.slot(slot);
+    return decoded(record.LoginName) + "/" + decoded(record.Password) + "/" +
+           decoded(record.DataPath) + "/" + flags(record);
 }
 
-std::string AccountLine(const UserTable& table, int slot, int entry)
+std::string accountLine(const UserTable& table, int slot, int entry)
 {
-    const AccountEntry& account = table.Slot(slot).Accounts[static_cast<std::size_t>(entry)];
+    const AccountEntry& account = table.slot(slot).Accounts[static_cast<std::size_t>(entry)];
     if (account.AccountName.empty())
         return "(free)";
-    return Decoded(account.AccountName) + "=" + Decoded(account.AccountDescription);
+    return decoded(account.AccountName) + "=" + decoded(account.AccountDescription);
 }
 
-std::string Differs(const std::string& what, const std::string& actual, const std::string& expected)
+std::string differs(const std::string& what, const std::string& actual, const std::string& expected)
 {
     return actual == expected ? std::string()
-                              : what + ": " + storecheck::Mismatch(actual, expected) + "; ";
+                              : what + ": " + storecheck::mismatch(actual, expected) + "; ";
 }
 
-std::string Names(const UserTable& table)
+std::string names(const UserTable& table)
 {
     std::string names;
     for (int slot = 1; slot <= SlotCount; ++slot)
-        names += "[" + Decoded(table.Slot(slot).LoginName) + "]";
+        names += "[" + decoded(table.slot(slot).LoginName) + "]";
     return names;
 }
 
@@ -136,7 +136,7 @@ const std::string ReneeLine = " Ren\xe9"
 namespace {
 
 // The system account's fields of an audit line, for this process.
-std::string SystemFields()
+std::string systemFields()
 {
     const passwd* me = ::getpwuid(::getuid());
     return " system_user=\"" + std::string(me ? me->pw_name : "") + "\" uid=\"" +
@@ -147,15 +147,15 @@ std::string SystemFields()
 
 TEST(TheFixtureIsWhatTheseTestsTakeItFor)
 {
-    UseFixture();
-    const UserTable table = OnDisk();
-    CHECK_EQ(UserLine(table, 1), AdminLine);
-    CHECK_EQ(UserLine(table, 2), ClerkLine);
-    CHECK_EQ(UserLine(table, 3), ReneeLine);
-    CHECK_EQ(AccountLine(table, 1, 0), std::string("Checking=Main account.\r\nBranch 12"));
-    CHECK_EQ(AccountLine(table, 1, 1), std::string("(free)"));
-    CHECK_EQ(AccountLine(table, 1, 2), std::string("Savings="));
-    CHECK_EQ(AccountLine(table, 3, 0), std::string("Gesch\xe4"
+    useFixture();
+    const UserTable table = onDisk();
+    CHECK_EQ(userLine(table, 1), AdminLine);
+    CHECK_EQ(userLine(table, 2), ClerkLine);
+    CHECK_EQ(userLine(table, 3), ReneeLine);
+    CHECK_EQ(accountLine(table, 1, 0), std::string("Checking=Main account.\r\nBranch 12"));
+    CHECK_EQ(accountLine(table, 1, 1), std::string("(free)"));
+    CHECK_EQ(accountLine(table, 1, 2), std::string("Savings="));
+    CHECK_EQ(accountLine(table, 3, 0), std::string("Gesch\xe4"
                                                    "ft=\x80 account"));
 }
 
@@ -184,22 +184,22 @@ TEST(SignInFollowsTheLoginDialog)
         {"admin", "Secret\n", 2, "larkledger-security-cli: Incorrect Password!\n"},
         {Renee, "cafe\xe2\x82\xac\n", 2, "larkledger-security-cli: Incorrect Password!\n"},
     };
-    UseFixture();
+    useFixture();
     for (const Row& row : rows) {
         const CliResult result =
-            RunCli({"--table", TableFile, "--user", row.user, "ls"}, row.input);
+            runCli({"--table", TableFile, "--user", row.user, "ls"}, row.input);
         const std::string expectedOut =
             row.status == 0 ? "admin\nclerk\n " + Renee + " \n" : std::string();
         if (result.status != row.status || result.err != row.err || result.out != expectedOut)
-            storecheck::Fail(__FILE__, __LINE__,
-                             storecheck::Show(row.user) + ": " + Described(result));
-        CHECK_EQ(ReadFile(TableFile), Fixture());
+            storecheck::fail(__FILE__, __LINE__,
+                             storecheck::show(row.user) + ": " + described(result));
+        CHECK_EQ(readFile(TableFile), fixture());
     }
 }
 
 TEST(ShowFollowsTheUserDetailsPage)
 {
-    UseFixture();
+    useFixture();
     struct Row
     {
         std::string user;
@@ -231,38 +231,38 @@ TEST(ShowFollowsTheUserDetailsPage)
              "shown without the ModifyUsers and DeleteUsers rights\n"},
     };
     for (const Row& row : rows) {
-        const CliResult result = As(row.user, row.password, {"show", row.name});
+        const CliResult result = as(row.user, row.password, {"show", row.name});
         if (result.status != 0 || result.out != row.out || !result.err.empty())
-            storecheck::Fail(__FILE__, __LINE__,
-                             row.user + " shows " + row.name + ": " + Described(result) + "\n" +
-                                 storecheck::Mismatch(result.out, row.out));
+            storecheck::fail(__FILE__, __LINE__,
+                             row.user + " shows " + row.name + ": " + described(result) + "\n" +
+                                 storecheck::mismatch(result.out, row.out));
     }
-    CHECK_EQ(ReadFile(TableFile), Fixture());
+    CHECK_EQ(readFile(TableFile), fixture());
 }
 
 TEST(UserDetailsAreRefusedWithoutModifyUsersOrDeleteUsers)
 {
-    UseFixture();
-    UserTable table = OnDisk();
+    useFixture();
+    UserTable table = onDisk();
     UserRecord plain{};
     plain.LoginName.assign("keeper");
     plain.Password.assign("pw");
     plain.DataPath.assign("/k");
     for (Right right : AllRights)
-        RightField(plain, right).assign(right == Right::AddUsers ? "0" : "1");
+        rightField(plain, right).assign(right == Right::AddUsers ? "0" : "1");
     table.StoreNewUser(plain);
-    const std::string bytes = table.Bytes();
-    WriteFile(TableFile, bytes);
+    const std::string bytes = table.bytes();
+    writeFile(TableFile, bytes);
 
-    const CliResult listed = As("keeper", "pw", {"ls"});
+    const CliResult listed = as("keeper", "pw", {"ls"});
     CHECK_EQ(listed.status, 0);
     CHECK_EQ(listed.out, "admin\nclerk\n " + Renee + " \nkeeper\n");
-    const CliResult shown = As("keeper", "pw", {"show", "keeper"});
+    const CliResult shown = as("keeper", "pw", {"show", "keeper"});
     CHECK_EQ(shown.status, 3);
     CHECK_EQ(shown.out, std::string());
     CHECK_EQ(shown.err, std::string("larkledger-security-cli: You may not see user details: that "
                                     "needs the ModifyUsers or DeleteUsers right.\n"));
-    CHECK_EQ(ReadFile(TableFile), bytes);
+    CHECK_EQ(readFile(TableFile), bytes);
 }
 
 TEST(EveryChangeReachesTheFile)
@@ -279,19 +279,19 @@ TEST(EveryChangeReachesTheFile)
          {"--user", "admin", "add", "bob", "--path", "/home/bob", "--grant", "AddRecord"},
          "secret\nbobpw\n",
          [](const UserTable& t) {
-             return Differs("users", Names(t),
+             return differs("users", names(t),
                             "[admin][clerk][ Ren\xe9"
                             "e ][bob][]") +
-                    Differs("bob", UserLine(t, 4), "bob/bobpw//home/bob/111101") +
-                    Differs("bob's accounts", AccountLine(t, 4, 0), "(free)") +
-                    Differs("the others", t.Bytes().substr(0, 3 * UserRecordSize),
-                            Fixture().substr(0, 3 * UserRecordSize));
+                    differs("bob", userLine(t, 4), "bob/bobpw//home/bob/111101") +
+                    differs("bob's accounts", accountLine(t, 4, 0), "(free)") +
+                    differs("the others", t.bytes().substr(0, 3 * UserRecordSize),
+                            fixture().substr(0, 3 * UserRecordSize));
          }},
         {"add, texts beyond ASCII",
          {"--user", "admin", "add", "Zo\xc3\xab", "--path", "/data/\xe2\x82\xacuro"},
          "secret\npw\xc3\xab\n",
          [](const UserTable& t) {
-             return Differs("Zo\xeb", UserLine(t, 4), "Zo\xeb/pw\xeb//data/\x80uro/111111");
+             return differs("Zo\xeb", userLine(t, 4), "Zo\xeb/pw\xeb//data/\x80uro/111111");
          }},
         {"edit name, path and rights; the password stays",
          {"--user", "admin", "edit", "clerk", "--name", "clerk2", "--path", "/x", "--grant",
@@ -299,28 +299,28 @@ TEST(EveryChangeReachesTheFile)
          "secret\n",
          [](const UserTable& t) {
              // Saving a change moves the user to the end, as in the windows.
-             return Differs("admin", UserLine(t, 1), AdminLine) +
-                    Differs("Ren\xe9"
+             return differs("admin", userLine(t, 1), AdminLine) +
+                    differs("Ren\xe9"
                             "e",
-                            UserLine(t, 2), ReneeLine) +
-                    Differs("Ren\xe9"
+                            userLine(t, 2), ReneeLine) +
+                    differs("Ren\xe9"
                             "e's account",
-                            AccountLine(t, 2, 0),
+                            accountLine(t, 2, 0),
                             "Gesch\xe4"
                             "ft=\x80 account") +
-                    Differs("clerk2", UserLine(t, 3), "clerk2/Pa55w0rd//x/111110") +
-                    Differs("free", Names(t).substr(Names(t).size() - 4), "[][]");
+                    differs("clerk2", userLine(t, 3), "clerk2/Pa55w0rd//x/111110") +
+                    differs("free", names(t).substr(names(t).size() - 4), "[][]");
          }},
         {"edit the password of a user found by the trimmed name",
          {"--user", "admin", "edit", Renee, "--password"},
          "secret\nnew\xe2\x82\xacpw\n",
          [](const UserTable& t) {
-             return Differs("Ren\xe9"
+             return differs("Ren\xe9"
                             "e",
-                            UserLine(t, 3),
+                            userLine(t, 3),
                             " Ren\xe9"
                             "e /new\x80pw/D:\\Daten/101111") +
-                    Differs("account", AccountLine(t, 3, 0),
+                    differs("account", accountLine(t, 3, 0),
                             "Gesch\xe4"
                             "ft=\x80 account");
          }},
@@ -328,19 +328,19 @@ TEST(EveryChangeReachesTheFile)
          {"--user", "clerk", "edit", "clerk", "--password"},
          "Pa55w0rd\nfresh\n",
          [](const UserTable& t) {
-             return Differs("clerk", UserLine(t, 3), "clerk/fresh//srv/ledger/111011");
+             return differs("clerk", userLine(t, 3), "clerk/fresh//srv/ledger/111011");
          }},
         {"rm",
          {"--user", "admin", "rm", "clerk"},
          "secret\n",
          [](const UserTable& t) {
-             return Differs("users", Names(t),
+             return differs("users", names(t),
                             "[admin][ Ren\xe9"
                             "e ][][][]") +
-                    Differs("Ren\xe9"
+                    differs("Ren\xe9"
                             "e",
-                            UserLine(t, 2), ReneeLine) +
-                    Differs("account", AccountLine(t, 2, 0),
+                            userLine(t, 2), ReneeLine) +
+                    differs("account", accountLine(t, 2, 0),
                             "Gesch\xe4"
                             "ft=\x80 account");
          }},
@@ -348,7 +348,7 @@ TEST(EveryChangeReachesTheFile)
          {"--user", Renee, "rm", "admin"},
          ReneePassword + "\n",
          [](const UserTable& t) {
-             return Differs("users", Names(t),
+             return differs("users", names(t),
                             "[clerk][ Ren\xe9"
                             "e ][][][]");
          }},
@@ -356,37 +356,37 @@ TEST(EveryChangeReachesTheFile)
          {"--user", "admin", "account-add", "clerk", "Loan", "--description", "two\nlines"},
          "secret\n",
          [](const UserTable& t) {
-             return Differs("clerk's account", AccountLine(t, 2, 0), "Loan=two\r\nlines") +
-                    Differs("clerk", UserLine(t, 2), ClerkLine);
+             return differs("clerk's account", accountLine(t, 2, 0), "Loan=two\r\nlines") +
+                    differs("clerk", userLine(t, 2), ClerkLine);
          }},
         {"account-add fills the first gap",
          {"--user", "admin", "account-add", "admin", "Loan"},
          "secret\n",
          [](const UserTable& t) {
-             return Differs("entry 0", AccountLine(t, 1, 0),
+             return differs("entry 0", accountLine(t, 1, 0),
                             "Checking=Main account.\r\nBranch 12") +
-                    Differs("entry 1", AccountLine(t, 1, 1), "Loan=") +
-                    Differs("entry 2", AccountLine(t, 1, 2), "Savings=");
+                    differs("entry 1", accountLine(t, 1, 1), "Loan=") +
+                    differs("entry 2", accountLine(t, 1, 2), "Savings=");
          }},
         {"account-edit renames, found in another case",
          {"--user", "admin", "account-edit", "admin", "cHECKING", "--name", "Current"},
          "secret\n",
          [](const UserTable& t) {
-             return Differs("entry 0", AccountLine(t, 1, 0), "Current=Main account.\r\nBranch 12");
+             return differs("entry 0", accountLine(t, 1, 0), "Current=Main account.\r\nBranch 12");
          }},
         {"account-edit describes",
          {"--user", "admin", "account-edit", "admin", "Savings", "--description", "Kept\nsafe"},
          "secret\n",
          [](const UserTable& t) {
-             return Differs("entry 2", AccountLine(t, 1, 2), "Savings=Kept\r\nsafe");
+             return differs("entry 2", accountLine(t, 1, 2), "Savings=Kept\r\nsafe");
          }},
         {"account-rm",
          {"--user", "admin", "account-rm", "admin", "Savings"},
          "secret\n",
          [](const UserTable& t) {
-             return Differs("entry 0", AccountLine(t, 1, 0),
+             return differs("entry 0", accountLine(t, 1, 0),
                             "Checking=Main account.\r\nBranch 12") +
-                    Differs("entry 2", AccountLine(t, 1, 2), "(free)");
+                    differs("entry 2", accountLine(t, 1, 2), "(free)");
          }},
         {"account-rm of an account beyond ASCII",
          {"--user", "admin", "account-rm", Renee,
@@ -394,22 +394,22 @@ TEST(EveryChangeReachesTheFile)
           "ft"},
          "secret\n",
          [](const UserTable& t) {
-             return Differs("Ren\xe9"
+             return differs("Ren\xe9"
                             "e's entry 0",
-                            AccountLine(t, 3, 0), "(free)");
+                            accountLine(t, 3, 0), "(free)");
          }},
     };
     for (const Row& row : rows) {
-        UseFixture();
+        useFixture();
         std::vector<std::string> arguments = {"--table", TableFile};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-        const CliResult result = RunCli(arguments, row.input);
+        const CliResult result = runCli(arguments, row.input);
         if (result.status != 0 || !result.out.empty() || !result.err.empty())
-            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + Described(result));
-        CHECK(ListWorkingDir() == std::vector<std::string>({TableFile}));
-        const std::string wrong = row.wrong(OnDisk());
+            storecheck::fail(__FILE__, __LINE__, std::string(row.what) + ": " + described(result));
+        CHECK(listWorkingDir() == std::vector<std::string>({TableFile}));
+        const std::string wrong = row.wrong(onDisk());
         if (!wrong.empty())
-            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + wrong);
+            storecheck::fail(__FILE__, __LINE__, std::string(row.what) + ": " + wrong);
     }
 }
 
@@ -588,66 +588,66 @@ TEST(EveryRefusalLeavesTheFileAsItWas)
         std::optional<std::string> before;
         switch (row.table) {
         case Table::Fixture:
-            before = Fixture();
+            before = fixture();
             break;
         case Table::CutShort:
-            before = Fixture().substr(0, 1000);
+            before = fixture().substr(0, 1000);
             break;
         case Table::Empty:
             before = std::string();
             break;
         case Table::Missing:
-            if (FileExists(TableFile))
+            if (fileExists(TableFile))
                 CHECK(::unlink(TableFile.c_str()) == 0);
             break;
         }
         if (before)
-            WriteFile(TableFile, *before);
+            writeFile(TableFile, *before);
         std::vector<std::string> arguments = {"--table", TableFile};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-        const CliResult result = RunCli(arguments, row.input);
+        const CliResult result = runCli(arguments, row.input);
 
         std::string command;
         for (const std::string& argument : row.arguments)
             command += " " + argument;
-        const bool sameFile = before ? FileExists(TableFile) && ReadFile(TableFile) == *before
-                                     : !FileExists(TableFile);
+        const bool sameFile = before ? fileExists(TableFile) && readFile(TableFile) == *before
+                                     : !fileExists(TableFile);
         const std::vector<std::string> expectedFiles =
             before ? std::vector<std::string>({TableFile}) : std::vector<std::string>();
         if (result.status != row.status || result.err.find(row.err) == std::string::npos ||
             result.err.rfind("larkledger-security-cli: ", 0) != 0 || !result.out.empty() ||
-            !sameFile || ListWorkingDir() != expectedFiles)
-            storecheck::Fail(__FILE__, __LINE__,
-                             storecheck::Show(command) + ": " + Described(result) +
+            !sameFile || listWorkingDir() != expectedFiles)
+            storecheck::fail(__FILE__, __LINE__,
+                             storecheck::show(command) + ": " + described(result) +
                                  (sameFile ? "" : "; the table changed") + "; expected exit " +
-                                 std::to_string(row.status) + " and " + storecheck::Show(row.err));
+                                 std::to_string(row.status) + " and " + storecheck::show(row.err));
     }
 }
 
 TEST(CheckReportsWithoutSigningIn)
 {
-    UseFixture();
+    useFixture();
     const std::string sound = "Table: Gatekeep.acl\nSize: 6565 bytes\nSlot 1: \"admin\"\nSlot 2: "
                               "\"clerk\"\nSlot 3: \" " +
                               Renee + " \"\nThe table is sound.\n";
-    const CliResult fixture = RunCli({"--table", TableFile, "check"});
+    const CliResult fixture = runCli({"--table", TableFile, "check"});
     CHECK_EQ(fixture.status, 0);
     CHECK_EQ(fixture.out, sound);
     CHECK_EQ(fixture.err, std::string());
 
     // Reading only: a table nobody may write is checked all the same.
-    storecheck::RunAsOrdinaryUser([&] {
+    storecheck::runAsOrdinaryUser([&] {
         CHECK(::chmod(TableFile.c_str(), 0444) == 0);
-        const CliResult readOnly = RunCli({"--table", TableFile, "check"});
+        const CliResult readOnly = runCli({"--table", TableFile, "check"});
         CHECK_EQ(readOnly.status, 0);
         CHECK_EQ(readOnly.out, sound);
     });
-    CHECK_EQ(ReadFile(TableFile), Fixture());
+    CHECK_EQ(readFile(TableFile), ::fixture());
     CHECK(::chmod(TableFile.c_str(), 0644) == 0);
 
-    UserTable damaged = Decode(Fixture());
-    StoreEncoded(damaged.Slot(2).AddUsers, "2");
-    StoreEncoded(damaged.Slot(2).LoginName, "REN\xe9"
+    UserTable damaged = decode(::fixture());
+    storeEncoded(damaged.slot(2).AddUsers, "2");
+    storeEncoded(damaged.slot(2).LoginName, "REN\xe9"
                                             "E");
     struct Row
     {
@@ -655,11 +655,11 @@ TEST(CheckReportsWithoutSigningIn)
         std::string out;
     };
     const Row rows[] = {
-        {Fixture().substr(0, 1000),
+        {::fixture().substr(0, 1000),
          "Table: Gatekeep.acl\nSize: 1000 bytes\nNo users.\nFault: The file holds 1000 bytes, "
          "not 6565: it ends inside a record, so the table cannot be read (Read beyond end of "
          "file).\nThe table is not sound: 1 fault.\n"},
-        {damaged.Bytes(), "Table: Gatekeep.acl\nSize: 6565 bytes\nSlot 1: \"admin\"\nSlot 2: "
+        {damaged.bytes(), "Table: Gatekeep.acl\nSize: 6565 bytes\nSlot 1: \"admin\"\nSlot 2: "
                           "\"REN\xc3\xa9"
                           "E\"\nSlot 3: \" " +
                               Renee +
@@ -670,12 +670,12 @@ TEST(CheckReportsWithoutSigningIn)
                               Renee + " \").\nThe table is not sound: 2 faults.\n"},
     };
     for (const Row& row : rows) {
-        WriteFile(TableFile, row.bytes);
-        const CliResult result = RunCli({"--table", TableFile, "check"});
+        writeFile(TableFile, row.bytes);
+        const CliResult result = runCli({"--table", TableFile, "check"});
         if (result.status != 1 || result.out != row.out || !result.err.empty())
-            storecheck::Fail(__FILE__, __LINE__,
-                             Described(result) + "\n" + storecheck::Mismatch(result.out, row.out));
-        CHECK_EQ(ReadFile(TableFile), row.bytes);
+            storecheck::fail(__FILE__, __LINE__,
+                             described(result) + "\n" + storecheck::mismatch(result.out, row.out));
+        CHECK_EQ(readFile(TableFile), row.bytes);
     }
 }
 
@@ -688,7 +688,7 @@ TEST(InitMakesAPrivateTableWithItsFirstUser)
     CHECK(::mkdir("data", 0755) == 0);
 
     // The first-use dialog trims the name and the password.
-    const CliResult made = RunCli({"--table", TableFile, "init", "  chief\t"}, "  pw \n");
+    const CliResult made = runCli({"--table", TableFile, "init", "  chief\t"}, "  pw \n");
     CHECK_EQ(made.status, 0);
     CHECK_EQ(made.out + made.err, std::string());
     struct stat st
@@ -696,31 +696,31 @@ TEST(InitMakesAPrivateTableWithItsFirstUser)
     };
     CHECK(::stat(TableFile.c_str(), &st) == 0);
     CHECK_EQ(st.st_mode & 07777, 0600u);
-    const UserTable table = OnDisk();
-    CHECK_EQ(UserLine(table, 1), "chief/pw/" + folder + "/000000");
-    CHECK_EQ(Names(table), std::string("[chief][][][][]"));
+    const UserTable table = onDisk();
+    CHECK_EQ(userLine(table, 1), "chief/pw/" + folder + "/000000");
+    CHECK_EQ(names(table), std::string("[chief][][][][]"));
     for (int entry = 0; entry < AccountCount; ++entry)
-        CHECK_EQ(AccountLine(table, 1, entry), std::string("(free)"));
-    CHECK_EQ(RunCli({"--table", TableFile, "check"}).status, 0);
+        CHECK_EQ(accountLine(table, 1, entry), std::string("(free)"));
+    CHECK_EQ(runCli({"--table", TableFile, "check"}).status, 0);
 
     CHECK(::unlink(TableFile.c_str()) == 0);
     const CliResult elsewhere =
-        RunCli({"--table", TableFile, "init", "chief", "--path", "data/"}, "pw\n");
+        runCli({"--table", TableFile, "init", "chief", "--path", "data/"}, "pw\n");
     CHECK_EQ(elsewhere.status, 0);
-    CHECK_EQ(UserLine(OnDisk(), 1), "chief/pw/" + folder + "/data/000000");
+    CHECK_EQ(userLine(onDisk(), 1), "chief/pw/" + folder + "/data/000000");
 
     // The first-use rules refuse before anything is written.
     CHECK(::unlink(TableFile.c_str()) == 0);
-    const CliResult blank = RunCli({"--table", TableFile, "init", " "}, "pw\n");
+    const CliResult blank = runCli({"--table", TableFile, "init", " "}, "pw\n");
     CHECK_EQ(blank.status, 3);
     CHECK_EQ(blank.err, std::string("larkledger-security-cli: Please type in your new ID and "
                                     "Password.\n"));
-    const CliResult noPassword = RunCli({"--table", TableFile, "init", "chief"}, " \n");
+    const CliResult noPassword = runCli({"--table", TableFile, "init", "chief"}, " \n");
     CHECK_EQ(noPassword.status, 1);
     const CliResult notAFolder =
-        RunCli({"--table", TableFile, "init", "chief", "--path", "data/missing"}, "pw\n");
+        runCli({"--table", TableFile, "init", "chief", "--path", "data/missing"}, "pw\n");
     CHECK_EQ(notAFolder.status, 1);
-    CHECK(ListWorkingDir() == std::vector<std::string>({"data"}));
+    CHECK(listWorkingDir() == std::vector<std::string>({"data"}));
 }
 
 TEST(InitKeepsTheTableInTheLaunchersDataFolder)
@@ -730,7 +730,7 @@ TEST(InitKeepsTheTableInTheLaunchersDataFolder)
     std::free(here);
 
     // HOME alone: the folder is made, private to its owner.
-    const CliResult made = RunCli({"init", "chief"}, "pw\n");
+    const CliResult made = runCli({"init", "chief"}, "pw\n");
     CHECK_EQ(made.status, 0);
     const std::string data = folder + "/home/.local/share/larkledger-security";
     struct stat st
@@ -738,22 +738,22 @@ TEST(InitKeepsTheTableInTheLaunchersDataFolder)
     };
     CHECK(::stat(data.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
     CHECK_EQ(st.st_mode & 0077, 0u);
-    CHECK_EQ(UserLine(Decode(ReadFile(data + "/Gatekeep.acl")), 1), "chief/pw/" + data + "/000000");
-    const CliResult listed = RunCli({"--user", "chief", "ls"}, "pw\n");
+    CHECK_EQ(userLine(decode(readFile(data + "/Gatekeep.acl")), 1), "chief/pw/" + data + "/000000");
+    const CliResult listed = runCli({"--user", "chief", "ls"}, "pw\n");
     CHECK_EQ(listed.status, 0);
     CHECK_EQ(listed.out, std::string("chief\n"));
 
     // XDG_DATA_HOME wins; the launcher's first-use marker goes once the
     // table is there.
     CHECK(::mkdir("xdg", 0755) == 0 && ::mkdir("xdg/larkledger-security", 0755) == 0);
-    WriteFile("xdg/larkledger-security/~first.log", "");
+    writeFile("xdg/larkledger-security/~first.log", "");
     const std::vector<std::string> xdg = {"XDG_DATA_HOME=" + folder + "/xdg"};
-    CHECK_EQ(RunCli({"init", "other"}, "pw\n", xdg).status, 0);
-    CHECK(!FileExists("xdg/larkledger-security/~first.log"));
-    CHECK_EQ(UserLine(Decode(ReadFile("xdg/larkledger-security/Gatekeep.acl")), 1),
+    CHECK_EQ(runCli({"init", "other"}, "pw\n", xdg).status, 0);
+    CHECK(!fileExists("xdg/larkledger-security/~first.log"));
+    CHECK_EQ(userLine(decode(readFile("xdg/larkledger-security/Gatekeep.acl")), 1),
              "other/pw/" + folder + "/xdg/larkledger-security/000000");
     // An empty XDG_DATA_HOME counts as unset, as in the launcher.
-    const CliResult fallback = RunCli({"--user", "chief", "ls"}, "pw\n", {"XDG_DATA_HOME="});
+    const CliResult fallback = runCli({"--user", "chief", "ls"}, "pw\n", {"XDG_DATA_HOME="});
     CHECK_EQ(fallback.out, std::string("chief\n"));
 }
 
@@ -762,9 +762,9 @@ TEST(AProvisioningRunEndsInUsersTheSignInAccepts)
     const auto run = [](const std::vector<std::string>& command, const std::string& input) {
         std::vector<std::string> arguments = {"--table", TableFile};
         arguments.insert(arguments.end(), command.begin(), command.end());
-        const CliResult result = RunCli(arguments, input);
+        const CliResult result = runCli(arguments, input);
         if (result.status != 0)
-            storecheck::Fail(__FILE__, __LINE__, Described(result));
+            storecheck::fail(__FILE__, __LINE__, described(result));
         return result;
     };
     run({"init", "admin"}, "adminpw\n");
@@ -796,24 +796,24 @@ TEST(AProvisioningRunEndsInUsersTheSignInAccepts)
     };
     for (const Row& row : rows) {
         Session session(TableFile);
-        session.LoadTable();
-        CHECK(session.SignIn(row.name, row.password + "x") == Session::SignInResult::WrongPassword);
-        CHECK(session.SignIn(row.name, row.password) == Session::SignInResult::SignedIn);
+        session.loadTable();
+        CHECK(session.signIn(row.name, row.password + "x") == Session::SignInResult::WrongPassword);
+        CHECK(session.signIn(row.name, row.password) == Session::SignInResult::SignedIn);
         std::string granted;
         for (Right right : AllRights) {
-            if (session.Granted(right))
-                granted += std::string(granted.empty() ? "" : " ") + RightName(right);
+            if (session.granted(right))
+                granted += std::string(granted.empty() ? "" : " ") + rightName(right);
         }
         CHECK_EQ(granted, row.rights);
     }
-    const UserTable table = OnDisk();
-    CHECK_EQ(AccountLine(table, 2, 0), std::string("Payroll=Monthly\r\nwages"));
-    CHECK_EQ(Decoded(table.Slot(3).DataPath), std::string("/srv/zo\xeb"));
+    const UserTable table = onDisk();
+    CHECK_EQ(accountLine(table, 2, 0), std::string("Payroll=Monthly\r\nwages"));
+    CHECK_EQ(decoded(table.slot(3).DataPath), std::string("/srv/zo\xeb"));
 }
 
 namespace {
 
-AccountData NamedAccount(const std::string& name)
+AccountData namedAccount(const std::string& name)
 {
     AccountData account;
     account.name = name;
@@ -839,16 +839,16 @@ TEST(ACommandTakesTheWriterLockOnlyOnceEveryPasswordIsTyped)
         {{"edit", "clerk", "--password"},
          "newpw\n",
          [](const UserTable& t) {
-             return Decoded(t.Slot(t.FindUser("clerk")).Password) == "newpw";
+             return decoded(t.slot(t.FindUser("clerk")).Password) == "newpw";
          }},
     };
     for (const Row& row : rows) {
-        UseFixture();
+        useFixture();
         std::vector<std::string> arguments = {"--table", TableFile, "--user", "admin"};
         arguments.insert(arguments.end(), row.command.begin(), row.command.end());
         CliProcess process(arguments);
-        process.Write("secret\n");
-        process.WaitUntilRead();
+        process.write("secret\n");
+        process.waitUntilRead();
         // Time for a command that locks before the new password to have
         // locked.
         ::usleep(300000);
@@ -856,33 +856,33 @@ TEST(ACommandTakesTheWriterLockOnlyOnceEveryPasswordIsTyped)
         // Someone else saves while the command waits for its new password,
         // without waiting.
         Session other(TableFile);
-        other.LoadTable();
-        CHECK(other.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
-        other.SetWriterWait(std::chrono::milliseconds(0));
-        const ChangeResult theirs = other.AddAccount("clerk", NamedAccount("Theirs"));
+        other.loadTable();
+        CHECK(other.signIn("admin", "secret") == Session::SignInResult::SignedIn);
+        other.setWriterWait(std::chrono::milliseconds(0));
+        const ChangeResult theirs = other.addAccount("clerk", namedAccount("Theirs"));
         if (!theirs.done())
-            storecheck::Fail(__FILE__, __LINE__,
-                             storecheck::Show(row.command) + ": " + theirs.message);
+            storecheck::fail(__FILE__, __LINE__,
+                             storecheck::show(row.command) + ": " + theirs.message);
 
         // Typed while someone holds the lock, the command waits its turn.
         {
-            const Session::WriterHold hold = other.HoldWriterLock();
-            process.Write(row.second);
-            process.WaitUntilRead();
+            const Session::WriterHold hold = other.holdWriterLock();
+            process.write(row.second);
+            process.waitUntilRead();
             ::usleep(300000);
-            CHECK_EQ(Decoded(OnDisk().Slot(2).Accounts[0].AccountName), std::string("Theirs"));
-            CHECK(!row.made(OnDisk()));
+            CHECK_EQ(decoded(onDisk().slot(2).Accounts[0].AccountName), std::string("Theirs"));
+            CHECK(!row.made(onDisk()));
         }
-        const CliResult result = process.Finish();
+        const CliResult result = process.finish();
         CHECK_EQ(result.status, 0);
         CHECK_EQ(result.err, std::string("larkledger-security-cli: waiting for another copy to "
                                          "finish writing Gatekeep.acl\n"));
         // Its change lands on the table the other writer left.
-        const UserTable onDisk = OnDisk();
+        const UserTable onDisk = ::onDisk();
         CHECK(row.made(onDisk));
-        CHECK_EQ(Decoded(onDisk.Slot(onDisk.FindUser("clerk")).Accounts[0].AccountName),
+        CHECK_EQ(decoded(onDisk.slot(onDisk.FindUser("clerk")).Accounts[0].AccountName),
                  std::string("Theirs"));
-        CHECK(ListWorkingDir() == std::vector<std::string>({TableFile}));
+        CHECK(listWorkingDir() == std::vector<std::string>({TableFile}));
     }
 }
 
@@ -893,32 +893,32 @@ TEST(ACommandWaitsForAnotherWriterSayingSo)
     const std::vector<std::string> change = {"--table", TableFile,     "--user", "admin", "--wait",
                                              "1",       "account-add", "admin",  "Loan"};
     // Held past the wait: nothing written.
-    UseFixture();
+    useFixture();
     {
         Session holder(TableFile);
-        const Session::WriterHold hold = holder.HoldWriterLock();
-        const CliResult result = RunCli(change, "secret\n");
+        const Session::WriterHold hold = holder.holdWriterLock();
+        const CliResult result = runCli(change, "secret\n");
         CHECK_EQ(result.status, 4);
         CHECK_EQ(result.err, waiting + "larkledger-security-cli: Gatekeep.acl: File locked by "
                                        "another writer\n");
-        CHECK_EQ(ReadFile(TableFile), Fixture());
+        CHECK_EQ(readFile(TableFile), fixture());
     }
 
     // Let go during the wait: the command goes on.
-    UseFixture();
+    useFixture();
     {
         auto holder = std::make_unique<Session>(TableFile);
-        std::optional<Session::WriterHold> hold(holder->HoldWriterLock());
+        std::optional<Session::WriterHold> hold(holder->holdWriterLock());
         CliProcess process(change);
-        process.Write("secret\n");
+        process.write("secret\n");
         ::usleep(300000);
         hold.reset();
-        const CliResult result = process.Finish();
+        const CliResult result = process.finish();
         CHECK_EQ(result.status, 0);
         CHECK_EQ(result.err, waiting);
         UserTable onDisk;
         LoadUserTable(onDisk, TableFile);
-        CHECK_EQ(Decoded(onDisk.Slot(1).Accounts[1].AccountName), std::string("Loan"));
+        CHECK_EQ(decoded(onDisk.slot(1).Accounts[1].AccountName), std::string("Loan"));
     }
 }
 
@@ -926,10 +926,10 @@ TEST(EveryChangeReportedDoneByConcurrentWritersIsInTheFile)
 {
     // Three commands and one session in this process change three users
     // and one user's accounts at once, round after round.
-    UseFixture();
+    useFixture();
     Session mine(TableFile);
-    mine.LoadTable();
-    CHECK(mine.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
+    mine.loadTable();
+    CHECK(mine.signIn("admin", "secret") == Session::SignInResult::SignedIn);
     const std::vector<std::string> users = {"clerk", "admin", " " + Renee + " "};
     const std::vector<std::string> stored = {"clerk", "admin",
                                              " Ren\xe9"
@@ -944,36 +944,36 @@ TEST(EveryChangeReportedDoneByConcurrentWritersIsInTheFile)
             writers.push_back(std::make_unique<CliProcess>(
                 std::vector<std::string>{"--table", TableFile, "--user", "admin", "edit", users[i],
                                          "--path", paths.back()}));
-            writers.back()->Write("secret\n");
+            writers.back()->write("secret\n");
         }
         const std::string account = "R" + std::to_string(round);
         const std::string last = "R" + std::to_string(round - 1);
         const ChangeResult mineDone =
-            round % 2 == 0 ? mine.AddAccount("clerk", NamedAccount(account))
-                           : mine.DeleteAccount("clerk", mine.LookUpAccount("clerk", last));
+            round % 2 == 0 ? mine.addAccount("clerk", namedAccount(account))
+                           : mine.deleteAccount("clerk", mine.lookUpAccount("clerk", last));
         std::vector<int> statuses;
         for (auto& writer : writers)
-            statuses.push_back(writer->Finish().status);
+            statuses.push_back(writer->finish().status);
 
         UserTable onDisk;
         LoadUserTable(onDisk, TableFile);
         for (std::size_t i = 0; i < users.size(); ++i) {
             const int slot = onDisk.FindUser(stored[i]);
-            if (statuses[i] == 0 && (slot == 0 || Decoded(onDisk.Slot(slot).DataPath) != paths[i]))
-                storecheck::Fail(__FILE__, __LINE__,
+            if (statuses[i] == 0 && (slot == 0 || decoded(onDisk.slot(slot).DataPath) != paths[i]))
+                storecheck::fail(__FILE__, __LINE__,
                                  "round " + std::to_string(round) + ": " + paths[i] + " lost");
             done += statuses[i] == 0;
         }
         if (mineDone.done()) {
             const int slot = onDisk.FindUser("clerk");
             bool found = false;
-            for (const AccountEntry& entry : onDisk.Slot(slot).Accounts)
-                found = found || Decoded(entry.AccountName) == account;
+            for (const AccountEntry& entry : onDisk.slot(slot).Accounts)
+                found = found || decoded(entry.AccountName) == account;
             bool lastFound = false;
-            for (const AccountEntry& entry : onDisk.Slot(slot).Accounts)
-                lastFound = lastFound || Decoded(entry.AccountName) == last;
+            for (const AccountEntry& entry : onDisk.slot(slot).Accounts)
+                lastFound = lastFound || decoded(entry.AccountName) == last;
             if (round % 2 == 0 ? !found : lastFound)
-                storecheck::Fail(__FILE__, __LINE__,
+                storecheck::fail(__FILE__, __LINE__,
                                  "round " + std::to_string(round) + ": the session's change lost");
         }
     }
@@ -983,15 +983,15 @@ TEST(EveryChangeReportedDoneByConcurrentWritersIsInTheFile)
 
 TEST(AFileThatCannotBeWrittenEndsWithExit4)
 {
-    UseFixture();
-    storecheck::RunAsOrdinaryUser([] {
+    useFixture();
+    storecheck::runAsOrdinaryUser([] {
         CHECK(::chmod(TableFile.c_str(), 0444) == 0);
-        const CliResult result = As("admin", "secret", {"account-add", "admin", "Loan"});
+        const CliResult result = as("admin", "secret", {"account-add", "admin", "Loan"});
         CHECK_EQ(result.status, 4);
         CHECK_EQ(result.err,
                  std::string("larkledger-security-cli: Gatekeep.acl: File access denied\n"));
-        CHECK_EQ(ReadFile(TableFile), Fixture());
-        CHECK(ListWorkingDir() == std::vector<std::string>({TableFile}));
+        CHECK_EQ(readFile(TableFile), fixture());
+        CHECK(listWorkingDir() == std::vector<std::string>({TableFile}));
     });
 }
 
@@ -1011,7 +1011,7 @@ TEST(AFileFarLargerThanATableIsRefusedAndKept)
         {{"init", "chief"}, "pw\n"},
     };
     const off_t size = off_t{3} << 30; // a hole: it takes no disk
-    UseFixture();
+    useFixture();
     CHECK(::truncate(TableFile.c_str(), size) == 0);
     struct stat before
     {
@@ -1020,7 +1020,7 @@ TEST(AFileFarLargerThanATableIsRefusedAndKept)
     for (const Row& row : rows) {
         std::vector<std::string> arguments = {"--table", TableFile};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-        const CliResult result = RunCli(arguments, row.input);
+        const CliResult result = runCli(arguments, row.input);
 
         struct stat after
         {
@@ -1029,20 +1029,20 @@ TEST(AFileFarLargerThanATableIsRefusedAndKept)
                           after.st_ino == before.st_ino &&
                           after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
                           after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
-                          storecheck::ReadFileStart(TableFile, UserTableFileSize) == Fixture() &&
-                          ListWorkingDir() == std::vector<std::string>({TableFile});
+                          storecheck::readFileStart(TableFile, UserTableFileSize) == fixture() &&
+                          listWorkingDir() == std::vector<std::string>({TableFile});
         if (result.status != 4 ||
             result.err != "larkledger-security-cli: Gatekeep.acl: File access denied\n" ||
             !result.out.empty() || !kept)
-            storecheck::Fail(__FILE__, __LINE__,
-                             storecheck::Show(row.arguments) + ": " + Described(result) +
+            storecheck::fail(__FILE__, __LINE__,
+                             storecheck::show(row.arguments) + ": " + described(result) +
                                  (kept ? "" : "; the file changed"));
     }
 }
 
 TEST(APasswordFromATerminalIsNotEchoed)
 {
-    UseFixture();
+    useFixture();
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     CHECK(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
     const std::string terminal = ::ptsname(master);
@@ -1056,7 +1056,7 @@ TEST(APasswordFromATerminalIsNotEchoed)
     int output[2];
     int error[2];
     CHECK(::pipe(output) == 0 && ::pipe(error) == 0);
-    std::vector<std::string> argv = {CliProgram(), "--table", TableFile, "--user", "admin", "ls"};
+    std::vector<std::string> argv = {cliProgram(), "--table", TableFile, "--user", "admin", "ls"};
     std::vector<char*> pointers;
     for (std::string& argument : argv)
         pointers.push_back(argument.data());
@@ -1120,7 +1120,7 @@ TEST(APasswordFromATerminalIsNotEchoed)
 
 namespace {
 
-std::vector<std::string> AdminLists()
+std::vector<std::string> adminLists()
 {
     return {"--table", TableFile, "--user", "admin", "ls"};
 }
@@ -1129,38 +1129,38 @@ const std::string PasswordPrompt = "Password for admin: ";
 // The list as the terminal shows it, each line end made CR LF.
 const std::string ListShown = "admin\r\nclerk\r\n";
 
-bool Echoes(const TerminalJob& job)
+bool echoes(const TerminalJob& job)
 {
-    return (job.Modes().c_lflag & ECHO) != 0;
+    return (job.modes().c_lflag & ECHO) != 0;
 }
 
-std::string Stopped(int signal)
+std::string stopped(int signal)
 {
     return "stopped " + std::to_string(signal);
 }
 
-std::string Killed(int signal)
+std::string killed(int signal)
 {
     return "killed " + std::to_string(signal);
 }
 
 // Fails naming the case when `actual` is not `expected`.
-void Expect(const std::string& where, const std::string& actual, const std::string& expected)
+void expect(const std::string& where, const std::string& actual, const std::string& expected)
 {
     if (actual != expected)
-        storecheck::Fail(__FILE__, __LINE__, where + ": " + storecheck::Mismatch(actual, expected));
+        storecheck::fail(__FILE__, __LINE__, where + ": " + storecheck::mismatch(actual, expected));
 }
 
-void ExpectQuiet(const std::string& where, const TerminalJob& job)
+void expectQuiet(const std::string& where, const TerminalJob& job)
 {
-    if (Echoes(job))
-        storecheck::Fail(__FILE__, __LINE__, where + ": the terminal echoes");
+    if (echoes(job))
+        storecheck::fail(__FILE__, __LINE__, where + ": the terminal echoes");
 }
 
-void ExpectAsFound(const std::string& where, const TerminalJob& job)
+void expectAsFound(const std::string& where, const TerminalJob& job)
 {
-    if (!SameModes(job.Modes(), job.ShellModes()))
-        storecheck::Fail(__FILE__, __LINE__, where + ": the terminal is not as the shell keeps it");
+    if (!sameModes(job.modes(), job.shellModes()))
+        storecheck::fail(__FILE__, __LINE__, where + ": the terminal is not as the shell keeps it");
 }
 
 } // namespace
@@ -1179,42 +1179,42 @@ TEST(APasswordPromptStaysQuietHoweverOftenTheJobIsStopped)
         bool backgroundFirst;
     };
     const Row rows[] = {
-        {"Ctrl-Z, fg", [](TerminalJob& job) { job.Type("\x1a"); }, SIGTSTP, true, false},
-        {"SIGSTOP, fg", [](TerminalJob& job) { job.Send(SIGSTOP); }, SIGSTOP, false, false},
-        {"Ctrl-Z, bg, fg", [](TerminalJob& job) { job.Type("\x1a"); }, SIGTSTP, true, true},
+        {"Ctrl-Z, fg", [](TerminalJob& job) { job.type("\x1a"); }, SIGTSTP, true, false},
+        {"SIGSTOP, fg", [](TerminalJob& job) { job.send(SIGSTOP); }, SIGSTOP, false, false},
+        {"Ctrl-Z, bg, fg", [](TerminalJob& job) { job.type("\x1a"); }, SIGTSTP, true, true},
     };
-    UseFixture();
+    useFixture();
     for (const Row& row : rows) {
-        TerminalJob job(AdminLists());
-        job.WaitFor(PasswordPrompt);
-        ExpectQuiet(row.how + ", prompted", job);
+        TerminalJob job(adminLists());
+        job.waitFor(PasswordPrompt);
+        expectQuiet(row.how + ", prompted", job);
         for (int round = 1; round <= 2; ++round) {
             const std::string where = row.how + ", round " + std::to_string(round);
             row.stop(job);
-            Expect(where, job.NextChange(), Stopped(row.stoppedBy));
+            expect(where, job.nextChange(), stopped(row.stoppedBy));
             if (row.restoredWhileStopped)
-                ExpectAsFound(where + ", stopped", job);
+                expectAsFound(where + ", stopped", job);
             if (row.backgroundFirst) {
-                job.Background();
+                job.background();
                 // Stopped again so soon that the shell may see only that.
-                std::string change = job.NextChange();
+                std::string change = job.nextChange();
                 if (change == "continued")
-                    change = job.NextChange();
-                Expect(where, change, Stopped(SIGTTIN));
-                ExpectAsFound(where + ", in the background", job);
+                    change = job.nextChange();
+                expect(where, change, stopped(SIGTTIN));
+                expectAsFound(where + ", in the background", job);
             }
-            job.Foreground();
-            Expect(where, job.NextChange(), "continued");
+            job.foreground();
+            expect(where, job.nextChange(), "continued");
             // Shown again below the shell's lines, with echo off first.
-            job.WaitFor(PasswordPrompt);
-            ExpectQuiet(where + ", continued", job);
+            job.waitFor(PasswordPrompt);
+            expectQuiet(where + ", continued", job);
         }
-        job.Type("secret\n");
-        const std::string shown = job.WaitFor(ListShown);
-        Expect(row.how, job.NextChange(), "exited 0");
+        job.type("secret\n");
+        const std::string shown = job.waitFor(ListShown);
+        expect(row.how, job.nextChange(), "exited 0");
         if (shown.find("secret") != std::string::npos)
-            storecheck::Fail(__FILE__, __LINE__, row.how + ": shown " + storecheck::Show(shown));
-        ExpectAsFound(row.how + ", ended", job);
+            storecheck::fail(__FILE__, __LINE__, row.how + ": shown " + storecheck::show(shown));
+        expectAsFound(row.how + ", ended", job);
     }
 }
 
@@ -1227,53 +1227,53 @@ TEST(APasswordPromptLeavesTheTerminalAsItFoundItHoweverItEnds)
         std::string ended;
     };
     const Row rows[] = {
-        {"Enter", [](TerminalJob& job) { job.Type("secret\n"); }, "exited 0"},
+        {"Enter", [](TerminalJob& job) { job.type("secret\n"); }, "exited 0"},
         // An empty password.
-        {"Ctrl-D", [](TerminalJob& job) { job.Type("\x04"); }, "exited 2"},
-        {"Ctrl-C", [](TerminalJob& job) { job.Type("\x03"); }, Killed(SIGINT)},
-        {"Ctrl-\\", [](TerminalJob& job) { job.Type("\x1c"); }, Killed(SIGQUIT)},
-        {"SIGTERM", [](TerminalJob& job) { job.Send(SIGTERM); }, Killed(SIGTERM)},
-        {"SIGHUP", [](TerminalJob& job) { job.Send(SIGHUP); }, Killed(SIGHUP)},
+        {"Ctrl-D", [](TerminalJob& job) { job.type("\x04"); }, "exited 2"},
+        {"Ctrl-C", [](TerminalJob& job) { job.type("\x03"); }, killed(SIGINT)},
+        {"Ctrl-\\", [](TerminalJob& job) { job.type("\x1c"); }, killed(SIGQUIT)},
+        {"SIGTERM", [](TerminalJob& job) { job.send(SIGTERM); }, killed(SIGTERM)},
+        {"SIGHUP", [](TerminalJob& job) { job.send(SIGHUP); }, killed(SIGHUP)},
     };
-    UseFixture();
+    useFixture();
     for (const Row& row : rows) {
         for (const bool stoppedFirst : {false, true}) {
             const std::string where = row.how + (stoppedFirst ? " after Ctrl-Z, fg" : "");
-            TerminalJob job(AdminLists());
-            job.WaitFor(PasswordPrompt);
+            TerminalJob job(adminLists());
+            job.waitFor(PasswordPrompt);
             if (stoppedFirst) {
-                job.Type("\x1a");
-                Expect(where, job.NextChange(), Stopped(SIGTSTP));
-                job.Foreground();
-                Expect(where, job.NextChange(), "continued");
-                job.WaitFor(PasswordPrompt);
+                job.type("\x1a");
+                expect(where, job.nextChange(), stopped(SIGTSTP));
+                job.foreground();
+                expect(where, job.nextChange(), "continued");
+                job.waitFor(PasswordPrompt);
             }
             row.end(job);
-            Expect(where, job.NextChange(), row.ended);
-            ExpectAsFound(where, job);
+            expect(where, job.nextChange(), row.ended);
+            expectAsFound(where, job);
         }
     }
 }
 
 TEST(AJobStartedInTheBackgroundTakesTheTerminalsModesOnlyOnceItHasIt)
 {
-    UseFixture();
-    TerminalJob job(AdminLists(), TerminalJob::Start::Background);
-    CHECK_EQ(job.NextChange(), Stopped(SIGTTOU));
-    job.Foreground();
-    CHECK_EQ(job.NextChange(), std::string("continued"));
-    job.WaitFor(PasswordPrompt);
-    CHECK(!Echoes(job));
-    job.Type("secret\n");
-    job.WaitFor(ListShown);
-    CHECK_EQ(job.NextChange(), std::string("exited 0"));
+    useFixture();
+    TerminalJob job(adminLists(), TerminalJob::Start::Background);
+    CHECK_EQ(job.nextChange(), stopped(SIGTTOU));
+    job.foreground();
+    CHECK_EQ(job.nextChange(), std::string("continued"));
+    job.waitFor(PasswordPrompt);
+    CHECK(!echoes(job));
+    job.type("secret\n");
+    job.waitFor(ListShown);
+    CHECK_EQ(job.nextChange(), std::string("exited 0"));
     // Not the line editor's modes, which were the terminal's when it started.
-    CHECK(SameModes(job.Modes(), job.ShellModes()));
+    CHECK(sameModes(job.modes(), job.shellModes()));
 }
 
 TEST(HelpAndVersion)
 {
-    const CliResult help = RunCli({"--help"});
+    const CliResult help = runCli({"--help"});
     CHECK_EQ(help.status, 0);
     CHECK_EQ(help.err, std::string());
     for (const char* line :
@@ -1281,12 +1281,12 @@ TEST(HelpAndVersion)
           "\n  account-add NAME ACCOUNT ", "\n  account-edit NAME ACCOUNT ",
           "\n  account-rm NAME ACCOUNT ", "\n  check ", "\n  init NAME ", "\nExit status:\n"}) {
         if (help.out.find(line) == std::string::npos)
-            storecheck::Fail(__FILE__, __LINE__, std::string("--help lacks") + line);
+            storecheck::fail(__FILE__, __LINE__, std::string("--help lacks") + line);
     }
     // Asking for help beats a mistake beside it.
-    CHECK_EQ(RunCli({"frobnicate", "--frob", "-h"}).out, help.out);
+    CHECK_EQ(runCli({"frobnicate", "--frob", "-h"}).out, help.out);
 
-    const CliResult version = RunCli({"--version"});
+    const CliResult version = runCli({"--version"});
     CHECK_EQ(version.status, 0);
     CHECK_EQ(
         version.out,
@@ -1295,29 +1295,29 @@ TEST(HelpAndVersion)
 
 TEST(AProvisioningScriptRunsTwiceWithTheSameEnd)
 {
-    UseFixture();
+    useFixture();
     const std::vector<std::string> add = {
         "add", "Bob", "--path", "/srv/b", "--grant", "addrecord,ModifyRecord", "--if-missing"};
     for (int run = 0; run < 2; ++run) {
-        const CliResult added = As("admin", "secret", add, "bobpw\n");
+        const CliResult added = as("admin", "secret", add, "bobpw\n");
         CHECK_EQ(added.status, 0);
         CHECK_EQ(added.err, std::string());
     }
-    UserTable table = OnDisk();
+    UserTable table = onDisk();
     CHECK_EQ(table.FindUser("Bob"), 4);
-    CHECK_EQ(storecheck::DecodedRights(table.Slot(4)), std::string("110101"));
+    CHECK_EQ(storecheck::decodedRights(table.slot(4)), std::string("110101"));
 
     // Without the option the second add says so with its own status.
-    CHECK_EQ(As("admin", "secret", {"add", "BOB", "--path", "/x"}, "pw\n").status, 5);
+    CHECK_EQ(as("admin", "secret", {"add", "BOB", "--path", "/x"}, "pw\n").status, 5);
     for (int run = 0; run < 2; ++run)
-        CHECK_EQ(As("admin", "secret", {"rm", "Bob", "--if-present"}).status, 0);
-    CHECK_EQ(As("admin", "secret", {"rm", "Bob"}).status, 6);
-    CHECK_EQ(OnDisk().FindUser("Bob"), 0);
+        CHECK_EQ(as("admin", "secret", {"rm", "Bob", "--if-present"}).status, 0);
+    CHECK_EQ(as("admin", "secret", {"rm", "Bob"}).status, 6);
+    CHECK_EQ(onDisk().FindUser("Bob"), 0);
 }
 
 TEST(MachineReadableOutput)
 {
-    UseFixture();
+    useFixture();
     struct Row
     {
         std::vector<std::string> command;
@@ -1338,11 +1338,11 @@ TEST(MachineReadableOutput)
          "12\nbank_account\tSavings\t\n"},
     };
     for (const Row& row : rows) {
-        const CliResult result = As("admin", "secret", row.command);
+        const CliResult result = as("admin", "secret", row.command);
         if (result.status != 0 || result.out != row.out)
-            storecheck::Fail(__FILE__, __LINE__, row.command[0] + ": " + Described(result));
+            storecheck::fail(__FILE__, __LINE__, row.command[0] + ": " + described(result));
     }
-    const CliResult check = RunCli({"--table", TableFile, "check", "--format=json"});
+    const CliResult check = runCli({"--table", TableFile, "check", "--format=json"});
     CHECK_EQ(check.status, 0);
     CHECK_EQ(check.out, "{\"table\": \"Gatekeep.acl\", \"size\": 6565, \"users\": [{\"slot\": 1, "
                         "\"login_name\": \"admin\"}, {\"slot\": 2, \"login_name\": \"clerk\"}, "
@@ -1408,79 +1408,79 @@ TEST(AControlCharacterNeverReachesTheTable)
         {{"edit", "clerk", "--password"}, "p\x7fw\n", ": The password holds a control character: "},
     };
     for (const Row& row : rows) {
-        UseFixture();
+        useFixture();
         std::vector<std::string> arguments = {"--table", TableFile, "--user", "admin"};
         arguments.insert(arguments.end(), row.command.begin(), row.command.end());
         const CliResult result =
-            RunCli(arguments, row.input.empty() ? std::string() : "secret\n" + row.input);
+            runCli(arguments, row.input.empty() ? std::string() : "secret\n" + row.input);
         std::string command;
         for (const std::string& argument : row.command)
             command += " " + argument;
         if (result.status != 1 || result.err.find(row.err) == std::string::npos ||
-            !result.out.empty() || ReadFile(TableFile) != Fixture())
-            storecheck::Fail(__FILE__, __LINE__,
-                             storecheck::Show(command) + ": " + Described(result) +
-                                 "; expected exit 1 and " + storecheck::Show(row.err));
+            !result.out.empty() || readFile(TableFile) != fixture())
+            storecheck::fail(__FILE__, __LINE__,
+                             storecheck::show(command) + ": " + described(result) +
+                                 "; expected exit 1 and " + storecheck::show(row.err));
     }
 
     // The first user's name is trimmed first, as the first-use dialog does.
     CHECK(::unlink(TableFile.c_str()) == 0);
-    const CliResult inside = RunCli({"--table", TableFile, "init", "ch\x1bief"}, "");
+    const CliResult inside = runCli({"--table", TableFile, "init", "ch\x1bief"}, "");
     CHECK_EQ(inside.status, 1);
     CHECK(inside.err.find("The login name holds a control character (U+001B at character 3)") !=
           std::string::npos);
-    CHECK(!FileExists(TableFile));
-    const CliResult trimmed = RunCli({"--table", TableFile, "init", "\tchief\r"}, "\tpw\r\n");
+    CHECK(!fileExists(TableFile));
+    const CliResult trimmed = runCli({"--table", TableFile, "init", "\tchief\r"}, "\tpw\r\n");
     CHECK_EQ(trimmed.status, 0);
-    CHECK_EQ(UserLine(OnDisk(), 1).substr(0, 9), std::string("chief/pw/"));
+    CHECK_EQ(userLine(onDisk(), 1).substr(0, 9), std::string("chief/pw/"));
 
     // Printable characters of Windows-1252 are taken, blanks around a name
     // kept as ever.
-    UseFixture();
-    const CliResult euro = As("admin", "secret",
+    useFixture();
+    const CliResult euro = as("admin", "secret",
                               {"add",
                                " \xe2\x82\xac"
                                "uro\xc3\xa9 ",
                                "--path", "/\xe2\x80\xa6"},
                               "\xe2\x82\xac\xe2\x80\xa6\n");
     CHECK_EQ(euro.status, 0);
-    CHECK_EQ(UserLine(OnDisk(), 4), std::string(" \x80uro\xe9 /\x80\x85//\x85/111111"));
+    CHECK_EQ(userLine(onDisk(), 4), std::string(" \x80uro\xe9 /\x80\x85//\x85/111111"));
 }
 
 TEST(WhatATableMadeElsewhereHoldsIsShownVisiblyAndReported)
 {
-    UserTable table = Decode(Fixture());
-    StoreEncoded(table.Slot(2).LoginName, "evil\r\x1b[K");
-    StoreEncoded(table.Slot(2).DataPath, "/srv/\x81\x7f\n");
-    StoreEncoded(table.Slot(1).Accounts[0].AccountName, "Check\x1b]0;x\a");
-    StoreEncoded(table.Slot(1).Accounts[0].AccountDescription, "Main\r\n\tBranch\x9b 12");
-    WriteFile(TableFile, table.Bytes());
+    UserTable table = decode(fixture());
+    storeEncoded(table.slot(2).LoginName, "evil\r\x1b[K");
+    storeEncoded(table.slot(2).DataPath, "/srv/\x81\x7f\n");
+    storeEncoded(table.slot(1).Accounts[0].AccountName, "Check\x1b]0;x\a");
+    storeEncoded(table.slot(1).Accounts[0].AccountDescription, "Main\r\n\tBranch\x9b 12");
+    writeFile(TableFile, table.bytes());
 
     // For people: every control character visible, the stored line breaks
     // of a description kept as lines.
-    const CliResult list = As("admin", "secret", {"ls"});
+    const CliResult list = as("admin", "secret", {"ls"});
     CHECK_EQ(list.status, 0);
     CHECK_EQ(list.out, "admin\nevil\\r\\x1b[K\n " + Renee + " \n");
-    const CliResult shown = As("admin", "secret", {"show", "evil\r\x1b[K"});
+    const CliResult shown = as("admin", "secret", {"show", "evil\r\x1b[K"});
     CHECK_EQ(shown.status, 0);
     CHECK(shown.out.rfind("Login name: evil\\r\\x1b[K\nPassword: Hidden\nData path: "
                           "/srv/\\x81\\x7f\\n\n",
                           0) == 0);
-    const CliResult admin = As("admin", "secret", {"show", "admin"});
+    const CliResult admin = as("admin", "secret", {"show", "admin"});
     CHECK(admin.out.find("Bank account: Check\\x1b]0;x\\x07\n    Main\n    \\tBranch\xe2\x80\xba "
                          "12\n") != std::string::npos);
 
     // The machine formats keep the text exact, in their own escapes; JSON
     // escapes DEL and the C1 controls too, which it may.
-    const CliResult json = As("admin", "secret", {"show", "evil\r\x1b[K", "--format=json"});
+    const CliResult json = as("admin", "secret", {"show", "evil\r\x1b[K", "--format=json"});
     CHECK(json.out.rfind("{\"login_name\": \"evil\\u000d\\u001b[K\", \"password\": \"Hidden\", "
                          "\"data_path\": \"/srv/\\u0081\\u007f\\u000a\"",
                          0) == 0);
-    const CliResult tsv = As("admin", "secret", {"ls", "--format=tsv"});
+    const CliResult tsv = as("admin", "secret", {"ls", "--format=tsv"});
     CHECK_EQ(tsv.out, "admin\nevil\\r\x1b[K\n " + Renee + " \n");
 
     // check calls the table unsound and names each text.
-    const CliResult check = RunCli({"--table", TableFile, "check"});
+    const CliResult check = runCli({"--table", TableFile, "check"});
     CHECK_EQ(check.status, 1);
     CHECK_EQ(check.out,
              "Table: Gatekeep.acl\nSize: 6565 bytes\nSlot 1: \"admin\"\nSlot 2: "
@@ -1500,29 +1500,29 @@ TEST(WhatATableMadeElsewhereHoldsIsShownVisiblyAndReported)
 
 TEST(PasswordsFromFileDescriptors)
 {
-    UseFixture();
-    WriteFile("signin.txt", "secret\n");
-    WriteFile("new.txt", "bobpw\n");
+    useFixture();
+    writeFile("signin.txt", "secret\n");
+    writeFile("new.txt", "bobpw\n");
     // Standard input stays free for anything else.
-    const std::string command = std::string("'") + CliProgram() +
+    const std::string command = std::string("'") + cliProgram() +
                                 "' --table Gatekeep.acl --user admin --password-fd 3 add bob "
                                 "--path /b --new-password-fd 4 3<signin.txt 4<new.txt </dev/null";
     CHECK_EQ(std::system(command.c_str()), 0);
-    const UserTable table = OnDisk();
-    CHECK_EQ(Decoded(table.Slot(table.FindUser("bob")).Password), std::string("bobpw"));
+    const UserTable table = onDisk();
+    CHECK_EQ(decoded(table.slot(table.FindUser("bob")).Password), std::string("bobpw"));
 }
 
 TEST(HelpForOneCommandAndOneUsageLine)
 {
-    const CliResult help = RunCli({"help", "add"});
+    const CliResult help = runCli({"help", "add"});
     CHECK_EQ(help.status, 0);
-    CHECK_EQ(help.out, RunCli({"add", "--help"}).out);
+    CHECK_EQ(help.out, runCli({"add", "--help"}).out);
     CHECK(help.out.rfind("Usage: larkledger-security-cli [OPTION]... add NAME --path PATH", 0) ==
           0);
     for (const char* flag : {"-V", "-v", "--version"})
-        CHECK_EQ(RunCli({flag}).out, RunCli({"--version"}).out);
+        CHECK_EQ(runCli({flag}).out, runCli({"--version"}).out);
 
-    const CliResult mistake = RunCli({"--table", TableFile, "--user", "admin", "show"});
+    const CliResult mistake = runCli({"--table", TableFile, "--user", "admin", "show"});
     CHECK_EQ(mistake.status, 1);
     std::size_t usages = 0;
     for (std::size_t at = mistake.err.find("Usage:"); at != std::string::npos;
@@ -1533,32 +1533,32 @@ TEST(HelpForOneCommandAndOneUsageLine)
 
 TEST(WhatIsNoTableIsNamedAsSuch)
 {
-    UseFixture();
+    useFixture();
     CHECK(::mkdir("folder", 0700) == 0);
-    CHECK_EQ(RunCli({"--table", "folder", "check"}).err,
+    CHECK_EQ(runCli({"--table", "folder", "check"}).err,
              std::string("larkledger-security-cli: folder is a folder, not a user table; give "
                          "the table file with --table, e.g. folder/Gatekeep.acl.\n"));
-    CHECK_EQ(RunCli({"--table", "folder", "--user", "admin", "ls"}, "secret\n").status, 4);
+    CHECK_EQ(runCli({"--table", "folder", "--user", "admin", "ls"}, "secret\n").status, 4);
 }
 
 TEST(BackupMakesAPrivateCopyCheckReads)
 {
-    UseFixture();
-    WriteFile("old.acl", "not a table");
+    useFixture();
+    writeFile("old.acl", "not a table");
     CHECK(::chmod("old.acl", 0644) == 0);
-    const CliResult made = RunCli({"--table", TableFile, "backup", "old.acl"});
+    const CliResult made = runCli({"--table", TableFile, "backup", "old.acl"});
     CHECK_EQ(made.status, 0);
-    CHECK_EQ(ReadFile("old.acl"), Fixture());
+    CHECK_EQ(readFile("old.acl"), fixture());
     struct stat st
     {
     };
     CHECK(::stat("old.acl", &st) == 0 && (st.st_mode & 0777) == 0600);
-    CHECK_EQ(RunCli({"--table", "old.acl", "check", "-q"}).status, 0);
-    CHECK_EQ(RunCli({"-q", "--table", TableFile, "backup", "old.acl"}).err, std::string());
+    CHECK_EQ(runCli({"--table", "old.acl", "check", "-q"}).status, 0);
+    CHECK_EQ(runCli({"-q", "--table", TableFile, "backup", "old.acl"}).err, std::string());
 
-    const CliResult itself = RunCli({"--table", TableFile, "backup", "./" + TableFile});
+    const CliResult itself = runCli({"--table", TableFile, "backup", "./" + TableFile});
     CHECK_EQ(itself.status, 1);
-    CHECK_EQ(ReadFile(TableFile), Fixture());
+    CHECK_EQ(readFile(TableFile), fixture());
 }
 
 namespace {
@@ -1566,10 +1566,10 @@ namespace {
 struct RecordingSink : AuditSink
 {
     std::vector<AuditEvent> events;
-    void Record(const AuditEvent& event) override { events.push_back(event); }
+    void record(const AuditEvent& event) override { events.push_back(event); }
 };
 
-std::string Warning(const std::string& what, const std::string& fields)
+std::string warning(const std::string& what, const std::string& fields)
 {
     return "WARNING " + what + ": table=\"Gatekeep.acl\" " + fields;
 }
@@ -1587,30 +1587,30 @@ TEST(EveryRefusedSignInOfTheCommandLineIsRecorded)
         std::string logged;
     };
     const Row rows[] = {
-        {"", "pw\n", Warning("sign-in refused", R"(user="" target="" reason="empty name")")},
+        {"", "pw\n", warning("sign-in refused", R"(user="" target="" reason="empty name")")},
         {"nobody", "pw\n",
-         Warning("sign-in refused", R"(user="" target="nobody" reason="unknown name")")},
+         warning("sign-in refused", R"(user="" target="nobody" reason="unknown name")")},
         {"clerk", "\n",
-         Warning("sign-in refused", R"(user="" target="clerk" reason="empty password")")},
+         warning("sign-in refused", R"(user="" target="clerk" reason="empty password")")},
         {"clerk", "nope\n",
-         Warning("sign-in refused", R"(user="" target="clerk" reason="wrong password")")},
+         warning("sign-in refused", R"(user="" target="clerk" reason="wrong password")")},
         // Refused before the session core: texts the table cannot hold.
         {"\xc5\x81ukasz", "pw\n",
-         Warning("sign-in refused", R"(user="" target="?ukasz" reason="unknown name")")},
+         warning("sign-in refused", R"(user="" target="?ukasz" reason="unknown name")")},
         {"adm\xe9", "pw\n",
-         Warning("sign-in refused", R"(user="" target="adm?" reason="unknown name")")},
+         warning("sign-in refused", R"(user="" target="adm?" reason="unknown name")")},
         {"clerk", "Pa55w0r\xc5\x82\n",
-         Warning("sign-in refused", R"(user="" target="clerk" reason="wrong password")")},
+         warning("sign-in refused", R"(user="" target="clerk" reason="wrong password")")},
     };
     for (const Row& row : rows) {
-        UseFixture();
+        useFixture();
         int pipe[2];
         CHECK(::pipe(pipe) == 0);
         CHECK(::write(pipe[1], row.passwordLine, std::strlen(row.passwordLine)) ==
               static_cast<ssize_t>(std::strlen(row.passwordLine)));
         ::close(pipe[1]);
         const Invocation invocation =
-            ParseArguments({"--table", TableFile, "--user", row.user, "--password-fd",
+            parseArguments({"--table", TableFile, "--user", row.user, "--password-fd",
                             std::to_string(pipe[0]), "ls"});
         RecordingSink sink;
         SecretReader secrets;
@@ -1618,7 +1618,7 @@ TEST(EveryRefusedSignInOfTheCommandLineIsRecorded)
         std::ostringstream err;
         int status = 0;
         try {
-            status = RunCommand(invocation, secrets, out, err, &sink);
+            status = runCommand(invocation, secrets, out, err, &sink);
         } catch (const CliFailure& failure) {
             status = failure.status;
         }
@@ -1626,12 +1626,12 @@ TEST(EveryRefusedSignInOfTheCommandLineIsRecorded)
         CHECK_EQ(status, int(ExitSignInRefused));
         std::vector<std::string> logged;
         for (const AuditEvent& event : sink.events)
-            logged.push_back("WARNING " + AuditLine(event));
+            logged.push_back("WARNING " + auditLine(event));
         // Every line names the system account beside the table's login.
         std::string expected = row.logged;
-        expected.insert(expected.find("user=\"\"") + 7, SystemFields());
+        expected.insert(expected.find("user=\"\"") + 7, systemFields());
         if (logged != std::vector<std::string>{expected})
-            storecheck::Fail(__FILE__, __LINE__,
+            storecheck::fail(__FILE__, __LINE__,
                              std::string(row.user) + ": " + std::to_string(logged.size()) +
                                  " lines, the first " +
                                  (logged.empty() ? std::string("none") : logged.front()));
@@ -1653,16 +1653,16 @@ TEST(ANewPasswordIsAskedTwiceAtATerminal)
         {"bobpx", "exited 1", false},
     };
     for (const Row& row : rows) {
-        UseFixture();
+        useFixture();
         TerminalJob job({"--table", TableFile, "--user", "admin", "add", "bob", "--path", "/b"});
-        job.WaitFor(PasswordPrompt);
-        job.Type("secret\r");
-        job.WaitFor("Password for the new user bob: ");
-        job.Type("bobpw\r");
-        job.WaitFor("Again, to be sure: ");
-        job.Type(std::string(row.again) + "\r");
-        Expect(row.again, job.NextChange(), row.ended);
-        CHECK_EQ(OnDisk().FindUser("bob") != 0, row.added);
+        job.waitFor(PasswordPrompt);
+        job.type("secret\r");
+        job.waitFor("Password for the new user bob: ");
+        job.type("bobpw\r");
+        job.waitFor("Again, to be sure: ");
+        job.type(std::string(row.again) + "\r");
+        expect(row.again, job.nextChange(), row.ended);
+        CHECK_EQ(onDisk().FindUser("bob") != 0, row.added);
     }
 }
 
@@ -1702,12 +1702,12 @@ std::ostream& operator<<(std::ostream& out, const FileState& state)
     if (!state.exists)
         return out << "(nothing)";
     return out << "type " << (state.type >> 12) << " mode " << std::oct << state.mode << std::dec
-               << " owner " << state.owner << " " << storecheck::Show(state.bytes);
+               << " owner " << state.owner << " " << storecheck::show(state.bytes);
 }
 
 // What stands at `path`, without following a link or opening anything but
 // a regular file.
-FileState StateOf(const std::string& path)
+FileState stateOf(const std::string& path)
 {
     FileState state;
     struct stat st
@@ -1720,7 +1720,7 @@ FileState StateOf(const std::string& path)
     state.mode = st.st_mode & 07777;
     state.owner = st.st_uid;
     if (S_ISREG(st.st_mode))
-        state.bytes = ReadFile(path);
+        state.bytes = readFile(path);
     return state;
 }
 
@@ -1730,7 +1730,7 @@ FileState StateOf(const std::string& path)
 // any password ends the read at once, without a word of what it held.
 TEST(PasswordsFromEverySourceAlike)
 {
-    UseFixture();
+    useFixture();
     struct Source
     {
         const char* name;
@@ -1739,12 +1739,12 @@ TEST(PasswordsFromEverySourceAlike)
     int made = 0;
     for (const Source source : {Source{"standard input", false}, Source{"descriptors", true}}) {
         for (const char* end : {"\n", "\r\n"}) {
-            UseFixture();
+            useFixture();
             const std::string user = "u" + std::to_string(++made);
             const std::string where =
                 std::string(source.name) + (std::string(end) == "\n" ? ", LF" : ", CR LF");
-            WriteFile("signin.txt", std::string("secret") + end);
-            WriteFile("new.txt", user + "pw" + end);
+            writeFile("signin.txt", std::string("secret") + end);
+            writeFile("new.txt", user + "pw" + end);
             std::vector<std::string> arguments = {"--table", TableFile, "--user", "admin"};
             CliResult result;
             if (source.byDescriptor) {
@@ -1753,24 +1753,24 @@ TEST(PasswordsFromEverySourceAlike)
                 arguments.insert(arguments.end(),
                                  {"--password-fd", signIn.number(), "add", user, "--path", "/u",
                                   "--new-password-fd", fresh.number()});
-                result = RunCli(arguments);
+                result = runCli(arguments);
             } else {
                 arguments.insert(arguments.end(), {"add", user, "--path", "/u"});
-                result = RunCli(arguments, ReadFile("signin.txt") + ReadFile("new.txt"));
+                result = runCli(arguments, readFile("signin.txt") + readFile("new.txt"));
             }
-            const UserTable table = OnDisk();
+            const UserTable table = onDisk();
             const int slot = table.FindUser(user);
             if (result.status != 0 || slot == 0 ||
-                Decoded(table.Slot(slot).Password) != user + "pw")
-                storecheck::Fail(__FILE__, __LINE__, where + ": " + Described(result));
+                decoded(table.slot(slot).Password) != user + "pw")
+                storecheck::fail(__FILE__, __LINE__, where + ": " + described(result));
             // And the user signs in with the same line.
-            WriteFile("signin.txt", user + "pw" + end);
+            writeFile("signin.txt", user + "pw" + end);
             const InheritedFile again("signin.txt");
-            const CliResult signedIn = RunCli(
+            const CliResult signedIn = runCli(
                 {"--table", TableFile, "--user", user, "--password-fd", again.number(), "ls"});
             if (signedIn.status != 0)
-                storecheck::Fail(__FILE__, __LINE__,
-                                 where + ", signing in: " + Described(signedIn));
+                storecheck::fail(__FILE__, __LINE__,
+                                 where + ", signing in: " + described(signedIn));
         }
     }
 
@@ -1795,15 +1795,15 @@ TEST(PasswordsFromEverySourceAlike)
          "secret\n" + std::string(257, 'y') + "\n",
          "standard input" + tooLong},
     };
-    UseFixture();
+    useFixture();
     for (const Row& row : rows) {
         std::vector<std::string> arguments = {"--table", TableFile, "--user", "admin"};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-        const CliResult result = RunCli(arguments, row.input);
+        const CliResult result = runCli(arguments, row.input);
         if (result.status != 1 || result.err != "larkledger-security-cli: " + row.err ||
-            ReadFile(TableFile) != Fixture())
-            storecheck::Fail(__FILE__, __LINE__,
-                             storecheck::Show(row.arguments) + ": " + Described(result));
+            readFile(TableFile) != fixture())
+            storecheck::fail(__FILE__, __LINE__,
+                             storecheck::show(row.arguments) + ": " + described(result));
     }
 }
 
@@ -1811,23 +1811,23 @@ TEST(PasswordsFromEverySourceAlike)
 // terminal is read as standard input: no echo, a new password twice.
 TEST(ATerminalNamedForAPasswordIsReadWithoutEcho)
 {
-    UseFixture();
+    useFixture();
     TerminalJob job({"--table", TableFile, "--user", "admin", "--password-fd", "0", "add", "bob",
                      "--path", "/b", "--new-password-fd", "0"});
-    std::string shown = job.WaitFor(PasswordPrompt);
-    ExpectQuiet("the sign-in password", job);
-    job.Type("secret\r");
-    shown += job.WaitFor("Password for the new user bob: ");
-    ExpectQuiet("the new password", job);
-    job.Type("bobpw\r");
-    shown += job.WaitFor("Again, to be sure: ");
-    ExpectQuiet("the new password again", job);
-    job.Type("bobpw\r");
-    Expect("the end", job.NextChange(), "exited 0");
+    std::string shown = job.waitFor(PasswordPrompt);
+    expectQuiet("the sign-in password", job);
+    job.type("secret\r");
+    shown += job.waitFor("Password for the new user bob: ");
+    expectQuiet("the new password", job);
+    job.type("bobpw\r");
+    shown += job.waitFor("Again, to be sure: ");
+    expectQuiet("the new password again", job);
+    job.type("bobpw\r");
+    expect("the end", job.nextChange(), "exited 0");
     CHECK_EQ(shown.find("secret"), std::string::npos);
     CHECK_EQ(shown.find("bobpw"), std::string::npos);
-    const UserTable table = OnDisk();
-    CHECK_EQ(Decoded(table.Slot(table.FindUser("bob")).Password), std::string("bobpw"));
+    const UserTable table = onDisk();
+    CHECK_EQ(decoded(table.slot(table.FindUser("bob")).Password), std::string("bobpw"));
 }
 
 // What cannot take a copy is refused before the writer lock is even asked
@@ -1836,10 +1836,10 @@ TEST(ATerminalNamedForAPasswordIsReadWithoutEcho)
 TEST(BackupRefusesWhatIsNoFileOfItsOwnBeforeAnyLock)
 {
     const auto refusals = [](bool asRoot) {
-        UseFixture();
+        useFixture();
         CHECK(::mkfifo("fifo", 0600) == 0 && ::chmod("fifo", 0666) == 0);
         CHECK(::mkdir("folder", 0755) == 0);
-        WriteFile("kept.acl", "an earlier copy");
+        writeFile("kept.acl", "an earlier copy");
         CHECK(::chmod("kept.acl", 0644) == 0);
         CHECK(::symlink("fifo", "to-fifo") == 0 && ::symlink("kept.acl", "to-file") == 0);
         // Root makes a device of its own (where the system lets it, as a
@@ -1862,27 +1862,27 @@ TEST(BackupRefusesWhatIsNoFileOfItsOwnBeforeAnyLock)
             {"to-file", "to-file" + link},
         };
         Session holder(TableFile);
-        const Session::WriterHold hold = holder.HoldWriterLock();
+        const Session::WriterHold hold = holder.holdWriterLock();
         for (const auto& [copy, message] : rows) {
             if (copy.empty())
                 continue;
-            const FileState before = StateOf(copy);
-            const FileState fifo = StateOf("fifo");
-            const FileState kept = StateOf("kept.acl");
-            const CliResult result = RunCli({"--table", TableFile, "--wait", "0", "backup", copy});
+            const FileState before = stateOf(copy);
+            const FileState fifo = stateOf("fifo");
+            const FileState kept = stateOf("kept.acl");
+            const CliResult result = runCli({"--table", TableFile, "--wait", "0", "backup", copy});
             if (result.status != 4 || result.err != "larkledger-security-cli: " + message + "\n" ||
-                !(StateOf(copy) == before) || !(StateOf("fifo") == fifo) ||
-                !(StateOf("kept.acl") == kept))
-                storecheck::Fail(__FILE__, __LINE__,
-                                 copy + (asRoot ? " as root: " : ": ") + Described(result) +
-                                     "; now " + storecheck::Show(StateOf(copy)));
+                !(stateOf(copy) == before) || !(stateOf("fifo") == fifo) ||
+                !(stateOf("kept.acl") == kept))
+                storecheck::fail(__FILE__, __LINE__,
+                                 copy + (asRoot ? " as root: " : ": ") + described(result) +
+                                     "; now " + storecheck::show(stateOf(copy)));
         }
-        CHECK_EQ(ReadFile(TableFile), Fixture());
+        CHECK_EQ(readFile(TableFile), fixture());
     };
     refusals(::geteuid() == 0);
     if (::geteuid() == 0) {
-        storecheck::ClearWorkingDir();
-        storecheck::RunAsOrdinaryUser([&] { refusals(false); });
+        storecheck::clearWorkingDir();
+        storecheck::runAsOrdinaryUser([&] { refusals(false); });
     }
 }
 
@@ -1901,14 +1901,14 @@ TEST(BackupAndInitLeaveAnotherUsersFileAlone)
     if (::geteuid() == 0)
         parties = {{0, 65534}, {65534, 0}};
     for (const Party party : parties) {
-        storecheck::ClearWorkingDir();
-        UseFixture();
+        storecheck::clearWorkingDir();
+        useFixture();
         CHECK(::chown(".", party.caller, party.caller) == 0);
         CHECK(::chown(TableFile.c_str(), party.caller, party.caller) == 0);
         CHECK(::mkdir("new", 0777) == 0 && ::chmod("new", 0777) == 0);
         // Theirs, open to all, as someone laying a trap leaves them.
         const auto theirs = [&](const std::string& path, const std::string& bytes) {
-            WriteFile(path, bytes);
+            writeFile(path, bytes);
             CHECK(::chown(path.c_str(), party.other, party.other) == 0);
             CHECK(::chmod(path.c_str(), 0666) == 0);
         };
@@ -1916,7 +1916,7 @@ TEST(BackupAndInitLeaveAnotherUsersFileAlone)
         theirs("new/Gatekeep.acl", "");
         // A link of the caller's own to an empty file.
         CHECK(::mkdir("linked", 0777) == 0 && ::chmod("linked", 0777) == 0);
-        WriteFile("elsewhere.acl", "");
+        writeFile("elsewhere.acl", "");
         CHECK(::chown("elsewhere.acl", party.caller, party.caller) == 0);
         CHECK(::symlink("../elsewhere.acl", "linked/Gatekeep.acl") == 0);
         CHECK(::lchown("linked/Gatekeep.acl", party.caller, party.caller) == 0);
@@ -1946,23 +1946,23 @@ TEST(BackupAndInitLeaveAnotherUsersFileAlone)
              false},
         };
         const storecheck::ChildOutcome outcome =
-            storecheck::RunInChild(party.caller, party.caller, [&] {
+            storecheck::runInChild(party.caller, party.caller, [&] {
                 std::string report;
                 for (const Row& row : rows) {
                     if (row.needsTwo && party.caller == party.other)
                         continue;
-                    const FileState before = StateOf(row.file);
-                    const CliResult result = RunCli(row.arguments, "pw\n");
+                    const FileState before = stateOf(row.file);
+                    const CliResult result = runCli(row.arguments, "pw\n");
                     if (result.status != 4 ||
                         result.err != "larkledger-security-cli: " + row.err + "\n" ||
-                        !(StateOf(row.file) == before))
-                        report += storecheck::Show(row.arguments) + ": " + Described(result) +
-                                  "; " + storecheck::Show(StateOf(row.file)) + "\n";
+                        !(stateOf(row.file) == before))
+                        report += storecheck::show(row.arguments) + ": " + described(result) +
+                                  "; " + storecheck::show(stateOf(row.file)) + "\n";
                 }
                 return report;
             });
         if (outcome.status != 0 || !outcome.report.empty())
-            storecheck::Fail(__FILE__, __LINE__,
+            storecheck::fail(__FILE__, __LINE__,
                              "run as " + std::to_string(party.caller) + ": exit " +
                                  std::to_string(outcome.status) + "\n" + outcome.report);
     }
@@ -1973,41 +1973,41 @@ TEST(BackupAndInitLeaveAnotherUsersFileAlone)
 // leaves the earlier copy as it was and nothing else.
 TEST(AFailedBackupLeavesTheEarlierOneWhole)
 {
-    UseFixture();
-    const std::string earlier = Fixture().substr(0, 6000) + std::string(565, 'e');
-    WriteFile("old.acl", earlier);
+    useFixture();
+    const std::string earlier = fixture().substr(0, 6000) + std::string(565, 'e');
+    writeFile("old.acl", earlier);
     CHECK(::chmod("old.acl", 0600) == 0);
     // 4 blocks of 512 bytes (dash) or of 1024 (bash): less than a table.
-    const std::string command = std::string("ulimit -f 4; trap '' XFSZ; exec '") + CliProgram() +
+    const std::string command = std::string("ulimit -f 4; trap '' XFSZ; exec '") + cliProgram() +
                                 "' --table Gatekeep.acl backup old.acl 2>/dev/null";
     const int status = std::system(command.c_str());
     CHECK(WIFEXITED(status) && WEXITSTATUS(status) == 4);
-    CHECK_EQ(ReadFile("old.acl"), earlier);
-    CHECK(ListWorkingDir() == std::vector<std::string>({TableFile, "old.acl"}));
+    CHECK_EQ(readFile("old.acl"), earlier);
+    CHECK(listWorkingDir() == std::vector<std::string>({TableFile, "old.acl"}));
     // Once it can, it replaces the earlier copy whole.
-    CHECK_EQ(RunCli({"--table", TableFile, "backup", "old.acl"}).status, 0);
-    CHECK_EQ(ReadFile("old.acl"), Fixture());
-    CHECK(ListWorkingDir() == std::vector<std::string>({TableFile, "old.acl"}));
+    CHECK_EQ(runCli({"--table", TableFile, "backup", "old.acl"}).status, 0);
+    CHECK_EQ(readFile("old.acl"), fixture());
+    CHECK(listWorkingDir() == std::vector<std::string>({TableFile, "old.acl"}));
 }
 
 // A copy holds every password: the trail says who took it, of which table,
 // and where to.
 TEST(ABackupIsRecorded)
 {
-    UseFixture();
-    const Invocation invocation = ParseArguments({"--table", TableFile, "backup", "old.acl"});
+    useFixture();
+    const Invocation invocation = parseArguments({"--table", TableFile, "backup", "old.acl"});
     RecordingSink sink;
     SecretReader secrets;
     std::ostringstream out;
     std::ostringstream err;
-    CHECK_EQ(RunCommand(invocation, secrets, out, err, &sink), 0);
+    CHECK_EQ(runCommand(invocation, secrets, out, err, &sink), 0);
     const passwd* me = ::getpwuid(::getuid());
     CHECK(me != nullptr);
     std::vector<std::string> logged;
     for (const AuditEvent& event : sink.events)
-        logged.push_back(AuditLine(event));
+        logged.push_back(auditLine(event));
     CHECK_EQ(logged, std::vector<std::string>({R"(table copied: table="Gatekeep.acl" user="")" +
-                                               SystemFields() + R"( target="" copy="old.acl")"}));
+                                               systemFields() + R"( target="" copy="old.acl")"}));
 }
 
 // A clerk without any user right changes their own password: the sign-in's
@@ -2015,24 +2015,24 @@ TEST(ABackupIsRecorded)
 // one that fits no field are refused with the file untouched.
 TEST(PasswdChangesOnlyYourOwnPassword)
 {
-    UseFixture();
-    CliResult refused = As("clerk", "Pa55w0rd", {"passwd"}, "NewPassW\n");
+    useFixture();
+    CliResult refused = as("clerk", "Pa55w0rd", {"passwd"}, "NewPassW\n");
     CHECK_EQ(refused.status, int(ExitRefused));
     CHECK(refused.err.find("The NewPassWord is a reserved word") != std::string::npos);
-    CHECK_EQ(ReadFile(TableFile), Fixture());
-    CHECK_EQ(As("clerk", "Pa55w0rd", {"passwd"}, "\n").status, int(ExitBadInput));
-    CHECK_EQ(As("clerk", "Pa55w0rd", {"passwd"}, "123456789\n").status, int(ExitBadInput));
-    CHECK_EQ(As("clerk", "wrong", {"passwd"}, "Fresh1\n").status, int(ExitSignInRefused));
-    CHECK_EQ(ReadFile(TableFile), Fixture());
+    CHECK_EQ(readFile(TableFile), fixture());
+    CHECK_EQ(as("clerk", "Pa55w0rd", {"passwd"}, "\n").status, int(ExitBadInput));
+    CHECK_EQ(as("clerk", "Pa55w0rd", {"passwd"}, "123456789\n").status, int(ExitBadInput));
+    CHECK_EQ(as("clerk", "wrong", {"passwd"}, "Fresh1\n").status, int(ExitSignInRefused));
+    CHECK_EQ(readFile(TableFile), fixture());
 
-    const CliResult done = As("clerk", "Pa55w0rd", {"passwd"}, "Fresh1\n");
+    const CliResult done = as("clerk", "Pa55w0rd", {"passwd"}, "Fresh1\n");
     CHECK_EQ(done.status, 0);
     CHECK(done.err.find("Your password has been changed.") != std::string::npos);
-    CHECK_EQ(As("clerk", "Pa55w0rd", {"ls"}).status, int(ExitSignInRefused));
-    CHECK_EQ(As("clerk", "Fresh1", {"ls"}).status, 0);
-    CHECK_EQ(As("admin", "secret", {"ls"}).status, 0);
+    CHECK_EQ(as("clerk", "Pa55w0rd", {"ls"}).status, int(ExitSignInRefused));
+    CHECK_EQ(as("clerk", "Fresh1", {"ls"}).status, 0);
+    CHECK_EQ(as("admin", "secret", {"ls"}).status, 0);
     // Operands are not taken: it is always one's own password.
-    CHECK_EQ(As("clerk", "Fresh1", {"passwd", "admin"}, "x\n").status, int(ExitBadInput));
+    CHECK_EQ(as("clerk", "Fresh1", {"passwd", "admin"}, "x\n").status, int(ExitBadInput));
 }
 
 // A no-op that a script asked for is recorded as such, not as a refusal,
@@ -2046,14 +2046,14 @@ TEST(ANoOpIsRecordedAsNoChange)
     };
     const Row rows[] = {
         {{"add", "clerk", "--path", "/x", "--if-missing"},
-         R"(no change: table="Gatekeep.acl" user="admin")" + SystemFields() +
+         R"(no change: table="Gatekeep.acl" user="admin")" + systemFields() +
              R"( target="clerk" reason="a user of that name is there already")"},
         {{"rm", "nobody", "--if-present"},
-         R"(no change: table="Gatekeep.acl" user="admin")" + SystemFields() +
+         R"(no change: table="Gatekeep.acl" user="admin")" + systemFields() +
              R"( target="nobody" reason="no user of that name to delete")"},
     };
     for (const Row& row : rows) {
-        UseFixture();
+        useFixture();
         int pipe[2];
         CHECK(::pipe(pipe) == 0);
         const std::string lines = "secret\nnewpw\n";
@@ -2070,19 +2070,19 @@ TEST(ANoOpIsRecordedAsNoChange)
         if (row.command[0] == "rm")
             arguments.resize(6);
         arguments.insert(arguments.end(), row.command.begin(), row.command.end());
-        const Invocation invocation = ParseArguments(arguments);
+        const Invocation invocation = parseArguments(arguments);
         RecordingSink sink;
         SecretReader secrets;
         std::ostringstream out;
         std::ostringstream err;
-        CHECK_EQ(RunCommand(invocation, secrets, out, err, &sink), 0);
+        CHECK_EQ(runCommand(invocation, secrets, out, err, &sink), 0);
         ::close(pipe[0]);
         std::vector<std::string> logged;
         for (const AuditEvent& event : sink.events)
-            logged.push_back(AuditLine(event));
+            logged.push_back(auditLine(event));
         CHECK_EQ(logged.size(), std::size_t(2));
         CHECK_EQ(logged.back(), row.logged);
-        CHECK_EQ(ReadFile(TableFile), Fixture());
+        CHECK_EQ(readFile(TableFile), fixture());
     }
 }
 
@@ -2091,35 +2091,35 @@ TEST(ANoOpIsRecordedAsNoChange)
 // in check's words; it comes back whole, with what was added since gone.
 TEST(RestorePutsASoundBackupBackForWhoMayReplaceEveryUser)
 {
-    UseFixture();
-    CHECK_EQ(RunCli({"--table", TableFile, "backup", "old.acl"}).status, 0);
-    CHECK_EQ(As("admin", "secret", {"add", "bob", "--path", "/b"}, "bobpw\n").status, 0);
-    const std::string changed = ReadFile(TableFile);
+    useFixture();
+    CHECK_EQ(runCli({"--table", TableFile, "backup", "old.acl"}).status, 0);
+    CHECK_EQ(as("admin", "secret", {"add", "bob", "--path", "/b"}, "bobpw\n").status, 0);
+    const std::string changed = readFile(TableFile);
 
-    const CliResult clerk = As("clerk", "Pa55w0rd", {"restore", "old.acl"});
+    const CliResult clerk = as("clerk", "Pa55w0rd", {"restore", "old.acl"});
     CHECK_EQ(clerk.status, 3);
     CHECK_EQ(clerk.err, std::string("larkledger-security-cli: You may not restore the table from "
                                     "a backup: that needs the AddUsers right.\n"));
-    CHECK_EQ(ReadFile(TableFile), changed);
+    CHECK_EQ(readFile(TableFile), changed);
 
-    UserTable twins = Decode(Fixture());
-    StoreEncoded(twins.Slot(2).LoginName, "ADMIN");
-    for (const std::string& unsound : {Fixture().substr(0, 1000), twins.Bytes()}) {
-        WriteFile("bad.acl", unsound);
+    UserTable twins = decode(fixture());
+    storeEncoded(twins.slot(2).LoginName, "ADMIN");
+    for (const std::string& unsound : {fixture().substr(0, 1000), twins.bytes()}) {
+        writeFile("bad.acl", unsound);
         std::string words = "Nothing was restored: the backup is not a sound table.";
-        for (const std::string& fault : CheckTable(unsound).faults)
+        for (const std::string& fault : checkTable(unsound).faults)
             words += " " + fault;
-        const CliResult refused = As("admin", "secret", {"restore", "bad.acl"});
+        const CliResult refused = as("admin", "secret", {"restore", "bad.acl"});
         CHECK_EQ(refused.status, 1);
         CHECK_EQ(refused.err, "larkledger-security-cli: " + words + "\n");
-        CHECK_EQ(ReadFile(TableFile), changed);
+        CHECK_EQ(readFile(TableFile), changed);
     }
 
-    const CliResult restored = As("admin", "secret", {"restore", "old.acl"});
+    const CliResult restored = as("admin", "secret", {"restore", "old.acl"});
     CHECK_EQ(restored.status, 0);
     CHECK_EQ(restored.err, std::string("larkledger-security-cli: restored Gatekeep.acl from "
                                        "old.acl (6565 bytes)\n"));
-    CHECK_EQ(ReadFile(TableFile), Fixture());
+    CHECK_EQ(readFile(TableFile), fixture());
 }
 
 // The backup is read only from a regular file named by its own path, and a
@@ -2127,10 +2127,10 @@ TEST(RestorePutsASoundBackupBackForWhoMayReplaceEveryUser)
 // block, a device could set something going.
 TEST(RestoreReadsOnlyARegularFile)
 {
-    UseFixture();
+    useFixture();
     CHECK(::mkfifo("fifo", 0600) == 0);
     CHECK(::mkdir("folder", 0700) == 0);
-    WriteFile("old.acl", Fixture());
+    writeFile("old.acl", fixture());
     CHECK(::symlink("old.acl", "to-old") == 0);
     const std::string wrote = ": a backup is a file that backup wrote.";
     const std::vector<std::pair<std::string, std::string>> rows = {
@@ -2141,15 +2141,15 @@ TEST(RestoreReadsOnlyARegularFile)
                    "that."},
         {"missing.acl", "missing.acl: File not found"},
     };
-    const std::string before = ReadFile(TableFile);
+    const std::string before = readFile(TableFile);
     for (const auto& [file, message] : rows) {
         // No password given: none is asked for.
         const CliResult result =
-            RunCli({"--table", TableFile, "--user", "admin", "restore", file}, "");
+            runCli({"--table", TableFile, "--user", "admin", "restore", file}, "");
         if (result.status != 4 || result.err != "larkledger-security-cli: " + message + "\n")
-            storecheck::Fail(__FILE__, __LINE__, file + ": " + Described(result));
+            storecheck::fail(__FILE__, __LINE__, file + ": " + described(result));
     }
-    CHECK_EQ(ReadFile(TableFile), before);
+    CHECK_EQ(readFile(TableFile), before);
 }
 
 namespace {
@@ -2157,28 +2157,28 @@ namespace {
 // Named here, as the store names its table in another file.
 const std::string SharedTable = std::string("shared/") + Session::TableFileName;
 
-CliResult OnShared(const std::string& password, const std::vector<std::string>& command,
+CliResult onShared(const std::string& password, const std::vector<std::string>& command,
                    const std::string& more = "")
 {
     std::vector<std::string> arguments = {"--table", SharedTable, "--user", "admin"};
     arguments.insert(arguments.end(), command.begin(), command.end());
-    return RunCli(arguments, password + "\n" + more);
+    return runCli(arguments, password + "\n" + more);
 }
 
 // A folder of root's (when the tests run as root) for the group of the
 // ordinary user, who is a member; the fixture in it, root's, of `mode`.
-void ShareFixture(mode_t folderMode, mode_t tableMode)
+void shareFixture(mode_t folderMode, mode_t tableMode)
 {
     CHECK(::chmod(".", 0755) == 0);
     CHECK(::mkdir("shared", 0700) == 0);
-    CHECK(::chown("shared", ::geteuid(), storecheck::OrdinaryGid()) == 0);
+    CHECK(::chown("shared", ::geteuid(), storecheck::ordinaryGid()) == 0);
     CHECK(::chmod("shared", folderMode) == 0);
-    WriteFile(SharedTable, Fixture());
-    CHECK(::chown(SharedTable.c_str(), ::geteuid(), storecheck::OrdinaryGid()) == 0);
+    writeFile(SharedTable, fixture());
+    CHECK(::chown(SharedTable.c_str(), ::geteuid(), storecheck::ordinaryGid()) == 0);
     CHECK(::chmod(SharedTable.c_str(), tableMode) == 0);
 }
 
-struct stat StatOf(const std::string& path)
+struct stat statOf(const std::string& path)
 {
     struct stat st
     {
@@ -2194,24 +2194,24 @@ struct stat StatOf(const std::string& path)
 // group's, of its mode, so the group is not locked out.
 TEST(AMemberRestoresASharedTableAndItStaysShared)
 {
-    ShareFixture(02770, 0660);
-    const struct stat before = StatOf(SharedTable);
+    shareFixture(02770, 0660);
+    const struct stat before = statOf(SharedTable);
     const storecheck::ChildOutcome outcome =
-        storecheck::RunInChild(storecheck::OrdinaryUid(), storecheck::OrdinaryGid(), [] {
+        storecheck::runInChild(storecheck::ordinaryUid(), storecheck::ordinaryGid(), [] {
             std::string report;
             const auto expect = [&](const char* what, const CliResult& result) {
                 if (result.status != 0)
-                    report += std::string(what) + ": " + Described(result) + "\n";
+                    report += std::string(what) + ": " + described(result) + "\n";
             };
-            expect("backup", RunCli({"--table", SharedTable, "backup", "shared/mine.acl"}));
-            expect("add", OnShared("secret", {"add", "bob", "--path", "/b"}, "bobpw\n"));
-            expect("restore", OnShared("secret", {"restore", "shared/mine.acl"}));
+            expect("backup", runCli({"--table", SharedTable, "backup", "shared/mine.acl"}));
+            expect("add", onShared("secret", {"add", "bob", "--path", "/b"}, "bobpw\n"));
+            expect("restore", onShared("secret", {"restore", "shared/mine.acl"}));
             return report;
         });
     CHECK_EQ(outcome.status, 0);
     CHECK_EQ(outcome.report, std::string());
-    CHECK_EQ(ReadFile(SharedTable), Fixture());
-    const struct stat after = StatOf(SharedTable);
+    CHECK_EQ(readFile(SharedTable), fixture());
+    const struct stat after = statOf(SharedTable);
     CHECK_EQ(after.st_uid, before.st_uid);
     CHECK_EQ(after.st_gid, before.st_gid);
     CHECK_EQ(after.st_mode & 07777, mode_t{0660});
@@ -2222,27 +2222,27 @@ TEST(AMemberRestoresASharedTableAndItStaysShared)
 // the file's error (the writer lock it may not take) and writes nothing.
 TEST(AMemberWhoMayOnlyReadSignsInAndSees)
 {
-    ShareFixture(02750, 0640);
-    const std::string table = ReadFile(SharedTable);
+    shareFixture(02750, 0640);
+    const std::string table = readFile(SharedTable);
     const storecheck::ChildOutcome outcome =
-        storecheck::RunInChild(storecheck::OrdinaryUid(), storecheck::OrdinaryGid(), [] {
+        storecheck::runInChild(storecheck::ordinaryUid(), storecheck::ordinaryGid(), [] {
             std::string report;
-            const CliResult listed = OnShared("secret", {"ls"});
+            const CliResult listed = onShared("secret", {"ls"});
             if (listed.status != 0 || listed.out != "admin\nclerk\n " + Renee + " \n")
-                report += "ls: " + Described(listed) + "\n";
-            const CliResult shown = OnShared("secret", {"show", "clerk"});
+                report += "ls: " + described(listed) + "\n";
+            const CliResult shown = onShared("secret", {"show", "clerk"});
             if (shown.status != 0 || shown.out.find("Login name: clerk\n") != 0)
-                report += "show: " + Described(shown) + "\n";
-            const CliResult added = OnShared("secret", {"add", "bob", "--path", "/b"}, "bobpw\n");
+                report += "show: " + described(shown) + "\n";
+            const CliResult added = onShared("secret", {"add", "bob", "--path", "/b"}, "bobpw\n");
             // The folder takes no new files from a reader, so the writer
             // lock is refused first, saying what to fix.
             if (added.status != 4 ||
                 added.err.find("larkledger-security-cli: " + SharedTable + ": ") != 0 ||
                 added.err.find("writer lock") == std::string::npos)
-                report += "add: " + Described(added) + "\n";
+                report += "add: " + described(added) + "\n";
             return report;
         });
     CHECK_EQ(outcome.status, 0);
     CHECK_EQ(outcome.report, std::string());
-    CHECK_EQ(ReadFile(SharedTable), table);
+    CHECK_EQ(readFile(SharedTable), table);
 }

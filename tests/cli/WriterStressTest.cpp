@@ -20,10 +20,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using storecheck::ReadFile;
+using storecheck::readFile;
 using storecheck::TableFile;
-using storecheck::TestData;
-using storecheck::WriteFile;
+using storecheck::testData;
+using storecheck::writeFile;
 using storecheck::WriterLockFile;
 
 namespace {
@@ -84,14 +84,14 @@ struct Phase
 
 TEST(NoChangeReportedDoneIsLostWhateverHappensAtTheLocksName)
 {
-    WriteFile(TableFile, TestData("three-users.acl"));
+    writeFile(TableFile, testData("three-users.acl"));
     for (const char* name : {"dora", "emil"}) {
-        const CliResult added = RunCli(
+        const CliResult added = runCli(
             {"--table", TableFile, "--user", "admin", "add", name, "--path", "/x"}, "secret\npw\n");
         CHECK_EQ(added.status, 0);
     }
-    const uid_t theirUid = storecheck::OrdinaryUid();
-    const gid_t theirGid = storecheck::OrdinaryGid();
+    const uid_t theirUid = storecheck::ordinaryUid();
+    const gid_t theirGid = storecheck::ordinaryGid();
     const auto replaceWithTheirs = [theirUid, theirGid] {
         ::unlink(WriterLockFile.c_str());
         const int fd = ::open(WriterLockFile.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
@@ -130,7 +130,7 @@ TEST(NoChangeReportedDoneIsLostWhateverHappensAtTheLocksName)
             meddler = std::make_unique<Meddler>(phase.meddle);
         int done = 0;
         for (int round = 0; round < Rounds; ++round) {
-            const std::string before = ReadFile(TableFile);
+            const std::string before = readFile(TableFile);
             std::vector<std::unique_ptr<CliProcess>> writers;
             std::vector<std::string> paths;
             for (std::size_t i = 0; i < Typed.size(); ++i) {
@@ -139,11 +139,11 @@ TEST(NoChangeReportedDoneIsLostWhateverHappensAtTheLocksName)
                 writers.push_back(std::make_unique<CliProcess>(
                     std::vector<std::string>{"--table", TableFile, "--user", "admin", "edit",
                                              Typed[i], "--path", paths.back()}));
-                writers.back()->Write("secret\n");
+                writers.back()->write("secret\n");
             }
             std::vector<CliResult> results;
             for (auto& writer : writers)
-                results.push_back(writer->Finish());
+                results.push_back(writer->finish());
             UserTable onDisk;
             LoadUserTable(onDisk, TableFile);
             for (std::size_t i = 0; i < Typed.size(); ++i) {
@@ -159,20 +159,20 @@ TEST(NoChangeReportedDoneIsLostWhateverHappensAtTheLocksName)
                     result.err.find("nothing was written") != std::string::npos)
                     continue;
                 if (result.status != 0) {
-                    storecheck::Fail(__FILE__, __LINE__,
+                    storecheck::fail(__FILE__, __LINE__,
                                      std::string(phase.name) + ": exit " +
                                          std::to_string(result.status) + ": " + result.err);
                     continue;
                 }
                 ++done;
                 const int slot = onDisk.FindUser(Stored[i]);
-                if (slot == 0 || Decoded(onDisk.Slot(slot).DataPath) != paths[i])
-                    storecheck::Fail(__FILE__, __LINE__,
+                if (slot == 0 || decoded(onDisk.slot(slot).DataPath) != paths[i])
+                    storecheck::fail(__FILE__, __LINE__,
                                      std::string(phase.name) + ", round " + std::to_string(round) +
                                          ": " + paths[i] + " lost");
             }
             if (phase.refused)
-                CHECK_EQ(ReadFile(TableFile), before);
+                CHECK_EQ(readFile(TableFile), before);
         }
         meddler.reset();
         std::printf("    %d of %d done\n", done, Rounds * static_cast<int>(Typed.size()));

@@ -21,23 +21,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using storecheck::ReadFile;
+using storecheck::readFile;
 using storecheck::TableFile;
-using storecheck::TestData;
-using storecheck::WriteFile;
-using team::Account;
-using team::Plain;
+using storecheck::testData;
+using storecheck::writeFile;
+using team::account;
+using team::plain;
 
 namespace {
 
-void WriteTeam(const Rights& myRights)
+void writeTeam(const Rights& myRights)
 {
-    team::WriteTeam(myRights, TableFile);
+    team::writeTeam(myRights, TableFile);
 }
 
-std::vector<std::string> Names(const Session& session)
+std::vector<std::string> names(const Session& session)
 {
-    return session.ListedNames();
+    return session.listedNames();
 }
 
 struct Change
@@ -50,78 +50,78 @@ struct Change
     bool (*made)(const Session&);
 };
 
-const std::vector<Change>& Changes()
+const std::vector<Change>& changes()
 {
     static const std::vector<Change> changes = {
         {"add user",
          {Rights{R::AddUsers}, Rights{R::AddUsers, R::ModifyUsers},
           Rights{R::AddUsers, R::DeleteUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
-         [](Session& s) { return s.AddUser(Plain("new", "npw", "/n")); },
-         [](const Session& s) { return s.Table().FindUser("new") == 4; }},
+         [](Session& s) { return s.addUser(plain("new", "npw", "/n")); },
+         [](const Session& s) { return s.table().FindUser("new") == 4; }},
         {"add user with a right",
          {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
-         [](Session& s) { return s.AddUser(Plain("new", "npw", "/n", Rights{R::DeleteRecord})); },
-         [](const Session& s) { return s.Table().FindUser("new") == 4; }},
+         [](Session& s) { return s.addUser(plain("new", "npw", "/n", Rights{R::DeleteRecord})); },
+         [](const Session& s) { return s.table().FindUser("new") == 4; }},
         {"delete user",
          {Rights{R::DeleteUsers}, Rights{R::AddUsers, R::DeleteUsers},
           Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
-         [](Session& s) { return s.DeleteUser("weak"); },
-         [](const Session& s) { return s.Table().FindUser("weak") == 0; }},
+         [](Session& s) { return s.deleteUser("weak"); },
+         [](const Session& s) { return s.table().FindUser("weak") == 0; }},
         {"save changes: new password",
          {Rights{R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers},
           Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) {
-             return s.SaveChanges(s.loadForEditing("weak"), Plain("weak", "newpw", "/w"));
+             return s.saveChanges(s.loadForEditing("weak"), plain("weak", "newpw", "/w"));
          },
          [](const Session& s) {
-             return Decoded(s.Table().Slot(3).Password) == "newpw" &&
-                    Decoded(s.Table().Slot(3).Accounts[0].AccountName) == "Cash";
+             return decoded(s.table().slot(3).Password) == "newpw" &&
+                    decoded(s.table().slot(3).Accounts[0].AccountName) == "Cash";
          }},
         {"save changes: a right granted",
          {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) {
-             return s.SaveChanges(s.loadForEditing("weak"),
-                                  Plain("weak", "newpw", "/w", Rights{R::AddUsers}));
+             return s.saveChanges(s.loadForEditing("weak"),
+                                  plain("weak", "newpw", "/w", Rights{R::AddUsers}));
          },
-         [](const Session& s) { return storecheck::DecodedRights(s.Table().Slot(3)) == "111110"; }},
+         [](const Session& s) { return storecheck::decodedRights(s.table().slot(3)) == "111110"; }},
         {"save changes: take over a stronger user",
          {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) {
-             return s.SaveChanges(s.loadForEditing("boss"),
-                                  Plain("boss", "mine", "/b", Rights::All()));
+             return s.saveChanges(s.loadForEditing("boss"),
+                                  plain("boss", "mine", "/b", Rights::all()));
          },
-         [](const Session& s) { return Decoded(s.Table().Slot(3).Password) == "mine"; }},
+         [](const Session& s) { return decoded(s.table().slot(3).Password) == "mine"; }},
         {"new account",
          {Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
-         [](Session& s) { return s.AddAccount("weak", Account("Loan", "")); },
+         [](Session& s) { return s.addAccount("weak", account("Loan", "")); },
          [](const Session& s) {
-             return Decoded(s.Table().Slot(3).Accounts[1].AccountName) == "Loan";
+             return decoded(s.table().slot(3).Accounts[1].AccountName) == "Loan";
          }},
         {"modify account",
          {Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
-         [](Session& s) { return s.ModifyAccount("weak", team::AccountAt(0, "Cash", "Safe")); },
+         [](Session& s) { return s.modifyAccount("weak", team::accountAt(0, "Cash", "Safe")); },
          [](const Session& s) {
-             return Decoded(s.Table().Slot(3).Accounts[0].AccountDescription) == "Safe";
+             return decoded(s.table().slot(3).Accounts[0].AccountDescription) == "Safe";
          }},
         {"delete account",
          {Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
-         [](Session& s) { return s.DeleteAccount("weak", 0); },
-         [](const Session& s) { return s.Table().Slot(3).Accounts[0].AccountName.empty(); }},
+         [](Session& s) { return s.deleteAccount("weak", 0); },
+         [](const Session& s) { return s.table().slot(3).Accounts[0].AccountName.empty(); }},
         // Every user at once, whoever they are: as much as adding, changing
         // and deleting all of them.
         {"restore a backup",
          {Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) {
-             UserTable backup = s.Table();
-             backup.StoreNewUser(storecheck::PlainRecord("back", "bpw", "/k", "111111"));
-             return s.restore(backup.Bytes(), "old.acl");
+             UserTable backup = s.table();
+             backup.StoreNewUser(storecheck::plainRecord("back", "bpw", "/k", "111111"));
+             return s.restore(backup.bytes(), "old.acl");
          },
-         [](const Session& s) { return s.Table().FindUser("back") == 4; }},
+         [](const Session& s) { return s.table().FindUser("back") == 4; }},
     };
     return changes;
 }
@@ -130,14 +130,14 @@ const std::vector<Change>& Changes()
 
 TEST(EveryChangeIsMadeOnlyWithItsRights)
 {
-    for (const auto& [label, rights] : team::UserRightCombinations()) {
-        for (const Change& change : Changes()) {
-            WriteTeam(rights);
-            const std::string fileBefore = ReadFile(TableFile);
+    for (const auto& [label, rights] : team::userRightCombinations()) {
+        for (const Change& change : changes()) {
+            writeTeam(rights);
+            const std::string fileBefore = readFile(TableFile);
             Session session(TableFile);
-            session.LoadTable();
-            CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
-            const std::string tableBefore = session.Table().Bytes();
+            session.loadTable();
+            CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
+            const std::string tableBefore = session.table().bytes();
 
             const ChangeResult result = change.make(session);
             const bool allowed = std::find(change.allowedFor.begin(), change.allowedFor.end(),
@@ -145,13 +145,13 @@ TEST(EveryChangeIsMadeOnlyWithItsRights)
             const std::string row = std::string(change.name) + " as [" + label + "]";
             if (allowed) {
                 if (!result.done() || !change.made(session))
-                    storecheck::Fail(__FILE__, __LINE__, row + ": refused: " + result.message);
+                    storecheck::fail(__FILE__, __LINE__, row + ": refused: " + result.message);
             } else {
                 if (result.outcome != ChangeResult::Outcome::Refused ||
                     result.reason != ChangeResult::Reason::MissingRight ||
-                    session.Table().Bytes() != tableBefore || ReadFile(TableFile) != fileBefore ||
+                    session.table().bytes() != tableBefore || readFile(TableFile) != fileBefore ||
                     session.TableChanged())
-                    storecheck::Fail(__FILE__, __LINE__, row + ": not refused cleanly");
+                    storecheck::fail(__FILE__, __LINE__, row + ": not refused cleanly");
             }
         }
     }
@@ -159,11 +159,11 @@ TEST(EveryChangeIsMadeOnlyWithItsRights)
 
 TEST(RefusalsGiveTheirReasonsAndChangeNothing)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     Session session(TableFile);
-    session.LoadTable();
-    session.SignIn("me", "pw");
-    const std::string before = session.Table().Bytes();
+    session.loadTable();
+    session.signIn("me", "pw");
+    const std::string before = session.table().bytes();
     struct Row
     {
         ChangeResult result;
@@ -171,86 +171,86 @@ TEST(RefusalsGiveTheirReasonsAndChangeNothing)
         std::string message;
     };
     const Row rows[] = {
-        {session.AddUser(Plain(" WEAK ", "x", "/x")), ChangeResult::Reason::DuplicateUser,
+        {session.addUser(plain(" WEAK ", "x", "/x")), ChangeResult::Reason::DuplicateUser,
          "User already exist."},
-        {session.AddUser(Plain("x", " ", "/x")), ChangeResult::Reason::EmptyField,
+        {session.addUser(plain("x", " ", "/x")), ChangeResult::Reason::EmptyField,
          "Please fill all sections."},
-        {session.SaveChanges(session.loadForEditing(""), Plain("weak", "pw2", "/w")),
+        {session.saveChanges(session.loadForEditing(""), plain("weak", "pw2", "/w")),
          ChangeResult::Reason::NothingLoaded,
          "No user has been loaded for editing: select a user and press Modify first."},
-        {session.SaveChanges(session.loadForEditing("gone"), Plain("gone", "pw2", "/w")),
+        {session.saveChanges(session.loadForEditing("gone"), plain("gone", "pw2", "/w")),
          ChangeResult::Reason::NoSuchUser,
          "The user being edited no longer exists: load it again with Modify."},
-        {session.AddAccount("weak", Account("cASH", "")), ChangeResult::Reason::DuplicateAccount,
+        {session.addAccount("weak", account("cASH", "")), ChangeResult::Reason::DuplicateAccount,
          "The cASH is assigned, please Create another one."},
-        {session.ModifyAccount("weak", team::AccountAt(4, "x", "")),
+        {session.modifyAccount("weak", team::accountAt(4, "x", "")),
          ChangeResult::Reason::NoSuchAccount, "There is no such bank account."},
         // A free slot's name reads as the empty text: it is nobody's.
-        {session.AddAccount("", Account("x", "")), ChangeResult::Reason::NoSuchUser,
+        {session.addAccount("", account("x", "")), ChangeResult::Reason::NoSuchUser,
          "There is no user of that name."},
-        {session.DeleteUser(""), ChangeResult::Reason::NoSuchUser,
+        {session.deleteUser(""), ChangeResult::Reason::NoSuchUser,
          "There is no user of that name."},
     };
     for (const Row& row : rows) {
         if (row.result.message != row.message)
-            storecheck::Fail(__FILE__, __LINE__,
+            storecheck::fail(__FILE__, __LINE__,
                              "expected " + row.message + ", got: " + row.result.message);
         CHECK(row.result.outcome == ChangeResult::Outcome::Refused);
         CHECK(row.result.reason == row.reason);
         CHECK_EQ(row.result.message, row.message);
     }
-    CHECK(session.Table().Bytes() == before);
+    CHECK(session.table().bytes() == before);
 }
 
 TEST(ATableOfFiveTakesNoSixthUser)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     Session session(TableFile);
-    session.LoadTable();
-    session.SignIn("me", "pw");
-    CHECK(session.AddUser(Plain("u4", "p", "/4")).done());
-    CHECK(session.AddUser(Plain("u5", "p", "/5")).done());
-    const ChangeResult sixth = session.AddUser(Plain("u6", "p", "/6"));
+    session.loadTable();
+    session.signIn("me", "pw");
+    CHECK(session.addUser(plain("u4", "p", "/4")).done());
+    CHECK(session.addUser(plain("u5", "p", "/5")).done());
+    const ChangeResult sixth = session.addUser(plain("u6", "p", "/6"));
     CHECK(sixth.reason == ChangeResult::Reason::TableFull);
-    CHECK_EQ(Names(session).size(), std::size_t(5));
+    CHECK_EQ(names(session).size(), std::size_t(5));
 }
 
 TEST(SignInFindsBlankPaddedNamesAndComparesPasswordsExactly)
 {
-    WriteFile(TableFile, TestData("three-users.acl"));
+    writeFile(TableFile, testData("three-users.acl"));
     Session session(TableFile);
-    session.LoadTable();
-    CHECK(session.SignIn("renée", "café€") == Session::SignInResult::UnknownName);
-    CHECK(session.SignIn("  ", "x") == Session::SignInResult::UnknownName);
-    CHECK(session.SignIn("Ren\xe9"
+    session.loadTable();
+    CHECK(session.signIn("renée", "café€") == Session::SignInResult::UnknownName);
+    CHECK(session.signIn("  ", "x") == Session::SignInResult::UnknownName);
+    CHECK(session.signIn("Ren\xe9"
                          "e",
                          "caf\xe9\x80 ") == Session::SignInResult::WrongPassword);
-    CHECK(session.SignIn("Ren\xe9"
+    CHECK(session.signIn("Ren\xe9"
                          "e",
                          "") == Session::SignInResult::EmptyPassword);
-    CHECK(!session.SignedIn());
-    CHECK(session.SignIn(" Ren\xe9"
+    CHECK(!session.signedIn());
+    CHECK(session.signIn(" Ren\xe9"
                          "e\t",
                          "caf\xe9\x80") == Session::SignInResult::SignedIn);
-    CHECK_EQ(session.Me().loginName, std::string(" Ren\xe9"
+    CHECK_EQ(session.me().loginName, std::string(" Ren\xe9"
                                                  "e "));
-    CHECK(session.MayDelete() && !session.MayModify() && !session.MayAdd());
+    CHECK(session.mayDelete() && !session.mayModify() && !session.mayAdd());
 }
 
 TEST(SaveChangesKeepsAccountsAndClearsPendingChanges)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     Session session(TableFile);
-    session.LoadTable();
-    session.SignIn("me", "pw");
-    CHECK(session.DeleteUser("boss").done());
+    session.loadTable();
+    session.signIn("me", "pw");
+    CHECK(session.deleteUser("boss").done());
     CHECK(session.TableChanged());
     // weak moved from slot 3 to 2: found again by name.
-    CHECK(session.SaveChanges(session.loadForEditing("weak"), Plain("weak2", "pw2", "/w2")).done());
+    CHECK(session.saveChanges(session.loadForEditing("weak"), plain("weak2", "pw2", "/w2")).done());
     CHECK(!session.TableChanged());
-    CHECK(Names(session) == std::vector<std::string>({"me", "weak2"}));
-    CHECK_EQ(Decoded(session.Table().Slot(2).Accounts[0].AccountName), std::string("Cash"));
-    CHECK_EQ(ReadFile(TableFile), session.Table().Bytes());
+    CHECK(names(session) == std::vector<std::string>({"me", "weak2"}));
+    CHECK_EQ(decoded(session.table().slot(2).Accounts[0].AccountName), std::string("Cash"));
+    CHECK_EQ(readFile(TableFile), session.table().bytes());
 }
 
 namespace {
@@ -259,25 +259,25 @@ struct SignedIn
 {
     explicit SignedIn(const char* name, const char* password) : session(TableFile)
     {
-        session.LoadTable();
-        CHECK(session.SignIn(name, password) == Session::SignInResult::SignedIn);
+        session.loadTable();
+        CHECK(session.signIn(name, password) == Session::SignInResult::SignedIn);
     }
     Session session;
 };
 
-UserTable OnDisk()
+UserTable onDisk()
 {
     UserTable table;
     LoadUserTable(table, TableFile);
     return table;
 }
 
-AnsiString EntryName(const UserTable& table, const char* user, int entry)
+AnsiString entryName(const UserTable& table, const char* user, int entry)
 {
     const int slot = table.FindUser(user);
     return slot == 0
                ? "(no user)"
-               : Decoded(table.Slot(slot).Accounts[static_cast<std::size_t>(entry)].AccountName);
+               : decoded(table.slot(slot).Accounts[static_cast<std::size_t>(entry)].AccountName);
 }
 
 const std::string BroughtUpToDate = "Gatekeep.acl had been changed by someone else meanwhile: it "
@@ -287,34 +287,34 @@ const std::string BroughtUpToDate = "Gatekeep.acl had been changed by someone el
 
 TEST(AChangeOfOtherUsersOrAccountsLandsOnTheFilesTable)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     int asked = 0;
-    mine.session.SetConflictHandler([&](const Conflict&) {
+    mine.session.setConflictHandler([&](const Conflict&) {
         ++asked;
         return ConflictChoice::Cancel;
     });
 
-    CHECK(theirs.session.AddAccount("weak", Account("Theirs", "")).done());
-    CHECK(theirs.session.AddUser(Plain("bob", "bobpw", "/bob")).done());
-    CHECK(theirs.session.Save().done());
-    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
-    const ChangeResult merged = mine.session.AddAccount("weak", Account("Mine", ""));
+    CHECK(theirs.session.addAccount("weak", account("Theirs", "")).done());
+    CHECK(theirs.session.addUser(plain("bob", "bobpw", "/bob")).done());
+    CHECK(theirs.session.save().done());
+    CHECK(mine.session.addUser(plain("new", "npw", "/n")).done());
+    const ChangeResult merged = mine.session.addAccount("weak", account("Mine", ""));
     CHECK(merged.done());
     CHECK(merged.refreshed);
     CHECK_EQ(merged.warning, BroughtUpToDate);
     CHECK_EQ(asked, 0);
-    const UserTable file = OnDisk();
-    CHECK_EQ(EntryName(file, "weak", 1), std::string("Theirs"));
-    CHECK_EQ(EntryName(file, "weak", 2), std::string("Mine"));
+    const UserTable file = onDisk();
+    CHECK_EQ(entryName(file, "weak", 1), std::string("Theirs"));
+    CHECK_EQ(entryName(file, "weak", 2), std::string("Mine"));
     CHECK_EQ(file.FindUser("bob"), 4);
     CHECK_EQ(file.FindUser("new"), 5);
-    CHECK_EQ(mine.session.Table().Bytes(), ReadFile(TableFile));
+    CHECK_EQ(mine.session.table().bytes(), readFile(TableFile));
 
     // Someone else's save of the same table only brings it up to date.
-    CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(1, "Theirs", "kept")).done());
-    CHECK_EQ(Decoded(OnDisk().Slot(3).Accounts[2].AccountName), std::string("Mine"));
+    CHECK(theirs.session.modifyAccount("weak", team::accountAt(1, "Theirs", "kept")).done());
+    CHECK_EQ(decoded(onDisk().slot(3).Accounts[2].AccountName), std::string("Mine"));
 }
 
 TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
@@ -331,35 +331,35 @@ TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
         {ConflictChoice::Overwrite, ChangeResult::Outcome::Done, "mine"},
     };
     for (const Row& row : rows) {
-        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+        writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
         SignedIn mine("me", "pw");
         SignedIn theirs("boss", "bosspw");
-        CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "theirs")).done());
+        CHECK(theirs.session.modifyAccount("weak", team::accountAt(0, "Cash", "theirs")).done());
         // Another user's change on the way is no question.
         CHECK(theirs.session
-                  .SaveChanges(theirs.session.loadForEditing("boss"),
-                               Plain("boss", "bosspw2", "/b", Rights::All()))
+                  .saveChanges(theirs.session.loadForEditing("boss"),
+                               plain("boss", "bosspw2", "/b", Rights::all()))
                   .done());
         std::vector<Conflict> asked;
-        mine.session.SetConflictHandler([&](const Conflict& conflict) {
+        mine.session.setConflictHandler([&](const Conflict& conflict) {
             asked.push_back(conflict);
             return row.choice;
         });
-        const std::string before = ReadFile(TableFile);
+        const std::string before = readFile(TableFile);
         const ChangeResult result =
-            mine.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine"));
+            mine.session.modifyAccount("weak", team::accountAt(0, "Cash", "mine"));
         CHECK(result.outcome == row.outcome);
         CHECK_EQ(asked.size(), std::size_t(1));
         CHECK_EQ(asked.at(0).user, std::string("weak"));
         CHECK_EQ(asked.at(0).account, std::string("Cash"));
-        const UserTable file = OnDisk();
-        CHECK_EQ(Decoded(file.Slot(file.FindUser("weak")).Accounts[0].AccountDescription),
+        const UserTable file = onDisk();
+        CHECK_EQ(decoded(file.slot(file.FindUser("weak")).Accounts[0].AccountDescription),
                  std::string(row.descriptionAfter));
-        CHECK_EQ(Decoded(file.Slot(file.FindUser("boss")).Password), std::string("bosspw2"));
+        CHECK_EQ(decoded(file.slot(file.FindUser("boss")).Password), std::string("bosspw2"));
         if (row.choice != ConflictChoice::Overwrite)
-            CHECK_EQ(ReadFile(TableFile), before);
+            CHECK_EQ(readFile(TableFile), before);
         if (row.choice == ConflictChoice::Reload)
-            CHECK_EQ(mine.session.Table().Bytes(), before);
+            CHECK_EQ(mine.session.table().bytes(), before);
     }
 }
 
@@ -368,23 +368,23 @@ TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
 // again there.
 TEST(TheQuestionIsAskedWithTheWriterLockLetGo)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
-    theirs.session.SetWriterWait(std::chrono::milliseconds(0));
-    CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "theirs")).done());
+    theirs.session.setWriterWait(std::chrono::milliseconds(0));
+    CHECK(theirs.session.modifyAccount("weak", team::accountAt(0, "Cash", "theirs")).done());
     int asked = 0;
-    mine.session.SetConflictHandler([&](const Conflict&) {
+    mine.session.setConflictHandler([&](const Conflict&) {
         if (++asked == 1)
-            CHECK(theirs.session.AddAccount("boss", Account("During", "")).done());
+            CHECK(theirs.session.addAccount("boss", account("During", "")).done());
         return ConflictChoice::Overwrite;
     });
-    CHECK(mine.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine")).done());
+    CHECK(mine.session.modifyAccount("weak", team::accountAt(0, "Cash", "mine")).done());
     CHECK_EQ(asked, 2);
-    const UserTable file = OnDisk();
-    CHECK_EQ(Decoded(file.Slot(file.FindUser("weak")).Accounts[0].AccountDescription),
+    const UserTable file = onDisk();
+    CHECK_EQ(decoded(file.slot(file.FindUser("weak")).Accounts[0].AccountDescription),
              std::string("mine"));
-    CHECK_EQ(EntryName(file, "boss", 0), std::string("During"));
+    CHECK_EQ(entryName(file, "boss", 0), std::string("During"));
 }
 
 // A save that finds the lock taken tells whoever follows the wait, as long
@@ -410,20 +410,20 @@ TEST(AWaitForAnotherWriterIsFollowedToItsEnd)
          "milliseconds. Try again once it has finished."},
     };
     for (const Row& row : rows) {
-        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+        writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
         SignedIn mine("me", "pw");
         Session other(TableFile);
-        std::optional<Session::WriterHold> held(other.HoldWriterLock());
+        std::optional<Session::WriterHold> held(other.holdWriterLock());
         std::vector<Session::WriterWait> heard;
-        mine.session.SetWriterWait(row.wait, [&](Session::WriterWait step) {
+        mine.session.setWriterWait(row.wait, [&](Session::WriterWait step) {
             heard.push_back(step);
             const int asked = int(heard.size());
             if (asked == row.letGoAfter)
                 held.reset();
             return asked != row.stopAfter;
         });
-        const std::string before = ReadFile(TableFile);
-        const ChangeResult result = mine.session.AddAccount("weak", Account("Waited", ""));
+        const std::string before = readFile(TableFile);
+        const ChangeResult result = mine.session.addAccount("weak", account("Waited", ""));
 
         CHECK(heard.size() >= 2);
         CHECK(heard.front() == Session::WriterWait::Begins);
@@ -432,96 +432,96 @@ TEST(AWaitForAnotherWriterIsFollowedToItsEnd)
                  std::ptrdiff_t(heard.size() - 2));
         if (*row.failure == 0) {
             CHECK(result.done());
-            CHECK_EQ(EntryName(OnDisk(), "weak", 1), std::string("Waited"));
+            CHECK_EQ(entryName(onDisk(), "weak", 1), std::string("Waited"));
             continue;
         }
         CHECK(result.outcome == ChangeResult::Outcome::Failed);
         CHECK_EQ(result.errorCode, 32);
         CHECK_EQ(result.message, std::string(row.failure));
-        CHECK_EQ(ReadFile(TableFile), before);
+        CHECK_EQ(readFile(TableFile), before);
         // Tried again with the lock let go, the same change lands.
         held.reset();
-        CHECK(mine.session.AddAccount("weak", Account("Waited", "")).done());
-        CHECK_EQ(EntryName(OnDisk(), "weak", 1), std::string("Waited"));
+        CHECK(mine.session.addAccount("weak", account("Waited", "")).done());
+        CHECK_EQ(entryName(onDisk(), "weak", 1), std::string("Waited"));
     }
 }
 
 TEST(AWaitingDeletionOfAUserChangedMeanwhileIsAskedAboutAtTheSave)
 {
     for (const ConflictChoice choice : {ConflictChoice::Reload, ConflictChoice::Overwrite}) {
-        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+        writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
         SignedIn mine("me", "pw");
         SignedIn theirs("boss", "bosspw");
-        CHECK(mine.session.DeleteUser("weak").done());
+        CHECK(mine.session.deleteUser("weak").done());
         CHECK(theirs.session
-                  .SaveChanges(theirs.session.loadForEditing("weak"), Plain("weak", "newpw", "/w"))
+                  .saveChanges(theirs.session.loadForEditing("weak"), plain("weak", "newpw", "/w"))
                   .done());
         std::vector<Conflict> asked;
-        mine.session.SetConflictHandler([&](const Conflict& conflict) {
+        mine.session.setConflictHandler([&](const Conflict& conflict) {
             asked.push_back(conflict);
             return choice;
         });
-        CHECK(mine.session.Save().done());
+        CHECK(mine.session.save().done());
         CHECK_EQ(asked.size(), std::size_t(1));
         CHECK_EQ(asked.at(0).user, std::string("weak"));
-        CHECK_EQ(OnDisk().FindUser("weak") != 0, choice == ConflictChoice::Reload);
+        CHECK_EQ(onDisk().FindUser("weak") != 0, choice == ConflictChoice::Reload);
     }
 
     // A user someone else deleted cannot be changed; nothing is written.
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
-    CHECK(theirs.session.DeleteUser("weak").done());
-    CHECK(theirs.session.Save().done());
-    const std::string theirFile = ReadFile(TableFile);
+    CHECK(theirs.session.deleteUser("weak").done());
+    CHECK(theirs.session.save().done());
+    const std::string theirFile = readFile(TableFile);
     const ChangeResult gone =
-        mine.session.SaveChanges(mine.session.loadForEditing("weak"), Plain("weak", "x", "/w"));
+        mine.session.saveChanges(mine.session.loadForEditing("weak"), plain("weak", "x", "/w"));
     CHECK(gone.reason == ChangeResult::Reason::NoSuchUser);
-    CHECK_EQ(ReadFile(TableFile), theirFile);
+    CHECK_EQ(readFile(TableFile), theirFile);
 }
 
 TEST(RightsAreThoseTheFileHoldsAtEachChange)
 {
     // Revoked: refused at once, and no save brings the rights back.
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
-    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
+    CHECK(mine.session.addUser(plain("new", "npw", "/n")).done());
     CHECK(theirs.session
-              .SaveChanges(theirs.session.loadForEditing("me"), Plain("me", "pw", "/m", Rights{}))
+              .saveChanges(theirs.session.loadForEditing("me"), plain("me", "pw", "/m", Rights{}))
               .done());
-    mine.session.SetConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
-    const std::string revoked = ReadFile(TableFile);
-    const ChangeResult account = mine.session.AddAccount("weak", Account("Mine", ""));
+    mine.session.setConflictHandler([](const Conflict&) { return ConflictChoice::Overwrite; });
+    const std::string revoked = readFile(TableFile);
+    const ChangeResult account = mine.session.addAccount("weak", ::account("Mine", ""));
     CHECK(account.reason == ChangeResult::Reason::MissingRight);
-    CHECK(!mine.session.MayKeepAccounts());
-    CHECK(!mine.session.MayAdd());
-    CHECK(mine.session.DeleteUser("weak").reason == ChangeResult::Reason::MissingRight);
-    const ChangeResult saved = mine.session.Save();
+    CHECK(!mine.session.mayKeepAccounts());
+    CHECK(!mine.session.mayAdd());
+    CHECK(mine.session.deleteUser("weak").reason == ChangeResult::Reason::MissingRight);
+    const ChangeResult saved = mine.session.save();
     CHECK(saved.done());
     CHECK_EQ(saved.warning, BroughtUpToDate +
                                 "\nNot saved, adding the user new: You may not add users: that "
                                 "needs the AddUsers right.");
-    CHECK_EQ(ReadFile(TableFile), revoked);
+    CHECK_EQ(readFile(TableFile), revoked);
 
     // Nobody is asked about a change the file's rights no longer allow.
-    CHECK(theirs.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "theirs")).done());
+    CHECK(theirs.session.modifyAccount("weak", team::accountAt(0, "Cash", "theirs")).done());
     int asked = 0;
-    mine.session.SetConflictHandler([&](const Conflict&) {
+    mine.session.setConflictHandler([&](const Conflict&) {
         ++asked;
         return ConflictChoice::Overwrite;
     });
-    CHECK(mine.session.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine")).reason ==
+    CHECK(mine.session.modifyAccount("weak", team::accountAt(0, "Cash", "mine")).reason ==
           ChangeResult::Reason::MissingRight);
     CHECK_EQ(asked, 0);
 
     // Given back: usable again without signing in anew.
     CHECK(theirs.session
-              .SaveChanges(theirs.session.loadForEditing("me"),
-                           Plain("me", "pw", "/m", Rights{R::ModifyUsers, R::DeleteUsers}))
+              .saveChanges(theirs.session.loadForEditing("me"),
+                           plain("me", "pw", "/m", Rights{R::ModifyUsers, R::DeleteUsers}))
               .done());
-    CHECK(mine.session.AddAccount("weak", Account("Mine", "")).done());
-    CHECK(mine.session.MayKeepAccounts());
+    CHECK(mine.session.addAccount("weak", ::account("Mine", "")).done());
+    CHECK(mine.session.mayKeepAccounts());
 
     // Renamed, deleted, given another password, or deleted and added anew
     // under the same name by someone else: signed out for good, whatever
@@ -534,93 +534,93 @@ TEST(RightsAreThoseTheFileHoldsAtEachChange)
     const Gone gone[] = {
         {"renamed",
          [](Session& boss) {
-             CHECK(boss.SaveChanges(boss.loadForEditing("me"),
-                                    Plain("you", "pw", "/m", Rights::All()))
+             CHECK(boss.saveChanges(boss.loadForEditing("me"),
+                                    plain("you", "pw", "/m", Rights::all()))
                        .done());
          }},
         {"deleted",
-         [](Session& boss) { CHECK(boss.DeleteUser("me").done() && boss.Save().done()); }},
+         [](Session& boss) { CHECK(boss.deleteUser("me").done() && boss.save().done()); }},
         {"given another password",
          [](Session& boss) {
-             CHECK(boss.SaveChanges(boss.loadForEditing("me"),
-                                    Plain("me", "newpw", "/m", Rights{R::ModifyUsers}))
+             CHECK(boss.saveChanges(boss.loadForEditing("me"),
+                                    plain("me", "newpw", "/m", Rights{R::ModifyUsers}))
                        .done());
          }},
         {"deleted and added anew for someone else",
          [](Session& boss) {
-             CHECK(boss.DeleteUser("me").done());
-             CHECK(boss.AddUser(Plain("me", "newpw", "/new", Rights::All())).done());
-             CHECK(boss.Save().done());
+             CHECK(boss.deleteUser("me").done());
+             CHECK(boss.addUser(plain("me", "newpw", "/new", Rights::all())).done());
+             CHECK(boss.save().done());
          }},
     };
     for (const Gone& row : gone) {
-        WriteTeam(Rights{R::ModifyUsers});
+        writeTeam(Rights{R::ModifyUsers});
         SignedIn me("me", "pw");
         SignedIn boss("boss", "bosspw");
         row.change(boss.session);
-        const std::string file = ReadFile(TableFile);
+        const std::string file = readFile(TableFile);
         const ChangeResult result =
-            me.session.SaveChanges(me.session.loadForEditing("weak"), Plain("weak", "x", "/w"));
+            me.session.saveChanges(me.session.loadForEditing("weak"), plain("weak", "x", "/w"));
         if (result.reason != ChangeResult::Reason::SignedOut)
-            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
+            storecheck::fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
         CHECK_EQ(result.message,
                  std::string("Your login ID me is no longer in Gatekeep.acl as you signed in "
                              "(someone else deleted it, renamed it or gave it another password): "
                              "you are signed out, and nothing more can be changed until you sign "
                              "in again."));
-        CHECK(me.session.SignedOut());
-        CHECK(!me.session.MayAdd() && !me.session.MayModify() && !me.session.MayDelete());
-        CHECK(me.session.AddUser(Plain("x", "x", "/x")).reason == ChangeResult::Reason::SignedOut);
-        CHECK(me.session.Save().reason == ChangeResult::Reason::SignedOut);
-        CHECK_EQ(ReadFile(TableFile), file);
+        CHECK(me.session.signedOut());
+        CHECK(!me.session.mayAdd() && !me.session.mayModify() && !me.session.mayDelete());
+        CHECK(me.session.addUser(plain("x", "x", "/x")).reason == ChangeResult::Reason::SignedOut);
+        CHECK(me.session.save().reason == ChangeResult::Reason::SignedOut);
+        CHECK_EQ(readFile(TableFile), file);
     }
 
     // Renaming oneself, or giving oneself another password, is no signing
     // out.
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn self("me", "pw");
     CHECK(self.session
-              .SaveChanges(
+              .saveChanges(
                   self.session.loadForEditing("me"),
-                  Plain("myself", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}))
+                  plain("myself", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}))
               .done());
-    CHECK(self.session.AddAccount("weak", Account("Mine", "")).done());
+    CHECK(self.session.addAccount("weak", ::account("Mine", "")).done());
     CHECK(self.session
-              .SaveChanges(
+              .saveChanges(
                   self.session.loadForEditing("myself"),
-                  Plain("myself", "pw2", "/m", Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}))
+                  plain("myself", "pw2", "/m", Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}))
               .done());
-    CHECK(self.session.AddAccount("weak", Account("More", "")).done());
-    CHECK_EQ(self.session.Me().password, std::string("pw2"));
-    CHECK(!self.session.SignedOut());
+    CHECK(self.session.addAccount("weak", ::account("More", "")).done());
+    CHECK_EQ(self.session.me().password, std::string("pw2"));
+    CHECK(!self.session.signedOut());
 }
 
 // Deleting one's own login ID says at once what follows; once saved, the
 // session is signed out and says it was the person's own change.
 TEST(DeletingOnesOwnLoginIdSaysWhatFollows)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn me("me", "pw");
-    const ChangeResult deleted = me.session.DeleteUser("me");
+    const ChangeResult deleted = me.session.deleteUser("me");
     CHECK(deleted.done());
     CHECK_EQ(
         deleted.warning,
         std::string("You have deleted your own login ID me. Once the table is saved (on leaving, "
                     "or with the next change written at once), you are signed out: nothing more "
                     "can be changed until you sign in as another user."));
-    CHECK(!me.session.SignedOut());
-    CHECK(me.session.DeleteUser("weak").done());
-    CHECK(me.session.AddAccount("boss", Account("Last", "")).done());
-    CHECK(me.session.SignedOut());
-    CHECK_EQ(me.session.SignedOutMessage(),
+    CHECK(!me.session.signedOut());
+    CHECK(me.session.deleteUser("weak").done());
+    CHECK(me.session.addAccount("boss", account("Last", "")).done());
+    CHECK(me.session.signedOut());
+    CHECK_EQ(me.session.signedOutMessage(),
              std::string("Your login ID me has been deleted by your own change, now saved: you "
                          "are signed out, and nothing more can be changed until you sign in as "
                          "another user."));
-    const UserTable file = OnDisk();
+    const UserTable file = onDisk();
     CHECK_EQ(file.FindUser("me"), 0);
     CHECK_EQ(file.FindUser("weak"), 0);
-    CHECK_EQ(EntryName(file, "boss", 0), std::string("Last"));
-    CHECK(me.session.AddAccount("boss", Account("More", "")).reason ==
+    CHECK_EQ(entryName(file, "boss", 0), std::string("Last"));
+    CHECK(me.session.addAccount("boss", account("More", "")).reason ==
           ChangeResult::Reason::SignedOut);
 }
 
@@ -637,29 +637,29 @@ TEST(AnAccountGoneFromItsEntryIsNotChangedInItsPlace)
     };
     const Row rows[] = {
         {"delete, another in its place", true,
-         [](Session& s) { return s.DeleteAccount("weak", 0); }},
+         [](Session& s) { return s.deleteAccount("weak", 0); }},
         {"modify, another in its place", true,
-         [](Session& s) { return s.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine")); }},
-        {"delete, entry empty", false, [](Session& s) { return s.DeleteAccount("weak", 0); }},
+         [](Session& s) { return s.modifyAccount("weak", team::accountAt(0, "Cash", "mine")); }},
+        {"delete, entry empty", false, [](Session& s) { return s.deleteAccount("weak", 0); }},
         {"modify, entry empty", false,
-         [](Session& s) { return s.ModifyAccount("weak", team::AccountAt(0, "Cash", "mine")); }},
+         [](Session& s) { return s.modifyAccount("weak", team::accountAt(0, "Cash", "mine")); }},
     };
     for (const Row& row : rows) {
-        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+        writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
         SignedIn mine("me", "pw");
         SignedIn theirs("boss", "bosspw");
-        CHECK(theirs.session.DeleteAccount("weak", 0).done());
+        CHECK(theirs.session.deleteAccount("weak", 0).done());
         if (row.another)
-            CHECK(theirs.session.AddAccount("weak", Account("New", "theirs")).done());
+            CHECK(theirs.session.addAccount("weak", account("New", "theirs")).done());
         int asked = 0;
-        mine.session.SetConflictHandler([&](const Conflict&) {
+        mine.session.setConflictHandler([&](const Conflict&) {
             ++asked;
             return ConflictChoice::Overwrite;
         });
-        const std::string before = ReadFile(TableFile);
+        const std::string before = readFile(TableFile);
         const ChangeResult result = row.change(mine.session);
         if (result.reason != ChangeResult::Reason::AccountGone)
-            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
+            storecheck::fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
         CHECK(result.outcome == ChangeResult::Outcome::Refused);
         CHECK_EQ(result.message,
                  std::string("The bank account Cash of weak is no longer in Gatekeep.acl: someone "
@@ -667,10 +667,10 @@ TEST(AnAccountGoneFromItsEntryIsNotChangedInItsPlace)
                      (row.another ? ", and the account New stands in its place now" : "") +
                      ". Nothing was changed.");
         CHECK_EQ(asked, 0);
-        CHECK_EQ(ReadFile(TableFile), before);
+        CHECK_EQ(readFile(TableFile), before);
         // The window is shown the file's table.
         CHECK(result.refreshed);
-        CHECK_EQ(mine.session.Table().Bytes(), before);
+        CHECK_EQ(mine.session.table().bytes(), before);
     }
 }
 
@@ -678,44 +678,44 @@ TEST(AnAccountGoneFromItsEntryIsNotChangedInItsPlace)
 // the change is made again on it and the person asked again.
 TEST(AnAnswerHoldsOnlyForTheFileItWasGivenOn)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
-    theirs.session.SetWriterWait(std::chrono::milliseconds(0));
-    CHECK(mine.session.DeleteUser("weak").done());
+    theirs.session.setWriterWait(std::chrono::milliseconds(0));
+    CHECK(mine.session.deleteUser("weak").done());
     CHECK(theirs.session
-              .SaveChanges(theirs.session.loadForEditing("weak"), Plain("weak", "newpw", "/w"))
+              .saveChanges(theirs.session.loadForEditing("weak"), plain("weak", "newpw", "/w"))
               .done());
     std::vector<ConflictChoice> answers = {ConflictChoice::Overwrite, ConflictChoice::Cancel};
     std::size_t asked = 0;
     bool grantMeanwhile = true;
-    mine.session.SetConflictHandler([&](const Conflict& conflict) {
+    mine.session.setConflictHandler([&](const Conflict& conflict) {
         CHECK_EQ(conflict.user, std::string("weak"));
         // While the question is open, someone grants weak a right.
         if (std::exchange(grantMeanwhile, false))
             CHECK(theirs.session
-                      .SaveChanges(theirs.session.loadForEditing("weak"),
-                                   Plain("weak", "newpw", "/w", Rights{R::AddRecord}))
+                      .saveChanges(theirs.session.loadForEditing("weak"),
+                                   plain("weak", "newpw", "/w", Rights{R::AddRecord}))
                       .done());
         return answers.at(asked++);
     });
     const std::string granted = [&] {
-        const ChangeResult result = mine.session.Save();
+        const ChangeResult result = mine.session.save();
         CHECK(result.outcome == ChangeResult::Outcome::Cancelled);
-        return ReadFile(TableFile);
+        return readFile(TableFile);
     }();
     CHECK_EQ(asked, std::size_t(2));
-    const UserTable file = OnDisk();
+    const UserTable file = onDisk();
     CHECK(file.FindUser("weak") != 0);
-    CHECK_EQ(storecheck::DecodedRights(file.Slot(file.FindUser("weak"))), std::string("111101"));
-    CHECK_EQ(granted, ReadFile(TableFile));
+    CHECK_EQ(storecheck::decodedRights(file.slot(file.FindUser("weak"))), std::string("111101"));
+    CHECK_EQ(granted, readFile(TableFile));
 
     // Asked again on the file as it is, the answer given there holds.
     answers = {ConflictChoice::Overwrite};
     asked = 0;
-    CHECK(mine.session.Save().done());
+    CHECK(mine.session.save().done());
     CHECK_EQ(asked, std::size_t(1));
-    CHECK_EQ(OnDisk().FindUser("weak"), 0);
+    CHECK_EQ(onDisk().FindUser("weak"), 0);
 }
 
 // Modify gives no account a name the user has already, letter case
@@ -723,35 +723,35 @@ TEST(AnAnswerHoldsOnlyForTheFileItWasGivenOn)
 // elsewhere stay, and each is changed by its own entry.
 TEST(AccountsOfOneName)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     {
         SignedIn mine("me", "pw");
-        CHECK(mine.session.AddAccount("weak", Account("Loan", "")).done());
-        const std::string before = ReadFile(TableFile);
+        CHECK(mine.session.addAccount("weak", account("Loan", "")).done());
+        const std::string before = readFile(TableFile);
         const ChangeResult renamed =
-            mine.session.ModifyAccount("weak", team::AccountAt(1, "cASH", "x"));
+            mine.session.modifyAccount("weak", team::accountAt(1, "cASH", "x"));
         CHECK(renamed.reason == ChangeResult::Reason::DuplicateAccount);
         CHECK_EQ(renamed.message, std::string("The cASH is assigned, please Create another one."));
-        CHECK_EQ(ReadFile(TableFile), before);
+        CHECK_EQ(readFile(TableFile), before);
         // Its own name in another spelling is no other account's.
-        CHECK(mine.session.ModifyAccount("weak", team::AccountAt(0, "CASH", "Till")).done());
+        CHECK(mine.session.modifyAccount("weak", team::accountAt(0, "CASH", "Till")).done());
     }
 
-    UserTable table = OnDisk();
+    UserTable table = onDisk();
     const int weak = table.FindUser("weak");
-    StoreEncoded(table.Slot(weak).Accounts[0].AccountName, "Cash");
-    StoreEncoded(table.Slot(weak).Accounts[1].AccountName, "Cash");
-    StoreEncoded(table.Slot(weak).Accounts[1].AccountDescription, "second");
+    storeEncoded(table.slot(weak).Accounts[0].AccountName, "Cash");
+    storeEncoded(table.slot(weak).Accounts[1].AccountName, "Cash");
+    storeEncoded(table.slot(weak).Accounts[1].AccountDescription, "second");
     SaveUserTable(table, TableFile);
     SignedIn mine("me", "pw");
     const std::vector<AccountData> shown = mine.session.Accounts("weak");
     CHECK_EQ(shown.size(), std::size_t(2));
-    CHECK(mine.session.ModifyAccount("weak", team::AccountAt(1, "Cash", "changed")).done());
-    CHECK_EQ(Decoded(OnDisk().Slot(weak).Accounts[0].AccountDescription), std::string("Till"));
-    CHECK_EQ(Decoded(OnDisk().Slot(weak).Accounts[1].AccountDescription), std::string("changed"));
-    CHECK(mine.session.DeleteAccount("weak", 1).done());
-    CHECK_EQ(EntryName(OnDisk(), "weak", 0), std::string("Cash"));
-    CHECK(EntryName(OnDisk(), "weak", 1).empty());
+    CHECK(mine.session.modifyAccount("weak", team::accountAt(1, "Cash", "changed")).done());
+    CHECK_EQ(decoded(onDisk().slot(weak).Accounts[0].AccountDescription), std::string("Till"));
+    CHECK_EQ(decoded(onDisk().slot(weak).Accounts[1].AccountDescription), std::string("changed"));
+    CHECK(mine.session.deleteAccount("weak", 1).done());
+    CHECK_EQ(entryName(onDisk(), "weak", 0), std::string("Cash"));
+    CHECK(entryName(onDisk(), "weak", 1).empty());
 }
 
 // What a window asks before and after the new account dialog refuses as
@@ -759,9 +759,9 @@ TEST(AccountsOfOneName)
 // records nothing.
 TEST(ANewAccountIsCheckedAsAddAccountChecksIt)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
-    const std::string before = ReadFile(TableFile);
+    const std::string before = readFile(TableFile);
     const std::vector<AccountData> shown = mine.session.Accounts("weak");
     CHECK(!shown.empty());
 
@@ -777,11 +777,11 @@ TEST(ANewAccountIsCheckedAsAddAccountChecksIt)
     std::vector<AccountData> full = shown;
     while (full.size() < 10)
         full.push_back(
-            team::AccountAt(static_cast<int>(full.size()), "A" + std::to_string(full.size()), ""));
+            team::accountAt(static_cast<int>(full.size()), "A" + std::to_string(full.size()), ""));
     const Row rows[] = {
         {Session::checkAccountName("cASH", shown),
-         mine.session.AddAccount("weak", Account("cASH", ""))},
-        {Session::checkAccountName(""), mine.session.AddAccount("weak", Account("", ""))},
+         mine.session.addAccount("weak", account("cASH", ""))},
+        {Session::checkAccountName(""), mine.session.addAccount("weak", account("", ""))},
     };
     for (const Row& row : rows) {
         CHECK(row.asked.outcome == ChangeResult::Outcome::Refused);
@@ -793,19 +793,19 @@ TEST(ANewAccountIsCheckedAsAddAccountChecksIt)
     CHECK(noRoom.reason == ChangeResult::Reason::AccountsFull);
     CHECK_EQ(noRoom.message, std::string("This user already has ten bank accounts."));
     CHECK_EQ(Session::checkAccountName("").message, std::string("Please give an account Name."));
-    CHECK_EQ(ReadFile(TableFile), before);
+    CHECK_EQ(readFile(TableFile), before);
 }
 
 // Of two users of one name in a table made elsewhere, Save Changes edits
 // the one Modify loaded, and the other stays as it was.
 TEST(SaveChangesEditsTheTwinLoaded)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
-    UserTable table = OnDisk();
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    UserTable table = onDisk();
     const int weak = table.FindUser("weak");
     CHECK(weak > 0 && weak < 4);
-    table.Slot(4) = table.Slot(weak);
-    StoreEncoded(table.Slot(4).Password, "twinpw");
+    table.slot(4) = table.slot(weak);
+    storeEncoded(table.slot(4).Password, "twinpw");
     SaveUserTable(table, TableFile);
 
     SignedIn mine("me", "pw");
@@ -813,38 +813,38 @@ TEST(SaveChangesEditsTheTwinLoaded)
     CHECK(!loaded.empty());
     CHECK(loaded == mine.session.loadForEditing("weak"));
     CHECK(loaded != mine.session.loadForEditing("me"));
-    CHECK(mine.session.SaveChanges(loaded, Plain("weak2", "pw2", "/w")).done());
-    const UserTable file = OnDisk();
-    const int twin = LookUpUser(file, "weak");
+    CHECK(mine.session.saveChanges(loaded, plain("weak2", "pw2", "/w")).done());
+    const UserTable file = onDisk();
+    const int twin = lookUpUser(file, "weak");
     CHECK(twin != 0);
-    CHECK_EQ(Decoded(file.Slot(twin).Password), std::string("twinpw"));
-    const int changed = LookUpUser(file, "weak2");
+    CHECK_EQ(decoded(file.slot(twin).Password), std::string("twinpw"));
+    const int changed = lookUpUser(file, "weak2");
     CHECK(changed != 0);
-    CHECK_EQ(Decoded(file.Slot(changed).Password), std::string("pw2"));
+    CHECK_EQ(decoded(file.slot(changed).Password), std::string("pw2"));
 }
 
 // A table renamed away under an open session is written anew by its next
 // save, which says so; nothing waits on a file that is not there.
 TEST(AVanishedTableIsWrittenAnew)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
-    CHECK(mine.session.DeleteUser("weak").done());
+    CHECK(mine.session.deleteUser("weak").done());
     CHECK(::rename(TableFile.c_str(), "elsewhere.acl") == 0);
-    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
-    const ChangeResult saved = mine.session.Save();
+    CHECK(mine.session.addUser(plain("new", "npw", "/n")).done());
+    const ChangeResult saved = mine.session.save();
     CHECK(saved.done());
     CHECK_EQ(saved.warning, std::string("Gatekeep.acl was gone (removed or renamed by someone "
                                         "else): it has been written anew, with the table as "
                                         "shown here."));
-    CHECK_EQ(ReadFile(TableFile), mine.session.Table().Bytes());
-    CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me", "new"}));
+    CHECK_EQ(readFile(TableFile), mine.session.table().bytes());
+    CHECK(names(mine.session) == std::vector<std::string>({"boss", "me", "new"}));
     struct stat st
     {
     };
     CHECK(::stat(TableFile.c_str(), &st) == 0 && (st.st_mode & 07777) == 0600);
     CHECK(!mine.session.TableChanged());
-    CHECK(mine.session.AddAccount("new", Account("Cash", "")).done());
+    CHECK(mine.session.addAccount("new", account("Cash", "")).done());
 }
 
 TEST(NoTwoUsersShareAName)
@@ -859,68 +859,68 @@ TEST(NoTwoUsersShareAName)
     const Row rows[] = {
         {"Save Changes to another's name", all,
          [](Session& s) {
-             return s.SaveChanges(s.loadForEditing("weak"), Plain(" BOSS ", "x", "/w"));
+             return s.saveChanges(s.loadForEditing("weak"), plain(" BOSS ", "x", "/w"));
          }},
         {"a rightless user renamed to the administrator's name, without AddUsers",
          {R::ModifyUsers, R::DeleteUsers},
          [](Session& s) {
-             return s.SaveChanges(s.loadForEditing("weak"), Plain("boss", "mine", "/w"));
+             return s.saveChanges(s.loadForEditing("weak"), plain("boss", "mine", "/w"));
          }},
         {"Add of the name of a user behind a free slot", all,
          [](Session& s) {
              // boss, (free), me, weak: weak stands behind the gap.
-             return s.AddUser(Plain("Weak", "x", "/x"));
+             return s.addUser(plain("Weak", "x", "/x"));
          }},
     };
     for (const Row& row : rows) {
-        WriteTeam(row.myRights);
+        writeTeam(row.myRights);
         if (std::string(row.what).find("free slot") != std::string::npos) {
-            UserTable table = OnDisk();
-            table.Slot(4) = table.Slot(3);
-            table.Slot(3) = table.Slot(2);
-            table.Slot(2) = BlankUser;
+            UserTable table = onDisk();
+            table.slot(4) = table.slot(3);
+            table.slot(3) = table.slot(2);
+            table.slot(2) = BlankUser;
             SaveUserTable(table, TableFile);
         }
-        const std::string before = ReadFile(TableFile);
+        const std::string before = readFile(TableFile);
         SignedIn mine("me", "pw");
         const ChangeResult result = row.change(mine.session);
         if (result.reason != ChangeResult::Reason::DuplicateUser ||
             result.message != "User already exist.")
-            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
-        CHECK(mine.session.Save().done());
-        CHECK_EQ(ReadFile(TableFile), before);
+            storecheck::fail(__FILE__, __LINE__, std::string(row.what) + ": " + result.message);
+        CHECK(mine.session.save().done());
+        CHECK_EQ(readFile(TableFile), before);
     }
 
     // Keeping one's own name, in another spelling, is no twin.
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
-    CHECK(mine.session.SaveChanges(mine.session.loadForEditing("weak"), Plain("WEAK", "x", "/w"))
+    CHECK(mine.session.saveChanges(mine.session.loadForEditing("weak"), plain("WEAK", "x", "/w"))
               .done());
 }
 
 TEST(AFailedSaveLeavesTableAndFileAsTheyWere)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
-    storecheck::RunAsOrdinaryUser([] {
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    storecheck::runAsOrdinaryUser([] {
         Session session(TableFile);
-        session.LoadTable();
-        session.SignIn("me", "pw");
-        CHECK(session.AddUser(Plain("new", "npw", "/n")).done());
-        const std::string memoryBefore = session.Table().Bytes();
-        const std::string fileBefore = ReadFile(TableFile);
+        session.loadTable();
+        session.signIn("me", "pw");
+        CHECK(session.addUser(plain("new", "npw", "/n")).done());
+        const std::string memoryBefore = session.table().bytes();
+        const std::string fileBefore = readFile(TableFile);
         CHECK(::chmod(TableFile.c_str(), 0444) == 0);
-        const ChangeResult failed = session.AddAccount("weak", Account("Loan", ""));
+        const ChangeResult failed = session.addAccount("weak", account("Loan", ""));
         CHECK(failed.outcome == ChangeResult::Outcome::Failed);
         CHECK_EQ(failed.errorCode, 5);
         CHECK_EQ(failed.message, std::string("File access denied"));
-        CHECK(session.Table().Bytes() == memoryBefore);
+        CHECK(session.table().bytes() == memoryBefore);
         CHECK(session.TableChanged());
-        CHECK_EQ(ReadFile(TableFile), fileBefore);
+        CHECK_EQ(readFile(TableFile), fileBefore);
         // The same account again is one new attempt, not a duplicate.
         CHECK(::chmod(TableFile.c_str(), 0600) == 0);
-        CHECK(session.AddAccount("weak", Account("Loan", "")).done());
-        CHECK(Decoded(session.Table().Slot(3).Accounts[1].AccountName) == "Loan");
-        CHECK(Decoded(session.Table().Slot(3).Accounts[2].AccountName).empty());
+        CHECK(session.addAccount("weak", account("Loan", "")).done());
+        CHECK(decoded(session.table().slot(3).Accounts[1].AccountName) == "Loan");
+        CHECK(decoded(session.table().slot(3).Accounts[2].AccountName).empty());
     });
 }
 
@@ -929,10 +929,10 @@ namespace {
 struct Events : AuditSink
 {
     std::vector<AuditEvent> seen;
-    void Record(const AuditEvent& event) override { seen.push_back(event); }
+    void record(const AuditEvent& event) override { seen.push_back(event); }
 };
 
-int FailTheTemporaryFile(tablefile_testing::SaveStep step, const std::string&)
+int failTheTemporaryFile(tablefile_testing::SaveStep step, const std::string&)
 {
     return step == tablefile_testing::SaveStep::TempWritten ? ENOSPC : 0;
 }
@@ -945,16 +945,16 @@ int FailTheTemporaryFile(tablefile_testing::SaveStep step, const std::string&)
 // that moment; and it leaves a line naming the backup.
 TEST(ARestoreWritesASoundBackupAsASaveDoes)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     UserTable older;
     LoadUserTable(older, TableFile);
     older.RemoveUserSlot(3);
     older.ClearEmptySlots();
-    const std::string backup = older.Bytes();
+    const std::string backup = older.bytes();
     const bool root = ::geteuid() == 0;
     CHECK(::chmod(TableFile.c_str(), 0640) == 0);
     if (root)
-        CHECK(::chown(TableFile.c_str(), 0, storecheck::OrdinaryGid()) == 0);
+        CHECK(::chown(TableFile.c_str(), 0, storecheck::ordinaryGid()) == 0);
     struct stat before
     {
     };
@@ -962,40 +962,40 @@ TEST(ARestoreWritesASoundBackupAsASaveDoes)
 
     Events events;
     Session session(TableFile, &events);
-    session.LoadTable();
-    CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
-    CHECK(session.AddUser(Plain("waiting", "wpw", "/x")).done());
-    const std::string file = ReadFile(TableFile);
+    session.loadTable();
+    CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
+    CHECK(session.addUser(plain("waiting", "wpw", "/x")).done());
+    const std::string file = readFile(TableFile);
 
     // Not a table of five users as the store reads it: refused, naming
     // every fault as check does.
     UserTable twins = older;
-    twins.StoreNewUser(storecheck::PlainRecord(" BOSS", "x", "/x", "111111"));
-    for (const std::string& unsound : {backup.substr(0, 1000), twins.Bytes(), std::string()}) {
+    twins.StoreNewUser(storecheck::plainRecord(" BOSS", "x", "/x", "111111"));
+    for (const std::string& unsound : {backup.substr(0, 1000), twins.bytes(), std::string()}) {
         const ChangeResult refused = session.restore(unsound, "old.acl");
         std::string words = "Nothing was restored: the backup is not a sound table.";
-        for (const std::string& fault : CheckTable(unsound).faults)
+        for (const std::string& fault : checkTable(unsound).faults)
             words += " " + fault;
         CHECK(refused.outcome == ChangeResult::Outcome::Refused);
         CHECK(refused.reason == ChangeResult::Reason::UnsoundTable);
         CHECK_EQ(refused.message, words);
-        CHECK_EQ(ReadFile(TableFile), file);
-        CHECK(session.Table().FindUser("waiting") > 0);
+        CHECK_EQ(readFile(TableFile), file);
+        CHECK(session.table().FindUser("waiting") > 0);
     }
 
     // A save that fails on the way leaves the old table.
-    tablefile_testing::SaveHook = FailTheTemporaryFile;
+    tablefile_testing::SaveHook = failTheTemporaryFile;
     const ChangeResult failed = session.restore(backup, "old.acl");
     tablefile_testing::SaveHook = nullptr;
     CHECK(failed.outcome == ChangeResult::Outcome::Failed);
-    CHECK_EQ(ReadFile(TableFile), file);
-    CHECK(storecheck::ListWorkingDir() == std::vector<std::string>({TableFile}));
+    CHECK_EQ(readFile(TableFile), file);
+    CHECK(storecheck::listWorkingDir() == std::vector<std::string>({TableFile}));
 
     events.seen.clear();
     const ChangeResult done = session.restore(backup, "old.acl");
     CHECK(done.done() && done.refreshed);
-    CHECK_EQ(ReadFile(TableFile), backup);
-    CHECK(Names(session) == std::vector<std::string>({"boss", "me"}));
+    CHECK_EQ(readFile(TableFile), backup);
+    CHECK(names(session) == std::vector<std::string>({"boss", "me"}));
     CHECK(!session.TableChanged());
     struct stat after
     {
@@ -1011,32 +1011,32 @@ TEST(ARestoreWritesASoundBackupAsASaveDoes)
 
     // The rights are those the table holds now: revoked meanwhile, refused.
     Session boss(TableFile);
-    boss.LoadTable();
-    CHECK(boss.SignIn("boss", "bosspw") == Session::SignInResult::SignedIn);
-    CHECK(boss.SaveChanges(boss.loadForEditing("me"),
-                           Plain("me", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers}))
+    boss.loadTable();
+    CHECK(boss.signIn("boss", "bosspw") == Session::SignInResult::SignedIn);
+    CHECK(boss.saveChanges(boss.loadForEditing("me"),
+                           plain("me", "pw", "/m", Rights{R::AddUsers, R::ModifyUsers}))
               .done());
-    const std::string revoked = ReadFile(TableFile);
+    const std::string revoked = readFile(TableFile);
     const ChangeResult refused = session.restore(file, "old.acl");
     CHECK(refused.reason == ChangeResult::Reason::MissingRight);
     CHECK_EQ(refused.message, std::string("You may not restore the table from a backup: that "
                                           "needs the DeleteUsers right."));
-    CHECK_EQ(ReadFile(TableFile), revoked);
+    CHECK_EQ(readFile(TableFile), revoked);
 
     // A backup without the restorer in it, as they signed in, signs them out.
     CHECK(boss.restore(backup, "old.acl").done());
-    CHECK(!boss.SignedOut());
+    CHECK(!boss.signedOut());
     CHECK(boss.restore(file, "old.acl").done());
     UserTable without = older;
     without.RemoveUserSlot(1);
     without.ClearEmptySlots();
-    CHECK(boss.restore(without.Bytes(), "old.acl").done());
-    CHECK(boss.SignedOut());
+    CHECK(boss.restore(without.bytes(), "old.acl").done());
+    CHECK(boss.signedOut());
 }
 
 namespace {
 
-int FailTheFolderSync(tablefile_testing::SaveStep step, const std::string&)
+int failTheFolderSync(tablefile_testing::SaveStep step, const std::string&)
 {
     return step == tablefile_testing::SaveStep::FolderSync ? EIO : 0;
 }
@@ -1048,7 +1048,7 @@ int FailTheFolderSync(tablefile_testing::SaveStep step, const std::string&)
 // failed after it.
 TEST(AFaultAfterTheNewTableIsInTheFileIsTheDoneResultsWarning)
 {
-    const std::string late = IoErrorText(IoCodeFromErrno(EIO));
+    const std::string late = ioErrorText(ioCodeFromErrno(EIO));
     struct Row
     {
         const char* name;
@@ -1059,43 +1059,43 @@ TEST(AFaultAfterTheNewTableIsInTheFileIsTheDoneResultsWarning)
     const Row rows[] = {
         {"save", false,
          [](Session& s) {
-             s.AddUser(Plain("new", "npw", "/n"));
-             return s.Save();
+             s.addUser(plain("new", "npw", "/n"));
+             return s.save();
          },
          "The change has been saved, but a step after it failed: "},
         {"account change", false,
          [](Session& s) {
-             s.AddUser(Plain("new", "npw", "/n"));
-             return s.AddAccount("new", Account("Loan", ""));
+             s.addUser(plain("new", "npw", "/n"));
+             return s.addAccount("new", account("Loan", ""));
          },
          "The change has been saved, but a step after it failed: "},
         {"restore", false,
          [](Session& s) {
-             UserTable backup = s.Table();
-             backup.StoreNewUser(storecheck::PlainRecord("new", "npw", "/n", "111111"));
-             return s.restore(backup.Bytes(), "old.acl");
+             UserTable backup = s.table();
+             backup.StoreNewUser(storecheck::plainRecord("new", "npw", "/n", "111111"));
+             return s.restore(backup.bytes(), "old.acl");
          },
          "The table has been restored, but a step after it failed: "},
-        {"first use", true, [](Session& s) { return s.CreateFirstUser(Plain("new", "npw", "/")); },
+        {"first use", true, [](Session& s) { return s.createFirstUser(plain("new", "npw", "/")); },
          "The first login ID has been saved, but a step after it failed: "},
     };
     for (const Row& row : rows) {
-        storecheck::ClearWorkingDir();
+        storecheck::clearWorkingDir();
         Session session(TableFile);
         if (!row.firstUse) {
-            WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
-            session.LoadTable();
-            CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+            writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+            session.loadTable();
+            CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
         }
-        tablefile_testing::SaveHook = FailTheFolderSync;
+        tablefile_testing::SaveHook = failTheFolderSync;
         const ChangeResult result = row.make(session);
         tablefile_testing::SaveHook = nullptr;
         if (!result.done() || result.warning != row.said + late)
-            storecheck::Fail(__FILE__, __LINE__,
+            storecheck::fail(__FILE__, __LINE__,
                              std::string(row.name) + ": \"" + result.warning + "\"");
-        CHECK(TableFromBytes(ReadFile(TableFile)) == session.Table());
-        CHECK(session.Table().FindUser("new") > 0);
-        CHECK(session.SignedIn());
+        CHECK(tableFromBytes(readFile(TableFile)) == session.table());
+        CHECK(session.table().FindUser("new") > 0);
+        CHECK(session.signedIn());
     }
 }
 
@@ -1103,23 +1103,23 @@ TEST(AFaultAfterTheNewTableIsInTheFileIsTheDoneResultsWarning)
 // a reload, with the file error's code and text; the table shown stays.
 TEST(ALoadThatFailsIsAFailedResult)
 {
-    WriteTeam(Rights::All());
+    writeTeam(Rights::all());
     Session session(TableFile);
-    CHECK(session.LoadTable().done());
-    const std::string shown = session.Table().Bytes();
-    const std::string team = ReadFile(TableFile);
-    WriteFile(TableFile, team.substr(0, 1000));
+    CHECK(session.loadTable().done());
+    const std::string shown = session.table().bytes();
+    const std::string team = readFile(TableFile);
+    writeFile(TableFile, team.substr(0, 1000));
     for (ChangeResult (Session::*load)() :
-         {&Session::LoadTable, &Session::CreateTable, &Session::Reload}) {
+         {&Session::loadTable, &Session::createTable, &Session::reload}) {
         const ChangeResult failed = (session.*load)();
         CHECK(failed.outcome == ChangeResult::Outcome::Failed);
         CHECK_EQ(failed.errorCode, 100);
         CHECK_EQ(failed.message, std::string("Read beyond end of file"));
-        CHECK_EQ(session.Table().Bytes(), shown);
+        CHECK_EQ(session.table().bytes(), shown);
     }
     ::unlink(TableFile.c_str());
     CHECK(::mkdir(TableFile.c_str(), 0700) == 0);
-    const ChangeResult created = session.CreateTable();
+    const ChangeResult created = session.createTable();
     CHECK(created.outcome == ChangeResult::Outcome::Failed);
     CHECK_EQ(created.errorCode, 5);
     CHECK(::rmdir(TableFile.c_str()) == 0);
@@ -1130,31 +1130,31 @@ TEST(FirstUseCreatesTheOnlyUserAndSignsThemIn)
     // Where nothing is, and in the empty file a start without a table
     // leaves; the marker goes once the user exists.
     for (const bool emptyFile : {false, true}) {
-        storecheck::ClearWorkingDir();
+        storecheck::clearWorkingDir();
         if (emptyFile)
-            WriteFile(TableFile, "");
-        WriteFile(Session::FirstUseMarker, "");
-        CHECK(Session::FirstUseDue("."));
+            writeFile(TableFile, "");
+        writeFile(Session::FirstUseMarker, "");
+        CHECK(Session::firstUseDue("."));
         Session session(TableFile);
         // Name and password are trimmed, and all six rights given whatever
         // was asked.
-        const ChangeResult made = session.CreateFirstUser(Plain(" chief ", "pw\t", "/"));
+        const ChangeResult made = session.createFirstUser(plain(" chief ", "pw\t", "/"));
         CHECK(made.done());
-        CHECK(session.SignedIn() && session.MayEditRights() && session.MayKeepAccounts());
-        CHECK_EQ(ReadFile(TableFile).size(), UserTableFileSize);
-        CHECK(Names(session) == std::vector<std::string>({"chief"}));
-        CHECK(session.Me().rights == Rights::All());
-        CHECK_EQ(session.Me().password, std::string("pw"));
-        CHECK(!storecheck::FileExists(Session::FirstUseMarker));
-        CHECK(!Session::FirstUseDue("."));
+        CHECK(session.signedIn() && session.mayEditRights() && session.mayKeepAccounts());
+        CHECK_EQ(readFile(TableFile).size(), UserTableFileSize);
+        CHECK(names(session) == std::vector<std::string>({"chief"}));
+        CHECK(session.me().rights == Rights::all());
+        CHECK_EQ(session.me().password, std::string("pw"));
+        CHECK(!storecheck::fileExists(Session::FirstUseMarker));
+        CHECK(!Session::firstUseDue("."));
 
         Session again(TableFile);
-        CHECK(again.CreateFirstUser(Plain("other", "pw", "/")).reason ==
+        CHECK(again.createFirstUser(plain("other", "pw", "/")).reason ==
               ChangeResult::Reason::NotFirstUse);
     }
 
     // The first-use rules, in the dialog's order.
-    storecheck::ClearWorkingDir();
+    storecheck::clearWorkingDir();
     struct Row
     {
         UserData user;
@@ -1162,41 +1162,41 @@ TEST(FirstUseCreatesTheOnlyUserAndSignsThemIn)
         const char* message;
     };
     const Row rows[] = {
-        {Plain(" ", "pw", "/"), ChangeResult::Reason::EmptyField,
+        {plain(" ", "pw", "/"), ChangeResult::Reason::EmptyField,
          "Please type in your new ID and Password."},
-        {Plain("chief", "\t", "/nowhere/at/all"), ChangeResult::Reason::EmptyField,
+        {plain("chief", "\t", "/nowhere/at/all"), ChangeResult::Reason::EmptyField,
          "Please type in your new ID and Password."},
-        {Plain("chief", "pw", "/nowhere/at/all"), ChangeResult::Reason::BadDataPath,
+        {plain("chief", "pw", "/nowhere/at/all"), ChangeResult::Reason::BadDataPath,
          "Please give a correct path for your data files."},
-        {Plain("chief", "pw", ""), ChangeResult::Reason::BadDataPath,
+        {plain("chief", "pw", ""), ChangeResult::Reason::BadDataPath,
          "Please give a correct path for your data files."},
     };
     for (const Row& row : rows) {
         Session session(TableFile);
-        const ChangeResult refused = session.CreateFirstUser(row.user);
+        const ChangeResult refused = session.createFirstUser(row.user);
         CHECK(refused.reason == row.reason);
         CHECK_EQ(refused.message, std::string(row.message));
-        CHECK(!storecheck::FileExists(TableFile));
+        CHECK(!storecheck::fileExists(TableFile));
         // The same rules asked for alone, as the command line's init asks
         // before it reads a password.
         const std::optional<ChangeResult> ruled = Session::firstUserRefusal(row.user);
         CHECK(ruled && ruled->outcome == ChangeResult::Outcome::Refused);
         CHECK(ruled && ruled->reason == row.reason && ruled->message == row.message);
     }
-    CHECK(!Session::firstUserRefusal(Plain(" chief ", "pw", "/")));
-    CHECK(!Session::firstUserRefusal(Plain("chief", "", "/"), false));
-    CHECK(Session::firstUserRefusal(Plain("chief", "", "/"))->reason ==
+    CHECK(!Session::firstUserRefusal(plain(" chief ", "pw", "/")));
+    CHECK(!Session::firstUserRefusal(plain("chief", "", "/"), false));
+    CHECK(Session::firstUserRefusal(plain("chief", "", "/"))->reason ==
           ChangeResult::Reason::EmptyField);
-    CHECK(Session::firstUserRefusal(Plain("chief", "", "/nowhere/at/all"), false)->reason ==
+    CHECK(Session::firstUserRefusal(plain("chief", "", "/nowhere/at/all"), false)->reason ==
           ChangeResult::Reason::BadDataPath);
-    CHECK(!storecheck::FileExists(TableFile));
+    CHECK(!storecheck::fileExists(TableFile));
 }
 
 TEST(NamesAreLookedUpAsTheWindowsFindThem)
 {
-    WriteFile(TableFile, TestData("three-users.acl"));
+    writeFile(TableFile, testData("three-users.acl"));
     Session session(TableFile);
-    session.LoadTable();
+    session.loadTable();
     UserTable table;
     LoadUserTable(table, TableFile);
     struct UserRow
@@ -1218,8 +1218,8 @@ TEST(NamesAreLookedUpAsTheWindowsFindThem)
         {"   ", 0},
     };
     for (const UserRow& row : users) {
-        CHECK_EQ(LookUpUser(table, row.typed), row.slot);
-        CHECK_EQ(LookUpUser(session.Table(), row.typed), row.slot);
+        CHECK_EQ(lookUpUser(table, row.typed), row.slot);
+        CHECK_EQ(lookUpUser(session.table(), row.typed), row.slot);
     }
 
     struct AccountRow
@@ -1254,28 +1254,28 @@ TEST(NamesAreLookedUpAsTheWindowsFindThem)
         {"nobody", "Checking", -1},
     };
     for (const AccountRow& row : accounts) {
-        if (session.LookUpAccount(row.user, row.account) != row.entry)
-            storecheck::Fail(__FILE__, __LINE__,
+        if (session.lookUpAccount(row.user, row.account) != row.entry)
+            storecheck::fail(__FILE__, __LINE__,
                              row.user + "/" + row.account + ": expected entry " +
                                  std::to_string(row.entry) + ", got " +
-                                 std::to_string(session.LookUpAccount(row.user, row.account)));
+                                 std::to_string(session.lookUpAccount(row.user, row.account)));
     }
 }
 
 TEST(AnAccountIsFoundByItsExactNameBeforeAnotherSpelling)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     UserTable table;
     LoadUserTable(table, TableFile);
     // Two spellings the add rule would refuse, as a damaged or older file
     // may hold them.
-    StoreEncoded(table.Slot(3).Accounts[1].AccountName, "CASH");
+    storeEncoded(table.slot(3).Accounts[1].AccountName, "CASH");
     SaveUserTable(table, TableFile);
     Session session(TableFile);
-    session.LoadTable();
-    CHECK_EQ(session.LookUpAccount("weak", "CASH"), 1);
-    CHECK_EQ(session.LookUpAccount("weak", "Cash"), 0);
-    CHECK_EQ(session.LookUpAccount("weak", "cash"), 0);
+    session.loadTable();
+    CHECK_EQ(session.lookUpAccount("weak", "CASH"), 1);
+    CHECK_EQ(session.lookUpAccount("weak", "Cash"), 0);
+    CHECK_EQ(session.lookUpAccount("weak", "cash"), 0);
 }
 
 TEST(DuplicateNamesAreThoseTheAddRuleRefuses)
@@ -1291,22 +1291,22 @@ TEST(DuplicateNamesAreThoseTheAddRuleRefuses)
         {"Ren\xe9", "Ren\xc9", false}, {"a b", "A B", true},     {"ab", "a b", false},
     };
     for (const Row& row : rows) {
-        if (SameLoginName(row.a, row.b) != row.same || SameLoginName(row.b, row.a) != row.same)
-            storecheck::Fail(__FILE__, __LINE__, "\"" + row.a + "\" against \"" + row.b + "\"");
+        if (sameLoginName(row.a, row.b) != row.same || sameLoginName(row.b, row.a) != row.same)
+            storecheck::fail(__FILE__, __LINE__, "\"" + row.a + "\" against \"" + row.b + "\"");
     }
 }
 
 TEST(UserDetailsAreSeenWithModifyUsersOrDeleteUsers)
 {
-    for (const auto& [label, rights] : team::UserRightCombinations()) {
-        WriteTeam(rights);
+    for (const auto& [label, rights] : team::userRightCombinations()) {
+        writeTeam(rights);
         Session session(TableFile);
-        session.LoadTable();
-        CHECK(!session.MaySeeUserDetails());
-        CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+        session.loadTable();
+        CHECK(!session.maySeeUserDetails());
+        CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
         const bool expected = rights.has(R::ModifyUsers) || rights.has(R::DeleteUsers);
-        if (session.MaySeeUserDetails() != expected)
-            storecheck::Fail(__FILE__, __LINE__, std::string("as [") + label + "]");
+        if (session.maySeeUserDetails() != expected)
+            storecheck::fail(__FILE__, __LINE__, std::string("as [") + label + "]");
     }
 }
 
@@ -1318,48 +1318,48 @@ TEST(TheEditorsPlaceholderIsNoPassword)
     const char* const reserved = "The NewPassWord is a reserved word, please try another one.";
     for (const char* editing : {"weak", "me"}) {
         for (const char* typed : {"NewPassWord", "newpassword", "NEWPASSWORD", "nEWpASSwORD"}) {
-            WriteTeam(Rights::All());
+            writeTeam(Rights::all());
             Session session(TableFile);
-            session.LoadTable();
-            CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
-            const std::string before = ReadFile(TableFile);
-            const std::optional<UserData> user = session.User(editing);
+            session.loadTable();
+            CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
+            const std::string before = readFile(TableFile);
+            const std::optional<UserData> user = session.user(editing);
             CHECK(user.has_value());
             UserData changed = *user;
             changed.password = typed;
             const ChangeResult result =
-                session.SaveChanges(session.loadForEditing(editing), changed);
+                session.saveChanges(session.loadForEditing(editing), changed);
             if (result.outcome != ChangeResult::Outcome::Refused ||
                 result.reason != ChangeResult::Reason::ReservedPassword ||
                 result.message != reserved)
-                storecheck::Fail(__FILE__, __LINE__,
+                storecheck::fail(__FILE__, __LINE__,
                                  std::string(editing) + " given " + typed + ": " + result.message);
-            CHECK_EQ(ReadFile(TableFile), before);
-            CHECK_EQ(session.Table().Bytes(), before);
+            CHECK_EQ(readFile(TableFile), before);
+            CHECK_EQ(session.table().bytes(), before);
         }
     }
     // A blank before it makes another password.
-    WriteTeam(Rights::All());
+    writeTeam(Rights::all());
     Session session(TableFile);
-    session.LoadTable();
-    session.SignIn("me", "pw");
-    CHECK(session.SaveChanges(session.loadForEditing("weak"), Plain("weak", " NewPass", "/w"))
+    session.loadTable();
+    session.signIn("me", "pw");
+    CHECK(session.saveChanges(session.loadForEditing("weak"), plain("weak", " NewPass", "/w"))
               .done());
 }
 
 TEST(ARefreshShowsTheFilesTableWithTheWaitingChangesMadeAgainOnIt)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     CHECK(!mine.session.refresh().refreshed);
 
-    CHECK(mine.session.DeleteUser("weak").done());
-    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
-    CHECK(theirs.session.AddUser(Plain("bob", "bobpw", "/bob")).done());
-    CHECK(theirs.session.AddUser(Plain("NEW", "theirs", "/t")).done());
-    CHECK(theirs.session.Save().done());
-    const std::string theirFile = ReadFile(TableFile);
+    CHECK(mine.session.deleteUser("weak").done());
+    CHECK(mine.session.addUser(plain("new", "npw", "/n")).done());
+    CHECK(theirs.session.addUser(plain("bob", "bobpw", "/bob")).done());
+    CHECK(theirs.session.addUser(plain("NEW", "theirs", "/t")).done());
+    CHECK(theirs.session.save().done());
+    const std::string theirFile = readFile(TableFile);
 
     const ChangeResult shown = mine.session.refresh();
     CHECK(shown.done());
@@ -1369,15 +1369,15 @@ TEST(ARefreshShowsTheFilesTableWithTheWaitingChangesMadeAgainOnIt)
         std::string("Someone else has changed Gatekeep.acl: it is shown as it is now, and what "
                     "you changed since your last save was made again on it, but for:\n"
                     "Not saved, adding the user new: User already exist."));
-    CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me", "bob", "NEW"}));
+    CHECK(names(mine.session) == std::vector<std::string>({"boss", "me", "bob", "NEW"}));
     CHECK(mine.session.TableChanged());
-    CHECK_EQ(ReadFile(TableFile), theirFile);
+    CHECK_EQ(readFile(TableFile), theirFile);
     // Shown once: the next look finds nothing new.
     CHECK(!mine.session.refresh().refreshed);
 
-    CHECK(mine.session.Save().done());
-    CHECK_EQ(OnDisk().FindUser("weak"), 0);
-    CHECK_EQ(OnDisk().FindUser("bob"), 3);
+    CHECK(mine.session.save().done());
+    CHECK_EQ(onDisk().FindUser("weak"), 0);
+    CHECK_EQ(onDisk().FindUser("bob"), 3);
     // Its own save is nothing new to the session.
     CHECK(!mine.session.refresh().refreshed);
     CHECK(!mine.session.TableChanged());
@@ -1385,44 +1385,44 @@ TEST(ARefreshShowsTheFilesTableWithTheWaitingChangesMadeAgainOnIt)
 
 TEST(ADeletionShownAnotherVersionOfItsUserIsStillAskedAboutAtTheSave)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     std::vector<std::string> asked;
-    mine.session.SetConflictHandler([&](const Conflict& conflict) {
+    mine.session.setConflictHandler([&](const Conflict& conflict) {
         asked.push_back(conflict.user);
         return ConflictChoice::Cancel;
     });
-    CHECK(mine.session.DeleteUser("weak").done());
+    CHECK(mine.session.deleteUser("weak").done());
     CHECK(theirs.session
-              .SaveChanges(theirs.session.loadForEditing("weak"), Plain("weak", "theirs", "/w"))
+              .saveChanges(theirs.session.loadForEditing("weak"), plain("weak", "theirs", "/w"))
               .done());
-    const std::string theirFile = ReadFile(TableFile);
+    const std::string theirFile = readFile(TableFile);
 
     const ChangeResult shown = mine.session.refresh();
     CHECK(shown.refreshed);
     CHECK_EQ(shown.warning, std::string());
-    CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me"}));
+    CHECK(names(mine.session) == std::vector<std::string>({"boss", "me"}));
     // The person decided on weak as they were: the save asks, as it would
     // have without the refresh.
-    CHECK(mine.session.Save().outcome == ChangeResult::Outcome::Cancelled);
+    CHECK(mine.session.save().outcome == ChangeResult::Outcome::Cancelled);
     CHECK(asked == std::vector<std::string>({"weak"}));
-    CHECK_EQ(ReadFile(TableFile), theirFile);
+    CHECK_EQ(readFile(TableFile), theirFile);
 }
 
 TEST(ARefreshFollowsTheRightsAndTheSignInTheFileHolds)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
-    CHECK(mine.session.AddUser(Plain("new", "npw", "/n")).done());
+    CHECK(mine.session.addUser(plain("new", "npw", "/n")).done());
     CHECK(theirs.session
-              .SaveChanges(theirs.session.loadForEditing("me"),
-                           Plain("me", "pw", "/m", Rights{R::ModifyUsers}))
+              .saveChanges(theirs.session.loadForEditing("me"),
+                           plain("me", "pw", "/m", Rights{R::ModifyUsers}))
               .done());
     ChangeResult shown = mine.session.refresh();
     CHECK(shown.refreshed);
-    CHECK(!mine.session.MayAdd() && mine.session.MayModify());
+    CHECK(!mine.session.mayAdd() && mine.session.mayModify());
     CHECK_EQ(
         shown.warning,
         std::string("Someone else has changed Gatekeep.acl: it is shown as it is now, and what "
@@ -1431,29 +1431,29 @@ TEST(ARefreshFollowsTheRightsAndTheSignInTheFileHolds)
                     "AddUsers right."));
     CHECK(!mine.session.TableChanged());
 
-    CHECK(theirs.session.DeleteUser("me").done());
-    CHECK(theirs.session.Save().done());
+    CHECK(theirs.session.deleteUser("me").done());
+    CHECK(theirs.session.save().done());
     shown = mine.session.refresh();
     CHECK(shown.outcome == ChangeResult::Outcome::Refused);
     CHECK(shown.reason == ChangeResult::Reason::SignedOut);
-    CHECK_EQ(shown.message, mine.session.SignedOutMessage());
-    CHECK(mine.session.SignedOut());
+    CHECK_EQ(shown.message, mine.session.signedOutMessage());
+    CHECK(mine.session.signedOut());
 }
 
 TEST(ARefreshLeavesAFileAnotherWriterHoldsForTheNextLook)
 {
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     {
-        const Session::WriterHold writing = theirs.session.HoldWriterLock();
-        CHECK(theirs.session.AddUser(Plain("bob", "bobpw", "/bob")).done());
-        CHECK(theirs.session.Save().done());
+        const Session::WriterHold writing = theirs.session.holdWriterLock();
+        CHECK(theirs.session.addUser(plain("bob", "bobpw", "/bob")).done());
+        CHECK(theirs.session.save().done());
         CHECK(!mine.session.refresh().refreshed);
-        CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me", "weak"}));
+        CHECK(names(mine.session) == std::vector<std::string>({"boss", "me", "weak"}));
     }
     CHECK(mine.session.refresh().refreshed);
-    CHECK(Names(mine.session) == std::vector<std::string>({"boss", "me", "weak", "bob"}));
+    CHECK(names(mine.session) == std::vector<std::string>({"boss", "me", "weak", "bob"}));
 }
 
 // The editor's placeholder, and the eight characters of it the table would
@@ -1464,28 +1464,28 @@ TEST(ThePlaceholderPasswordReachesNoRecord)
     const char* const reserved[] = {"NewPassWord", "newpassword", "NEWPASSW", "NewPassW",
                                     "NewPassWx"};
     for (const char* password : reserved) {
-        WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
-        const std::string before = ReadFile(TableFile);
+        writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+        const std::string before = readFile(TableFile);
         Session session(TableFile);
-        session.LoadTable();
-        CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
-        const ChangeResult added = session.AddUser(Plain("copy", password, "/c"));
+        session.loadTable();
+        CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
+        const ChangeResult added = session.addUser(plain("copy", password, "/c"));
         CHECK(added.reason == ChangeResult::Reason::ReservedPassword);
         CHECK_EQ(added.message,
                  std::string("The NewPassWord is a reserved word, please try another one."));
         CHECK(!session.TableChanged());
         const ChangeResult saved =
-            session.SaveChanges(session.loadForEditing("weak"), Plain("weak", password, "/w"));
+            session.saveChanges(session.loadForEditing("weak"), plain("weak", password, "/w"));
         CHECK(saved.reason == ChangeResult::Reason::ReservedPassword);
-        CHECK_EQ(ReadFile(TableFile), before);
+        CHECK_EQ(readFile(TableFile), before);
     }
-    WriteTeam(Rights{R::AddUsers, R::ModifyUsers});
+    writeTeam(Rights{R::AddUsers, R::ModifyUsers});
     Session session(TableFile);
-    session.LoadTable();
-    CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
-    CHECK(session.AddUser(Plain("copy", " NewPass", "/c")).done());
+    session.loadTable();
+    CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
+    CHECK(session.addUser(plain("copy", " NewPass", "/c")).done());
     CHECK(
-        session.SaveChanges(session.loadForEditing("weak"), Plain("weak", "NewPass", "/w")).done());
+        session.saveChanges(session.loadForEditing("weak"), plain("weak", "NewPass", "/w")).done());
 }
 
 // Every user, whatever their rights, changes their own password, held to
@@ -1510,35 +1510,35 @@ TEST(AnyUserChangesTheirOwnPassword)
         {"pw", "newpassw", "newpassw", ChangeResult::Reason::ReservedPassword},
     };
     for (const Row& row : refusals) {
-        WriteTeam(Rights{});
-        const std::string before = ReadFile(TableFile);
+        writeTeam(Rights{});
+        const std::string before = readFile(TableFile);
         Session session(TableFile);
-        session.LoadTable();
-        CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+        session.loadTable();
+        CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
         const ChangeResult result = session.changeOwnPassword(row.old, row.fresh, row.again);
         CHECK(result.outcome == ChangeResult::Outcome::Refused);
         CHECK(result.reason == row.reason);
-        CHECK_EQ(ReadFile(TableFile), before);
+        CHECK_EQ(readFile(TableFile), before);
     }
-    for (const auto& [label, rights] : team::UserRightCombinations()) {
-        WriteTeam(rights);
+    for (const auto& [label, rights] : team::userRightCombinations()) {
+        writeTeam(rights);
         Session session(TableFile);
-        session.LoadTable();
-        CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+        session.loadTable();
+        CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
         if (rights.has(R::AddUsers))
-            CHECK(session.AddUser(Plain("new", "npw", "/n")).done());
+            CHECK(session.addUser(plain("new", "npw", "/n")).done());
         const ChangeResult result = session.changeOwnPassword("pw", "fresh", "fresh");
         CHECK(result.done());
         CHECK(!session.TableChanged());
-        CHECK(!session.SignedOut());
-        CHECK_EQ(LookUpUser(session.Table(), "me"), 2);
-        CHECK_EQ(Decoded(session.Table().Slot(2).Password), std::string("fresh"));
-        CHECK_EQ(team::Flags(session.Me().rights), team::Flags(rights));
+        CHECK(!session.signedOut());
+        CHECK_EQ(lookUpUser(session.table(), "me"), 2);
+        CHECK_EQ(decoded(session.table().slot(2).Password), std::string("fresh"));
+        CHECK_EQ(team::flags(session.me().rights), team::flags(rights));
         // Still signed in as the record it made: the next change goes on.
         CHECK(session.changeOwnPassword("fresh", "again", "again").done());
         Session fresh(TableFile);
-        fresh.LoadTable();
-        CHECK(fresh.SignIn("me", "again") == Session::SignInResult::SignedIn);
-        CHECK_EQ(fresh.KnowsUser("new"), rights.has(R::AddUsers));
+        fresh.loadTable();
+        CHECK(fresh.signIn("me", "again") == Session::SignInResult::SignedIn);
+        CHECK_EQ(fresh.knowsUser("new"), rights.has(R::AddUsers));
     }
 }

@@ -38,16 +38,16 @@ const std::array<const char*, 3> Paths = {"/b", "/m", ""};
 const std::array<const char*, 4> AccountNames = {"Cash", "cash", "Bank", ""};
 const std::array<const char*, 3> Descriptions = {"Till", "", "Loan"};
 
-[[noreturn]] void Fail(const char* what)
+[[noreturn]] void fail(const char* what)
 {
     std::fprintf(stderr, "session_fuzz: %s\n", what);
     std::abort();
 }
 
-void Expect(bool holds, const char* what)
+void expect(bool holds, const char* what)
 {
     if (!holds)
-        Fail(what);
+        fail(what);
 }
 
 class Input
@@ -66,7 +66,7 @@ private:
 
 // A user as the core takes it; the low six bits of a byte withhold the
 // rights in record order.
-UserData PlainFrom(Input& in)
+UserData plainFrom(Input& in)
 {
     UserData user;
     user.loginName = in.pick(Names);
@@ -78,7 +78,7 @@ UserData PlainFrom(Input& in)
     return user;
 }
 
-AccountData AccountFrom(Input& in)
+AccountData accountFrom(Input& in)
 {
     AccountData account;
     account.name = in.pick(AccountNames);
@@ -87,101 +87,101 @@ AccountData AccountFrom(Input& in)
 }
 
 // An account's texts, stored (scrambled) straight into an entry.
-void PutAccount(AccountEntry& stored, Input& in)
+void putAccount(AccountEntry& stored, Input& in)
 {
-    const AccountData account = AccountFrom(in);
-    StoreEncoded(stored.AccountName, account.name);
-    StoreEncoded(stored.AccountDescription, account.description);
+    const AccountData account = accountFrom(in);
+    storeEncoded(stored.AccountName, account.name);
+    storeEncoded(stored.AccountDescription, account.description);
 }
 
 // Stored (scrambled) texts straight into a slot, so that a user may stand
 // behind a free slot, as an old file may hold them.
-void PutUser(UserRecord& slot, Input& in)
+void putUser(UserRecord& slot, Input& in)
 {
-    const UserData plain = PlainFrom(in);
-    StoreEncoded(slot.LoginName, plain.loginName);
-    StoreEncoded(slot.Password, plain.password);
-    StoreEncoded(slot.DataPath, plain.dataPath);
+    const UserData plain = plainFrom(in);
+    storeEncoded(slot.LoginName, plain.loginName);
+    storeEncoded(slot.Password, plain.password);
+    storeEncoded(slot.DataPath, plain.dataPath);
     for (Right right : AllRights)
-        StoreEncoded(RightField(slot, right), plain.rights.has(right) ? "0" : "1");
+        storeEncoded(rightField(slot, right), plain.rights.has(right) ? "0" : "1");
     const std::uint8_t accounts = in.byte();
     if (accounts & 1)
-        PutAccount(slot.Accounts[(accounts >> 1) % AccountCount], in);
+        putAccount(slot.Accounts[(accounts >> 1) % AccountCount], in);
 }
 
-std::string FileBytes()
+std::string fileBytes()
 {
-    const std::optional<std::string> bytes = PeekTableFile(tablePath);
+    const std::optional<std::string> bytes = peekTableFile(tablePath);
     if (!bytes)
-        Fail("the table file is gone");
+        fail("the table file is gone");
     return *bytes;
 }
 
-bool Holds(const UserRecord& record, Right right)
+bool holds(const UserRecord& record, Right right)
 {
-    return Decoded(RightField(record, right)) == "0";
+    return decoded(rightField(record, right)) == "0";
 }
 
-bool IsRecordOf(const UserRecord& record, const std::string& name, const std::string& password)
+bool isRecordOf(const UserRecord& record, const std::string& name, const std::string& password)
 {
-    return !IsFreeSlot(record) && Decoded(record.LoginName) == name &&
-           Decoded(record.Password) == password;
+    return !isFreeSlot(record) && decoded(record.LoginName) == name &&
+           decoded(record.Password) == password;
 }
 
 // The slot of the record a sign-in was made as; a user of that name with
 // another password is someone else.
-int SignedInSlot(const UserTable& table, const std::string& name, const std::string& password)
+int signedInSlot(const UserTable& table, const std::string& name, const std::string& password)
 {
     for (int n = 1; n <= SlotCount; ++n) {
-        if (IsRecordOf(table.Slot(n), name, password))
+        if (isRecordOf(table.slot(n), name, password))
             return n;
     }
     return 0;
 }
 
 // The used slot of that stored name, as the session finds its users.
-int UsedSlot(const UserTable& table, const std::string& name)
+int usedSlot(const UserTable& table, const std::string& name)
 {
     for (int n = 1; n <= SlotCount; ++n) {
-        const UserRecord& record = table.Slot(n);
-        if (!IsFreeSlot(record) && Decoded(record.LoginName) == name)
+        const UserRecord& record = table.slot(n);
+        if (!isFreeSlot(record) && decoded(record.LoginName) == name)
             return n;
     }
     return 0;
 }
 
-int UsedCount(const UserTable& table)
+int usedCount(const UserTable& table)
 {
     int used = 0;
     for (int n = 1; n <= SlotCount; ++n)
-        used += IsFreeSlot(table.Slot(n)) ? 0 : 1;
+        used += isFreeSlot(table.slot(n)) ? 0 : 1;
     return used;
 }
 
 // How many used slots bear each name as sign-in and Add compare names.
-std::map<std::string, int> NameCounts(const UserTable& table)
+std::map<std::string, int> nameCounts(const UserTable& table)
 {
     std::map<std::string, int> counts;
     for (int n = 1; n <= SlotCount; ++n) {
-        const UserRecord& record = table.Slot(n);
-        if (!IsFreeSlot(record))
-            ++counts[UpperAscii(TrimControls(Decoded(record.LoginName)))];
+        const UserRecord& record = table.slot(n);
+        if (!isFreeSlot(record))
+            ++counts[upperAscii(trimControls(decoded(record.LoginName)))];
     }
     return counts;
 }
 
 // Twins the file held already may stay; no name may gain one.
-void ExpectNoNewTwins(const UserTable& before, const UserTable& after)
+void expectNoNewTwins(const UserTable& before, const UserTable& after)
 {
-    const std::map<std::string, int> was = NameCounts(before);
-    for (const auto& [name, count] : NameCounts(after)) {
+    const std::map<std::string, int> was = nameCounts(before);
+    for (const auto& [name, count] : nameCounts(after)) {
         const auto old = was.find(name);
-        Expect(count < 2 || (old != was.end() && count <= old->second),
+        expect(count < 2 || (old != was.end() && count <= old->second),
                "a save made two users of one name");
     }
 }
 
-bool SameAccounts(const UserRecord& a, const UserRecord& b)
+bool sameAccounts(const UserRecord& a, const UserRecord& b)
 {
     return std::memcmp(&a.Accounts, &b.Accounts, sizeof a.Accounts) == 0;
 }
@@ -218,103 +218,103 @@ struct Before
     bool denied = false;
 };
 
-Before Look(const Actor& actor, const Needs& needs)
+Before look(const Actor& actor, const Needs& needs)
 {
     Before before;
-    before.file = FileBytes();
-    before.table = actor.session->Table().Bytes();
-    before.fileTable = TableFromBytes(before.file);
-    const int mine = actor.signedIn ? SignedInSlot(before.fileTable, actor.me, actor.password) : 0;
+    before.file = fileBytes();
+    before.table = actor.session->table().bytes();
+    before.fileTable = tableFromBytes(before.file);
+    const int mine = actor.signedIn ? signedInSlot(before.fileTable, actor.me, actor.password) : 0;
     before.denied = mine == 0;
     for (Right right : needs.rights)
-        before.denied = before.denied || !Holds(before.fileTable.Slot(mine), right);
+        before.denied = before.denied || !holds(before.fileTable.slot(mine), right);
     return before;
 }
 
-bool LateFault(const ChangeResult& result)
+bool lateFault(const ChangeResult& result)
 {
     return result.warning.find("failed") != std::string::npos;
 }
 
 // A session acts only as the record it signed in as: while it counts
 // itself signed in, its user is that name and password.
-void ExpectOwnRecord(const Actor& actor)
+void expectOwnRecord(const Actor& actor)
 {
-    if (!actor.signedIn || actor.session->SignedOut())
+    if (!actor.signedIn || actor.session->signedOut())
         return;
-    const UserData me = actor.session->Me();
-    Expect(me.loginName == actor.me && me.password == actor.password,
+    const UserData me = actor.session->me();
+    expect(me.loginName == actor.me && me.password == actor.password,
            "a session acts as a record it did not sign in as");
 }
 
 // The checks every change gets; returns the file's table after it.
-UserTable CheckChange(const Actor& actor, const Needs& needs, const Before& before,
+UserTable checkChange(const Actor& actor, const Needs& needs, const Before& before,
                       const ChangeResult& result)
 {
-    const std::string file = FileBytes();
-    const UserTable fileTable = TableFromBytes(file);
-    const std::string table = actor.session->Table().Bytes();
+    const std::string file = fileBytes();
+    const UserTable fileTable = tableFromBytes(file);
+    const std::string table = actor.session->table().bytes();
     using Outcome = ChangeResult::Outcome;
     if (result.outcome == Outcome::Refused || result.outcome == Outcome::Cancelled ||
         result.outcome == Outcome::Failed) {
-        Expect(file == before.file, "a refused, cancelled or failed change wrote the file");
+        expect(file == before.file, "a refused, cancelled or failed change wrote the file");
         // A refusal may show the file's table instead, with nothing else
         // waiting: then the table is the file's.
         if (result.refreshed && result.outcome == Outcome::Refused)
-            Expect(actor.session->TableChanged() || table == file,
+            expect(actor.session->TableChanged() || table == file,
                    "a refusal showed a table the file does not hold");
         else
-            Expect(table == before.table,
+            expect(table == before.table,
                    "a refused, cancelled or failed change changed the session's table");
     }
     if (result.outcome == Outcome::Cancelled || result.outcome == Outcome::Reloaded) {
-        Expect(actor.asked, "cancelled or reloaded without a conflict question");
-        Expect(file == before.file, "a cancelled or reloaded change wrote the file");
+        expect(actor.asked, "cancelled or reloaded without a conflict question");
+        expect(file == before.file, "a cancelled or reloaded change wrote the file");
     }
     if (needs.inMemory)
-        Expect(file == before.file, "a change kept in memory wrote the file");
+        expect(file == before.file, "a change kept in memory wrote the file");
     if (before.denied) {
-        Expect(file == before.file, "a change the file's rights deny wrote the file");
+        expect(file == before.file, "a change the file's rights deny wrote the file");
         // A conflict question may come first, about changes already waiting.
         const bool answered = actor.asked && result.outcome != Outcome::Done;
-        Expect(answered || result.outcome == Outcome::Refused,
+        expect(answered || result.outcome == Outcome::Refused,
                "a change the file's rights deny was not refused");
-        Expect(result.outcome != Outcome::Refused ||
+        expect(result.outcome != Outcome::Refused ||
                    result.reason == ChangeResult::Reason::MissingRight ||
                    result.reason == ChangeResult::Reason::SignedOut,
                "a change the file's rights deny was refused for another reason");
     }
     if (result.done() && !needs.inMemory) {
-        if (!LateFault(result))
-            Expect(table == fileTable.Bytes(),
+        if (!lateFault(result))
+            expect(table == fileTable.bytes(),
                    "after a save the session's table is not the file's");
-        ExpectNoNewTwins(before.fileTable, fileTable);
+        expectNoNewTwins(before.fileTable, fileTable);
     }
     return fileTable;
 }
 
-const UserRecord* FileUser(const UserTable& fileTable, const std::string& name)
+const UserRecord* fileUser(const UserTable& fileTable, const std::string& name)
 {
-    const int slot = UsedSlot(fileTable, name);
+    const int slot = usedSlot(fileTable, name);
     if (slot == 0)
-        Fail("a user a saved change touched is missing from the file");
-    return &fileTable.Slot(slot);
+        fail("a user a saved change touched is missing from the file");
+    return &fileTable.slot(slot);
 }
 
-bool HoldsAccount(const AccountEntry& stored, const AccountData& plain)
+bool holdsAccount(const AccountEntry& stored, const AccountData& plain)
 {
-    return !stored.AccountName.empty() && Decoded(stored.AccountName) == plain.name &&
-           Decoded(stored.AccountDescription) == plain.description;
+    return !stored.AccountName.empty() && decoded(stored.AccountName) == plain.name &&
+           decoded(stored.AccountDescription) == plain.description;
 }
 
 // The accounts of the only used slot named `name` in both tables, when they
 // agree: a user a change of name or password must keep them for.
-const UserRecord* OnlyRecord(const UserTable& table, const std::string& name)
+const UserRecord* onlyRecord(const UserTable& table, const std::string& name)
 {
     const UserRecord* found = nullptr;
     for (int n = 1; n <= SlotCount; ++n) {
-        const UserRecord& record = table.Slot(n);
-        if (!IsFreeSlot(record) && Decoded(record.LoginName) == name) {
+        const UserRecord& record = table.slot(n);
+        if (!isFreeSlot(record) && decoded(record.LoginName) == name) {
             if (found)
                 return nullptr;
             found = &record;
@@ -323,69 +323,69 @@ const UserRecord* OnlyRecord(const UserTable& table, const std::string& name)
     return found;
 }
 
-void SignIn(Actor& actor, Input& in)
+void signIn(Actor& actor, Input& in)
 {
     const std::string name = in.pick(Names);
     const std::string password = in.pick(Passwords);
-    const UserTable seen = actor.session->Table();
-    const Session::SignInResult result = actor.session->SignIn(name, password);
+    const UserTable seen = actor.session->table();
+    const Session::SignInResult result = actor.session->signIn(name, password);
     if (result != Session::SignInResult::SignedIn)
         return;
-    const UserData user = actor.session->Me();
-    Expect(!password.empty() && password == user.password, "signed in without the user's password");
-    Expect(!TrimControls(user.loginName).empty() &&
-               TrimControls(user.loginName) == TrimControls(name),
+    const UserData user = actor.session->me();
+    expect(!password.empty() && password == user.password, "signed in without the user's password");
+    expect(!trimControls(user.loginName).empty() &&
+               trimControls(user.loginName) == trimControls(name),
            "signed in as a user of another name");
     actor.signedIn = true;
     actor.me = user.loginName;
     actor.password = user.password;
-    Expect(UsedSlot(seen, actor.me) != 0, "signed in as a user the table does not hold");
+    expect(usedSlot(seen, actor.me) != 0, "signed in as a user the table does not hold");
 }
 
-void AddUser(Actor& actor, Input& in)
+void addUser(Actor& actor, Input& in)
 {
-    const UserData plain = PlainFrom(in);
+    const UserData plain = plainFrom(in);
     const Needs needs{{Right::AddUsers}, true};
-    const Before before = Look(actor, needs);
-    const ChangeResult result = actor.session->AddUser(plain);
-    CheckChange(actor, needs, before, result);
+    const Before before = look(actor, needs);
+    const ChangeResult result = actor.session->addUser(plain);
+    checkChange(actor, needs, before, result);
     if (result.done()) {
-        const UserTable& table = actor.session->Table();
-        Expect(UsedSlot(table, plain.loginName) != 0, "an added user is not in the table");
-        Expect(UsedCount(table) == UsedCount(TableFromBytes(before.table)) + 1,
+        const UserTable& table = actor.session->table();
+        expect(usedSlot(table, plain.loginName) != 0, "an added user is not in the table");
+        expect(usedCount(table) == usedCount(tableFromBytes(before.table)) + 1,
                "an add did not add one user");
     }
 }
 
-void DeleteUser(Actor& actor, Input& in)
+void deleteUser(Actor& actor, Input& in)
 {
     const std::string name = in.pick(Names);
     const Needs needs{{Right::DeleteUsers}, true};
-    const Before before = Look(actor, needs);
-    const ChangeResult result = actor.session->DeleteUser(name);
-    CheckChange(actor, needs, before, result);
+    const Before before = look(actor, needs);
+    const ChangeResult result = actor.session->deleteUser(name);
+    checkChange(actor, needs, before, result);
     if (result.done())
-        Expect(UsedCount(actor.session->Table()) == UsedCount(TableFromBytes(before.table)) - 1,
+        expect(usedCount(actor.session->table()) == usedCount(tableFromBytes(before.table)) - 1,
                "a deletion did not remove one user");
 }
 
-void SaveChanges(Actor& actor, Input& in)
+void saveChanges(Actor& actor, Input& in)
 {
     // Loaded now, or kept from an earlier load, since when the table may
     // have moved under it.
     if (!actor.loaded || in.byte() % 2 == 0) {
         actor.loadedName = in.pick(Names);
         actor.loaded = actor.session->loadForEditing(actor.loadedName);
-        actor.loadedSlot = UsedSlot(actor.session->Table(), actor.loadedName);
+        actor.loadedSlot = usedSlot(actor.session->table(), actor.loadedName);
     }
     const std::string edited = actor.loadedName;
     const int editedSlot = actor.loadedSlot;
-    const UserData plain = PlainFrom(in);
+    const UserData plain = plainFrom(in);
     const Needs needs{{Right::ModifyUsers}, false};
-    const Before before = Look(actor, needs);
+    const Before before = look(actor, needs);
     const bool waiting = actor.session->TableChanged();
-    const ChangeResult result = actor.session->SaveChanges(*actor.loaded, plain);
-    const UserTable file = CheckChange(actor, needs, before, result);
+    const ChangeResult result = actor.session->saveChanges(*actor.loaded, plain);
+    const UserTable file = checkChange(actor, needs, before, result);
     if (!result.done())
         return;
     // The signed-in user's own record, edited, makes them its new name and
@@ -396,10 +396,10 @@ void SaveChanges(Actor& actor, Input& in)
     // The session finds the user edited where they were loaded, where that
     // slot still bears the name, else by the name.
     int editedAt = editedSlot;
-    if (editedAt < 1 || editedAt > SlotCount || Decoded(onDisk.Slot(editedAt).LoginName) != edited)
-        editedAt = UsedSlot(onDisk, edited);
+    if (editedAt < 1 || editedAt > SlotCount || decoded(onDisk.slot(editedAt).LoginName) != edited)
+        editedAt = usedSlot(onDisk, edited);
     const bool editedMe =
-        editedAt != 0 && IsRecordOf(onDisk.Slot(editedAt), actor.me, actor.password);
+        editedAt != 0 && isRecordOf(onDisk.slot(editedAt), actor.me, actor.password);
     bool mine = false;
     if (actor.signedIn && !waiting) {
         mine = editedMe;
@@ -407,24 +407,24 @@ void SaveChanges(Actor& actor, Input& in)
         // Made again on the file's table. Where a table made elsewhere holds
         // the signed-in record twice, editing either is editing oneself,
         // though the other stays.
-        mine = (editedMe || SignedInSlot(file, actor.me, actor.password) == 0) &&
-               SignedInSlot(file, plain.loginName, plain.password) != 0;
+        mine = (editedMe || signedInSlot(file, actor.me, actor.password) == 0) &&
+               signedInSlot(file, plain.loginName, plain.password) != 0;
     }
     if (mine) {
         actor.me = plain.loginName;
         actor.password = plain.password;
     }
-    const UserRecord* saved = FileUser(file, plain.loginName);
-    Expect(Decoded(saved->Password) == plain.password && Decoded(saved->DataPath) == plain.dataPath,
+    const UserRecord* saved = fileUser(file, plain.loginName);
+    expect(decoded(saved->Password) == plain.password && decoded(saved->DataPath) == plain.dataPath,
            "a saved user's password or path is not in the file");
     for (Right right : AllRights)
-        Expect(Holds(*saved, right) == plain.rights.has(right),
+        expect(holds(*saved, right) == plain.rights.has(right),
                "a saved user's rights are not in the file");
-    const UserRecord* inFile = OnlyRecord(before.fileTable, edited);
-    const UserTable seen = TableFromBytes(before.table);
-    const UserRecord* inTable = OnlyRecord(seen, edited);
-    if (inFile && inTable && SameAccounts(*inFile, *inTable))
-        Expect(SameAccounts(*saved, *inFile), "a saved user lost their bank accounts");
+    const UserRecord* inFile = onlyRecord(before.fileTable, edited);
+    const UserTable seen = tableFromBytes(before.table);
+    const UserRecord* inTable = onlyRecord(seen, edited);
+    if (inFile && inTable && sameAccounts(*inFile, *inTable))
+        expect(sameAccounts(*saved, *inFile), "a saved user lost their bank accounts");
 }
 
 enum class AccountChange
@@ -434,148 +434,148 @@ enum class AccountChange
     Delete
 };
 
-void ChangeAccount(Actor& actor, Input& in, AccountChange kind)
+void changeAccount(Actor& actor, Input& in, AccountChange kind)
 {
     const std::string user = in.pick(Names);
     const int entry = static_cast<int>(in.byte() % (AccountCount + 2)) - 1;
-    AccountData plain = kind == AccountChange::Delete ? AccountData{} : AccountFrom(in);
+    AccountData plain = kind == AccountChange::Delete ? AccountData{} : accountFrom(in);
     plain.entry = kind == AccountChange::Modify ? entry : -1;
     const Needs needs{{Right::ModifyUsers, Right::DeleteUsers}, false};
-    const Before before = Look(actor, needs);
+    const Before before = look(actor, needs);
     ChangeResult result;
     switch (kind) {
     case AccountChange::Add:
-        result = actor.session->AddAccount(user, plain);
+        result = actor.session->addAccount(user, plain);
         break;
     case AccountChange::Modify:
-        result = actor.session->ModifyAccount(user, plain);
+        result = actor.session->modifyAccount(user, plain);
         break;
     case AccountChange::Delete:
-        result = actor.session->DeleteAccount(user, entry);
+        result = actor.session->deleteAccount(user, entry);
         break;
     }
-    const UserTable file = CheckChange(actor, needs, before, result);
+    const UserTable file = checkChange(actor, needs, before, result);
     if (!result.done())
         return;
-    const UserRecord* saved = FileUser(file, user);
+    const UserRecord* saved = fileUser(file, user);
     switch (kind) {
     case AccountChange::Add: {
         bool found = false;
         for (const AccountEntry& stored : saved->Accounts)
-            found = found || HoldsAccount(stored, plain);
-        Expect(found, "an added bank account is not in the file");
+            found = found || holdsAccount(stored, plain);
+        expect(found, "an added bank account is not in the file");
         break;
     }
     case AccountChange::Modify:
-        Expect(HoldsAccount(saved->Accounts.at(static_cast<std::size_t>(entry)), plain),
+        expect(holdsAccount(saved->Accounts.at(static_cast<std::size_t>(entry)), plain),
                "a changed bank account is not in the file");
         break;
     case AccountChange::Delete:
-        Expect(saved->Accounts.at(static_cast<std::size_t>(entry)).AccountName.empty(),
+        expect(saved->Accounts.at(static_cast<std::size_t>(entry)).AccountName.empty(),
                "a deleted bank account is still in the file");
         break;
     }
 }
 
-void Save(Actor& actor)
+void save(Actor& actor)
 {
     const Needs needs{{}, false};
-    const Before before = Look(actor, needs);
-    const ChangeResult result = actor.session->Save();
-    CheckChange(actor, needs, before, result);
+    const Before before = look(actor, needs);
+    const ChangeResult result = actor.session->save();
+    checkChange(actor, needs, before, result);
     if (result.done())
-        Expect(!actor.session->TableChanged(), "a saved table still counts as changed");
+        expect(!actor.session->TableChanged(), "a saved table still counts as changed");
 }
 
-void Reload(Actor& actor)
+void reload(Actor& actor)
 {
-    const UserTable before = actor.session->Table();
-    if (actor.session->Reload().outcome == ChangeResult::Outcome::Failed) {
-        Expect(actor.session->Table() == before, "a failed reload changed the table");
+    const UserTable before = actor.session->table();
+    if (actor.session->reload().outcome == ChangeResult::Outcome::Failed) {
+        expect(actor.session->table() == before, "a failed reload changed the table");
         return;
     }
-    Expect(actor.session->Table() == TableFromBytes(FileBytes()),
+    expect(actor.session->table() == tableFromBytes(fileBytes()),
            "a reload did not take the file's table");
-    Expect(!actor.session->TableChanged(), "a reloaded table still counts as changed");
+    expect(!actor.session->TableChanged(), "a reloaded table still counts as changed");
 }
 
 // Someone else's program, or a hand, writing the file between two calls.
-void WriteBehindTheirBacks(Input& in)
+void writeBehindTheirBacks(Input& in)
 {
-    UserTable table = TableFromBytes(FileBytes());
-    UserRecord& slot = table.Slot(in.byte() % SlotCount + 1);
+    UserTable table = tableFromBytes(fileBytes());
+    UserRecord& slot = table.slot(in.byte() % SlotCount + 1);
     switch (in.byte() % 6) {
     case 0: {
-        ShortString<1>& right = RightField(slot, AllRights[in.byte() % AllRights.size()]);
-        StoreEncoded(right, Decoded(right) == "0" ? "1" : "0");
+        ShortString<1>& right = rightField(slot, AllRights[in.byte() % AllRights.size()]);
+        storeEncoded(right, decoded(right) == "0" ? "1" : "0");
         break;
     }
     case 1:
-        StoreEncoded(slot.LoginName, in.pick(Names));
+        storeEncoded(slot.LoginName, in.pick(Names));
         break;
     case 2:
-        StoreEncoded(slot.Password, in.pick(Passwords));
+        storeEncoded(slot.Password, in.pick(Passwords));
         break;
     case 3:
         for (int n = 1; n <= SlotCount; ++n) {
-            if (&table.Slot(n) == &slot)
+            if (&table.slot(n) == &slot)
                 table.RemoveUserSlot(n);
         }
         break;
     case 4:
-        PutAccount(slot.Accounts[in.byte() % AccountCount], in);
+        putAccount(slot.Accounts[in.byte() % AccountCount], in);
         break;
     default:
         table.ClearEmptySlots();
         if (const int free = table.FirstFreeSlot(); free > 0)
-            PutUser(table.Slot(free), in);
+            putUser(table.slot(free), in);
         break;
     }
     SaveUserTable(table, tablePath);
 }
 
-void Step(std::array<Actor, 2>& actors, Input& in)
+void step(std::array<Actor, 2>& actors, Input& in)
 {
     const std::uint8_t op = in.byte();
     Actor& actor = actors[(op / 11) % 2];
     actor.asked = false;
     switch (op % 11) {
     case 0:
-        SignIn(actor, in);
+        signIn(actor, in);
         break;
     case 1:
-        AddUser(actor, in);
+        addUser(actor, in);
         break;
     case 2:
-        DeleteUser(actor, in);
+        deleteUser(actor, in);
         break;
     case 3:
-        SaveChanges(actor, in);
+        saveChanges(actor, in);
         break;
     case 4:
-        ChangeAccount(actor, in, AccountChange::Add);
+        changeAccount(actor, in, AccountChange::Add);
         break;
     case 5:
-        ChangeAccount(actor, in, AccountChange::Modify);
+        changeAccount(actor, in, AccountChange::Modify);
         break;
     case 6:
-        ChangeAccount(actor, in, AccountChange::Delete);
+        changeAccount(actor, in, AccountChange::Delete);
         break;
     case 7:
-        Save(actor);
+        save(actor);
         break;
     case 8:
-        Reload(actor);
+        reload(actor);
         break;
     default:
-        WriteBehindTheirBacks(in);
+        writeBehindTheirBacks(in);
         break;
     }
     for (const Actor& each : actors)
-        ExpectOwnRecord(each);
+        expectOwnRecord(each);
 }
 
-void RemoveWorkDir()
+void removeWorkDir()
 {
     for (const char* name : {"Gatekeep.acl", ".Gatekeep.acl.writer"})
         ::unlink((workDir + "/" + name).c_str());
@@ -584,7 +584,7 @@ void RemoveWorkDir()
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int llvmFuzzerInitialize(int*, char***)
 {
     // tmpfs when there is one: every save syncs.
     std::string dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -593,7 +593,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         std::abort();
     workDir = dir;
     tablePath = dir + "/" + UserTableFileName;
-    std::atexit(RemoveWorkDir);
+    std::atexit(removeWorkDir);
     return 0;
 }
 
@@ -604,27 +604,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int n = 1; n <= SlotCount; ++n) {
         // One slot in four free, a user behind it possible.
         if (in.byte() % 4 != 0)
-            PutUser(initial.Slot(n), in);
+            putUser(initial.slot(n), in);
         else
-            initial.Slot(n) = BlankUser;
+            initial.slot(n) = BlankUser;
     }
     SaveUserTable(initial, tablePath);
 
     std::array<Actor, 2> actors;
     for (Actor& actor : actors) {
         actor.session = std::make_unique<Session>(tablePath);
-        actor.session->SetWriterWait(std::chrono::milliseconds(0));
-        actor.session->SetConflictHandler([&in, &actor](const Conflict&) {
+        actor.session->setWriterWait(std::chrono::milliseconds(0));
+        actor.session->setConflictHandler([&in, &actor](const Conflict&) {
             actor.asked = true;
             return static_cast<ConflictChoice>(in.byte() % 3);
         });
-        actor.session->LoadTable();
-        Expect(actor.session->Table() == TableFromBytes(initial.Bytes()),
+        actor.session->loadTable();
+        expect(actor.session->table() == tableFromBytes(initial.bytes()),
                "a table as the file holds it did not load as it is");
     }
     while (in.more()) {
         try {
-            Step(actors, in);
+            step(actors, in);
         } catch (const IoError&) {
             // A fault of the file is reported, not a broken promise.
         }

@@ -13,37 +13,37 @@
 
 #include <unistd.h>
 
-using storecheck::ReadFile;
+using storecheck::readFile;
 using storecheck::TableFile;
-using storecheck::TestData;
-using storecheck::WriteFile;
+using storecheck::testData;
+using storecheck::writeFile;
 using storecheck::WriterLockFile;
 
 namespace {
 
-std::string Fixture()
+std::string fixture()
 {
-    return TestData("three-users.acl");
+    return testData("three-users.acl");
 }
 
-void SignInAsAdmin(Session& session)
+void signInAsAdmin(Session& session)
 {
-    session.LoadTable();
-    CHECK(session.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
-    session.SetWriterWait(std::chrono::milliseconds(200));
+    session.loadTable();
+    CHECK(session.signIn("admin", "secret") == Session::SignInResult::SignedIn);
+    session.setWriterWait(std::chrono::milliseconds(200));
 }
 
-AccountData NamedAccount(const std::string& name)
+AccountData namedAccount(const std::string& name)
 {
     AccountData account;
     account.name = name;
     return account;
 }
 
-bool HasAccount(const std::string& user, const std::string& name)
+bool hasAccount(const std::string& user, const std::string& name)
 {
     Session look(TableFile);
-    look.LoadTable();
+    look.loadTable();
     for (const AccountData& account : look.Accounts(user))
         if (account.name == name)
             return true;
@@ -57,33 +57,33 @@ bool HasAccount(const std::string& user, const std::string& name)
 // waits its turn rather than going ahead on the removed file.
 TEST(AWindowsSaveWaitsForTheLockAfterItsFileWasRemoved)
 {
-    WriteFile(TableFile, Fixture());
+    writeFile(TableFile, fixture());
     Session window(TableFile);
-    SignInAsAdmin(window);
-    CHECK(window.AddAccount("clerk", NamedAccount("First")).done());
+    signInAsAdmin(window);
+    CHECK(window.addAccount("clerk", namedAccount("First")).done());
     CHECK(::unlink(WriterLockFile.c_str()) == 0);
 
     Session other(TableFile);
     {
-        const Session::WriterHold hold = other.HoldWriterLock();
-        const ChangeResult locked = window.AddAccount("clerk", NamedAccount("Second"));
+        const Session::WriterHold hold = other.holdWriterLock();
+        const ChangeResult locked = window.addAccount("clerk", namedAccount("Second"));
         CHECK(locked.outcome == ChangeResult::Outcome::Failed);
         CHECK_EQ(locked.errorCode, 32);
-        CHECK(!HasAccount("clerk", "Second"));
+        CHECK(!hasAccount("clerk", "Second"));
     }
-    CHECK(window.AddAccount("clerk", NamedAccount("Second")).done());
-    CHECK(HasAccount("clerk", "Second"));
+    CHECK(window.addAccount("clerk", namedAccount("Second")).done());
+    CHECK(hasAccount("clerk", "Second"));
 }
 
 // A link at the lock's name fails the save, saying what to do; nothing is
 // written.
 TEST(ALinkAtTheLocksNameFailsTheSaveSayingWhatToDo)
 {
-    WriteFile(TableFile, Fixture());
+    writeFile(TableFile, fixture());
     CHECK(::symlink(TableFile.c_str(), WriterLockFile.c_str()) == 0);
     Session window(TableFile);
-    SignInAsAdmin(window);
-    const ChangeResult result = window.AddAccount("clerk", NamedAccount("Loan"));
+    signInAsAdmin(window);
+    const ChangeResult result = window.addAccount("clerk", namedAccount("Loan"));
     CHECK(result.outcome == ChangeResult::Outcome::Failed);
     CHECK_EQ(result.errorCode, 5);
     CHECK_EQ(result.message,
@@ -91,19 +91,19 @@ TEST(ALinkAtTheLocksNameFailsTheSaveSayingWhatToDo)
                          "is a link, a special file or a second name of another file), so the "
                          "writer lock cannot be taken safely: nothing was written. Remove "
                          ".Gatekeep.acl.writer; the next save makes it anew."));
-    CHECK_EQ(ReadFile(TableFile), Fixture());
+    CHECK_EQ(readFile(TableFile), fixture());
 }
 
 // Without locks, the first change done says that saves run unlocked; later
 // ones say nothing more.
 TEST(WithoutLocksTheFirstChangeSaysSo)
 {
-    WriteFile(TableFile, Fixture());
+    writeFile(TableFile, fixture());
     Session window(TableFile);
-    SignInAsAdmin(window);
+    signInAsAdmin(window);
     writerlock_testing::LockHook = [](int) { return ENOLCK; };
-    const ChangeResult first = window.AddAccount("clerk", NamedAccount("Loan"));
-    const ChangeResult second = window.AddAccount("clerk", NamedAccount("Car"));
+    const ChangeResult first = window.addAccount("clerk", namedAccount("Loan"));
+    const ChangeResult second = window.addAccount("clerk", namedAccount("Car"));
     writerlock_testing::LockHook = nullptr;
     CHECK(first.done() && second.done());
     CHECK_EQ(first.warning,
@@ -112,7 +112,7 @@ TEST(WithoutLocksTheFirstChangeSaysSo)
                          "saves at the same moment."));
     CHECK_EQ(second.warning, std::string());
     CHECK(!window.takeLockNotice());
-    CHECK(HasAccount("clerk", "Loan") && HasAccount("clerk", "Car"));
+    CHECK(hasAccount("clerk", "Loan") && hasAccount("clerk", "Car"));
 }
 
 // A start that found no table makes one; a table another copy made since is
@@ -120,12 +120,12 @@ TEST(WithoutLocksTheFirstChangeSaysSo)
 TEST(CreatingATableReadsOneMadeMeanwhile)
 {
     Session fresh(TableFile);
-    fresh.CreateTable();
-    CHECK_EQ(ReadFile(TableFile), std::string());
+    fresh.createTable();
+    CHECK_EQ(readFile(TableFile), std::string());
 
-    WriteFile(TableFile, Fixture());
+    writeFile(TableFile, fixture());
     Session late(TableFile);
-    late.CreateTable();
-    CHECK_EQ(ReadFile(TableFile), Fixture());
-    CHECK(late.SignIn("admin", "secret") == Session::SignInResult::SignedIn);
+    late.createTable();
+    CHECK_EQ(readFile(TableFile), fixture());
+    CHECK(late.signIn("admin", "secret") == Session::SignInResult::SignedIn);
 }

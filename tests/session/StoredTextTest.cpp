@@ -13,11 +13,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using storecheck::ReadFile;
+using storecheck::readFile;
 using storecheck::TableFile;
-using team::Account;
-using team::AccountAt;
-using team::Plain;
+using team::account;
+using team::accountAt;
+using team::plain;
 
 namespace {
 
@@ -30,7 +30,7 @@ struct Character
     bool control;
 };
 
-const std::vector<Character>& Characters()
+const std::vector<Character>& characters()
 {
     static const std::vector<Character> characters = {
         {"ESC", "\x1b", true},
@@ -65,72 +65,72 @@ struct NewText
     std::function<ChangeResult(Session&, const std::string& text)> make;
 };
 
-const std::vector<NewText>& NewTexts()
+const std::vector<NewText>& newTexts()
 {
     static const std::vector<NewText> texts = {
         {"login name",
-         [](Session& s, const std::string& t) { return s.AddUser(Plain(t, "pw", "/n")); }},
+         [](Session& s, const std::string& t) { return s.addUser(plain(t, "pw", "/n")); }},
         {"password",
-         [](Session& s, const std::string& t) { return s.AddUser(Plain("new", t, "/n")); }},
+         [](Session& s, const std::string& t) { return s.addUser(plain("new", t, "/n")); }},
         {"data path",
-         [](Session& s, const std::string& t) { return s.AddUser(Plain("new", "pw", t)); }},
+         [](Session& s, const std::string& t) { return s.addUser(plain("new", "pw", t)); }},
         {"login name",
          [](Session& s, const std::string& t) {
-             return s.SaveChanges(s.loadForEditing("weak"), Plain(t, "weakpw", "/w"));
+             return s.saveChanges(s.loadForEditing("weak"), plain(t, "weakpw", "/w"));
          }},
         {"password",
          [](Session& s, const std::string& t) {
-             return s.SaveChanges(s.loadForEditing("weak"), Plain("weak", t, "/w"));
+             return s.saveChanges(s.loadForEditing("weak"), plain("weak", t, "/w"));
          }},
         {"data path",
          [](Session& s, const std::string& t) {
-             return s.SaveChanges(s.loadForEditing("weak"), Plain("weak", "weakpw", t));
+             return s.saveChanges(s.loadForEditing("weak"), plain("weak", "weakpw", t));
          }},
         {"account name",
-         [](Session& s, const std::string& t) { return s.AddAccount("weak", Account(t, "")); }},
+         [](Session& s, const std::string& t) { return s.addAccount("weak", account(t, "")); }},
         {"description",
-         [](Session& s, const std::string& t) { return s.AddAccount("weak", Account("Loan", t)); }},
+         [](Session& s, const std::string& t) { return s.addAccount("weak", account("Loan", t)); }},
         {"account name",
          [](Session& s, const std::string& t) {
-             return s.ModifyAccount("weak", AccountAt(0, t, "Till"));
+             return s.modifyAccount("weak", accountAt(0, t, "Till"));
          }},
         {"description",
          [](Session& s, const std::string& t) {
-             return s.ModifyAccount("weak", AccountAt(0, "Cash", t));
+             return s.modifyAccount("weak", accountAt(0, "Cash", t));
          }},
     };
     return texts;
 }
 
-bool StartsWith(const std::string& text, const std::string& start)
+bool startsWith(const std::string& text, const std::string& start)
 {
     return text.compare(0, start.size(), start) == 0;
 }
 
-std::string Label(const Character& c, const char* field, const char* how)
+std::string label(const Character& c, const char* field, const char* how)
 {
     return std::string(c.label) + " in a " + how + " " + field;
 }
 
 // Whether `result` is the refusal of a control character in `field`, with
 // the table file unchanged (`fileBefore`; none: there is still no file).
-void ExpectOutcome(const Character& c, const char* field, const char* how,
+void expectOutcome(const Character& c, const char* field, const char* how,
                    const ChangeResult& result, const std::string* fileBefore)
 {
     if (!c.control) {
         if (!result.done())
-            storecheck::Fail(__FILE__, __LINE__,
-                             Label(c, field, how) + " was refused: " + result.message);
+            storecheck::fail(__FILE__, __LINE__,
+                             label(c, field, how) + " was refused: " + result.message);
         return;
     }
     const std::string start = std::string("The ") + field + " holds a control character";
     if (result.outcome != ChangeResult::Outcome::Refused ||
         result.reason != ChangeResult::Reason::ControlCharacter ||
-        !StartsWith(result.message, start))
-        storecheck::Fail(__FILE__, __LINE__,
-                         Label(c, field, how) + " was not refused: " + result.message);
-    if (fileBefore ? ReadFile(TableFile) != *fileBefore : storecheck::FileExists(TableFile))
-        storecheck::Fail(__FILE__, __LINE__, Label(c, field, how) + " changed the file");
+        !startsWith(result.message, start))
+        storecheck::fail(__FILE__, __LINE__,
+                         label(c, field, how) + " was not refused: " + result.message);
+    if (fileBefore ? readFile(TableFile) != *fileBefore : storecheck::fileExists(TableFile))
+        storecheck::fail(__FILE__, __LINE__, label(c, field, how) + " changed the file");
 }
 
 } // namespace
@@ -178,40 +178,40 @@ TEST(ATextTheTableCannotHoldUnchangedIsRefused)
 
 TEST(AControlCharacterInANewTextIsRefused)
 {
-    for (const Character& c : Characters()) {
-        for (const NewText& text : NewTexts()) {
-            team::WriteTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}, TableFile);
+    for (const Character& c : characters()) {
+        for (const NewText& text : newTexts()) {
+            team::writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}, TableFile);
             Session session(TableFile);
-            session.LoadTable();
-            CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
-            const std::string before = ReadFile(TableFile);
+            session.loadTable();
+            CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
+            const std::string before = readFile(TableFile);
             ChangeResult result = text.make(session, "a" + c.byte + "b");
             // Added users reach the file at the save.
             if (result.done())
-                result = session.Save();
-            ExpectOutcome(c, text.field, "new", result, &before);
+                result = session.save();
+            expectOutcome(c, text.field, "new", result, &before);
         }
     }
 }
 
 TEST(AControlCharacterInTheFirstUserIsRefused)
 {
-    for (const Character& c : Characters()) {
+    for (const Character& c : characters()) {
         // A data path must be a folder that exists.
         const std::string folder = "d" + c.byte + "d";
         const bool made = c.byte != std::string(1, '\0') && ::mkdir(folder.c_str(), 0700) == 0;
         const std::pair<const char*, UserData> rows[] = {
-            {"login name", Plain("a" + c.byte + "b", "pw", ".")},
-            {"password", Plain("chief", "p" + c.byte + "w", ".")},
-            {"data path", Plain("chief", "pw", made ? folder : "/x" + c.byte)},
+            {"login name", plain("a" + c.byte + "b", "pw", ".")},
+            {"password", plain("chief", "p" + c.byte + "w", ".")},
+            {"data path", plain("chief", "pw", made ? folder : "/x" + c.byte)},
         };
         for (const auto& [field, user] : rows) {
             ::unlink(TableFile.c_str());
             Session session(TableFile);
-            const ChangeResult result = session.CreateFirstUser(user);
+            const ChangeResult result = session.createFirstUser(user);
             // Refused, nothing may be written; taken, what is written is
             // the first use's own test.
-            ExpectOutcome(c, field, "first user's", result, nullptr);
+            expectOutcome(c, field, "first user's", result, nullptr);
         }
         if (made)
             ::rmdir(folder.c_str());
@@ -250,14 +250,14 @@ TEST(TheRefusalSaysWhichCharacterAndWhereButNeverOfAPassword)
          "kept, but tabs, escapes and other control characters cannot be stored."},
     };
     for (const Row& row : rows) {
-        const std::optional<std::string> refusal = ControlCharacterRefusal(row.field, row.text);
+        const std::optional<std::string> refusal = controlCharacterRefusal(row.field, row.text);
         CHECK(refusal.has_value());
         CHECK_EQ(refusal.value_or(""), std::string(row.message));
     }
     for (const std::string fine : {"one\r\ntwo\r\n", "\r\n", "No description."})
-        CHECK(!ControlCharacterRefusal(TextField::Description, fine));
+        CHECK(!controlCharacterRefusal(TextField::Description, fine));
     // Only a description keeps CR LF.
-    CHECK(ControlCharacterRefusal(TextField::LoginName, "a\r\nb").has_value());
+    CHECK(controlCharacterRefusal(TextField::LoginName, "a\r\nb").has_value());
 }
 
 TEST(BlanksAroundANameAreTrimmedOrKeptAsBefore)
@@ -265,28 +265,28 @@ TEST(BlanksAroundANameAreTrimmedOrKeptAsBefore)
     // The first use trims characters 0 to 32 at either end: what is trimmed
     // is never stored, so it is no control character of the new user.
     Session first(TableFile);
-    CHECK(first.CreateFirstUser(Plain("\t chief\x1b ", "\r\npw\r\n", ".")).done());
-    CHECK_EQ(first.Me().loginName, std::string("chief"));
-    CHECK_EQ(first.Me().password, std::string("pw"));
+    CHECK(first.createFirstUser(plain("\t chief\x1b ", "\r\npw\r\n", ".")).done());
+    CHECK_EQ(first.me().loginName, std::string("chief"));
+    CHECK_EQ(first.me().password, std::string("pw"));
 
     // Add stores the name as typed: blanks around it stay, a control
     // character at either end would be stored, so it is refused.
-    const ChangeResult blanks = first.AddUser(Plain("  clerk ", "pw", "/c"));
+    const ChangeResult blanks = first.addUser(plain("  clerk ", "pw", "/c"));
     CHECK(blanks.done());
-    CHECK(first.Save().done());
-    CHECK(first.User("  clerk ").has_value());
-    CHECK(first.AddUser(Plain("clerk2\t", "pw", "/c")).reason ==
+    CHECK(first.save().done());
+    CHECK(first.user("  clerk ").has_value());
+    CHECK(first.addUser(plain("clerk2\t", "pw", "/c")).reason ==
           ChangeResult::Reason::ControlCharacter);
     CHECK(first
-              .AddUser(Plain("\x1b"
+              .addUser(plain("\x1b"
                              "clerk3",
                              "pw", "/c"))
               .reason == ChangeResult::Reason::ControlCharacter);
 
     // Signing in still trims the typed name.
     Session later(TableFile);
-    later.LoadTable();
-    CHECK(later.SignIn("\tchief\r\n", "pw") == Session::SignInResult::SignedIn);
+    later.loadTable();
+    CHECK(later.signIn("\tchief\r\n", "pw") == Session::SignInResult::SignedIn);
 }
 
 TEST(TextsATableMadeElsewhereHoldsMayStayAsTheyAre)
@@ -296,30 +296,30 @@ TEST(TextsATableMadeElsewhereHoldsMayStayAsTheyAre)
     const std::string odd = "od\x1b"
                             "d";
     UserTable table;
-    table.StoreNewUser(storecheck::PlainRecord("me", "pw", "/m", "000000"));
-    table.StoreNewUser(storecheck::PlainRecord(odd, "p\tw", "/o\n", "111111"));
-    StoreEncoded(table.Slot(2).Accounts[0].AccountName, "Ca\x1bsh");
-    StoreEncoded(table.Slot(2).Accounts[0].AccountDescription, "T\till");
-    StoreEncoded(table.Slot(2).Accounts[1].AccountName, "Lo\x1b"
+    table.StoreNewUser(storecheck::plainRecord("me", "pw", "/m", "000000"));
+    table.StoreNewUser(storecheck::plainRecord(odd, "p\tw", "/o\n", "111111"));
+    storeEncoded(table.slot(2).Accounts[0].AccountName, "Ca\x1bsh");
+    storeEncoded(table.slot(2).Accounts[0].AccountDescription, "T\till");
+    storeEncoded(table.slot(2).Accounts[1].AccountName, "Lo\x1b"
                                                         "an");
-    StoreEncoded(table.Slot(2).Accounts[1].AccountDescription, "N\tote");
+    storeEncoded(table.slot(2).Accounts[1].AccountDescription, "N\tote");
     SaveUserTable(table, TableFile);
 
     Session session(TableFile);
-    session.LoadTable();
-    CHECK(session.SignIn("me", "pw") == Session::SignInResult::SignedIn);
+    session.loadTable();
+    CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
     CHECK(session
-              .SaveChanges(session.loadForEditing(odd),
-                           Plain(odd, "p\tw", "/o\n", Rights{R::AddRecord}))
+              .saveChanges(session.loadForEditing(odd),
+                           plain(odd, "p\tw", "/o\n", Rights{R::AddRecord}))
               .done());
-    CHECK(session.ModifyAccount(odd, AccountAt(0, "Ca\x1bsh", "Till")).done());
-    CHECK(session.ModifyAccount(odd, AccountAt(1, "Loan", "N\tote")).done());
+    CHECK(session.modifyAccount(odd, accountAt(0, "Ca\x1bsh", "Till")).done());
+    CHECK(session.modifyAccount(odd, accountAt(1, "Loan", "N\tote")).done());
     // Typed anew, the same character is refused.
     const ChangeResult renamed =
-        session.SaveChanges(session.loadForEditing(odd), Plain(odd + "2", "p\tw", "/o\n"));
+        session.saveChanges(session.loadForEditing(odd), plain(odd + "2", "p\tw", "/o\n"));
     CHECK(renamed.reason == ChangeResult::Reason::ControlCharacter);
-    CHECK(StartsWith(renamed.message, "The login name holds"));
-    CHECK(session.ModifyAccount(odd, AccountAt(1, "Loan", "N\totes")).reason ==
+    CHECK(startsWith(renamed.message, "The login name holds"));
+    CHECK(session.modifyAccount(odd, accountAt(1, "Loan", "N\totes")).reason ==
           ChangeResult::Reason::ControlCharacter);
 }
 
@@ -333,5 +333,5 @@ TEST(ControlCharactersAreShownVisibly)
         {"\x80\xe9\x85\x9b C:\\Data", "\x80\xe9\x85\x9b C:\\Data"},
     };
     for (const auto& [text, shown] : rows)
-        CHECK_EQ(VisibleText(text), shown);
+        CHECK_EQ(visibleText(text), shown);
 }

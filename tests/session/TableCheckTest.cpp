@@ -9,25 +9,25 @@
 #include <string>
 #include <vector>
 
-using storecheck::TestData;
+using storecheck::testData;
 
 namespace {
 
-std::string Fixture()
+std::string fixture()
 {
-    return TestData("three-users.acl");
+    return testData("three-users.acl");
 }
 
 // The fixture with `damage` done to its records.
-std::string Damaged(const std::function<void(UserTable&)>& damage)
+std::string damaged(const std::function<void(UserTable&)>& damage)
 {
     UserTable table;
-    table.SetRecords(Fixture(), SlotCount);
+    table.setRecords(fixture(), SlotCount);
     damage(table);
-    return table.Bytes();
+    return table.bytes();
 }
 
-std::vector<std::string> UserLines(const TableReport& report)
+std::vector<std::string> userLines(const TableReport& report)
 {
     std::vector<std::string> lines;
     for (const TableReport::User& user : report.users)
@@ -35,7 +35,7 @@ std::vector<std::string> UserLines(const TableReport& report)
     return lines;
 }
 
-std::string Joined(const std::vector<std::string>& lines)
+std::string joined(const std::vector<std::string>& lines)
 {
     std::string text;
     for (const std::string& line : lines)
@@ -50,11 +50,11 @@ const std::string Renee = " Ren\xe9"
 
 TEST(TheFixtureIsSound)
 {
-    const TableReport report = CheckTable(Fixture());
+    const TableReport report = checkTable(fixture());
     CHECK_EQ(report.size, UserTableFileSize);
     CHECK(report.readable);
-    CHECK(report.Sound());
-    CHECK_EQ(UserLines(report), std::vector<std::string>({"1 admin", "2 clerk", "3 " + Renee}));
+    CHECK(report.sound());
+    CHECK_EQ(userLines(report), std::vector<std::string>({"1 admin", "2 clerk", "3 " + Renee}));
 }
 
 TEST(EveryFaultIsNamed)
@@ -70,31 +70,31 @@ TEST(EveryFaultIsNamed)
     const std::vector<std::string> all = {"1 admin", "2 clerk", "3 " + Renee};
     const Row rows[] = {
         {"a byte too many",
-         Fixture() + "x",
+         fixture() + "x",
          true,
          all,
          {"The file holds 6566 bytes, not 6565: what follows the five records is never read, "
           "and the next save drops it."}},
         {"as large as a table file may be",
-         Fixture() + std::string(MaxTableFileSize - UserTableFileSize, 'x'),
+         fixture() + std::string(MaxTableFileSize - UserTableFileSize, 'x'),
          true,
          all,
          {"The file holds 1048576 bytes, not 6565: what follows the five records is never "
           "read, and the next save drops it."}},
         {"a byte larger",
-         Fixture() + std::string(MaxTableFileSize + 1 - UserTableFileSize, 'x'),
+         fixture() + std::string(MaxTableFileSize + 1 - UserTableFileSize, 'x'),
          false,
          {},
          {"The file holds 1048577 bytes, not 6565: it is larger than any table (1048576 bytes "
           "at most), so the table cannot be read (File access denied)."}},
         {"cut inside a record",
-         Fixture().substr(0, 100),
+         fixture().substr(0, 100),
          false,
          {},
          {"The file holds 100 bytes, not 6565: it ends inside a record, so the table cannot be "
           "read (Read beyond end of file)."}},
         {"two whole records",
-         Fixture().substr(0, 2 * UserRecordSize),
+         fixture().substr(0, 2 * UserRecordSize),
          true,
          {"1 admin", "2 clerk"},
          {"The file holds 2626 bytes, not 6565: slots 3 to 5 are read as free."}},
@@ -104,10 +104,10 @@ TEST(EveryFaultIsNamed)
          {},
          {"The file holds 0 bytes, not 6565: it is read as a table without users."}},
         {"length bytes past their fields",
-         Damaged([](UserTable& t) {
-             t.Slot(1).Accounts[2].AccountDescription.Length = 71;
-             t.Slot(2).AddUsers.Length = 2;
-             t.Slot(5).DataPath.Length = 255; // the largest a byte holds fits
+         damaged([](UserTable& t) {
+             t.slot(1).Accounts[2].AccountDescription.Length = 71;
+             t.slot(2).AddUsers.Length = 2;
+             t.slot(5).DataPath.Length = 255; // the largest a byte holds fits
          }),
          true,
          all,
@@ -115,9 +115,9 @@ TEST(EveryFaultIsNamed)
           "70 characters.",
           "Slot 2: the length byte of the AddUsers right is 2, but the field holds 1 character."}},
         {"rights that are neither granted nor refused",
-         Damaged([](UserTable& t) {
-             StoreEncoded(t.Slot(2).AddUsers, "2");
-             t.Slot(3).DeleteRecord.Length = 0;
+         damaged([](UserTable& t) {
+             storeEncoded(t.slot(2).AddUsers, "2");
+             t.slot(3).DeleteRecord.Length = 0;
          }),
          true,
          all,
@@ -125,12 +125,12 @@ TEST(EveryFaultIsNamed)
           "Slot 3 (\"" + Renee +
               "\"): the DeleteRecord right holds \"\", neither \"0\" nor \"1\"."}},
         {"a name the add rule would refuse",
-         Damaged([](UserTable& t) { StoreEncoded(t.Slot(2).LoginName, "ADMIN "); }),
+         damaged([](UserTable& t) { storeEncoded(t.slot(2).LoginName, "ADMIN "); }),
          true,
          {"1 admin", "2 ADMIN ", "3 " + Renee},
          {"Slots 1 and 2 hold the same login name (\"admin\" and \"ADMIN \")."}},
         {"a name that signs the other user in",
-         Damaged([](UserTable& t) { StoreEncoded(t.Slot(3).LoginName, "admin\t"); }),
+         damaged([](UserTable& t) { storeEncoded(t.slot(3).LoginName, "admin\t"); }),
          true,
          {"1 admin", "2 clerk", "3 admin\t"},
          {"Slots 1 and 3 hold the same login name (\"admin\" and \"admin\t\").",
@@ -138,15 +138,15 @@ TEST(EveryFaultIsNamed)
           "Slot 3 (\"admin\t\"): the login name holds a control character (U+0009 at "
           "character 6)."}},
         {"control characters in every text, a password's unnamed",
-         Damaged([](UserTable& t) {
-             StoreEncoded(t.Slot(2).LoginName, "evil\r\x1b[K");
-             StoreEncoded(t.Slot(2).Password, "p\x7fw");
-             StoreEncoded(t.Slot(1).DataPath, "/srv/\x81");
-             StoreEncoded(t.Slot(1).Accounts[3].AccountName, "Pay\aroll");
+         damaged([](UserTable& t) {
+             storeEncoded(t.slot(2).LoginName, "evil\r\x1b[K");
+             storeEncoded(t.slot(2).Password, "p\x7fw");
+             storeEncoded(t.slot(1).DataPath, "/srv/\x81");
+             storeEncoded(t.slot(1).Accounts[3].AccountName, "Pay\aroll");
              // CR LF is the line break a description keeps; a lone LF is not.
-             StoreEncoded(t.Slot(1).Accounts[3].AccountDescription, "one\r\ntwo\nthree");
+             storeEncoded(t.slot(1).Accounts[3].AccountDescription, "one\r\ntwo\nthree");
              // A free entry's leftovers are nobody's text.
-             StoreEncoded(t.Slot(1).Accounts[4].AccountDescription, "\x1b");
+             storeEncoded(t.slot(1).Accounts[4].AccountDescription, "\x1b");
          }),
          true,
          {"1 admin", "2 evil\r\x1b[K", "3 " + Renee},
@@ -159,26 +159,26 @@ TEST(EveryFaultIsNamed)
           "character 5).",
           "Slot 2 (\"evil\r\x1b[K\"): the password holds a control character."}},
         {"an empty password",
-         Damaged([](UserTable& t) { StoreEncoded(t.Slot(2).Password, ""); }),
+         damaged([](UserTable& t) { storeEncoded(t.slot(2).Password, ""); }),
          true,
          all,
          {"Slot 2 (\"clerk\") cannot sign in: its password is empty."}},
         {"a user behind a free slot",
-         Damaged([](UserTable& t) { StoreEncoded(t.Slot(2).LoginName, "  "); }),
+         damaged([](UserTable& t) { storeEncoded(t.slot(2).LoginName, "  "); }),
          true,
          {"1 admin", "3 " + Renee},
          {"Slot 3 (\"" + Renee + "\") follows the free slot 2: the list of users leaves it out."}},
     };
     for (const Row& row : rows) {
-        const TableReport report = CheckTable(row.bytes);
+        const TableReport report = checkTable(row.bytes);
         if (report.size != row.bytes.size() || report.readable != row.readable ||
-            UserLines(report) != row.users || report.faults != row.faults || report.Sound())
-            storecheck::Fail(__FILE__, __LINE__,
+            userLines(report) != row.users || report.faults != row.faults || report.sound())
+            storecheck::fail(__FILE__, __LINE__,
                              std::string(row.what) + ": users " +
-                                 storecheck::Show(UserLines(report)) + ", faults:\n" +
-                                 Joined(report.faults));
+                                 storecheck::show(userLines(report)) + ", faults:\n" +
+                                 joined(report.faults));
         // "Readable" is the store's own verdict.
-        storecheck::WriteFile(storecheck::TableFile, row.bytes);
+        storecheck::writeFile(storecheck::TableFile, row.bytes);
         UserTable loaded;
         bool loads = true;
         try {
@@ -187,6 +187,6 @@ TEST(EveryFaultIsNamed)
             loads = false;
         }
         if (loads != row.readable)
-            storecheck::Fail(__FILE__, __LINE__, std::string(row.what) + ": the store disagrees");
+            storecheck::fail(__FILE__, __LINE__, std::string(row.what) + ": the store disagrees");
     }
 }

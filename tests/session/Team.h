@@ -18,7 +18,7 @@ using R = Right;
 
 namespace team {
 
-inline UserData Plain(const std::string& name, const std::string& password, const std::string& path,
+inline UserData plain(const std::string& name, const std::string& password, const std::string& path,
                       Rights rights = {})
 {
     UserData user;
@@ -29,7 +29,7 @@ inline UserData Plain(const std::string& name, const std::string& password, cons
     return user;
 }
 
-inline AccountData Account(const std::string& name, const std::string& description)
+inline AccountData account(const std::string& name, const std::string& description)
 {
     AccountData account;
     account.name = name;
@@ -38,15 +38,15 @@ inline AccountData Account(const std::string& name, const std::string& descripti
 }
 
 // The same, naming the entry a Modify changes.
-inline AccountData AccountAt(int entry, const std::string& name, const std::string& description)
+inline AccountData accountAt(int entry, const std::string& name, const std::string& description)
 {
-    AccountData account = Account(name, description);
-    account.entry = entry;
-    return account;
+    AccountData made = account(name, description);
+    made.entry = entry;
+    return made;
 }
 
 // The eight combinations of the three user rights, each with a label.
-inline const std::vector<std::pair<const char*, Rights>>& UserRightCombinations()
+inline const std::vector<std::pair<const char*, Rights>>& userRightCombinations()
 {
     static const std::vector<std::pair<const char*, Rights>> combinations = {
         {"none", {}},
@@ -62,7 +62,7 @@ inline const std::vector<std::pair<const char*, Rights>>& UserRightCombinations(
 }
 
 // The record rights of `rights`, in the store's flags ("0" granted).
-inline std::string Flags(const Rights& rights)
+inline std::string flags(const Rights& rights)
 {
     std::string flags;
     for (Right right : AllRights)
@@ -72,15 +72,15 @@ inline std::string Flags(const Rights& rights)
 
 // boss (all six rights), me (`myRights`, password "pw"), weak (no rights,
 // one account "Cash"), written as the table file `path`.
-inline void WriteTeam(const Rights& myRights, const std::string& path)
+inline void writeTeam(const Rights& myRights, const std::string& path)
 {
     UserTable table;
-    table.StoreNewUser(storecheck::PlainRecord("boss", "bosspw", "/b", "000000"));
-    table.StoreNewUser(storecheck::PlainRecord("me", "pw", "/m", Flags(myRights)));
-    table.StoreNewUser(storecheck::PlainRecord("weak", "weakpw", "/w", "111111"));
+    table.StoreNewUser(storecheck::plainRecord("boss", "bosspw", "/b", "000000"));
+    table.StoreNewUser(storecheck::plainRecord("me", "pw", "/m", flags(myRights)));
+    table.StoreNewUser(storecheck::plainRecord("weak", "weakpw", "/w", "111111"));
     table.ClearEmptySlots();
-    StoreEncoded(table.Slot(3).Accounts[0].AccountName, "Cash");
-    StoreEncoded(table.Slot(3).Accounts[0].AccountDescription, "Till");
+    storeEncoded(table.slot(3).Accounts[0].AccountName, "Cash");
+    storeEncoded(table.slot(3).Accounts[0].AccountDescription, "Till");
     SaveUserTable(table, path);
 }
 

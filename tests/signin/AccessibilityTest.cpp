@@ -64,7 +64,7 @@ private slots:
         QFETCH(QString, name);
         auto* widget = dialog(window)->findChild<QWidget*>(control);
         QVERIFY(widget);
-        QCOMPARE(AnnouncedName(widget), name);
+        QCOMPARE(announcedName(widget), name);
     }
 
     void everyEntryHasAName_data()
@@ -77,7 +77,7 @@ private slots:
     void everyEntryHasAName()
     {
         QFETCH(QString, window);
-        QCOMPARE(UnnamedEntries(dialog(window)), QStringList());
+        QCOMPARE(unnamedEntries(dialog(window)), QStringList());
     }
 
     void tabOrder_data()
@@ -99,7 +99,7 @@ private slots:
         QVERIFY(at);
         // Round and back to the first.
         for (int i = 1; i <= order.size(); ++i) {
-            at = NextTabStop(at);
+            at = nextTabStop(at);
             QCOMPARE(at->objectName(), order[i % order.size()]);
         }
     }

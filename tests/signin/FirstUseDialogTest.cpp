@@ -33,7 +33,7 @@ const QString IdMessage = QStringLiteral("Please type in your new ID and Passwor
 const QString PathMessage = QStringLiteral("Please give a correct path for your data files.");
 
 // The records of a table file, as the file format lays them out.
-QList<UserRecord> RecordsOf(const QByteArray& bytes)
+QList<UserRecord> recordsOf(const QByteArray& bytes)
 {
     QList<UserRecord> records;
     for (qsizetype at = 0; at + qsizetype(UserRecordSize) <= bytes.size(); at += UserRecordSize) {
@@ -75,13 +75,13 @@ private slots:
     void modalRunRefusesCloseUntilDone();
 
 private:
-    QLineEdit* edit(const char* name) const { return Control<QLineEdit>(m_dialog, name); }
-    QPushButton* button(const char* name) const { return Control<QPushButton>(m_dialog, name); }
-    void showDialog() { QVERIFY(ShowActive(m_dialog)); }
+    QLineEdit* edit(const char* name) const { return control<QLineEdit>(m_dialog, name); }
+    QPushButton* button(const char* name) const { return control<QPushButton>(m_dialog, name); }
+    void showDialog() { QVERIFY(showActive(m_dialog)); }
     void fill(const QString& name, const QString& password)
     {
-        TypeText(edit("ELoginName"), name);
-        TypeText(edit("EPersonal_Code"), password);
+        typeText(edit("ELoginName"), name);
+        typeText(edit("EPersonal_Code"), password);
     }
     void clickDone() { QTest::mouseClick(button("Done_Button"), Qt::LeftButton); }
     // Nothing of a failed Done may outlast it.
@@ -93,13 +93,13 @@ private:
         QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::Ok);
         QVERIFY(m_dialog->isVisible());
         QVERIFY(!m_dialog->SetupDone());
-        QVERIFY(!m_session->SignedIn());
+        QVERIFY(!m_session->signedIn());
         QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")));
         QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
-        QCOMPARE(m_session->Table().FirstFreeSlot(), 1);
+        QCOMPARE(m_session->table().FirstFreeSlot(), 1);
     }
 
-    int firstFreeSlot() const { return m_session->Table().FirstFreeSlot(); }
+    int firstFreeSlot() const { return m_session->table().FirstFreeSlot(); }
 
     std::unique_ptr<TempWorkDir> m_dir;
     std::unique_ptr<ScriptedUi> m_ui;
@@ -111,7 +111,7 @@ void FirstUseDialogTest::initTestCase()
 {
     // A start with a table builds no first-use dialog at all.
     TempWorkDir startDir;
-    auto main = AdminMainWindowIn(startDir);
+    auto main = adminMainWindowIn(startDir);
     QVERIFY(!QTest::currentTestFailed());
     QVERIFY(!main->manager().firstUseDialog());
 }
@@ -186,7 +186,7 @@ void FirstUseDialogTest::layout()
 
     // Shown: the working directory is the data path, Done has the focus.
     QCOMPARE(button("DataPathButton")->toolTip(), m_dir->path());
-    QCOMPARE(button("DataPathButton")->text(), ShortenedPath(m_dir->path()));
+    QCOMPARE(button("DataPathButton")->text(), ::shortenedPath(m_dir->path()));
     QCOMPARE(m_dialog->focusWidget(), button("Done_Button"));
     QVERIFY(button("Done_Button")->isDefault());
 }
@@ -208,7 +208,7 @@ void FirstUseDialogTest::shortenedPath()
 {
     QFETCH(QString, path);
     QFETCH(QString, shown);
-    QCOMPARE(ShortenedPath(path), shown);
+    QCOMPARE(::shortenedPath(path), shown);
 }
 
 void FirstUseDialogTest::enterRightAfterOpeningPressesDone()
@@ -348,7 +348,7 @@ void FirstUseDialogTest::pickerConfirmedAndCancelled()
     fill(QStringLiteral("bob"), QStringLiteral("pw"));
     m_ui->answer(MessageBox::Button::Ok);
     clickDone();
-    QCOMPARE(Decoded(m_session->Table().Slot(1).DataPath), ToAnsi(chosen));
+    QCOMPARE(decoded(m_session->table().slot(1).DataPath), toAnsi(chosen));
     QVERIFY(m_dir->exists(QStringLiteral("Gatekeep.acl")));
     QCOMPARE(QDir(chosen).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
@@ -368,28 +368,28 @@ void FirstUseDialogTest::doneStoresTrimmedUser()
                                                  "Password     :  pw 1  "));
     QVERIFY(m_dialog->SetupDone());
     QVERIFY(!m_dialog->isVisible());
-    QVERIFY(m_session->SignedIn());
-    QVERIFY(m_session->MayEditRights() && m_session->MayKeepAccounts());
+    QVERIFY(m_session->signedIn());
+    QVERIFY(m_session->mayEditRights() && m_session->mayKeepAccounts());
     QVERIFY(!m_dir->exists(QStringLiteral("~first.log")));
-    QCOMPARE(m_session->Me().loginName, AnsiString("Bob Smith"));
+    QCOMPARE(m_session->me().loginName, AnsiString("Bob Smith"));
 
     const QByteArray file = m_dir->read();
     QCOMPARE(file.size(), qsizetype(SlotCount * UserRecordSize));
-    const QList<UserRecord> records = RecordsOf(file);
+    const QList<UserRecord> records = recordsOf(file);
     const UserRecord& user = records[0];
     QCOMPARE(DecodeField(user.LoginName.value(), ScrambleKey), AnsiString("Bob Smith"));
     QCOMPARE(DecodeField(user.Password.value(), ScrambleKey), AnsiString("pw 1"));
-    QCOMPARE(DecodeField(user.DataPath.value(), ScrambleKey), ToAnsi(m_dir->path()));
+    QCOMPARE(DecodeField(user.DataPath.value(), ScrambleKey), toAnsi(m_dir->path()));
     for (Right right : AllRights)
-        QCOMPARE(DecodeField(RightField(user, right).value(), ScrambleKey), AnsiString("0"));
+        QCOMPARE(DecodeField(rightField(user, right).value(), ScrambleKey), AnsiString("0"));
     for (const AccountEntry& entry : user.Accounts) {
         QVERIFY(entry.AccountName.empty());
         QVERIFY(entry.AccountDescription.empty());
     }
     for (int n = 1; n < SlotCount; ++n)
-        QVERIFY(IsFreeSlot(records[n]));
+        QVERIFY(isFreeSlot(records[n]));
     // What was written is what the table now holds.
-    QCOMPARE(QByteArray::fromStdString(m_session->Table().Bytes()).left(UserRecordSize),
+    QCOMPARE(QByteArray::fromStdString(m_session->table().bytes()).left(UserRecordSize),
              file.left(UserRecordSize));
 }
 
@@ -403,20 +403,20 @@ void FirstUseDialogTest::newUserSignsInLater()
 
     // The next start loads the file and signs in with the trimmed texts.
     Session next(Session::TableFileName);
-    next.LoadTable();
+    next.loadTable();
     TPassWords login(next);
     login.show();
     auto* name = login.findChild<QLineEdit*>(QStringLiteral("ELoginName"));
     auto* password = login.findChild<QLineEdit*>(QStringLiteral("EPersonal_Code"));
     auto* ok = login.findChild<QPushButton*>(QStringLiteral("Btn_OK"));
 
-    TypeText(name, QStringLiteral("carol"));
-    TypeText(password, QStringLiteral(" Key42 "));
+    typeText(name, QStringLiteral("carol"));
+    typeText(password, QStringLiteral(" Key42 "));
     m_ui->answer(MessageBox::Button::Ok);
     QTest::mouseClick(ok, Qt::LeftButton);
     QCOMPARE(m_ui->shown.last().text, QStringLiteral("Incorrect Password!"));
 
-    TypeText(password, QStringLiteral("Key42"));
+    typeText(password, QStringLiteral("Key42"));
     QTest::mouseClick(ok, Qt::LeftButton);
     QCOMPARE(login.LoginState(), 1);
     QCOMPARE(m_ui->shown.size(), 2);
@@ -434,7 +434,7 @@ void FirstUseDialogTest::failedSaveLeavesNoUserBehind()
     QCOMPARE(m_ui->shown.size(), 1);
     QCOMPARE(m_ui->shown[0].kind, Kind::Error);
     QVERIFY(m_dialog->isVisible());
-    QVERIFY(!m_session->SignedIn());
+    QVERIFY(!m_session->signedIn());
     QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
     QCOMPARE(firstFreeSlot(), 1);
 
@@ -444,9 +444,9 @@ void FirstUseDialogTest::failedSaveLeavesNoUserBehind()
     clickDone();
     QVERIFY(m_dialog->SetupDone());
     QCOMPARE(firstFreeSlot(), 2);
-    const QList<UserRecord> records = RecordsOf(m_dir->read());
+    const QList<UserRecord> records = recordsOf(m_dir->read());
     QCOMPARE(records.size(), SlotCount);
-    QVERIFY(IsFreeSlot(records[1]));
+    QVERIFY(isFreeSlot(records[1]));
 }
 
 void FirstUseDialogTest::terminateNo()
@@ -461,27 +461,27 @@ void FirstUseDialogTest::terminateNo()
     QCOMPARE(m_ui->shown[0].text,
              QStringLiteral("The Larkledger Security Manager will ask you again for the NEW "
                             "ID.\nAre you sure to quit Larkledger?"));
-    QVERIFY(!TerminateRequested());
+    QVERIFY(!terminateRequested());
     QVERIFY(m_dialog->isVisible());
 }
 
 void FirstUseDialogTest::terminateYesEndsModalRun()
 {
     bool ran = false;
-    OnNextModal([&](QDialog*) {
+    onNextModal([&](QDialog*) {
         ran = true;
         fill(QStringLiteral("bob"), QStringLiteral("pw"));
         m_ui->answer(MessageBox::Button::Yes);
         QTest::mouseClick(button("Terminate_Button"), Qt::LeftButton);
     });
-    const int result = ExecAtMostTenSeconds(m_dialog);
+    const int result = execAtMostTenSeconds(m_dialog);
 
     QVERIFY(ran);
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(m_ui->shown.size(), 1);
-    QVERIFY(TerminateRequested());
+    QVERIFY(terminateRequested());
     QVERIFY(!m_dialog->SetupDone());
-    QVERIFY(!m_session->SignedIn());
+    QVERIFY(!m_session->signedIn());
     QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")));
     QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
     QCOMPARE(firstFreeSlot(), 1);
@@ -490,7 +490,7 @@ void FirstUseDialogTest::terminateYesEndsModalRun()
 void FirstUseDialogTest::modalRunRefusesCloseUntilDone()
 {
     bool stayedOpen = false;
-    OnNextModal([&](QDialog* dialog) {
+    onNextModal([&](QDialog* dialog) {
         // A key goes to the focus widget, which exists only once the dialog
         // is active; on a slow machine that comes after it is shown.
         if (!QTest::qWaitForWindowActive(dialog)) {
@@ -514,8 +514,8 @@ void FirstUseDialogTest::modalRunRefusesCloseUntilDone()
     QVERIFY(stayedOpen);
     QVERIFY(m_dialog->SetupDone());
     QVERIFY(!m_dialog->isVisible());
-    QVERIFY(m_session->SignedIn());
-    QVERIFY(!TerminateRequested());
+    QVERIFY(m_session->signedIn());
+    QVERIFY(!terminateRequested());
 }
 
 QTEST_MAIN(FirstUseDialogTest)

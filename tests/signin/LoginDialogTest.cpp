@@ -46,15 +46,15 @@ private slots:
 private:
     QLineEdit* nameEdit() const { return edit("ELoginName"); }
     QLineEdit* passwordEdit() const { return edit("EPersonal_Code"); }
-    QLineEdit* edit(const char* name) const { return Control<QLineEdit>(m_dialog, name); }
-    QPushButton* button(const char* name) const { return Control<QPushButton>(m_dialog, name); }
-    void showDialog() { QVERIFY(ShowActive(m_dialog)); }
+    QLineEdit* edit(const char* name) const { return control<QLineEdit>(m_dialog, name); }
+    QPushButton* button(const char* name) const { return control<QPushButton>(m_dialog, name); }
+    void showDialog() { QVERIFY(showActive(m_dialog)); }
     void attempt(const QString& name, const QString& password)
     {
         nameEdit()->clear();
         passwordEdit()->clear();
-        TypeText(nameEdit(), name);
-        TypeText(passwordEdit(), password);
+        typeText(nameEdit(), name);
+        typeText(passwordEdit(), password);
         QTest::mouseClick(button("Btn_OK"), Qt::LeftButton);
     }
     void expectBox(Kind kind, const QString& text)
@@ -65,7 +65,7 @@ private:
         QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::Ok);
     }
 
-    AnsiString signedInName() const { return m_session->Me().loginName; }
+    AnsiString signedInName() const { return m_session->me().loginName; }
 
     std::unique_ptr<TempWorkDir> m_dir;
     std::unique_ptr<ScriptedUi> m_ui;
@@ -77,12 +77,12 @@ void LoginDialogTest::initTestCase()
 {
     // The program's own start-up runs this dialog and signs its user in.
     TempWorkDir startDir;
-    auto main = AdminMainWindowIn(startDir);
+    auto main = adminMainWindowIn(startDir);
     QVERIFY(!QTest::currentTestFailed());
-    QVERIFY(!TerminateRequested());
+    QVERIFY(!terminateRequested());
     QCOMPARE(main->manager().loginDialog()->LoginState(), 1);
-    QVERIFY(main->manager().session().SignedIn());
-    QCOMPARE(main->manager().session().Me().loginName, AnsiString("admin"));
+    QVERIFY(main->manager().session().signedIn());
+    QCOMPARE(main->manager().session().me().loginName, AnsiString("admin"));
 }
 
 void LoginDialogTest::cleanupTestCase() {}
@@ -92,7 +92,7 @@ void LoginDialogTest::init()
     m_dir = std::make_unique<TempWorkDir>();
     m_dir->copyFixture(QStringLiteral("three-users.acl"));
     m_session = std::make_unique<Session>(Session::TableFileName);
-    m_session->LoadTable();
+    m_session->loadTable();
     m_ui = std::make_unique<ScriptedUi>();
     m_dialog = new TPassWords(*m_session);
 }
@@ -227,8 +227,8 @@ void LoginDialogTest::messagesAndFocus()
     QFETCH(QString, passwordAfter);
 
     showDialog();
-    TypeText(nameEdit(), name);
-    TypeText(passwordEdit(), password);
+    typeText(nameEdit(), name);
+    typeText(passwordEdit(), password);
     if (!focus.isEmpty())
         m_ui->answer(MessageBox::Button::Ok);
     QTest::mouseClick(button("Btn_OK"), Qt::LeftButton);
@@ -239,15 +239,15 @@ void LoginDialogTest::messagesAndFocus()
         QVERIFY(m_ui->shown.isEmpty());
         QCOMPARE(m_dialog->LoginState(), 1);
         QVERIFY(!m_dialog->isVisible());
-        QVERIFY(m_session->SignedIn());
-        QCOMPARE(FromAnsi(signedInName()).trimmed(), name.trimmed());
+        QVERIFY(m_session->signedIn());
+        QCOMPARE(fromAnsi(signedInName()).trimmed(), name.trimmed());
         return;
     }
     expectBox(Kind(kind), text);
     QCOMPARE(m_dialog->LoginState(), -1);
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(m_dialog->focusWidget()->objectName(), focus);
-    QVERIFY(!m_session->SignedIn());
+    QVERIFY(!m_session->signedIn());
 }
 
 void LoginDialogTest::incorrectPasswordThenEmpty()
@@ -265,7 +265,7 @@ void LoginDialogTest::incorrectPasswordThenEmpty()
     QCOMPARE(m_ui->shown[1].kind, Kind::Warning);
     QCOMPARE(m_ui->shown[1].text, QStringLiteral("Enter your PASSWORD Please"));
     QCOMPARE(m_dialog->focusWidget(), passwordEdit());
-    QVERIFY(!m_session->SignedIn());
+    QVERIFY(!m_session->signedIn());
 }
 
 void LoginDialogTest::enterInNameMovesToPassword()
@@ -316,7 +316,7 @@ void LoginDialogTest::modalRunRefusesCloseUntilSignedIn()
 {
     bool stayedOpen = false;
     int failures = 0;
-    OnNextModal([&](QDialog* dialog) {
+    onNextModal([&](QDialog* dialog) {
         QCOMPARE(dialog, m_dialog);
         dialog->close();
         dialog->reject();
@@ -343,24 +343,24 @@ void LoginDialogTest::modalRunRefusesCloseUntilSignedIn()
     QCOMPARE(m_dialog->LoginState(), 1);
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(signedInName(), AnsiString("admin"));
-    QVERIFY(!TerminateRequested());
+    QVERIFY(!terminateRequested());
 }
 
 void LoginDialogTest::quitEndsModalRun()
 {
     bool ran = false;
-    OnNextModal([&](QDialog*) {
+    onNextModal([&](QDialog*) {
         ran = true;
         // Quit works right after an error message too.
         m_ui->answer(MessageBox::Button::Ok);
         attempt(QStringLiteral("admin"), QStringLiteral("wrong"));
         QTest::mouseClick(button("btn_Quit"), Qt::LeftButton);
     });
-    const int result = ExecAtMostTenSeconds(m_dialog);
+    const int result = execAtMostTenSeconds(m_dialog);
 
     QVERIFY(ran);
     QCOMPARE(result, int(QDialog::Rejected));
-    QVERIFY(TerminateRequested());
+    QVERIFY(terminateRequested());
     QCOMPARE(m_dialog->LoginState(), -1);
     QVERIFY(!m_dialog->isVisible());
 }

@@ -15,12 +15,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using storecheck::ReadFile;
-using storecheck::WriteFile;
+using storecheck::readFile;
+using storecheck::writeFile;
 
 namespace {
 
-std::string Here()
+std::string here()
 {
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd) == nullptr)
@@ -38,11 +38,11 @@ struct Environment
 // Runs the launcher with HOME in the case's folder, on a stand-in program
 // that writes the folder it was started in to "started" and its arguments,
 // one a line, to "arguments". Returns the launcher's exit status.
-int Launch(const Environment& environment, const std::vector<std::string>& arguments)
+int launch(const Environment& environment, const std::vector<std::string>& arguments)
 {
-    const std::string here = Here();
+    const std::string here = ::here();
     const std::string program = here + "/program";
-    WriteFile(program, "#!/bin/sh\npwd -P >\"" + here + "/started\"\nprintf '%s\\n' \"$@\" >\"" +
+    writeFile(program, "#!/bin/sh\npwd -P >\"" + here + "/started\"\nprintf '%s\\n' \"$@\" >\"" +
                            here + "/arguments\"\n");
     if (::chmod(program.c_str(), 0755) != 0)
         throw std::runtime_error("chmod");
@@ -78,7 +78,7 @@ int Launch(const Environment& environment, const std::vector<std::string>& argum
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::string Lines(const std::vector<std::string>& lines)
+std::string lines(const std::vector<std::string>& lines)
 {
     std::string text;
     for (const std::string& line : lines)
@@ -112,18 +112,18 @@ TEST(TheDataFolderIsNamedToTheProgram)
     };
     for (const Row& row : rows) {
         std::printf("  %s\n", row.name);
-        storecheck::ClearWorkingDir();
+        storecheck::clearWorkingDir();
         CHECK(::mkdir("home", 0755) == 0);
-        const std::string xdg = row.xdg && row.xdg[0] == '@' ? Here() + (row.xdg + 1)
+        const std::string xdg = row.xdg && row.xdg[0] == '@' ? here() + (row.xdg + 1)
                                 : row.xdg                    ? row.xdg
                                                              : "";
-        CHECK_EQ(Launch({row.xdg ? xdg.c_str() : nullptr, nullptr, row.home}, {}), 0);
-        CHECK_EQ(ReadFile("arguments"),
-                 Lines({"--data-folder", row.expected ? Here() + row.expected : ""}));
-        CHECK_EQ(ReadFile("started"), Here() + "\n");
-        CHECK(storecheck::ListEveryFile() ==
+        CHECK_EQ(launch({row.xdg ? xdg.c_str() : nullptr, nullptr, row.home}, {}), 0);
+        CHECK_EQ(readFile("arguments"),
+                 lines({"--data-folder", row.expected ? here() + row.expected : ""}));
+        CHECK_EQ(readFile("started"), here() + "\n");
+        CHECK(storecheck::listEveryFile() ==
               (std::vector<std::string>{"arguments", "home", "program", "started"}));
-        CHECK(!storecheck::FileExists("home/.local"));
+        CHECK(!storecheck::fileExists("home/.local"));
     }
 }
 
@@ -145,16 +145,16 @@ TEST(TheCommandLineIsPassedOnAsWritten)
         {"a b", "--", "c\nd"},
     };
     for (const std::vector<std::string>& arguments : rows) {
-        std::printf("  %s\n", Lines(arguments).c_str());
-        storecheck::ClearWorkingDir();
+        std::printf("  %s\n", lines(arguments).c_str());
+        storecheck::clearWorkingDir();
         for (const char* folder : {"home", "elsewhere", "elsewhere/shared", "shared"})
             CHECK(::mkdir(folder, 0755) == 0);
-        const std::string elsewhere = Here() + "/elsewhere";
-        CHECK_EQ(Launch({nullptr, elsewhere.c_str()}, arguments), 0);
+        const std::string elsewhere = here() + "/elsewhere";
+        CHECK_EQ(launch({nullptr, elsewhere.c_str()}, arguments), 0);
         std::vector<std::string> expected = {"--data-folder",
-                                             Here() + "/home/.local/share/larkledger-security"};
+                                             here() + "/home/.local/share/larkledger-security"};
         expected.insert(expected.end(), arguments.begin(), arguments.end());
-        CHECK_EQ(ReadFile("arguments"), Lines(expected));
-        CHECK_EQ(ReadFile("started"), Here() + "\n");
+        CHECK_EQ(readFile("arguments"), lines(expected));
+        CHECK_EQ(readFile("started"), here() + "\n");
     }
 }

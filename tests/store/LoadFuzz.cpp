@@ -19,18 +19,18 @@ namespace {
 std::string workDir;
 UserTable table;
 
-void RemoveWorkDir()
+void removeWorkDir()
 {
     ::unlink((workDir + "/" + UserTableFileName).c_str());
     ::rmdir(workDir.c_str());
 }
 
-std::string Table()
+std::string tableBytes()
 {
-    return table.Bytes();
+    return table.bytes();
 }
 
-void WriteTableFile(const std::uint8_t* data, std::size_t size)
+void writeTableFile(const std::uint8_t* data, std::size_t size)
 {
     const int fd = ::open(UserTableFileName, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0)
@@ -47,7 +47,7 @@ void WriteTableFile(const std::uint8_t* data, std::size_t size)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int llvmFuzzerInitialize(int*, char***)
 {
     // tmpfs when there is one: every save syncs.
     std::string dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (::mkdtemp(dir.data()) == nullptr || ::chdir(dir.c_str()) != 0)
         std::abort();
     workDir = dir;
-    std::atexit(RemoveWorkDir);
+    std::atexit(removeWorkDir);
     return 0;
 }
 
@@ -64,23 +64,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first byte picks what the table held before: zeros or a previous load.
     if (size > 0 && (data[0] & 1) == 0)
         table = UserTable{};
-    WriteTableFile(data, size);
-    const std::string before = Table();
+    writeTableFile(data, size);
+    const std::string before = tableBytes();
     try {
         LoadUserTable(table, UserTableFileName);
     } catch (const IoError& e) {
-        if (e.code() != 100 || Table() != before || size >= 6565 || size % UserRecordSize == 0)
+        if (e.code() != 100 || tableBytes() != before || size >= 6565 || size % UserRecordSize == 0)
             std::abort();
         return 0;
     }
-    const std::string loaded = Table();
+    const std::string loaded = tableBytes();
     SaveUserTable(table, UserTableFileName);
     table = UserTable{};
     LoadUserTable(table, UserTableFileName);
-    if (Table() != loaded)
+    if (tableBytes() != loaded)
         std::abort();
     for (int i = 1; i <= SlotCount; ++i) {
-        if (!IsFreeSlot(table.Slot(i)) && table.FindUser(Decoded(table.Slot(i).LoginName)) == 0)
+        if (!isFreeSlot(table.slot(i)) && table.FindUser(decoded(table.slot(i).LoginName)) == 0)
             std::abort();
     }
     return 0;

@@ -21,18 +21,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using storecheck::FileExists;
-using storecheck::ListWorkingDir;
-using storecheck::ReadFile;
-using storecheck::RunInChild;
+using storecheck::fileExists;
+using storecheck::listWorkingDir;
+using storecheck::readFile;
+using storecheck::runInChild;
 using storecheck::TableFile;
-using storecheck::WriteFile;
+using storecheck::writeFile;
 
 namespace {
 
 const std::string LockFile = std::string(".") + UserTableFileName + ".lock";
 
-char Letter(TableLock::State state)
+char letter(TableLock::State state)
 {
     switch (state) {
     case TableLock::State::Unlocked:
@@ -47,12 +47,12 @@ char Letter(TableLock::State state)
     return '?';
 }
 
-std::string HolderText(long pid, const std::string& host = fileops::HostTag())
+std::string holderText(long pid, const std::string& host = fileops::hostTag())
 {
     return std::to_string(pid) + "\nlarkledger-security\n" + host + "\n";
 }
 
-mode_t ModeOf(const std::string& path)
+mode_t modeOf(const std::string& path)
 {
     struct stat st
     {
@@ -60,7 +60,7 @@ mode_t ModeOf(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-void Reap(pid_t pid, int* status = nullptr)
+void reap(pid_t pid, int* status = nullptr)
 {
     int ignored = 0;
     while (::waitpid(pid, status ? status : &ignored, 0) < 0 && errno == EINTR) {
@@ -80,7 +80,7 @@ public:
     explicit OtherCopy(const std::string& table)
         : OtherCopy([table](const Hold& hold) {
               TableLock lock(table);
-              hold(Letter(lock.tryLock()));
+              hold(letter(lock.tryLock()));
               lock.unlock();
           })
     {
@@ -125,7 +125,7 @@ public:
         if (m_release >= 0) {
             ::close(m_release);
             m_release = -1;
-            Reap(m_pid);
+            reap(m_pid);
         }
     }
     // Ends without a chance to release anything.
@@ -133,7 +133,7 @@ public:
     {
         if (m_release >= 0) {
             ::kill(m_pid, SIGKILL);
-            Reap(m_pid);
+            reap(m_pid);
             ::close(m_release);
             m_release = -1;
         }
@@ -147,7 +147,7 @@ private:
 
 // Not a copy of the program but anyone who may write in the table's folder:
 // writes `text` as the lock file, of `mode`, and holds a record lock on it.
-std::function<void(const Hold&)> PlantedLock(const std::string& path, const std::string& text,
+std::function<void(const Hold&)> plantedLock(const std::string& path, const std::string& text,
                                              mode_t mode = 0644)
 {
     return [=](const Hold& hold) {
@@ -171,34 +171,34 @@ TEST(LockIsAPrivateFileBesideTheTable)
     const mode_t old = ::umask(0);
     {
         TableLock lock(TableFile);
-        CHECK_EQ(Letter(lock.tryLock()), 'A');
+        CHECK_EQ(letter(lock.tryLock()), 'A');
         CHECK_EQ(lock.lockFilePath(), LockFile);
-        CHECK_EQ(ModeOf(LockFile), mode_t{0600});
-        CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
+        CHECK_EQ(modeOf(LockFile), mode_t{0600});
+        CHECK_EQ(readFile(LockFile), holderText(::getpid()));
         // Trying again keeps what it holds.
-        CHECK_EQ(Letter(lock.tryLock()), 'A');
+        CHECK_EQ(letter(lock.tryLock()), 'A');
 
         TableLock second(TableFile);
-        CHECK_EQ(Letter(second.tryLock()), 'H');
+        CHECK_EQ(letter(second.tryLock()), 'H');
         CHECK_EQ(second.holderPid(), long{::getpid()});
-        CHECK_EQ(second.holderHost(), fileops::HostTag());
+        CHECK_EQ(second.holderHost(), fileops::hostTag());
         // That look opened and closed the file in this process: the lock
         // holds for other processes all the same.
-        const auto outcome = RunInChild(::geteuid(), ::getegid(), [] {
+        const auto outcome = ::runInChild(::geteuid(), ::getegid(), [] {
             TableLock other(TableFile);
-            const char state = Letter(other.tryLock());
+            const char state = letter(other.tryLock());
             return std::string(1, state) + " " + std::to_string(other.holderPid());
         });
         CHECK_EQ(outcome.report, "H " + std::to_string(::getpid()));
 
         lock.unlock();
-        CHECK_EQ(Letter(lock.state()), 'U');
-        CHECK(!FileExists(LockFile));
-        CHECK_EQ(Letter(second.tryLock()), 'A');
+        CHECK_EQ(letter(lock.state()), 'U');
+        CHECK(!fileExists(LockFile));
+        CHECK_EQ(letter(second.tryLock()), 'A');
     }
     ::umask(old);
     // Released when the object goes.
-    CHECK_EQ(ListWorkingDir(), std::vector<std::string>{});
+    CHECK_EQ(listWorkingDir(), std::vector<std::string>{});
 }
 
 // Another copy holds the lock while it runs. Once it has quit, or been
@@ -209,18 +209,18 @@ TEST(LockOfAnotherRunningCopyIsReported)
         OtherCopy other(TableFile);
         CHECK_EQ(other.state(), 'A');
         TableLock lock(TableFile);
-        CHECK_EQ(Letter(lock.tryLock()), 'H');
+        CHECK_EQ(letter(lock.tryLock()), 'H');
         CHECK_EQ(lock.holderPid(), long{other.pid()});
-        CHECK_EQ(lock.holderHost(), fileops::HostTag());
-        CHECK_EQ(ReadFile(LockFile), HolderText(other.pid()));
+        CHECK_EQ(lock.holderHost(), fileops::hostTag());
+        CHECK_EQ(readFile(LockFile), holderText(other.pid()));
 
         if (killed)
             other.kill();
         else
             other.quit();
-        CHECK_EQ(FileExists(LockFile), killed);
-        CHECK_EQ(Letter(lock.tryLock()), 'A');
-        CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
+        CHECK_EQ(fileExists(LockFile), killed);
+        CHECK_EQ(letter(lock.tryLock()), 'A');
+        CHECK_EQ(readFile(LockFile), holderText(::getpid()));
         lock.unlock();
     }
 }
@@ -231,26 +231,26 @@ TEST(LockOfAnotherRunningCopyIsReported)
 // holds nothing either.
 TEST(LeftLockFilesAreTakenOverWhateverTheySay)
 {
-    const pid_t dead = storecheck::DeadPid();
+    const pid_t dead = storecheck::deadPid();
     const std::string texts[] = {
-        HolderText(dead),
-        std::to_string(dead) + "\n" + fileops::HostTag() + "\n",
+        holderText(dead),
+        std::to_string(dead) + "\n" + fileops::hostTag() + "\n",
         "",
         "not a lock\n",
-        HolderText(dead, "elsewhere.example"),
-        HolderText(::getppid()),
-        HolderText(::getpid()),
-        HolderText(1, "elsewhere.example"),
+        holderText(dead, "elsewhere.example"),
+        holderText(::getppid()),
+        holderText(::getpid()),
+        holderText(1, "elsewhere.example"),
     };
     for (const std::string& text : texts) {
-        WriteFile(LockFile, text);
+        writeFile(LockFile, text);
         CHECK(::chmod(LockFile.c_str(), 0644) == 0);
         TableLock lock(TableFile);
-        CHECK_EQ(Letter(lock.tryLock()), 'A');
+        CHECK_EQ(letter(lock.tryLock()), 'A');
         CHECK_EQ(lock.holderPid(), 0L);
         CHECK_EQ(lock.holderHost(), std::string());
-        CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
-        CHECK_EQ(ModeOf(LockFile), mode_t{0600});
+        CHECK_EQ(readFile(LockFile), holderText(::getpid()));
+        CHECK_EQ(modeOf(LockFile), mode_t{0600});
     }
 }
 
@@ -267,32 +267,32 @@ TEST(HeldLockFileNamesItsHolder)
         std::string host;
     };
     const Held cases[] = {
-        {HolderText(4242, "elsewhere.example"), 4242, "elsewhere.example"},
-        {HolderText(4242, markup), 4242, markup},
-        {HolderText(4242, "far\tend\x1b[5m\r"), 4242, "far?end?[5m?"},
-        {HolderText(4242, "b\xc3\xbcro\xe2\x80\xae"
+        {holderText(4242, "elsewhere.example"), 4242, "elsewhere.example"},
+        {holderText(4242, markup), 4242, markup},
+        {holderText(4242, "far\tend\x1b[5m\r"), 4242, "far?end?[5m?"},
+        {holderText(4242, "b\xc3\xbcro\xe2\x80\xae"
                           "evil\xff"),
          4242, "b?ro?evil?"},
-        {HolderText(4242, std::string(1000, 'x')), 4242, std::string(255, 'x')},
+        {holderText(4242, std::string(1000, 'x')), 4242, std::string(255, 'x')},
         {"4242\nlarkledger-security\nfar.example", 4242, "far.example"},
         {"", 0, ""},
         {"not a lock\n", 0, ""},
-        {HolderText(0, "far.example"), 0, ""},
+        {holderText(0, "far.example"), 0, ""},
         {"4294967296\nlarkledger-security\nfar.example\n", 0, ""},
         {"4242\nlarkledger-security\n\n", 0, ""},
     };
     for (const Held& held : cases) {
-        OtherCopy other(PlantedLock(LockFile, held.text));
+        OtherCopy other(plantedLock(LockFile, held.text));
         CHECK_EQ(other.state(), 'A');
         TableLock lock(TableFile);
-        CHECK_EQ(Letter(lock.tryLock()), 'H');
+        CHECK_EQ(letter(lock.tryLock()), 'H');
         CHECK_EQ(lock.holderPid(), held.pid);
         CHECK_EQ(lock.holderHost(), held.host);
-        CHECK_EQ(ReadFile(LockFile), held.text);
+        CHECK_EQ(readFile(LockFile), held.text);
 
         other.kill();
-        CHECK_EQ(Letter(lock.tryLock()), 'A');
-        CHECK_EQ(ReadFile(LockFile), HolderText(::getpid()));
+        CHECK_EQ(letter(lock.tryLock()), 'A');
+        CHECK_EQ(readFile(LockFile), holderText(::getpid()));
     }
 }
 
@@ -303,7 +303,7 @@ TEST(LockFilesOfAnotherUser)
 {
     CHECK(::chmod(".", 0755) == 0);
     CHECK(::mkdir("shared", 0755) == 0);
-    CHECK(::chown("shared", storecheck::OrdinaryUid(), storecheck::OrdinaryGid()) == 0);
+    CHECK(::chown("shared", storecheck::ordinaryUid(), storecheck::ordinaryGid()) == 0);
     const std::string lockFile = "shared/" + LockFile;
     struct Theirs
     {
@@ -319,18 +319,18 @@ TEST(LockFilesOfAnotherUser)
     };
     for (const Theirs& theirs : cases) {
         ::unlink(lockFile.c_str());
-        const std::string text = HolderText(4242, "elsewhere.example");
+        const std::string text = holderText(4242, "elsewhere.example");
         std::optional<OtherCopy> other;
         if (theirs.held) {
-            other.emplace(PlantedLock(lockFile, text, theirs.mode));
+            other.emplace(plantedLock(lockFile, text, theirs.mode));
             CHECK_EQ(other->state(), 'A');
         } else {
-            WriteFile(lockFile, text);
+            writeFile(lockFile, text);
             CHECK(::chmod(lockFile.c_str(), theirs.mode) == 0);
         }
-        const auto outcome = RunInChild([] {
+        const auto outcome = runInChild([] {
             TableLock lock("shared/" + TableFile);
-            const char state = Letter(lock.tryLock());
+            const char state = letter(lock.tryLock());
             if (state != 'H')
                 return std::string(1, state);
             return std::string(1, state) + " " + std::to_string(lock.holderPid()) + " " +
@@ -349,7 +349,7 @@ TEST(CopiesStartingTogetherLeaveOneHolder)
         for (int round = 0; round < 40; ++round) {
             ::unlink(LockFile.c_str());
             if (stale)
-                WriteFile(LockFile, HolderText(storecheck::DeadPid()));
+                writeFile(LockFile, holderText(storecheck::deadPid()));
             int go[2];
             int results[2];
             int done[2];
@@ -365,7 +365,7 @@ TEST(CopiesStartingTogetherLeaveOneHolder)
                     char ignored;
                     (void)!::read(go[0], &ignored, 1);
                     TableLock lock(TableFile);
-                    const char state = Letter(lock.tryLock());
+                    const char state = letter(lock.tryLock());
                     (void)!::write(results[1], &state, 1);
                     (void)!::read(done[0], &ignored, 1);
                     ::_exit(0);
@@ -386,7 +386,7 @@ TEST(CopiesStartingTogetherLeaveOneHolder)
             ::close(done[1]);
             ::close(results[0]);
             for (pid_t child : children)
-                Reap(child);
+                reap(child);
             std::sort(states.begin(), states.end());
             CHECK_EQ(states, "A" + std::string(Copies - 1, 'H'));
         }
@@ -397,12 +397,12 @@ TEST(LockOfALinkedTableIsBesideTheTarget)
 {
     CHECK(::mkdir("real", 0700) == 0);
     CHECK(::symlink("real/table.acl", TableFile.c_str()) == 0);
-    WriteFile("real/table.acl", "");
+    writeFile("real/table.acl", "");
     TableLock lock(TableFile);
-    CHECK_EQ(Letter(lock.tryLock()), 'A');
+    CHECK_EQ(letter(lock.tryLock()), 'A');
     CHECK_EQ(lock.lockFilePath(), std::string("real/.table.acl.lock"));
-    CHECK(FileExists("real/.table.acl.lock"));
-    CHECK(!FileExists(LockFile));
+    CHECK(fileExists("real/.table.acl.lock"));
+    CHECK(!fileExists(LockFile));
 }
 
 // Where no lock file can be made the lock says why and the program goes on.
@@ -410,17 +410,17 @@ TEST(LockThatCannotBeMadeSaysWhy)
 {
     CHECK(::symlink("missing.acl", TableFile.c_str()) == 0);
     TableLock dangling(TableFile);
-    CHECK_EQ(Letter(dangling.tryLock()), 'F');
+    CHECK_EQ(letter(dangling.tryLock()), 'F');
     CHECK_EQ(dangling.errorCode(), 2);
     CHECK(::unlink(TableFile.c_str()) == 0);
 
     CHECK(::chmod(".", 0755) == 0);
     CHECK(::mkdir("shared", 0755) == 0);
-    CHECK(::chown("shared", storecheck::OrdinaryUid(), storecheck::OrdinaryGid()) == 0);
+    CHECK(::chown("shared", storecheck::ordinaryUid(), storecheck::ordinaryGid()) == 0);
     CHECK(::chmod("shared", 0555) == 0);
-    const auto outcome = RunInChild([] {
+    const auto outcome = runInChild([] {
         TableLock lock("shared/" + TableFile);
-        const char state = Letter(lock.tryLock());
+        const char state = letter(lock.tryLock());
         return std::string(1, state) + " " + std::to_string(lock.errorCode());
     });
     CHECK_EQ(outcome.report, std::string("F 5"));
@@ -434,35 +434,35 @@ TEST(LockFileIsSharedAsTheTableIs)
 {
     CHECK(::chmod(".", 0755) == 0);
     CHECK(::mkdir("shared", 0770) == 0);
-    CHECK(::chown("shared", ::geteuid(), storecheck::OrdinaryGid()) == 0);
+    CHECK(::chown("shared", ::geteuid(), storecheck::ordinaryGid()) == 0);
     CHECK(::chmod("shared", 02770) == 0);
     const std::string table = "shared/" + TableFile;
     const std::string lockFile = "shared/" + LockFile;
     for (const mode_t mode : {mode_t{0660}, mode_t{0640}, mode_t{0600}}) {
-        WriteFile(table, "");
-        CHECK(::chown(table.c_str(), ::geteuid(), storecheck::OrdinaryGid()) == 0);
+        writeFile(table, "");
+        CHECK(::chown(table.c_str(), ::geteuid(), storecheck::ordinaryGid()) == 0);
         CHECK(::chmod(table.c_str(), mode) == 0);
         OtherCopy other(table);
         CHECK_EQ(other.state(), 'A');
-        CHECK_EQ(ModeOf(lockFile), mode);
+        CHECK_EQ(modeOf(lockFile), mode);
         struct stat st
         {
         };
         CHECK(::stat(lockFile.c_str(), &st) == 0);
-        CHECK_EQ(st.st_gid, storecheck::OrdinaryGid());
+        CHECK_EQ(st.st_gid, storecheck::ordinaryGid());
         if (mode == 0600)
             continue;
         const auto look = [&] {
-            return RunInChild([&] {
+            return runInChild([&] {
                 TableLock lock(table);
-                const char state = Letter(lock.tryLock());
+                const char state = letter(lock.tryLock());
                 return std::string(1, state) + " " + std::to_string(lock.holderPid()) + " " +
                        lock.holderHost();
             });
         };
-        CHECK_EQ(look().report, "H " + std::to_string(other.pid()) + " " + fileops::HostTag());
+        CHECK_EQ(look().report, "H " + std::to_string(other.pid()) + " " + fileops::hostTag());
         other.kill();
         CHECK_EQ(look().report, std::string("A 0 "));
-        CHECK(!FileExists(lockFile));
+        CHECK(!fileExists(lockFile));
     }
 }

@@ -7,33 +7,33 @@
 #include <string>
 #include <vector>
 
-using storecheck::Table;
+using storecheck::table;
 
 namespace {
 
-std::string Bytes(const UserRecord& record)
+std::string bytes(const UserRecord& record)
 {
     return std::string(reinterpret_cast<const char*>(&record), sizeof record);
 }
 
 // A record of plain texts as the dialogs hand it to StoreNewUser.
-UserRecord Plain(const std::string& name, const std::string& password = "pw",
+UserRecord plain(const std::string& name, const std::string& password = "pw",
                  const std::string& path = "/data", const std::string& rights = "010101")
 {
-    return storecheck::PlainRecord(name, password, path, rights);
+    return storecheck::plainRecord(name, password, path, rights);
 }
 
-void Fill(const std::vector<std::string>& names)
+void fill(const std::vector<std::string>& names)
 {
     for (const std::string& name : names)
-        StoreNewUser(Plain(name, "pw-" + name, "/home/" + name));
+        StoreNewUser(plain(name, "pw-" + name, "/home/" + name));
 }
 
-std::vector<std::string> Names()
+std::vector<std::string> names()
 {
     std::vector<std::string> names;
     for (int i = 1; i <= SlotCount; ++i)
-        names.push_back(Decoded(Slot(i).LoginName));
+        names.push_back(decoded(slot(i).LoginName));
     return names;
 }
 
@@ -41,17 +41,17 @@ std::vector<std::string> Names()
 
 TEST(StoreNewUserScramblesIntoFirstFreeSlot)
 {
-    const std::string stored = StoreNewUser(Plain("alice", "secret", "C:\\Data", "011010"));
+    const std::string stored = StoreNewUser(plain("alice", "secret", "C:\\Data", "011010"));
     CHECK_EQ(stored, std::string("alice"));
-    const UserRecord& slot = Slot(1);
+    const UserRecord& slot = ::slot(1);
     CHECK_EQ(slot.LoginName.value(), EncodeField("alice", ScrambleKey));
     CHECK_EQ(slot.Password.value(), EncodeField("secret", ScrambleKey));
-    CHECK_EQ(Decoded(slot.DataPath), std::string("C:\\Data"));
+    CHECK_EQ(decoded(slot.DataPath), std::string("C:\\Data"));
     std::string rights;
     for (RecordRight right : AllRecordRights) {
-        CHECK_EQ(RightField(slot, right).value(),
-                 EncodeField(Decoded(RightField(slot, right)), ScrambleKey));
-        rights += Decoded(RightField(slot, right));
+        CHECK_EQ(rightField(slot, right).value(),
+                 EncodeField(decoded(rightField(slot, right)), ScrambleKey));
+        rights += decoded(rightField(slot, right));
     }
     CHECK_EQ(rights, std::string("011010"));
     CHECK_EQ(FirstFreeSlot(), 2);
@@ -60,33 +60,33 @@ TEST(StoreNewUserScramblesIntoFirstFreeSlot)
 
 TEST(StoreNewUserCutsToCapacities)
 {
-    UserRecord plain = Plain("", "123456789");
+    UserRecord plain = ::plain("", "123456789");
     // A caller's record can only hold 15 characters; the result is the name as stored.
     plain.LoginName.assign("twentycharacters_xyz");
     CHECK_EQ(StoreNewUser(plain), std::string("twentycharacter"));
-    CHECK_EQ(Decoded(Slot(1).Password), std::string("12345678"));
+    CHECK_EQ(decoded(slot(1).Password), std::string("12345678"));
     CHECK_EQ(FindUser("twentycharacter"), 1);
 }
 
 TEST(StoreNewUserLeavesAccountsAlone)
 {
-    Slot(1).Accounts[3].AccountName.assign("kept");
-    StoreNewUser(Plain("bob"));
-    CHECK_EQ(Slot(1).Accounts[3].AccountName.value(), std::string("kept"));
+    slot(1).Accounts[3].AccountName.assign("kept");
+    StoreNewUser(plain("bob"));
+    CHECK_EQ(slot(1).Accounts[3].AccountName.value(), std::string("kept"));
 }
 
 TEST(StoreNewUserOnFullTableChangesNothing)
 {
-    Fill({"a", "b", "c", "d", "e"});
-    const std::string before = Table();
-    CHECK_EQ(StoreNewUser(Plain("f")), std::string());
-    CHECK_EQ(Table(), before);
+    fill({"a", "b", "c", "d", "e"});
+    const std::string before = table();
+    CHECK_EQ(StoreNewUser(plain("f")), std::string());
+    CHECK_EQ(table(), before);
     CHECK_EQ(FindUser("f"), 0);
 }
 
 TEST(FindUserIsExactAndCaseSensitive)
 {
-    Fill({"Alice", "bob", " carol"});
+    fill({"Alice", "bob", " carol"});
     CHECK_EQ(FindUser("Alice"), 1);
     CHECK_EQ(FindUser("bob"), 2);
     CHECK_EQ(FindUser(" carol"), 3);
@@ -97,75 +97,75 @@ TEST(FindUserIsExactAndCaseSensitive)
 TEST(FindUserOfEmptyTextIsLowestFreeSlot)
 {
     CHECK_EQ(FindUser(""), 1);
-    Fill({"a", "b"});
+    fill({"a", "b"});
     CHECK_EQ(FindUser(""), 3);
-    Fill({"c", "d", "e"});
+    fill({"c", "d", "e"});
     CHECK_EQ(FindUser(""), 0);
 }
 
 TEST(FindUserTakesFirstOfDuplicates)
 {
-    Fill({"x", "dup", "dup"});
+    fill({"x", "dup", "dup"});
     CHECK_EQ(FindUser("dup"), 2);
 }
 
 TEST(FirstFreeSlotRange)
 {
     CHECK_EQ(FirstFreeSlot(), 1);
-    Fill({"a", "b", "c", "d"});
+    fill({"a", "b", "c", "d"});
     CHECK_EQ(FirstFreeSlot(), 5);
-    Fill({"e"});
+    fill({"e"});
     CHECK_EQ(FirstFreeSlot(), -1);
 }
 
 TEST(RemoveMiddleUserMovesOthersUp)
 {
-    Fill({"A", "B", "C", "D", "E"});
-    const std::string c = Bytes(Slot(3));
-    const std::string e = Bytes(Slot(5));
+    fill({"A", "B", "C", "D", "E"});
+    const std::string c = bytes(slot(3));
+    const std::string e = bytes(slot(5));
     RemoveUserSlot(2);
-    CHECK_EQ(Names(), (std::vector<std::string>{"A", "C", "D", "E", ""}));
-    CHECK_EQ(Bytes(Slot(2)), c);
-    CHECK_EQ(Bytes(Slot(4)), e);
-    CHECK_EQ(Bytes(Slot(5)), Bytes(BlankUser));
+    CHECK_EQ(names(), (std::vector<std::string>{"A", "C", "D", "E", ""}));
+    CHECK_EQ(bytes(slot(2)), c);
+    CHECK_EQ(bytes(slot(4)), e);
+    CHECK_EQ(bytes(slot(5)), bytes(BlankUser));
     CHECK_EQ(FirstFreeSlot(), 5);
 }
 
 TEST(RemoveLastUsedSlotBlanksOnlyIt)
 {
-    Fill({"A", "B", "C"});
-    Slot(3).Accounts[0].AccountName.assign("acct");
-    const std::string a = Bytes(Slot(1));
-    const std::string b = Bytes(Slot(2));
+    fill({"A", "B", "C"});
+    slot(3).Accounts[0].AccountName.assign("acct");
+    const std::string a = bytes(slot(1));
+    const std::string b = bytes(slot(2));
     RemoveUserSlot(3);
-    CHECK_EQ(Bytes(Slot(1)), a);
-    CHECK_EQ(Bytes(Slot(2)), b);
-    CHECK_EQ(Bytes(Slot(3)), Bytes(BlankUser));
+    CHECK_EQ(bytes(slot(1)), a);
+    CHECK_EQ(bytes(slot(2)), b);
+    CHECK_EQ(bytes(slot(3)), bytes(BlankUser));
     CHECK_EQ(FirstFreeSlot(), 3);
 }
 
 TEST(UserAddedAfterRemovalHasNoAccounts)
 {
-    Fill({"A", "B"});
-    for (AccountEntry& entry : Slot(2).Accounts)
+    fill({"A", "B"});
+    for (AccountEntry& entry : slot(2).Accounts)
         entry.AccountName.assign(EncodeField("acct", ScrambleKey));
     RemoveUserSlot(2);
-    StoreNewUser(Plain("C"));
+    StoreNewUser(plain("C"));
     CHECK_EQ(FindUser("C"), 2);
-    for (const AccountEntry& entry : Slot(2).Accounts)
+    for (const AccountEntry& entry : slot(2).Accounts)
         CHECK(entry.AccountName.empty());
 }
 
 TEST(RemoveWithBadSlotChangesNothing)
 {
-    Fill({"A", "B", "C"});
-    const std::string before = Table();
+    fill({"A", "B", "C"});
+    const std::string before = table();
     for (int n : {0, -1, 4, 5, 6, 99})
         RemoveUserSlot(n);
-    CHECK_EQ(Table(), before);
-    ResetUserTable();
+    CHECK_EQ(table(), before);
+    resetUserTable();
     RemoveUserSlot(1);
-    CHECK_EQ(Table(), std::string(UserTableFileSize, '\0'));
+    CHECK_EQ(table(), std::string(UserTableFileSize, '\0'));
 }
 
 // A table read from a file with a gap is not repacked; removing a user behind
@@ -174,21 +174,21 @@ TEST(RemoveWithBadSlotChangesNothing)
 // user before the gap instead: the wrong person gone, the one asked for kept.
 TEST(RemoveBehindGapRemovesThatUser)
 {
-    Fill({"A", "B", "C", "D"});
+    fill({"A", "B", "C", "D"});
     RemoveUserSlot(2); // A C D -
-    Slot(2) = BlankUser;
-    Slot(2).LoginName.Length = 0; // A - D - -, as a file may hold it
-    CHECK_EQ(Names(), (std::vector<std::string>{"A", "", "D", "", ""}));
-    const std::string a = Bytes(Slot(1));
+    slot(2) = BlankUser;
+    slot(2).LoginName.Length = 0; // A - D - -, as a file may hold it
+    CHECK_EQ(names(), (std::vector<std::string>{"A", "", "D", "", ""}));
+    const std::string a = bytes(slot(1));
     RemoveUserSlot(3);
-    CHECK_EQ(Bytes(Slot(1)), a);
+    CHECK_EQ(bytes(slot(1)), a);
     CHECK_EQ(FindUser("D"), 0);
-    CHECK_EQ(Names(), (std::vector<std::string>{"A", "", "", "", ""}));
+    CHECK_EQ(names(), (std::vector<std::string>{"A", "", "", "", ""}));
 
     // Removing the user before the gap keeps the one behind it.
-    Fill({"A", "B", "C", "D"});
-    Slot(2) = BlankUser;
-    Slot(2).LoginName.Length = 0; // A - C D -
+    fill({"A", "B", "C", "D"});
+    slot(2) = BlankUser;
+    slot(2).LoginName.Length = 0; // A - C D -
     RemoveUserSlot(1);
     CHECK_EQ(FindUser("A"), 0);
     CHECK(FindUser("C") != 0 && FindUser("D") != 0);
@@ -198,38 +198,38 @@ TEST(RemoveBehindGapRemovesThatUser)
 // behind it keeps their slot, and nobody crosses the free slot.
 TEST(RemoveBeforeGapMovesNobodyAcrossIt)
 {
-    Fill({"A", "B", "C", "D"});
-    Slot(3) = BlankUser;
-    Slot(3).LoginName.Length = 0; // A B - D -
-    const std::string d = Bytes(Slot(4));
+    fill({"A", "B", "C", "D"});
+    slot(3) = BlankUser;
+    slot(3).LoginName.Length = 0; // A B - D -
+    const std::string d = bytes(slot(4));
     RemoveUserSlot(2);
-    CHECK_EQ(Names(), (std::vector<std::string>{"A", "", "", "D", ""}));
-    CHECK_EQ(Bytes(Slot(2)), Bytes(BlankUser));
-    CHECK_EQ(Bytes(Slot(4)), d);
+    CHECK_EQ(names(), (std::vector<std::string>{"A", "", "", "D", ""}));
+    CHECK_EQ(bytes(slot(2)), bytes(BlankUser));
+    CHECK_EQ(bytes(slot(4)), d);
 
     // Before the first gap the bound is FirstFreeSlot() - 1, as in a packed
     // table: A C - E - loses A, and E stays where it was.
-    ResetUserTable();
-    Fill({"A", "C", "D", "E"});
-    Slot(3) = BlankUser;
-    Slot(3).LoginName.Length = 0;
+    resetUserTable();
+    fill({"A", "C", "D", "E"});
+    slot(3) = BlankUser;
+    slot(3).LoginName.Length = 0;
     RemoveUserSlot(1);
-    CHECK_EQ(Names(), (std::vector<std::string>{"C", "", "", "E", ""}));
+    CHECK_EQ(names(), (std::vector<std::string>{"C", "", "", "E", ""}));
 }
 
 TEST(ClearEmptySlotsNormalisesOnlyFreeSlots)
 {
-    Fill({"A"});
-    UserRecord& free = Slot(2);
-    StoreEncoded(free.LoginName, "  "); // free by trimming, length 2
-    StoreEncoded(free.Password, "pw");
+    fill({"A"});
+    UserRecord& free = slot(2);
+    storeEncoded(free.LoginName, "  "); // free by trimming, length 2
+    storeEncoded(free.Password, "pw");
     free.DataPath.assign("path");
     free.Accounts[1].AccountName.assign("acct");
-    const std::string used = Bytes(Slot(1));
+    const std::string used = bytes(slot(1));
     const std::string passwordChars(free.Password.Chars, sizeof free.Password.Chars);
 
     ClearEmptySlots();
-    CHECK_EQ(Bytes(Slot(1)), used);
+    CHECK_EQ(bytes(slot(1)), used);
     CHECK_EQ(static_cast<int>(free.LoginName.Length), 0);
     CHECK_EQ(static_cast<int>(free.Password.Length), 0);
     CHECK_EQ(std::string(free.Password.Chars, sizeof free.Password.Chars), passwordChars);
@@ -237,7 +237,7 @@ TEST(ClearEmptySlotsNormalisesOnlyFreeSlots)
     CHECK_EQ(free.Accounts[1].AccountName.value(), std::string("acct"));
     for (int i = 2; i <= SlotCount; ++i) {
         for (RecordRight right : AllRecordRights)
-            CHECK_EQ(RightField(Slot(i), right).value(), std::string("1"));
+            CHECK_EQ(rightField(slot(i), right).value(), std::string("1"));
     }
 }
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-std::string Bytes(const UserRecord& record)
+std::string bytes(const UserRecord& record)
 {
     return std::string(reinterpret_cast<const char*>(&record), sizeof record);
 }
@@ -23,30 +23,30 @@ TEST(BlankUserIsZeroButPlainRightsOfOne)
         expected[offset] = '\x01';
         expected[offset + 1] = '1';
     }
-    CHECK_EQ(Bytes(BlankUser), expected);
-    CHECK(IsFreeSlot(BlankUser));
+    CHECK_EQ(bytes(BlankUser), expected);
+    CHECK(isFreeSlot(BlankUser));
 }
 
 TEST(TableStartsZeroFilledAndFree)
 {
     for (int i = 1; i <= SlotCount; ++i) {
-        CHECK_EQ(Bytes(Slot(i)), std::string(UserRecordSize, '\0'));
-        CHECK(IsFreeSlot(Slot(i)));
+        CHECK_EQ(bytes(slot(i)), std::string(UserRecordSize, '\0'));
+        CHECK(isFreeSlot(slot(i)));
     }
-    Slot(3).LoginName.assign("x");
-    ResetUserTable();
-    CHECK_EQ(Bytes(Slot(3)), std::string(UserRecordSize, '\0'));
+    slot(3).LoginName.assign("x");
+    resetUserTable();
+    CHECK_EQ(bytes(slot(3)), std::string(UserRecordSize, '\0'));
 }
 
 TEST(SlotNumbersOutsideOneToFiveAreRefused)
 {
-    CHECK_EQ(static_cast<const void*>(&Slot(1)), static_cast<const void*>(&storecheck::TheTable()));
-    CHECK_EQ(storecheck::Table().substr(4 * UserRecordSize, UserRecordSize),
-             std::string(reinterpret_cast<const char*>(&Slot(5)), UserRecordSize));
+    CHECK_EQ(static_cast<const void*>(&slot(1)), static_cast<const void*>(&storecheck::theTable()));
+    CHECK_EQ(storecheck::table().substr(4 * UserRecordSize, UserRecordSize),
+             std::string(reinterpret_cast<const char*>(&slot(5)), UserRecordSize));
     for (int n : {0, -1, 6, 1000}) {
         bool refused = false;
         try {
-            Slot(n);
+            slot(n);
         } catch (const std::out_of_range&) {
             refused = true;
         }
@@ -60,10 +60,10 @@ TEST(RightFieldsFollowRecordOrder)
     const auto* base = reinterpret_cast<const unsigned char*>(&record);
     std::size_t offset = 1301;
     for (RecordRight right : AllRecordRights) {
-        CHECK_EQ(reinterpret_cast<const unsigned char*>(&RightField(record, right)) - base,
+        CHECK_EQ(reinterpret_cast<const unsigned char*>(&rightField(record, right)) - base,
                  static_cast<std::ptrdiff_t>(offset));
         const UserRecord& constRecord = record;
-        CHECK_EQ(&RightField(constRecord, right), &RightField(record, right));
+        CHECK_EQ(&rightField(constRecord, right), &rightField(record, right));
         offset += 2;
     }
 }
@@ -99,24 +99,24 @@ TEST(DamagedLengthReadsAsCapacity)
 TEST(LongValuesComeBackCutThroughScrambling)
 {
     UserRecord record{};
-    StoreEncoded(record.LoginName, "abcdefghijklmnopqrst");
-    CHECK_EQ(Decoded(record.LoginName), std::string("abcdefghijklmno"));
-    StoreEncoded(record.Password, "123456789");
-    CHECK_EQ(Decoded(record.Password), std::string("12345678"));
+    storeEncoded(record.LoginName, "abcdefghijklmnopqrst");
+    CHECK_EQ(decoded(record.LoginName), std::string("abcdefghijklmno"));
+    storeEncoded(record.Password, "123456789");
+    CHECK_EQ(decoded(record.Password), std::string("12345678"));
     const std::string path(300, 'p');
-    StoreEncoded(record.DataPath, path);
-    CHECK_EQ(Decoded(record.DataPath), path.substr(0, 255));
+    storeEncoded(record.DataPath, path);
+    CHECK_EQ(decoded(record.DataPath), path.substr(0, 255));
 }
 
 TEST(EqualPasswordsStoreEqualBytes)
 {
     UserRecord a{};
     UserRecord b{};
-    StoreEncoded(a.Password, "same");
-    StoreEncoded(b.Password, "same");
+    storeEncoded(a.Password, "same");
+    storeEncoded(b.Password, "same");
     CHECK_EQ(std::string(reinterpret_cast<const char*>(&a.Password), sizeof a.Password),
              std::string(reinterpret_cast<const char*>(&b.Password), sizeof b.Password));
-    CHECK(Decoded(a.Password) == "same");
+    CHECK(decoded(a.Password) == "same");
 }
 
 // A zero length makes a slot free whatever follows it; otherwise the trimmed,
@@ -126,24 +126,24 @@ TEST(FreeSlotRule)
     UserRecord record{};
     std::memset(record.LoginName.Chars, 'Z', sizeof record.LoginName.Chars);
     record.LoginName.Length = 0;
-    CHECK(IsFreeSlot(record));
+    CHECK(isFreeSlot(record));
 
-    StoreEncoded(record.LoginName, " \t\r\n");
-    CHECK(IsFreeSlot(record));
-    StoreEncoded(record.LoginName, std::string("\0 \x1f \x20", 5));
-    CHECK(IsFreeSlot(record));
-    StoreEncoded(record.LoginName, " a ");
-    CHECK(!IsFreeSlot(record));
-    StoreEncoded(record.LoginName, "\x21");
-    CHECK(!IsFreeSlot(record));
-    StoreEncoded(record.LoginName, "\xa0"); // no-break space is a character here
-    CHECK(!IsFreeSlot(record));
+    storeEncoded(record.LoginName, " \t\r\n");
+    CHECK(isFreeSlot(record));
+    storeEncoded(record.LoginName, std::string("\0 \x1f \x20", 5));
+    CHECK(isFreeSlot(record));
+    storeEncoded(record.LoginName, " a ");
+    CHECK(!isFreeSlot(record));
+    storeEncoded(record.LoginName, "\x21");
+    CHECK(!isFreeSlot(record));
+    storeEncoded(record.LoginName, "\xa0"); // no-break space is a character here
+    CHECK(!isFreeSlot(record));
 }
 
 TEST(TrimAndUpperHelpers)
 {
-    CHECK_EQ(TrimControls(std::string("\0\x01 ab c\x20\x1f", 8)), std::string("ab c"));
-    CHECK_EQ(TrimControls(""), std::string());
-    CHECK_EQ(TrimControls("\x7f x \x80"), std::string("\x7f x \x80"));
-    CHECK_EQ(UpperAscii("aZ\xe9\xe4 true!"), std::string("AZ\xe9\xe4 TRUE!"));
+    CHECK_EQ(trimControls(std::string("\0\x01 ab c\x20\x1f", 8)), std::string("ab c"));
+    CHECK_EQ(trimControls(""), std::string());
+    CHECK_EQ(trimControls("\x7f x \x80"), std::string("\x7f x \x80"));
+    CHECK_EQ(upperAscii("aZ\xe9\xe4 true!"), std::string("AZ\xe9\xe4 TRUE!"));
 }

@@ -8,23 +8,23 @@
 #include <random>
 #include <string>
 
-using storecheck::ReadFile;
-using storecheck::Table;
+using storecheck::readFile;
+using storecheck::table;
 using storecheck::TableFile;
-using storecheck::TestData;
-using storecheck::WriteFile;
+using storecheck::testData;
+using storecheck::writeFile;
 
 namespace {
 
-int UsedSlots()
+int usedSlots()
 {
     int used = 0;
     for (int i = 1; i <= SlotCount; ++i)
-        used += IsFreeSlot(Slot(i)) ? 0 : 1;
+        used += isFreeSlot(slot(i)) ? 0 : 1;
     return used;
 }
 
-std::string RandomBytes(std::mt19937& random, std::size_t size)
+std::string randomBytes(std::mt19937& random, std::size_t size)
 {
     std::string bytes(size, '\0');
     for (char& c : bytes)
@@ -33,7 +33,7 @@ std::string RandomBytes(std::mt19937& random, std::size_t size)
 }
 
 // Damage a valid table the ways a disk or an editor would.
-std::string Mutate(std::mt19937& random, std::string bytes)
+std::string mutate(std::mt19937& random, std::string bytes)
 {
     const int edits = 1 + static_cast<int>(random() % 8);
     for (int e = 0; e < edits; ++e) {
@@ -55,7 +55,7 @@ std::string Mutate(std::mt19937& random, std::string bytes)
             bytes.resize(random() % (bytes.size() + 1));
             break;
         case 3: // append
-            bytes += RandomBytes(random, random() % 3000);
+            bytes += randomBytes(random, random() % 3000);
             break;
         case 4: // overwrite a run
             for (std::size_t i = at; i < bytes.size() && i < at + random() % 64; ++i)
@@ -72,54 +72,54 @@ std::string Mutate(std::mt19937& random, std::string bytes)
 
 // Loads `bytes`; on success a save and a second load give the same table, on
 // failure the table is as it was. The operations then run on whatever loaded.
-void Exercise(std::mt19937& random, const std::string& bytes)
+void exercise(std::mt19937& random, const std::string& bytes)
 {
-    WriteFile(TableFile, bytes);
-    const std::string before = Table();
+    writeFile(TableFile, bytes);
+    const std::string before = table();
     try {
         LoadUserTable();
     } catch (const IoError& e) {
         CHECK_EQ(e.code(), 100);
         CHECK(bytes.size() < 6565 && bytes.size() % UserRecordSize != 0);
-        CHECK_EQ(Table(), before);
+        CHECK_EQ(table(), before);
         return;
     }
     CHECK(bytes.size() >= 6565 || bytes.size() % UserRecordSize == 0);
     const std::size_t records = std::min<std::size_t>(bytes.size() / UserRecordSize, 5);
     for (int i = 1; i <= SlotCount; ++i) {
-        if (IsFreeSlot(Slot(i)))
+        if (isFreeSlot(slot(i)))
             continue;
         const std::size_t at = static_cast<std::size_t>(i - 1) * UserRecordSize;
         const std::string expected = static_cast<std::size_t>(i) <= records
                                          ? bytes.substr(at, UserRecordSize)
                                          : before.substr(at, UserRecordSize);
-        CHECK_EQ(Table().substr(at, UserRecordSize), expected);
-        const int found = FindUser(Decoded(Slot(i).LoginName));
+        CHECK_EQ(table().substr(at, UserRecordSize), expected);
+        const int found = FindUser(decoded(slot(i).LoginName));
         CHECK(found >= 1 && found <= i);
     }
 
     if (random() % 4 == 0) {
-        const std::string loaded = Table();
+        const std::string loaded = table();
         SaveUserTable();
-        CHECK_EQ(ReadFile(TableFile), loaded);
-        ResetUserTable();
+        CHECK_EQ(readFile(TableFile), loaded);
+        resetUserTable();
         LoadUserTable();
-        CHECK_EQ(Table(), loaded);
+        CHECK_EQ(table(), loaded);
     }
 
-    const int used = UsedSlots();
+    const int used = usedSlots();
     const int pick = 1 + static_cast<int>(random() % SlotCount);
-    if (!IsFreeSlot(Slot(pick))) {
+    if (!isFreeSlot(slot(pick))) {
         RemoveUserSlot(pick);
-        CHECK_EQ(UsedSlots(), used - 1);
+        CHECK_EQ(usedSlots(), used - 1);
     }
     UserRecord plain{};
-    plain.LoginName.assign(RandomBytes(random, random() % 20));
+    plain.LoginName.assign(randomBytes(random, random() % 20));
     const bool room = FirstFreeSlot() > 0;
-    const int usedNow = UsedSlots();
+    const int usedNow = usedSlots();
     const std::string stored = StoreNewUser(plain);
-    if (room && !TrimControls(stored).empty())
-        CHECK_EQ(UsedSlots(), usedNow + 1);
+    if (room && !trimControls(stored).empty())
+        CHECK_EQ(usedSlots(), usedNow + 1);
 }
 
 } // namespace
@@ -130,17 +130,17 @@ TEST(RandomFilesLoadOrFailCleanly)
     for (int round = 0; round < 2000; ++round) {
         const std::size_t sizes[] = {0, 1313, 2626, 3939, 5252, 6565, 6566, 10000};
         const std::size_t size = random() % 3 == 0 ? sizes[random() % 8] : random() % 8000;
-        Exercise(random, RandomBytes(random, size));
+        exercise(random, randomBytes(random, size));
     }
 }
 
 TEST(MutatedTablesLoadOrFailCleanly)
 {
     std::mt19937 random(1213);
-    const std::string fixture = TestData("three-users.acl");
+    const std::string fixture = testData("three-users.acl");
     for (int round = 0; round < 3000; ++round) {
         if (round % 50 == 0)
-            ResetUserTable();
-        Exercise(random, Mutate(random, fixture));
+            resetUserTable();
+        exercise(random, mutate(random, fixture));
     }
 }

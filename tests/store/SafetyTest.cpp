@@ -21,21 +21,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using storecheck::FileExists;
-using storecheck::ListWorkingDir;
-using storecheck::OrdinaryGid;
-using storecheck::OrdinaryUid;
-using storecheck::ReadFile;
-using storecheck::RunInChild;
-using storecheck::SaveReport;
-using storecheck::Table;
+using storecheck::fileExists;
+using storecheck::listWorkingDir;
+using storecheck::ordinaryGid;
+using storecheck::ordinaryUid;
+using storecheck::readFile;
+using storecheck::runInChild;
+using storecheck::saveReport;
+using storecheck::table;
 using storecheck::TableFile;
-using storecheck::WriteFile;
+using storecheck::writeFile;
 using tablefile_testing::SaveStep;
 
 namespace {
 
-struct stat StatOf(const std::string& path)
+struct stat statOf(const std::string& path)
 {
     struct stat st
     {
@@ -45,24 +45,24 @@ struct stat StatOf(const std::string& path)
     return st;
 }
 
-mode_t ModeOf(const std::string& path)
+mode_t modeOf(const std::string& path)
 {
-    return StatOf(path).st_mode & 07777;
+    return statOf(path).st_mode & 07777;
 }
 
-std::vector<std::string> ListDir(const std::string& dir)
+std::vector<std::string> listDir(const std::string& dir)
 {
     char home[4096];
     if (::getcwd(home, sizeof home) == nullptr || ::chdir(dir.c_str()) != 0)
         throw std::runtime_error("cannot list " + dir);
-    const std::vector<std::string> names = ListWorkingDir();
+    const std::vector<std::string> names = listWorkingDir();
     if (::chdir(home) != 0)
         throw std::runtime_error("cannot return from " + dir);
     return names;
 }
 
 // A table file of `users` records, users "old1", "old2", ...
-std::string OldTable(int users)
+std::string oldTable(int users)
 {
     UserTable table;
     for (int i = 1; i <= users; ++i) {
@@ -70,10 +70,10 @@ std::string OldTable(int users)
         plain.LoginName.assign("old" + std::to_string(i));
         table.StoreNewUser(plain);
     }
-    return table.Bytes().substr(0, static_cast<std::size_t>(users) * UserRecordSize);
+    return table.bytes().substr(0, static_cast<std::size_t>(users) * UserRecordSize);
 }
 
-void FillTable(const std::vector<std::string>& names)
+void fillTable(const std::vector<std::string>& names)
 {
     for (const std::string& name : names) {
         UserRecord plain = BlankUser;
@@ -83,7 +83,7 @@ void FillTable(const std::vector<std::string>& names)
     }
 }
 
-std::string ErrorOf(const std::function<void()>& step)
+std::string errorOf(const std::function<void()>& step)
 {
     try {
         step();
@@ -139,33 +139,33 @@ public:
     ~Hook() { tablefile_testing::SaveHook = nullptr; }
 };
 
-std::string TempPrefix()
+std::string tempPrefix()
 {
-    return "." + TableFile + "." + fileops::HostTag() + ".";
+    return "." + TableFile + "." + fileops::hostTag() + ".";
 }
 
-std::string TempName(long pid, const std::string& hex = "0123456789abcdef")
+std::string tempName(long pid, const std::string& hex = "0123456789abcdef")
 {
-    return TempPrefix() + std::to_string(pid) + "." + hex + ".lktmp";
+    return tempPrefix() + std::to_string(pid) + "." + hex + ".lktmp";
 }
 
 // Lets an ordinary user reach the case's folder.
-void OpenCaseFolder()
+void openCaseFolder()
 {
     CHECK(::chmod(".", 0755) == 0);
 }
 
 // A folder of the ordinary user holding their table (bytes, 0600), then
 // closed to new files.
-std::string RefusingFolderWithTable(const std::string& bytes, mode_t tableMode = 0600)
+std::string refusingFolderWithTable(const std::string& bytes, mode_t tableMode = 0600)
 {
-    OpenCaseFolder();
+    openCaseFolder();
     const std::string folder = "shared";
     const std::string table = folder + "/" + TableFile;
     CHECK(::mkdir(folder.c_str(), 0755) == 0);
-    WriteFile(table, bytes);
-    CHECK(::chown(folder.c_str(), OrdinaryUid(), OrdinaryGid()) == 0);
-    CHECK(::chown(table.c_str(), OrdinaryUid(), OrdinaryGid()) == 0);
+    writeFile(table, bytes);
+    CHECK(::chown(folder.c_str(), ordinaryUid(), ordinaryGid()) == 0);
+    CHECK(::chown(table.c_str(), ordinaryUid(), ordinaryGid()) == 0);
     CHECK(::chmod(table.c_str(), tableMode) == 0);
     CHECK(::chmod(folder.c_str(), 0555) == 0);
     return table;
@@ -174,9 +174,9 @@ std::string RefusingFolderWithTable(const std::string& bytes, mode_t tableMode =
 constexpr off_t ThreeGiB = off_t{3} << 30;
 
 // `head` and then a hole up to `size` bytes: a large file that takes no disk.
-void MakeSparseFile(const std::string& path, const std::string& head, off_t size)
+void makeSparseFile(const std::string& path, const std::string& head, off_t size)
 {
-    WriteFile(path, head);
+    writeFile(path, head);
     CHECK(::truncate(path.c_str(), size) == 0);
 }
 
@@ -189,15 +189,15 @@ struct LargeFile
     std::string head;
 };
 
-LargeFile LargeFileAt(const std::string& path, std::size_t headSize)
+LargeFile largeFileAt(const std::string& path, std::size_t headSize)
 {
-    const struct stat st = StatOf(path);
-    return {st.st_size, st.st_ino, storecheck::ReadFileStart(path, headSize)};
+    const struct stat st = statOf(path);
+    return {st.st_size, st.st_ino, storecheck::readFileStart(path, headSize)};
 }
 
-void CheckLargeFileKept(const std::string& path, const LargeFile& before)
+void checkLargeFileKept(const std::string& path, const LargeFile& before)
 {
-    const LargeFile now = LargeFileAt(path, before.head.size());
+    const LargeFile now = largeFileAt(path, before.head.size());
     CHECK_EQ(now.size, before.size);
     CHECK_EQ(now.inode, before.inode);
     CHECK_EQ(now.head, before.head);
@@ -219,7 +219,7 @@ TEST(TemporaryFileIsPrivateFromTheStart)
         return 0;
     });
     const Umask mask(0);
-    FillTable({"a", "b"});
+    fillTable({"a", "b"});
     // No old table, then old tables of wider, equal and stricter modes; root
     // alone may write the read-only one.
     std::vector<std::pair<mode_t, mode_t>> cases = {
@@ -229,20 +229,20 @@ TEST(TemporaryFileIsPrivateFromTheStart)
     for (const auto& [oldMode, tempMode] : cases) {
         CHECK(::unlink(TableFile.c_str()) == 0 || errno == ENOENT);
         if (oldMode != 0) {
-            WriteFile(TableFile, OldTable(3));
+            writeFile(TableFile, oldTable(3));
             CHECK(::chmod(TableFile.c_str(), oldMode) == 0);
         }
         seenName.clear();
         SaveUserTable();
-        CHECK_EQ(seenName.compare(0, TempPrefix().size(), TempPrefix()), 0);
+        CHECK_EQ(seenName.compare(0, tempPrefix().size(), tempPrefix()), 0);
         CHECK(seenName.find("." + std::to_string(::getpid()) + ".") != std::string::npos);
         CHECK(S_ISREG(seen.st_mode));
         CHECK_EQ(seen.st_mode & 07777, tempMode);
         CHECK_EQ(seen.st_uid, ::geteuid());
         CHECK_EQ(seen.st_size, off_t{6565});
-        CHECK_EQ(ModeOf(TableFile), oldMode != 0 ? oldMode : mode_t{0600});
-        CHECK_EQ(ReadFile(TableFile), Table());
-        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+        CHECK_EQ(modeOf(TableFile), oldMode != 0 ? oldMode : mode_t{0600});
+        CHECK_EQ(readFile(TableFile), table());
+        CHECK_EQ(listWorkingDir(), std::vector<std::string>{TableFile});
     }
 }
 
@@ -284,31 +284,31 @@ TEST(SymlinkedTableIsSavedThroughToItsTarget)
         ::unlink("real/table.acl");
         ::rmdir("real");
         CHECK(::mkdir("real", 0700) == 0);
-        WriteFile("real/table.acl", OldTable(2));
+        writeFile("real/table.acl", oldTable(2));
         CHECK(::chmod("real/table.acl", 0640) == 0);
         for (const auto& [link, target] : c.links)
             CHECK(::symlink(target.c_str(), link.c_str()) == 0);
-        const std::vector<std::string> names = ListWorkingDir();
+        const std::vector<std::string> names = listWorkingDir();
 
-        ResetUserTable();
+        resetUserTable();
         LoadUserTable();
         CHECK_EQ(FindUser("old2"), 2);
-        FillTable({"new"});
+        fillTable({"new"});
         SaveUserTable();
-        CHECK_EQ(ReadFile("real/table.acl"), Table());
-        CHECK_EQ(PeekTableFile(TableFile).value_or(std::string()), Table());
-        CHECK_EQ(ModeOf("real/table.acl"), mode_t{0640});
+        CHECK_EQ(readFile("real/table.acl"), table());
+        CHECK_EQ(peekTableFile(TableFile).value_or(std::string()), table());
+        CHECK_EQ(modeOf("real/table.acl"), mode_t{0640});
         for (const auto& [link, target] : c.links) {
-            CHECK(S_ISLNK(StatOf(link).st_mode));
+            CHECK(S_ISLNK(statOf(link).st_mode));
             char text[4096] = {};
             CHECK(::readlink(link.c_str(), text, sizeof text - 1) > 0);
             CHECK_EQ(std::string(text), target);
         }
-        CHECK_EQ(ListWorkingDir(), names);
+        CHECK_EQ(listWorkingDir(), names);
         std::vector<std::string> inReal = {"table.acl"};
         if (c.links.size() > 1)
             inReal.insert(inReal.begin(), "step");
-        CHECK_EQ(ListDir("real"), inReal);
+        CHECK_EQ(listDir("real"), inReal);
     }
 }
 
@@ -352,10 +352,10 @@ TEST(OddThingsInTheTablesPlaceAreRefused)
              CHECK(::symlink(TableFile.c_str(), "hop") == 0);
              CHECK(::symlink("hop", TableFile.c_str()) == 0);
          },
-         IoCodeFromErrno(ELOOP)},
+         ioCodeFromErrno(ELOOP)},
     };
-    FillTable({"a"});
-    const std::string before = Table();
+    fillTable({"a"});
+    const std::string before = table();
     for (const Odd& odd : cases) {
         std::printf("  %s\n", odd.name);
         for (const char* name : {"hop", "pipe", "missing.acl"})
@@ -364,19 +364,19 @@ TEST(OddThingsInTheTablesPlaceAreRefused)
         ::rmdir(TableFile.c_str());
         ::rmdir("folder");
         odd.make();
-        const mode_t type = StatOf(TableFile).st_mode & S_IFMT;
-        const std::vector<std::string> names = ListWorkingDir();
+        const mode_t type = statOf(TableFile).st_mode & S_IFMT;
+        const std::vector<std::string> names = listWorkingDir();
         const std::string expected = "error " + std::to_string(odd.code);
 
         const Deadline deadline(10);
-        CHECK_EQ(ErrorOf([] { LoadUserTable(); }), expected);
-        CHECK_EQ(ErrorOf([] { PeekTableFile(TableFile); }), expected);
-        CHECK_EQ(ErrorOf([] { SaveUserTable(); }), expected);
-        CHECK_EQ(ErrorOf([] { CreateUserTableFile(); }), expected);
-        CHECK_EQ(ListWorkingDir(), names);
-        CHECK_EQ(StatOf(TableFile).st_mode & S_IFMT, type);
-        CHECK(!FileExists("gone") && !FileExists("missing.acl"));
-        CHECK_EQ(Table(), before);
+        CHECK_EQ(errorOf([] { LoadUserTable(); }), expected);
+        CHECK_EQ(errorOf([] { peekTableFile(TableFile); }), expected);
+        CHECK_EQ(errorOf([] { SaveUserTable(); }), expected);
+        CHECK_EQ(errorOf([] { CreateUserTableFile(); }), expected);
+        CHECK_EQ(listWorkingDir(), names);
+        CHECK_EQ(statOf(TableFile).st_mode & S_IFMT, type);
+        CHECK(!fileExists("gone") && !fileExists("missing.acl"));
+        CHECK_EQ(table(), before);
     }
 }
 
@@ -396,27 +396,27 @@ TEST(FileFarLargerThanATableIsRefusedAndKept)
         {"a byte more than the limit", static_cast<off_t>(MaxTableFileSize) + 1, false},
         {"link to 3 GiB", ThreeGiB, true},
     };
-    const std::string head = OldTable(5);
-    FillTable({"a"});
-    const std::string before = Table();
+    const std::string head = oldTable(5);
+    fillTable({"a"});
+    const std::string before = table();
     const std::string refused = "error 5";
     for (const Large& large : cases) {
         std::printf("  %s\n", large.name);
-        storecheck::ClearWorkingDir();
+        storecheck::clearWorkingDir();
         const std::string file = large.linked ? "elsewhere.acl" : TableFile;
-        MakeSparseFile(file, head, large.size);
+        makeSparseFile(file, head, large.size);
         if (large.linked)
             CHECK(::symlink(file.c_str(), TableFile.c_str()) == 0);
-        const LargeFile kept = LargeFileAt(file, head.size());
-        const std::vector<std::string> names = ListWorkingDir();
+        const LargeFile kept = largeFileAt(file, head.size());
+        const std::vector<std::string> names = listWorkingDir();
 
-        CHECK_EQ(ErrorOf([] { LoadUserTable(); }), refused);
-        CHECK_EQ(ErrorOf([] { PeekTableFile(TableFile); }), refused);
-        CHECK_EQ(ErrorOf([] { SaveUserTable(); }), refused);
-        CHECK_EQ(ErrorOf([] { CreateUserTableFile(); }), refused);
-        CheckLargeFileKept(file, kept);
-        CHECK_EQ(ListWorkingDir(), names);
-        CHECK_EQ(Table(), before);
+        CHECK_EQ(errorOf([] { LoadUserTable(); }), refused);
+        CHECK_EQ(errorOf([] { peekTableFile(TableFile); }), refused);
+        CHECK_EQ(errorOf([] { SaveUserTable(); }), refused);
+        CHECK_EQ(errorOf([] { CreateUserTableFile(); }), refused);
+        checkLargeFileKept(file, kept);
+        CHECK_EQ(listWorkingDir(), names);
+        CHECK_EQ(table(), before);
     }
 }
 
@@ -424,16 +424,16 @@ TEST(FileFarLargerThanATableIsRefusedAndKept)
 // it is written; also when it grows only after the save first looked at it.
 TEST(FileFarLargerThanATableIsNotWrittenInPlace)
 {
-    const std::string head = OldTable(5);
-    FillTable({"new"});
+    const std::string head = oldTable(5);
+    fillTable({"new"});
     {
-        const std::string table = RefusingFolderWithTable(head);
+        const std::string table = refusingFolderWithTable(head);
         CHECK(::truncate(table.c_str(), ThreeGiB) == 0);
-        const LargeFile kept = LargeFileAt(table, head.size());
-        const auto outcome = RunInChild([&] { return SaveReport(table); });
+        const LargeFile kept = largeFileAt(table, head.size());
+        const auto outcome = runInChild([&] { return saveReport(table); });
         CHECK_EQ(outcome.report, std::string("error 5"));
-        CheckLargeFileKept(table, kept);
-        CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
+        checkLargeFileKept(table, kept);
+        CHECK_EQ(listDir("shared"), std::vector<std::string>{TableFile});
     }
     if (::geteuid() != 0) {
         std::printf("  (only root can make a table of another user)\n");
@@ -441,34 +441,34 @@ TEST(FileFarLargerThanATableIsNotWrittenInPlace)
     }
     // Another user's table, written in place once the new file is written
     // (see AnotherUsersWritableTableKeepsItsOwner); it grows just then.
-    storecheck::ClearWorkingDir();
-    OpenCaseFolder();
+    storecheck::clearWorkingDir();
+    openCaseFolder();
     CHECK(::mkdir("shared", 0755) == 0);
     CHECK(::chmod("shared", 01777) == 0);
     static std::string growing;
     growing = "shared/" + TableFile;
-    WriteFile(growing, head);
+    writeFile(growing, head);
     CHECK(::chmod(growing.c_str(), 0666) == 0);
-    const ino_t inode = StatOf(growing).st_ino;
-    const auto outcome = RunInChild([] {
+    const ino_t inode = statOf(growing).st_ino;
+    const auto outcome = runInChild([] {
         const Hook hook([](SaveStep step, const std::string&) {
             return step == SaveStep::TempWritten && ::truncate(growing.c_str(), ThreeGiB) != 0
                        ? errno
                        : 0;
         });
-        return SaveReport(growing);
+        return saveReport(growing);
     });
     CHECK_EQ(outcome.report, std::string("error 5"));
-    CheckLargeFileKept(growing, {ThreeGiB, inode, head});
-    CHECK_EQ(StatOf(growing).st_uid, uid_t{0});
-    CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
+    checkLargeFileKept(growing, {ThreeGiB, inode, head});
+    CHECK_EQ(statOf(growing).st_uid, uid_t{0});
+    CHECK_EQ(listDir("shared"), std::vector<std::string>{TableFile});
 }
 
 TEST(ExistingTableKeepsOwnerGroupAndMode)
 {
     if (::geteuid() != 0) {
         // Giving a file away is root's alone, so the case cannot be made.
-        WriteFile(TableFile, OldTable(1));
+        writeFile(TableFile, oldTable(1));
         CHECK(::chown(TableFile.c_str(), 0, 0) != 0);
         CHECK_EQ(errno, EPERM);
         return;
@@ -481,71 +481,71 @@ TEST(ExistingTableKeepsOwnerGroupAndMode)
     };
     for (const Owner& owner :
          {Owner{65534, 65534, 0640}, Owner{0, 65534, 0660}, Owner{65534, 0, 0604}}) {
-        WriteFile(TableFile, OldTable(1));
+        writeFile(TableFile, oldTable(1));
         CHECK(::chown(TableFile.c_str(), owner.uid, owner.gid) == 0);
         CHECK(::chmod(TableFile.c_str(), owner.mode) == 0);
-        FillTable({"x"});
+        fillTable({"x"});
         SaveUserTable();
-        const struct stat st = StatOf(TableFile);
+        const struct stat st = statOf(TableFile);
         CHECK_EQ(st.st_uid, owner.uid);
         CHECK_EQ(st.st_gid, owner.gid);
         CHECK_EQ(st.st_mode & 07777, owner.mode);
-        CHECK_EQ(ReadFile(TableFile), Table());
-        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+        CHECK_EQ(readFile(TableFile), table());
+        CHECK_EQ(listWorkingDir(), std::vector<std::string>{TableFile});
     }
 }
 
 // A folder set up to let people write the table but not add files to it.
 TEST(FolderThatRefusesNewFilesGetsTheTableWrittenInPlace)
 {
-    FillTable({"new1", "new2", "new3"});
+    fillTable({"new1", "new2", "new3"});
     // Shorter, as long as, and longer than a whole table: never truncated
     // first, and a longer file cut to the table after.
     for (const std::string& old :
-         {std::string(), OldTable(2), OldTable(5), OldTable(5) + std::string(20000, 'x')}) {
-        storecheck::ClearWorkingDir();
-        const std::string table = RefusingFolderWithTable(old);
-        const ino_t inode = StatOf(table).st_ino;
-        const auto outcome = RunInChild([&] { return SaveReport(table); });
+         {std::string(), oldTable(2), oldTable(5), oldTable(5) + std::string(20000, 'x')}) {
+        storecheck::clearWorkingDir();
+        const std::string table = refusingFolderWithTable(old);
+        const ino_t inode = statOf(table).st_ino;
+        const auto outcome = runInChild([&] { return saveReport(table); });
         CHECK_EQ(outcome.status, 0);
         CHECK_EQ(outcome.report, std::string("saved"));
-        CHECK_EQ(ReadFile(table), Table());
-        const struct stat st = StatOf(table);
+        CHECK_EQ(readFile(table), ::table());
+        const struct stat st = statOf(table);
         CHECK_EQ(st.st_ino, inode);
-        CHECK_EQ(st.st_uid, OrdinaryUid());
+        CHECK_EQ(st.st_uid, ordinaryUid());
         CHECK_EQ(st.st_mode & 07777, mode_t{0600});
-        CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
+        CHECK_EQ(listDir("shared"), std::vector<std::string>{TableFile});
     }
 }
 
 // A read-only table stays protected when the folder refuses new files too.
 TEST(ReadOnlyTableInRefusingFolderIsRefused)
 {
-    const std::string old = OldTable(2);
-    const std::string table = RefusingFolderWithTable(old, 0400);
-    FillTable({"new"});
-    const auto outcome = RunInChild([&] { return SaveReport(table); });
+    const std::string old = oldTable(2);
+    const std::string table = refusingFolderWithTable(old, 0400);
+    fillTable({"new"});
+    const auto outcome = runInChild([&] { return saveReport(table); });
     CHECK_EQ(outcome.report, std::string("error 5"));
-    CHECK_EQ(ReadFile(table), old);
+    CHECK_EQ(readFile(table), old);
 }
 
 // In place, the blocks are reserved before the old bytes are touched, so a
 // full disk (here the size limit, which binds root too) keeps the old table.
 TEST(InPlaceWriteOnFullDiskKeepsOldTable)
 {
-    const std::string old = OldTable(2);
-    const std::string table = RefusingFolderWithTable(old);
-    FillTable({"new1", "new2", "new3", "new4"});
-    const auto outcome = RunInChild([&] {
+    const std::string old = oldTable(2);
+    const std::string table = refusingFolderWithTable(old);
+    fillTable({"new1", "new2", "new3", "new4"});
+    const auto outcome = runInChild([&] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4000, 4000};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             return std::string("setrlimit failed");
-        return SaveReport(table);
+        return saveReport(table);
     });
     CHECK_EQ(outcome.report, std::string("error 101"));
-    CHECK_EQ(ReadFile(table), old);
-    CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
+    CHECK_EQ(readFile(table), old);
+    CHECK_EQ(listDir("shared"), std::vector<std::string>{TableFile});
 }
 
 // Another user's table that the saver may write: a new file would make the
@@ -553,14 +553,14 @@ TEST(InPlaceWriteOnFullDiskKeepsOldTable)
 // table of the saver's own is still replaced whole.
 TEST(AnotherUsersWritableTableKeepsItsOwner)
 {
-    OpenCaseFolder();
-    FillTable({"new"});
+    openCaseFolder();
+    fillTable({"new"});
     {
-        WriteFile(TableFile, OldTable(1));
-        const ino_t inode = StatOf(TableFile).st_ino;
+        writeFile(TableFile, oldTable(1));
+        const ino_t inode = statOf(TableFile).st_ino;
         SaveUserTable();
-        CHECK(StatOf(TableFile).st_ino != inode);
-        CHECK_EQ(ReadFile(TableFile), Table());
+        CHECK(statOf(TableFile).st_ino != inode);
+        CHECK_EQ(readFile(TableFile), table());
     }
     if (::geteuid() != 0) {
         std::printf("  (only root can make a table of another user)\n");
@@ -568,22 +568,22 @@ TEST(AnotherUsersWritableTableKeepsItsOwner)
         return;
     }
     for (mode_t folderMode : {mode_t{01777}, mode_t{0777}}) {
-        storecheck::ClearWorkingDir();
+        storecheck::clearWorkingDir();
         CHECK(::mkdir("shared", 0755) == 0);
         CHECK(::chmod("shared", folderMode) == 0);
         const std::string table = "shared/" + TableFile;
-        WriteFile(table, OldTable(2));
+        writeFile(table, oldTable(2));
         CHECK(::chmod(table.c_str(), 0666) == 0);
-        const ino_t inode = StatOf(table).st_ino;
-        const auto outcome = RunInChild([&] { return SaveReport(table); });
+        const ino_t inode = statOf(table).st_ino;
+        const auto outcome = runInChild([&] { return saveReport(table); });
         CHECK_EQ(outcome.report, std::string("saved"));
-        const struct stat st = StatOf(table);
+        const struct stat st = statOf(table);
         CHECK_EQ(st.st_uid, uid_t{0});
         CHECK_EQ(st.st_gid, gid_t{0});
         CHECK_EQ(st.st_mode & 07777, mode_t{0666});
         CHECK_EQ(st.st_ino, inode);
-        CHECK_EQ(ReadFile(table), Table());
-        CHECK_EQ(ListDir("shared"), std::vector<std::string>{TableFile});
+        CHECK_EQ(readFile(table), ::table());
+        CHECK_EQ(listDir("shared"), std::vector<std::string>{TableFile});
     }
 }
 
@@ -600,23 +600,23 @@ TEST(LateFaultSaysTheTableIsSaved)
     };
     for (const Fault& fault :
          {Fault{SaveStep::FolderSync, true}, Fault{SaveStep::TempWritten, false}}) {
-        const std::string old = OldTable(2);
-        WriteFile(TableFile, old);
-        ResetUserTable();
-        FillTable({"new1", "new2", "new3"});
+        const std::string old = oldTable(2);
+        writeFile(TableFile, old);
+        resetUserTable();
+        fillTable({"new1", "new2", "new3"});
         failing = fault.step;
         {
             const Hook hook(
                 [](SaveStep step, const std::string&) { return step == failing ? EIO : 0; });
-            const std::string code = std::to_string(IoCodeFromErrno(EIO));
-            CHECK_EQ(SaveReport(TableFile),
+            const std::string code = std::to_string(ioCodeFromErrno(EIO));
+            CHECK_EQ(saveReport(TableFile),
                      (fault.committed ? "saved with warning " : "error ") + code);
         }
-        CHECK_EQ(ReadFile(TableFile), fault.committed ? Table() : old);
-        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
-        CHECK_EQ(SaveReport(TableFile), std::string("saved"));
-        CHECK_EQ(ReadFile(TableFile), Table());
-        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+        CHECK_EQ(readFile(TableFile), fault.committed ? table() : old);
+        CHECK_EQ(listWorkingDir(), std::vector<std::string>{TableFile});
+        CHECK_EQ(saveReport(TableFile), std::string("saved"));
+        CHECK_EQ(readFile(TableFile), table());
+        CHECK_EQ(listWorkingDir(), std::vector<std::string>{TableFile});
     }
 }
 
@@ -625,83 +625,83 @@ TEST(LateFaultSaysTheTableIsSaved)
 TEST(KilledSaveLeavesNothingBehind)
 {
     const std::pair<const char*, void (*)()> cleaners[] = {
-        {"start", [] { RemoveStaleTemporaries(TableFile); }},
+        {"start", [] { removeStaleTemporaries(TableFile); }},
     };
-    FillTable({"a", "b"});
+    fillTable({"a", "b"});
     for (const auto& [name, clean] : cleaners) {
         std::printf("  %s\n", name);
-        WriteFile(TableFile, OldTable(1));
-        const auto killed = RunInChild(::geteuid(), ::getegid(), [] {
+        writeFile(TableFile, oldTable(1));
+        const auto killed = ::runInChild(::geteuid(), ::getegid(), [] {
             tablefile_testing::SaveHook = [](SaveStep step, const std::string&) {
                 if (step == SaveStep::TempWritten)
                     ::raise(SIGKILL);
                 return 0;
             };
-            return SaveReport(TableFile);
+            return saveReport(TableFile);
         });
         CHECK_EQ(killed.status, 128 + SIGKILL);
-        const std::vector<std::string> left = ListWorkingDir();
+        const std::vector<std::string> left = listWorkingDir();
         CHECK_EQ(left.size(), std::size_t{2});
         const std::string& temp = left[0];
-        CHECK_EQ(temp.compare(0, TempPrefix().size(), TempPrefix()), 0);
-        CHECK_EQ(ReadFile(temp), Table());
-        CHECK_EQ(ModeOf(temp), mode_t{0600});
-        CHECK_EQ(ReadFile(TableFile), OldTable(1));
+        CHECK_EQ(temp.compare(0, tempPrefix().size(), tempPrefix()), 0);
+        CHECK_EQ(readFile(temp), table());
+        CHECK_EQ(modeOf(temp), mode_t{0600});
+        CHECK_EQ(readFile(TableFile), oldTable(1));
 
         clean();
-        CHECK_EQ(ListWorkingDir(), std::vector<std::string>{TableFile});
+        CHECK_EQ(listWorkingDir(), std::vector<std::string>{TableFile});
     }
 }
 
 // Only files of this program's pattern whose process is gone are removed.
 TEST(OnlyLeftoversOfEndedSavesAreRemoved)
 {
-    const pid_t dead = storecheck::DeadPid();
-    const std::string removed[] = {TempName(dead), TempName(dead, "fedcba9876543210")};
+    const pid_t dead = storecheck::deadPid();
+    const std::string removed[] = {tempName(dead), tempName(dead, "fedcba9876543210")};
     const std::string kept[] = {
-        TempName(::getpid()),  // this process
-        TempName(::getppid()), // a running one
+        tempName(::getpid()),  // this process
+        tempName(::getppid()), // a running one
         "." + TableFile + ".elsewhere.example." + std::to_string(dead) + ".0123456789abcdef.lktmp",
         "." + TableFile + "." + std::to_string(dead) + ".0123456789abcdef.lktmp", // no host
-        TempName(dead, "0123456789ABCDEF"),
-        TempName(dead, "0123456789abcde"),
-        TempName(0),
-        TempPrefix() + "x" + std::to_string(dead) + ".0123456789abcdef.lktmp",
-        TempName(dead) + ".bak",
-        ".Other.acl." + fileops::HostTag() + "." + std::to_string(dead) + ".0123456789abcdef.lktmp",
+        tempName(dead, "0123456789ABCDEF"),
+        tempName(dead, "0123456789abcde"),
+        tempName(0),
+        tempPrefix() + "x" + std::to_string(dead) + ".0123456789abcdef.lktmp",
+        tempName(dead) + ".bak",
+        ".Other.acl." + fileops::hostTag() + "." + std::to_string(dead) + ".0123456789abcdef.lktmp",
         "." + TableFile + ".lock",
         ".profile",
         TableFile,
     };
     for (const std::string& name : removed)
-        WriteFile(name, "leftover");
+        writeFile(name, "leftover");
     for (const std::string& name : kept)
-        WriteFile(name, "keep");
+        writeFile(name, "keep");
     // Only regular files go: a link or folder of that name is someone's doing.
-    const std::string linked = TempName(dead, "1111111111111111");
-    const std::string folder = TempName(dead, "2222222222222222");
+    const std::string linked = tempName(dead, "1111111111111111");
+    const std::string folder = tempName(dead, "2222222222222222");
     CHECK(::symlink(TableFile.c_str(), linked.c_str()) == 0);
     CHECK(::mkdir(folder.c_str(), 0700) == 0);
 
-    RemoveStaleTemporaries(TableFile);
+    removeStaleTemporaries(TableFile);
     std::vector<std::string> expected(std::begin(kept), std::end(kept));
     expected.push_back(linked);
     expected.push_back(folder);
     std::sort(expected.begin(), expected.end());
-    CHECK_EQ(ListWorkingDir(), expected);
-    CHECK_EQ(ReadFile(TableFile), std::string("keep"));
+    CHECK_EQ(listWorkingDir(), expected);
+    CHECK_EQ(readFile(TableFile), std::string("keep"));
 }
 
 // The leftovers of a linked table are in its target's folder.
 TEST(LeftoversAreLookedForBesideTheTarget)
 {
-    const pid_t dead = storecheck::DeadPid();
+    const pid_t dead = storecheck::deadPid();
     CHECK(::mkdir("real", 0700) == 0);
     CHECK(::symlink(("real/" + TableFile).c_str(), TableFile.c_str()) == 0);
-    WriteFile("real/" + TableFile, OldTable(1));
-    WriteFile("real/" + TempName(dead), "leftover");
-    WriteFile(TempName(dead), "not beside the target");
-    RemoveStaleTemporaries(TableFile);
-    CHECK_EQ(ListDir("real"), std::vector<std::string>{TableFile});
-    CHECK_EQ(ListWorkingDir(), (std::vector<std::string>{TempName(dead), TableFile, "real"}));
+    writeFile("real/" + TableFile, oldTable(1));
+    writeFile("real/" + tempName(dead), "leftover");
+    writeFile(tempName(dead), "not beside the target");
+    removeStaleTemporaries(TableFile);
+    CHECK_EQ(listDir("real"), std::vector<std::string>{TableFile});
+    CHECK_EQ(listWorkingDir(), (std::vector<std::string>{tempName(dead), TableFile, "real"}));
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-std::string FromHex(const std::string& hex)
+std::string fromHex(const std::string& hex)
 {
     if (hex.size() % 2 != 0)
         throw std::runtime_error("odd hex text: " + hex);
@@ -20,7 +20,7 @@ std::string FromHex(const std::string& hex)
     return bytes;
 }
 
-std::string RandomBytes(std::mt19937& random, std::size_t size)
+std::string randomBytes(std::mt19937& random, std::size_t size)
 {
     std::uniform_int_distribution<int> byte(0, 255);
     std::string bytes(size, '\0');
@@ -34,15 +34,15 @@ std::string RandomBytes(std::mt19937& random, std::size_t size)
 // The pairs were computed by an independent implementation of the scrambling.
 TEST(VectorsMatchIndependentImplementation)
 {
-    std::istringstream lines(storecheck::TestData("scramble-vectors.tsv"));
+    std::istringstream lines(storecheck::testData("scramble-vectors.tsv"));
     std::string line;
     std::getline(lines, line); // header
     int vectors = 0;
     while (std::getline(lines, line)) {
         const auto tab = line.find('\t');
         CHECK(tab != std::string::npos);
-        const std::string plain = FromHex(line.substr(0, tab));
-        const std::string scrambled = FromHex(line.substr(tab + 1));
+        const std::string plain = fromHex(line.substr(0, tab));
+        const std::string scrambled = fromHex(line.substr(tab + 1));
         CHECK_EQ(EncodeField(plain, ScrambleKey), scrambled);
         CHECK_EQ(DecodeField(scrambled, ScrambleKey), plain);
         ++vectors;
@@ -66,7 +66,7 @@ TEST(DecodeUndoesEncodeForArbitraryBytes)
         CHECK_EQ(EncodeField(DecodeField(text, ScrambleKey), ScrambleKey), text);
     }
     for (int round = 0; round < 2000; ++round) {
-        const std::string text = RandomBytes(random, random() % 300);
+        const std::string text = randomBytes(random, random() % 300);
         const auto key = static_cast<std::uint32_t>(random());
         const std::string scrambled = EncodeField(text, key);
         CHECK_EQ(scrambled.size(), text.size());
@@ -89,7 +89,7 @@ TEST(PrefixOfScrambledIsScrambledPrefix)
 {
     std::mt19937 random(7);
     for (int round = 0; round < 200; ++round) {
-        const std::string text = RandomBytes(random, 1 + random() % 40);
+        const std::string text = randomBytes(random, 1 + random() % 40);
         const std::size_t cut = random() % (text.size() + 1);
         CHECK_EQ(EncodeField(text, ScrambleKey).substr(0, cut),
                  EncodeField(text.substr(0, cut), ScrambleKey));

@@ -31,14 +31,14 @@ struct Failure
 
 int failuresInCase = 0;
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+int removeEntry(const char* path, const struct stat*, int, struct FTW*)
 {
     ::chmod(path, 0700);
     return ::remove(path);
 }
 
 // Makes the tree deletable first: a case may leave a read-only folder behind.
-int OpenUp(const char* path, const struct stat* st, int type, struct FTW*)
+int openUp(const char* path, const struct stat* st, int type, struct FTW*)
 {
     if (type == FTW_D || type == FTW_DNR)
         ::chmod(path, 0700);
@@ -46,14 +46,14 @@ int OpenUp(const char* path, const struct stat* st, int type, struct FTW*)
     return 0;
 }
 
-void RemoveTree(const std::string& dir)
+void removeTree(const std::string& dir)
 {
-    ::nftw(dir.c_str(), OpenUp, 16, FTW_PHYS);
-    ::nftw(dir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    ::nftw(dir.c_str(), openUp, 16, FTW_PHYS);
+    ::nftw(dir.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 // Runs `body`, counting an exception that no check threw as a failure.
-void RunCounted(const std::function<void()>& body)
+void runCounted(const std::function<void()>& body)
 {
     try {
         body();
@@ -64,20 +64,20 @@ void RunCounted(const std::function<void()>& body)
     }
 }
 
-std::vector<ProgramCopy*>& Programs()
+std::vector<ProgramCopy*>& programs()
 {
     static std::vector<ProgramCopy*> programs;
     return programs;
 }
 
-std::map<std::string, std::string>& TestDataFiles()
+std::map<std::string, std::string>& testDataFiles()
 {
     static std::map<std::string, std::string> files;
     return files;
 }
 
 // A missing folder fails only the cases that ask for one of its files.
-void ReadTestData()
+void readTestData()
 {
     DIR* dir = ::opendir(LARK_STORE_TEST_DATA);
     if (dir == nullptr)
@@ -88,7 +88,7 @@ void ReadTestData()
         {
         };
         if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            TestDataFiles()[entry->d_name] = ReadFile(path);
+            testDataFiles()[entry->d_name] = readFile(path);
     }
     ::closedir(dir);
 }
@@ -101,7 +101,7 @@ struct CopiesFolder
     ~CopiesFolder()
     {
         if (!path.empty())
-            RemoveTree(path);
+            removeTree(path);
     }
 };
 
@@ -109,31 +109,31 @@ struct CopiesFolder
 
 ProgramCopy::ProgramCopy(std::string original) : m_original(std::move(original))
 {
-    Programs().push_back(this);
+    programs().push_back(this);
 }
 
 // Others may enter the folder and run the copies, not list it.
-void CopyPrograms(const std::string& folder)
+void copyPrograms(const std::string& folder)
 {
     if (::chmod(folder.c_str(), 0711) != 0)
         throw std::runtime_error("cannot open up " + folder);
-    for (ProgramCopy* program : Programs()) {
+    for (ProgramCopy* program : programs()) {
         const std::size_t slash = program->m_original.rfind('/');
         const std::string copy = folder + "/" + program->m_original.substr(slash + 1);
-        WriteFile(copy, ReadFile(program->m_original));
+        writeFile(copy, readFile(program->m_original));
         if (::chmod(copy.c_str(), 0755) != 0)
             throw std::runtime_error("cannot make " + copy + " runnable");
         program->m_path = copy;
     }
 }
 
-std::vector<Case>& Registry()
+std::vector<Case>& registry()
 {
     static std::vector<Case> cases;
     return cases;
 }
 
-std::string Show(const std::string& value)
+std::string show(const std::string& value)
 {
     constexpr std::size_t shown = 48;
     std::string out = "\"";
@@ -153,50 +153,50 @@ std::string Show(const std::string& value)
     return out;
 }
 
-std::string Mismatch(const std::string& actual, const std::string& expected)
+std::string mismatch(const std::string& actual, const std::string& expected)
 {
     std::size_t at = 0;
     while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
         ++at;
-    std::string out = "got " + Show(actual) + ", expected " + Show(expected);
+    std::string out = "got " + show(actual) + ", expected " + show(expected);
     if (actual.size() > 48 || expected.size() > 48)
         out += "; first difference at byte " + std::to_string(at) + ": got " +
-               Show(actual.substr(at, 16)) + ", expected " + Show(expected.substr(at, 16));
+               show(actual.substr(at, 16)) + ", expected " + show(expected.substr(at, 16));
     return out;
 }
 
-std::string Show(const std::vector<std::string>& values)
+std::string show(const std::vector<std::string>& values)
 {
     std::string out = "{";
     for (const std::string& value : values)
-        out += (out.size() > 1 ? ", " : "") + Show(value);
+        out += (out.size() > 1 ? ", " : "") + show(value);
     return out + "}";
 }
 
-void RunAsOrdinaryUser(const std::function<void()>& body)
+void runAsOrdinaryUser(const std::function<void()>& body)
 {
     if (::geteuid() != 0) {
         body();
         return;
     }
     constexpr uid_t Nobody = 65534;
-    for (const std::string& name : ListEveryFile()) {
+    for (const std::string& name : listEveryFile()) {
         if (::chown(name.c_str(), Nobody, Nobody) != 0)
-            Fail(__FILE__, __LINE__, "chown " + name);
+            fail(__FILE__, __LINE__, "chown " + name);
     }
     if (::chown(".", Nobody, Nobody) != 0)
-        Fail(__FILE__, __LINE__, "chown of the working directory");
+        fail(__FILE__, __LINE__, "chown of the working directory");
     std::fflush(nullptr);
     const pid_t child = ::fork();
     if (child < 0)
-        Fail(__FILE__, __LINE__, "fork");
+        fail(__FILE__, __LINE__, "fork");
     if (child == 0) {
         int status = 0;
         if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0) {
             std::perror("dropping to nobody");
             status = 3;
         } else {
-            RunCounted(body);
+            runCounted(body);
             status = failuresInCase == 0 ? 0 : 1;
         }
         std::fflush(nullptr);
@@ -206,17 +206,17 @@ void RunAsOrdinaryUser(const std::function<void()>& body)
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        Fail(__FILE__, __LINE__, "the part run as nobody failed");
+        fail(__FILE__, __LINE__, "the part run as nobody failed");
 }
 
-void Fail(const char* file, int line, const std::string& message)
+void fail(const char* file, int line, const std::string& message)
 {
     std::fprintf(stderr, "  FAIL %s:%d: %s\n", file, line, message.c_str());
     ++failuresInCase;
     throw Failure{};
 }
 
-int RunAll(int argc, char** argv)
+int runAll(int argc, char** argv)
 {
     char* home = ::getcwd(nullptr, 0);
     if (home == nullptr) {
@@ -230,13 +230,13 @@ int RunAll(int argc, char** argv)
 
     CopiesFolder copies;
     try {
-        ReadTestData();
-        if (!Programs().empty()) {
+        readTestData();
+        if (!programs().empty()) {
             std::string folder = base + "/larkprograms-XXXXXX";
             if (::mkdtemp(folder.data()) == nullptr)
                 throw std::runtime_error("cannot make " + folder);
             copies.path = folder;
-            CopyPrograms(folder);
+            copyPrograms(folder);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "before the first case: %s\n", e.what());
@@ -245,7 +245,7 @@ int RunAll(int argc, char** argv)
 
     int failed = 0;
     int run = 0;
-    for (const Case& c : Registry()) {
+    for (const Case& c : registry()) {
         if (argc > 1 && std::find_if(argv + 1, argv + argc, [&](const char* want) {
                             return std::strcmp(want, c.name) == 0;
                         }) == argv + argc)
@@ -256,14 +256,14 @@ int RunAll(int argc, char** argv)
             std::perror("temporary working directory");
             return 2;
         }
-        ResetUserTable();
+        resetUserTable();
         failuresInCase = 0;
-        RunCounted(c.body);
+        runCounted(c.body);
         if (::chdir(start.c_str()) != 0) {
             std::perror("chdir back");
             return 2;
         }
-        RemoveTree(dir);
+        removeTree(dir);
         std::printf("%s %s\n", failuresInCase == 0 ? "PASS" : "FAIL", c.name);
         if (failuresInCase != 0)
             ++failed;
@@ -276,7 +276,7 @@ int RunAll(int argc, char** argv)
     return failed == 0 ? 0 : 1;
 }
 
-std::string ReadFile(const std::string& path)
+std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -284,7 +284,7 @@ std::string ReadFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string ReadFileStart(const std::string& path, std::size_t size)
+std::string readFileStart(const std::string& path, std::size_t size)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -295,7 +295,7 @@ std::string ReadFileStart(const std::string& path, std::size_t size)
     return bytes;
 }
 
-void WriteFile(const std::string& path, const std::string& bytes)
+void writeFile(const std::string& path, const std::string& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -304,7 +304,7 @@ void WriteFile(const std::string& path, const std::string& bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
-bool FileExists(const std::string& path)
+bool fileExists(const std::string& path)
 {
     struct stat st
     {
@@ -312,17 +312,17 @@ bool FileExists(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::vector<std::string> ListWorkingDir()
+std::vector<std::string> listWorkingDir()
 {
     std::vector<std::string> names;
-    for (std::string& name : ListEveryFile()) {
+    for (std::string& name : listEveryFile()) {
         if (name != WriterLockFile)
             names.push_back(std::move(name));
     }
     return names;
 }
 
-std::vector<std::string> ListEveryFile()
+std::vector<std::string> listEveryFile()
 {
     std::vector<std::string> names;
     DIR* dir = ::opendir(".");
@@ -338,21 +338,21 @@ std::vector<std::string> ListEveryFile()
     return names;
 }
 
-void ClearWorkingDir()
+void clearWorkingDir()
 {
-    for (const std::string& name : ListEveryFile())
-        RemoveTree(name);
+    for (const std::string& name : listEveryFile())
+        removeTree(name);
 }
 
-std::string TestData(const std::string& name)
+std::string testData(const std::string& name)
 {
-    const auto file = TestDataFiles().find(name);
-    if (file == TestDataFiles().end())
+    const auto file = testDataFiles().find(name);
+    if (file == testDataFiles().end())
         throw std::runtime_error("cannot read " + std::string(LARK_STORE_TEST_DATA) + "/" + name);
     return file->second;
 }
 
-ChildOutcome RunInChild(uid_t uid, gid_t gid, const std::function<std::string()>& body)
+ChildOutcome runInChild(uid_t uid, gid_t gid, const std::function<std::string()>& body)
 {
     ChildOutcome outcome;
     int pipeFds[2];
@@ -396,22 +396,22 @@ ChildOutcome RunInChild(uid_t uid, gid_t gid, const std::function<std::string()>
     return outcome;
 }
 
-ChildOutcome RunInChild(const std::function<std::string()>& body)
+ChildOutcome runInChild(const std::function<std::string()>& body)
 {
-    return RunInChild(OrdinaryUid(), OrdinaryGid(), body);
+    return runInChild(ordinaryUid(), ordinaryGid(), body);
 }
 
-uid_t OrdinaryUid()
+uid_t ordinaryUid()
 {
     return ::geteuid() == 0 ? uid_t{65534} : ::geteuid();
 }
 
-gid_t OrdinaryGid()
+gid_t ordinaryGid()
 {
     return ::geteuid() == 0 ? gid_t{65534} : ::getegid();
 }
 
-pid_t DeadPid()
+pid_t deadPid()
 {
     std::fflush(nullptr);
     const pid_t child = ::fork();
@@ -425,10 +425,10 @@ pid_t DeadPid()
     return child;
 }
 
-std::string SaveReport(const std::string& path)
+std::string saveReport(const std::string& path)
 {
     try {
-        if (const std::optional<int> lateFault = SaveUserTable(TheTable(), path))
+        if (const std::optional<int> lateFault = SaveUserTable(theTable(), path))
             return "saved with warning " + std::to_string(*lateFault);
         return "saved";
     } catch (const IoError& e) {
@@ -438,7 +438,7 @@ std::string SaveReport(const std::string& path)
 
 const std::string TableFile = UserTableFileName;
 
-UserRecord PlainRecord(const std::string& name, const std::string& password,
+UserRecord plainRecord(const std::string& name, const std::string& password,
                        const std::string& path, const std::string& flags)
 {
     UserRecord record{};
@@ -446,32 +446,32 @@ UserRecord PlainRecord(const std::string& name, const std::string& password,
     record.Password.assign(password);
     record.DataPath.assign(path);
     for (std::size_t i = 0; i < AllRecordRights.size(); ++i)
-        RightField(record, AllRecordRights[i]).assign(flags.substr(i, 1));
+        rightField(record, AllRecordRights[i]).assign(flags.substr(i, 1));
     return record;
 }
 
-std::string DecodedRights(const UserRecord& record)
+std::string decodedRights(const UserRecord& record)
 {
     std::string flags;
     for (RecordRight right : AllRecordRights)
-        flags += Decoded(RightField(record, right));
+        flags += decoded(rightField(record, right));
     return flags;
 }
 
-UserTable& TheTable()
+UserTable& theTable()
 {
     static UserTable table;
     return table;
 }
 
-std::string Table()
+std::string table()
 {
-    return TheTable().Bytes();
+    return theTable().bytes();
 }
 
 } // namespace storecheck
 
 int main(int argc, char** argv)
 {
-    return storecheck::RunAll(argc, argv);
+    return storecheck::runAll(argc, argv);
 }

@@ -22,60 +22,60 @@ struct Case
     std::function<void()> body;
 };
 
-std::vector<Case>& Registry();
-void Fail(const char* file, int line, const std::string& message);
+std::vector<Case>& registry();
+void fail(const char* file, int line, const std::string& message);
 
 struct Registrar
 {
     Registrar(const char* name, std::function<void()> body)
     {
-        Registry().push_back({name, std::move(body)});
+        registry().push_back({name, std::move(body)});
     }
 };
 
-template <class T> std::string Show(const T& value)
+template <class T> std::string show(const T& value)
 {
     std::ostringstream out;
     out << value;
     return out.str();
 }
-std::string Show(const std::string& value);
-inline std::string Show(const char* value)
+std::string show(const std::string& value);
+inline std::string show(const char* value)
 {
-    return Show(std::string(value));
+    return show(std::string(value));
 }
-std::string Show(const std::vector<std::string>& values);
+std::string show(const std::vector<std::string>& values);
 
 // "got A, expected E", and for byte strings where they first differ.
-template <class A, class E> std::string Mismatch(const A& actual, const E& expected)
+template <class A, class E> std::string mismatch(const A& actual, const E& expected)
 {
-    return "got " + Show(actual) + ", expected " + Show(expected);
+    return "got " + show(actual) + ", expected " + show(expected);
 }
-std::string Mismatch(const std::string& actual, const std::string& expected);
+std::string mismatch(const std::string& actual, const std::string& expected);
 
 // Runs every registered case (or those named on the command line); returns
 // the process exit code.
-int RunAll(int argc, char** argv);
+int runAll(int argc, char** argv);
 
 // Bytes of a file, or throws when it cannot be read.
-std::string ReadFile(const std::string& path);
+std::string readFile(const std::string& path);
 // The first `size` bytes of a file (fewer when it is shorter), for a file too
 // large to read whole.
-std::string ReadFileStart(const std::string& path, std::size_t size);
-void WriteFile(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
+std::string readFileStart(const std::string& path, std::size_t size);
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
 // Names in the working directory, without "." and "..", sorted.
 // What the working directory holds, sorted, but for the writer lock's file,
 // which stays beside a table once anyone has saved it.
-std::vector<std::string> ListWorkingDir();
-std::vector<std::string> ListEveryFile();
+std::vector<std::string> listWorkingDir();
+std::vector<std::string> listEveryFile();
 inline const std::string WriterLockFile = ".Gatekeep.acl.writer";
 // Removes everything in the working directory, read-only folders too.
-void ClearWorkingDir();
+void clearWorkingDir();
 // A file of tests/data. All are read before the first case, so a case's
 // child that has dropped to nobody has them too: the source tree may sit in
 // a folder that only its owner enters (a clone in root's home).
-std::string TestData(const std::string& name);
+std::string testData(const std::string& name);
 
 // A program of the build tree that cases run after dropping to nobody. For
 // the reason above, the run copies it before the first case into a folder
@@ -92,7 +92,7 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
-    friend void CopyPrograms(const std::string& folder);
+    friend void copyPrograms(const std::string& folder);
     std::string m_original;
     std::string m_path;
 };
@@ -106,17 +106,17 @@ struct ChildOutcome
     int status = -1;
     std::string report;
 };
-ChildOutcome RunInChild(uid_t uid, gid_t gid, const std::function<std::string()>& body);
-ChildOutcome RunInChild(const std::function<std::string()>& body);
+ChildOutcome runInChild(uid_t uid, gid_t gid, const std::function<std::string()>& body);
+ChildOutcome runInChild(const std::function<std::string()>& body);
 // "nobody" (65534) when the tests run as root, the current user otherwise:
 // someone whom file permissions bind.
-uid_t OrdinaryUid();
-gid_t OrdinaryGid();
+uid_t ordinaryUid();
+gid_t ordinaryGid();
 // The id of a process that has ended and been reaped.
-pid_t DeadPid();
+pid_t deadPid();
 // The outcome of a save of the case's table to `path` as text: "saved",
 // "saved with warning <code>" or "error <code>".
-std::string SaveReport(const std::string& path);
+std::string saveReport(const std::string& path);
 
 // The name of the table file, which the store keeps in the working directory.
 extern const std::string TableFile;
@@ -124,63 +124,63 @@ extern const std::string TableFile;
 // in a child process that has dropped to nobody (uid and gid 65534) and
 // owns the working directory and what it holds. A failure in the child
 // fails the case.
-void RunAsOrdinaryUser(const std::function<void()>& body);
+void runAsOrdinaryUser(const std::function<void()>& body);
 
 // A record of plain texts; rights as six flags in record order ("0" is
 // granted).
-UserRecord PlainRecord(const std::string& name, const std::string& password,
+UserRecord plainRecord(const std::string& name, const std::string& password,
                        const std::string& path, const std::string& flags);
 // The six rights of a stored record, unscrambled, in record order.
-std::string DecodedRights(const UserRecord& record);
+std::string decodedRights(const UserRecord& record);
 
 // The table a case works with, zero-filled at its start.
-UserTable& TheTable();
+UserTable& theTable();
 // The bytes of that table, laid out as the table file holds them.
-std::string Table();
+std::string table();
 
 } // namespace storecheck
 
 // The store's operations on the case's table and the table file of the
 // working directory, under the names the cases use.
-inline UserRecord& Slot(int n)
+inline UserRecord& slot(int n)
 {
-    return storecheck::TheTable().Slot(n);
+    return storecheck::theTable().slot(n);
 }
 inline int FindUser(std::string_view name)
 {
-    return storecheck::TheTable().FindUser(name);
+    return storecheck::theTable().FindUser(name);
 }
 inline void ClearEmptySlots()
 {
-    storecheck::TheTable().ClearEmptySlots();
+    storecheck::theTable().ClearEmptySlots();
 }
 inline int FirstFreeSlot()
 {
-    return storecheck::TheTable().FirstFreeSlot();
+    return storecheck::theTable().FirstFreeSlot();
 }
 inline AnsiString StoreNewUser(const UserRecord& plain)
 {
-    return storecheck::TheTable().StoreNewUser(plain);
+    return storecheck::theTable().StoreNewUser(plain);
 }
 inline void RemoveUserSlot(int n)
 {
-    storecheck::TheTable().RemoveUserSlot(n);
+    storecheck::theTable().RemoveUserSlot(n);
 }
 inline void LoadUserTable()
 {
-    LoadUserTable(storecheck::TheTable(), storecheck::TableFile);
+    LoadUserTable(storecheck::theTable(), storecheck::TableFile);
 }
 inline std::optional<int> SaveUserTable()
 {
-    return SaveUserTable(storecheck::TheTable(), storecheck::TableFile);
+    return SaveUserTable(storecheck::theTable(), storecheck::TableFile);
 }
 inline void CreateUserTableFile()
 {
     CreateUserTableFile(storecheck::TableFile);
 }
-inline void ResetUserTable()
+inline void resetUserTable()
 {
-    storecheck::TheTable() = UserTable{};
+    storecheck::theTable() = UserTable{};
 }
 
 #define STORE_CAT2(a, b) a##b
@@ -195,7 +195,7 @@ inline void ResetUserTable()
 #define CHECK(cond)                                                                                \
     do {                                                                                           \
         if (!(cond))                                                                               \
-            ::storecheck::Fail(__FILE__, __LINE__, "CHECK(" #cond ")");                            \
+            ::storecheck::fail(__FILE__, __LINE__, "CHECK(" #cond ")");                            \
     } while (0)
 
 #define CHECK_EQ(actual, expected)                                                                 \
@@ -203,9 +203,9 @@ inline void ResetUserTable()
         const auto& check_a_ = (actual);                                                           \
         const auto& check_e_ = (expected);                                                         \
         if (!(check_a_ == check_e_))                                                               \
-            ::storecheck::Fail(__FILE__, __LINE__,                                                 \
+            ::storecheck::fail(__FILE__, __LINE__,                                                 \
                                "CHECK_EQ(" #actual ", " #expected "): " +                          \
-                                   ::storecheck::Mismatch(check_a_, check_e_));                    \
+                                   ::storecheck::mismatch(check_a_, check_e_));                    \
     } while (0)
 
 // Checks that `expr` throws IoError with the given code and text.
@@ -220,5 +220,5 @@ inline void ResetUserTable()
             CHECK_EQ(std::string(e_.what()), std::string(text_));                                  \
         }                                                                                          \
         if (!thrown_)                                                                              \
-            ::storecheck::Fail(__FILE__, __LINE__, "no IoError from " #expr);                      \
+            ::storecheck::fail(__FILE__, __LINE__, "no IoError from " #expr);                      \
     } while (0)

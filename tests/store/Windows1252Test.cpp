@@ -10,12 +10,12 @@ TEST(EveryByteRoundTrips)
     std::string all;
     for (int b = 0; b < 256; ++b) {
         const std::string one(1, static_cast<char>(b));
-        const std::optional<std::string> back = Utf8ToWindows1252(Windows1252ToUtf8(one));
+        const std::optional<std::string> back = utf8ToWindows1252(windows1252ToUtf8(one));
         if (back != one)
-            storecheck::Fail(__FILE__, __LINE__, "byte " + std::to_string(b));
+            storecheck::fail(__FILE__, __LINE__, "byte " + std::to_string(b));
         all += one;
     }
-    CHECK(Utf8ToWindows1252(Windows1252ToUtf8(all)) == all);
+    CHECK(utf8ToWindows1252(windows1252ToUtf8(all)) == all);
 }
 
 TEST(TextsTheTableCanHoldAreConverted)
@@ -35,8 +35,8 @@ TEST(TextsTheTableCanHoldAreConverted)
         {"", ""},
     };
     for (const Row& row : rows) {
-        CHECK_EQ(Utf8ToWindows1252(row.utf8).value_or("(refused)"), row.bytes);
-        CHECK_EQ(Windows1252ToUtf8(row.bytes), row.utf8);
+        CHECK_EQ(utf8ToWindows1252(row.utf8).value_or("(refused)"), row.bytes);
+        CHECK_EQ(windows1252ToUtf8(row.bytes), row.utf8);
     }
 }
 
@@ -63,9 +63,9 @@ TEST(OtherTextsAreRefusedWithTheReason)
     };
     for (const Row& row : rows) {
         std::string problem;
-        const std::optional<std::string> bytes = Utf8ToWindows1252(row.utf8, &problem);
+        const std::optional<std::string> bytes = utf8ToWindows1252(row.utf8, &problem);
         CHECK(!bytes);
         if (problem.rfind(row.problem, 0) != 0)
-            storecheck::Fail(__FILE__, __LINE__, storecheck::Mismatch(problem, row.problem));
+            storecheck::fail(__FILE__, __LINE__, storecheck::mismatch(problem, row.problem));
     }
 }

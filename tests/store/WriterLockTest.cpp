@@ -20,12 +20,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using storecheck::FileExists;
-using storecheck::ReadFile;
-using storecheck::RunInChild;
+using storecheck::fileExists;
+using storecheck::readFile;
+using storecheck::runInChild;
 using storecheck::TableFile;
-using storecheck::TestData;
-using storecheck::WriteFile;
+using storecheck::testData;
+using storecheck::writeFile;
 using storecheck::WriterLockFile;
 
 namespace {
@@ -33,7 +33,7 @@ namespace {
 using std::chrono::milliseconds;
 
 // How a take of the lock ended: "taken", "error <code>: <text>".
-std::string Take(WriterLock& lock, milliseconds wait = milliseconds(0))
+std::string take(WriterLock& lock, milliseconds wait = milliseconds(0))
 {
     try {
         lock.acquire(wait);
@@ -44,12 +44,12 @@ std::string Take(WriterLock& lock, milliseconds wait = milliseconds(0))
 }
 
 // The same in another process, which lets go as it ends.
-std::string TakeElsewhere(const std::string& table)
+std::string takeElsewhere(const std::string& table)
 {
-    return RunInChild(::geteuid(), ::getegid(),
+    return runInChild(::geteuid(), ::getegid(),
                       [table] {
                           WriterLock lock(table);
-                          return Take(lock);
+                          return take(lock);
                       })
         .report;
 }
@@ -61,7 +61,7 @@ const std::string NotPlain =
     "link, a special file or a second name of another file), so the writer lock cannot be taken "
     "safely: nothing was written. Remove .Gatekeep.acl.writer; the next save makes it anew.";
 
-ino_t InodeOf(const std::string& path)
+ino_t inodeOf(const std::string& path)
 {
     struct stat st
     {
@@ -102,24 +102,24 @@ TEST(PlantedThingsAtTheLocksNameAreRefused)
     };
     for (const Planted& planted : cases) {
         std::printf("  %s\n", planted.name);
-        storecheck::ClearWorkingDir();
-        WriteFile(TableFile, TestData("three-users.acl"));
-        WriteFile("elsewhere", "theirs");
+        storecheck::clearWorkingDir();
+        writeFile(TableFile, testData("three-users.acl"));
+        writeFile("elsewhere", "theirs");
         planted.plant();
         const Deadline deadline(10);
         WriterLock lock(TableFile);
-        CHECK_EQ(Take(lock), NotPlain);
+        CHECK_EQ(take(lock), NotPlain);
         CHECK(!lock.held());
         // Nobody got in by another way meanwhile.
-        CHECK_EQ(TakeElsewhere(TableFile), NotPlain);
-        CHECK_EQ(ReadFile("elsewhere"), std::string("theirs"));
-        CHECK_EQ(ReadFile(TableFile), TestData("three-users.acl"));
-        CHECK(!FileExists("missing"));
+        CHECK_EQ(takeElsewhere(TableFile), NotPlain);
+        CHECK_EQ(readFile("elsewhere"), std::string("theirs"));
+        CHECK_EQ(readFile(TableFile), testData("three-users.acl"));
+        CHECK(!fileExists("missing"));
         // Removed, the next take makes the lock anew.
         ::unlink(WriterLockFile.c_str());
         ::rmdir(WriterLockFile.c_str());
-        CHECK_EQ(Take(lock), std::string("taken"));
-        CHECK_EQ(TakeElsewhere(TableFile), Busy);
+        CHECK_EQ(take(lock), std::string("taken"));
+        CHECK_EQ(takeElsewhere(TableFile), Busy);
         lock.release();
     }
 }
@@ -130,21 +130,21 @@ TEST(PlantedThingsAtTheLocksNameAreRefused)
 TEST(LockFileOfAnotherUser)
 {
     CHECK(::chmod(".", 0777 | S_ISVTX) == 0);
-    WriteFile(TableFile, TestData("three-users.acl"));
+    writeFile(TableFile, testData("three-users.acl"));
     CHECK(::chmod(TableFile.c_str(), 0666) == 0);
     const auto plant = [](mode_t mode) {
         ::unlink(WriterLockFile.c_str());
-        WriteFile(WriterLockFile, "");
+        writeFile(WriterLockFile, "");
         CHECK(::chmod(WriterLockFile.c_str(), mode) == 0);
-        CHECK(::chown(WriterLockFile.c_str(), storecheck::OrdinaryUid(),
-                      storecheck::OrdinaryGid()) == 0);
+        CHECK(::chown(WriterLockFile.c_str(), storecheck::ordinaryUid(),
+                      storecheck::ordinaryGid()) == 0);
     };
 
     plant(0666);
     {
         WriterLock lock(TableFile);
-        CHECK_EQ(Take(lock), std::string("taken"));
-        CHECK_EQ(TakeElsewhere(TableFile), Busy);
+        CHECK_EQ(take(lock), std::string("taken"));
+        CHECK_EQ(takeElsewhere(TableFile), Busy);
         lock.release();
     }
     struct stat st
@@ -152,15 +152,15 @@ TEST(LockFileOfAnotherUser)
     };
     CHECK(::lstat(WriterLockFile.c_str(), &st) == 0);
     CHECK_EQ(st.st_mode & 07777, mode_t{0666});
-    CHECK_EQ(st.st_uid, storecheck::OrdinaryUid());
+    CHECK_EQ(st.st_uid, storecheck::ordinaryUid());
     CHECK_EQ(st.st_size, off_t{0});
 
     // Theirs and private: root could open it, anyone else not.
     plant(0600);
     if (::geteuid() == 0) {
-        const auto outcome = RunInChild(65533, 65533, [] {
+        const auto outcome = runInChild(65533, 65533, [] {
             WriterLock lock(TableFile);
-            return Take(lock);
+            return take(lock);
         });
         CHECK_EQ(
             outcome.report,
@@ -176,25 +176,25 @@ TEST(LockFileOfAnotherUser)
 // the name, as every other writer does.
 TEST(ALockFileRemovedBetweenTakesIsTakenAnew)
 {
-    WriteFile(TableFile, TestData("three-users.acl"));
+    writeFile(TableFile, testData("three-users.acl"));
     WriterLock window(TableFile);
-    CHECK_EQ(Take(window), std::string("taken"));
+    CHECK_EQ(take(window), std::string("taken"));
     window.release();
     CHECK(::unlink(WriterLockFile.c_str()) == 0);
 
     WriterLock other(TableFile);
-    CHECK_EQ(Take(other), std::string("taken"));
-    CHECK_EQ(Take(window), Busy);
+    CHECK_EQ(take(other), std::string("taken"));
+    CHECK_EQ(take(window), Busy);
     other.release();
-    CHECK_EQ(Take(window), std::string("taken"));
-    CHECK_EQ(TakeElsewhere(TableFile), Busy);
+    CHECK_EQ(take(window), std::string("taken"));
+    CHECK_EQ(takeElsewhere(TableFile), Busy);
     window.release();
 
     // Replaced by another plain file: the same.
     CHECK(::unlink(WriterLockFile.c_str()) == 0);
-    WriteFile(WriterLockFile, "");
-    CHECK_EQ(Take(other), std::string("taken"));
-    CHECK_EQ(Take(window), Busy);
+    writeFile(WriterLockFile, "");
+    CHECK_EQ(take(other), std::string("taken"));
+    CHECK_EQ(take(window), Busy);
     other.release();
 }
 
@@ -203,23 +203,23 @@ TEST(ALockFileRemovedBetweenTakesIsTakenAnew)
 // place, and it then works on the table the save left.
 TEST(ALockFileRemovedDuringAHoldStillKeepsTheNextWriterOut)
 {
-    WriteFile(TableFile, TestData("three-users.acl"));
+    writeFile(TableFile, testData("three-users.acl"));
     WriterLock first(TableFile);
-    CHECK_EQ(Take(first), std::string("taken"));
+    CHECK_EQ(take(first), std::string("taken"));
     CHECK(::unlink(WriterLockFile.c_str()) == 0);
 
     WriterLock second(TableFile);
-    CHECK_EQ(Take(second), Busy);
-    CHECK_EQ(TakeElsewhere(TableFile), Busy);
+    CHECK_EQ(take(second), Busy);
+    CHECK_EQ(takeElsewhere(TableFile), Busy);
     // The first writer's save replaces the table; then it lets go.
-    const ino_t before = InodeOf(TableFile);
+    const ino_t before = inodeOf(TableFile);
     LoadUserTable();
-    StoreNewUser(storecheck::PlainRecord("dora", "pw", "/d", "000000"));
+    StoreNewUser(storecheck::plainRecord("dora", "pw", "/d", "000000"));
     SaveUserTable();
-    CHECK(InodeOf(TableFile) != before);
+    CHECK(inodeOf(TableFile) != before);
     first.release();
-    CHECK_EQ(Take(second, milliseconds(1000)), std::string("taken"));
-    CHECK_EQ(TakeElsewhere(TableFile), Busy);
+    CHECK_EQ(take(second, milliseconds(1000)), std::string("taken"));
+    CHECK_EQ(takeElsewhere(TableFile), Busy);
     second.release();
 }
 
@@ -230,13 +230,13 @@ TEST(AFolderThatTakesNoNewFilesNeedsTheLockMadeOnce)
 {
     CHECK(::chmod(".", 0755) == 0);
     CHECK(::mkdir("shared", 0755) == 0);
-    WriteFile("shared/" + TableFile, TestData("three-users.acl"));
+    writeFile("shared/" + TableFile, testData("three-users.acl"));
     CHECK(::chmod(("shared/" + TableFile).c_str(), 0666) == 0);
     CHECK(::chmod("shared", 0755) == 0);
     const auto takeAsOrdinaryUser = [] {
-        return RunInChild([] {
+        return runInChild([] {
                    WriterLock lock("shared/" + TableFile);
-                   return Take(lock);
+                   return take(lock);
                })
             .report;
     };
@@ -247,12 +247,12 @@ TEST(AFolderThatTakesNoNewFilesNeedsTheLockMadeOnce)
                              "written. Let the table's writers create files in the folder, or "
                              "have .Gatekeep.acl.writer made there once, as an empty file with "
                              "the table's owner, group and permissions."));
-        CHECK(!FileExists("shared/" + WriterLockFile));
+        CHECK(!fileExists("shared/" + WriterLockFile));
     }
-    WriteFile("shared/" + WriterLockFile, "");
+    writeFile("shared/" + WriterLockFile, "");
     CHECK(::chmod(("shared/" + WriterLockFile).c_str(), 0666) == 0);
     WriterLock mine("shared/" + TableFile);
-    CHECK_EQ(Take(mine), std::string("taken"));
+    CHECK_EQ(take(mine), std::string("taken"));
     CHECK_EQ(takeAsOrdinaryUser(), Busy);
     mine.release();
     CHECK_EQ(takeAsOrdinaryUser(), std::string("taken"));
@@ -262,12 +262,12 @@ TEST(AFolderThatTakesNoNewFilesNeedsTheLockMadeOnce)
 // once.
 TEST(WithoutLocksTheTakeSaysSoOnce)
 {
-    WriteFile(TableFile, TestData("three-users.acl"));
+    writeFile(TableFile, testData("three-users.acl"));
     writerlock_testing::LockHook = [](int) { return ENOLCK; };
     WriterLock lock(TableFile);
-    CHECK_EQ(Take(lock), std::string("taken"));
+    CHECK_EQ(take(lock), std::string("taken"));
     lock.release();
-    CHECK(Take(lock) == "taken");
+    CHECK(take(lock) == "taken");
     lock.release();
     writerlock_testing::LockHook = nullptr;
     const std::optional<std::string> notice = lock.takeNotice();
@@ -277,7 +277,7 @@ TEST(WithoutLocksTheTakeSaysSoOnce)
                          "writer lock, and only the check for changes made meanwhile guards two "
                          "saves at the same moment."));
     CHECK(!lock.takeNotice());
-    CHECK_EQ(Take(lock), std::string("taken"));
+    CHECK_EQ(take(lock), std::string("taken"));
     lock.release();
     CHECK(!lock.takeNotice());
 }
@@ -296,11 +296,11 @@ TEST(ALeftTableLockOfAnotherUserIsReplacedNotWritten)
     const Left cases[] = {{"another user's", true, false}, {"with a second name", false, true}};
     for (const Left& left : cases) {
         std::printf("  %s\n", left.name);
-        storecheck::ClearWorkingDir();
-        WriteFile(lockFile, "4242\nlarkledger-security\nelsewhere\n");
+        storecheck::clearWorkingDir();
+        writeFile(lockFile, "4242\nlarkledger-security\nelsewhere\n");
         CHECK(::chmod(lockFile.c_str(), 0666) == 0);
         if (left.theirs)
-            CHECK(::chown(lockFile.c_str(), storecheck::OrdinaryUid(), storecheck::OrdinaryGid()) ==
+            CHECK(::chown(lockFile.c_str(), storecheck::ordinaryUid(), storecheck::ordinaryGid()) ==
                   0);
         if (left.linked)
             CHECK(::link(lockFile.c_str(), "second") == 0);
@@ -338,24 +338,24 @@ TEST(ATableLockThatIsNoPlainFileIsNotOpened)
     CHECK(::symlink("made-through-link", lockFile.c_str()) == 0);
     TableLock lock(TableFile);
     CHECK(lock.tryLock() != TableLock::State::Acquired);
-    CHECK(!FileExists("made-through-link"));
+    CHECK(!fileExists("made-through-link"));
 }
 
 // A table is made only where none is: one found there, perhaps made by
 // another copy since the caller looked, is left as it is.
 TEST(CreatingATableNeverEmptiesOne)
 {
-    WriteFile(TableFile, TestData("three-users.acl"));
+    writeFile(TableFile, testData("three-users.acl"));
     CHECK(!CreateUserTableFile(TableFile));
-    CHECK_EQ(ReadFile(TableFile), TestData("three-users.acl"));
+    CHECK_EQ(readFile(TableFile), testData("three-users.acl"));
     CHECK(::mkdir("real", 0700) == 0);
-    WriteFile("real/table.acl", TestData("three-users.acl"));
+    writeFile("real/table.acl", testData("three-users.acl"));
     CHECK(::symlink("real/table.acl", "linked.acl") == 0);
     CHECK(!CreateUserTableFile("linked.acl"));
-    CHECK_EQ(ReadFile("real/table.acl"), TestData("three-users.acl"));
+    CHECK_EQ(readFile("real/table.acl"), testData("three-users.acl"));
 
     CHECK(CreateUserTableFile("new.acl"));
-    CHECK_EQ(ReadFile("new.acl"), std::string());
+    CHECK_EQ(readFile("new.acl"), std::string());
     struct stat st
     {
     };

@@ -9,14 +9,14 @@
 #include <QWidget>
 
 // The name a screen reader announces for a control.
-inline QString AnnouncedName(QWidget* widget)
+inline QString announcedName(QWidget* widget)
 {
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
     return accessible ? accessible->text(QAccessible::Name) : QString();
 }
 
 // The widget that Tab moves to from `from`.
-inline QWidget* NextTabStop(QWidget* from)
+inline QWidget* nextTabStop(QWidget* from)
 {
     QWidget* w = from->nextInFocusChain();
     while (w != from && !(w->focusPolicy() & Qt::TabFocus))
@@ -26,7 +26,7 @@ inline QWidget* NextTabStop(QWidget* from)
 
 // The edit boxes, combo boxes, lists and editable memos under `root` that a
 // screen reader would announce without a name, by objectName.
-inline QStringList UnnamedEntries(QWidget* root)
+inline QStringList unnamedEntries(QWidget* root)
 {
     QStringList unnamed;
     for (QWidget* w : root->findChildren<QWidget*>()) {
@@ -36,7 +36,7 @@ inline QStringList UnnamedEntries(QWidget* root)
         bool partOfCombo = false; // its line edit or drop-down list
         for (QWidget* p = w->parentWidget(); p && !partOfCombo; p = p->parentWidget())
             partOfCombo = qobject_cast<QComboBox*>(p) != nullptr;
-        if (entry && !partOfCombo && AnnouncedName(w).isEmpty())
+        if (entry && !partOfCombo && announcedName(w).isEmpty())
             unnamed.append(w->objectName());
     }
     return unnamed;

@@ -6,7 +6,7 @@
 
 // A control under `root` by its objectName; fails the test when there is
 // none (the caller then gets a null pointer).
-template <class T> T* Control(const QWidget* root, const char* name)
+template <class T> T* control(const QWidget* root, const char* name)
 {
     T* control = root->findChild<T*>(QLatin1String(name));
     if (!control)
@@ -17,7 +17,7 @@ template <class T> T* Control(const QWidget* root, const char* name)
 
 // Shows a window and waits until it is the active one, as a window the
 // user works in.
-inline bool ShowActive(QWidget* window)
+inline bool showActive(QWidget* window)
 {
     window->show();
     return QTest::qWaitForWindowActive(window);

@@ -14,7 +14,7 @@
 // run one test over all of them.
 
 // The centre of a line in the list's viewport.
-inline QPoint LineCentre(QListWidget* list, int row)
+inline QPoint lineCentre(QListWidget* list, int row)
 {
     QListWidgetItem* item = list->item(row);
     if (!item) {
@@ -27,15 +27,15 @@ inline QPoint LineCentre(QListWidget* list, int row)
 
 // A drag in steps: the left button pressed on a line, moved over others
 // while held, let go on a line.
-inline void PressOnLine(QListWidget* list, int row)
+inline void pressOnLine(QListWidget* list, int row)
 {
-    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, LineCentre(list, row));
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, lineCentre(list, row));
 }
 
-inline void MoveHeldOver(QListWidget* list, int row)
+inline void moveHeldOver(QListWidget* list, int row)
 {
     QWidget* viewport = list->viewport();
-    const QPoint at = LineCentre(list, row);
+    const QPoint at = lineCentre(list, row);
     // Built by hand: whether QTest::mouseMove carries the held button
     // differs between Qt versions, and without it nothing is dragged.
     QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
@@ -43,24 +43,24 @@ inline void MoveHeldOver(QListWidget* list, int row)
     QApplication::sendEvent(viewport, &move);
 }
 
-inline void ReleaseOnLine(QListWidget* list, int row)
+inline void releaseOnLine(QListWidget* list, int row)
 {
-    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, LineCentre(list, row));
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, lineCentre(list, row));
 }
 
 // Presses on the first of `rows`, moves over the others in turn and lets go
 // on the last.
-inline void DragAcross(QListWidget* list, const QList<int>& rows)
+inline void dragAcross(QListWidget* list, const QList<int>& rows)
 {
-    PressOnLine(list, rows.first());
+    pressOnLine(list, rows.first());
     for (const int row : rows.mid(1))
-        MoveHeldOver(list, row);
-    ReleaseOnLine(list, rows.last());
+        moveHeldOver(list, row);
+    releaseOnLine(list, rows.last());
 }
 
 // Toggles a line the way a screen reader does, through the line's own
 // accessible action.
-inline void ToggleByScreenReader(QListWidget* list, int row)
+inline void toggleByScreenReader(QListWidget* list, int row)
 {
     QAccessibleInterface* view = QAccessible::queryAccessibleInterface(list);
     QAccessibleInterface* line = view ? view->child(row) : nullptr;
@@ -95,7 +95,7 @@ struct ListMove
 };
 Q_DECLARE_METATYPE(ListMove)
 
-inline ListMove Click(int row, Qt::MouseButton button = Qt::LeftButton,
+inline ListMove click(int row, Qt::MouseButton button = Qt::LeftButton,
                       Qt::KeyboardModifiers modifiers = {})
 {
     ListMove move;
@@ -105,7 +105,7 @@ inline ListMove Click(int row, Qt::MouseButton button = Qt::LeftButton,
     return move;
 }
 
-inline ListMove Drag(const QList<int>& rows)
+inline ListMove drag(const QList<int>& rows)
 {
     ListMove move;
     move.kind = ListMove::Kind::Drag;
@@ -113,7 +113,7 @@ inline ListMove Drag(const QList<int>& rows)
     return move;
 }
 
-inline ListMove Key(Qt::Key key, Qt::KeyboardModifiers modifiers = {})
+inline ListMove key(Qt::Key key, Qt::KeyboardModifiers modifiers = {})
 {
     ListMove move;
     move.kind = ListMove::Kind::Key;
@@ -121,7 +121,7 @@ inline ListMove Key(Qt::Key key, Qt::KeyboardModifiers modifiers = {})
     return move;
 }
 
-inline ListMove Type(const QString& text)
+inline ListMove type(const QString& text)
 {
     ListMove move;
     move.kind = ListMove::Kind::Type;
@@ -129,7 +129,7 @@ inline ListMove Type(const QString& text)
     return move;
 }
 
-inline ListMove ScreenReader(int row)
+inline ListMove screenReader(int row)
 {
     ListMove move;
     move.kind = ListMove::Kind::ScreenReader;
@@ -138,15 +138,15 @@ inline ListMove ScreenReader(int row)
 }
 
 // Does to `list` what `move` describes.
-inline void MoveSelection(QListWidget* list, const ListMove& move)
+inline void moveSelection(QListWidget* list, const ListMove& move)
 {
     switch (move.kind) {
     case ListMove::Kind::Click:
         QTest::mouseClick(list->viewport(), move.button, move.modifiers,
-                          LineCentre(list, move.rows.first()));
+                          lineCentre(list, move.rows.first()));
         return;
     case ListMove::Kind::Drag:
-        DragAcross(list, move.rows);
+        dragAcross(list, move.rows);
         return;
     case ListMove::Kind::Key:
         QTest::keyClick(list, move.key.key(), move.key.keyboardModifiers());
@@ -155,13 +155,13 @@ inline void MoveSelection(QListWidget* list, const ListMove& move)
         QTest::keyClicks(list, move.text);
         return;
     case ListMove::Kind::ScreenReader:
-        ToggleByScreenReader(list, move.rows.first());
+        toggleByScreenReader(list, move.rows.first());
         return;
     }
 }
 
 // The texts of the list's selected lines.
-inline QStringList SelectedLines(const QListWidget* list)
+inline QStringList selectedLines(const QListWidget* list)
 {
     QStringList lines;
     for (const QListWidgetItem* item : list->selectedItems())

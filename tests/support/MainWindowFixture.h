@@ -25,46 +25,46 @@
 class MainWindowFixture
 {
 protected:
-    std::unique_ptr<ScriptedUi> scripted;
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<SignedInMainWindow> window;
-    QByteArray fixture;
+    std::unique_ptr<ScriptedUi> m_scripted;
+    std::unique_ptr<TempWorkDir> m_dir;
+    std::unique_ptr<SignedInMainWindow> m_window;
+    QByteArray m_fixture;
 
-    template <class T> T* find(const char* name) const { return window->find<T>(name); }
+    template <class T> T* find(const char* name) const { return m_window->find<T>(name); }
     QListWidget* users() const { return find<QListWidget>("UserNames"); }
-    QStringList boxes() const { return Rendered(scripted->shown); }
-    Session& session() const { return window->manager().session(); }
+    QStringList boxes() const { return rendered(m_scripted->shown); }
+    Session& session() const { return m_window->manager().session(); }
     bool tableChanged() const { return session().TableChanged(); }
     // The table in memory, one line a slot as DecodeTable gives it.
     QStringList memoryTable() const
     {
-        return DecodeTable(QByteArray::fromStdString(session().Table().Bytes()));
+        return decodeTable(QByteArray::fromStdString(session().table().bytes()));
     }
 
     // A new window in place of the old one, signed in and shown.
     void signIn(const QString& name = QStringLiteral("admin"),
                 const QString& password = QStringLiteral("secret"))
     {
-        window.reset();
-        window = std::make_unique<SignedInMainWindow>(name, password);
-        QVERIFY(window->signedIn());
-        window->get()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window->get()));
+        m_window.reset();
+        m_window = std::make_unique<SignedInMainWindow>(name, password);
+        QVERIFY(m_window->signedIn());
+        m_window->get()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window->get()));
     }
 
     void setUp()
     {
-        scripted = std::make_unique<ScriptedUi>();
-        dir = std::make_unique<TempWorkDir>();
-        dir->copyFixture(QStringLiteral("three-users.acl"));
-        fixture = dir->read();
+        m_scripted = std::make_unique<ScriptedUi>();
+        m_dir = std::make_unique<TempWorkDir>();
+        m_dir->copyFixture(QStringLiteral("three-users.acl"));
+        m_fixture = m_dir->read();
     }
 
     void tearDown()
     {
-        window.reset();
-        dir.reset();
-        QCOMPARE(scripted->problems(), QString());
-        scripted.reset();
+        m_window.reset();
+        m_dir.reset();
+        QCOMPARE(m_scripted->problems(), QString());
+        m_scripted.reset();
     }
 };

@@ -12,7 +12,7 @@
 
 ScriptedUi::ScriptedUi()
 {
-    ResetTerminateRequest();
+    resetTerminateRequest();
     MessageBox::setScript([this](const MessageBox::Shown& box) {
         shown.append(box);
         if (m_answers.empty()) {
@@ -44,7 +44,7 @@ ScriptedUi::~ScriptedUi()
 {
     MessageBox::setScript({});
     DirectoryChooser::setScript({});
-    ResetTerminateRequest();
+    resetTerminateRequest();
 }
 
 void ScriptedUi::answer(MessageBox::Button button)
@@ -67,7 +67,7 @@ QString ScriptedUi::problems() const
     return all.join(QLatin1Char('\n'));
 }
 
-void OnNextModal(std::function<void(QDialog*)> action)
+void onNextModal(std::function<void(QDialog*)> action)
 {
     auto* timer = new QTimer(qApp);
     timer->setInterval(5);
@@ -82,7 +82,7 @@ void OnNextModal(std::function<void(QDialog*)> action)
     timer->start();
 }
 
-int ExecAtMostTenSeconds(QDialog* dialog)
+int execAtMostTenSeconds(QDialog* dialog)
 {
     QTimer::singleShot(10000, dialog, [dialog] {
         if (dialog->isVisible())
@@ -91,7 +91,7 @@ int ExecAtMostTenSeconds(QDialog* dialog)
     return dialog->exec();
 }
 
-void DropPendingDialogDrivers()
+void dropPendingDialogDrivers()
 {
     for (QTimer* timer : qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly))
         delete timer;

@@ -47,12 +47,12 @@ private:
 
 // Runs action on the next modal dialog that becomes visible (polled from
 // the event loop), so a test can drive a dialog that a handler exec()s.
-void OnNextModal(std::function<void(QDialog*)> action);
+void onNextModal(std::function<void(QDialog*)> action);
 
 // Runs dialog->exec(); should the run not end within ten seconds, the dialog
 // is ended as Accepted, so a fault fails the test instead of hanging it.
-int ExecAtMostTenSeconds(QDialog* dialog);
+int execAtMostTenSeconds(QDialog* dialog);
 
 // Drops the drivers set up with OnNextModal that are still waiting: one whose
 // dialog never came would act on the next test's dialog.
-void DropPendingDialogDrivers();
+void dropPendingDialogDrivers();

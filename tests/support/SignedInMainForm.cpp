@@ -15,9 +15,9 @@
 #include <QPushButton>
 #include <QTest>
 
-void SignInWith(const QString& name, const QString& password, QString* seen)
+void signInWith(const QString& name, const QString& password, QString* seen)
 {
-    OnNextModal([=](QDialog* dialog) {
+    onNextModal([=](QDialog* dialog) {
         if (seen)
             *seen = dialog->objectName();
         auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("ELoginName"));
@@ -29,8 +29,8 @@ void SignInWith(const QString& name, const QString& password, QString* seen)
             dialog->done(QDialog::Rejected);
             return;
         }
-        TypeText(nameEdit, name);
-        TypeText(passwordEdit, password);
+        typeText(nameEdit, name);
+        typeText(passwordEdit, password);
         QTest::mouseClick(ok, Qt::LeftButton);
         if (dialog->isVisible())
             QTest::mouseClick(quit, Qt::LeftButton);
@@ -39,9 +39,9 @@ void SignInWith(const QString& name, const QString& password, QString* seen)
     });
 }
 
-void GiveUpStartupDialog(QString* seen)
+void giveUpStartupDialog(QString* seen)
 {
-    OnNextModal([=](QDialog* dialog) {
+    onNextModal([=](QDialog* dialog) {
         if (seen)
             *seen = dialog->objectName();
         for (const char* name : {"btn_Quit", "Terminate_Button"}) {
@@ -59,7 +59,7 @@ void GiveUpStartupDialog(QString* seen)
 
 SignedInMainWindow::SignedInMainWindow(const QString& loginName, const QString& password)
 {
-    SignInWith(loginName, password);
+    signInWith(loginName, password);
     m_manager = std::make_unique<SecurityManager>(QDir::currentPath());
     m_manager->start();
 }
@@ -78,10 +78,10 @@ bool SignedInMainWindow::signedIn() const
 
 QWidget* SignedInMainWindow::child(const char* name) const
 {
-    return Control<QWidget>(get(), name);
+    return control<QWidget>(get(), name);
 }
 
-std::unique_ptr<SignedInMainWindow> AdminMainWindowIn(TempWorkDir& dir)
+std::unique_ptr<SignedInMainWindow> adminMainWindowIn(TempWorkDir& dir)
 {
     dir.copyFixture(QStringLiteral("three-users.acl"));
     ScriptedUi scripted;

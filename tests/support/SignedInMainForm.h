@@ -19,12 +19,12 @@ class QWidget;
 // ended with Quit. `seen` receives the objectName of the dialog that came
 // ("PassWords" or "NewID_Form"); any other than the login dialog fails the
 // test.
-void SignInWith(const QString& name, const QString& password, QString* seen = nullptr);
+void signInWith(const QString& name, const QString& password, QString* seen = nullptr);
 
 // Ends the start-up dialog the way its user would give up: Quit on the login
 // dialog, Terminate on the first-use dialog (its question must be answered
 // Yes by the test).
-void GiveUpStartupDialog(QString* seen = nullptr);
+void giveUpStartupDialog(QString* seen = nullptr);
 
 // The program's start-up as main() runs it, signed in through the real
 // login dialog against the Gatekeep.acl of the working directory (put the
@@ -57,4 +57,4 @@ private:
 // For tests of the dialogs that report to the main window: the window
 // signed in as the fixture's admin, with three-users.acl put into `dir`. A
 // message box during the sign-in fails the test.
-std::unique_ptr<SignedInMainWindow> AdminMainWindowIn(TempWorkDir& dir);
+std::unique_ptr<SignedInMainWindow> adminMainWindowIn(TempWorkDir& dir);

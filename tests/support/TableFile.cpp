@@ -12,12 +12,12 @@ namespace {
 
 template <std::size_t N> QString plain(const ShortString<N>& field)
 {
-    return FromAnsi(Decoded(field));
+    return fromAnsi(decoded(field));
 }
 
 } // namespace
 
-QList<UserRecord> TableRecords(const QByteArray& file)
+QList<UserRecord> tableRecords(const QByteArray& file)
 {
     if (file.size() != qsizetype(UserRecordSize) * SlotCount)
         throw std::runtime_error("a table file holds five records");
@@ -30,7 +30,7 @@ QList<UserRecord> TableRecords(const QByteArray& file)
     return records;
 }
 
-QByteArray TableBytes(const QList<UserRecord>& records)
+QByteArray tableBytes(const QList<UserRecord>& records)
 {
     QByteArray bytes;
     for (const UserRecord& record : records)
@@ -38,18 +38,18 @@ QByteArray TableBytes(const QList<UserRecord>& records)
     return bytes;
 }
 
-QStringList DecodeTable(const QByteArray& file)
+QStringList decodeTable(const QByteArray& file)
 {
     QStringList lines;
-    for (const UserRecord& record : TableRecords(file)) {
-        if (IsFreeSlot(record)) {
+    for (const UserRecord& record : tableRecords(file)) {
+        if (isFreeSlot(record)) {
             lines.append(QStringLiteral("-"));
             continue;
         }
         QString line = plain(record.LoginName) + '|' + plain(record.Password) + '|' +
                        plain(record.DataPath) + '|';
         for (Right right : AllRights)
-            line += plain(RightField(record, right));
+            line += plain(rightField(record, right));
         for (int i = 0; i < AccountCount; ++i) {
             const AccountEntry& entry = record.Accounts[i];
             if (entry.AccountName.empty())
@@ -62,20 +62,20 @@ QStringList DecodeTable(const QByteArray& file)
     return lines;
 }
 
-UserRecord ScrambledUser(const QString& name, const QString& password, const QString& dataPath,
+UserRecord scrambledUser(const QString& name, const QString& password, const QString& dataPath,
                          const QString& rights)
 {
     UserRecord record{};
-    StoreEncoded(record.LoginName, ToAnsi(name));
-    StoreEncoded(record.Password, ToAnsi(password));
-    StoreEncoded(record.DataPath, ToAnsi(dataPath));
+    storeEncoded(record.LoginName, toAnsi(name));
+    storeEncoded(record.Password, toAnsi(password));
+    storeEncoded(record.DataPath, toAnsi(dataPath));
     for (int i = 0; i < 6; ++i)
-        StoreEncoded(RightField(record, AllRights[i]), ToAnsi(rights.mid(i, 1)));
+        storeEncoded(rightField(record, AllRights[i]), toAnsi(rights.mid(i, 1)));
     return record;
 }
 
-void SetAccount(UserRecord& record, int entry, const QString& name, const QString& description)
+void setAccount(UserRecord& record, int entry, const QString& name, const QString& description)
 {
-    StoreEncoded(record.Accounts[entry].AccountName, ToAnsi(name));
-    StoreEncoded(record.Accounts[entry].AccountDescription, ToAnsi(description));
+    storeEncoded(record.Accounts[entry].AccountName, toAnsi(name));
+    storeEncoded(record.Accounts[entry].AccountDescription, toAnsi(description));
 }

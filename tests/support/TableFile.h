@@ -13,15 +13,15 @@
 // (DeleteRecord, DeleteUsers, ModifyRecord, ModifyUsers, AddRecord,
 // AddUsers), then "|i:name=description" for each used account entry. Texts
 // are unscrambled and shown as Windows-1252; line breaks stay "\r\n".
-QStringList DecodeTable(const QByteArray& file);
+QStringList decodeTable(const QByteArray& file);
 
 // The five records of a table file (6565 bytes), and back.
-QList<UserRecord> TableRecords(const QByteArray& file);
-QByteArray TableBytes(const QList<UserRecord>& records);
+QList<UserRecord> tableRecords(const QByteArray& file);
+QByteArray tableBytes(const QList<UserRecord>& records);
 
 // A user record of plain texts, scrambled as the store keeps it; rights is
 // six flags in record order.
-UserRecord ScrambledUser(const QString& name, const QString& password, const QString& dataPath,
+UserRecord scrambledUser(const QString& name, const QString& password, const QString& dataPath,
                          const QString& rights);
 // Puts a scrambled account entry into a record.
-void SetAccount(UserRecord& record, int entry, const QString& name, const QString& description);
+void setAccount(UserRecord& record, int entry, const QString& name, const QString& description);

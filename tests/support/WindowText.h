@@ -11,7 +11,7 @@
 
 // A message box as "Kind Buttons: text", e.g. "Warning Ok: Select an user
 // first please.".
-inline QString Rendered(const MessageBox::Shown& box)
+inline QString rendered(const MessageBox::Shown& box)
 {
     static const char* kinds[] = {"Warning", "Error", "Information", "Confirmation"};
     static const char* buttons[] = {"Ok", "YesNo", "YesNoCancel"};
@@ -20,16 +20,16 @@ inline QString Rendered(const MessageBox::Shown& box)
              box.text);
 }
 
-inline QStringList Rendered(const QList<MessageBox::Shown>& boxes)
+inline QStringList rendered(const QList<MessageBox::Shown>& boxes)
 {
     QStringList result;
     for (const MessageBox::Shown& box : boxes)
-        result.append(Rendered(box));
+        result.append(rendered(box));
     return result;
 }
 
 // The lines of a list box, top to bottom.
-inline QStringList ListLines(const QListWidget* list)
+inline QStringList listLines(const QListWidget* list)
 {
     QStringList result;
     for (int i = 0; i < list->count(); ++i)

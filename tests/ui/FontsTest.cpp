@@ -26,14 +26,14 @@ private slots:
             QSKIP("the face itself is installed");
         QVERIFY2(QFontDatabase::hasFamily(QStringLiteral("Liberation Sans")),
                  "Liberation Sans is missing (Debian package fonts-liberation)");
-        UseFontFallbacks();
+        useFontFallbacks();
         QCOMPARE(QFontInfo(QFont(named, 8)).family(), QStringLiteral("Liberation Sans"));
     }
 
     // A message box names no font: it is set like the dialogs.
     void unnamedFontIsTheDialogs()
     {
-        UseFontFallbacks();
+        useFontFallbacks();
         QWidget plain;
         const QFont dialogs(QStringLiteral("MS Sans Serif"), 8);
         QCOMPARE(plain.font().pointSize(), 8);

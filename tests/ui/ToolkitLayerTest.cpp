@@ -34,33 +34,33 @@ class ToolkitLayerTest : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { ResetTerminateRequest(); }
+    void cleanup() { resetTerminateRequest(); }
 
     void everyByteRoundTrips()
     {
         std::string all;
         for (int b = 0; b < 256; ++b)
             all.push_back(static_cast<char>(b));
-        const QString text = FromAnsi(all);
+        const QString text = fromAnsi(all);
         QCOMPARE(text.size(), 256);
-        QVERIFY(IsAnsiRepresentable(text));
-        QCOMPARE(ToAnsi(text), all);
-        QCOMPARE(FromAnsi("\x80\x81\x9f\xe9"), QStringLiteral(u"\u20ac\u0081\u0178\u00e9"));
+        QVERIFY(isAnsiRepresentable(text));
+        QCOMPARE(toAnsi(text), all);
+        QCOMPARE(fromAnsi("\x80\x81\x9f\xe9"), QStringLiteral(u"\u20ac\u0081\u0178\u00e9"));
     }
 
     void unrepresentableCharactersAreRefused()
     {
-        QVERIFY(!IsAnsiRepresentable(QStringLiteral(u"a\u0100")));
-        QCOMPARE(ToAnsi(QStringLiteral(u"x\u4e2dy")), std::string("x?y"));
+        QVERIFY(!isAnsiRepresentable(QStringLiteral(u"a\u0100")));
+        QCOMPARE(toAnsi(QStringLiteral(u"x\u4e2dy")), std::string("x?y"));
 
         QLineEdit edit;
-        RestrictToAnsi(&edit);
-        TypeText(&edit, QStringLiteral(u"caf\u00e9\u4e2d\u20ac"));
+        restrictToAnsi(&edit);
+        typeText(&edit, QStringLiteral(u"caf\u00e9\u4e2d\u20ac"));
         QCOMPARE(edit.text(), QStringLiteral(u"caf\u00e9\u20ac"));
 
         QPlainTextEdit memo;
-        RestrictToAnsi(&memo);
-        TypeText(&memo, QStringLiteral(u"ab\u4e2dc"));
+        restrictToAnsi(&memo);
+        typeText(&memo, QStringLiteral(u"ab\u4e2dc"));
         QCOMPARE(memo.toPlainText(), QStringLiteral("abc"));
     }
 
@@ -108,7 +108,7 @@ private slots:
         using R = ChangeResult::Reason;
         const QString none;
         QTest::newRow("failed") << int(O::Failed) << int(R::None) << true << true
-                                << int(MessageBox::Kind::Error) << ApplicationTitle()
+                                << int(MessageBox::Kind::Error) << applicationTitle()
                                 << QStringLiteral("Disk full.");
         QTest::newRow("refused") << int(O::Refused) << int(R::DuplicateUser) << true << true
                                  << int(MessageBox::Kind::Error) << QStringLiteral("Error")
@@ -185,7 +185,7 @@ private slots:
         QFETCH(MessageBox::Button, expected);
         QString title, text;
         Qt::TextFormat format = Qt::AutoText;
-        OnNextModal([&](QDialog* dialog) {
+        onNextModal([&](QDialog* dialog) {
             title = dialog->windowTitle();
             text = static_cast<QMessageBox*>(dialog)->text();
             format = static_cast<QMessageBox*>(dialog)->textFormat();
@@ -223,17 +223,17 @@ private slots:
         QTimer::singleShot(0, &dialog, [&] {
             QTest::keyClick(&dialog, Qt::Key_Escape); // refused
             QVERIFY(dialog.isVisible());
-            RequestTerminate();
+            requestTerminate();
         });
-        QCOMPARE(ExecModal(dialog), int(QDialog::Rejected));
-        QVERIFY(TerminateRequested());
+        QCOMPARE(execModal(dialog), int(QDialog::Rejected));
+        QVERIFY(terminateRequested());
     }
 
     void afterTerminateEveryModalReturnsAtOnce()
     {
-        RequestTerminate();
+        requestTerminate();
         GuardedDialog dialog;
-        QCOMPARE(ExecModal(dialog), int(QDialog::Rejected));
+        QCOMPARE(execModal(dialog), int(QDialog::Rejected));
         QVERIFY(!dialog.isVisible());
         QCOMPARE(MessageBox::show(MessageBox::Kind::Error, "Never seen"),
                  MessageBox::Button::Cancel);

@@ -60,13 +60,13 @@ void fillTable()
         plain.Password.assign("secret");
         plain.DataPath.assign("/home/larkledger/data");
         for (Right right : AllRights)
-            RightField(plain, right).assign("0");
+            rightField(plain, right).assign("0");
         table.StoreNewUser(plain);
     }
-    UserRecord& admin = table.Slot(1);
+    UserRecord& admin = table.slot(1);
     for (int i = 0; i < 6; ++i) {
-        StoreEncoded(admin.Accounts[i].AccountName, "Account " + std::to_string(i));
-        StoreEncoded(admin.Accounts[i].AccountDescription, "Current account at the local bank");
+        storeEncoded(admin.Accounts[i].AccountName, "Account " + std::to_string(i));
+        storeEncoded(admin.Accounts[i].AccountDescription, "Current account at the local bank");
     }
     SaveUserTable(table, UserTableFileName);
 }
@@ -78,7 +78,7 @@ void accountChange(Session& session, int round)
     account.entry = round % 6;
     account.name = "Account " + std::to_string(round % 6);
     account.description = "Changed in round " + std::to_string(round);
-    if (!session.ModifyAccount("ADMIN", account).done())
+    if (!session.modifyAccount("ADMIN", account).done())
         std::abort();
     if (session.Accounts("ADMIN").size() != 6)
         std::abort();
@@ -128,8 +128,8 @@ int main(int argc, char* argv[])
     try {
         fillTable();
         Session session(UserTableFileName);
-        session.LoadTable();
-        session.SignIn("ADMIN", "secret");
+        session.loadTable();
+        session.signIn("ADMIN", "secret");
         const std::vector<unsigned char> bytes(TableBytes, 0x5a);
         // Warm-up: the first writes also allocate the files' blocks.
         for (int i = 0; i < 5; ++i) {
