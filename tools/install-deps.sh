@@ -21,6 +21,7 @@ for_run=(
 )
 for_test=(
     clang libclang-rt-14-dev # the loader's libFuzzer target
+    clang-tidy               # the names' house style (.clang-tidy)
     # llvm-symbolizer, which turns sanitizer and fuzzer stack addresses into
     # function names; clang only recommends it, so --no-install-recommends
     # would leave it out.
