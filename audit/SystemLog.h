@@ -8,7 +8,7 @@
 // for the windows and the command-line program.
 inline constexpr const char* SystemLogIdent = "larkledger-security";
 
-// Writes each event as one line (AuditLine) through syslog(3) with facility
+// Writes each event as one line (auditLine) through syslog(3) with facility
 // authpriv, where sudo and login write theirs, readable by administrators
 // only. Without a syslog daemon the lines are dropped, silently: the program
 // works as it would without a log.

@@ -606,7 +606,7 @@ private:
     }
 
     // Only a regular file of the caller's own is replaced by the copy, or
-    // nothing; the copy itself is a new file (ReplaceWithNewFile), so a file
+    // nothing; the copy itself is a new file (replaceWithNewFile), so a file
     // of someone else's is never written into nor made private in passing.
     // Another user's file is refused rather than replaced: it may be theirs
     // to keep, and the administrator should see that it is there.

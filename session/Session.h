@@ -119,7 +119,7 @@ enum class ConflictChoice
 // re-checked there, and saved with theirs. A file fault ends a load or a
 // change in its Failed result and leaves the table as it was; a save whose
 // new table reached the file before a later step failed is done, with that
-// step's fault in its warning. Only HoldWriterLock, which the caller holds
+// step's fault in its warning. Only holdWriterLock, which the caller holds
 // around its own calls, raises.
 class Session
 {
@@ -297,7 +297,7 @@ public:
     // and signs that user in. Only where no table, or an empty file, is.
     ChangeResult createFirstUser(const UserData& user);
     // Those rules alone, in that order, writing and recording nothing: the
-    // refusal CreateFirstUser would give `user`, or nothing. Without
+    // refusal createFirstUser would give `user`, or nothing. Without
     // `withPassword`, a password still to be asked for is left out.
     static std::optional<ChangeResult> firstUserRefusal(const UserData& user,
                                                         bool withPassword = true);
@@ -350,10 +350,10 @@ public:
     ChangeResult modifyAccount(std::string_view loginName, const AccountData& account);
     ChangeResult deleteAccount(std::string_view loginName, int entry);
     // Asked before a new account's dialog opens, of the accounts the window
-    // shows: the refusal AddAccount gives when there are ten already; Done
+    // shows: the refusal addAccount gives when there are ten already; Done
     // when there is room. Records nothing.
     static ChangeResult mayAddAccount(const std::vector<AccountData>& shown);
-    // The refusal AddAccount gives of the name typed for a new account: none
+    // The refusal addAccount gives of the name typed for a new account: none
     // given, or one of the accounts `shown` bears it already. Done when it
     // may be added. Records nothing.
     static ChangeResult checkAccountName(std::string_view name,
@@ -401,7 +401,7 @@ private:
         std::optional<std::string> file;
     };
 
-    // The writer lock, waited for as SetWriterWait says. A wait that ends
+    // The writer lock, waited for as setWriterWait says. A wait that ends
     // without it raises IoError 32, whose text says how it ended, unless
     // `plainTimeout` asks for the file error's own text on a timeout.
     WriterHold waitForWriter(bool plainTimeout);

@@ -89,7 +89,7 @@ std::string readAll(int fd)
     return bytes;
 }
 
-// Opens what `path` names only when it may be a table (MayBeTable). Anything
+// Opens what `path` names only when it may be a table (mayBeTable). Anything
 // else is refused before it is opened for real: opening a FIFO can block,
 // opening a device can set it going, and a writer would cut a large file
 // down to a table. O_NONBLOCK covers a swap between the look and the open.
@@ -127,7 +127,7 @@ bool isLink(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-// Called where OpenRegular found nothing: a link left there names a missing
+// Called where openRegular found nothing: a link left there names a missing
 // file, which is reported rather than taken for a missing table.
 [[noreturn]] void throwNotOpened(const std::string& path, int err)
 {

@@ -52,7 +52,7 @@ void LoadUserTable(UserTable& table, const std::string& path, std::string* fileB
 // would have the person redo a change the file already holds; saving again
 // writes the same bytes. Nothing when every step succeeded. A save never
 // leaves its own temporary file behind; those that killed saves left are
-// for RemoveStaleTemporaries.
+// for removeStaleTemporaries.
 std::optional<int> SaveUserTable(const UserTable& table, const std::string& path);
 
 // A new empty file (0 bytes, 0600) where nothing is, made exclusively;

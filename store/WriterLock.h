@@ -57,7 +57,7 @@ public:
 
     // What the table file holds, while held: read from the table as it was
     // locked (it is the file at the table's name, as no other writer may
-    // replace it meanwhile), else as PeekTableFile reads it. Nothing when
+    // replace it meanwhile), else as peekTableFile reads it. Nothing when
     // there is no table.
     std::optional<std::string> readTable() const;
 

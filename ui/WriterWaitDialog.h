@@ -22,7 +22,7 @@ public:
     explicit WriterWaitDialog(const QString& text, QWidget* parent = nullptr);
     ~WriterWaitDialog() override;
 
-    // What a session's wait for the writer lock calls (Session::SetWriterWait):
+    // What a session's wait for the writer lock calls (Session::setWriterWait):
     // once the wait lasts long enough to be seen, this box with `text`, modal,
     // and a busy cursor, the windows kept painted meanwhile; no more waiting
     // once Cancel was pressed or the program is asked to end.

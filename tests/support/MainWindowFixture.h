@@ -35,7 +35,7 @@ protected:
     QStringList boxes() const { return rendered(m_scripted->shown); }
     Session& session() const { return m_window->manager().session(); }
     bool tableChanged() const { return session().TableChanged(); }
-    // The table in memory, one line a slot as DecodeTable gives it.
+    // The table in memory, one line a slot as decodeTable gives it.
     QStringList memoryTable() const
     {
         return decodeTable(QByteArray::fromStdString(session().table().bytes()));

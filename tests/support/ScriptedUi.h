@@ -53,6 +53,6 @@ void onNextModal(std::function<void(QDialog*)> action);
 // is ended as Accepted, so a fault fails the test instead of hanging it.
 int execAtMostTenSeconds(QDialog* dialog);
 
-// Drops the drivers set up with OnNextModal that are still waiting: one whose
+// Drops the drivers set up with onNextModal that are still waiting: one whose
 // dialog never came would act on the next test's dialog.
 void dropPendingDialogDrivers();

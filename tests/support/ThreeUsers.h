@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// The used slots of tests/data/three-users.acl as DecodeTable (TableFile.h)
+// The used slots of tests/data/three-users.acl as decodeTable (TableFile.h)
 // gives them, and Renée's login name with its blanks.
 inline const QString AdminLine = QStringLiteral(
     "admin|secret|C:\\Larkledger\\Data|000000|0:Checking=Main account.\r\nBranch 12|2:Savings=");
