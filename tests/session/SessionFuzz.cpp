@@ -584,7 +584,7 @@ void removeWorkDir()
 
 } // namespace
 
-extern "C" int llvmFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     // tmpfs when there is one: every save syncs.
     std::string dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";

@@ -47,7 +47,7 @@ void writeTableFile(const std::uint8_t* data, std::size_t size)
 
 } // namespace
 
-extern "C" int llvmFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     // tmpfs when there is one: every save syncs.
     std::string dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
