@@ -30,7 +30,8 @@ cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DLARK_GUI=ON \
     -DCMAKE_C_FLAGS="$cppflags $(flags CFLAGS)" \
     -DCMAKE_CXX_FLAGS="$cppflags $(flags CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
-cmake --build "$build" -j "$jobs" --target larkledger-security larkledger-security-cli
+cmake --build "$build" -j "$jobs" --target larkledger-security larkledger-security-cli \
+    larkcli-completion-script
 rm -f "$build"/larkledger-security_*.deb
 (cd "$build" && cpack -G DEB)
 ls "$build"/larkledger-security_*.deb
