@@ -79,7 +79,7 @@ TBankAccountPage::~TBankAccountPage()
 
 void TBankAccountPage::showAccountsOf(const QString& userName)
 {
-    ShownAccounts = m_session.Accounts(toAnsi(userName));
+    ShownAccounts = m_session.Accounts(userName.toStdString());
     RefreshAccoList();
 }
 
@@ -88,7 +88,7 @@ std::optional<std::string> TBankAccountPage::selectedUser()
     const std::optional<QString> line = m_selectedUser();
     if (!line)
         return std::nullopt;
-    const std::optional<UserData> user = m_session.user(toAnsi(*line));
+    const std::optional<UserData> user = m_session.user(line->toStdString());
     if (!user) {
         RefreshAccoList();
         return std::nullopt;
@@ -104,7 +104,7 @@ std::optional<AccountData> TBankAccountPage::selectedAccount(const std::string& 
     if (!selectedLine(m_ui->AccoTypeListBox, line, entry))
         return std::nullopt;
     for (const AccountData& account : m_session.Accounts(userName)) {
-        if (account.entry == entry && sameAccountName(account, toAnsi(line)))
+        if (account.entry == entry && sameAccountName(account, line.toStdString()))
             return account;
     }
     showInternalError(code);
@@ -115,7 +115,7 @@ void TBankAccountPage::RefreshAccoList()
 {
     m_ui->AccoTypeListBox->clear();
     for (const AccountData& account : ShownAccounts) {
-        appendListLine(m_ui->AccoTypeListBox, fromAnsi(account.name));
+        appendListLine(m_ui->AccoTypeListBox, QString::fromStdString(account.name));
         m_ui->AccoTypeListBox->item(m_ui->AccoTypeListBox->count() - 1)
             ->setData(EntryRole, account.entry);
     }
@@ -131,7 +131,7 @@ void TBankAccountPage::AccoTypeListBoxClick()
         for (const AccountData& account : ShownAccounts) {
             if (account.entry != entry)
                 continue;
-            m_ui->DescriptionLabel->setPlainText(fromAnsi(account.description));
+            m_ui->DescriptionLabel->setPlainText(QString::fromStdString(account.description));
             m_ui->DescriptionLabel->repaint();
         }
     } else {
@@ -178,7 +178,7 @@ void TBankAccountPage::finishChange(const std::string& userName, const QString& 
     // A sign-out the main window tells, once, and leaves nothing but Exit.
     if (showFailure(result) || result.outcome == ChangeResult::Outcome::Cancelled)
         return;
-    showAccountsOf(fromAnsi(userName));
+    showAccountsOf(QString::fromStdString(userName));
     showWarning(result);
 }
 
@@ -187,7 +187,7 @@ void TBankAccountPage::NewAccoBtnClick()
     RefreshAccoList();
     const ChangeResult room = Session::mayAddAccount(ShownAccounts);
     if (!room.done()) {
-        MessageBox::show(MessageBox::Kind::Information, fromAnsi(room.message));
+        MessageBox::show(MessageBox::Kind::Information, QString::fromStdString(room.message));
         return;
     }
 
@@ -200,7 +200,7 @@ void TBankAccountPage::NewAccoBtnClick()
     const AccountData typed = m_accountDialog.AccoRec();
     const ChangeResult named = Session::checkAccountName(typed.name, ShownAccounts);
     if (!named.done()) {
-        MessageBox::show(MessageBox::Kind::Error, fromAnsi(named.message));
+        MessageBox::show(MessageBox::Kind::Error, QString::fromStdString(named.message));
         return;
     }
 
@@ -244,13 +244,13 @@ void TBankAccountPage::DelAccoBtnClick()
     if (!shown)
         return;
     const int entry = shown->entry;
-    const QString account = fromAnsi(shown->name);
+    const QString account = QString::fromStdString(shown->name);
 
     // Only an explicit Yes deletes: a box closed without an answer keeps the
     // account.
     if (MessageBox::show(MessageBox::Kind::Confirmation,
                          QStringLiteral("Are you sure you want to delete your \n") +
-                             fromAnsi(accountNameKey(toAnsi(account))) +
+                             QString::fromStdString(accountNameKey(account.toStdString())) +
                              QStringLiteral(" account ?"),
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;

@@ -44,8 +44,8 @@ TNewAccoForm::TNewAccoForm(QWidget* parent)
     m_ui->setupUi(this);
     setFixedSize(324, 148);
 
-    restrictToAnsi(m_ui->NameEdit);
-    restrictToAnsi(m_ui->DescriptionMemo);
+    restrictToStorable(m_ui->NameEdit);
+    restrictToStorable(m_ui->DescriptionMemo);
     m_ui->NameEdit->setMaxLength(static_cast<int>(MaxAccountName));
     m_acceptedDescription = m_ui->DescriptionMemo->toPlainText();
     connect(m_ui->DescriptionMemo, &QPlainTextEdit::textChanged, this,
@@ -62,8 +62,8 @@ TNewAccoForm::~TNewAccoForm()
 
 void TNewAccoForm::setEntry(const AccountData& account)
 {
-    m_ui->NameEdit->setText(fromAnsi(account.name));
-    m_ui->DescriptionMemo->setPlainText(toMemoBreaks(fromAnsi(account.description)));
+    m_ui->NameEdit->setText(QString::fromStdString(account.name));
+    m_ui->DescriptionMemo->setPlainText(toMemoBreaks(QString::fromStdString(account.description)));
     m_shown = Shown{account, m_ui->NameEdit->text(), m_ui->DescriptionMemo->toPlainText()};
 }
 
@@ -118,19 +118,19 @@ void TNewAccoForm::showEvent(QShowEvent* event)
 void TNewAccoForm::SaveBtnClick()
 {
     const QString name = m_ui->NameEdit->text();
-    const ChangeResult named = Session::checkAccountName(toAnsi(name));
+    const ChangeResult named = Session::checkAccountName(name.toStdString());
     if (!named.done()) {
-        MessageBox::show(MessageBox::Kind::Error, fromAnsi(named.message));
+        MessageBox::show(MessageBox::Kind::Error, QString::fromStdString(named.message));
         m_saved = false;
         return;
     }
 
     const QString description = m_ui->DescriptionMemo->toPlainText();
     m_accoRec = AccountData{};
-    m_accoRec.name = m_shown && name == m_shown->name ? m_shown->entry.name : toAnsi(name);
+    m_accoRec.name = m_shown && name == m_shown->name ? m_shown->entry.name : name.toStdString();
     m_accoRec.description = m_shown && description == m_shown->description
                                 ? m_shown->entry.description
-                                : toAnsi(toStoredBreaks(description));
+                                : toStoredBreaks(description).toStdString();
     m_shown.reset();
 
     m_ui->NameEdit->clear();

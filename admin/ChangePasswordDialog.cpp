@@ -18,7 +18,7 @@ ChangePasswordDialog::ChangePasswordDialog(Session& session, QWidget* parent)
                    Qt::WindowCloseButtonHint);
     for (QLineEdit* edit :
          {m_ui->OldPasswordEdit, m_ui->NewPasswordEdit, m_ui->RepeatPasswordEdit}) {
-        restrictToAnsi(edit);
+        restrictToStorable(edit);
         edit->setMaxLength(static_cast<int>(MaxPassword));
     }
     connect(m_ui->Buttons, &QDialogButtonBox::accepted, this, [this] { tryChange(); });
@@ -32,11 +32,12 @@ ChangePasswordDialog::~ChangePasswordDialog()
 
 void ChangePasswordDialog::tryChange()
 {
-    m_result = m_session.changeOwnPassword(toAnsi(m_ui->OldPasswordEdit->text()),
-                                           toAnsi(m_ui->NewPasswordEdit->text()),
-                                           toAnsi(m_ui->RepeatPasswordEdit->text()));
+    m_result = m_session.changeOwnPassword(m_ui->OldPasswordEdit->text().toStdString(),
+                                           m_ui->NewPasswordEdit->text().toStdString(),
+                                           m_ui->RepeatPasswordEdit->text().toStdString());
     if (m_result.done()) {
-        MessageBox::show(MessageBox::Kind::Information, fromAnsi(Session::ownPasswordChangedText()),
+        MessageBox::show(MessageBox::Kind::Information,
+                         QString::fromStdString(Session::ownPasswordChangedText()),
                          MessageBox::Buttons::Ok);
         accept();
         return;

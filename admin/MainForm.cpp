@@ -44,7 +44,7 @@ public:
 
     State validate(QString& input, int&) const override
     {
-        if (!isAnsiRepresentable(input))
+        if (!isStorableText(input))
             return Invalid;
         if (input.size() > m_limit && input.size() > m_length)
             return Invalid;
@@ -109,9 +109,9 @@ TMainForm::TMainForm(Session& session, QWidget* parent)
                    QIcon::Disabled);
     m_ui->BrowseBtn->setIcon(browse);
 
-    restrictToAnsi(m_ui->NameEdit);
-    restrictToAnsi(m_ui->PPEdit);
-    restrictToAnsi(m_ui->DPEdit);
+    restrictToStorable(m_ui->NameEdit);
+    restrictToStorable(m_ui->PPEdit);
+    restrictToStorable(m_ui->DPEdit);
     m_ui->NameEdit->setMaxLength(static_cast<int>(MaxLoginName));
     // The box's default limit; the validator keeps the real one.
     m_ui->PPEdit->setMaxLength(32767);
@@ -185,7 +185,7 @@ void TMainForm::withdrawSheet(QWidget* sheet)
 
 void TMainForm::applyRights()
 {
-    setWindowTitle(QStringLiteral("KVS - ") + fromAnsi(m_session.me().loginName));
+    setWindowTitle(QStringLiteral("KVS - ") + QString::fromStdString(m_session.me().loginName));
 
     m_ui->AddButton->setEnabled(m_session.mayAdd());
     m_ui->DeleteButton->setEnabled(m_session.mayDelete());
@@ -207,7 +207,8 @@ void TMainForm::applyRights()
     // the person is told why, once, when it happens.
     if (m_session.signedOut() && !m_toldSignedOut) {
         m_toldSignedOut = true;
-        MessageBox::show(MessageBox::Kind::Warning, fromAnsi(m_session.signedOutNotice()));
+        MessageBox::show(MessageBox::Kind::Warning,
+                         QString::fromStdString(m_session.signedOutNotice()));
     }
 }
 
@@ -239,7 +240,7 @@ void TMainForm::showTableAgain()
     const std::optional<QString> pick = selectedLineText(m_ui->UserNames);
     UpdateUserNameList();
     const std::optional<UserData> user =
-        pick ? m_session.user(toAnsi(*pick)) : std::optional<UserData>();
+        pick ? m_session.user(pick->toStdString()) : std::optional<UserData>();
     if (!user)
         return;
     const QString& picked = *pick;
@@ -286,7 +287,7 @@ void TMainForm::UpdateUserNameList()
     const QSignalBlocker noPick(m_ui->UserNames);
     m_ui->UserNames->clear();
     for (const std::string& name : m_session.listedNames())
-        appendListLine(m_ui->UserNames, fromAnsi(name));
+        appendListLine(m_ui->UserNames, QString::fromStdString(name));
     m_ui->UserNames->setCurrentRow(-1);
     m_ui->UserNames->viewport()->update();
 }
@@ -344,7 +345,7 @@ void TMainForm::UserNamesClick()
     const std::optional<QString> name = selectedLineText(m_ui->UserNames);
     if (!name)
         return;
-    const std::optional<UserData> user = m_session.user(toAnsi(*name));
+    const std::optional<UserData> user = m_session.user(name->toStdString());
     if (!user)
         return;
     ShowUserInfo(*user);
@@ -353,10 +354,10 @@ void TMainForm::UserNamesClick()
 
 void TMainForm::ShowUserInfo(const UserData& user)
 {
-    m_ui->UserNameDisplay->setText(fromAnsi(user.loginName));
-    m_ui->UserPPDisplay->setText(fromAnsi(m_session.shownPassword(user)));
+    m_ui->UserNameDisplay->setText(QString::fromStdString(user.loginName));
+    m_ui->UserPPDisplay->setText(QString::fromStdString(m_session.shownPassword(user)));
 
-    const QString dataPath = fromAnsi(user.dataPath);
+    const QString dataPath = QString::fromStdString(user.dataPath);
     m_ui->DataPathLabel->setText(dataPath);
     m_ui->DataPathLabel->setToolTip(dataPath);
 
@@ -372,10 +373,10 @@ void TMainForm::fillActionSheet(const UserData& user)
 {
     m_ui->UserPages->setCurrentWidget(m_ui->ActionSheet);
 
-    m_ui->NameEdit->setText(fromAnsi(user.loginName));
+    m_ui->NameEdit->setText(QString::fromStdString(user.loginName));
     // The stored password is never shown; Save Changes refuses this word.
     setLongText(m_ui->PPEdit, QString::fromUtf8(Session::PasswordPlaceholder));
-    m_ui->DPEdit->setText(fromAnsi(user.dataPath));
+    m_ui->DPEdit->setText(QString::fromStdString(user.dataPath));
 
     m_ui->ARCombo->setCurrentIndex(comboIndexOfRight(user, Right::AddRecord));
     m_ui->DRCombo->setCurrentIndex(comboIndexOfRight(user, Right::DeleteRecord));
@@ -400,9 +401,9 @@ void TMainForm::clearActionSheet()
 UserData TMainForm::userFromEditor() const
 {
     UserData user;
-    user.loginName = toAnsi(m_ui->NameEdit->text());
-    user.password = toAnsi(m_ui->PPEdit->text());
-    user.dataPath = toAnsi(m_ui->DPEdit->text());
+    user.loginName = m_ui->NameEdit->text().toStdString();
+    user.password = m_ui->PPEdit->text().toStdString();
+    user.dataPath = m_ui->DPEdit->text().toStdString();
     const std::pair<Right, const QComboBox*> combos[] = {
         {Right::DeleteRecord, m_ui->DRCombo}, {Right::AddRecord, m_ui->ARCombo},
         {Right::ModifyRecord, m_ui->MRCombo}, {Right::ModifyUsers, m_ui->MUCombo},
@@ -454,7 +455,7 @@ void TMainForm::DeleteButtonClick()
                          MessageBox::Buttons::YesNo) != MessageBox::Button::Yes)
         return;
 
-    const ChangeResult result = m_session.deleteUser(toAnsi(name));
+    const ChangeResult result = m_session.deleteUser(name.toStdString());
     applyRights();
     if (result.reason == ChangeResult::Reason::NoSuchUser || reportFailure(result))
         return;
@@ -468,7 +469,7 @@ void TMainForm::ModifyButtonClick()
     const std::optional<QString> name = selectedLineText(m_ui->UserNames);
     if (!name)
         return;
-    const std::optional<UserData> user = m_session.user(toAnsi(*name));
+    const std::optional<UserData> user = m_session.user(name->toStdString());
     if (!user)
         return;
     const LoadedUser loaded = m_session.loadForEditing(user->loginName);

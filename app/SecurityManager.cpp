@@ -32,7 +32,8 @@ bool anythingAt(const QString& dir, const QString& name)
 
 ConflictChoice askAboutChangeOnDisk(const Conflict& conflict)
 {
-    switch (MessageBox::show(MessageBox::Kind::Warning, fromAnsi(conflictQuestion(conflict)),
+    switch (MessageBox::show(MessageBox::Kind::Warning,
+                             QString::fromStdString(conflictQuestion(conflict)),
                              MessageBox::Buttons::YesNoCancel)) {
     case MessageBox::Button::Yes:
         return ConflictChoice::Reload;
@@ -58,8 +59,9 @@ SecurityManager::SecurityManager(const QString& workingDir, AuditSink* audit)
     m_session.setSystemUser(currentSystemUser());
     // Every save of every window waits alike: painted, saying so, and with
     // a way out that writes nothing.
-    m_session.setWriterWait(Session::DefaultWriterWait,
-                            WriterWaitDialog::follower(fromAnsi(m_session.writerWaitText())));
+    m_session.setWriterWait(
+        Session::DefaultWriterWait,
+        WriterWaitDialog::follower(QString::fromStdString(m_session.writerWaitText())));
 }
 
 void SecurityManager::start()

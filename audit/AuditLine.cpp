@@ -1,7 +1,5 @@
 #include "AuditLine.h"
 
-#include "session/TableText.h"
-
 #include <string_view>
 
 #include <syslog.h>
@@ -31,20 +29,6 @@ bool appendAscii(std::string& out, unsigned char byte)
         out += static_cast<char>(byte);
     }
     return true;
-}
-
-void appendAnsi(std::string& out, std::string_view text)
-{
-    for (char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
-        if (appendAscii(out, byte))
-            continue;
-        // The undefined bytes show as C1 controls, which the log escapes.
-        if (!tableDefines(byte))
-            appendByteEscape(out, byte);
-        else
-            appendAsUtf8(out, tableCharacter(byte));
-    }
 }
 
 // The length of the well-formed UTF-8 sequence at `at`, or 0.
@@ -87,7 +71,9 @@ bool breaksLines(std::string_view sequence)
 }
 
 // A path names a file on this system, so it is in the system's encoding.
-void appendPath(std::string& out, std::string_view path)
+// `c1ByNumber`: a C1 control shows as its own number, one escape (as the
+// table's undefined bytes, which stand for them, always showed).
+void appendUtf8Text(std::string& out, std::string_view path, bool c1ByNumber)
 {
     std::size_t at = 0;
     while (at < path.size()) {
@@ -97,7 +83,11 @@ void appendPath(std::string& out, std::string_view path)
             continue;
         }
         const std::size_t length = utf8Length(path, at);
-        if (length == 0 || breaksLines(path.substr(at, length))) {
+        if (c1ByNumber && length == 2 && byte == 0xC2 &&
+            static_cast<unsigned char>(path[at + 1]) < 0xA0) {
+            appendByteEscape(out, static_cast<unsigned char>(path[at + 1]));
+            at += length;
+        } else if (length == 0 || breaksLines(path.substr(at, length))) {
             const std::size_t escaped = length == 0 ? 1 : length;
             for (std::size_t i = 0; i < escaped; ++i)
                 appendByteEscape(out, static_cast<unsigned char>(path[at + i]));
@@ -109,12 +99,17 @@ void appendPath(std::string& out, std::string_view path)
     }
 }
 
-void appendField(std::string& out, const char* key, std::string_view ansi)
+void appendPath(std::string& out, std::string_view path)
+{
+    appendUtf8Text(out, path, false);
+}
+
+void appendField(std::string& out, const char* key, std::string_view text)
 {
     out += ' ';
     out += key;
     out += "=\"";
-    appendAnsi(out, ansi);
+    appendUtf8Text(out, text, true);
     out += '"';
 }
 

@@ -25,12 +25,12 @@
 //
 // Values are quoted and come out as UTF-8; `\"` and `\\` stand for a quote
 // and a backslash, and `\xNN` (lower-case hex) for each byte of the original
-// that is a control character (C0, DEL, C1), a line or paragraph separator
-// (U+2028, U+2029) or no character at all: a log viewer may end a line at
-// any of these, so no name can end the line or forge another. The table path,
-// the copy's and the system account are read as UTF-8, every other text as
-// Windows-1252 (which holds neither
-// separator; its five undefined bytes are taken for C1 controls).
+// that is a control character (C0, DEL), a line or paragraph separator
+// (U+2028, U+2029) or no character at all, and for a C1 control: a log
+// viewer may end a line at any of these, so no name can end the line or
+// forge another. A C1 control is one escape of its own number in the texts
+// of the table (as the table's undefined bytes, which stand for C1
+// controls), and one per byte in the paths and the system account's name.
 std::string auditLine(const AuditEvent& event);
 
 // The syslog(3) severity of an event: LOG_WARNING for refusals and

@@ -4,7 +4,6 @@
 #include "session/Session.h"
 #include "session/StoredText.h"
 #include "session/TableCheck.h"
-#include "session/TableText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,83 +25,45 @@ namespace {
     throw CliFailure{status, message, false, {}};
 }
 
-// Windows-1252 bytes of a UTF-8 text from the command line or a password
-// line; a text the table cannot hold ends the command before anything is
-// written.
-std::string forTable(TextField field, const std::string& utf8, bool whole = false)
+// A text of the command line the table could not hold unchanged ends the
+// command before anything is written: one that names something already
+// there (`refuseUnstorable`), one given as a new value (`checkFits`: also
+// no longer than its field; `checkNewText`: also without control
+// characters, which the session core would refuse after a password).
+void refuseUnstorable(TextField field, const std::string& text)
 {
-    TableTextCheck check = tableTextOf(field, utf8, whole);
-    if (!check.bytes)
-        fail(ExitBadInput, check.refusal);
-    return std::move(*check.bytes);
+    if (const std::optional<std::string> refusal = unstorableRefusal(field, text))
+        fail(ExitBadInput, *refusal);
 }
 
-// The store would cut a longer text to its field: a different text.
 void checkFits(TextField field, const std::string& text)
 {
+    refuseUnstorable(field, text);
     if (const std::optional<std::string> refusal = tooLongRefusal(field, text))
         fail(ExitBadInput, *refusal);
 }
 
-std::string stored(TextField field, const std::string& utf8)
+void checkNewText(TextField field, const std::string& text)
 {
-    return forTable(field, utf8, true);
+    if (const std::optional<std::string> refusal = storeRefusal(field, text))
+        fail(ExitBadInput, visibleText(*refusal));
 }
 
-// A password's Windows-1252 bytes, or nothing. Unlike other texts, what
-// the table cannot hold is never quoted back: it is most of a password.
-std::optional<std::string> passwordBytes(const std::string& utf8)
+// The core's refusal of a password the table cannot hold, as a clause.
+std::string unstorablePassword(const std::string& typed)
 {
-    return utf8ToTableText(utf8);
-}
-
-const char* const UnstorablePassword =
-    "password: it holds a character that is not in Windows-1252 (or is not UTF-8 text), "
-    "which the table cannot store";
-
-// A name as the audit trail can record it where the table cannot hold it:
-// each character Windows-1252 lacks, and each byte that is not UTF-8, as "?".
-std::string recordableName(const std::string& utf8)
-{
-    std::string name;
-    std::size_t at = 0;
-    while (at < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[at]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        length = std::min(length, utf8.size() - at);
-        const std::optional<std::string> byte = utf8ToTableText(utf8.substr(at, length));
-        bool whole = lead >= 0xC2 && lead <= 0xF4;
-        for (std::size_t i = 1; whole && i < length; ++i)
-            whole = (static_cast<unsigned char>(utf8[at + i]) & 0xC0) == 0x80;
-        if (byte && byte->size() == 1)
-            name += *byte;
-        else
-            name += '?';
-        at += byte || whole ? length : 1;
-    }
-    return name;
+    std::string refusal = unstorableRefusal(TextField::Password, typed).value_or(std::string());
+    if (!refusal.empty() && refusal.back() == '.')
+        refusal.pop_back();
+    return refusal;
 }
 
 // A text for people to read: a table made elsewhere may hold control
 // characters, which would move the cursor, clear the line or hide the text
 // on a terminal, so they show as \r, \x1b and the like.
-std::string shown(std::string_view ansi)
+std::string shown(std::string_view text)
 {
-    return tableTextToUtf8(visibleText(ansi));
-}
-
-// A text as stored, for the machine formats, which escape it their own way.
-std::string exact(std::string_view ansi)
-{
-    return tableTextToUtf8(ansi);
-}
-
-// A new text of the command line that the session core would refuse to
-// store: refused before anyone is asked for a password.
-void checkStorable(TextField field, const std::string& text)
-{
-    if (const std::optional<std::string> refusal = controlCharacterRefusal(field, text))
-        fail(ExitBadInput, shown(*refusal));
+    return visibleText(text);
 }
 
 // Descriptions keep CR LF line breaks, as the account dialog stores them.
@@ -279,13 +240,12 @@ public:
         if (m_invocation.format == OutputFormat::Json) {
             m_out << "[";
             for (std::size_t i = 0; i < names.size(); ++i)
-                m_out << (i ? ", " : "") << json(exact(names[i]));
+                m_out << (i ? ", " : "") << json(names[i]);
             m_out << "]\n";
             return ExitDone;
         }
         for (const std::string& name : names)
-            m_out << (m_invocation.format == OutputFormat::Tsv ? tsv(exact(name)) : shown(name))
-                  << "\n";
+            m_out << (m_invocation.format == OutputFormat::Tsv ? tsv(name) : shown(name)) << "\n";
         return ExitDone;
     }
 
@@ -303,9 +263,9 @@ public:
         const std::string password = m_session.shownPassword(*user);
         switch (m_invocation.format) {
         case OutputFormat::Json: {
-            m_out << "{\"login_name\": " << json(exact(user->loginName))
-                  << ", \"password\": " << json(exact(password))
-                  << ", \"data_path\": " << json(exact(user->dataPath)) << ", \"rights\": {";
+            m_out << "{\"login_name\": " << json(user->loginName)
+                  << ", \"password\": " << json(password)
+                  << ", \"data_path\": " << json(user->dataPath) << ", \"rights\": {";
             for (Right right : AllRights)
                 m_out << (right == AllRights.front() ? "" : ", ") << json(rightName(right)) << ": "
                       << (user->rights.has(right) ? "true" : "false");
@@ -316,21 +276,21 @@ public:
             }
             m_out << "[";
             for (std::size_t i = 0; i < list.size(); ++i)
-                m_out << (i ? ", " : "") << "{\"name\": " << json(exact(list[i].name))
-                      << ", \"description\": " << json(exact(list[i].description)) << "}";
+                m_out << (i ? ", " : "") << "{\"name\": " << json(list[i].name)
+                      << ", \"description\": " << json(list[i].description) << "}";
             m_out << "]}\n";
             return ExitDone;
         }
         case OutputFormat::Tsv:
-            m_out << "login_name\t" << tsv(exact(user->loginName)) << "\n"
-                  << "password\t" << tsv(exact(password)) << "\n"
-                  << "data_path\t" << tsv(exact(user->dataPath)) << "\n";
+            m_out << "login_name\t" << tsv(user->loginName) << "\n"
+                  << "password\t" << tsv(password) << "\n"
+                  << "data_path\t" << tsv(user->dataPath) << "\n";
             for (Right right : AllRights)
                 m_out << rightName(right) << "\t" << (user->rights.has(right) ? "TRUE" : "FALSE")
                       << "\n";
             for (const AccountData& account : list)
-                m_out << "bank_account\t" << tsv(exact(account.name)) << "\t"
-                      << tsv(exact(account.description)) << "\n";
+                m_out << "bank_account\t" << tsv(account.name) << "\t" << tsv(account.description)
+                      << "\n";
             return ExitDone;
         case OutputFormat::Text:
             break;
@@ -464,17 +424,17 @@ public:
                   << ", \"users\": [";
             for (std::size_t i = 0; i < report.users.size(); ++i)
                 m_out << (i ? ", " : "") << "{\"slot\": " << report.users[i].slot
-                      << ", \"login_name\": " << json(exact(report.users[i].loginName)) << "}";
+                      << ", \"login_name\": " << json(report.users[i].loginName) << "}";
             m_out << "], \"faults\": [";
             for (std::size_t i = 0; i < report.faults.size(); ++i)
-                m_out << (i ? ", " : "") << json(exact(report.faults[i]));
+                m_out << (i ? ", " : "") << json(report.faults[i]);
             m_out << "], \"sound\": " << (report.sound() ? "true" : "false") << "}\n";
         } else if (m_invocation.format == OutputFormat::Tsv) {
             m_out << "table\t" << tsv(m_path) << "\nsize\t" << report.size << "\n";
             for (const TableReport::User& user : report.users)
-                m_out << "slot\t" << user.slot << "\t" << tsv(exact(user.loginName)) << "\n";
+                m_out << "slot\t" << user.slot << "\t" << tsv(user.loginName) << "\n";
             for (const std::string& fault : report.faults)
-                m_out << "fault\t" << tsv(exact(fault)) << "\n";
+                m_out << "fault\t" << tsv(fault) << "\n";
             m_out << "sound\t" << (report.sound() ? "true" : "false") << "\n";
         } else {
             m_out << "Table: " << m_path << "\n"
@@ -498,10 +458,9 @@ public:
     {
         // The first-use dialog's rules: name and password trimmed, the data
         // path an existing folder, all six rights.
-        const std::string name =
-            trimmedText(forTable(TextField::LoginName, m_invocation.operands[0]));
-        checkFits(TextField::LoginName, name);
-        checkStorable(TextField::LoginName, name);
+        refuseUnstorable(TextField::LoginName, m_invocation.operands[0]);
+        const std::string name = trimmedText(m_invocation.operands[0]);
+        checkNewText(TextField::LoginName, name);
         const std::string folder = folderOf(m_path);
         if (!m_invocation.table)
             makeFolders(folder);
@@ -512,8 +471,9 @@ public:
         // The password is asked for only once the rest will do.
         const std::optional<std::string> dataFolder =
             realFolder(m_invocation.path ? *m_invocation.path : folder);
-        UserData user =
-            plainUser(name, {}, dataFolder ? stored(TextField::DataPath, *dataFolder) : "");
+        if (dataFolder)
+            checkFits(TextField::DataPath, *dataFolder);
+        UserData user = plainUser(name, {}, dataFolder ? *dataFolder : "");
         if (const std::optional<ChangeResult> refused = Session::firstUserRefusal(user, false))
             return endWith(*refused);
         user.password =
@@ -715,40 +675,35 @@ private:
         const bool ofAccount = m_info.takes(Operand::Account) || m_info.takes(Operand::NewAccount);
         // A name the table cannot hold is refused as a sign-in, once the
         // table is found.
-        const std::optional<std::string> user = utf8ToTableText(*m_invocation.user);
-        m_userUnstorable = !user;
-        m_user = user ? *user : recordableName(*m_invocation.user);
+        m_user = *m_invocation.user;
         // Of the commands that sign in, only restore names a file: the backup.
         if (m_info.takes(Operand::File)) {
             readBackup(m_invocation.operands[0]);
             return;
         }
-        if (!m_invocation.operands.empty())
-            m_target = forTable(TextField::LoginName, m_invocation.operands[0]);
-        if (m_invocation.operands.size() > 1)
-            m_account = forTable(TextField::AccountName, m_invocation.operands[1]);
-        if (m_info.takes(Operand::NewUser)) {
-            checkFits(TextField::LoginName, m_target);
-            checkStorable(TextField::LoginName, m_target);
+        if (!m_invocation.operands.empty()) {
+            m_target = m_invocation.operands[0];
+            refuseUnstorable(TextField::LoginName, m_target);
         }
-        if (m_info.takes(Operand::NewAccount)) {
-            checkFits(TextField::AccountName, m_account);
-            checkStorable(TextField::AccountName, m_account);
+        if (m_invocation.operands.size() > 1) {
+            m_account = m_invocation.operands[1];
+            refuseUnstorable(TextField::AccountName, m_account);
         }
+        if (m_info.takes(Operand::NewUser))
+            checkNewText(TextField::LoginName, m_target);
+        if (m_info.takes(Operand::NewAccount))
+            checkNewText(TextField::AccountName, m_account);
         if (m_invocation.name) {
-            m_newName = ofAccount ? stored(TextField::AccountName, *m_invocation.name)
-                                  : stored(TextField::LoginName, *m_invocation.name);
-            checkStorable(ofAccount ? TextField::AccountName : TextField::LoginName, *m_newName);
+            m_newName = *m_invocation.name;
+            checkNewText(ofAccount ? TextField::AccountName : TextField::LoginName, *m_newName);
         }
         if (m_invocation.path) {
-            m_newPath = stored(TextField::DataPath, *m_invocation.path);
-            checkStorable(TextField::DataPath, *m_newPath);
+            m_newPath = *m_invocation.path;
+            checkNewText(TextField::DataPath, *m_newPath);
         }
         if (m_invocation.description) {
-            m_newDescription =
-                forTable(TextField::Description, storedBreaks(*m_invocation.description));
-            checkFits(TextField::Description, *m_newDescription);
-            checkStorable(TextField::Description, *m_newDescription);
+            m_newDescription = storedBreaks(*m_invocation.description);
+            checkNewText(TextField::Description, *m_newDescription);
         }
     }
 
@@ -824,24 +779,19 @@ private:
 
         // The name first, so no password is asked for a name that is not
         // there, as the login dialog does.
-        if (m_userUnstorable) {
-            m_session.recordSignInRefusal(Session::SignInResult::UnknownName, m_user);
-            std::string problem;
-            utf8ToTableText(*m_invocation.user, &problem);
-            return stop(ExitSignInRefused, "login name: " + problem + ".");
+        if (const auto unstorable = unstorableRefusal(TextField::LoginName, m_user)) {
+            m_session.refuseName(m_user); // recorded as the unknown name it is
+            return stop(ExitSignInRefused, *unstorable);
         }
         if (const auto refusal = m_session.refuseName(m_user))
             return stop(ExitSignInRefused, Session::signInMessage(*refusal));
         const std::string typed = m_secrets.read("Password for " + *m_invocation.user + ": ",
                                                  m_invocation.passwordFd.value_or(0));
-        const std::optional<std::string> password = passwordBytes(typed);
-        if (!password) {
-            m_session.recordSignInRefusal(Session::SignInResult::WrongPassword, m_user);
-            return stop(ExitSignInRefused,
-                        std::string(Session::signInMessage(Session::SignInResult::WrongPassword)) +
-                            " (" + UnstorablePassword + ".)");
-        }
-        const Session::SignInResult result = m_session.signIn(m_user, *password);
+        const Session::SignInResult result = m_session.signIn(m_user, typed);
+        if (result == Session::SignInResult::WrongPassword && !isBlankText(typed) &&
+            unstorableRefusal(TextField::Password, typed))
+            return stop(ExitSignInRefused, std::string(Session::signInMessage(result)) + " (" +
+                                               unstorablePassword(typed) + ".)");
         if (result != Session::SignInResult::SignedIn)
             return stop(ExitSignInRefused, Session::signInMessage(result));
 
@@ -853,7 +803,7 @@ private:
         else if (m_invocation.newPassword)
             m_newPassword = readNewPassword("New password for " + m_invocation.operands[0]);
         else if (m_info.run == &Command::changeOwnPassword)
-            readOwnNewPassword(*password);
+            readOwnNewPassword(typed);
         if (m_info.writes) {
             // From here to the save no other writer comes in between. What
             // someone saved while the passwords were typed is taken first.
@@ -978,13 +928,13 @@ private:
             m_secrets.read("New password for " + *m_invocation.user + ": ", fd);
         const std::string again =
             m_secrets.atTerminal(fd) ? m_secrets.read("Again, to be sure: ", fd) : typed;
-        const std::optional<std::string> password = passwordBytes(typed);
-        const std::optional<std::string> repeated = passwordBytes(again);
-        if (!password || !repeated)
-            fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
+        for (const std::string* password : {&typed, &again}) {
+            if (unstorableRefusal(TextField::Password, *password))
+                fail(ExitBadInput, unstorablePassword(*password) + "; nothing was written.");
+        }
         m_oldPassword = old;
-        m_newPassword = *password;
-        m_repeatedPassword = *repeated;
+        m_newPassword = typed;
+        m_repeatedPassword = again;
     }
 
     // A new password: from --new-password-fd or standard input, asked twice
@@ -997,11 +947,10 @@ private:
             fail(ExitBadInput, "the two passwords typed differ; nothing was written.");
         if (isBlankText(typed))
             fail(ExitBadInput, "the new password is empty; nothing was written.");
-        const std::optional<std::string> password = passwordBytes(typed);
-        if (!password)
-            fail(ExitBadInput, std::string(UnstorablePassword) + "; nothing was written.");
-        checkFits(TextField::Password, *password);
-        return *password;
+        if (unstorableRefusal(TextField::Password, typed))
+            fail(ExitBadInput, unstorablePassword(typed) + "; nothing was written.");
+        checkFits(TextField::Password, typed);
+        return typed;
     }
 
     const Invocation& m_invocation;
@@ -1012,15 +961,13 @@ private:
     std::string m_path;
     AuditSink* m_audit;
     Session m_session;
-    // The command line's texts in Windows-1252.
+    // The command line's texts, checked to be ones the table can hold.
     std::string m_user;
     std::string m_target;
     std::string m_account;
     std::optional<std::string> m_newName;
     std::optional<std::string> m_newPath;
     std::optional<std::string> m_newDescription;
-    // The --user name, when the table cannot hold it.
-    bool m_userUnstorable = false;
     // A new password (add, edit --password, passwd), read before the writer
     // lock; passwd's old one (the sign-in's) and its repetition.
     std::string m_newPassword;

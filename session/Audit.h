@@ -14,8 +14,8 @@ struct SystemUser
 };
 
 // What the session reports of every sign-in, change and save, for an audit
-// trail. Texts are the table's own bytes (Windows-1252), but for the table's
-// path, which is the file system's; a sink decides how to write them.
+// trail. Texts are UTF-8, but for the paths and the system user's name,
+// which are the file system's; a sink decides how to write them.
 // Passwords and account descriptions never appear here.
 struct AuditEvent
 {

@@ -1,5 +1,6 @@
 #include "Session.h"
 #include "Records.h"
+#include "TableBytes.h"
 #include "TableCheck.h"
 
 #include "store/IoError.h"
@@ -103,7 +104,7 @@ std::string describeUserChange(const UserRecord& a, const UserRecord& b)
 {
     std::vector<std::string> items;
     if (decoded(a.LoginName) != decoded(b.LoginName))
-        items.push_back("name, now " + decoded(b.LoginName));
+        items.push_back("name, now " + utf8Of(decoded(b.LoginName)));
     if (decoded(a.Password) != decoded(b.Password))
         items.push_back("password");
     if (decoded(a.DataPath) != decoded(b.DataPath))
@@ -136,7 +137,7 @@ std::string describeAccountChange(const AccountEntry& a, const AccountEntry& b)
         return "account deleted";
     std::string list;
     if (decoded(a.AccountName) != decoded(b.AccountName))
-        list = "name, now " + decoded(b.AccountName);
+        list = "name, now " + utf8Of(decoded(b.AccountName));
     if (decoded(a.AccountDescription) != decoded(b.AccountDescription))
         list += (list.empty() ? "" : ", ") + std::string("description");
     return list;
@@ -170,6 +171,9 @@ bool isReservedPassword(std::string_view password)
     const AnsiString reserved = upperAscii(Session::PasswordPlaceholder);
     return upper == reserved || upper.substr(0, MaxPassword) == reserved.substr(0, MaxPassword);
 }
+
+const char* const WrongOldPasswordText =
+    "The old password is not right: your password has not been changed.";
 
 const char* const ReservedPasswordMessage =
     "The NewPassWord is a reserved word, please try another one.";
@@ -227,6 +231,21 @@ bool allSectionsFilled(const UserData& user)
 {
     return !trimControls(user.loginName).empty() && !trimControls(user.password).empty() &&
            !trimControls(user.dataPath).empty() && !user.unreadable.any();
+}
+
+// A user's texts as the table holds them, and as people read them.
+UserData inTableBytes(UserData user)
+{
+    for (std::string* text : {&user.loginName, &user.password, &user.dataPath})
+        *text = tableBytesOf(*text).value_or(recordableBytes(*text));
+    return user;
+}
+
+UserData inUtf8(UserData user)
+{
+    for (std::string* text : {&user.loginName, &user.password, &user.dataPath})
+        *text = utf8Of(*text);
+    return user;
 }
 
 UserData dataOf(const UserRecord& stored)
@@ -376,7 +395,7 @@ void Session::setWriterWait(std::chrono::milliseconds wait, std::function<bool(W
 
 std::string Session::writerWaitText() const
 {
-    return "Waiting for another copy to finish writing " + fileNameOf(m_tablePath) + "\x85";
+    return "Waiting for another copy to finish writing " + fileNameOf(m_tablePath) + "\u2026";
 }
 
 std::string Session::writerWaitNotice(std::string_view path)
@@ -637,15 +656,17 @@ bool sameLoginName(std::string_view a, std::string_view b)
     return sameTrimmedName(a, b);
 }
 
-AnsiString Session::storedName(std::string_view typedName) const
+std::string Session::storedName(std::string_view typedName) const
 {
-    const int slot = lookUpUser(m_table, typedName);
-    return slot == 0 ? AnsiString() : decoded(m_table.slot(slot).LoginName);
+    const std::optional<std::string> name = tableBytesOf(typedName);
+    const int slot = name ? lookUpUser(m_table, *name) : 0;
+    return slot == 0 ? std::string() : utf8Of(decoded(m_table.slot(slot).LoginName));
 }
 
 bool Session::knowsUser(std::string_view typedName) const
 {
-    return lookUpUser(m_table, typedName) != 0;
+    const std::optional<std::string> name = tableBytesOf(typedName);
+    return name && lookUpUser(m_table, *name) != 0;
 }
 
 const char* Session::signInMessage(SignInResult result)
@@ -667,7 +688,7 @@ const char* Session::signInMessage(SignInResult result)
 
 void Session::refuseSignIn(SignInResult result, std::string_view typedName)
 {
-    AuditEvent refused = event(AuditEvent::Kind::SignInRefused, typedName);
+    AuditEvent refused = event(AuditEvent::Kind::SignInRefused, recordableBytes(typedName));
     switch (result) {
     case SignInResult::EmptyName:
         refused.detail = "empty name";
@@ -686,11 +707,6 @@ void Session::refuseSignIn(SignInResult result, std::string_view typedName)
     record(std::move(refused));
 }
 
-void Session::recordSignInRefusal(SignInResult result, std::string_view typedName)
-{
-    refuseSignIn(result, typedName);
-}
-
 std::optional<Session::SignInResult> Session::refuseName(std::string_view typedName)
 {
     std::optional<SignInResult> refusal;
@@ -707,12 +723,13 @@ Session::SignInResult Session::signIn(std::string_view typedName, std::string_vi
 {
     if (const std::optional<SignInResult> refusal = refuseName(typedName))
         return *refusal;
-    const UserRecord& user = m_table.slot(lookUpUser(m_table, typedName));
+    const UserRecord& user = m_table.slot(lookUpUser(m_table, recordableBytes(typedName)));
+    const std::optional<std::string> password = tableBytesOf(typedPassword);
     // An empty password never signs anyone in, whatever a damaged file holds.
     SignInResult result = SignInResult::SignedIn;
     if (typedPassword.empty())
         result = SignInResult::EmptyPassword;
-    else if (EncodeField(typedPassword, ScrambleKey) != user.Password.value())
+    else if (!password || EncodeField(*password, ScrambleKey) != user.Password.value())
         result = SignInResult::WrongPassword;
     if (result != SignInResult::SignedIn) {
         refuseSignIn(result, typedName);
@@ -769,10 +786,10 @@ bool Session::findMe(const UserTable& file)
 std::string Session::signedOutMessage() const
 {
     if (m_deletedMyself)
-        return "Your login ID " + m_me +
+        return "Your login ID " + utf8Of(m_me) +
                " has been deleted by your own change, now saved: you are signed out, and "
                "nothing more can be changed until you sign in as another user.";
-    return "Your login ID " + m_me +
+    return "Your login ID " + utf8Of(m_me) +
            " is no longer in Gatekeep.acl as you signed in (someone else deleted it, renamed it or "
            "gave it another password): you are signed out, and nothing more can be changed until "
            "you sign in again.";
@@ -809,16 +826,16 @@ std::optional<ChangeResult> Session::readRights()
     return takeRightsFrom(tableFromBytes(*onDisk));
 }
 
-std::vector<AnsiString> Session::listedNames() const
+std::vector<std::string> Session::listedNames() const
 {
-    std::vector<AnsiString> names;
+    std::vector<std::string> names;
     const int firstFree = m_table.FirstFreeSlot();
     // Users behind a free slot stay unlisted until an add fills that slot.
     const int last = firstFree < 0 ? SlotCount : firstFree - 1;
     for (int n = 1; n <= last; ++n) {
         const AnsiString name = decoded(m_table.slot(n).LoginName);
         if (!trimControls(name).empty())
-            names.push_back(name);
+            names.push_back(utf8Of(name));
     }
     return names;
 }
@@ -881,11 +898,16 @@ std::optional<ChangeResult> Session::firstUserRefusal(const UserData& typed, boo
     if (name.empty() || (withPassword && password.empty()))
         return refusal(ChangeResult::Reason::EmptyField,
                        "Please type in your new ID and Password.");
+    const std::initializer_list<std::pair<TextField, std::string_view>> texts = {
+        {TextField::LoginName, name},
+        {TextField::Password, withPassword ? std::string_view(password) : std::string_view()},
+        {TextField::DataPath, typed.dataPath}};
+    for (const auto& [field, text] : texts) {
+        if (std::optional<std::string> message = unstorableRefusal(field, text))
+            return refusal(ChangeResult::Reason::Unstorable, std::move(*message));
+    }
     // The trimming above drops controls at either end; one inside stays.
-    for (const auto& [field, text] :
-         {std::pair<TextField, std::string_view>{TextField::LoginName, name},
-          {TextField::Password, withPassword ? std::string_view(password) : std::string_view()},
-          {TextField::DataPath, typed.dataPath}}) {
+    for (const auto& [field, text] : texts) {
         if (std::optional<std::string> message = controlCharacterRefusal(field, text))
             return refusal(ChangeResult::Reason::ControlCharacter, std::move(*message));
     }
@@ -902,8 +924,9 @@ ChangeResult Session::createFirstUser(const UserData& typed)
     user.password = trimControls(user.password);
     user.rights = Rights::all();
     if (std::optional<ChangeResult> refused = firstUserRefusal(user))
-        return refuse(refused->reason, std::move(refused->message), user.loginName);
-    const UserRecord plain = plainRecord(user);
+        return refuse(refused->reason, std::move(refused->message),
+                      recordableBytes(user.loginName));
+    const UserRecord plain = plainRecord(inTableBytes(user));
     return failingSafely([&]() -> ChangeResult {
         std::string lateFault;
         try {
@@ -959,39 +982,66 @@ ChangeResult Session::createFirstUser(const UserData& typed)
 
 std::optional<UserData> Session::user(std::string_view loginName) const
 {
-    const int slot = findUsedSlot(m_table, loginName);
+    const std::optional<std::string> name = tableBytesOf(loginName);
+    const int slot = name ? findUsedSlot(m_table, *name) : 0;
     if (slot == 0)
         return std::nullopt;
-    return dataOf(m_table.slot(slot));
+    return inUtf8(dataOf(m_table.slot(slot)));
 }
 
 LoadedUser Session::loadForEditing(std::string_view loginName) const
 {
-    return LoadedUser(std::string(loginName), findUsedSlot(m_table, loginName));
+    const std::optional<std::string> name = tableBytesOf(loginName);
+    if (!name)
+        return {};
+    return LoadedUser(*name, findUsedSlot(m_table, *name));
 }
 
 std::vector<AccountData> Session::Accounts(std::string_view loginName) const
 {
     std::vector<AccountData> accounts;
-    const int slot = findUsedSlot(m_table, loginName);
+    const std::optional<std::string> name = tableBytesOf(loginName);
+    const int slot = name ? findUsedSlot(m_table, *name) : 0;
     if (slot == 0)
         return accounts;
     for (int i = 0; i < AccountCount; ++i) {
         const AccountEntry& entry = m_table.slot(slot).Accounts[static_cast<std::size_t>(i)];
         if (!entry.AccountName.empty())
-            accounts.push_back({i, decoded(entry.AccountName), decoded(entry.AccountDescription)});
+            accounts.push_back(
+                {i, utf8Of(decoded(entry.AccountName)), utf8Of(decoded(entry.AccountDescription))});
     }
     return accounts;
 }
 
 UserData Session::me() const
 {
-    return dataOf(m_currentUser);
+    return inUtf8(dataOf(m_currentUser));
 }
 
-AnsiString Session::shownPassword(const UserData& user) const
+std::string Session::shownPassword(const UserData& user) const
 {
-    return user.password == decoded(m_currentUser.Password) ? user.password : "Hidden";
+    return user.password == utf8Of(decoded(m_currentUser.Password)) ? user.password : "Hidden";
+}
+
+std::optional<std::string> Session::userNamed(std::string_view loginName,
+                                              std::optional<ChangeResult>& refused)
+{
+    std::optional<std::string> name = tableBytesOf(loginName);
+    if (!name)
+        refused =
+            refuse(ChangeResult::Reason::NoSuchUser, noSuchUserText(), recordableBytes(loginName));
+    return name;
+}
+
+std::optional<ChangeResult>
+Session::refuseUnstorable(std::initializer_list<std::pair<TextField, std::string_view>> texts,
+                          std::string_view target)
+{
+    for (const auto& [field, text] : texts) {
+        if (std::optional<std::string> message = unstorableRefusal(field, text))
+            return refuse(ChangeResult::Reason::Unstorable, std::move(*message), target);
+    }
+    return std::nullopt;
 }
 
 template <class Change> ChangeResult Session::failingSafely(Change&& change)
@@ -1031,15 +1081,21 @@ ChangeResult Session::keepInMemory(Step step)
     return result;
 }
 
-ChangeResult Session::addUser(const UserData& user, bool unchangedIfThere)
+ChangeResult Session::addUser(const UserData& typed, bool unchangedIfThere)
 {
+    if (auto refused = refuseUnstorable({{TextField::LoginName, typed.loginName},
+                                         {TextField::Password, typed.password},
+                                         {TextField::DataPath, typed.dataPath}},
+                                        recordableBytes(typed.loginName)))
+        return *refused;
+    const UserData user = inTableBytes(typed);
     Step step;
     step.apply = [this, user, unchangedIfThere](UserTable& table, std::vector<AuditEvent>& events) {
         return addUser(table, user, unchangedIfThere, events);
     };
     // A name both sides added is found by the add itself, as a twin.
     step.clash = [](const UserTable&, const UserTable&) { return std::optional<Conflict>(); };
-    step.what = "adding the user " + plainRecord(user).LoginName.value();
+    step.what = "adding the user " + utf8Of(plainRecord(user).LoginName.value());
     return keepInMemory(std::move(step));
 }
 
@@ -1089,7 +1145,15 @@ ChangeResult Session::addUser(UserTable& table, const UserData& user, bool uncha
 
 ChangeResult Session::deleteUser(std::string_view loginName, bool unchangedIfGone)
 {
-    const AnsiString name(loginName);
+    const std::optional<std::string> bytes = tableBytesOf(loginName);
+    // No user can bear a name the table cannot hold.
+    if (!bytes && unchangedIfGone)
+        return unchanged(ChangeResult::Reason::NoSuchUser, noSuchUserText(),
+                         "no user of that name to delete", recordableBytes(loginName));
+    std::optional<ChangeResult> refused;
+    if (!userNamed(loginName, refused))
+        return *refused;
+    const std::string name = *bytes;
     Step step;
     step.apply = [this, name, unchangedIfGone](UserTable& table, std::vector<AuditEvent>& events) {
         return deleteUser(table, name, unchangedIfGone, events);
@@ -1103,7 +1167,7 @@ ChangeResult Session::deleteUser(std::string_view loginName, bool unchangedIfGon
             return std::optional<Conflict>();
         return std::optional<Conflict>(userConflict(seen, file, name));
     };
-    step.what = "deleting the user " + name;
+    step.what = "deleting the user " + utf8Of(name);
     return keepInMemory(std::move(step));
 }
 
@@ -1125,15 +1189,21 @@ ChangeResult Session::deleteUser(UserTable& table, const AnsiString& loginName,
     // Said at once: the window would otherwise lose its sheets at some later
     // save without a word.
     if (myself)
-        result.warning = "You have deleted your own login ID " + loginName +
+        result.warning = "You have deleted your own login ID " + utf8Of(loginName) +
                          ". Once the table is saved (on leaving, or with the next change written "
                          "at once), you are signed out: nothing more can be changed until you "
                          "sign in as another user.";
     return result;
 }
 
-ChangeResult Session::saveChanges(const LoadedUser& edited, const UserData& user)
+ChangeResult Session::saveChanges(const LoadedUser& edited, const UserData& typed)
 {
+    if (auto refused = refuseUnstorable({{TextField::LoginName, typed.loginName},
+                                         {TextField::Password, typed.password},
+                                         {TextField::DataPath, typed.dataPath}},
+                                        edited.m_name))
+        return *refused;
+    const UserData user = inTableBytes(typed);
     const AnsiString name = edited.m_name;
     const int editedSlot = edited.m_slot;
     Step step;
@@ -1293,10 +1363,16 @@ std::optional<Conflict> accountClash(const UserTable& seen, const UserTable& fil
 
 ChangeResult Session::addAccount(std::string_view loginName, const AccountData& account)
 {
-    const AccountEntry plain = plainEntry(account);
-    const AnsiString name(loginName);
+    std::optional<ChangeResult> refused;
+    const std::optional<std::string> name = userNamed(loginName, refused);
+    if (!name)
+        return *refused;
+    const std::optional<AccountEntry> plain = accountBytes(account, *name, refused);
+    if (!plain)
+        return *refused;
     Step step;
-    step.apply = [this, name, plain](UserTable& table, std::vector<AuditEvent>& events) {
+    step.apply = [this, name = *name, plain = *plain](UserTable& table,
+                                                      std::vector<AuditEvent>& events) {
         return addAccount(table, name, plain, events);
     };
     // A new account takes whichever entry is free in the file's table.
@@ -1317,7 +1393,7 @@ ChangeResult Session::addAccount(UserTable& table, const AnsiString& loginName,
     for (const AccountEntry& entry : working.Accounts) {
         if (!entry.AccountName.empty() &&
             upperAscii(decoded(entry.AccountName)) == upperAscii(account))
-            return refuse(ChangeResult::Reason::DuplicateAccount, accountTakenText(account),
+            return refuse(ChangeResult::Reason::DuplicateAccount, accountTakenText(utf8Of(account)),
                           loginName);
     }
     const int entry = firstFreeEntry(working.Accounts);
@@ -1348,13 +1424,27 @@ ChangeResult Session::checkAccountName(std::string_view name, const std::vector<
     return {};
 }
 
-AnsiString Session::shownAccount(std::string_view loginName, int entry) const
+std::string Session::shownAccount(std::string_view loginName, int entry) const
 {
-    for (const AccountData& account : Accounts(loginName)) {
-        if (account.entry == entry)
-            return account.name;
-    }
-    return {};
+    const int slot = findUsedSlot(m_table, loginName);
+    if (slot == 0 || entry < 0 || entry >= AccountCount)
+        return {};
+    return decoded(m_table.slot(slot).Accounts[static_cast<std::size_t>(entry)].AccountName);
+}
+
+std::optional<AccountEntry> Session::accountBytes(const AccountData& account,
+                                                  std::string_view loginName,
+                                                  std::optional<ChangeResult>& refused)
+{
+    refused = refuseUnstorable(
+        {{TextField::AccountName, account.name}, {TextField::Description, account.description}},
+        loginName);
+    if (refused)
+        return std::nullopt;
+    AccountData bytes = account;
+    bytes.name = *tableBytesOf(account.name);
+    bytes.description = *tableBytesOf(account.description);
+    return plainEntry(bytes);
 }
 
 std::optional<ChangeResult> Session::checkSameAccount(const UserTable& table, int slot,
@@ -1371,24 +1461,30 @@ std::optional<ChangeResult> Session::checkSameAccount(const UserTable& table, in
         return std::nullopt;
     // Whatever stands there now is another account: never changed in the
     // place of the one the person named.
-    std::string message = "The bank account " + shown + " of " + loginName +
+    std::string message = "The bank account " + utf8Of(shown) + " of " + utf8Of(loginName) +
                           " is no longer in Gatekeep.acl: someone else deleted or renamed it "
                           "meanwhile";
     if (!now.empty())
-        message += ", and the account " + now + " stands in its place now";
+        message += ", and the account " + utf8Of(now) + " stands in its place now";
     message += ". Nothing was changed.";
     return refuse(ChangeResult::Reason::AccountGone, message, loginName);
 }
 
 ChangeResult Session::modifyAccount(std::string_view loginName, const AccountData& account)
 {
-    const AccountEntry plain = plainEntry(account);
+    std::optional<ChangeResult> refused;
+    const std::optional<std::string> bytes = userNamed(loginName, refused);
+    if (!bytes)
+        return *refused;
+    const std::optional<AccountEntry> plain = accountBytes(account, *bytes, refused);
+    if (!plain)
+        return *refused;
     const int entry = account.entry;
-    const AnsiString name(loginName);
-    const AnsiString shown = shownAccount(loginName, entry);
+    const std::string name = *bytes;
+    const std::string shown = shownAccount(name, entry);
     Step step;
-    step.apply = [this, name, entry, shown, plain](UserTable& table,
-                                                   std::vector<AuditEvent>& events) {
+    step.apply = [this, name, entry, shown, plain = *plain](UserTable& table,
+                                                            std::vector<AuditEvent>& events) {
         return modifyAccount(table, name, entry, shown, plain, events);
     };
     step.clash = [name, entry](const UserTable& seen, const UserTable& file) {
@@ -1419,8 +1515,8 @@ ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginNam
             const AccountEntry& other = accounts[static_cast<std::size_t>(i)];
             if (i != entry && !other.AccountName.empty() &&
                 upperAscii(decoded(other.AccountName)) == upperAscii(newName))
-                return refuse(ChangeResult::Reason::DuplicateAccount, accountTakenText(newName),
-                              loginName);
+                return refuse(ChangeResult::Reason::DuplicateAccount,
+                              accountTakenText(utf8Of(newName)), loginName);
         }
     }
     AuditEvent changed = event(AuditEvent::Kind::AccountChanged, loginName);
@@ -1438,8 +1534,12 @@ ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginNam
 
 ChangeResult Session::deleteAccount(std::string_view loginName, int entry)
 {
-    const AnsiString name(loginName);
-    const AnsiString shown = shownAccount(loginName, entry);
+    std::optional<ChangeResult> refused;
+    const std::optional<std::string> bytes = userNamed(loginName, refused);
+    if (!bytes)
+        return *refused;
+    const std::string name = *bytes;
+    const std::string shown = shownAccount(name, entry);
     Step step;
     step.apply = [this, name, entry, shown](UserTable& table, std::vector<AuditEvent>& events) {
         return deleteAccount(table, name, entry, shown, events);
@@ -1544,7 +1644,9 @@ ChangeResult Session::restore(const std::string& backup, const std::string& from
 
 ConflictChoice Session::ask(const Conflict& conflict) const
 {
-    return m_onConflict ? m_onConflict(conflict) : ConflictChoice::Cancel;
+    if (!m_onConflict)
+        return ConflictChoice::Cancel;
+    return m_onConflict(Conflict{utf8Of(conflict.user), utf8Of(conflict.account), conflict.change});
 }
 
 ChangeResult Session::cancelled(const Conflict& conflict)
@@ -1805,8 +1907,13 @@ AuditEvent Session::event(AuditEvent::Kind kind, std::string_view target) const
 
 void Session::record(AuditEvent made) const
 {
-    if (m_audit)
-        m_audit->record(made);
+    if (!m_audit)
+        return;
+    // The names are the table's own bytes until here; what is said of them
+    // (details, changes) was built as UTF-8.
+    for (std::string* name : {&made.actor, &made.target, &made.account, &made.newName})
+        *name = utf8Of(*name);
+    m_audit->record(made);
 }
 
 ChangeResult Session::unchanged(ChangeResult::Reason reason, std::string message,
@@ -1845,7 +1952,7 @@ Session::refuseControls(std::initializer_list<std::pair<TextField, std::string_v
                         std::string_view target)
 {
     for (const auto& [field, text] : texts) {
-        if (std::optional<std::string> message = controlCharacterRefusal(field, text))
+        if (std::optional<std::string> message = controlBytesRefusal(field, text))
             return refuse(ChangeResult::Reason::ControlCharacter, std::move(*message), target);
     }
     return std::nullopt;
@@ -1895,11 +2002,18 @@ const char* Session::ownPasswordChangedText()
 ChangeResult Session::changeOwnPassword(std::string_view oldPassword, std::string_view newPassword,
                                         std::string_view repeated)
 {
-    const AnsiString old(oldPassword);
-    const AnsiString fresh(newPassword);
-    const AnsiString again(repeated);
+    // A password the table cannot hold is no one's: the old one is wrong,
+    // a new one refused, a repetition another password.
+    const std::optional<std::string> old = tableBytesOf(oldPassword);
+    if (!old)
+        return refuse(ChangeResult::Reason::WrongPassword, WrongOldPasswordText, m_me);
+    if (auto refused = refuseUnstorable({{TextField::Password, newPassword}}, m_me))
+        return *refused;
+    const std::string fresh = *tableBytesOf(newPassword);
+    const std::string again = tableBytesOf(repeated).value_or(fresh + '\x7f');
     Step step;
-    step.apply = [this, old, fresh, again](UserTable& table, std::vector<AuditEvent>& events) {
+    step.apply = [this, old = *old, fresh, again](UserTable& table,
+                                                  std::vector<AuditEvent>& events) {
         return changeOwnPassword(table, old, fresh, again, events);
     };
     // Only the password is touched, on the file's record as it is by then;
@@ -1918,8 +2032,7 @@ ChangeResult Session::changeOwnPassword(UserTable& table, const AnsiString& oldP
 {
     // Whoever finds a window signed in must not take the account over.
     if (oldPassword != m_myPassword)
-        return refuse(ChangeResult::Reason::WrongPassword,
-                      "The old password is not right: your password has not been changed.", m_me);
+        return refuse(ChangeResult::Reason::WrongPassword, WrongOldPasswordText, m_me);
     if (trimControls(newPassword).empty())
         return refuse(ChangeResult::Reason::EmptyField, "Please type a new password.", m_me);
     if (newPassword != repeated)

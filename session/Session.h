@@ -62,12 +62,15 @@ struct ChangeResult
         // new one typed twice differs, or is longer than the table holds.
         WrongPassword,
         PasswordsDiffer,
-        TooLong
+        TooLong,
+        // A new text is no UTF-8 text or holds a character the table lacks:
+        // stored, it would be another text.
+        Unstorable
     };
 
     Outcome outcome = Outcome::Done;
     Reason reason = Reason::None;
-    // Windows-1252 text: a refusal's reason, or a failure's file error.
+    // A refusal's reason, or a failure's file error.
     std::string message;
     // Done: what the person should know besides (the table was brought up
     // to date first; a step after the save failed). Empty when nothing.
@@ -112,7 +115,8 @@ enum class ConflictChoice
 };
 
 // One sign-in's view of a table file: the table, who is signed in, and the
-// changes the file does not hold yet. Every change goes through here and is
+// changes the file does not hold yet. Texts given and handed out are UTF-8;
+// how the file keeps them stays inside. Every change goes through here and is
 // checked against the signed-in user's rights as the file holds them at
 // that moment. Writers take turns on the file (WriterLock); a change made
 // while someone else changed the file is made again on the file's version,
@@ -254,12 +258,9 @@ public:
     // What the person is told of a refusal.
     static const char* signInMessage(SignInResult result);
     // The first two steps alone, for asking the password only of a known
-    // name: a refusal (recorded), or nothing.
+    // name: a refusal (recorded), or nothing. A name or password the table
+    // cannot hold is unknown, or wrong, as no stored one can equal it.
     std::optional<SignInResult> refuseName(std::string_view typedName);
-    // A sign-in the caller refused before it came here, as a name or password
-    // the table cannot hold (no stored one can equal it), recorded as the
-    // refusal it amounts to (an unknown name, a wrong password).
-    void recordSignInRefusal(SignInResult result, std::string_view typedName);
     bool knowsUser(std::string_view typedName) const;
     // The name as stored of the user a typed name means; empty when none.
     std::string storedName(std::string_view typedName) const;
@@ -408,6 +409,15 @@ private:
     std::string actor() const;
     ChangeResult refuse(ChangeResult::Reason reason, std::string message,
                         std::string_view target = {}, std::string_view missingRight = {});
+    // The refusal of the first of `texts` (new values, UTF-8) the table
+    // cannot hold; nothing when it can hold them all.
+    std::optional<ChangeResult>
+    refuseUnstorable(std::initializer_list<std::pair<TextField, std::string_view>> texts,
+                     std::string_view target);
+    // The table's bytes of the name of a user to change; nothing (and the
+    // refusal recorded in `refused`) when no user could bear it.
+    std::optional<std::string> userNamed(std::string_view loginName,
+                                         std::optional<ChangeResult>& refused);
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
     // The refusal of the first text of `texts` that holds a control
     // character; nothing when none does.
@@ -465,6 +475,10 @@ private:
     // The name of the account this session shows at `entry` of the user
     // `loginName`; empty when none.
     std::string shownAccount(std::string_view loginName, int entry) const;
+    // A bank account's texts as the table holds them, or nothing with the
+    // refusal (recorded) in `refused`.
+    std::optional<AccountEntry> accountBytes(const AccountData& account, std::string_view loginName,
+                                             std::optional<ChangeResult>& refused);
     // Refuses a change of the account `shown` at `entry` when the table
     // holds no longer that one there.
     std::optional<ChangeResult> checkSameAccount(const UserTable& table, int slot,

@@ -1,6 +1,6 @@
 #include "StoredText.h"
 
-#include "TableText.h"
+#include "TableBytes.h"
 #include "UserValues.h"
 
 #include "store/Windows1252.h"
@@ -59,7 +59,7 @@ std::optional<std::size_t> findControlCharacter(TextField field, std::string_vie
     return std::nullopt;
 }
 
-std::optional<std::string> controlCharacterRefusal(TextField field, std::string_view text)
+std::optional<std::string> controlBytesRefusal(TextField field, std::string_view text)
 {
     const std::optional<std::size_t> at = findControlCharacter(field, text);
     if (!at)
@@ -86,33 +86,50 @@ std::optional<std::string> controlCharacterFault(TextField field, std::string_vi
     return fault;
 }
 
+namespace {
+
+void appendEscape(std::string& out, unsigned code)
+{
+    switch (code) {
+    case '\t':
+        out += "\\t";
+        return;
+    case '\n':
+        out += "\\n";
+        return;
+    case '\r':
+        out += "\\r";
+        return;
+    default:
+        break;
+    }
+    static const char* hex = "0123456789abcdef";
+    out += "\\x";
+    out += hex[(code >> 4) & 15];
+    out += hex[code & 15];
+}
+
+} // namespace
+
 std::string visibleText(std::string_view text)
 {
     std::string shown;
     shown.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (!isControlByte(byte)) {
-            shown += c;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t start = at;
+        const std::optional<char32_t> character = nextUtf8Character(text, at);
+        if (!character) {
+            appendEscape(shown, static_cast<unsigned char>(text[at]));
+            ++at;
             continue;
         }
-        switch (c) {
-        case '\t':
-            shown += "\\t";
-            break;
-        case '\n':
-            shown += "\\n";
-            break;
-        case '\r':
-            shown += "\\r";
-            break;
-        default: {
-            static const char* hex = "0123456789abcdef";
-            shown += "\\x";
-            shown += hex[byte >> 4];
-            shown += hex[byte & 15];
-        }
-        }
+        // C1 controls are the table's undefined bytes, and terminals obey
+        // some of them.
+        if (*character < 0x20 || (*character >= 0x7F && *character < 0xA0))
+            appendEscape(shown, static_cast<unsigned>(*character));
+        else
+            shown.append(text.substr(start, at - start));
     }
     return shown;
 }
@@ -134,7 +151,7 @@ std::size_t fieldCapacity(TextField field)
     return MaxDescription;
 }
 
-std::optional<std::string> tooLongRefusal(TextField field, std::string_view text)
+std::optional<std::string> tooLongBytesRefusal(TextField field, std::string_view text)
 {
     const std::size_t capacity = fieldCapacity(field);
     if (text.size() <= capacity)
@@ -148,20 +165,64 @@ std::optional<std::string> tooLongRefusal(TextField field, std::string_view text
            std::to_string(capacity) + ".";
 }
 
-TableTextCheck tableTextOf(TextField field, std::string_view utf8, bool whole)
+std::string utf8Of(std::string_view bytes)
 {
-    TableTextCheck check;
+    return windows1252ToUtf8(bytes);
+}
+
+std::optional<std::string> tableBytesOf(std::string_view utf8, std::string* problem)
+{
+    return utf8ToWindows1252(utf8, problem);
+}
+
+std::string recordableBytes(std::string_view utf8)
+{
+    std::string name;
+    std::size_t at = 0;
+    while (at < utf8.size()) {
+        const std::optional<char32_t> character = nextUtf8Character(utf8, at);
+        const int byte = character ? windows1252Byte(*character) : -1;
+        name += byte < 0 ? '?' : static_cast<char>(byte);
+        if (!character)
+            ++at;
+    }
+    return name;
+}
+
+bool tableHolds(char32_t character)
+{
+    return windows1252Byte(character) >= 0;
+}
+
+std::optional<std::string> unstorableRefusal(TextField field, std::string_view text)
+{
     std::string problem;
-    check.bytes = utf8ToTableText(utf8, &problem);
-    if (!check.bytes) {
-        check.refusal = std::string(fieldName(field)) + ": " + problem + ".";
-        return check;
-    }
-    if (whole) {
-        if (std::optional<std::string> tooLong = tooLongRefusal(field, *check.bytes)) {
-            check.bytes.reset();
-            check.refusal = std::move(*tooLong);
-        }
-    }
-    return check;
+    if (tableBytesOf(text, &problem))
+        return std::nullopt;
+    // What the table cannot hold is most of a password: never quoted back.
+    if (field == TextField::Password)
+        return std::string("password: it holds a character that is not in Windows-1252 (or is not "
+                           "UTF-8 text), which the table cannot store.");
+    return std::string(fieldName(field)) + ": " + problem + ".";
+}
+
+std::optional<std::string> tooLongRefusal(TextField field, std::string_view text)
+{
+    const std::optional<std::string> bytes = tableBytesOf(text);
+    return bytes ? tooLongBytesRefusal(field, *bytes) : std::nullopt;
+}
+
+std::optional<std::string> controlCharacterRefusal(TextField field, std::string_view text)
+{
+    const std::optional<std::string> bytes = tableBytesOf(text);
+    return bytes ? controlBytesRefusal(field, *bytes) : std::nullopt;
+}
+
+std::optional<std::string> storeRefusal(TextField field, std::string_view text)
+{
+    if (std::optional<std::string> refusal = unstorableRefusal(field, text))
+        return refusal;
+    if (std::optional<std::string> refusal = tooLongRefusal(field, text))
+        return refusal;
+    return controlCharacterRefusal(field, text);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,43 +16,35 @@ enum class TextField
     Description
 };
 
-// Whether a Windows-1252 byte stands for a control character: C0 (0 to 31),
-// DEL, and the five bytes Windows-1252 leaves undefined, which stand for
-// the C1 controls of the same number. The printable characters of 0x80 to
-// 0x9F (the euro sign, quotes, dashes) are no controls.
-bool isControlByte(unsigned char byte);
+// What the table can hold of the texts people type (UTF-8 here, as
+// everywhere above the core): the table keeps one byte per character, in a
+// code page of 256 characters, and each text in a field of fixed size.
 
-// A control character in `text` as `field` would store it: its place
-// (counted from 0) or nothing. A description's CR LF line breaks are no
-// such character; a CR or LF alone is.
-std::optional<std::size_t> findControlCharacter(TextField field, std::string_view text);
+// Whether the table can hold the character at all.
+bool tableHolds(char32_t character);
 
-// Why `text` cannot be stored as `field`, in Windows-1252; nothing when it
-// can. A password's characters are never named.
+// Why `text` cannot be stored as `field` unchanged because it is no UTF-8
+// text or holds a character the table lacks; nothing when it can. A
+// password's characters are never named.
+std::optional<std::string> unstorableRefusal(TextField field, std::string_view text);
+
+// Why `text`, one the table can hold, is too long for `field`, which would
+// cut it to another text; nothing when it fits (or cannot be stored).
+std::optional<std::string> tooLongRefusal(TextField field, std::string_view text);
+
+// Why `text`, one the table can hold, is refused for a control character
+// in it; nothing when it holds none (or cannot be stored). A description's
+// CR LF line breaks are no such character; a CR or LF alone is.
 std::optional<std::string> controlCharacterRefusal(TextField field, std::string_view text);
 
-// The same for a text a table made elsewhere holds, for the table check:
-// "the login name holds a control character (...)". Nothing when none.
-std::optional<std::string> controlCharacterFault(TextField field, std::string_view text);
+// The first of those three refusals `text` earns as a new `field`, in that
+// order; nothing when the table can keep it as it is.
+std::optional<std::string> storeRefusal(TextField field, std::string_view text);
 
 // `text` as it may be shown to a person: each control character in a
 // visible form (\t, \n, \r, else \xHH), so nothing moves the cursor, clears
-// a line or hides what follows. Other bytes stay as they are.
+// a line or hides what follows. Other characters stay as they are.
 std::string visibleText(std::string_view text);
 
 // The most characters the table holds of `field`.
 std::size_t fieldCapacity(TextField field);
-
-// Why `text` (the table's bytes) is too long for `field`, which would cut
-// it to another text; nothing when it fits.
-std::optional<std::string> tooLongRefusal(TextField field, std::string_view text);
-
-// UTF-8 text as the table would store it as `field`: its bytes, or why it
-// cannot be stored unchanged (a character the table lacks, or no UTF-8
-// text; with `whole`, also one longer than the field).
-struct TableTextCheck
-{
-    std::optional<std::string> bytes;
-    std::string refusal;
-};
-TableTextCheck tableTextOf(TextField field, std::string_view utf8, bool whole = true);

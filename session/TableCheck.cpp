@@ -3,6 +3,7 @@
 #include "Records.h"
 #include "Session.h"
 #include "StoredText.h"
+#include "TableBytes.h"
 
 #include "store/IoError.h"
 #include "store/Scramble.h"
@@ -159,5 +160,10 @@ TableReport checkTable(std::string_view fileBytes)
                                     std::to_string(firstFree) +
                                     ": the list of users leaves it out.");
     }
+    // Built on the table's bytes; handed out as every text of the core is.
+    for (TableReport::User& user : report.users)
+        user.loginName = utf8Of(user.loginName);
+    for (std::string& fault : report.faults)
+        fault = utf8Of(fault);
     return report;
 }

@@ -19,7 +19,7 @@ struct TableReport
     // False when the store refuses to read the bytes as a table at all.
     bool readable = true;
     std::vector<User> users;
-    // One sentence each, in Windows-1252; names are quoted as stored.
+    // One sentence each; names are quoted as stored.
     std::vector<std::string> faults;
 
     bool sound() const { return faults.empty(); }

@@ -9,11 +9,11 @@
 #include <vector>
 
 // What the windows and the command line show of users and hand back: plain
-// text (Windows-1252, as the table holds it; each front end converts at its
-// own boundary) and named rights. Scrambling and slots stay in the core.
+// UTF-8 text and named rights. The file's code page, scrambling and slots
+// stay in the core.
 
-// The most characters (Windows-1252 bytes) each text can hold, as the
-// table's record has room for; a longer one would be cut to this.
+// The most characters each text can hold, as the table's record has room
+// for; a longer one would be cut to this.
 extern const std::size_t MaxLoginName;
 extern const std::size_t MaxPassword;
 extern const std::size_t MaxDataPath;

@@ -31,7 +31,7 @@ const QString WelcomeText = QStringLiteral("Welcome to Larkledger(tm)\n"
 // stored as a different path than the one chosen.
 bool storablePath(const QString& path)
 {
-    return path.size() <= static_cast<qsizetype>(MaxDataPath) && isAnsiRepresentable(path);
+    return path.size() <= static_cast<qsizetype>(MaxDataPath) && isStorableText(path);
 }
 
 } // namespace
@@ -69,8 +69,8 @@ TNewID_Form::TNewID_Form(Session& session, const QString& workingDir, QWidget* p
 
     paintPaleEdit(m_ui->ELoginName);
     paintPaleEdit(m_ui->EPersonal_Code);
-    restrictToAnsi(m_ui->ELoginName);
-    restrictToAnsi(m_ui->EPersonal_Code);
+    restrictToStorable(m_ui->ELoginName);
+    restrictToStorable(m_ui->EPersonal_Code);
     m_ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
     m_ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
 
@@ -143,12 +143,12 @@ void TNewID_Form::Done_ButtonClick()
     const QString typedName = m_ui->ELoginName->text();
     const QString typedPassword = m_ui->EPersonal_Code->text();
     UserData user;
-    user.loginName = toAnsi(typedName);
-    user.password = toAnsi(typedPassword);
+    user.loginName = typedName.toStdString();
+    user.password = typedPassword.toStdString();
     // A folder whose name the table cannot hold is no folder for it.
     const QString dataPath = m_ui->DataPathButton->toolTip();
-    if (!isBlankText(toAnsi(m_ui->DataPathButton->text())) && storablePath(dataPath))
-        user.dataPath = toAnsi(dataPath);
+    if (!isBlankText(m_ui->DataPathButton->text().toStdString()) && storablePath(dataPath))
+        user.dataPath = dataPath.toStdString();
 
     // The session checks, stores, writes and reads back the table, removes
     // the marker and signs the new user in; a failed write leaves no user

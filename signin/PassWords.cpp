@@ -49,8 +49,8 @@ TPassWords::TPassWords(Session& session, QWidget* parent)
     paintPaleEdit(m_ui->EPersonal_Code);
     // The mask character is otherwise the style's (often a bullet).
     m_ui->EPersonal_Code->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
-    restrictToAnsi(m_ui->ELoginName);
-    restrictToAnsi(m_ui->EPersonal_Code);
+    restrictToStorable(m_ui->ELoginName);
+    restrictToStorable(m_ui->EPersonal_Code);
     m_ui->ELoginName->setMaxLength(static_cast<int>(MaxLoginName));
     m_ui->EPersonal_Code->setMaxLength(static_cast<int>(MaxPassword));
 
@@ -122,7 +122,7 @@ void TPassWords::Btn_OKClick()
 
     // The session trims the name and finds a user stored with blanks around
     // the name too.
-    const std::string name = toAnsi(m_ui->ELoginName->text());
+    const std::string name = m_ui->ELoginName->text().toStdString();
     if (const auto refusal = m_session.refuseName(name)) {
         show(*refusal);
         if (*refusal == Session::SignInResult::UnknownName)
@@ -132,7 +132,7 @@ void TPassWords::Btn_OKClick()
 
     m_ui->EPersonal_Code->setFocus();
     const Session::SignInResult result =
-        m_session.signIn(name, toAnsi(m_ui->EPersonal_Code->text()));
+        m_session.signIn(name, m_ui->EPersonal_Code->text().toStdString());
     if (result != Session::SignInResult::SignedIn) {
         show(result);
         if (result == Session::SignInResult::WrongPassword) {

@@ -51,11 +51,7 @@ void appendUtf8(std::string& out, char32_t c)
     }
 }
 
-namespace {
-
-// The character starting at `at`, moving `at` past it; nothing for a byte
-// sequence that is not UTF-8 (overlong forms and surrogates included).
-std::optional<char32_t> nextCharacter(std::string_view text, std::size_t& at)
+std::optional<char32_t> nextUtf8Character(std::string_view text, std::size_t& at)
 {
     const auto lead = static_cast<unsigned char>(text[at]);
     std::size_t length;
@@ -93,6 +89,8 @@ std::optional<char32_t> nextCharacter(std::string_view text, std::size_t& at)
     return c;
 }
 
+namespace {
+
 std::string codePointName(char32_t c)
 {
     char code[16];
@@ -116,7 +114,7 @@ std::optional<std::string> utf8ToWindows1252(std::string_view utf8, std::string*
     std::size_t at = 0;
     while (at < utf8.size()) {
         const std::size_t start = at;
-        const std::optional<char32_t> c = nextCharacter(utf8, at);
+        const std::optional<char32_t> c = nextUtf8Character(utf8, at);
         if (!c) {
             if (problem)
                 *problem = "not valid UTF-8 (at byte " + std::to_string(start + 1) + ")";

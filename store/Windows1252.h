@@ -16,6 +16,10 @@ bool windows1252Defines(unsigned char byte);
 // The byte of a character, or -1 when Windows-1252 cannot hold it.
 int windows1252Byte(char32_t character);
 void appendUtf8(std::string& out, char32_t character);
+// The character of UTF-8 text starting at `at`, moving `at` past it;
+// nothing (and `at` left) for bytes that are no UTF-8, overlong forms and
+// surrogates included.
+std::optional<char32_t> nextUtf8Character(std::string_view text, std::size_t& at);
 
 // The bytes of UTF-8 text, or nothing when it is not valid UTF-8 or holds a
 // character Windows-1252 lacks; `problem` then says which.

@@ -22,12 +22,13 @@ bool showFailure(const ChangeResult& result, bool signedOutTold)
     switch (result.outcome) {
     case ChangeResult::Outcome::Refused:
         if (result.reason != ChangeResult::Reason::SignedOut || !signedOutTold)
-            MessageBox::show(MessageBox::Kind::Error, fromAnsi(result.message),
+            MessageBox::show(MessageBox::Kind::Error, QString::fromStdString(result.message),
                              MessageBox::Buttons::Ok);
         return true;
     case ChangeResult::Outcome::Failed:
         MessageBox::show(MessageBox::Kind::Error, applicationTitle(),
-                         reportText(fromAnsi(result.message)), MessageBox::Buttons::Ok);
+                         reportText(QString::fromStdString(result.message)),
+                         MessageBox::Buttons::Ok);
         return true;
     case ChangeResult::Outcome::Done:
     case ChangeResult::Outcome::Cancelled:
@@ -40,5 +41,5 @@ bool showFailure(const ChangeResult& result, bool signedOutTold)
 void showWarning(const ChangeResult& result)
 {
     if (!result.warning.empty())
-        MessageBox::show(MessageBox::Kind::Warning, fromAnsi(result.warning));
+        MessageBox::show(MessageBox::Kind::Warning, QString::fromStdString(result.warning));
 }

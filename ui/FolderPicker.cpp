@@ -20,7 +20,7 @@ bool ChooseFolder(const QString& caption, const QString& root, QString& path)
     if (!chosen || chosen->isEmpty())
         return false;
     // A path the store could not hold unchanged is as good as no choice.
-    if (chosen->size() > MaxPathLength || !isAnsiRepresentable(*chosen) || !FolderExists(*chosen))
+    if (chosen->size() > MaxPathLength || !isStorableText(*chosen) || !FolderExists(*chosen))
         return false;
     path = *chosen;
     return true;

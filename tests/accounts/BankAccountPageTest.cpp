@@ -500,9 +500,10 @@ private slots:
         }
         const QStringList parts = stored.split(QLatin1Char('|'));
         const std::vector<AccountData> accounts = session().Accounts("admin");
-        const int found = findAccount(accounts, toAnsi(parts[0]));
+        const int found = findAccount(accounts, parts[0].toStdString());
         QVERIFY(found >= 0);
-        QCOMPARE(fromAnsi(accounts[static_cast<std::size_t>(found)].description), parts[1]);
+        QCOMPARE(QString::fromStdString(accounts[static_cast<std::size_t>(found)].description),
+                 parts[1]);
     }
 
     void newFillsTheFirstGap()

@@ -5,9 +5,9 @@
 #include "store/TableFile.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/SignedInMainForm.h"
+#include "tests/support/TableFile.h"
 #include "tests/support/TempWorkDir.h"
 #include "ui/AppTitle.h"
-#include "ui/CodePage.h"
 #include "ui/Terminate.h"
 
 #include <QApplication>
@@ -62,8 +62,8 @@ void writeTableOfOneUser(const QString& name, const QString& password, bool addU
 {
     const auto flag = [](bool granted) { return granted ? "0" : "1"; };
     UserRecord plain{};
-    plain.LoginName.assign(toAnsi(name));
-    plain.Password.assign(toAnsi(password));
+    plain.LoginName.assign(tableTextOf(name));
+    plain.Password.assign(tableTextOf(password));
     plain.DataPath.assign("/srv/data");
     plain.AddUsers.assign(flag(addUsers));
     plain.DeleteUsers.assign(flag(deleteUsers));

@@ -2,7 +2,6 @@
 #include "AuditCheck.h"
 
 #include "audit/AuditLine.h"
-#include "session/TableText.h"
 
 #include <cstdio>
 #include <string>
@@ -97,7 +96,7 @@ TEST(NamesComeOutAsUtf8WithControlsEscaped)
 {
     struct Row
     {
-        std::string ansi; // Windows-1252, as the table holds it
+        std::string text; // UTF-8, as the session hands the table's texts out
         std::string shown;
     };
     const Row rows[] = {
@@ -110,22 +109,27 @@ TEST(NamesComeOutAsUtf8WithControlsEscaped)
          "a\\x7fb"},
         {"say \"hi\"", "say \\\"hi\\\""},
         {"back\\slash", "back\\\\slash"},
-        {"Ren\xe9"
+        {"Ren\xc3\xa9"
          "e",
          "Ren\xc3\xa9"
          "e"},
-        {"\x80", "\xe2\x82\xac"},                              // euro sign
-        {"\x85", "\xe2\x80\xa6"},                              // an ellipsis, not Latin-1's NEL
-        {"\x9f", "\xc5\xb8"},                                  // Y with diaeresis
-        {"\xa0\xff", "\xc2\xa0\xc3\xbf"},                      // no-break space, y with diaeresis
-        {"\x81\x8d\x8f\x90\x9d", "\\x81\\x8d\\x8f\\x90\\x9d"}, // undefined: C1 controls
+        {"\xe2\x82\xac", "\xe2\x82\xac"},         // euro sign
+        {"\xe2\x80\xa6", "\xe2\x80\xa6"},         // an ellipsis
+        {"\xc5\xb8", "\xc5\xb8"},                 // Y with diaeresis
+        {"\xc2\xa0\xc3\xbf", "\xc2\xa0\xc3\xbf"}, // no-break space, y with diaeresis
+        // The table's undefined bytes stand for C1 controls: each one escape
+        // of its number, as the byte always showed.
+        {"\xc2\x81\xc2\x8d\xc2\x8f\xc2\x90\xc2\x9d", "\\x81\\x8d\\x8f\\x90\\x9d"},
+        {"\xc2\x80\xc2\x85\xc2\x9f", "\\x80\\x85\\x9f"},
+        // No UTF-8, and line and paragraph separators: byte by byte.
+        {"\xe9\xe2\x80\xa8", "\\xe9\\xe2\\x80\\xa8"},
         // A name made to look like the end of one line and a second one.
         {"x\"\nsign-in ok", "x\\\"\\x0asign-in ok"},
     };
     for (const Row& row : rows) {
         AuditEvent event{};
         event.kind = Kind::SignInRefused;
-        event.target = row.ansi;
+        event.target = row.text;
         event.detail = "unknown name";
         const std::string line = auditLine(event);
         CHECK_EQ(line, "sign-in refused: table=\"\" user=\"\" target=\"" + row.shown +
@@ -204,6 +208,23 @@ TEST(TheTablePathIsReadAsUtf8)
 }
 
 // Every character a path can hold: what a log viewer may take for a line
+namespace {
+
+void appendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+        return;
+    }
+    const int length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    static const unsigned char lead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(lead[length] | (c >> (6 * (length - 1))));
+    for (int i = length - 2; i >= 0; --i)
+        out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
+}
+
+} // namespace
+
 // break is escaped byte by byte, everything else comes out as itself.
 TEST(EveryCharacterOfAPathThatBreaksLinesIsEscaped)
 {
@@ -212,7 +233,7 @@ TEST(EveryCharacterOfAPathThatBreaksLinesIsEscaped)
         if (c >= 0xD800 && c <= 0xDFFF)
             continue;
         std::string utf8;
-        appendAsUtf8(utf8, c);
+        appendUtf8(utf8, c);
         std::string shown = utf8;
         if (breaksLines(c)) {
             shown.clear();

@@ -15,7 +15,9 @@
 namespace everyevent {
 
 // A login name that, written raw, would end its line and fake a sign-in.
-inline const std::string CraftedName = "M\nsign-in \"\xe9\x80\x81";
+// In UTF-8, as people type it; the table holds it as "M\nsign-in \"\xe9\x80\x81".
+inline const std::string CraftedName = "M\nsign-in \"\xc3\xa9\xe2\x82\xac\xc2\x81";
+inline const std::string CraftedBytes = "M\nsign-in \"\xe9\x80\x81";
 
 // Passwords typed or stored, and account descriptions, used in the run.
 inline const std::vector<std::string> Secrets = {
@@ -40,7 +42,7 @@ inline void run(AuditSink* sink)
     {
         UserTable elsewhere;
         LoadUserTable(elsewhere, table);
-        elsewhere.StoreNewUser(storecheck::plainRecord(CraftedName, "Pw2craft", "/c", "011111"));
+        elsewhere.StoreNewUser(storecheck::plainRecord(CraftedBytes, "Pw2craft", "/c", "011111"));
         SaveUserTable(elsewhere, table);
     }
     CHECK(chief.addUser(plain("weak", "Pw3weak", "/w")).done());

@@ -792,7 +792,7 @@ TEST(AProvisioningRunEndsInUsersTheSignInAccepts)
         {"admin", "adminpw",
          "DeleteRecord DeleteUsers ModifyRecord ModifyUsers AddRecord AddUsers"},
         {"clerk", "clerkpw", "ModifyRecord"},
-        {"Zo\xeb", "zo\xeb\x80", "DeleteRecord AddRecord"},
+        {"Zo\xc3\xab", "zo\xc3\xab\xe2\x82\xac", "DeleteRecord AddRecord"},
     };
     for (const Row& row : rows) {
         Session session(TableFile);

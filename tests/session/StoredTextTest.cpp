@@ -3,6 +3,7 @@
 
 #include "session/Session.h"
 #include "session/StoredText.h"
+#include "session/TableBytes.h"
 #include "session/TableCheck.h"
 #include "store/Scramble.h"
 
@@ -21,8 +22,8 @@ using team::plain;
 
 namespace {
 
-// One character in Windows-1252, as the core receives it, and whether it
-// may stand inside a new text.
+// One character the table holds, as the core receives it (UTF-8), and
+// whether it may stand inside a new text.
 struct Character
 {
     const char* label;
@@ -43,15 +44,15 @@ const std::vector<Character>& characters()
         // The five bytes Windows-1252 leaves undefined stand for the C1
         // controls of their number. U+0085 and U+009B have no byte at all:
         // 0x85 and 0x9B are the ellipsis and a quotation mark.
-        {"U+0081", "\x81", true},
-        {"U+008D", "\x8d", true},
-        {"U+008F", "\x8f", true},
-        {"U+0090", "\x90", true},
-        {"U+009D", "\x9d", true},
-        {"euro sign (0x80)", "\x80", false},
-        {"e acute", "\xe9", false},
-        {"ellipsis (0x85)", "\x85", false},
-        {"single right quotation mark (0x9B)", "\x9b", false},
+        {"U+0081", "\xc2\x81", true},
+        {"U+008D", "\xc2\x8d", true},
+        {"U+008F", "\xc2\x8f", true},
+        {"U+0090", "\xc2\x90", true},
+        {"U+009D", "\xc2\x9d", true},
+        {"euro sign (0x80)", "\xe2\x82\xac", false},
+        {"e acute", "\xc3\xa9", false},
+        {"ellipsis (0x85)", "\xe2\x80\xa6", false},
+        {"single right quotation mark (0x9B)", "\xe2\x80\xba", false},
         {"blank", " ", false},
     };
     return characters;
@@ -136,8 +137,7 @@ void expectOutcome(const Character& c, const char* field, const char* how,
 } // namespace
 
 // A text the table would cut, or cannot hold at all, is refused in words
-// that say which field and why; one that fits comes back as the table's
-// bytes.
+// that say which field and why.
 TEST(ATextTheTableCannotHoldUnchangedIsRefused)
 {
     struct Row
@@ -163,16 +163,23 @@ TEST(ATextTheTableCannotHoldUnchangedIsRefused)
          "data path: 256 characters, but the table holds at most 255."},
     };
     for (const Row& row : rows) {
-        const TableTextCheck check = tableTextOf(row.field, row.utf8, row.whole);
-        CHECK_EQ(check.refusal, row.refusal);
-        CHECK_EQ(check.bytes.has_value(), row.refusal.empty());
+        const std::optional<std::string> refusal =
+            row.whole ? storeRefusal(row.field, row.utf8) : unstorableRefusal(row.field, row.utf8);
+        CHECK_EQ(refusal.value_or(""), row.refusal);
     }
-    // The euro sign is the table's byte 0x80; a Greek letter is none of its.
-    const TableTextCheck euro = tableTextOf(TextField::AccountName, "\xe2\x82\xac");
-    CHECK(euro.bytes == std::optional<std::string>("\x80"));
-    const TableTextCheck greek = tableTextOf(TextField::AccountName, "\xce\xa9");
-    CHECK(!greek.bytes);
-    CHECK_EQ(greek.refusal.rfind("account name: ", 0), std::size_t(0));
+    // The euro sign is the table's byte 0x80; a Greek letter is none of its,
+    // nor is a byte that is no UTF-8.
+    CHECK(tableBytesOf("\xe2\x82\xac") == std::optional<std::string>("\x80"));
+    CHECK(!storeRefusal(TextField::AccountName, "\xe2\x82\xac"));
+    CHECK_EQ(storeRefusal(TextField::AccountName, "\xce\xa9").value_or(""),
+             std::string("account name: U+03A9 \"\xce\xa9\" is not a Windows-1252 character, and "
+                         "the table holds nothing else."));
+    CHECK_EQ(unstorableRefusal(TextField::LoginName, "a\xff").value_or(""),
+             std::string("login name: not valid UTF-8 (at byte 2)."));
+    // What the table cannot hold is most of a password: never quoted back.
+    CHECK_EQ(storeRefusal(TextField::Password, "p\xce\xa9").value_or(""),
+             std::string("password: it holds a character that is not in Windows-1252 (or is not "
+                         "UTF-8 text), which the table cannot store."));
     CHECK_EQ(fieldCapacity(TextField::Description), std::size_t(70));
 }
 
@@ -230,7 +237,7 @@ TEST(TheRefusalSaysWhichCharacterAndWhereButNeverOfAPassword)
         {TextField::LoginName, "evil\r\x1b[K",
          "The login name holds a control character (U+000D at character 5): tabs, line breaks, "
          "escapes and other control characters cannot be stored."},
-        {TextField::DataPath, "/srv/\x81",
+        {TextField::DataPath, "/srv/\xc2\x81",
          "The data path holds a control character (U+0081 at character 6): tabs, line breaks, "
          "escapes and other control characters cannot be stored."},
         {TextField::AccountName, "\tCash",
@@ -328,10 +335,104 @@ TEST(ControlCharactersAreShownVisibly)
     const std::pair<std::string, std::string> rows[] = {
         {"evil\r\x1b[K", "evil\\r\\x1b[K"},
         {std::string("\t\n\0\a\x7f", 5), "\\t\\n\\x00\\x07\\x7f"},
-        {"\x81\x8d\x8f\x90\x9d", "\\x81\\x8d\\x8f\\x90\\x9d"},
+        {"\xc2\x81\xc2\x8d\xc2\x8f\xc2\x90\xc2\x9d", "\\x81\\x8d\\x8f\\x90\\x9d"},
         // Printable characters stay, backslashes too (Windows paths hold them).
-        {"\x80\xe9\x85\x9b C:\\Data", "\x80\xe9\x85\x9b C:\\Data"},
+        {"\xe2\x82\xac\xc3\xa9\xe2\x80\xa6\xe2\x80\xba C:\\Data",
+         "\xe2\x82\xac\xc3\xa9\xe2\x80\xa6\xe2\x80\xba C:\\Data"},
+        // A byte that is no UTF-8 would garble what follows on a terminal.
+        {"a\xff"
+         "b",
+         "a\\xff"
+         "b"},
     };
     for (const auto& [text, shown] : rows)
         CHECK_EQ(visibleText(text), shown);
+}
+
+// A new text the table cannot hold would be stored as another text: every
+// change refuses it, saying which field, and the file stays as it was.
+TEST(ANewTextTheTableCannotHoldIsRefused)
+{
+    // A Greek capital omega, which the table's code page lacks, and a byte
+    // that is no UTF-8 at all.
+    for (const std::string odd : {"a\xce\xa9"
+                                  "b",
+                                  "a\xff"
+                                  "b"}) {
+        for (const NewText& text : newTexts()) {
+            team::writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}, TableFile);
+            Session session(TableFile);
+            session.loadTable();
+            CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
+            const std::string before = readFile(TableFile);
+            ChangeResult result = text.make(session, odd);
+            if (result.done())
+                result = session.save();
+            CHECK(result.reason == ChangeResult::Reason::Unstorable);
+            if (!startsWith(result.message, std::string(text.field) + ": "))
+                storecheck::fail(__FILE__, __LINE__,
+                                 std::string(text.field) + ": " + result.message);
+            CHECK_EQ(readFile(TableFile), before);
+        }
+    }
+    // Nor is a password the table cannot hold anyone's: it is wrong.
+    team::writeTeam(Rights::all(), TableFile);
+    Session session(TableFile);
+    session.loadTable();
+    CHECK(session.signIn("m\xce\xa9", "pw") == Session::SignInResult::UnknownName);
+    CHECK(session.signIn("me", "p\xce\xa9") == Session::SignInResult::WrongPassword);
+    CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
+    CHECK(session.changeOwnPassword("pw", "n\xce\xa9", "n\xce\xa9").reason ==
+          ChangeResult::Reason::Unstorable);
+    CHECK(session.changeOwnPassword("p\xce\xa9", "new", "new").reason ==
+          ChangeResult::Reason::WrongPassword);
+    CHECK(session.deleteUser("w\xce\xa9").reason == ChangeResult::Reason::NoSuchUser);
+}
+
+// Whatever bytes a table made elsewhere holds, the texts handed out find
+// the same users and accounts again, and show as the characters they are.
+TEST(EveryTableByteComesOutAsUtf8AndFindsItsUserAgain)
+{
+    for (int b = 1; b < 256; ++b) {
+        if (b == ' ')
+            continue;
+        const std::string byte(1, static_cast<char>(b));
+        UserTable table;
+        table.StoreNewUser(storecheck::plainRecord("me", "pw", "/m", "000000"));
+        table.StoreNewUser(storecheck::plainRecord("x" + byte, "p" + byte, "/" + byte, "111111"));
+        storeEncoded(table.slot(2).Accounts[0].AccountName, "A" + byte);
+        storeEncoded(table.slot(2).Accounts[0].AccountDescription, "D" + byte);
+        SaveUserTable(table, TableFile);
+
+        Session session(TableFile);
+        session.loadTable();
+        CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
+        const std::string name = "x" + utf8Of(byte);
+        CHECK(session.listedNames() == std::vector<std::string>({"me", name}));
+        const std::optional<UserData> user = session.user(name);
+        CHECK(user.has_value());
+        if (!user)
+            continue;
+        CHECK_EQ(user->password, "p" + utf8Of(byte));
+        CHECK_EQ(user->dataPath, "/" + utf8Of(byte));
+        const std::vector<AccountData> accounts = session.Accounts(name);
+        CHECK_EQ(accounts.size(), std::size_t(1));
+        CHECK_EQ(accounts.at(0).description, "D" + utf8Of(byte));
+        CHECK_EQ(session.lookUpAccount(name, "A" + utf8Of(byte)), 0);
+        // Handed back unchanged, the texts are the bytes they were.
+        CHECK(session.modifyAccount(name, accounts.at(0)).done());
+        CHECK(session.saveChanges(session.loadForEditing(name), *user).done());
+        UserTable saved;
+        LoadUserTable(saved, TableFile);
+        const int slot = saved.FindUser("x" + byte);
+        CHECK(slot > 0);
+        if (slot > 0) {
+            CHECK_EQ(decoded(saved.slot(slot).DataPath), "/" + byte);
+            CHECK_EQ(decoded(saved.slot(slot).Accounts[0].AccountName), "A" + byte);
+            CHECK_EQ(decoded(saved.slot(slot).Accounts[0].AccountDescription), "D" + byte);
+        }
+        CHECK(session.deleteUser(name).done());
+        CHECK(session.save().done());
+        CHECK(session.listedNames() == std::vector<std::string>({"me"}));
+    }
 }

@@ -43,7 +43,7 @@ std::string joined(const std::vector<std::string>& lines)
     return text;
 }
 
-const std::string Renee = " Ren\xe9"
+const std::string Renee = " Ren\xc3\xa9"
                           "e ";
 
 } // namespace

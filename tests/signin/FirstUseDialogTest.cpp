@@ -9,8 +9,8 @@
 #include "tests/support/Keyboard.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/SignedInMainForm.h"
+#include "tests/support/TableFile.h"
 #include "tests/support/TempWorkDir.h"
-#include "ui/CodePage.h"
 #include "ui/Terminate.h"
 
 #include <QApplication>
@@ -348,7 +348,7 @@ void FirstUseDialogTest::pickerConfirmedAndCancelled()
     fill(QStringLiteral("bob"), QStringLiteral("pw"));
     m_ui->answer(MessageBox::Button::Ok);
     clickDone();
-    QCOMPARE(decoded(m_session->table().slot(1).DataPath), toAnsi(chosen));
+    QCOMPARE(decoded(m_session->table().slot(1).DataPath), tableTextOf(chosen));
     QVERIFY(m_dir->exists(QStringLiteral("Gatekeep.acl")));
     QCOMPARE(QDir(chosen).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
@@ -379,7 +379,7 @@ void FirstUseDialogTest::doneStoresTrimmedUser()
     const UserRecord& user = records[0];
     QCOMPARE(DecodeField(user.LoginName.value(), ScrambleKey), AnsiString("Bob Smith"));
     QCOMPARE(DecodeField(user.Password.value(), ScrambleKey), AnsiString("pw 1"));
-    QCOMPARE(DecodeField(user.DataPath.value(), ScrambleKey), toAnsi(m_dir->path()));
+    QCOMPARE(DecodeField(user.DataPath.value(), ScrambleKey), tableTextOf(m_dir->path()));
     for (Right right : AllRights)
         QCOMPARE(DecodeField(rightField(user, right).value(), ScrambleKey), AnsiString("0"));
     for (const AccountEntry& entry : user.Accounts) {

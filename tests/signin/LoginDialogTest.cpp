@@ -65,7 +65,7 @@ private:
         QCOMPARE(m_ui->shown[0].buttons, MessageBox::Buttons::Ok);
     }
 
-    AnsiString signedInName() const { return m_session->me().loginName; }
+    std::string signedInName() const { return m_session->me().loginName; }
 
     std::unique_ptr<TempWorkDir> m_dir;
     std::unique_ptr<ScriptedUi> m_ui;
@@ -240,7 +240,7 @@ void LoginDialogTest::messagesAndFocus()
         QCOMPARE(m_dialog->LoginState(), 1);
         QVERIFY(!m_dialog->isVisible());
         QVERIFY(m_session->signedIn());
-        QCOMPARE(fromAnsi(signedInName()).trimmed(), name.trimmed());
+        QCOMPARE(QString::fromStdString(signedInName()).trimmed(), name.trimmed());
         return;
     }
     expectBox(Kind(kind), text);

@@ -3,10 +3,34 @@
 #include "session/Records.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
-#include "ui/CodePage.h"
+#include "store/Windows1252.h"
 
 #include <cstring>
 #include <stdexcept>
+
+namespace {
+
+// The table's code page, for texts the tests write and read as people do.
+QString fromAnsi(std::string_view bytes)
+{
+    QString text;
+    for (const char c : bytes)
+        text.append(
+            QChar(static_cast<char16_t>(windows1252Character(static_cast<unsigned char>(c)))));
+    return text;
+}
+
+} // namespace
+
+std::string tableTextOf(const QString& text)
+{
+    std::string bytes;
+    for (const QChar c : text) {
+        const int byte = windows1252Byte(c.unicode());
+        bytes.push_back(static_cast<char>(byte < 0 ? '?' : byte));
+    }
+    return bytes;
+}
 
 namespace {
 
@@ -66,16 +90,16 @@ UserRecord scrambledUser(const QString& name, const QString& password, const QSt
                          const QString& rights)
 {
     UserRecord record{};
-    storeEncoded(record.LoginName, toAnsi(name));
-    storeEncoded(record.Password, toAnsi(password));
-    storeEncoded(record.DataPath, toAnsi(dataPath));
+    storeEncoded(record.LoginName, tableTextOf(name));
+    storeEncoded(record.Password, tableTextOf(password));
+    storeEncoded(record.DataPath, tableTextOf(dataPath));
     for (int i = 0; i < 6; ++i)
-        storeEncoded(rightField(record, AllRights[i]), toAnsi(rights.mid(i, 1)));
+        storeEncoded(rightField(record, AllRights[i]), tableTextOf(rights.mid(i, 1)));
     return record;
 }
 
 void setAccount(UserRecord& record, int entry, const QString& name, const QString& description)
 {
-    storeEncoded(record.Accounts[entry].AccountName, toAnsi(name));
-    storeEncoded(record.Accounts[entry].AccountDescription, toAnsi(description));
+    storeEncoded(record.Accounts[entry].AccountName, tableTextOf(name));
+    storeEncoded(record.Accounts[entry].AccountDescription, tableTextOf(description));
 }

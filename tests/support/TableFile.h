@@ -15,6 +15,9 @@
 // are unscrambled and shown as Windows-1252; line breaks stay "\r\n".
 QStringList decodeTable(const QByteArray& file);
 
+// A text as the table holds it: Windows-1252, a character it lacks as "?".
+std::string tableTextOf(const QString& text);
+
 // The five records of a table file (6565 bytes), and back.
 QList<UserRecord> tableRecords(const QByteArray& file);
 QByteArray tableBytes(const QList<UserRecord>& records);
