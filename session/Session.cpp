@@ -1,6 +1,6 @@
 #include "Session.h"
-#include "Records.h"
 #include "TableCheck.h"
+#include "internal/Records.h"
 
 #include "store/IoError.h"
 #include "store/NewFile.h"

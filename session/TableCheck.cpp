@@ -1,8 +1,8 @@
 #include "TableCheck.h"
 
-#include "Records.h"
 #include "Session.h"
 #include "StoredText.h"
+#include "internal/Records.h"
 
 #include "store/IoError.h"
 #include "store/Scramble.h"
