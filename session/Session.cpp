@@ -1,7 +1,7 @@
 #include "Session.h"
-#include "Records.h"
-#include "TableBytes.h"
 #include "TableCheck.h"
+#include "internal/Records.h"
+#include "internal/TableBytes.h"
 
 #include "store/IoError.h"
 #include "store/NewFile.h"

@@ -1,7 +1,7 @@
 #include "StoredText.h"
 
-#include "TableBytes.h"
 #include "UserValues.h"
+#include "internal/TableBytes.h"
 
 #include "store/Windows1252.h"
 

@@ -1,9 +1,9 @@
 #include "TableCheck.h"
 
-#include "Records.h"
 #include "Session.h"
 #include "StoredText.h"
-#include "TableBytes.h"
+#include "internal/Records.h"
+#include "internal/TableBytes.h"
 
 #include "store/IoError.h"
 #include "store/Scramble.h"

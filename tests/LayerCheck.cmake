@@ -34,11 +34,11 @@ set(may_app session audit cli ui signin admin accounts)
 set(layers store session audit cli ui signin admin accounts app)
 
 # The tests that run without Qt follow their layer, and may use the test
-# harness of any layer theirs may use, the store's among them. The command
-# line's tests also make and read tables with the store itself, as fixtures
-# around the program they run. The GUI tests drive the windows as the
-# program joins them (through tests/support and app/), so they are not held
-# to a layer.
+# harness of any layer theirs may use, the store's among them. The GUI tests
+# drive the windows as the program joins them (through tests/support and
+# app/), so they are not held to a layer; yet the windows' tests, like the
+# windows, see no store/ header. The tests of app/ still make faults with
+# the store itself.
 set(checked_tests store session audit cli)
 foreach(layer IN LISTS checked_tests)
     set(may_tests/${layer} ${layer} ${may_${layer}} tests/store)
@@ -46,10 +46,31 @@ foreach(layer IN LISTS checked_tests)
         list(APPEND may_tests/${layer} tests/${below})
     endforeach()
 endforeach()
-list(APPEND may_tests/cli store)
+set(open_tests ui signin admin accounts app support)
+set(barred_tests/ui store)
+set(barred_tests/signin store)
+set(barred_tests/admin store)
+set(barred_tests/accounts store)
+set(barred_tests/support store)
+# The benchmarks time the core.
+set(may_tools/bench session)
+
+# Tables are made and read around the program, above the core, through one
+# file of tests/support that speaks the session's values; it alone of those
+# sees the store, and the core's private headers.
+set(table_slots tests/support/TableSlots.h)
+set(table_slots_source tests/support/TableSlots.cpp)
+foreach(folder IN ITEMS tests/cli tools/bench)
+    list(APPEND may_files_${folder} ${table_slots})
+endforeach()
+
+# The core's private headers (session/internal/): the core's own sources and
+# its tests alone include them.
+set(private_dir session/internal)
+set(may_private session tests/session)
 
 # The folder a path of the tree belongs to: its first component, or its
-# first two under tests/. Empty for a path outside the tree.
+# first two under tests/ and tools/. Empty for a path outside the tree.
 function(folder_of path out)
     cmake_path(IS_PREFIX root "${path}" NORMALIZE inside)
     if(NOT inside)
@@ -57,7 +78,7 @@ function(folder_of path out)
         return()
     endif()
     file(RELATIVE_PATH relative "${root}" "${path}")
-    string(REGEX MATCH "^(tests/[^/]+|[^/]+)/" folder "${relative}")
+    string(REGEX MATCH "^((tests|tools)/[^/]+|[^/]+)/" folder "${relative}")
     string(REGEX REPLACE "/$" "" folder "${folder}")
     set(${out} "${folder}" PARENT_SCOPE)
 endfunction()
@@ -81,9 +102,13 @@ function(form_folder form here out)
     set(${out} "" PARENT_SCOPE)
 endfunction()
 
-set(folders ${layers})
-foreach(layer IN LISTS checked_tests)
+set(folders ${layers} tools/bench)
+foreach(layer IN LISTS checked_tests open_tests)
     list(APPEND folders tests/${layer})
+endforeach()
+set(open_folders)
+foreach(layer IN LISTS open_tests)
+    list(APPEND open_folders tests/${layer})
 endforeach()
 
 set(faults)
@@ -101,7 +126,7 @@ foreach(folder IN LISTS folders)
         file(RELATIVE_PATH shown "${root}" "${source}")
         get_filename_component(here "${source}" DIRECTORY)
         set(search "${here}" "${root}")
-        if(folder MATCHES "^tests/")
+        if(folder MATCHES "^tests/" OR folder STREQUAL "tools/bench")
             list(APPEND search "${root}tests")
         endif()
 
@@ -167,6 +192,30 @@ foreach(folder IN LISTS folders)
                 continue()
             endif()
 
+            set(found_file "")
+            if(found)
+                file(RELATIVE_PATH found_file "${root}" "${found}")
+            endif()
+            if(found_file MATCHES "^${private_dir}/" AND NOT folder IN_LIST may_private
+               AND NOT shown STREQUAL table_slots_source)
+                string(CONCAT fault "${shown}:${number}: #include ${shown_include} reaches "
+                                    "${private_dir}/, the core's private headers, which only "
+                                    "session/ and tests/session/ include")
+                list(APPEND faults "${fault}")
+                continue()
+            endif()
+            if(shown STREQUAL table_slots_source OR found_file IN_LIST may_files_${folder})
+                continue()
+            endif()
+            if(folder IN_LIST open_folders)
+                if(target IN_LIST barred_${folder})
+                    string(CONCAT fault "${shown}:${number}: #include ${shown_include} reaches "
+                                        "${target}/, which ${folder}/ may not include: tables "
+                                        "are made and read through ${table_slots}")
+                    list(APPEND faults "${fault}")
+                endif()
+                continue()
+            endif()
             if(NOT target IN_LIST allowed)
                 list(JOIN allowed "/, " allowed_text)
                 if(target STREQUAL "")

@@ -1,6 +1,5 @@
 #include "accounts/NewAccoForm.h"
 #include "admin/MainForm.h"
-#include "store/Scramble.h"
 #include "support/Controls.h"
 #include "support/Keyboard.h"
 #include "support/ListPicks.h"
@@ -11,7 +10,6 @@
 #include "support/TempWorkDir.h"
 #include "support/ThreeUsers.h"
 #include "support/WindowText.h"
-#include "ui/CodePage.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -78,11 +76,11 @@ private:
 
     // Someone else changes the file and the session takes their version,
     // so the page no longer agrees with the table.
-    void changeBehindThePage(const std::function<void(QList<UserRecord>&)>& change)
+    void changeBehindThePage(const std::function<void(TableSlots&)>& change)
     {
-        QList<UserRecord> records = tableRecords(m_dir->read());
-        change(records);
-        m_dir->write(tableBytes(records));
+        TableSlots table = tableSlots(m_dir->read());
+        change(table);
+        m_dir->write(tableBytes(table));
         session().reload();
         m_fixture = m_dir->read();
     }
@@ -272,10 +270,10 @@ private slots:
         QFETCH(ListMove, way);
         QFETCH(QString, picked);
         QFETCH(QString, shown);
-        QList<UserRecord> records = tableRecords(m_fixture);
-        setAccount(records[0], 3, "Loan", "Car");
-        setAccount(records[0], 5, "Petty", "Cash box");
-        startWith(tableBytes(records));
+        TableSlots table = tableSlots(m_fixture);
+        table.setAccount(1, {3, "Loan", "Car"});
+        table.setAccount(1, {5, "Petty", "Cash box"});
+        startWith(tableBytes(table));
         m_fixture = m_dir->read();
         clickUser("admin");
         QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings", "Loan", "Petty"}));
@@ -368,8 +366,7 @@ private slots:
     void aUserFindUserMissesLeavesThePageAlone()
     {
         clickUser("admin");
-        changeBehindThePage(
-            [](QList<UserRecord>& records) { storeEncoded(records[1].LoginName, "someone"); });
+        changeBehindThePage([](TableSlots& table) { table.setLoginName(2, "someone"); });
         clickUser("clerk");
         QCOMPARE(listLines(accounts()), (QStringList{"Checking", "Savings"}));
         QCOMPARE(find<QLabel>("UserNameDisplay")->text(), QStringLiteral("admin"));
@@ -404,10 +401,10 @@ private slots:
         QFETCH(bool, dialogShown);
 
         if (scenario == "full") {
-            QList<UserRecord> records = tableRecords(m_fixture);
-            for (int i = 0; i < AccountCount; ++i)
-                setAccount(records[1], i, QStringLiteral("A%1").arg(i), "d");
-            startWith(tableBytes(records));
+            TableSlots table = tableSlots(m_fixture);
+            for (int i = 0; i < TableSlots::AccountEntries; ++i)
+                table.setAccount(2, {i, "A" + std::to_string(i), "d"});
+            startWith(tableBytes(table));
             m_fixture = m_dir->read();
             clickUser("clerk");
         } else {
@@ -416,15 +413,15 @@ private slots:
         }
 
         // What the page shows no longer agrees with the table.
-        changeBehindThePage([&](QList<UserRecord>& records) {
+        changeBehindThePage([&](TableSlots& table) {
             if (scenario.endsWith("gone"))
-                storeEncoded(records[0].LoginName, "renamed");
+                table.setLoginName(1, "renamed");
             if (scenario == "no free entry") {
-                for (int i = 0; i < AccountCount; ++i)
-                    setAccount(records[0], i, QStringLiteral("A%1").arg(i), "d");
+                for (int i = 0; i < TableSlots::AccountEntries; ++i)
+                    table.setAccount(1, {i, "A" + std::to_string(i), "d"});
             }
             if (scenario.endsWith("mismatch"))
-                setAccount(records[0], 0, "Changed", "d");
+                table.setAccount(1, {0, "Changed", "d"});
         });
         const QStringList memory = memoryTable();
 
@@ -573,9 +570,9 @@ private slots:
     // its own account, shown, changed and deleted by its own entry.
     void twoAccountsOfOneNameAreEachTheirOwnLine()
     {
-        QList<UserRecord> records = tableRecords(m_fixture);
-        setAccount(records[0], 2, "CHECKING", "second");
-        startWith(tableBytes(records));
+        TableSlots table = tableSlots(m_fixture);
+        table.setAccount(1, {2, "CHECKING", "second"});
+        startWith(tableBytes(table));
         m_fixture = m_dir->read();
         clickUser("admin");
         QCOMPARE(listLines(accounts()), (QStringList{"Checking", "CHECKING"}));
@@ -614,9 +611,9 @@ private slots:
         QFETCH(bool, modify);
         clickUser("admin");
         clickAccount("Savings");
-        QList<UserRecord> records = tableRecords(m_dir->read());
-        setAccount(records[0], 2, "New", "theirs");
-        m_dir->write(tableBytes(records));
+        TableSlots table = tableSlots(m_dir->read());
+        table.setAccount(1, {2, "New", "theirs"});
+        m_dir->write(tableBytes(table));
         const QByteArray theirs = m_dir->read();
 
         DialogRun run;

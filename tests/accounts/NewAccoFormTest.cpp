@@ -2,7 +2,6 @@
 #include "support/AccessibleNames.h"
 #include "support/Keyboard.h"
 #include "support/ScriptedUi.h"
-#include "ui/CodePage.h"
 #include "ui/Terminate.h"
 
 #include <QApplication>

@@ -132,9 +132,10 @@ private:
         for (const bool granted :
              {!deleteUsers, deleteUsers, !modifyUsers, modifyUsers, !addUsers, addUsers})
             rights += QLatin1Char(granted ? '0' : '1');
-        QList<UserRecord> records = tableRecords(m_fixture);
-        records[3] = scrambledUser("probe", "pw", "/srv/probe", rights);
-        m_dir->write(tableBytes(records));
+        TableSlots table = tableSlots(m_fixture);
+        table.freeSlot(4);
+        table.setUser(4, "probe", "pw", "/srv/probe", rights.toStdString());
+        m_dir->write(tableBytes(table));
         m_fixture = m_dir->read();
         signIn("probe", "pw");
         if (QTest::currentTestFailed())

@@ -1,7 +1,4 @@
 #include "admin/MainForm.h"
-#include "session/Records.h"
-#include "store/Scramble.h"
-#include "store/UserTable.h"
 #include "support/Keyboard.h"
 #include "support/MainWindowFixture.h"
 #include "support/ScriptedUi.h"
@@ -150,16 +147,16 @@ private slots:
         QFETCH(bool, readded);
         signIn("clerk", "Pa55w0rd");
         QVERIFY(!find<QPushButton>("AddButton")->isEnabled());
-        QList<UserRecord> records = tableRecords(m_dir->read());
+        TableSlots table = tableSlots(m_dir->read());
         if (readded) {
-            storeEncoded(records[1].Password, "new");
-            for (Right right : AllRights)
-                storeEncoded(rightField(records[1], right), "0");
+            UserData clerk = *table.user(2);
+            clerk.password = "new";
+            clerk.rights = Rights::all();
+            table.setUser(2, clerk);
         } else {
-            records.removeAt(1);
-            records.append(BlankUser);
+            table.removeSlot(2);
         }
-        m_dir->write(tableBytes(records));
+        m_dir->write(tableBytes(table));
         const QByteArray theirs = m_dir->read();
 
         clickUser("admin");
@@ -787,9 +784,10 @@ private slots:
 
     void damagedRightShowsFalseAndMustBeChosenAgain()
     {
-        QList<UserRecord> records = tableRecords(m_fixture);
-        records[1] = scrambledUser("clerk", "Pa55w0rd", "/srv/ledger", "11107 ");
-        startWith(tableBytes(records));
+        TableSlots table = tableSlots(m_fixture);
+        table.freeSlot(2);
+        table.setUser(2, "clerk", "Pa55w0rd", "/srv/ledger", "11107 ");
+        startWith(tableBytes(table));
 
         clickUser("clerk");
         QCOMPARE(text("ModifyUsersDisplay"), QStringLiteral("TRUE"));
@@ -865,9 +863,9 @@ private slots:
 
     void aFreeSlotBeforeAUsedOne()
     {
-        QList<UserRecord> records = tableRecords(m_fixture);
-        records[1] = BlankUser;
-        startWith(tableBytes(records));
+        TableSlots table = tableSlots(m_fixture);
+        table.freeSlot(2);
+        startWith(tableBytes(table));
         QCOMPARE(listLines(users()), QStringList{"admin"});
 
         addUser("new");

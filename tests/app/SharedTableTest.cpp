@@ -66,7 +66,7 @@ QByteArray changeElsewhere(const std::function<ChangeResult(Session&)>& change =
         change ? change(other) : other.addAccount("clerk", account("Theirs"));
     if (!result.done())
         qFatal("the other copy's change failed");
-    return QByteArray::fromStdString(other.table().bytes());
+    return tableBytes(TableSlots::inMemory(other));
 }
 
 // A process that holds the table's lock until killed: a copy of the program,

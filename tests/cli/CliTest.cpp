@@ -6,13 +6,9 @@
 #include "audit/AuditLine.h"
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
-#include "session/Records.h"
 #include "session/Session.h"
 #include "session/TableCheck.h"
-#include "store/IoError.h"
-#include "store/Scramble.h"
-#include "store/TableFile.h"
-#include "store/WriterLock.h"
+#include "support/TableSlots.h"
 
 #include <chrono>
 #include <cstring>
@@ -74,42 +70,52 @@ std::string described(const CliResult& result)
            ", stderr " + storecheck::show(result.err);
 }
 
-UserTable decode(const std::string& bytes)
+TableSlots decode(const std::string& bytes)
 {
-    UserTable table;
-    table.setRecords(bytes, SlotCount);
-    return table;
+    return TableSlots(bytes);
 }
 
-UserTable onDisk()
+TableSlots onDisk()
 {
     const std::string bytes = readFile(TableFile);
-    CHECK_EQ(bytes.size(), UserTableFileSize);
+    CHECK_EQ(bytes.size(), TableSlots::FileSize);
     return decode(bytes);
 }
 
-std::string flags(const UserRecord& record)
-{
-    std::string flags;
-    for (Right right : AllRights)
-        flags += decoded(rightField(record, right));
-    return flags;
-}
-
 // "name/password/path/flags" of a slot, and its accounts as "name=description".
-std::string userLine(const UserTable& table, int slot)
+std::string userLine(const TableSlots& table, int slot)
 {
-    const UserRecord& record = table.slot(slot);
-    return decoded(record.LoginName) + "/" + decoded(record.Password) + "/" +
-           decoded(record.DataPath) + "/" + flags(record);
+    const std::optional<UserData> user = table.user(slot);
+    if (!user)
+        return "(free)";
+    return user->loginName + "/" + user->password + "/" + user->dataPath + "/" +
+           table.rightFlags(slot);
 }
 
-std::string accountLine(const UserTable& table, int slot, int entry)
+std::string accountLine(const TableSlots& table, int slot, int entry)
 {
-    const AccountEntry& account = table.slot(slot).Accounts[static_cast<std::size_t>(entry)];
-    if (account.AccountName.empty())
-        return "(free)";
-    return decoded(account.AccountName) + "=" + decoded(account.AccountDescription);
+    for (const AccountData& account : table.accounts(slot)) {
+        if (account.entry == entry)
+            return account.name + "=" + account.description;
+    }
+    return "(free)";
+}
+
+// The name of an account entry; empty when free.
+std::string accountName(const TableSlots& table, int slot, int entry)
+{
+    for (const AccountData& account : table.accounts(slot)) {
+        if (account.entry == entry)
+            return account.name;
+    }
+    return std::string();
+}
+
+// The user of that name as stored; blank when there is none.
+UserData userNamed(const TableSlots& table, std::string_view loginName)
+{
+    const int slot = table.findUser(loginName);
+    return slot == 0 ? UserData() : table.user(slot).value_or(UserData());
 }
 
 std::string differs(const std::string& what, const std::string& actual, const std::string& expected)
@@ -118,11 +124,11 @@ std::string differs(const std::string& what, const std::string& actual, const st
                               : what + ": " + storecheck::mismatch(actual, expected) + "; ";
 }
 
-std::string names(const UserTable& table)
+std::string names(const TableSlots& table)
 {
     std::string names;
-    for (int slot = 1; slot <= SlotCount; ++slot)
-        names += "[" + decoded(table.slot(slot).LoginName) + "]";
+    for (int slot = 1; slot <= TableSlots::Count; ++slot)
+        names += "[" + table.user(slot).value_or(UserData()).loginName + "]";
     return names;
 }
 
@@ -148,7 +154,7 @@ std::string systemFields()
 TEST(TheFixtureIsWhatTheseTestsTakeItFor)
 {
     useFixture();
-    const UserTable table = onDisk();
+    const TableSlots table = onDisk();
     CHECK_EQ(userLine(table, 1), AdminLine);
     CHECK_EQ(userLine(table, 2), ClerkLine);
     CHECK_EQ(userLine(table, 3), ReneeLine);
@@ -243,14 +249,13 @@ TEST(ShowFollowsTheUserDetailsPage)
 TEST(UserDetailsAreRefusedWithoutModifyUsersOrDeleteUsers)
 {
     useFixture();
-    UserTable table = onDisk();
-    UserRecord plain{};
-    plain.LoginName.assign("keeper");
-    plain.Password.assign("pw");
-    plain.DataPath.assign("/k");
-    for (Right right : AllRights)
-        rightField(plain, right).assign(right == Right::AddUsers ? "0" : "1");
-    table.StoreNewUser(plain);
+    TableSlots table = onDisk();
+    UserData keeper;
+    keeper.loginName = "keeper";
+    keeper.password = "pw";
+    keeper.dataPath = "/k";
+    keeper.rights = {Right::AddUsers};
+    table.setUser(table.firstFree(), keeper);
     const std::string bytes = table.bytes();
     writeFile(TableFile, bytes);
 
@@ -272,32 +277,32 @@ TEST(EveryChangeReachesTheFile)
         const char* what;
         std::vector<std::string> arguments;
         std::string input;
-        std::function<std::string(const UserTable&)> wrong;
+        std::function<std::string(const TableSlots&)> wrong;
     };
     const Row rows[] = {
         {"add",
          {"--user", "admin", "add", "bob", "--path", "/home/bob", "--grant", "AddRecord"},
          "secret\nbobpw\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("users", names(t),
                             "[admin][clerk][ Ren\xe9"
                             "e ][bob][]") +
                     differs("bob", userLine(t, 4), "bob/bobpw//home/bob/111101") +
                     differs("bob's accounts", accountLine(t, 4, 0), "(free)") +
-                    differs("the others", t.bytes().substr(0, 3 * UserRecordSize),
-                            fixture().substr(0, 3 * UserRecordSize));
+                    differs("the others", t.bytes().substr(0, 3 * TableSlots::RecordSize),
+                            fixture().substr(0, 3 * TableSlots::RecordSize));
          }},
         {"add, texts beyond ASCII",
          {"--user", "admin", "add", "Zo\xc3\xab", "--path", "/data/\xe2\x82\xacuro"},
          "secret\npw\xc3\xab\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("Zo\xeb", userLine(t, 4), "Zo\xeb/pw\xeb//data/\x80uro/111111");
          }},
         {"edit name, path and rights; the password stays",
          {"--user", "admin", "edit", "clerk", "--name", "clerk2", "--path", "/x", "--grant",
           "AddUsers", "--revoke", "ModifyUsers"},
          "secret\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              // Saving a change moves the user to the end, as in the windows.
              return differs("admin", userLine(t, 1), AdminLine) +
                     differs("Ren\xe9"
@@ -314,7 +319,7 @@ TEST(EveryChangeReachesTheFile)
         {"edit the password of a user found by the trimmed name",
          {"--user", "admin", "edit", Renee, "--password"},
          "secret\nnew\xe2\x82\xacpw\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("Ren\xe9"
                             "e",
                             userLine(t, 3),
@@ -327,13 +332,13 @@ TEST(EveryChangeReachesTheFile)
         {"a user with ModifyUsers alone sets their own password",
          {"--user", "clerk", "edit", "clerk", "--password"},
          "Pa55w0rd\nfresh\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("clerk", userLine(t, 3), "clerk/fresh//srv/ledger/111011");
          }},
         {"rm",
          {"--user", "admin", "rm", "clerk"},
          "secret\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("users", names(t),
                             "[admin][ Ren\xe9"
                             "e ][][][]") +
@@ -347,7 +352,7 @@ TEST(EveryChangeReachesTheFile)
         {"rm by a user with DeleteUsers alone",
          {"--user", Renee, "rm", "admin"},
          ReneePassword + "\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("users", names(t),
                             "[clerk][ Ren\xe9"
                             "e ][][][]");
@@ -355,14 +360,14 @@ TEST(EveryChangeReachesTheFile)
         {"account-add with a description of two lines",
          {"--user", "admin", "account-add", "clerk", "Loan", "--description", "two\nlines"},
          "secret\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("clerk's account", accountLine(t, 2, 0), "Loan=two\r\nlines") +
                     differs("clerk", userLine(t, 2), ClerkLine);
          }},
         {"account-add fills the first gap",
          {"--user", "admin", "account-add", "admin", "Loan"},
          "secret\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("entry 0", accountLine(t, 1, 0),
                             "Checking=Main account.\r\nBranch 12") +
                     differs("entry 1", accountLine(t, 1, 1), "Loan=") +
@@ -371,19 +376,19 @@ TEST(EveryChangeReachesTheFile)
         {"account-edit renames, found in another case",
          {"--user", "admin", "account-edit", "admin", "cHECKING", "--name", "Current"},
          "secret\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("entry 0", accountLine(t, 1, 0), "Current=Main account.\r\nBranch 12");
          }},
         {"account-edit describes",
          {"--user", "admin", "account-edit", "admin", "Savings", "--description", "Kept\nsafe"},
          "secret\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("entry 2", accountLine(t, 1, 2), "Savings=Kept\r\nsafe");
          }},
         {"account-rm",
          {"--user", "admin", "account-rm", "admin", "Savings"},
          "secret\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("entry 0", accountLine(t, 1, 0),
                             "Checking=Main account.\r\nBranch 12") +
                     differs("entry 2", accountLine(t, 1, 2), "(free)");
@@ -393,7 +398,7 @@ TEST(EveryChangeReachesTheFile)
           "Gesch\xc3\xa4"
           "ft"},
          "secret\n",
-         [](const UserTable& t) {
+         [](const TableSlots& t) {
              return differs("Ren\xe9"
                             "e's entry 0",
                             accountLine(t, 3, 0), "(free)");
@@ -645,10 +650,10 @@ TEST(CheckReportsWithoutSigningIn)
     CHECK_EQ(readFile(TableFile), ::fixture());
     CHECK(::chmod(TableFile.c_str(), 0644) == 0);
 
-    UserTable damaged = decode(::fixture());
-    storeEncoded(damaged.slot(2).AddUsers, "2");
-    storeEncoded(damaged.slot(2).LoginName, "REN\xe9"
-                                            "E");
+    TableSlots damaged = decode(::fixture());
+    damaged.setRightFlag(2, Right::AddUsers, "2");
+    damaged.setLoginName(2, "REN\xe9"
+                            "E");
     struct Row
     {
         std::string bytes;
@@ -696,10 +701,10 @@ TEST(InitMakesAPrivateTableWithItsFirstUser)
     };
     CHECK(::stat(TableFile.c_str(), &st) == 0);
     CHECK_EQ(st.st_mode & 07777, 0600u);
-    const UserTable table = onDisk();
+    const TableSlots table = onDisk();
     CHECK_EQ(userLine(table, 1), "chief/pw/" + folder + "/000000");
     CHECK_EQ(names(table), std::string("[chief][][][][]"));
-    for (int entry = 0; entry < AccountCount; ++entry)
+    for (int entry = 0; entry < TableSlots::AccountEntries; ++entry)
         CHECK_EQ(accountLine(table, 1, entry), std::string("(free)"));
     CHECK_EQ(runCli({"--table", TableFile, "check"}).status, 0);
 
@@ -806,9 +811,9 @@ TEST(AProvisioningRunEndsInUsersTheSignInAccepts)
         }
         CHECK_EQ(granted, row.rights);
     }
-    const UserTable table = onDisk();
+    const TableSlots table = onDisk();
     CHECK_EQ(accountLine(table, 2, 0), std::string("Payroll=Monthly\r\nwages"));
-    CHECK_EQ(decoded(table.slot(3).DataPath), std::string("/srv/zo\xeb"));
+    CHECK_EQ(table.user(3)->dataPath, std::string("/srv/zo\xeb"));
 }
 
 namespace {
@@ -830,17 +835,15 @@ TEST(ACommandTakesTheWriterLockOnlyOnceEveryPasswordIsTyped)
     {
         std::vector<std::string> command;
         std::string second; // the line read after the sign-in
-        bool (*made)(const UserTable&);
+        bool (*made)(const TableSlots&);
     };
     const Row rows[] = {
         {{"add", "bob", "--path", "/b"},
          "bobpw\n",
-         [](const UserTable& t) { return t.FindUser("bob") != 0; }},
+         [](const TableSlots& t) { return t.findUser("bob") != 0; }},
         {{"edit", "clerk", "--password"},
          "newpw\n",
-         [](const UserTable& t) {
-             return decoded(t.slot(t.FindUser("clerk")).Password) == "newpw";
-         }},
+         [](const TableSlots& t) { return userNamed(t, "clerk").password == "newpw"; }},
     };
     for (const Row& row : rows) {
         useFixture();
@@ -870,7 +873,7 @@ TEST(ACommandTakesTheWriterLockOnlyOnceEveryPasswordIsTyped)
             process.write(row.second);
             process.waitUntilRead();
             ::usleep(300000);
-            CHECK_EQ(decoded(onDisk().slot(2).Accounts[0].AccountName), std::string("Theirs"));
+            CHECK_EQ(accountName(onDisk(), 2, 0), std::string("Theirs"));
             CHECK(!row.made(onDisk()));
         }
         const CliResult result = process.finish();
@@ -878,10 +881,9 @@ TEST(ACommandTakesTheWriterLockOnlyOnceEveryPasswordIsTyped)
         CHECK_EQ(result.err, std::string("larkledger-security-cli: waiting for another copy to "
                                          "finish writing Gatekeep.acl\n"));
         // Its change lands on the table the other writer left.
-        const UserTable onDisk = ::onDisk();
+        const TableSlots onDisk = ::onDisk();
         CHECK(row.made(onDisk));
-        CHECK_EQ(decoded(onDisk.slot(onDisk.FindUser("clerk")).Accounts[0].AccountName),
-                 std::string("Theirs"));
+        CHECK_EQ(accountName(onDisk, onDisk.findUser("clerk"), 0), std::string("Theirs"));
         CHECK(listWorkingDir() == std::vector<std::string>({TableFile}));
     }
 }
@@ -916,9 +918,7 @@ TEST(ACommandWaitsForAnotherWriterSayingSo)
         const CliResult result = process.finish();
         CHECK_EQ(result.status, 0);
         CHECK_EQ(result.err, waiting);
-        UserTable onDisk;
-        LoadUserTable(onDisk, TableFile);
-        CHECK_EQ(decoded(onDisk.slot(1).Accounts[1].AccountName), std::string("Loan"));
+        CHECK_EQ(accountName(onDisk(), 1, 1), std::string("Loan"));
     }
 }
 
@@ -955,23 +955,22 @@ TEST(EveryChangeReportedDoneByConcurrentWritersIsInTheFile)
         for (auto& writer : writers)
             statuses.push_back(writer->finish().status);
 
-        UserTable onDisk;
-        LoadUserTable(onDisk, TableFile);
+        const TableSlots onDisk = ::onDisk();
         for (std::size_t i = 0; i < users.size(); ++i) {
-            const int slot = onDisk.FindUser(stored[i]);
-            if (statuses[i] == 0 && (slot == 0 || decoded(onDisk.slot(slot).DataPath) != paths[i]))
+            const int slot = onDisk.findUser(stored[i]);
+            if (statuses[i] == 0 && (slot == 0 || onDisk.user(slot)->dataPath != paths[i]))
                 storecheck::fail(__FILE__, __LINE__,
                                  "round " + std::to_string(round) + ": " + paths[i] + " lost");
             done += statuses[i] == 0;
         }
         if (mineDone.done()) {
-            const int slot = onDisk.FindUser("clerk");
+            const int slot = onDisk.findUser("clerk");
             bool found = false;
-            for (const AccountEntry& entry : onDisk.slot(slot).Accounts)
-                found = found || decoded(entry.AccountName) == account;
+            for (const AccountData& entry : onDisk.accounts(slot))
+                found = found || entry.name == account;
             bool lastFound = false;
-            for (const AccountEntry& entry : onDisk.slot(slot).Accounts)
-                lastFound = lastFound || decoded(entry.AccountName) == last;
+            for (const AccountData& entry : onDisk.accounts(slot))
+                lastFound = lastFound || entry.name == last;
             if (round % 2 == 0 ? !found : lastFound)
                 storecheck::fail(__FILE__, __LINE__,
                                  "round " + std::to_string(round) + ": the session's change lost");
@@ -1029,7 +1028,7 @@ TEST(AFileFarLargerThanATableIsRefusedAndKept)
                           after.st_ino == before.st_ino &&
                           after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
                           after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
-                          storecheck::readFileStart(TableFile, UserTableFileSize) == fixture() &&
+                          storecheck::readFileStart(TableFile, TableSlots::FileSize) == fixture() &&
                           listWorkingDir() == std::vector<std::string>({TableFile});
         if (result.status != 4 ||
             result.err != "larkledger-security-cli: Gatekeep.acl: File access denied\n" ||
@@ -1303,16 +1302,16 @@ TEST(AProvisioningScriptRunsTwiceWithTheSameEnd)
         CHECK_EQ(added.status, 0);
         CHECK_EQ(added.err, std::string());
     }
-    UserTable table = onDisk();
-    CHECK_EQ(table.FindUser("Bob"), 4);
-    CHECK_EQ(storecheck::decodedRights(table.slot(4)), std::string("110101"));
+    TableSlots table = onDisk();
+    CHECK_EQ(table.findUser("Bob"), 4);
+    CHECK_EQ(table.rightFlags(4), std::string("110101"));
 
     // Without the option the second add says so with its own status.
     CHECK_EQ(as("admin", "secret", {"add", "BOB", "--path", "/x"}, "pw\n").status, 5);
     for (int run = 0; run < 2; ++run)
         CHECK_EQ(as("admin", "secret", {"rm", "Bob", "--if-present"}).status, 0);
     CHECK_EQ(as("admin", "secret", {"rm", "Bob"}).status, 6);
-    CHECK_EQ(onDisk().FindUser("Bob"), 0);
+    CHECK_EQ(onDisk().findUser("Bob"), 0);
 }
 
 TEST(MachineReadableOutput)
@@ -1449,11 +1448,12 @@ TEST(AControlCharacterNeverReachesTheTable)
 
 TEST(WhatATableMadeElsewhereHoldsIsShownVisiblyAndReported)
 {
-    UserTable table = decode(fixture());
-    storeEncoded(table.slot(2).LoginName, "evil\r\x1b[K");
-    storeEncoded(table.slot(2).DataPath, "/srv/\x81\x7f\n");
-    storeEncoded(table.slot(1).Accounts[0].AccountName, "Check\x1b]0;x\a");
-    storeEncoded(table.slot(1).Accounts[0].AccountDescription, "Main\r\n\tBranch\x9b 12");
+    TableSlots table = decode(fixture());
+    UserData clerk = *table.user(2);
+    clerk.loginName = "evil\r\x1b[K";
+    clerk.dataPath = "/srv/\x81\x7f\n";
+    table.setUser(2, clerk);
+    table.setAccount(1, {0, "Check\x1b]0;x\a", "Main\r\n\tBranch\x9b 12"});
     writeFile(TableFile, table.bytes());
 
     // For people: every control character visible, the stored line breaks
@@ -1508,8 +1508,7 @@ TEST(PasswordsFromFileDescriptors)
                                 "' --table Gatekeep.acl --user admin --password-fd 3 add bob "
                                 "--path /b --new-password-fd 4 3<signin.txt 4<new.txt </dev/null";
     CHECK_EQ(std::system(command.c_str()), 0);
-    const UserTable table = onDisk();
-    CHECK_EQ(decoded(table.slot(table.FindUser("bob")).Password), std::string("bobpw"));
+    CHECK_EQ(userNamed(onDisk(), "bob").password, std::string("bobpw"));
 }
 
 TEST(HelpForOneCommandAndOneUsageLine)
@@ -1662,7 +1661,7 @@ TEST(ANewPasswordIsAskedTwiceAtATerminal)
         job.waitFor("Again, to be sure: ");
         job.type(std::string(row.again) + "\r");
         expect(row.again, job.nextChange(), row.ended);
-        CHECK_EQ(onDisk().FindUser("bob") != 0, row.added);
+        CHECK_EQ(onDisk().findUser("bob") != 0, row.added);
     }
 }
 
@@ -1758,10 +1757,9 @@ TEST(PasswordsFromEverySourceAlike)
                 arguments.insert(arguments.end(), {"add", user, "--path", "/u"});
                 result = runCli(arguments, readFile("signin.txt") + readFile("new.txt"));
             }
-            const UserTable table = onDisk();
-            const int slot = table.FindUser(user);
-            if (result.status != 0 || slot == 0 ||
-                decoded(table.slot(slot).Password) != user + "pw")
+            const TableSlots table = onDisk();
+            const int slot = table.findUser(user);
+            if (result.status != 0 || slot == 0 || table.user(slot)->password != user + "pw")
                 storecheck::fail(__FILE__, __LINE__, where + ": " + described(result));
             // And the user signs in with the same line.
             writeFile("signin.txt", user + "pw" + end);
@@ -1826,8 +1824,7 @@ TEST(ATerminalNamedForAPasswordIsReadWithoutEcho)
     expect("the end", job.nextChange(), "exited 0");
     CHECK_EQ(shown.find("secret"), std::string::npos);
     CHECK_EQ(shown.find("bobpw"), std::string::npos);
-    const UserTable table = onDisk();
-    CHECK_EQ(decoded(table.slot(table.FindUser("bob")).Password), std::string("bobpw"));
+    CHECK_EQ(userNamed(onDisk(), "bob").password, std::string("bobpw"));
 }
 
 // What cannot take a copy is refused before the writer lock is even asked
@@ -2102,8 +2099,8 @@ TEST(RestorePutsASoundBackupBackForWhoMayReplaceEveryUser)
                                     "a backup: that needs the AddUsers right.\n"));
     CHECK_EQ(readFile(TableFile), changed);
 
-    UserTable twins = decode(fixture());
-    storeEncoded(twins.slot(2).LoginName, "ADMIN");
+    TableSlots twins = decode(fixture());
+    twins.setLoginName(2, "ADMIN");
     for (const std::string& unsound : {fixture().substr(0, 1000), twins.bytes()}) {
         writeFile("bad.acl", unsound);
         std::string words = "Nothing was restored: the backup is not a sound table.";

@@ -6,8 +6,7 @@
 
 #include "../store/StoreCheck.h"
 
-#include "store/Scramble.h"
-#include "store/TableFile.h"
+#include "support/TableSlots.h"
 
 #include <csignal>
 #include <functional>
@@ -144,8 +143,7 @@ TEST(NoChangeReportedDoneIsLostWhateverHappensAtTheLocksName)
             std::vector<CliResult> results;
             for (auto& writer : writers)
                 results.push_back(writer->finish());
-            UserTable onDisk;
-            LoadUserTable(onDisk, TableFile);
+            const TableSlots onDisk(readFile(TableFile));
             for (std::size_t i = 0; i < Typed.size(); ++i) {
                 const CliResult& result = results[i];
                 if (phase.refused) {
@@ -165,8 +163,8 @@ TEST(NoChangeReportedDoneIsLostWhateverHappensAtTheLocksName)
                     continue;
                 }
                 ++done;
-                const int slot = onDisk.FindUser(Stored[i]);
-                if (slot == 0 || decoded(onDisk.slot(slot).DataPath) != paths[i])
+                const int slot = onDisk.findUser(Stored[i]);
+                if (slot == 0 || onDisk.user(slot)->dataPath != paths[i])
                     storecheck::fail(__FILE__, __LINE__,
                                      std::string(phase.name) + ", round " + std::to_string(round) +
                                          ": " + paths[i] + " lost");

@@ -1,9 +1,9 @@
 #include "../store/StoreCheck.h"
 #include "Team.h"
 
-#include "session/Records.h"
 #include "session/Session.h"
 #include "session/TableCheck.h"
+#include "session/internal/Records.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
 

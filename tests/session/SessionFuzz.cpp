@@ -5,8 +5,8 @@
 // a refusal changes nothing, a right the file denies is never used, what is
 // reported saved is in the file, no save makes twins, and a session never
 // acts as a record it did not sign in as.
-#include "session/Records.h"
 #include "session/Session.h"
+#include "session/internal/Records.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"

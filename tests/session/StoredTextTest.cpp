@@ -3,7 +3,7 @@
 
 #include "session/Session.h"
 #include "session/StoredText.h"
-#include "session/TableBytes.h"
+#include "session/internal/TableBytes.h"
 #include "session/TableCheck.h"
 #include "store/Scramble.h"
 

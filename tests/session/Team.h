@@ -1,8 +1,8 @@
 #pragma once
 
 #include "../store/StoreCheck.h"
-#include "session/Records.h"
 #include "session/Session.h"
+#include "session/internal/Records.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"
 #include "store/UserTable.h"

@@ -1,15 +1,13 @@
 #include "app/SecurityManager.h"
-#include "session/Records.h"
 #include "session/Session.h"
 #include "signin/NewID_Form.h"
 #include "signin/PassWords.h"
-#include "store/Scramble.h"
-#include "store/UserTable.h"
 #include "tests/support/Controls.h"
 #include "tests/support/Keyboard.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/SignedInMainForm.h"
 #include "tests/support/TableFile.h"
+#include "tests/support/TableSlots.h"
 #include "tests/support/TempWorkDir.h"
 #include "ui/Terminate.h"
 
@@ -22,8 +20,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 
 using Kind = MessageBox::Kind;
 
@@ -32,16 +31,10 @@ namespace {
 const QString IdMessage = QStringLiteral("Please type in your new ID and Password.");
 const QString PathMessage = QStringLiteral("Please give a correct path for your data files.");
 
-// The records of a table file, as the file format lays them out.
-QList<UserRecord> recordsOf(const QByteArray& bytes)
+// The slots of a table file.
+TableSlots slotsOf(const QByteArray& bytes)
 {
-    QList<UserRecord> records;
-    for (qsizetype at = 0; at + qsizetype(UserRecordSize) <= bytes.size(); at += UserRecordSize) {
-        UserRecord record;
-        std::memcpy(&record, bytes.constData() + at, UserRecordSize);
-        records.append(record);
-    }
-    return records;
+    return TableSlots(std::string_view(bytes.constData(), std::size_t(bytes.size())));
 }
 
 } // namespace
@@ -96,10 +89,10 @@ private:
         QVERIFY(!m_session->signedIn());
         QVERIFY(!m_dir->exists(QStringLiteral("Gatekeep.acl")));
         QVERIFY(m_dir->exists(QStringLiteral("~first.log")));
-        QCOMPARE(m_session->table().FirstFreeSlot(), 1);
+        QCOMPARE(firstFreeSlot(), 1);
     }
 
-    int firstFreeSlot() const { return m_session->table().FirstFreeSlot(); }
+    int firstFreeSlot() const { return TableSlots::inMemory(*m_session).firstFree(); }
 
     std::unique_ptr<TempWorkDir> m_dir;
     std::unique_ptr<ScriptedUi> m_ui;
@@ -348,7 +341,7 @@ void FirstUseDialogTest::pickerConfirmedAndCancelled()
     fill(QStringLiteral("bob"), QStringLiteral("pw"));
     m_ui->answer(MessageBox::Button::Ok);
     clickDone();
-    QCOMPARE(decoded(m_session->table().slot(1).DataPath), tableTextOf(chosen));
+    QCOMPARE(TableSlots::inMemory(*m_session).user(1)->dataPath, tableTextOf(chosen));
     QVERIFY(m_dir->exists(QStringLiteral("Gatekeep.acl")));
     QCOMPARE(QDir(chosen).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
@@ -371,26 +364,28 @@ void FirstUseDialogTest::doneStoresTrimmedUser()
     QVERIFY(m_session->signedIn());
     QVERIFY(m_session->mayEditRights() && m_session->mayKeepAccounts());
     QVERIFY(!m_dir->exists(QStringLiteral("~first.log")));
-    QCOMPARE(m_session->me().loginName, AnsiString("Bob Smith"));
+    QCOMPARE(m_session->me().loginName, std::string("Bob Smith"));
 
     const QByteArray file = m_dir->read();
-    QCOMPARE(file.size(), qsizetype(SlotCount * UserRecordSize));
-    const QList<UserRecord> records = recordsOf(file);
-    const UserRecord& user = records[0];
-    QCOMPARE(DecodeField(user.LoginName.value(), ScrambleKey), AnsiString("Bob Smith"));
-    QCOMPARE(DecodeField(user.Password.value(), ScrambleKey), AnsiString("pw 1"));
-    QCOMPARE(DecodeField(user.DataPath.value(), ScrambleKey), tableTextOf(m_dir->path()));
-    for (Right right : AllRights)
-        QCOMPARE(DecodeField(rightField(user, right).value(), ScrambleKey), AnsiString("0"));
-    for (const AccountEntry& entry : user.Accounts) {
-        QVERIFY(entry.AccountName.empty());
-        QVERIFY(entry.AccountDescription.empty());
-    }
-    for (int n = 1; n < SlotCount; ++n)
-        QVERIFY(isFreeSlot(records[n]));
+    QCOMPARE(file.size(), qsizetype(TableSlots::FileSize));
+    const TableSlots written = slotsOf(file);
+    const std::optional<UserData> user = written.user(1);
+    QVERIFY(user);
+    QCOMPARE(user->loginName, std::string("Bob Smith"));
+    QCOMPARE(user->password, std::string("pw 1"));
+    QCOMPARE(user->dataPath, tableTextOf(m_dir->path()));
+    QCOMPARE(written.rightFlags(1), std::string("000000"));
+    // Nothing else in the record: no account, not even a description.
+    TableSlots expected;
+    expected.setUser(1, "Bob Smith", "pw 1", tableTextOf(m_dir->path()), "000000");
+    QCOMPARE(file.left(TableSlots::RecordSize),
+             QByteArray::fromStdString(expected.bytes()).left(TableSlots::RecordSize));
+    for (int n = 2; n <= TableSlots::Count; ++n)
+        QVERIFY(written.isFree(n));
     // What was written is what the table now holds.
-    QCOMPARE(QByteArray::fromStdString(m_session->table().bytes()).left(UserRecordSize),
-             file.left(UserRecordSize));
+    QCOMPARE(QByteArray::fromStdString(TableSlots::inMemory(*m_session).bytes())
+                 .left(TableSlots::RecordSize),
+             file.left(TableSlots::RecordSize));
 }
 
 void FirstUseDialogTest::newUserSignsInLater()
@@ -444,9 +439,9 @@ void FirstUseDialogTest::failedSaveLeavesNoUserBehind()
     clickDone();
     QVERIFY(m_dialog->SetupDone());
     QCOMPARE(firstFreeSlot(), 2);
-    const QList<UserRecord> records = recordsOf(m_dir->read());
-    QCOMPARE(records.size(), SlotCount);
-    QVERIFY(isFreeSlot(records[1]));
+    const QByteArray file = m_dir->read();
+    QCOMPARE(file.size(), qsizetype(TableSlots::FileSize));
+    QVERIFY(slotsOf(file).isFree(2));
 }
 
 void FirstUseDialogTest::terminateNo()

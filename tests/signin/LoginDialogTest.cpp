@@ -1,13 +1,11 @@
 #include "app/SecurityManager.h"
 #include "session/Session.h"
 #include "signin/PassWords.h"
-#include "store/Scramble.h"
 #include "tests/support/Controls.h"
 #include "tests/support/Keyboard.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/SignedInMainForm.h"
 #include "tests/support/TempWorkDir.h"
-#include "ui/CodePage.h"
 #include "ui/Terminate.h"
 
 #include <QApplication>
@@ -82,7 +80,7 @@ void LoginDialogTest::initTestCase()
     QVERIFY(!terminateRequested());
     QCOMPARE(main->manager().loginDialog()->LoginState(), 1);
     QVERIFY(main->manager().session().signedIn());
-    QCOMPARE(main->manager().session().me().loginName, AnsiString("admin"));
+    QCOMPARE(main->manager().session().me().loginName, std::string("admin"));
 }
 
 void LoginDialogTest::cleanupTestCase() {}
@@ -300,7 +298,7 @@ void LoginDialogTest::enterInPasswordActsAsOk()
     QCOMPARE(m_ui->shown.size(), 1);
     QCOMPARE(m_dialog->LoginState(), 1);
     QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(signedInName(), AnsiString("clerk"));
+    QCOMPARE(signedInName(), std::string("clerk"));
 }
 
 void LoginDialogTest::editsRefuseExtraCharacters()
@@ -342,7 +340,7 @@ void LoginDialogTest::modalRunRefusesCloseUntilSignedIn()
     QCOMPARE(m_ui->shown.size(), 6);
     QCOMPARE(m_dialog->LoginState(), 1);
     QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(signedInName(), AnsiString("admin"));
+    QCOMPARE(signedInName(), std::string("admin"));
     QVERIFY(!terminateRequested());
 }
 

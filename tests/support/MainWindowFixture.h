@@ -10,7 +10,6 @@
 #include "admin/MainForm.h"
 #include "app/SecurityManager.h"
 #include "session/Session.h"
-#include "store/UserTable.h"
 
 #include <QByteArray>
 #include <QListWidget>
@@ -36,10 +35,7 @@ protected:
     Session& session() const { return m_window->manager().session(); }
     bool tableChanged() const { return session().TableChanged(); }
     // The table in memory, one line a slot as decodeTable gives it.
-    QStringList memoryTable() const
-    {
-        return decodeTable(QByteArray::fromStdString(session().table().bytes()));
-    }
+    QStringList memoryTable() const { return decodeTable(session()); }
 
     // A new window in place of the old one, signed in and shown.
     void signIn(const QString& name = QStringLiteral("admin"),

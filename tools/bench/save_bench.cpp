@@ -7,10 +7,8 @@
 //
 //   save_bench [-n PAIRS] [DIR]      DIR: where to write (default: a fresh
 //                                    folder under the current directory)
-#include "session/Records.h"
 #include "session/Session.h"
-#include "store/Scramble.h"
-#include "store/TableFile.h"
+#include "tests/support/TableSlots.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,8 +26,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t TableBytes = UserRecordSize * SlotCount;
-static_assert(TableBytes == 6565);
+constexpr std::size_t TableBytes = TableSlots::FileSize;
 
 [[noreturn]] void fail(const char* what)
 {
@@ -52,23 +49,21 @@ double median(std::vector<double> values)
 // A table like a real one: three users, some of them with accounts.
 void fillTable()
 {
-    UserTable table;
+    TableSlots table;
     const char* names[] = {"ADMIN", "clerk", "auditor"};
     for (int u = 0; u < 3; ++u) {
-        UserRecord plain = BlankUser;
-        plain.LoginName.assign(names[u]);
-        plain.Password.assign("secret");
-        plain.DataPath.assign("/home/larkledger/data");
-        for (Right right : AllRights)
-            rightField(plain, right).assign("0");
-        table.StoreNewUser(plain);
+        UserData user;
+        user.loginName = names[u];
+        user.password = "secret";
+        user.dataPath = "/home/larkledger/data";
+        user.rights = Rights::all();
+        table.freeSlot(u + 1);
+        table.setUser(u + 1, user);
     }
-    UserRecord& admin = table.slot(1);
-    for (int i = 0; i < 6; ++i) {
-        storeEncoded(admin.Accounts[i].AccountName, "Account " + std::to_string(i));
-        storeEncoded(admin.Accounts[i].AccountDescription, "Current account at the local bank");
-    }
-    SaveUserTable(table, UserTableFileName);
+    for (int i = 0; i < 6; ++i)
+        table.setAccount(1,
+                         {i, "Account " + std::to_string(i), "Current account at the local bank"});
+    Session::writeCopy(Session::TableFileName, table.bytes());
 }
 
 // One account change as the Bank Account page makes it.
@@ -127,7 +122,7 @@ int main(int argc, char* argv[])
 
     try {
         fillTable();
-        Session session(UserTableFileName);
+        Session session(Session::TableFileName);
         session.loadTable();
         session.signIn("ADMIN", "secret");
         const std::vector<unsigned char> bytes(TableBytes, 0x5a);

@@ -4,7 +4,7 @@
 // no caller of the core sees. Names and rule texts are compared and built
 // on these; everything handed out is UTF-8.
 
-#include "StoredText.h"
+#include "session/StoredText.h"
 
 #include <optional>
 #include <string>

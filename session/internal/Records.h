@@ -3,7 +3,7 @@
 // The session's values joined to the store's records, for the core's own
 // sources and its tests; nothing above the core sees the records.
 
-#include "UserValues.h"
+#include "session/UserValues.h"
 
 #include "store/UserRecord.h"
 
