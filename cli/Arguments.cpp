@@ -8,9 +8,9 @@
 
 namespace {
 
-[[noreturn]] void usage(const std::string& message, const std::string& command = {})
+UsageMistake usage(const std::string& message, const std::string& command = {})
 {
-    throw CliFailure{ExitBadInput, message, true, command};
+    return UsageMistake{message, command};
 }
 
 std::string rightList()
@@ -28,33 +28,36 @@ std::string lower(std::string text)
     return text;
 }
 
-// "AddRecord,modifyrecord": names of rights in any letter case, one or
-// several separated by commas.
-std::vector<Right> parseRights(const std::string& text)
+// Adds to `rights` those "AddRecord,modifyrecord" names: names of rights in
+// any letter case, one or several separated by commas; all of them or none.
+std::optional<UsageMistake> addRights(std::vector<Right>& rights, const std::string& text)
 {
-    std::vector<Right> rights;
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', at);
+    std::vector<Right> named;
+    for (std::size_t at = 0, comma = 0; comma != std::string::npos; at = comma + 1) {
+        comma = text.find(',', at);
         const std::string word = text.substr(at, comma == std::string::npos ? comma : comma - at);
         const auto found = std::find_if(AllRights.begin(), AllRights.end(), [&](Right right) {
             return lower(rightName(right)) == lower(word);
         });
         if (found == AllRights.end())
-            usage("unknown right '" + word + "': RIGHT is one of " + rightList());
-        rights.push_back(*found);
-        if (comma == std::string::npos)
-            return rights;
-        at = comma + 1;
+            return usage("unknown right '" + word + "': RIGHT is one of " + rightList());
+        named.push_back(*found);
     }
+    rights.insert(rights.end(), named.begin(), named.end());
+    return std::nullopt;
 }
 
-int parseNumber(const std::string& text, const char* option, int most)
+// Sets `number` (an int, or an optional one) to `text`, a number from 0 to
+// `most`.
+template <class Number>
+std::optional<UsageMistake> setNumber(Number& number, const std::string& text, const char* option,
+                                      int most)
 {
     if (text.empty() || text.size() > 4 ||
         text.find_first_not_of("0123456789") != std::string::npos || std::stoi(text) > most)
-        usage(std::string(option) + " takes a number from 0 to " + std::to_string(most));
-    return std::stoi(text);
+        return usage(std::string(option) + " takes a number from 0 to " + std::to_string(most));
+    number = std::stoi(text);
+    return std::nullopt;
 }
 
 std::string formatList(const char* last)
@@ -66,20 +69,24 @@ std::string formatList(const char* last)
     return list;
 }
 
-OutputFormat parseFormat(const std::string& text)
+std::optional<UsageMistake> setFormat(OutputFormat& format, const std::string& text)
 {
-    for (const auto& [name, format] : formatTable()) {
-        if (text == name)
-            return format;
+    for (const auto& [name, named] : formatTable()) {
+        if (text == name) {
+            format = named;
+            return std::nullopt;
+        }
     }
-    usage("--format is one of " + formatList(", "));
+    return usage("--format is one of " + formatList(", "));
 }
 
-void setOnce(std::optional<std::string>& slot, const char* option, const std::string& value)
+std::optional<UsageMistake> setOnce(std::optional<std::string>& slot, const char* option,
+                                    const std::string& value)
 {
     if (slot)
-        usage(std::string(option) + " is given twice");
+        return usage(std::string(option) + " is given twice");
     slot = value;
+    return std::nullopt;
 }
 
 // "--name, --password or --path"
@@ -326,158 +333,185 @@ bool Invocation::signsIn() const
     return info && info->signsIn;
 }
 
-Invocation parseArguments(const std::vector<std::string>& arguments)
+namespace {
+
+// One pass over the command line. It goes on past a mistake, as --help or
+// --version further on wins over it; the first mistake is the one told.
+class ArgumentParser
 {
-    Invocation invocation;
-    unsigned given = 0;
-    // --help and --version win over any mistake beside them.
-    std::optional<CliFailure> mistake;
-    bool positionalOnly = false;
-    bool haveCommand = false;
+public:
+    explicit ArgumentParser(const std::vector<std::string>& arguments) : m_arguments(arguments) {}
 
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        try {
-            if (positionalOnly || argument.size() < 2 || argument[0] != '-') {
-                if (!haveCommand) {
-                    invocation.command = argument;
-                    haveCommand = true;
-                } else {
-                    invocation.operands.push_back(argument);
-                }
-                continue;
-            }
-            if (argument == "--") {
-                positionalOnly = true;
-                continue;
-            }
-            if (argument == "--help" || argument == "-h") {
-                invocation.help = true;
-                continue;
-            }
-            if (argument == "--version" || argument == "-V" || argument == "-v") {
-                invocation.version = true;
-                continue;
-            }
-            const std::size_t equals = argument.find('=');
-            const std::string name = argument.substr(0, equals);
-            const std::vector<OptionInfo>& options = optionTable();
-            const auto known =
-                std::find_if(options.begin(), options.end(), [&](const OptionInfo& o) {
-                    return name == o.name || (o.shortName && name == o.shortName);
-                });
-            if (known == options.end())
-                usage("unknown option '" + name + "'");
-            std::string value;
-            if (known->kind != ValueKind::None) {
-                if (equals != std::string::npos)
-                    value = argument.substr(equals + 1);
-                else if (i + 1 < arguments.size())
-                    value = arguments[++i];
-                else
-                    usage(name + " needs a value");
-            } else if (equals != std::string::npos) {
-                usage(name + " takes no value");
-            }
-            given |= known->option;
-            switch (known->option) {
-            case TableOption:
-                setOnce(invocation.table, known->name, value);
-                break;
-            case UserOption:
-                setOnce(invocation.user, known->name, value);
-                break;
-            case PathOption:
-                setOnce(invocation.path, known->name, value);
-                break;
-            case NameOption:
-                setOnce(invocation.name, known->name, value);
-                break;
-            case DescriptionOption:
-                setOnce(invocation.description, known->name, value);
-                break;
-            case PasswordOption:
-                invocation.newPassword = true;
-                break;
-            case GrantOption:
-                for (Right right : parseRights(value))
-                    invocation.grants.push_back(right);
-                break;
-            case RevokeOption:
-                for (Right right : parseRights(value))
-                    invocation.revokes.push_back(right);
-                break;
-            case WaitOption:
-                invocation.waitSeconds = parseNumber(value, known->name, 9999);
-                break;
-            case QuietOption:
-                invocation.quiet = true;
-                break;
-            case FormatOption:
-                invocation.format = parseFormat(value);
-                break;
-            case PasswordFdOption:
-                invocation.passwordFd = parseNumber(value, known->name, 9999);
-                break;
-            case NewPasswordFdOption:
-                invocation.newPasswordFd = parseNumber(value, known->name, 9999);
-                break;
-            case IfMissingOption:
-                invocation.ifMissing = true;
-                break;
-            case IfPresentOption:
-                invocation.ifPresent = true;
-                break;
-            }
-        } catch (const CliFailure& failure) {
-            if (!mistake)
-                mistake = failure;
+    std::variant<Invocation, UsageMistake> parse()
+    {
+        for (m_at = 0; m_at < m_arguments.size(); ++m_at) {
+            std::optional<UsageMistake> mistake = take(m_arguments[m_at]);
+            if (mistake && !m_mistake)
+                m_mistake = std::move(mistake);
         }
-    }
-    // `help COMMAND` is `COMMAND --help`.
-    if (invocation.command == HelpCommand && !invocation.version) {
-        invocation.help = true;
-        invocation.command = invocation.operands.empty() ? std::string() : invocation.operands[0];
-        invocation.operands.clear();
-    }
-    // Help beats any mistake: a command it does not know gets the list.
-    if (invocation.help && !findCommand(invocation.command))
-        invocation.command.clear();
-    if (invocation.help || invocation.version)
+        Invocation& invocation = m_invocation;
+        // `help COMMAND` is `COMMAND --help`.
+        if (invocation.command == HelpCommand && !invocation.version) {
+            invocation.help = true;
+            invocation.command =
+                invocation.operands.empty() ? std::string() : invocation.operands[0];
+            invocation.operands.clear();
+        }
+        // Help beats any mistake: a command it does not know gets the list.
+        if (invocation.help && !findCommand(invocation.command))
+            invocation.command.clear();
+        if (invocation.help || invocation.version)
+            return invocation;
+        if (m_mistake)
+            return *m_mistake;
+        if (std::optional<UsageMistake> mistake = commandMistake())
+            return *mistake;
         return invocation;
-    if (mistake)
-        throw *mistake;
+    }
 
-    if (!haveCommand)
-        usage("no command given");
-    const CommandInfo* command = findCommand(invocation.command);
-    if (!command)
-        usage("unknown command '" + invocation.command + "'");
-    const std::string name = command->name;
-    const std::size_t operandCount = command->operands.size();
-    if (invocation.operands.size() != operandCount)
-        usage(name + (invocation.operands.size() < operandCount
-                          ? " needs " + command->operandText()
-                          : " takes " + (operandCount ? command->operandText() : "no operands")),
-              name);
-    for (const OptionInfo& option : optionTable()) {
-        if ((given & option.option) && !(command->allowed() & option.option))
-            usage(std::string(option.name) + " does not go with " + name, name);
+private:
+    std::optional<UsageMistake> take(const std::string& argument)
+    {
+        if (m_positionalOnly || argument.size() < 2 || argument[0] != '-') {
+            if (!m_haveCommand) {
+                m_invocation.command = argument;
+                m_haveCommand = true;
+            } else {
+                m_invocation.operands.push_back(argument);
+            }
+        } else if (argument == "--") {
+            m_positionalOnly = true;
+        } else if (argument == "--help" || argument == "-h") {
+            m_invocation.help = true;
+        } else if (argument == "--version" || argument == "-V" || argument == "-v") {
+            m_invocation.version = true;
+        } else {
+            return takeOption(argument);
+        }
+        return std::nullopt;
     }
-    if (command->signsIn && !invocation.user)
-        usage(name + " signs in first: give --user NAME", name);
-    for (const OptionInfo& option : optionTable()) {
-        if ((command->required & option.option) && !(given & option.option))
-            usage(name + " needs " + optionText(option), name);
+
+    // An option, with its value: after '=', or the next argument.
+    std::optional<UsageMistake> takeOption(const std::string& argument)
+    {
+        const std::size_t equals = argument.find('=');
+        const std::string name = argument.substr(0, equals);
+        const std::vector<OptionInfo>& options = optionTable();
+        const auto known = std::find_if(options.begin(), options.end(), [&](const OptionInfo& o) {
+            return name == o.name || (o.shortName && name == o.shortName);
+        });
+        if (known == options.end())
+            return usage("unknown option '" + name + "'");
+        std::string value;
+        if (known->kind != ValueKind::None) {
+            if (equals != std::string::npos)
+                value = argument.substr(equals + 1);
+            else if (m_at + 1 < m_arguments.size())
+                value = m_arguments[++m_at];
+            else
+                return usage(name + " needs a value");
+        } else if (equals != std::string::npos) {
+            return usage(name + " takes no value");
+        }
+        m_given |= known->option;
+        return setOption(*known, value);
     }
-    for (Right right : invocation.grants) {
-        if (std::find(invocation.revokes.begin(), invocation.revokes.end(), right) !=
-            invocation.revokes.end())
-            usage(std::string("--grant and --revoke both name ") + rightName(right), name);
+
+    std::optional<UsageMistake> setOption(const OptionInfo& option, const std::string& value)
+    {
+        Invocation& invocation = m_invocation;
+        switch (option.option) {
+        case TableOption:
+            return setOnce(invocation.table, option.name, value);
+        case UserOption:
+            return setOnce(invocation.user, option.name, value);
+        case PathOption:
+            return setOnce(invocation.path, option.name, value);
+        case NameOption:
+            return setOnce(invocation.name, option.name, value);
+        case DescriptionOption:
+            return setOnce(invocation.description, option.name, value);
+        case PasswordOption:
+            invocation.newPassword = true;
+            break;
+        case GrantOption:
+            return addRights(invocation.grants, value);
+        case RevokeOption:
+            return addRights(invocation.revokes, value);
+        case WaitOption:
+            return setNumber(invocation.waitSeconds, value, option.name, 9999);
+        case QuietOption:
+            invocation.quiet = true;
+            break;
+        case FormatOption:
+            return setFormat(invocation.format, value);
+        case PasswordFdOption:
+            return setNumber(invocation.passwordFd, value, option.name, 9999);
+        case NewPasswordFdOption:
+            return setNumber(invocation.newPasswordFd, value, option.name, 9999);
+        case IfMissingOption:
+            invocation.ifMissing = true;
+            break;
+        case IfPresentOption:
+            invocation.ifPresent = true;
+            break;
+        }
+        return std::nullopt;
     }
-    if (command->oneOf && !(given & command->oneOf))
-        usage(name + ": nothing to change (give " + optionNames(command->oneOf) + ")", name);
-    return invocation;
+
+    // What does not go with the command, once every argument is read.
+    std::optional<UsageMistake> commandMistake() const
+    {
+        const Invocation& invocation = m_invocation;
+        if (!m_haveCommand)
+            return usage("no command given");
+        const CommandInfo* command = findCommand(invocation.command);
+        if (!command)
+            return usage("unknown command '" + invocation.command + "'");
+        const std::string name = command->name;
+        const std::size_t operandCount = command->operands.size();
+        if (invocation.operands.size() != operandCount)
+            return usage(
+                name + (invocation.operands.size() < operandCount
+                            ? " needs " + command->operandText()
+                            : " takes " + (operandCount ? command->operandText() : "no operands")),
+                name);
+        for (const OptionInfo& option : optionTable()) {
+            if ((m_given & option.option) && !(command->allowed() & option.option))
+                return usage(std::string(option.name) + " does not go with " + name, name);
+        }
+        if (command->signsIn && !invocation.user)
+            return usage(name + " signs in first: give --user NAME", name);
+        for (const OptionInfo& option : optionTable()) {
+            if ((command->required & option.option) && !(m_given & option.option))
+                return usage(name + " needs " + optionText(option), name);
+        }
+        for (Right right : invocation.grants) {
+            if (std::find(invocation.revokes.begin(), invocation.revokes.end(), right) !=
+                invocation.revokes.end())
+                return usage(std::string("--grant and --revoke both name ") + rightName(right),
+                             name);
+        }
+        if (command->oneOf && !(m_given & command->oneOf))
+            return usage(name + ": nothing to change (give " + optionNames(command->oneOf) + ")",
+                         name);
+        return std::nullopt;
+    }
+
+    const std::vector<std::string>& m_arguments;
+    std::size_t m_at = 0;
+    Invocation m_invocation;
+    unsigned m_given = 0;
+    std::optional<UsageMistake> m_mistake;
+    bool m_positionalOnly = false;
+    bool m_haveCommand = false;
+};
+
+} // namespace
+
+std::variant<Invocation, UsageMistake> parseArguments(const std::vector<std::string>& arguments)
+{
+    return ArgumentParser(arguments).parse();
 }
 
 std::string usageLine(const std::string& command)

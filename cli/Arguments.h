@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 constexpr const char* ProgramName = "larkledger-security-cli";
@@ -21,14 +22,21 @@ enum ExitStatus : int
     ExitNotFound = 6,    // the user or bank account named is not there
 };
 
-// Ends the program: `message` on stderr (after the program's name), then
-// the command's one usage line when `usage` is set.
-struct CliFailure
+// How a command ends: its exit status and its words on standard error (for
+// one that did its work, a notice; empty when there is nothing to say).
+struct Ending
 {
-    int status;
+    int status = ExitDone;
     std::string message;
-    bool usage = false;
-    std::string command; // whose usage line to show; empty: the program's
+};
+
+// A command line that will not do (ExitBadInput): `message` on standard
+// error after the program's name, then the one usage line of `command`
+// (empty: the program's).
+struct UsageMistake
+{
+    std::string message;
+    std::string command;
 };
 
 enum class OutputFormat
@@ -144,7 +152,7 @@ enum class Operand
 struct CommandInfo
 {
     CommandInfo(const char* commandName, std::vector<Operand> commandOperands,
-                const char* commandSummary, int (Command::*commandRun)())
+                const char* commandSummary, Ending (Command::*commandRun)())
         : name(commandName), operands(std::move(commandOperands)), summary(commandSummary),
           run(commandRun)
     {
@@ -153,7 +161,7 @@ struct CommandInfo
     const char* name;
     std::vector<Operand> operands;
     const char* summary; // the line of --help
-    int (Command::*run)();
+    Ending (Command::*run)();
     unsigned required = 0; // the options it cannot do without
     unsigned optional = 0; // the options it takes besides those and the common ones
     // Where it changes what is given, it needs at least one of these
@@ -194,9 +202,9 @@ const std::vector<std::pair<const char*, OutputFormat>>& formatTable();
 const std::vector<CommandInfo>& commandTable();
 const CommandInfo* findCommand(const std::string& name);
 
-// Throws CliFailure (ExitBadInput, with usage) for anything it does not know
-// or that does not go together.
-Invocation parseArguments(const std::vector<std::string>& arguments);
+// The invocation, or the first mistake: anything it does not know or that
+// does not go together.
+std::variant<Invocation, UsageMistake> parseArguments(const std::vector<std::string>& arguments);
 
 std::string helpText();
 // `help COMMAND` and `COMMAND --help`.

@@ -20,33 +20,43 @@
 
 namespace {
 
-[[noreturn]] void fail(int status, const std::string& message)
-{
-    throw CliFailure{status, message, false, {}};
-}
-
 // A text of the command line the table could not hold unchanged ends the
-// command before anything is written: one that names something already
-// there (`refuseUnstorable`), one given as a new value (`checkFits`: also
-// no longer than its field; `checkNewText`: also without control
-// characters, which the session core would refuse after a password).
-void refuseUnstorable(TextField field, const std::string& text)
+// command before anything is written. Like the checks below: nothing when
+// the text will do, the ending otherwise. A text that names something
+// already there need only be one the table can hold.
+std::optional<Ending> refuseUnstorable(TextField field, const std::string& text)
 {
     if (const std::optional<std::string> refusal = unstorableRefusal(field, text))
-        fail(ExitBadInput, *refusal);
+        return Ending{ExitBadInput, *refusal};
+    return std::nullopt;
 }
 
-void checkFits(TextField field, const std::string& text)
+// A new value must fit its field too: the store would cut a longer text to
+// another one.
+std::optional<Ending> refuseTooLong(TextField field, const std::string& text)
 {
-    refuseUnstorable(field, text);
+    if (std::optional<Ending> refused = refuseUnstorable(field, text))
+        return refused;
     if (const std::optional<std::string> refusal = tooLongRefusal(field, text))
-        fail(ExitBadInput, *refusal);
+        return Ending{ExitBadInput, *refusal};
+    return std::nullopt;
 }
 
-void checkNewText(TextField field, const std::string& text)
+// A text for people to read: a table made elsewhere may hold control
+// characters, which would move the cursor, clear the line or hide the text
+// on a terminal, so they show as \r, \x1b and the like.
+std::string shown(std::string_view text)
+{
+    return visibleText(text);
+}
+
+// A new text: the session core would store it as it is, control
+// characters refused too; refused before anyone is asked for a password.
+std::optional<Ending> refuseNewText(TextField field, const std::string& text)
 {
     if (const std::optional<std::string> refusal = storeRefusal(field, text))
-        fail(ExitBadInput, visibleText(*refusal));
+        return Ending{ExitBadInput, shown(*refusal)};
+    return std::nullopt;
 }
 
 // The core's refusal of a password the table cannot hold, as a clause.
@@ -58,12 +68,16 @@ std::string unstorablePassword(const std::string& typed)
     return refusal;
 }
 
-// A text for people to read: a table made elsewhere may hold control
-// characters, which would move the cursor, clear the line or hide the text
-// on a terminal, so they show as \r, \x1b and the like.
-std::string shown(std::string_view text)
+// Says why a command could not do its work, after whatever it wrote to
+// standard output, as a script reading both would see it; its exit status.
+int tellFailure(std::ostream& out, std::ostream& err, const Ending& ending)
 {
-    return visibleText(text);
+    if (!ending.message.empty()) {
+        out.flush();
+        err << ProgramName << ": " << ending.message << "\n";
+        err.flush();
+    }
+    return ending.status;
 }
 
 // Descriptions keep CR LF line breaks, as the account dialog stores them.
@@ -194,11 +208,11 @@ UserData plainUser(const std::string& name, const std::string& password, const s
 class Command
 {
 public:
-    Command(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
-            std::ostream& err, AuditSink* audit)
+    Command(const Invocation& invocation, std::string path, SecretReader& secrets,
+            std::ostream& out, std::ostream& err, AuditSink* audit)
         : m_invocation(invocation), m_info(*findCommand(invocation.command)), m_secrets(secrets),
-          m_out(out), m_err(err), m_path(invocation.table ? *invocation.table : defaultTablePath()),
-          m_audit(audit), m_session(m_path, audit), m_systemUser(currentSystemUser())
+          m_out(out), m_err(err), m_path(std::move(path)), m_audit(audit), m_session(m_path, audit),
+          m_systemUser(currentSystemUser())
     {
         m_session.setSystemUser(m_systemUser);
         // The command holds the writer lock from its read to its write, so
@@ -216,25 +230,10 @@ public:
                                 });
     }
 
-    int run()
-    {
-        int status = ExitDone;
-        const std::optional<Session::FileFault> fault = Session::fileFaultOf([&] {
-            if (m_info.signsIn) {
-                takeTexts();
-                if (const std::optional<int> ended = loadAndSignIn()) {
-                    status = *ended;
-                    return;
-                }
-            }
-            status = (this->*m_info.run)();
-        });
-        if (fault)
-            return stop(ExitFileTrouble, m_path + ": " + fault->message);
-        return status;
-    }
+    // Runs the command and says how it ended; its exit status.
+    int run() { return tell(ending()); }
 
-    int list()
+    Ending list()
     {
         const std::vector<std::string> names = m_session.listedNames();
         if (m_invocation.format == OutputFormat::Json) {
@@ -242,14 +241,14 @@ public:
             for (std::size_t i = 0; i < names.size(); ++i)
                 m_out << (i ? ", " : "") << json(names[i]);
             m_out << "]\n";
-            return ExitDone;
+            return {};
         }
         for (const std::string& name : names)
             m_out << (m_invocation.format == OutputFormat::Tsv ? tsv(name) : shown(name)) << "\n";
-        return ExitDone;
+        return {};
     }
 
-    int show()
+    Ending show()
     {
         if (!m_session.maySeeUserDetails())
             return stop(ExitRefused, "You may not see user details: that needs the ModifyUsers or "
@@ -272,14 +271,14 @@ public:
             m_out << "}, \"bank_accounts\": ";
             if (!accounts) {
                 m_out << "null}\n";
-                return ExitDone;
+                return {};
             }
             m_out << "[";
             for (std::size_t i = 0; i < list.size(); ++i)
                 m_out << (i ? ", " : "") << "{\"name\": " << json(list[i].name)
                       << ", \"description\": " << json(list[i].description) << "}";
             m_out << "]}\n";
-            return ExitDone;
+            return {};
         }
         case OutputFormat::Tsv:
             m_out << "login_name\t" << tsv(user->loginName) << "\n"
@@ -291,7 +290,7 @@ public:
             for (const AccountData& account : list)
                 m_out << "bank_account\t" << tsv(account.name) << "\t" << tsv(account.description)
                       << "\n";
-            return ExitDone;
+            return {};
         case OutputFormat::Text:
             break;
         }
@@ -303,7 +302,7 @@ public:
                   << "\n";
         if (!accounts) {
             m_out << "Bank accounts: not shown without the ModifyUsers and DeleteUsers rights\n";
-            return ExitDone;
+            return {};
         }
         for (const AccountData& account : list) {
             m_out << "Bank account: " << shown(account.name) << "\n";
@@ -319,10 +318,10 @@ public:
                 at = end + 2;
             }
         }
-        return ExitDone;
+        return {};
     }
 
-    int add()
+    Ending add()
     {
         UserData user = plainUser(m_target, m_newPassword, *m_newPath);
         for (Right right : m_invocation.grants)
@@ -331,16 +330,16 @@ public:
         // fault, and recorded as no change.
         const ChangeResult added = m_session.addUser(user, m_invocation.ifMissing);
         if (!added.done())
-            return endWith(added);
+            return endingOf(added);
         // The windows keep an added user in memory until the close; here
         // the command is the whole sitting.
-        return endWith(m_session.save());
+        return endingOf(m_session.save());
     }
 
-    int edit()
+    Ending edit()
     {
-        const std::string name = storedName(m_target);
-        const std::optional<UserData> stored = m_session.user(name);
+        const std::optional<std::string> name = storedName(m_target);
+        const std::optional<UserData> stored = name ? m_session.user(*name) : std::nullopt;
         if (!stored)
             return stop(ExitNotFound, Session::noSuchUserText());
 
@@ -358,39 +357,47 @@ public:
             user.rights.set(right, true);
         for (Right right : m_invocation.revokes)
             user.rights.set(right, false);
-        return endWith(m_session.saveChanges(m_session.loadForEditing(name), user));
+        return endingOf(m_session.saveChanges(m_session.loadForEditing(*name), user));
     }
 
-    int remove()
+    Ending remove()
     {
-        const ChangeResult deleted =
-            m_session.deleteUser(storedName(m_target), m_invocation.ifPresent);
+        const std::optional<std::string> name = storedName(m_target);
+        if (!name)
+            return stop(ExitNotFound, Session::noSuchUserText());
+        const ChangeResult deleted = m_session.deleteUser(*name, m_invocation.ifPresent);
         if (!deleted.done())
-            return endWith(deleted);
-        return endWith(m_session.save());
+            return endingOf(deleted);
+        return endingOf(m_session.save());
     }
 
-    int changeOwnPassword()
+    Ending changeOwnPassword()
     {
         const ChangeResult changed =
             m_session.changeOwnPassword(m_oldPassword, m_newPassword, m_repeatedPassword);
-        const int status = endWith(changed);
-        if (changed.done())
-            notice(Session::ownPasswordChangedText());
-        return status;
+        if (!changed.done())
+            return endingOf(changed);
+        tell(endingOf(changed));
+        return {ExitDone, Session::ownPasswordChangedText()};
     }
 
-    int addAccount()
+    Ending addAccount()
     {
         AccountData account;
         account.name = m_account;
         account.description = m_newDescription ? *m_newDescription : std::string();
-        return endWith(m_session.addAccount(storedName(m_target), account));
+        const std::optional<std::string> name = storedName(m_target);
+        if (!name)
+            return stop(ExitNotFound, Session::noSuchUserText());
+        return endingOf(m_session.addAccount(*name, account));
     }
 
-    int editAccount()
+    Ending editAccount()
     {
-        const std::string name = storedName(m_target);
+        const std::optional<std::string> found = storedName(m_target);
+        if (!found)
+            return stop(ExitNotFound, Session::noSuchUserText());
+        const std::string& name = *found;
         AccountData account;
         account.entry = m_session.lookUpAccount(name, m_account);
         account.name = m_account;
@@ -402,18 +409,20 @@ public:
             account.name = *m_newName;
         if (m_newDescription)
             account.description = *m_newDescription;
-        return endWith(m_session.modifyAccount(name, account));
+        return endingOf(m_session.modifyAccount(name, account));
     }
 
-    int removeAccount()
+    Ending removeAccount()
     {
-        const std::string name = storedName(m_target);
-        return endWith(m_session.deleteAccount(name, m_session.lookUpAccount(name, m_account)));
+        const std::optional<std::string> name = storedName(m_target);
+        if (!name)
+            return stop(ExitNotFound, Session::noSuchUserText());
+        return endingOf(m_session.deleteAccount(*name, m_session.lookUpAccount(*name, m_account)));
     }
 
-    int check()
+    Ending check()
     {
-        if (const std::optional<int> ended = refuseNonTable())
+        if (const std::optional<Ending> ended = refuseNonTable())
             return *ended;
         const std::optional<std::string> bytes = Session::peekTableFile(m_path);
         if (!bytes)
@@ -451,48 +460,56 @@ public:
                 m_out << "The table is not sound: " << report.faults.size()
                       << (report.faults.size() == 1 ? " fault.\n" : " faults.\n");
         }
-        return report.sound() ? ExitDone : ExitBadInput;
+        return {report.sound() ? ExitDone : ExitBadInput, {}};
     }
 
-    int init()
+    Ending init()
     {
         // The first-use dialog's rules: name and password trimmed, the data
         // path an existing folder, all six rights.
-        refuseUnstorable(TextField::LoginName, m_invocation.operands[0]);
+        if (const std::optional<Ending> refused =
+                refuseUnstorable(TextField::LoginName, m_invocation.operands[0]))
+            return *refused;
         const std::string name = trimmedText(m_invocation.operands[0]);
-        checkNewText(TextField::LoginName, name);
+        if (const std::optional<Ending> refused = refuseNewText(TextField::LoginName, name))
+            return *refused;
         const std::string folder = folderOf(m_path);
         if (!m_invocation.table)
             makeFolders(folder);
-        if (const std::optional<int> ended = refuseNonTable())
+        if (const std::optional<Ending> ended = refuseNonTable())
             return *ended;
-        if (const std::optional<int> ended = refuseTableOfOthers())
+        if (const std::optional<Ending> ended = refuseTableOfOthers())
             return *ended;
         // The password is asked for only once the rest will do.
         const std::optional<std::string> dataFolder =
             realFolder(m_invocation.path ? *m_invocation.path : folder);
-        if (dataFolder)
-            checkFits(TextField::DataPath, *dataFolder);
+        if (dataFolder) {
+            if (const std::optional<Ending> refused =
+                    refuseTooLong(TextField::DataPath, *dataFolder))
+                return *refused;
+        }
         UserData user = plainUser(name, {}, dataFolder ? *dataFolder : "");
         if (const std::optional<ChangeResult> refused = Session::firstUserRefusal(user, false))
-            return endWith(*refused);
-        user.password =
-            trimmedText(readNewPassword("Password for the new user " + m_invocation.operands[0]));
+            return endingOf(*refused);
+        if (const std::optional<Ending> refused =
+                readNewPassword("Password for the new user " + m_invocation.operands[0]))
+            return *refused;
+        user.password = trimmedText(m_newPassword);
 
         ChangeResult made;
         {
             const PrivateFiles makingPrivateFiles;
             made = m_session.createFirstUser(user);
         }
-        const int status = endWith(made);
         if (!made.done())
-            return status;
-        return makeTablePrivate().value_or(ExitDone);
+            return endingOf(made);
+        tell(endingOf(made));
+        return makeTablePrivate().value_or(Ending());
     }
 
-    int backup()
+    Ending backup()
     {
-        if (const std::optional<int> ended = refuseNonTable())
+        if (const std::optional<Ending> ended = refuseNonTable())
             return *ended;
         const std::string& copy = m_invocation.operands[0];
         struct stat table
@@ -507,13 +524,15 @@ public:
                         copy + " is the table itself; give another file for the copy.");
         // Before the lock: what can never take the copy must not keep other
         // writers waiting, nor be opened at all (a FIFO blocks).
-        if (const std::optional<int> ended = refuseCopyTarget(copy))
+        if (const std::optional<Ending> ended = refuseCopyTarget(copy))
             return *ended;
         std::optional<std::string> bytes;
         {
             // Taken under the writer lock: never half of one save and half
             // of the next. The copy is written after, as it may be slow.
-            const Session::WriterHold hold = m_session.holdWriterLock();
+            const Session::WriterTake take = m_session.holdWriterLock();
+            if (!take.hold)
+                return endingOf(take.failure);
             bytes = Session::peekTableFile(m_path);
         }
         if (!bytes)
@@ -523,22 +542,42 @@ public:
                 Session::fileFaultOf([&] { Session::writeCopy(copy, *bytes); }))
             return stop(ExitFileTrouble, copy + ": " + fault->message);
         recordCopy(copy);
-        notice("copied " + m_path + " to " + copy + " (" + std::to_string(bytes->size()) +
-               " bytes)");
-        return ExitDone;
+        return {ExitDone, "copied " + m_path + " to " + copy + " (" +
+                              std::to_string(bytes->size()) + " bytes)"};
     }
 
-    int restore()
+    Ending restore()
     {
         const ChangeResult restored = m_session.restore(m_restoring, m_invocation.operands[0]);
-        const int status = endWith(restored);
-        if (restored.done())
-            notice("restored " + m_path + " from " + m_invocation.operands[0] + " (" +
-                   std::to_string(m_restoring.size()) + " bytes)");
-        return status;
+        if (!restored.done())
+            return endingOf(restored);
+        tell(endingOf(restored));
+        return {ExitDone, "restored " + m_path + " from " + m_invocation.operands[0] + " (" +
+                              std::to_string(m_restoring.size()) + " bytes)"};
     }
 
 private:
+    Ending ending()
+    {
+        Ending ending;
+        const std::optional<Session::FileFault> fault =
+            Session::fileFaultOf([&] { ending = signInAndRun(); });
+        if (fault)
+            return stop(ExitFileTrouble, m_path + ": " + fault->message);
+        return ending;
+    }
+
+    Ending signInAndRun()
+    {
+        if (m_info.signsIn) {
+            if (std::optional<Ending> ended = takeTexts())
+                return *ended;
+            if (std::optional<Ending> ended = loadAndSignIn())
+                return *ended;
+        }
+        return (this->*m_info.run)();
+    }
+
     void notice(const std::string& text)
     {
         if (m_invocation.quiet)
@@ -549,8 +588,8 @@ private:
 
     // A folder, a FIFO or a device is no table; say which rather than
     // "File access denied". Like the checks below: nothing when the command
-    // may go on, the exit status when it ended here.
-    std::optional<int> refuseNonTable() const
+    // may go on, the ending when it ended here.
+    std::optional<Ending> refuseNonTable() const
     {
         struct stat st
         {
@@ -570,7 +609,7 @@ private:
     // of someone else's is never written into nor made private in passing.
     // Another user's file is refused rather than replaced: it may be theirs
     // to keep, and the administrator should see that it is there.
-    std::optional<int> refuseCopyTarget(const std::string& copy) const
+    std::optional<Ending> refuseCopyTarget(const std::string& copy) const
     {
         struct stat st
         {
@@ -619,7 +658,7 @@ private:
     // first use may fill) that another user made, or one a link leads to,
     // would leave the table theirs, or where they chose. A table with users
     // is refused by the first-use rule itself.
-    std::optional<int> refuseTableOfOthers() const
+    std::optional<Ending> refuseTableOfOthers() const
     {
         struct stat st
         {
@@ -643,7 +682,7 @@ private:
     // The new table, private whatever mode an empty file of one's own had;
     // made so through the file itself, never a link or another user's file
     // put in its place meanwhile.
-    std::optional<int> makeTablePrivate() const
+    std::optional<Ending> makeTablePrivate() const
     {
         const int fd =
             ::open(m_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -670,48 +709,56 @@ private:
 
     // Every text of the command line is checked before anyone is asked for
     // a password. Names that only look someone up need not fit a field.
-    void takeTexts()
+    // Nothing when they will do; the ending otherwise.
+    std::optional<Ending> takeTexts()
     {
         const bool ofAccount = m_info.takes(Operand::Account) || m_info.takes(Operand::NewAccount);
         // A name the table cannot hold is refused as a sign-in, once the
         // table is found.
         m_user = *m_invocation.user;
         // Of the commands that sign in, only restore names a file: the backup.
-        if (m_info.takes(Operand::File)) {
-            readBackup(m_invocation.operands[0]);
-            return;
-        }
+        if (m_info.takes(Operand::File))
+            return readBackup(m_invocation.operands[0]);
+        std::optional<Ending> refused;
         if (!m_invocation.operands.empty()) {
             m_target = m_invocation.operands[0];
-            refuseUnstorable(TextField::LoginName, m_target);
+            if ((refused = refuseUnstorable(TextField::LoginName, m_target)))
+                return refused;
         }
         if (m_invocation.operands.size() > 1) {
             m_account = m_invocation.operands[1];
-            refuseUnstorable(TextField::AccountName, m_account);
+            if ((refused = refuseUnstorable(TextField::AccountName, m_account)))
+                return refused;
         }
         if (m_info.takes(Operand::NewUser))
-            checkNewText(TextField::LoginName, m_target);
-        if (m_info.takes(Operand::NewAccount))
-            checkNewText(TextField::AccountName, m_account);
+            refused = refuseNewText(TextField::LoginName, m_target);
+        else if (m_info.takes(Operand::NewAccount))
+            refused = refuseNewText(TextField::AccountName, m_account);
+        if (refused)
+            return refused;
         if (m_invocation.name) {
             m_newName = *m_invocation.name;
-            checkNewText(ofAccount ? TextField::AccountName : TextField::LoginName, *m_newName);
+            if ((refused = refuseNewText(ofAccount ? TextField::AccountName : TextField::LoginName,
+                                         *m_newName)))
+                return refused;
         }
         if (m_invocation.path) {
             m_newPath = *m_invocation.path;
-            checkNewText(TextField::DataPath, *m_newPath);
+            if ((refused = refuseNewText(TextField::DataPath, *m_newPath)))
+                return refused;
         }
         if (m_invocation.description) {
             m_newDescription = storedBreaks(*m_invocation.description);
-            checkNewText(TextField::Description, *m_newDescription);
+            return refuseNewText(TextField::Description, *m_newDescription);
         }
+        return std::nullopt;
     }
 
     // The backup is read before anyone is asked for a password, so that a
     // wrong FILE keeps nobody waiting. Only a regular file is read, never
     // through a link: opening a FIFO could block, a device could set
     // something going.
-    void readBackup(const std::string& file)
+    std::optional<Ending> readBackup(const std::string& file)
     {
         const int fd =
             ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -721,10 +768,10 @@ private:
             {
             };
             if (err == ELOOP && ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-                fail(ExitFileTrouble, file + " is a symbolic link: a backup is read only from its "
-                                             "own path; give that.");
-            fail(ExitFileTrouble,
-                 file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
+                return stop(ExitFileTrouble, file + " is a symbolic link: a backup is read only "
+                                                    "from its own path; give that.");
+            return stop(ExitFileTrouble,
+                        file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
         }
         struct stat st
         {
@@ -734,11 +781,11 @@ private:
         if (!stated || !S_ISREG(st.st_mode)) {
             ::close(fd);
             if (!stated)
-                fail(ExitFileTrouble,
-                     file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
-            fail(ExitFileTrouble,
-                 file + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file") +
-                     ": a backup is a file that backup wrote.");
+                return stop(ExitFileTrouble,
+                            file + ": " + Session::fileErrorText(Session::fileErrorCode(err)));
+            return stop(ExitFileTrouble,
+                        file + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file") +
+                            ": a backup is a file that backup wrote.");
         }
         std::string bytes;
         char chunk[8192];
@@ -749,8 +796,8 @@ private:
             if (got < 0) {
                 const int readErr = errno;
                 ::close(fd);
-                fail(ExitFileTrouble,
-                     file + ": " + Session::fileErrorText(Session::fileErrorCode(readErr)));
+                return stop(ExitFileTrouble,
+                            file + ": " + Session::fileErrorText(Session::fileErrorCode(readErr)));
             }
             if (got == 0)
                 break;
@@ -761,12 +808,13 @@ private:
         }
         ::close(fd);
         m_restoring = std::move(bytes);
+        return std::nullopt;
     }
 
-    // Nothing when the command may go on; the exit status when it ended here.
-    std::optional<int> loadAndSignIn()
+    // Nothing when the command may go on; the ending when it ended here.
+    std::optional<Ending> loadAndSignIn()
     {
-        if (const std::optional<int> ended = refuseNonTable())
+        if (const std::optional<Ending> ended = refuseNonTable())
             return ended;
         // Loading creates a missing table, which would then stand in the
         // way of init.
@@ -775,7 +823,7 @@ private:
             return stop(ExitFileTrouble,
                         m_path + ": there is no user table here; init creates one.");
         if (const ChangeResult read = m_session.loadTable(); !read.done())
-            return endWith(read);
+            return endingOf(read);
 
         // The name first, so no password is asked for a name that is not
         // there, as the login dialog does.
@@ -785,8 +833,11 @@ private:
         }
         if (const auto refusal = m_session.refuseName(m_user))
             return stop(ExitSignInRefused, Session::signInMessage(*refusal));
-        const std::string typed = m_secrets.read("Password for " + *m_invocation.user + ": ",
+        const PasswordLine line = m_secrets.read("Password for " + *m_invocation.user + ": ",
                                                  m_invocation.passwordFd.value_or(0));
+        if (!line.text)
+            return stop(ExitBadInput, line.failure);
+        const std::string& typed = *line.text;
         const Session::SignInResult result = m_session.signIn(m_user, typed);
         if (result == Session::SignInResult::WrongPassword && !isBlankText(typed) &&
             unstorableRefusal(TextField::Password, typed))
@@ -797,33 +848,42 @@ private:
 
         // Every password is typed before the writer lock is taken: nobody
         // waits while someone types.
-        if (m_info.takes(Operand::NewUser))
-            m_newPassword =
-                readNewPassword("Password for the new user " + m_invocation.operands[0]);
-        else if (m_invocation.newPassword)
-            m_newPassword = readNewPassword("New password for " + m_invocation.operands[0]);
-        else if (m_info.run == &Command::changeOwnPassword)
-            readOwnNewPassword(typed);
-        if (m_info.writes) {
-            // From here to the save no other writer comes in between. What
-            // someone saved while the passwords were typed is taken first.
-            m_writing.emplace(m_session.holdWriterLock());
-            if (Session::peekTableFile(m_path) != loaded) {
-                if (const ChangeResult read = m_session.reload(); !read.done())
-                    return endWith(read);
-            }
+        if (const std::optional<Ending> refused = readNewPasswords(typed))
+            return refused;
+        if (m_info.writes)
+            return holdForWriting(loaded);
+        return std::nullopt;
+    }
+
+    // From here to the save no other writer comes in between. What someone
+    // saved since the table was `loaded` (while the passwords were typed) is
+    // taken first.
+    std::optional<Ending> holdForWriting(const std::optional<std::string>& loaded)
+    {
+        Session::WriterTake take = m_session.holdWriterLock();
+        if (!take.hold)
+            return endingOf(take.failure);
+        m_writing.emplace(std::move(*take.hold));
+        if (Session::peekTableFile(m_path) != loaded) {
+            if (const ChangeResult read = m_session.reload(); !read.done())
+                return endingOf(read);
         }
         return std::nullopt;
     }
 
-    // How a command ends: its exit status and its words on standard error
-    // (for one that did its work, a notice; empty when there is nothing to
-    // say).
-    struct Ending
+    // The new passwords the command takes, read into m_newPassword (and,
+    // for passwd, beside `signIn`'s, the old one); nothing when they will
+    // do, the ending otherwise.
+    std::optional<Ending> readNewPasswords(const std::string& signIn)
     {
-        int status = ExitDone;
-        std::string message;
-    };
+        if (m_info.takes(Operand::NewUser))
+            return readNewPassword("Password for the new user " + m_invocation.operands[0]);
+        if (m_invocation.newPassword)
+            return readNewPassword("New password for " + m_invocation.operands[0]);
+        if (m_info.run == &Command::changeOwnPassword)
+            return readOwnNewPassword(signIn);
+        return std::nullopt;
+    }
 
     // The one place where what a change came to becomes the command's exit
     // status and words: done, or the reason it was not made.
@@ -856,29 +916,18 @@ private:
                     "; nothing was written."};
     }
 
-    // Ends the command with what its change came to: the words said, the
-    // exit status returned.
-    int endWith(const ChangeResult& result)
-    {
-        const Ending ending = endingOf(result);
-        if (ending.status == ExitDone) {
-            if (!ending.message.empty())
-                notice(ending.message);
-            return ExitDone;
-        }
-        return stop(ending.status, ending.message);
-    }
+    // The ending of a command unable to do its work.
+    static Ending stop(int status, std::string message) { return {status, std::move(message)}; }
 
-    // Ends the command unable to do its work: `message` said, `status`
-    // returned.
-    int stop(int status, const std::string& message) const
+    // Says how the command ended: a notice where it did its work, else why
+    // not; its exit status.
+    int tell(const Ending& ending)
     {
-        // After whatever the command wrote to standard output, as a script
-        // reading both would see it.
-        m_out.flush();
-        m_err << ProgramName << ": " << message << "\n";
-        m_err.flush();
-        return status;
+        if (ending.status != ExitDone)
+            return tellFailure(m_out, m_err, ending);
+        if (!ending.message.empty())
+            notice(ending.message);
+        return ExitDone;
     }
 
     int refusalStatus(ChangeResult::Reason reason) const
@@ -892,6 +941,7 @@ private:
         case ChangeResult::Reason::NoSuchAccount:
             return ExitNotFound;
         case ChangeResult::Reason::ControlCharacter:
+        case ChangeResult::Reason::Unstorable:
         case ChangeResult::Reason::BadDataPath:
         case ChangeResult::Reason::UnsoundTable: // as check says of it
             return ExitBadInput;                 // as when the command line's text is checked first
@@ -908,49 +958,68 @@ private:
     }
 
     // The stored name of the user `typed` means. Without one, the typed name
-    // goes to the session core, which refuses it after checking the rights.
-    std::string storedName(const std::string& typed) const
+    // goes to the session core, which refuses it after checking the rights;
+    // an empty one names nobody.
+    std::optional<std::string> storedName(const std::string& typed) const
     {
         const std::string stored = m_session.storedName(typed);
         if (!stored.empty())
             return stored;
         if (typed.empty())
-            fail(ExitNotFound, Session::noSuchUserText());
+            return std::nullopt;
         return typed;
     }
 
     // passwd: the sign-in's password is the old one; the new one is read
     // as edit --password reads it, and held to the rules by the session.
-    void readOwnNewPassword(const std::string& old)
+    std::optional<Ending> readOwnNewPassword(const std::string& old)
     {
         const int fd = m_invocation.newPasswordFd.value_or(0);
-        const std::string typed =
+        const PasswordLine first =
             m_secrets.read("New password for " + *m_invocation.user + ": ", fd);
-        const std::string again =
-            m_secrets.atTerminal(fd) ? m_secrets.read("Again, to be sure: ", fd) : typed;
+        if (!first.text)
+            return stop(ExitBadInput, first.failure);
+        const PasswordLine second =
+            m_secrets.atTerminal(fd) ? m_secrets.read("Again, to be sure: ", fd) : first;
+        if (!second.text)
+            return stop(ExitBadInput, second.failure);
+        const std::string& typed = *first.text;
+        const std::string& again = *second.text;
         for (const std::string* password : {&typed, &again}) {
             if (unstorableRefusal(TextField::Password, *password))
-                fail(ExitBadInput, unstorablePassword(*password) + "; nothing was written.");
+                return stop(ExitBadInput, unstorablePassword(*password) + "; nothing was written.");
         }
         m_oldPassword = old;
         m_newPassword = typed;
         m_repeatedPassword = again;
+        return std::nullopt;
     }
 
-    // A new password: from --new-password-fd or standard input, asked twice
-    // where that is a terminal.
-    std::string readNewPassword(const std::string& prompt)
+    // A new password into m_newPassword: from --new-password-fd or standard
+    // input, asked twice where that is a terminal. Nothing when it will do;
+    // the ending otherwise.
+    std::optional<Ending> readNewPassword(const std::string& prompt)
     {
         const int fd = m_invocation.newPasswordFd.value_or(0);
-        const std::string typed = m_secrets.read(prompt + ": ", fd);
-        if (m_secrets.atTerminal(fd) && m_secrets.read("Again, to be sure: ", fd) != typed)
-            fail(ExitBadInput, "the two passwords typed differ; nothing was written.");
+        const PasswordLine line = m_secrets.read(prompt + ": ", fd);
+        if (!line.text)
+            return stop(ExitBadInput, line.failure);
+        const std::string& typed = *line.text;
+        if (m_secrets.atTerminal(fd)) {
+            const PasswordLine again = m_secrets.read("Again, to be sure: ", fd);
+            if (!again.text)
+                return stop(ExitBadInput, again.failure);
+            if (*again.text != typed)
+                return stop(ExitBadInput, "the two passwords typed differ; nothing was written.");
+        }
         if (isBlankText(typed))
-            fail(ExitBadInput, "the new password is empty; nothing was written.");
+            return stop(ExitBadInput, "the new password is empty; nothing was written.");
         if (unstorableRefusal(TextField::Password, typed))
-            fail(ExitBadInput, unstorablePassword(typed) + "; nothing was written.");
-        checkFits(TextField::Password, typed);
-        return typed;
+            return stop(ExitBadInput, unstorablePassword(typed) + "; nothing was written.");
+        if (std::optional<Ending> refused = refuseTooLong(TextField::Password, typed))
+            return refused;
+        m_newPassword = typed;
+        return std::nullopt;
     }
 
     const Invocation& m_invocation;
@@ -1037,7 +1106,7 @@ const std::vector<CommandInfo>& commandTable()
     return commands;
 }
 
-std::string defaultTablePath()
+std::optional<std::string> defaultTablePath()
 {
     std::string base;
     const char* dataHome = std::getenv("XDG_DATA_HOME");
@@ -1049,7 +1118,7 @@ std::string defaultTablePath()
     } else if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) {
         base = std::string(entry->pw_dir) + "/.local/share";
     } else {
-        fail(ExitFileTrouble, "no home folder to keep the table in: give --table FILE");
+        return std::nullopt;
     }
     return base + "/larkledger-security/" + Session::TableFileName;
 }
@@ -1057,6 +1126,11 @@ std::string defaultTablePath()
 int runCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
                std::ostream& err, AuditSink* audit)
 {
-    Command command(invocation, secrets, out, err, audit);
+    const std::optional<std::string> table =
+        invocation.table ? invocation.table : defaultTablePath();
+    if (!table)
+        return tellFailure(
+            out, err, {ExitFileTrouble, "no home folder to keep the table in: give --table FILE"});
+    Command command(invocation, *table, secrets, out, err, audit);
     return command.run();
 }

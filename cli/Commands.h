@@ -3,20 +3,18 @@
 #include "Arguments.h"
 #include "Secret.h"
 
+#include <optional>
 #include <ostream>
 #include <string>
 
 // ${XDG_DATA_HOME:-$HOME/.local/share}/larkledger-security/Gatekeep.acl, the
-// table the launcher starts the windows beside.
-std::string defaultTablePath();
+// table the launcher starts the windows beside; nothing without a home folder.
+std::optional<std::string> defaultTablePath();
 
 class AuditSink;
 
 // Runs a parsed command, writing what it shows to `out` and notices to
 // `err`; returns the exit status, having said on `err` why where it is not
-// 0. What ends it while it reads and checks the command line's texts,
-// passwords and backup file (a text the table cannot hold, a new password
-// that will not do, a backup that cannot be read) throws CliFailure instead.
-// `audit`, when given, records the sign-in and every change.
+// 0. `audit`, when given, records the sign-in and every change.
 int runCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,
                std::ostream& err, AuditSink* audit = nullptr);

@@ -1,10 +1,9 @@
 #include "Secret.h"
 
-#include "Arguments.h"
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 #include <termios.h>
 #include <unistd.h>
@@ -218,22 +217,19 @@ bool SecretReader::atTerminal(int fd) const
     return ::isatty(fd) != 0;
 }
 
-std::string SecretReader::read(const std::string& prompt, int fd)
+PasswordLine SecretReader::read(const std::string& prompt, int fd)
 {
     std::string line;
     const LineEnd end = ::isatty(fd) ? readWithoutEcho(fd, prompt, line) : readLine(fd, line);
     if (end == LineEnd::Read)
-        return line;
+        return {std::move(line), {}};
     const int error = errno;
     // Never a byte of what was read: it may be most of a password.
     line.assign(line.size(), '\0');
     const std::string source = fd == STDIN_FILENO ? std::string("standard input")
                                                   : "file descriptor " + std::to_string(fd);
     if (end == LineEnd::TooLong)
-        throw CliFailure{ExitBadInput,
-                         source + ": no line end within " + std::to_string(MaxPasswordLine) +
-                             " bytes, far more than any password; nothing was written.",
-                         false,
-                         {}};
-    throw CliFailure{ExitBadInput, source + ": " + std::strerror(error), false, {}};
+        return {std::nullopt, source + ": no line end within " + std::to_string(MaxPasswordLine) +
+                                  " bytes, far more than any password; nothing was written."};
+    return {std::nullopt, source + ": " + std::strerror(error)};
 }

@@ -1,7 +1,16 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+
+// A password read: the line, or, without one, why the read failed (for
+// people, naming the source).
+struct PasswordLine
+{
+    std::optional<std::string> text;
+    std::string failure;
+};
 
 // Passwords come from the terminal without echo, or, from a descriptor that
 // is not a terminal (standard input, or one named by --password-fd or
@@ -20,9 +29,9 @@ public:
 
     // The next password from `fd` (0: standard input) without its line end
     // (LF or CR LF); empty when there is none. `prompt` is shown on a
-    // terminal only. Throws CliFailure (ExitBadInput) when the read fails or
+    // terminal only. No text, only the failure, when the read fails or
     // finds no line end within MaxPasswordLine bytes.
-    std::string read(const std::string& prompt, int fd = 0);
+    PasswordLine read(const std::string& prompt, int fd = 0);
     // Whether `fd` is a terminal, where a new password is asked twice.
     bool atTerminal(int fd = 0) const;
 };

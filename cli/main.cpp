@@ -7,31 +7,42 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <variant>
 #include <vector>
+
+namespace {
+
+// Help, the version, or the command run; its exit status.
+int run(const Invocation& invocation)
+{
+    if (invocation.help) {
+        const CommandInfo* command = findCommand(invocation.command);
+        std::cout << (command ? commandHelpText(*command) : helpText());
+        return ExitDone;
+    }
+    if (invocation.version) {
+        std::cout << versionText();
+        return ExitDone;
+    }
+    SecretReader secrets;
+    const auto audit = makeSystemLogSink();
+    return runCommand(invocation, secrets, std::cout, std::cerr, audit.get());
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     int status = ExitDone;
     try {
-        const Invocation invocation = parseArguments(arguments);
-        if (invocation.help) {
-            const CommandInfo* command = findCommand(invocation.command);
-            std::cout << (command ? commandHelpText(*command) : helpText());
-        } else if (invocation.version) {
-            std::cout << versionText();
-        } else {
-            SecretReader secrets;
-            const auto audit = makeSystemLogSink();
-            status = runCommand(invocation, secrets, std::cout, std::cerr, audit.get());
+        const std::variant<Invocation, UsageMistake> parsed = parseArguments(arguments);
+        if (const auto* mistake = std::get_if<UsageMistake>(&parsed)) {
+            std::cerr << ProgramName << ": " << mistake->message << "\n"
+                      << usageLine(mistake->command);
+            return ExitBadInput;
         }
-    } catch (const CliFailure& failure) {
-        std::cout.flush();
-        if (!failure.message.empty())
-            std::cerr << ProgramName << ": " << failure.message << "\n";
-        if (failure.usage)
-            std::cerr << usageLine(failure.command);
-        return failure.status;
+        status = run(std::get<Invocation>(parsed));
     } catch (const std::exception& error) {
         std::cout.flush();
         std::cerr << ProgramName << ": " << error.what() << "\n";

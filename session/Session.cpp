@@ -403,9 +403,14 @@ std::string Session::writerWaitNotice(std::string_view path)
     return "waiting for another copy to finish writing " + std::string(path);
 }
 
-Session::WriterHold Session::holdWriterLock()
+Session::WriterTake Session::holdWriterLock()
 {
-    return waitForWriter(true);
+    WriterTake take;
+    take.failure = failingSafely([&] {
+        take.hold.emplace(waitForWriter(true));
+        return ChangeResult();
+    });
+    return take;
 }
 
 Session::WriterHold Session::waitForWriter(bool plainTimeout)

@@ -123,8 +123,8 @@ enum class ConflictChoice
 // re-checked there, and saved with theirs. A file fault ends a load or a
 // change in its Failed result and leaves the table as it was; a save whose
 // new table reached the file before a later step failed is done, with that
-// step's fault in its warning. Only holdWriterLock, which the caller holds
-// around its own calls, raises.
+// step's fault in its warning. Only the static file helpers below raise
+// (peekTableFile, writeCopy), caught by fileFaultOf.
 class Session
 {
 public:
@@ -181,10 +181,17 @@ public:
         explicit WriterHold(std::unique_ptr<Hold> hold);
         std::unique_ptr<Hold> m_hold;
     };
-    // Keeps other writers out for a scope (the command line's read, change
-    // and save); the session's own saves within it go ahead. Waits as a save
-    // does; a wait in vain raises IoError 32.
-    WriterHold holdWriterLock();
+    // A take of the writer lock: the hold, or, without one, the file fault
+    // that kept it as a Failed result (code 32: the wait was in vain).
+    struct WriterTake
+    {
+        std::optional<WriterHold> hold;
+        ChangeResult failure;
+    };
+    // Keeps other writers out for as long as the hold lives (the command
+    // line's read, change and save); the session's own saves within it go
+    // ahead. Waits as a save does.
+    WriterTake holdWriterLock();
     // Once per session, after a take of the writer lock found the file
     // system without locks: that saves run unlocked. A change done then
     // carries it in its warning already; this is for those who hold the

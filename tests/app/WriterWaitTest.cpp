@@ -55,13 +55,9 @@ public:
         if (m_pid == 0) {
             ::close(ready[0]);
             Session other(Session::TableFileName);
-            try {
-                const Session::WriterHold hold = other.holdWriterLock();
-                if (::write(ready[1], "y", 1) != 1)
-                    ::_exit(1);
+            const Session::WriterTake hold = other.holdWriterLock();
+            if (hold.hold && ::write(ready[1], "y", 1) == 1)
                 ::pause();
-            } catch (...) {
-            }
             ::_exit(1);
         }
         ::close(ready[1]);

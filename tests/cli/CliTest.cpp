@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <termios.h>
+#include <variant>
 #include <vector>
 
 #include <poll.h>
@@ -869,7 +870,8 @@ TEST(ACommandTakesTheWriterLockOnlyOnceEveryPasswordIsTyped)
 
         // Typed while someone holds the lock, the command waits its turn.
         {
-            const Session::WriterHold hold = other.holdWriterLock();
+            const Session::WriterTake hold = other.holdWriterLock();
+            CHECK(hold.hold);
             process.write(row.second);
             process.waitUntilRead();
             ::usleep(300000);
@@ -898,7 +900,8 @@ TEST(ACommandWaitsForAnotherWriterSayingSo)
     useFixture();
     {
         Session holder(TableFile);
-        const Session::WriterHold hold = holder.holdWriterLock();
+        const Session::WriterTake hold = holder.holdWriterLock();
+        CHECK(hold.hold);
         const CliResult result = runCli(change, "secret\n");
         CHECK_EQ(result.status, 4);
         CHECK_EQ(result.err, waiting + "larkledger-security-cli: Gatekeep.acl: File locked by "
@@ -910,7 +913,8 @@ TEST(ACommandWaitsForAnotherWriterSayingSo)
     useFixture();
     {
         auto holder = std::make_unique<Session>(TableFile);
-        std::optional<Session::WriterHold> hold(holder->holdWriterLock());
+        std::optional<Session::WriterHold> hold(holder->holdWriterLock().hold);
+        CHECK(hold);
         CliProcess process(change);
         process.write("secret\n");
         ::usleep(300000);
@@ -1609,18 +1613,13 @@ TEST(EveryRefusedSignInOfTheCommandLineIsRecorded)
               static_cast<ssize_t>(std::strlen(row.passwordLine)));
         ::close(pipe[1]);
         const Invocation invocation =
-            parseArguments({"--table", TableFile, "--user", row.user, "--password-fd",
-                            std::to_string(pipe[0]), "ls"});
+            std::get<Invocation>(parseArguments({"--table", TableFile, "--user", row.user,
+                                                 "--password-fd", std::to_string(pipe[0]), "ls"}));
         RecordingSink sink;
         SecretReader secrets;
         std::ostringstream out;
         std::ostringstream err;
-        int status = 0;
-        try {
-            status = runCommand(invocation, secrets, out, err, &sink);
-        } catch (const CliFailure& failure) {
-            status = failure.status;
-        }
+        const int status = runCommand(invocation, secrets, out, err, &sink);
         ::close(pipe[0]);
         CHECK_EQ(status, int(ExitSignInRefused));
         std::vector<std::string> logged;
@@ -1859,7 +1858,8 @@ TEST(BackupRefusesWhatIsNoFileOfItsOwnBeforeAnyLock)
             {"to-file", "to-file" + link},
         };
         Session holder(TableFile);
-        const Session::WriterHold hold = holder.holdWriterLock();
+        const Session::WriterTake hold = holder.holdWriterLock();
+        CHECK(hold.hold);
         for (const auto& [copy, message] : rows) {
             if (copy.empty())
                 continue;
@@ -1992,7 +1992,8 @@ TEST(AFailedBackupLeavesTheEarlierOneWhole)
 TEST(ABackupIsRecorded)
 {
     useFixture();
-    const Invocation invocation = parseArguments({"--table", TableFile, "backup", "old.acl"});
+    const Invocation invocation =
+        std::get<Invocation>(parseArguments({"--table", TableFile, "backup", "old.acl"}));
     RecordingSink sink;
     SecretReader secrets;
     std::ostringstream out;
@@ -2067,7 +2068,7 @@ TEST(ANoOpIsRecordedAsNoChange)
         if (row.command[0] == "rm")
             arguments.resize(6);
         arguments.insert(arguments.end(), row.command.begin(), row.command.end());
-        const Invocation invocation = parseArguments(arguments);
+        const Invocation invocation = std::get<Invocation>(parseArguments(arguments));
         RecordingSink sink;
         SecretReader secrets;
         std::ostringstream out;

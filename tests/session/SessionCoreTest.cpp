@@ -413,7 +413,8 @@ TEST(AWaitForAnotherWriterIsFollowedToItsEnd)
         writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
         SignedIn mine("me", "pw");
         Session other(TableFile);
-        std::optional<Session::WriterHold> held(other.holdWriterLock());
+        std::optional<Session::WriterHold> held(other.holdWriterLock().hold);
+        CHECK(held);
         std::vector<Session::WriterWait> heard;
         mine.session.setWriterWait(row.wait, [&](Session::WriterWait step) {
             heard.push_back(step);
@@ -1450,7 +1451,8 @@ TEST(ARefreshLeavesAFileAnotherWriterHoldsForTheNextLook)
     SignedIn mine("me", "pw");
     SignedIn theirs("boss", "bosspw");
     {
-        const Session::WriterHold writing = theirs.session.holdWriterLock();
+        const Session::WriterTake writing = theirs.session.holdWriterLock();
+        CHECK(writing.hold);
         CHECK(theirs.session.addUser(plain("bob", "bobpw", "/bob")).done());
         CHECK(theirs.session.save().done());
         CHECK(!mine.session.refresh().refreshed);

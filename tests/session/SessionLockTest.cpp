@@ -65,7 +65,8 @@ TEST(AWindowsSaveWaitsForTheLockAfterItsFileWasRemoved)
 
     Session other(TableFile);
     {
-        const Session::WriterHold hold = other.holdWriterLock();
+        const Session::WriterTake hold = other.holdWriterLock();
+        CHECK(hold.hold);
         const ChangeResult locked = window.addAccount("clerk", namedAccount("Second"));
         CHECK(locked.outcome == ChangeResult::Outcome::Failed);
         CHECK_EQ(locked.errorCode, 32);
@@ -91,6 +92,30 @@ TEST(ALinkAtTheLocksNameFailsTheSaveSayingWhatToDo)
                          "is a link, a special file or a second name of another file), so the "
                          "writer lock cannot be taken safely: nothing was written. Remove "
                          ".Gatekeep.acl.writer; the next save makes it anew."));
+    CHECK_EQ(readFile(TableFile), fixture());
+}
+
+// A hold of the writer lock that cannot be had is a Failed result, as a
+// save's would be: a wait in vain, or a lock file that is not safe to take.
+TEST(AHoldOfTheWriterLockThatFailsSaysWhy)
+{
+    writeFile(TableFile, fixture());
+    Session holder(TableFile);
+    Session other(TableFile);
+    other.setWriterWait(std::chrono::milliseconds(0));
+    {
+        const Session::WriterTake held = holder.holdWriterLock();
+        CHECK(held.hold);
+        const Session::WriterTake waited = other.holdWriterLock();
+        CHECK(!waited.hold);
+        CHECK(waited.failure.outcome == ChangeResult::Outcome::Failed);
+        CHECK_EQ(waited.failure.errorCode, 32);
+    }
+    CHECK(::unlink(WriterLockFile.c_str()) == 0);
+    CHECK(::symlink(TableFile.c_str(), WriterLockFile.c_str()) == 0);
+    const Session::WriterTake linked = other.holdWriterLock();
+    CHECK(!linked.hold);
+    CHECK_EQ(linked.failure.errorCode, 5);
     CHECK_EQ(readFile(TableFile), fixture());
 }
 
