@@ -3,8 +3,8 @@
 
 #include "session/Session.h"
 #include "session/StoredText.h"
-#include "session/internal/TableBytes.h"
 #include "session/TableCheck.h"
+#include "session/internal/TableBytes.h"
 #include "store/Scramble.h"
 
 #include <functional>
@@ -435,4 +435,23 @@ TEST(EveryTableByteComesOutAsUtf8AndFindsItsUserAgain)
         CHECK(session.save().done());
         CHECK(session.listedNames() == std::vector<std::string>({"me"}));
     }
+}
+
+// The data path names a folder on this system, whose names are UTF-8: the
+// first use looks for the folder a person chose, not for the table's bytes
+// of its name, which name no folder.
+TEST(AFirstUsersDataFolderIsFoundByTheNameItBears)
+{
+    const std::string folder = "caf\xc3\xa9";
+    CHECK_EQ(::mkdir(folder.c_str(), 0700), 0);
+    ::unlink(TableFile.c_str());
+    Session session(TableFile);
+    const ChangeResult made = session.createFirstUser(plain("chief", "pw", folder));
+    CHECK(made.done());
+    CHECK_EQ(made.message, std::string());
+    CHECK_EQ(session.me().dataPath, folder);
+    UserTable table;
+    LoadUserTable(table, TableFile);
+    CHECK_EQ(decoded(table.slot(1).DataPath), std::string("caf\xe9"));
+    ::rmdir(folder.c_str());
 }
