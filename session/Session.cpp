@@ -241,6 +241,13 @@ UserData inTableBytes(UserData user)
     return user;
 }
 
+AccountData inTableBytes(AccountData account)
+{
+    for (std::string* text : {&account.name, &account.description})
+        *text = tableBytesOf(*text).value_or(recordableBytes(*text));
+    return account;
+}
+
 UserData inUtf8(UserData user)
 {
     for (std::string* text : {&user.loginName, &user.password, &user.dataPath})
@@ -1028,14 +1035,11 @@ std::string Session::shownPassword(const UserData& user) const
     return user.password == utf8Of(decoded(m_currentUser.Password)) ? user.password : "Hidden";
 }
 
-std::optional<std::string> Session::userNamed(std::string_view loginName,
-                                              std::optional<ChangeResult>& refused)
+std::optional<ChangeResult> Session::refuseUnholdableName(std::string_view loginName)
 {
-    std::optional<std::string> name = tableBytesOf(loginName);
-    if (!name)
-        refused =
-            refuse(ChangeResult::Reason::NoSuchUser, noSuchUserText(), recordableBytes(loginName));
-    return name;
+    if (tableBytesOf(loginName))
+        return std::nullopt;
+    return refuse(ChangeResult::Reason::NoSuchUser, noSuchUserText(), recordableBytes(loginName));
 }
 
 std::optional<ChangeResult>
@@ -1155,8 +1159,7 @@ ChangeResult Session::deleteUser(std::string_view loginName, bool unchangedIfGon
     if (!bytes && unchangedIfGone)
         return unchanged(ChangeResult::Reason::NoSuchUser, noSuchUserText(),
                          "no user of that name to delete", recordableBytes(loginName));
-    std::optional<ChangeResult> refused;
-    if (!userNamed(loginName, refused))
+    if (auto refused = refuseUnholdableName(loginName))
         return *refused;
     const std::string name = *bytes;
     Step step;
@@ -1368,16 +1371,14 @@ std::optional<Conflict> accountClash(const UserTable& seen, const UserTable& fil
 
 ChangeResult Session::addAccount(std::string_view loginName, const AccountData& account)
 {
-    std::optional<ChangeResult> refused;
-    const std::optional<std::string> name = userNamed(loginName, refused);
-    if (!name)
+    if (auto refused = refuseUnholdableName(loginName))
         return *refused;
-    const std::optional<AccountEntry> plain = accountBytes(account, *name, refused);
-    if (!plain)
+    const std::string name = *tableBytesOf(loginName);
+    if (auto refused = refuseUnstorable(account, name))
         return *refused;
+    const AccountEntry plain = plainEntry(inTableBytes(account));
     Step step;
-    step.apply = [this, name = *name, plain = *plain](UserTable& table,
-                                                      std::vector<AuditEvent>& events) {
+    step.apply = [this, name, plain](UserTable& table, std::vector<AuditEvent>& events) {
         return addAccount(table, name, plain, events);
     };
     // A new account takes whichever entry is free in the file's table.
@@ -1437,19 +1438,12 @@ std::string Session::shownAccount(std::string_view loginName, int entry) const
     return decoded(m_table.slot(slot).Accounts[static_cast<std::size_t>(entry)].AccountName);
 }
 
-std::optional<AccountEntry> Session::accountBytes(const AccountData& account,
-                                                  std::string_view loginName,
-                                                  std::optional<ChangeResult>& refused)
+std::optional<ChangeResult> Session::refuseUnstorable(const AccountData& account,
+                                                      std::string_view loginName)
 {
-    refused = refuseUnstorable(
+    return refuseUnstorable(
         {{TextField::AccountName, account.name}, {TextField::Description, account.description}},
         loginName);
-    if (refused)
-        return std::nullopt;
-    AccountData bytes = account;
-    bytes.name = *tableBytesOf(account.name);
-    bytes.description = *tableBytesOf(account.description);
-    return plainEntry(bytes);
 }
 
 std::optional<ChangeResult> Session::checkSameAccount(const UserTable& table, int slot,
@@ -1477,19 +1471,17 @@ std::optional<ChangeResult> Session::checkSameAccount(const UserTable& table, in
 
 ChangeResult Session::modifyAccount(std::string_view loginName, const AccountData& account)
 {
-    std::optional<ChangeResult> refused;
-    const std::optional<std::string> bytes = userNamed(loginName, refused);
-    if (!bytes)
+    if (auto refused = refuseUnholdableName(loginName))
         return *refused;
-    const std::optional<AccountEntry> plain = accountBytes(account, *bytes, refused);
-    if (!plain)
+    const std::string name = *tableBytesOf(loginName);
+    if (auto refused = refuseUnstorable(account, name))
         return *refused;
+    const AccountEntry plain = plainEntry(inTableBytes(account));
     const int entry = account.entry;
-    const std::string name = *bytes;
     const std::string shown = shownAccount(name, entry);
     Step step;
-    step.apply = [this, name, entry, shown, plain = *plain](UserTable& table,
-                                                            std::vector<AuditEvent>& events) {
+    step.apply = [this, name, entry, shown, plain](UserTable& table,
+                                                   std::vector<AuditEvent>& events) {
         return modifyAccount(table, name, entry, shown, plain, events);
     };
     step.clash = [name, entry](const UserTable& seen, const UserTable& file) {
@@ -1539,11 +1531,9 @@ ChangeResult Session::modifyAccount(UserTable& table, const AnsiString& loginNam
 
 ChangeResult Session::deleteAccount(std::string_view loginName, int entry)
 {
-    std::optional<ChangeResult> refused;
-    const std::optional<std::string> bytes = userNamed(loginName, refused);
-    if (!bytes)
+    if (auto refused = refuseUnholdableName(loginName))
         return *refused;
-    const std::string name = *bytes;
+    const std::string name = *tableBytesOf(loginName);
     const std::string shown = shownAccount(name, entry);
     Step step;
     step.apply = [this, name, entry, shown](UserTable& table, std::vector<AuditEvent>& events) {

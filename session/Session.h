@@ -421,10 +421,11 @@ private:
     std::optional<ChangeResult>
     refuseUnstorable(std::initializer_list<std::pair<TextField, std::string_view>> texts,
                      std::string_view target);
-    // The table's bytes of the name of a user to change; nothing (and the
-    // refusal recorded in `refused`) when no user could bear it.
-    std::optional<std::string> userNamed(std::string_view loginName,
-                                         std::optional<ChangeResult>& refused);
+    std::optional<ChangeResult> refuseUnstorable(const AccountData& account,
+                                                 std::string_view loginName);
+    // The refusal (recorded) of a change of the user `loginName` where no
+    // user could bear that name, as the table cannot hold it; else nothing.
+    std::optional<ChangeResult> refuseUnholdableName(std::string_view loginName);
     ChangeResult refuseRight(Right missing, std::string_view action, std::string_view target);
     // The refusal of the first text of `texts` that holds a control
     // character; nothing when none does.
@@ -482,10 +483,6 @@ private:
     // The name of the account this session shows at `entry` of the user
     // `loginName`; empty when none.
     std::string shownAccount(std::string_view loginName, int entry) const;
-    // A bank account's texts as the table holds them, or nothing with the
-    // refusal (recorded) in `refused`.
-    std::optional<AccountEntry> accountBytes(const AccountData& account, std::string_view loginName,
-                                             std::optional<ChangeResult>& refused);
     // Refuses a change of the account `shown` at `entry` when the table
     // holds no longer that one there.
     std::optional<ChangeResult> checkSameAccount(const UserTable& table, int slot,
