@@ -940,6 +940,8 @@ private:
         case ChangeResult::Reason::NoSuchUser:
         case ChangeResult::Reason::NoSuchAccount:
             return ExitNotFound;
+        case ChangeResult::Reason::ForeignFile:
+            return ExitFileTrouble;
         case ChangeResult::Reason::ControlCharacter:
         case ChangeResult::Reason::Unstorable:
         case ChangeResult::Reason::BadDataPath:

@@ -11,6 +11,7 @@
 #include "store/WriterLock.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 
@@ -288,6 +289,18 @@ std::string folderOf(const std::string& path)
 std::string fileNameOf(const std::string& path)
 {
     return path.substr(folderOf(path).size());
+}
+
+// Whether `path` is nothing, or a plain file of the caller's own, as a
+// first use may fill.
+bool emptyFileOfMyOwn(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 // How long a wait lasted, in words.
@@ -923,6 +936,10 @@ std::optional<ChangeResult> Session::firstUserRefusal(const UserData& typed, boo
         if (std::optional<std::string> message = controlCharacterRefusal(field, text))
             return refusal(ChangeResult::Reason::ControlCharacter, std::move(*message));
     }
+    // The first login ID holds every right: the placeholder everyone who
+    // read the manual knows would hand them all out.
+    if (withPassword && isReservedPassword(password))
+        return refusal(ChangeResult::Reason::ReservedPassword, ReservedPasswordMessage);
     if (trimControls(typed.dataPath).empty() || !isFolder(typed.dataPath))
         return refusal(ChangeResult::Reason::BadDataPath,
                        "Please give a correct path for your data files.");
@@ -951,6 +968,15 @@ ChangeResult Session::createFirstUser(const UserData& typed)
                 return refuse(ChangeResult::Reason::NotFirstUse,
                               "A user table already exists: the first login ID is made only "
                               "where there is none.",
+                              plain.LoginName.value());
+            // The save would keep the empty file's owner: another user's
+            // file would become their table, every password in it.
+            if (!emptyFileOfMyOwn(m_tablePath))
+                return refuse(ChangeResult::Reason::ForeignFile,
+                              fileNameOf(m_tablePath) +
+                                  " here belongs to another user or is a link: the first login "
+                                  "ID is made only in a file of your own. Remove it, or ask "
+                                  "whoever made it.",
                               plain.LoginName.value());
             UserTable next = m_table;
             next.StoreNewUser(plain);

@@ -63,6 +63,8 @@ struct ChangeResult
         WrongPassword,
         PasswordsDiffer,
         TooLong,
+        // The file a first use would fill is another user's, or a link.
+        ForeignFile,
         // A new text is no UTF-8 text or holds a character the table lacks:
         // stored, it would be another text.
         Unstorable

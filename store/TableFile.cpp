@@ -479,8 +479,9 @@ void removeStaleTemporaries(const std::string& tablePath)
         struct stat st
         {
         };
+        // Another user's file is theirs to remove, whatever its name says.
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode))
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
             ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
     ::closedir(dir);

@@ -726,6 +726,11 @@ TEST(InitMakesAPrivateTableWithItsFirstUser)
     const CliResult notAFolder =
         runCli({"--table", TableFile, "init", "chief", "--path", "data/missing"}, "pw\n");
     CHECK_EQ(notAFolder.status, 1);
+    // The placeholder would hand every right to whoever read the manual.
+    const CliResult placeholder = runCli({"--table", TableFile, "init", "chief"}, "NewPassW\n");
+    CHECK_EQ(placeholder.status, int(ExitRefused));
+    CHECK_EQ(placeholder.err, std::string("larkledger-security-cli: The NewPassWord is a reserved "
+                                          "word, please try another one.\n"));
     CHECK(listWorkingDir() == std::vector<std::string>({"data"}));
 }
 
@@ -2018,6 +2023,15 @@ TEST(PasswdChangesOnlyYourOwnPassword)
     CHECK_EQ(refused.status, int(ExitRefused));
     CHECK(refused.err.find("The NewPassWord is a reserved word") != std::string::npos);
     CHECK_EQ(readFile(TableFile), fixture());
+    // Nor may an administrator hand it to a user, new or old.
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"add", "copy", "--path", "/c"},
+          std::vector<std::string>{"edit", "clerk", "--password"}}) {
+        const CliResult given = as("admin", "secret", command, "newpassw\n");
+        CHECK_EQ(given.status, int(ExitRefused));
+        CHECK(given.err.find("The NewPassWord is a reserved word") != std::string::npos);
+        CHECK_EQ(readFile(TableFile), fixture());
+    }
     CHECK_EQ(as("clerk", "Pa55w0rd", {"passwd"}, "\n").status, int(ExitBadInput));
     CHECK_EQ(as("clerk", "Pa55w0rd", {"passwd"}, "123456789\n").status, int(ExitBadInput));
     CHECK_EQ(as("clerk", "wrong", {"passwd"}, "Fresh1\n").status, int(ExitSignInRefused));

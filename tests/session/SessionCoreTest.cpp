@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -1126,6 +1127,56 @@ TEST(ALoadThatFailsIsAFailedResult)
     CHECK(::rmdir(TableFile.c_str()) == 0);
 }
 
+// A first use fills only an empty file of the user's own: the saved table
+// would keep another's file's owner, and a link would lead elsewhere.
+TEST(FirstUseFillsNoFileOfAnotherUserNorALink)
+{
+    struct Row
+    {
+        const char* label;
+        bool asRoot; // needs root to give the file away
+        std::function<void()> plant;
+    };
+    const Row rows[] = {
+        {"another user's empty file", true,
+         [] {
+             writeFile(TableFile, "");
+             ::chmod(TableFile.c_str(), 0666);
+             CHECK(::chown(TableFile.c_str(), 65534, 65534) == 0);
+         }},
+        {"a link to an empty file", false,
+         [] {
+             writeFile("elsewhere", "");
+             CHECK(::symlink("elsewhere", TableFile.c_str()) == 0);
+         }},
+    };
+    for (const Row& row : rows) {
+        if (row.asRoot && ::geteuid() != 0)
+            continue;
+        std::printf("  %s\n", row.label);
+        storecheck::clearWorkingDir();
+        row.plant();
+        struct stat before
+        {
+        };
+        CHECK(::lstat(TableFile.c_str(), &before) == 0);
+        Session session(TableFile);
+        const ChangeResult made = session.createFirstUser(plain("chief", "pw", "."));
+        CHECK(made.reason == ChangeResult::Reason::ForeignFile);
+        CHECK_EQ(made.message,
+                 std::string("Gatekeep.acl here belongs to another user or is a link: the first "
+                             "login ID is made only in a file of your own. Remove it, or ask "
+                             "whoever made it."));
+        CHECK(!session.signedIn());
+        struct stat after
+        {
+        };
+        CHECK(::lstat(TableFile.c_str(), &after) == 0);
+        CHECK(after.st_ino == before.st_ino && after.st_uid == before.st_uid);
+        CHECK_EQ(storecheck::readFile(TableFile), std::string());
+    }
+}
+
 TEST(FirstUseCreatesTheOnlyUserAndSignsThemIn)
 {
     // Where nothing is, and in the empty file a start without a table
@@ -1484,6 +1535,15 @@ TEST(ThePlaceholderPasswordReachesNoRecord)
             session.saveChanges(session.loadForEditing("weak"), plain("weak", password, "/w"));
         CHECK(saved.reason == ChangeResult::Reason::ReservedPassword);
         CHECK_EQ(readFile(TableFile), before);
+    }
+    // Nor does the first login ID, which would hold every right with it.
+    for (const char* password : reserved) {
+        ::unlink(TableFile.c_str());
+        Session first(TableFile);
+        const ChangeResult made = first.createFirstUser(plain("chief", password, "."));
+        CHECK(made.reason == ChangeResult::Reason::ReservedPassword);
+        CHECK(!storecheck::fileExists(TableFile));
+        CHECK(Session::firstUserRefusal(plain("chief", password, "."), false) == std::nullopt);
     }
     writeTeam(Rights{R::AddUsers, R::ModifyUsers});
     Session session(TableFile);

@@ -57,6 +57,8 @@ private slots:
     void blankEntries();
     void pastedControlCharacter_data();
     void pastedControlCharacter();
+    void placeholderPassword_data();
+    void placeholderPassword();
     void unusablePath_data();
     void unusablePath();
     void pickerConfirmedAndCancelled();
@@ -277,6 +279,25 @@ void FirstUseDialogTest::pastedControlCharacter()
     m_ui->answer(MessageBox::Button::Ok);
     clickDone();
     expectRefused(message);
+}
+
+// The first login ID holds every right: the placeholder password everyone
+// who read the manual knows would hand them all out.
+void FirstUseDialogTest::placeholderPassword_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::newRow("whole") << "NewPassWord";
+    QTest::newRow("as the table keeps it, other case") << "newpassw";
+}
+
+void FirstUseDialogTest::placeholderPassword()
+{
+    QFETCH(QString, password);
+    showDialog();
+    fill(QStringLiteral("bob"), password);
+    m_ui->answer(MessageBox::Button::Ok);
+    clickDone();
+    expectRefused(QStringLiteral("The NewPassWord is a reserved word, please try another one."));
 }
 
 void FirstUseDialogTest::unusablePath_data()

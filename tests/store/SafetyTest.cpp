@@ -682,11 +682,18 @@ TEST(OnlyLeftoversOfEndedSavesAreRemoved)
     const std::string folder = tempName(dead, "2222222222222222");
     CHECK(::symlink(TableFile.c_str(), linked.c_str()) == 0);
     CHECK(::mkdir(folder.c_str(), 0700) == 0);
+    // Nor does another user's file of that name, whatever the name says.
+    const std::string others = tempName(dead, "3333333333333333");
+    writeFile(others, "theirs");
+    const uid_t otherUid = ::geteuid() == 0 ? 65534 : ::geteuid();
+    CHECK(::geteuid() != 0 || ::chown(others.c_str(), otherUid, otherUid) == 0);
 
     removeStaleTemporaries(TableFile);
     std::vector<std::string> expected(std::begin(kept), std::end(kept));
     expected.push_back(linked);
     expected.push_back(folder);
+    if (::geteuid() == 0)
+        expected.push_back(others);
     std::sort(expected.begin(), expected.end());
     CHECK_EQ(listWorkingDir(), expected);
     CHECK_EQ(readFile(TableFile), std::string("keep"));
