@@ -21,9 +21,9 @@ inline const std::string CraftedBytes = "M\nsign-in \"\xe9\x80\x81";
 
 // Passwords typed or stored, and account descriptions, used in the run.
 inline const std::vector<std::string> Secrets = {
-    "Pw1chief",   "Pw2craft",      "Pw3weak",      "Pw4new",     "Pw5typed",
-    "Pw6wrong",   "Desc1-vault",   "Desc2-drawer", "Desc3-loan", "Desc4-gone",
-    "Desc5-loan", "Desc6-dropped", "Desc7-bond",   "Desc8-mine"};
+    "Pw1chief",    "Pw2craft",     "Pw3weak",    "Pw4new",     "Pw5typed",   "Pw6wrong",
+    "Desc1-vault", "Desc2-drawer", "Desc3-loan", "Desc4-gone", "Desc5-loan", "Desc6-dropped",
+    "Desc7-bond",  "Desc8-mine",   "Pw9mine",    "Pw10dup"};
 
 // Starts without a table file in the working directory and leaves a folder
 // where the table was, the last save having failed on it.
@@ -63,6 +63,10 @@ inline void run(AuditSink* sink)
     CHECK(weak.signIn("weak", "Pw6wrong") == Session::SignInResult::WrongPassword);
     CHECK(weak.signIn("weak", "Pw4new") == Session::SignInResult::SignedIn);
     CHECK(weak.deleteUser("chief").reason == ChangeResult::Reason::MissingRight);
+    // A no-op the caller allowed, and a user's change of their own password.
+    CHECK(weak.addUser(plain("chief", "Pw10dup", "/x"), true).reason ==
+          ChangeResult::Reason::DuplicateUser);
+    CHECK(weak.changeOwnPassword("Pw4new", "Pw9mine", "Pw9mine").done());
 
     // Another sign-in changes the file under chief's feet, twice.
     Session other(table, sink);

@@ -1608,3 +1608,48 @@ TEST(AnyUserChangesTheirOwnPassword)
         CHECK_EQ(fresh.knowsUser("new"), rights.has(R::AddUsers));
     }
 }
+
+// The question about a user someone else changed says what they changed,
+// so the person can weigh it.
+TEST(TheClashQuestionSaysWhatTheOtherSideChanged)
+{
+    struct Row
+    {
+        UserData theirs;
+        const char* change;
+    };
+    const Row rows[] = {
+        {plain("weak", "newpw", "/w"), "password"},
+        {plain("weak", "weakpw", "/w2"), "data path"},
+        {plain("weak", "weakpw", "/w", Rights{R::AddRecord, R::DeleteUsers}),
+         "granted DeleteUsers, granted AddRecord"},
+        {plain("weak", "newpw", "/w2", Rights{R::ModifyRecord}),
+         "password, data path, granted ModifyRecord"},
+    };
+    for (const Row& row : rows) {
+        writeTeam(Rights::all());
+        Session mine(TableFile);
+        mine.loadTable();
+        CHECK(mine.signIn("me", "pw") == Session::SignInResult::SignedIn);
+        CHECK(mine.deleteUser("weak").done());
+
+        Session theirs(TableFile);
+        theirs.loadTable();
+        CHECK(theirs.signIn("boss", "bosspw") == Session::SignInResult::SignedIn);
+        CHECK(theirs.saveChanges(theirs.loadForEditing("weak"), row.theirs).done());
+
+        std::optional<Conflict> asked;
+        mine.setConflictHandler([&](const Conflict& conflict) {
+            asked = conflict;
+            return ConflictChoice::Cancel;
+        });
+        CHECK(mine.save().outcome == ChangeResult::Outcome::Cancelled);
+        CHECK(asked.has_value());
+        if (!asked)
+            continue;
+        CHECK_EQ(asked->user, std::string("weak"));
+        CHECK_EQ(asked->change, std::string(row.change));
+        CHECK(conflictQuestion(*asked).find("\nTheir change: " + std::string(row.change) + ".\n") !=
+              std::string::npos);
+    }
+}
