@@ -5,10 +5,12 @@
 #include "ui/CodePage.h"
 #include "ui/ErrorReport.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 
 ChangePasswordDialog::ChangePasswordDialog(Session& session, QWidget* parent)
     : QDialog(parent), m_session(session), m_ui(new Ui::ChangePasswordDialog)
@@ -28,6 +30,13 @@ ChangePasswordDialog::ChangePasswordDialog(Session& session, QWidget* parent)
 ChangePasswordDialog::~ChangePasswordDialog()
 {
     delete m_ui;
+}
+
+void ChangePasswordDialog::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous())
+        placeDialog(this);
+    QDialog::showEvent(event);
 }
 
 void ChangePasswordDialog::tryChange()

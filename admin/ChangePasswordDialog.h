@@ -23,6 +23,9 @@ public:
     // to date, a warning, a sign-out.
     const ChangeResult& result() const { return m_result; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void tryChange();
 

@@ -74,7 +74,7 @@ int tellFailure(std::ostream& out, std::ostream& err, const Ending& ending)
 {
     if (!ending.message.empty()) {
         out.flush();
-        err << ProgramName << ": " << ending.message << "\n";
+        err << ProgramName << ": " << visibleLines(ending.message) << "\n";
         err.flush();
     }
     return ending.status;
@@ -582,7 +582,7 @@ private:
     {
         if (m_invocation.quiet)
             return;
-        m_err << ProgramName << ": " << text << "\n";
+        m_err << ProgramName << ": " << visibleLines(text) << "\n";
         m_err.flush();
     }
 
@@ -1123,6 +1123,16 @@ std::optional<std::string> defaultTablePath()
         return std::nullopt;
     }
     return base + "/larkledger-security/" + Session::TableFileName;
+}
+
+std::string visibleLines(const std::string& text)
+{
+    std::string lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start))
+        lines += visibleText(std::string_view(text).substr(start, end - start)) + '\n';
+    return lines + visibleText(std::string_view(text).substr(start));
 }
 
 int runCommand(const Invocation& invocation, SecretReader& secrets, std::ostream& out,

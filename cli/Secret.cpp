@@ -1,5 +1,7 @@
 #include "Secret.h"
 
+#include "session/StoredText.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -220,7 +222,10 @@ bool SecretReader::atTerminal(int fd) const
 PasswordLine SecretReader::read(const std::string& prompt, int fd)
 {
     std::string line;
-    const LineEnd end = ::isatty(fd) ? readWithoutEcho(fd, prompt, line) : readLine(fd, line);
+    // The prompt may name what the person typed, a user name with an escape
+    // in it, say: shown, never obeyed by the terminal.
+    const std::string shownPrompt = visibleText(prompt);
+    const LineEnd end = ::isatty(fd) ? readWithoutEcho(fd, shownPrompt, line) : readLine(fd, line);
     if (end == LineEnd::Read)
         return {std::move(line), {}};
     const int error = errno;

@@ -38,14 +38,14 @@ int main(int argc, char** argv)
     try {
         const std::variant<Invocation, UsageMistake> parsed = parseArguments(arguments);
         if (const auto* mistake = std::get_if<UsageMistake>(&parsed)) {
-            std::cerr << ProgramName << ": " << mistake->message << "\n"
-                      << usageLine(mistake->command);
+            std::cerr << ProgramName << ": " << visibleLines(mistake->message) << "\n"
+                      << visibleLines(usageLine(mistake->command));
             return ExitBadInput;
         }
         status = run(std::get<Invocation>(parsed));
     } catch (const std::exception& error) {
         std::cout.flush();
-        std::cerr << ProgramName << ": " << error.what() << "\n";
+        std::cerr << ProgramName << ": " << visibleLines(error.what()) << "\n";
         return ExitFileTrouble;
     }
     // Output that never arrived is a failure a script must see.

@@ -74,6 +74,8 @@ private slots:
     void dialogsOverTheMainWindowFit_data();
     void theNewAccountDialogFits();
     void theNewAccountDialogFits_data() { dialogsOverTheMainWindowFit_data(); }
+    void theMyPasswordDialogFits();
+    void theMyPasswordDialogFits_data() { dialogsOverTheMainWindowFit_data(); }
     void theWriterWaitBoxFits();
     void theWriterWaitBoxFits_data() { dialogsOverTheMainWindowFit_data(); }
     void aMessageBoxFits();
@@ -198,6 +200,25 @@ void ScreenFitTest::theNewAccountDialogFits()
         QCOMPARE(seen.frame.topLeft(), designed);
     else if (spot == Spot::Centred)
         QVERIFY(qAbs(seen.frame.center().x() - m_window->get()->frameGeometry().center().x()) <= 1);
+}
+
+void ScreenFitTest::theMyPasswordDialogFits()
+{
+    QFETCH(Spot, spot);
+    mainWindowAt(spot);
+    if (QTest::currentTestFailed())
+        return;
+    Seen seen;
+    onNextModal([&](QDialog* dialog) {
+        look(dialog, seen);
+        dialog->reject();
+    });
+    QTest::mouseClick(find<QPushButton>("PasswordButton"), Qt::LeftButton);
+    verifyInside(seen);
+    const QRect owner = m_window->get()->frameGeometry();
+    QVERIFY(owner.intersects(seen.frame));
+    if (spot == Spot::Centred)
+        QVERIFY(qAbs(seen.frame.center().x() - owner.center().x()) <= 1);
 }
 
 void ScreenFitTest::theWriterWaitBoxFits()

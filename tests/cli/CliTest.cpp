@@ -1507,6 +1507,94 @@ TEST(WhatATableMadeElsewhereHoldsIsShownVisiblyAndReported)
                  "The table is not sound: 4 faults.\n");
 }
 
+namespace {
+
+// A byte a terminal would obey: C0 but the line break, DEL, or the start of
+// a C1 control in UTF-8.
+bool obeyedByATerminal(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7f)
+            return true;
+        if (byte == 0xc2 && i + 1 < text.size() &&
+            static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9f)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// What the person typed, or a table made elsewhere holds, comes back in
+// messages on standard error; a control character in it shows, so it can
+// never clear the screen or hide the message. The message's own line
+// breaks stay.
+TEST(WhatTheCommandLineSaysOnStandardErrorNeverObeysAControlCharacter)
+{
+    struct Row
+    {
+        std::vector<std::string> arguments;
+        std::string input;
+        int status;
+        std::string err; // whole
+    };
+    const std::string usage = "Usage: larkledger-security-cli [--table FILE] [--user NAME] "
+                              "COMMAND [ARGUMENT]...; 'larkledger-security-cli --help' lists "
+                              "the commands\n";
+    const Row rows[] = {
+        {{"--x\x1b[2J"},
+         "",
+         ExitBadInput,
+         "larkledger-security-cli: unknown option '--x\\x1b[2J'\n" + usage},
+        {{"--table", TableFile, "--user", "admin", "l\xc2\x9bs"},
+         "",
+         ExitBadInput,
+         "larkledger-security-cli: unknown command 'l\\x9bs'\n" + usage},
+        {{"--table", "T\x1b[2J.acl", "--user", "admin", "ls"},
+         "secret\n",
+         ExitFileTrouble,
+         "larkledger-security-cli: T\\x1b[2J.acl: there is no user table here; init creates "
+         "one.\n"},
+        {{"--table", TableFile, "--user", "admin", "edit", "clerk", "--grant", "X\x1b[2J"},
+         "",
+         ExitBadInput,
+         "larkledger-security-cli: unknown right 'X\\x1b[2J': RIGHT is one of DeleteRecord "
+         "DeleteUsers ModifyRecord ModifyUsers AddRecord AddUsers\n" +
+             usage},
+        // A notice of work done.
+        {{"--table", TableFile, "backup", "copy\x1b[2J"},
+         "",
+         ExitDone,
+         "larkledger-security-cli: copied Gatekeep.acl to copy\\x1b[2J (6565 bytes)\n"},
+    };
+    for (const Row& row : rows) {
+        useFixture();
+        const CliResult result = runCli(row.arguments, row.input);
+        std::string command;
+        for (const std::string& argument : row.arguments)
+            command += " " + argument;
+        if (result.status != row.status || result.err != row.err || obeyedByATerminal(result.err))
+            storecheck::fail(__FILE__, __LINE__,
+                             storecheck::show(command) + ": " + described(result) +
+                                 "; expected exit " + std::to_string(row.status) + " and " +
+                                 storecheck::show(row.err));
+    }
+
+    // The password prompt names the user as typed, at a terminal; a table
+    // made elsewhere may hold such a name.
+    TableSlots table = decode(fixture());
+    table.setLoginName(2, "cl\x1b[2Jerk");
+    writeFile(TableFile, table.bytes());
+    TerminalJob job({"--table", TableFile, "--user", "cl\x1b[2Jerk", "ls"});
+    const std::string shown = job.waitFor("Password for cl\\x1b[2Jerk: ");
+    if (obeyedByATerminal(shown))
+        storecheck::fail(__FILE__, __LINE__, "the prompt: " + storecheck::show(shown));
+    job.type("Pa55w0rd\r");
+    expect("the end", job.nextChange(), "exited 0");
+}
+
 TEST(PasswordsFromFileDescriptors)
 {
     useFixture();
