@@ -895,6 +895,32 @@ TEST(ACommandTakesTheWriterLockOnlyOnceEveryPasswordIsTyped)
     }
 }
 
+// A sign-in is the record signed in as: given another password by someone
+// else while the command waits for its new user's password, the login ID
+// is no longer the one that signed in, and the command changes nothing.
+TEST(ACommandWhoseSignInIsGoneMeanwhileChangesNothing)
+{
+    useFixture();
+    CliProcess process({"--table", TableFile, "--user", "admin", "add", "bob", "--path", "/b"});
+    process.write("secret\n");
+    process.waitUntilRead();
+    Session other(TableFile);
+    other.loadTable();
+    CHECK(other.signIn("admin", "secret") == Session::SignInResult::SignedIn);
+    CHECK(other.changeOwnPassword("secret", "fresh1", "fresh1").done());
+    const std::string before = readFile(TableFile);
+
+    process.write("bobpw\n");
+    const CliResult result = process.finish();
+    CHECK_EQ(result.status, int(ExitRefused));
+    CHECK_EQ(result.err,
+             std::string("larkledger-security-cli: Your login ID admin is no longer in "
+                         "Gatekeep.acl as you signed in (someone else deleted it, renamed it or "
+                         "gave it another password): you are signed out, and nothing more can be "
+                         "changed until you sign in again.\n"));
+    CHECK_EQ(readFile(TableFile), before);
+}
+
 TEST(ACommandWaitsForAnotherWriterSayingSo)
 {
     const std::string waiting =
