@@ -1,7 +1,6 @@
 #include "ErrorReport.h"
 
 #include "AppTitle.h"
-#include "CodePage.h"
 #include "MessageBox.h"
 
 #include "session/Session.h"

@@ -454,16 +454,22 @@ void SessionTest::closePrompt_data()
     QTest::addColumn<bool>("saveFails");
     QTest::addColumn<bool>("closes");
     QTest::addColumn<bool>("saved");
+    QTest::addColumn<bool>("vanished"); // the table renamed away meanwhile
 
     for (const char* via : {"ExitButton", "ExitButton2", "close box"}) {
         const QString v = QLatin1String(via);
-        QTest::addRow("%s, no change", via) << v << false << Button::Ok << false << true << false;
-        QTest::addRow("%s, Yes", via) << v << true << Button::Yes << false << true << true;
-        QTest::addRow("%s, No", via) << v << true << Button::No << false << true << false;
-        QTest::addRow("%s, Cancel", via) << v << true << Button::Cancel << false << false << false;
+        QTest::addRow("%s, no change", via)
+            << v << false << Button::Ok << false << true << false << false;
+        QTest::addRow("%s, Yes", via) << v << true << Button::Yes << false << true << true << false;
+        QTest::addRow("%s, No", via) << v << true << Button::No << false << true << false << false;
+        QTest::addRow("%s, Cancel", via)
+            << v << true << Button::Cancel << false << false << false << false;
     }
     QTest::addRow("Yes, save fails")
-        << "ExitButton" << true << Button::Yes << true << false << false;
+        << "ExitButton" << true << Button::Yes << true << false << false << false;
+    // Someone renamed the table away: Yes writes it anew, and says so.
+    QTest::addRow("Yes, table gone")
+        << "ExitButton" << true << Button::Yes << false << true << true << true;
 }
 
 void SessionTest::closePrompt()
@@ -474,6 +480,7 @@ void SessionTest::closePrompt()
     QFETCH(bool, saveFails);
     QFETCH(bool, closes);
     QFETCH(bool, saved);
+    QFETCH(bool, vanished);
 
     m_dir->copyFixture(QStringLiteral("three-users.acl"));
     const QByteArray before = m_dir->read();
@@ -488,6 +495,11 @@ void SessionTest::closePrompt()
         QVERIFY(m_app->session().addUser(plain).done());
         QVERIFY(m_app->session().TableChanged());
         m_ui->answer(answer);
+    }
+    if (vanished) {
+        QVERIFY(QFile::rename(QDir(m_dir->path()).filePath(TableFile),
+                              QDir(m_dir->path()).filePath(QStringLiteral("moved.acl"))));
+        m_ui->answer(Button::Ok);
     }
     if (saveFails) {
         // The save replaces the file; a directory in its place cannot be.
@@ -519,6 +531,11 @@ void SessionTest::closePrompt()
     if (saveFails)
         boxes.append(
             {Kind::Error, applicationTitle(), QStringLiteral("File access denied."), Buttons::Ok});
+    if (vanished)
+        boxes.append({Kind::Warning, QStringLiteral("Warning"),
+                      QStringLiteral("Gatekeep.acl was gone (removed or renamed by someone else): "
+                                     "it has been written anew, with the table as shown here."),
+                      Buttons::Ok});
     expectBoxes(boxes);
 
     QCOMPARE(m_form->isVisible(), !closes);
