@@ -280,7 +280,7 @@ void SessionTest::firstUseOpensDesignedWindow()
     const QByteArray file = m_dir->read();
     QCOMPARE(file.size(), 6565);
     QCOMPARE(storedLoginName(file, 1), AnsiString("boss"));
-    QCOMPARE(m_app->session().me().loginName, AnsiString("boss"));
+    QCOMPARE(m_app->session().me().loginName, std::string("boss"));
 
     // The next start takes the normal path and signs the new user in.
     stop();
@@ -564,7 +564,7 @@ void SessionTest::signInNameIsCaseSensitive()
     startSignedIn(QStringLiteral("clerk"), QStringLiteral("Pa55w0rd"));
     Session& session = m_app->session();
     QCOMPARE(session.signIn("Clerk", "Pa55w0rd"), Session::SignInResult::UnknownName);
-    QCOMPARE(session.me().loginName, AnsiString("clerk"));
+    QCOMPARE(session.me().loginName, std::string("clerk"));
     QVERIFY(session.mayModify() && !session.mayAdd());
 }
 
