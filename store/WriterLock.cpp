@@ -267,11 +267,10 @@ std::string formatWriterRecord(const WriterRecord& record)
     std::string text = std::string(RecordStart) + "\ntime " + std::to_string(record.time) + "\n";
     if (record.uid)
         text += "uid " + std::to_string(*record.uid) + "\n";
-    const std::pair<const char*, const std::string*> texts[] = {
-        {"table", &record.table},
-        {"user", &record.systemUser},
-        {"login", &record.login},
-        {"host", &record.host}};
+    const std::pair<const char*, const std::string*> texts[] = {{"table", &record.table},
+                                                                {"user", &record.systemUser},
+                                                                {"login", &record.login},
+                                                                {"host", &record.host}};
     for (const auto& [key, value] : texts) {
         if (!value->empty() && value->size() <= MaxRecordField &&
             value->find_first_of(std::string_view("\n\0", 2)) == std::string::npos)

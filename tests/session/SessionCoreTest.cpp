@@ -425,21 +425,21 @@ TEST(TheQuestionNamesWhoSavedTheFileLast)
     };
     const Row rows[] = {
         {"their record", ann, {}, "ann (uid 1001, signed in as boss) on " + host},
-        {"a name alone, its escape made visible", {"ann\x1b[2J", std::nullopt}, {},
+        {"a name alone, its escape made visible",
+         {"ann\x1b[2J", std::nullopt},
+         {},
          "ann\\x1b[2J (signed in as boss) on " + host},
         {"a uid alone", {"", 1001}, {}, "uid 1001 (signed in as boss) on " + host},
         {"no operating-system account", {}, {}, ""},
         {"an empty lock file", ann, plant(""), ""},
         {"garbage", ann, plant("\x1b[2Jann\nuid 0\n"), ""},
-        {"a record cut short",
-         ann,
+        {"a record cut short", ann,
          [] {
              const std::string whole = readFile(storecheck::WriterLockFile);
              writeFile(storecheck::WriterLockFile, whole.substr(0, whole.size() - 4));
          },
          ""},
-        {"a record of another table",
-         ann,
+        {"a record of another table", ann,
          [] {
              std::optional<WriterRecord> record =
                  parseWriterRecord(readFile(storecheck::WriterLockFile));
@@ -455,10 +455,10 @@ TEST(TheQuestionNamesWhoSavedTheFileLast)
         SignedIn theirs("boss", "bosspw");
         theirs.session.setSystemUser(row.theirs);
         const std::time_t before = std::time(nullptr);
-        CHECK(theirs.session
-                  .saveChanges(theirs.session.loadForEditing("weak"),
-                               plain("weak", "weakpw2", "/w"))
-                  .done());
+        CHECK(
+            theirs.session
+                .saveChanges(theirs.session.loadForEditing("weak"), plain("weak", "weakpw2", "/w"))
+                .done());
         const std::time_t after = std::time(nullptr);
         if (row.tamper)
             row.tamper();
@@ -477,8 +477,8 @@ TEST(TheQuestionNamesWhoSavedTheFileLast)
         const Conflict& conflict = asked.front();
         std::string line;
         if (!row.savedBy.empty()) {
-            const bool plausible = conflict.savedAt == localMinute(before) ||
-                                    conflict.savedAt == localMinute(after);
+            const bool plausible =
+                conflict.savedAt == localMinute(before) || conflict.savedAt == localMinute(after);
             if (!plausible)
                 storecheck::fail(__FILE__, __LINE__,
                                  std::string(row.label) + ": saved at " + conflict.savedAt);
