@@ -913,6 +913,9 @@ private:
                 m_path + ": " + shown(m_conflict.user) +
                     " was changed by someone else while this command ran" +
                     (m_conflict.change.empty() ? "" : " (" + shown(m_conflict.change) + ")") +
+                    (m_conflict.savedBy.empty()
+                         ? ""
+                         : "; last saved by " + m_conflict.savedBy + " at " + m_conflict.savedAt) +
                     "; nothing was written."};
     }
 

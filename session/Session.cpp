@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include <sys/stat.h>
@@ -185,7 +186,39 @@ Conflict userConflict(const UserTable& seen, const UserTable& file, const AnsiSt
     return Conflict{name,
                     {},
                     describeUserChange(seen.slot(findUsedSlot(seen, name)),
-                                       file.slot(findUsedSlot(file, name)))};
+                                       file.slot(findUsedSlot(file, name))),
+                    {},
+                    {}};
+}
+
+// Who the writer lock file says saved the table last, as people read it.
+// Anyone who may write that file may have written it: its texts are shown
+// with their control characters made visible, and a login that is no UTF-8
+// text is left out.
+void describeLastWriter(const WriterRecord& record, Conflict& conflict)
+{
+    if (record.systemUser.empty() && !record.uid)
+        return;
+    std::string who = visibleText(record.systemUser);
+    std::string about;
+    if (record.uid && who.empty())
+        who = "uid " + std::to_string(*record.uid);
+    else if (record.uid)
+        about = "uid " + std::to_string(*record.uid);
+    if (!record.login.empty() && tableBytesOf(record.login))
+        about += (about.empty() ? "" : ", ") + ("signed in as " + visibleText(record.login));
+    if (!about.empty())
+        who += " (" + about + ")";
+    if (!record.host.empty())
+        who += " on " + record.host;
+    const auto when = static_cast<std::time_t>(record.time);
+    std::tm local{};
+    char shown[32] = {};
+    if (static_cast<std::int64_t>(when) != record.time || !::localtime_r(&when, &local) ||
+        std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M", &local) == 0)
+        return;
+    conflict.savedBy = std::move(who);
+    conflict.savedAt = shown;
 }
 
 int firstFreeEntry(const AccountArea& accounts)
@@ -984,6 +1017,7 @@ ChangeResult Session::createFirstUser(const UserData& typed)
             // table that no second try may fill.
             if (const std::optional<int> late = SaveUserTable(next, m_tablePath))
                 lateFault = ioErrorText(*late);
+            recordWriter(plain.LoginName.value(), next.bytes());
             UserTable back;
             std::string bytes;
             LoadUserTable(back, m_tablePath, &bytes);
@@ -1390,7 +1424,7 @@ std::optional<Conflict> accountClash(const UserTable& seen, const UserTable& fil
     if (decoded(a.AccountName) == decoded(b.AccountName) &&
         decoded(a.AccountDescription) == decoded(b.AccountDescription))
         return std::nullopt;
-    return Conflict{name, decoded(a.AccountName), describeAccountChange(a, b)};
+    return Conflict{name, decoded(a.AccountName), describeAccountChange(a, b), {}, {}};
 }
 
 } // namespace
@@ -1635,6 +1669,7 @@ ChangeResult Session::restore(const std::string& backup, const std::string& from
             restored = tableFromBytes(backup);
             if (const std::optional<int> late = SaveUserTable(restored, m_tablePath))
                 lateFault = ioErrorText(*late);
+            recordWriter(m_me, restored.bytes());
         } catch (const IoError& error) {
             AuditEvent failed = event(AuditEvent::Kind::SaveFailed);
             failed.detail = error.what();
@@ -1667,7 +1702,25 @@ ConflictChoice Session::ask(const Conflict& conflict) const
 {
     if (!m_onConflict)
         return ConflictChoice::Cancel;
-    return m_onConflict(Conflict{utf8Of(conflict.user), utf8Of(conflict.account), conflict.change});
+    Conflict shown = conflict;
+    shown.user = utf8Of(conflict.user);
+    shown.account = utf8Of(conflict.account);
+    return m_onConflict(shown);
+}
+
+Conflict Session::withLastWriter(Conflict clash, const std::optional<std::string>& onDisk) const
+{
+    if (!onDisk)
+        return clash;
+    const std::optional<WriterRecord> record = m_writerLock.lastWriter();
+    if (record && record->table == writerRecordDigest(*onDisk))
+        describeLastWriter(*record, clash);
+    return clash;
+}
+
+void Session::recordWriter(std::string_view login, const std::string& written)
+{
+    m_writerLock.recordWriter(m_systemUser.name, m_systemUser.uid, utf8Of(login), written);
 }
 
 ChangeResult Session::cancelled(const Conflict& conflict)
@@ -1797,7 +1850,7 @@ Session::Try Session::commitLocked(const Step* step, bool readBack,
                 asked = true;
                 const std::optional<ConflictChoice> answer = answerTo(*clash);
                 if (!answer)
-                    return Question{*clash, onDisk};
+                    return Question{withLastWriter(*clash, onDisk), onDisk};
                 if (*answer == ConflictChoice::Cancel)
                     return cancelled(*clash);
                 if (*answer == ConflictChoice::Reload)
@@ -1834,7 +1887,7 @@ Session::Try Session::commitLocked(const Step* step, bool readBack,
                 asked = true;
                 const std::optional<ConflictChoice> answer = answerTo(*clash);
                 if (!answer)
-                    return Question{*clash, onDisk};
+                    return Question{withLastWriter(*clash, onDisk), onDisk};
                 switch (*answer) {
                 case ConflictChoice::Cancel:
                     return cancelled(*clash);
@@ -1863,6 +1916,7 @@ Session::Try Session::commitLocked(const Step* step, bool readBack,
     m_base = next;
     m_table = next;
     m_fileBytes = next.bytes();
+    recordWriter(m_me, *m_fileBytes);
     m_pending.clear();
     m_unsaved.clear();
     // The signed-in user's own Save Changes of their record: they go on as
@@ -2004,6 +2058,8 @@ std::string conflictQuestion(const Conflict& conflict)
         "Someone else has changed " + what + " in Gatekeep.acl since this program last read it.\n";
     if (!conflict.change.empty())
         question += "Their change: " + conflict.change + ".\n";
+    if (!conflict.savedBy.empty())
+        question += "Last saved by " + conflict.savedBy + " at " + conflict.savedAt + ".\n";
     return question +
            "\nYes: keep their version; this change is dropped.\nNo: write this change "
            "over theirs, for " +

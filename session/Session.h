@@ -102,6 +102,13 @@ struct Conflict
     // What the other side changed, as a list for people ("password, granted
     // AddUsers"); empty where nothing shown differs.
     std::string change;
+    // Who saved the file last ("ann (uid 1001, signed in as admin) on pc2")
+    // and when, in local time ("2026-12-11 14:05"), as the writer lock file
+    // records it; empty where it names no operating-system account. That
+    // save may be a later one than the change in question, and the record is
+    // only as true as those who may write the lock file.
+    std::string savedBy;
+    std::string savedAt;
 };
 
 // The question a window asks about such a change, with its three answers
@@ -528,6 +535,12 @@ private:
                                               std::vector<AuditEvent>& made,
                                               std::vector<std::string>& dropped);
     ConflictChoice ask(const Conflict& conflict) const;
+    // `clash` with the writer of the table `onDisk`, where the lock file
+    // (held) records it.
+    Conflict withLastWriter(Conflict clash, const std::optional<std::string>& onDisk) const;
+    // Leaves in the lock file (held) who wrote the table `written` now;
+    // never fails a save.
+    void recordWriter(std::string_view login, const std::string& written);
     // Writing nothing, as the person chose; recorded as a refusal.
     ChangeResult cancelled(const Conflict& conflict);
     void record(AuditEvent event) const;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
 #include <thread>
 
 #include <fcntl.h>
@@ -214,7 +215,130 @@ int openTable(const std::string& target, const struct stat& seen, short& type, s
     return fd;
 }
 
+// The writer record's first and last lines, and the most it may hold: a
+// larger lock file is no record, nor ours to cut.
+constexpr std::string_view RecordStart = "larkledger writer 1";
+constexpr std::string_view RecordEnd = "end";
+constexpr std::size_t MaxRecord = 2048;
+constexpr std::size_t MaxRecordField = 255;
+
+bool allDigits(std::string_view text, std::size_t most)
+{
+    return !text.empty() && text.size() <= most &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+unsigned long long numberOf(std::string_view digits)
+{
+    unsigned long long value = 0;
+    for (const char digit : digits)
+        value = value * 10 + static_cast<unsigned>(digit - '0');
+    return value;
+}
+
+bool printableAscii(std::string_view text)
+{
+    for (const char c : text) {
+        if (c < 0x20 || c > 0x7e)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
+
+std::string writerRecordDigest(std::string_view tableBytes)
+{
+    // FNV-1a, 64 bits: enough to tell two tables apart by chance.
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char byte : tableBytes) {
+        hash ^= static_cast<unsigned char>(byte);
+        hash *= 0x100000001b3ULL;
+    }
+    static const char hex[] = "0123456789abcdef";
+    std::string digest(16, '0');
+    for (int i = 15; i >= 0; --i, hash >>= 4)
+        digest[static_cast<std::size_t>(i)] = hex[hash & 0xf];
+    return digest;
+}
+
+std::string formatWriterRecord(const WriterRecord& record)
+{
+    std::string text = std::string(RecordStart) + "\ntime " + std::to_string(record.time) + "\n";
+    if (record.uid)
+        text += "uid " + std::to_string(*record.uid) + "\n";
+    const std::pair<const char*, const std::string*> texts[] = {{"table", &record.table},
+                                                                {"user", &record.systemUser},
+                                                                {"login", &record.login},
+                                                                {"host", &record.host}};
+    for (const auto& [key, value] : texts) {
+        if (!value->empty() && value->size() <= MaxRecordField &&
+            value->find_first_of(std::string_view("\n\0", 2)) == std::string::npos)
+            text += std::string(key) + " " + *value + "\n";
+    }
+    return text + std::string(RecordEnd) + "\n";
+}
+
+std::optional<WriterRecord> parseWriterRecord(std::string_view text)
+{
+    if (text.size() > MaxRecord || text.empty() || text.back() != '\n')
+        return std::nullopt;
+    WriterRecord record;
+    bool timed = false;
+    bool ended = false;
+    std::string seen;
+    std::size_t at = 0;
+    for (int line = 0; at < text.size(); ++line) {
+        const std::size_t end = text.find('\n', at);
+        const std::string_view whole = text.substr(at, end - at);
+        at = end + 1;
+        if (ended)
+            return std::nullopt;
+        if (line == 0) {
+            if (whole != RecordStart)
+                return std::nullopt;
+            continue;
+        }
+        if (whole == RecordEnd) {
+            ended = true;
+            continue;
+        }
+        const std::size_t space = whole.find(' ');
+        if (space == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view key = whole.substr(0, space);
+        const std::string_view value = whole.substr(space + 1);
+        // A field twice is no record of one save.
+        const std::string tag = "<" + std::string(key) + ">";
+        if (seen.find(tag) != std::string::npos || value.size() > MaxRecordField)
+            return std::nullopt;
+        seen += tag;
+        if (key == "time") {
+            if (!allDigits(value, 18))
+                return std::nullopt;
+            record.time = static_cast<std::int64_t>(numberOf(value));
+            timed = true;
+        } else if (key == "uid") {
+            if (!allDigits(value, 10) || numberOf(value) > 0xffffffffULL)
+                return std::nullopt;
+            record.uid = static_cast<unsigned long>(numberOf(value));
+        } else if (key == "user") {
+            record.systemUser = std::string(value);
+        } else if (key == "login") {
+            record.login = std::string(value);
+        } else if (key == "table") {
+            record.table = std::string(value);
+        } else if (key == "host") {
+            if (!printableAscii(value))
+                return std::nullopt;
+            record.host = std::string(value);
+        }
+        // Other keys are a later version's: skipped.
+    }
+    if (!timed || !ended || record.table.empty())
+        return std::nullopt;
+    return record;
+}
 
 WriterLock::WriterLock(std::string tablePath) : m_tablePath(std::move(tablePath)) {}
 
@@ -389,6 +513,46 @@ std::optional<std::string> WriterLock::readTable() const
         throw IoError(ioCodeFromErrno(errno));
     bytes.resize(static_cast<std::size_t>(got));
     return bytes;
+}
+
+void WriterLock::recordWriter(const std::string& systemUser, std::optional<unsigned long> uid,
+                              const std::string& login, std::string_view tableBytes) noexcept
+{
+    if (m_depth == 0 || m_fd < 0)
+        return;
+    try {
+        struct stat st
+        {
+        };
+        if (::fstat(m_fd, &st) != 0 || static_cast<std::uintmax_t>(st.st_size) > MaxRecord)
+            return;
+        WriterRecord record;
+        record.systemUser = systemUser;
+        record.uid = uid;
+        record.login = login;
+        record.host = fileops::hostTag();
+        record.time = static_cast<std::int64_t>(std::time(nullptr));
+        record.table = writerRecordDigest(tableBytes);
+        const std::string text = formatWriterRecord(record);
+        // What a failed write leaves is cut away: half of this record
+        // and half of the one before must not read as anybody's.
+        const bool written = fileops::writeAllAt(m_fd, text.data(), text.size(), 0) == 0;
+        const int ignored = ::ftruncate(m_fd, written ? static_cast<off_t>(text.size()) : 0);
+        (void)ignored;
+    } catch (...) {
+        // Out of memory for a few hundred bytes: the save goes on without.
+    }
+}
+
+std::optional<WriterRecord> WriterLock::lastWriter() const
+{
+    if (m_depth == 0 || m_fd < 0)
+        return std::nullopt;
+    char buffer[MaxRecord + 1];
+    const long got = fileops::readPrefix(m_fd, buffer, sizeof buffer);
+    if (got <= 0)
+        return std::nullopt;
+    return parseWriterRecord(std::string_view(buffer, static_cast<std::size_t>(got)));
 }
 
 std::optional<std::string> WriterLock::takeNotice()

@@ -1,11 +1,46 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <sys/stat.h>
+
+// Who saved the table last, and when, as each save leaves it in the lock
+// file. Anyone who may write the lock file may write this too: it tells
+// people something, and decides nothing.
+struct WriterRecord
+{
+    // The operating-system account, its name in the file system's encoding
+    // (empty when unknown).
+    std::string systemUser;
+    std::optional<unsigned long> uid;
+    // The table's login that was signed in, UTF-8; empty when none.
+    std::string login;
+    // The machine, in printable ASCII.
+    std::string host;
+    // Seconds since the epoch.
+    std::int64_t time = 0;
+    // writerRecordDigest() of the table the save wrote: a record of another
+    // table than the one at the name (written since by a copy that leaves
+    // no record, or by hand) is no one's record of it.
+    std::string table;
+};
+
+// A short fingerprint of a table file's bytes, for telling the table a
+// record was written with from another; no safeguard against forgery.
+std::string writerRecordDigest(std::string_view tableBytes);
+
+// The record as the lock file holds it: a line to know it by, one line a
+// field, and a last line that tells a whole record from a cut one. A field
+// that would break its line (a line break or NUL in it) is left out.
+std::string formatWriterRecord(const WriterRecord& record);
+// The record `text` holds; nothing for anything else (empty, cut, garbage,
+// a field too long, a host of other than printable ASCII, no time or table).
+std::optional<WriterRecord> parseWriterRecord(std::string_view text);
 
 // Lets one writer at a time read, compare and replace a table file, across
 // processes and, where the file system hands byte-range locks to its server
@@ -26,10 +61,11 @@
 // writer let in by a removed lock file then waits on the table until the
 // save before it is in place, and finds that table replaced by then: it
 // locks the new one, and reads what the save before it wrote.
-// A file found there is used whoever owns it, as it holds no data and a
-// shared table's writers are several users; it is never written. Where the
-// lock cannot be taken safely the take fails with a message that says what
-// to fix, and nothing is written.
+// A file found there is used whoever owns it, as a shared table's writers
+// are several users. It holds no more than the last writer's record (see
+// WriterRecord), written by each save through the locked descriptor, never
+// by its name. Where the lock cannot be taken safely the take fails with a
+// message that says what to fix, and nothing is written.
 //
 // Being open-file-description locks, two holders in one process exclude each
 // other as two processes do, and closing some other descriptor of the file
@@ -60,6 +96,17 @@ public:
     // replace it meanwhile), else as peekTableFile reads it. Nothing when
     // there is no table.
     std::optional<std::string> readTable() const;
+
+    // While held: leaves the record of this save in the lock file, stamped
+    // with this machine and the time, in place of the one before. A fault
+    // is ignored: the save does not depend on it, and nothing is waited
+    // for. A file far larger than any record is someone else's content and
+    // is left as it is.
+    void recordWriter(const std::string& systemUser, std::optional<unsigned long> uid,
+                      const std::string& login, std::string_view tableBytes) noexcept;
+    // While held: the record the last save left there; nothing when there
+    // is none, or none that can be read.
+    std::optional<WriterRecord> lastWriter() const;
 
     // Once, after a take found the file system without locks: that saves
     // run unlocked, in words for the person. Nothing afterwards.

@@ -3,6 +3,7 @@
 // and the end of the desktop session asks as Exit does.
 #include "app/SecurityManager.h"
 #include "session/Session.h"
+#include "store/FileOps.h"
 #include "store/Scramble.h"
 #include "store/TableLock.h"
 #include "support/MainWindowFixture.h"
@@ -20,6 +21,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <ctime>
 #include <functional>
 #include <optional>
 
@@ -57,9 +59,11 @@ AccountData account(const char* name, int entry = -1)
 
 // Another copy of the program, signed in as admin, adds an account for clerk,
 // or makes another change of its own.
-QByteArray changeElsewhere(const std::function<ChangeResult(Session&)>& change = {})
+QByteArray changeElsewhere(const std::function<ChangeResult(Session&)>& change = {},
+                           const SystemUser& who = {})
 {
     Session other(Session::TableFileName);
+    other.setSystemUser(who);
     other.loadTable();
     other.signIn("admin", "secret");
     const ChangeResult result =
@@ -137,6 +141,7 @@ private slots:
     void anAccountChangeLandsOnTheFilesTable();
     void theSameAccountChangedElsewhereIsAskedAbout_data();
     void theSameAccountChangedElsewhereIsAskedAbout();
+    void theQuestionNamesWhoSavedLast();
     void theCloseAsksOnlyAboutAUserChangedOnBothSides();
     void rightsTakenElsewhereAreFollowedAtTheNextChange();
     void anotherRunningCopyIsNamedBeforeTheLogin_data();
@@ -229,6 +234,45 @@ void SharedTableTest::theSameAccountChangedElsewhereIsAskedAbout()
         QCOMPARE(memoryTable(), decodeTable(m_fixture));
     else
         QCOMPARE(memoryTable(), file);
+}
+
+// The other copy's save left its writer in the lock file: the question
+// names them, and when.
+void SharedTableTest::theQuestionNamesWhoSavedLast()
+{
+    signIn();
+    const std::time_t before = std::time(nullptr);
+    changeElsewhere(
+        [](Session& other) { return other.modifyAccount("admin", account("Checking", 0)); },
+        SystemUser{"ann", 1001});
+    const std::time_t after = std::time(nullptr);
+
+    find<QTabWidget>("UserPages")->setCurrentWidget(find<QWidget>("UserBankAccountInfoSheet"));
+    clickLine(users(), QStringLiteral("admin"));
+    clickLine(accounts(), QStringLiteral("Checking"));
+    m_scripted->answer(Button::Yes); // delete the account
+    m_scripted->answer(Button::Cancel);
+    QTest::mouseClick(find<QPushButton>("DelAccoBtn"), Qt::LeftButton);
+
+    const QStringList shown = boxes();
+    QCOMPARE(shown.size(), 2);
+    const auto asked = [](std::time_t when) {
+        std::tm local{};
+        char minute[32] = {};
+        ::localtime_r(&when, &local);
+        std::strftime(minute, sizeof minute, "%Y-%m-%d %H:%M", &local);
+        return QStringLiteral(
+                   "Warning YesNoCancel: Someone else has changed the bank account Checking of "
+                   "admin in Gatekeep.acl since this program last read it.\n"
+                   "Their change: description.\n"
+                   "Last saved by ann (uid 1001, signed in as admin) on %1 at %2.\n\n"
+                   "Yes: keep their version; this change is dropped.\n"
+                   "No: write this change over theirs, for the bank account Checking of admin "
+                   "only.\nCancel: write nothing.")
+            .arg(QString::fromStdString(fileops::hostTag()), QString::fromLatin1(minute));
+    };
+    if (shown.at(1) != asked(before))
+        QCOMPARE(shown.at(1), asked(after));
 }
 
 void SharedTableTest::theCloseAsksOnlyAboutAUserChangedOnBothSides()

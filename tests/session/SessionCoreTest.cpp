@@ -4,13 +4,16 @@
 #include "session/Session.h"
 #include "session/TableCheck.h"
 #include "session/internal/Records.h"
+#include "store/FileOps.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
+#include "store/WriterLock.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <set>
@@ -386,6 +389,112 @@ TEST(TheQuestionIsAskedWithTheWriterLockLetGo)
     CHECK_EQ(decoded(file.slot(file.FindUser("weak")).Accounts[0].AccountDescription),
              std::string("mine"));
     CHECK_EQ(entryName(file, "boss", 0), std::string("During"));
+}
+
+namespace {
+
+std::string localMinute(std::time_t when)
+{
+    std::tm local{};
+    char shown[32] = {};
+    ::localtime_r(&when, &local);
+    std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M", &local);
+    return shown;
+}
+
+} // namespace
+
+// The question names who saved the file last, and when, as the writer lock
+// file records it for the table as it is; a lock file that holds no such
+// record (none, a cut or garbled one, one of another table, one that names
+// no operating-system account) leaves the question as it always was.
+TEST(TheQuestionNamesWhoSavedTheFileLast)
+{
+    const std::string host = fileops::hostTag();
+    const SystemUser ann{"ann", 1001};
+    const auto plant = [](std::string bytes) {
+        return [bytes] { writeFile(storecheck::WriterLockFile, bytes); };
+    };
+    struct Row
+    {
+        const char* label;
+        SystemUser theirs;
+        // Done to the lock file after their save; nothing: as it left it.
+        std::function<void()> tamper;
+        std::string savedBy; // empty: no line
+    };
+    const Row rows[] = {
+        {"their record", ann, {}, "ann (uid 1001, signed in as boss) on " + host},
+        {"a name alone, its escape made visible",
+         {"ann\x1b[2J", std::nullopt},
+         {},
+         "ann\\x1b[2J (signed in as boss) on " + host},
+        {"a uid alone", {"", 1001}, {}, "uid 1001 (signed in as boss) on " + host},
+        {"no operating-system account", {}, {}, ""},
+        {"an empty lock file", ann, plant(""), ""},
+        {"garbage", ann, plant("\x1b[2Jann\nuid 0\n"), ""},
+        {"a record cut short", ann,
+         [] {
+             const std::string whole = readFile(storecheck::WriterLockFile);
+             writeFile(storecheck::WriterLockFile, whole.substr(0, whole.size() - 4));
+         },
+         ""},
+        {"a record of another table", ann,
+         [] {
+             std::optional<WriterRecord> record =
+                 parseWriterRecord(readFile(storecheck::WriterLockFile));
+             CHECK(record);
+             record->table = writerRecordDigest("another table");
+             writeFile(storecheck::WriterLockFile, formatWriterRecord(*record));
+         },
+         ""},
+    };
+    for (const Row& row : rows) {
+        writeTeam(Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers});
+        SignedIn mine("me", "pw");
+        SignedIn theirs("boss", "bosspw");
+        theirs.session.setSystemUser(row.theirs);
+        const std::time_t before = std::time(nullptr);
+        CHECK(
+            theirs.session
+                .saveChanges(theirs.session.loadForEditing("weak"), plain("weak", "weakpw2", "/w"))
+                .done());
+        const std::time_t after = std::time(nullptr);
+        if (row.tamper)
+            row.tamper();
+        std::vector<Conflict> asked;
+        mine.session.setConflictHandler([&](const Conflict& conflict) {
+            asked.push_back(conflict);
+            return ConflictChoice::Cancel;
+        });
+        const ChangeResult result = mine.session.saveChanges(mine.session.loadForEditing("weak"),
+                                                             plain("weak", "weakpw", "/w2"));
+        CHECK(result.outcome == ChangeResult::Outcome::Cancelled);
+        if (asked.size() != 1) {
+            storecheck::fail(__FILE__, __LINE__, std::string(row.label) + ": not asked once");
+            continue;
+        }
+        const Conflict& conflict = asked.front();
+        std::string line;
+        if (!row.savedBy.empty()) {
+            const bool plausible =
+                conflict.savedAt == localMinute(before) || conflict.savedAt == localMinute(after);
+            if (!plausible)
+                storecheck::fail(__FILE__, __LINE__,
+                                 std::string(row.label) + ": saved at " + conflict.savedAt);
+            line = "Last saved by " + row.savedBy + " at " + conflict.savedAt + ".\n";
+        }
+        if (conflict.savedBy != row.savedBy || (row.savedBy.empty() && !conflict.savedAt.empty()))
+            storecheck::fail(__FILE__, __LINE__,
+                             std::string(row.label) + ": saved by \"" + conflict.savedBy +
+                                 "\" at \"" + conflict.savedAt + "\"");
+        CHECK_EQ(conflictQuestion(conflict),
+                 "Someone else has changed the user weak in Gatekeep.acl since this program last "
+                 "read it.\nTheir change: password.\n" +
+                     line +
+                     "\nYes: keep their version; this change is dropped.\nNo: write this change "
+                     "over theirs, for the user weak only.\nCancel: write nothing.");
+    }
 }
 
 // A save that finds the lock taken tells whoever follows the wait, as long
