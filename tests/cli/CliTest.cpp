@@ -819,7 +819,9 @@ TEST(AProvisioningRunEndsInUsersTheSignInAccepts)
     }
     const TableSlots table = onDisk();
     CHECK_EQ(accountLine(table, 2, 0), std::string("Payroll=Monthly\r\nwages"));
-    CHECK_EQ(table.user(3)->dataPath, std::string("/srv/zo\xeb"));
+    const std::optional<UserData> zoe = table.user(3);
+    CHECK(zoe.has_value());
+    CHECK_EQ(zoe.value_or(UserData()).dataPath, std::string("/srv/zo\xeb"));
 }
 
 namespace {
