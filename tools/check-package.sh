@@ -177,7 +177,10 @@ if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null 2>&1 && id nobody >/dev
     chmod 644 "$lintian_deb"
     mkdir -m 700 "$unpacked.lint/home"
     chown nobody "$unpacked.lint/home"
-    run_lintian() { runuser -u nobody -- env HOME="$unpacked.lint/home" lintian "$@"; }
+    # From a folder nobody may enter: the clone may sit in root's home.
+    run_lintian() {
+        (cd "$unpacked.lint" && runuser -u nobody -- env HOME="$unpacked.lint/home" lintian "$@")
+    }
 fi
 if ! run_lintian --pedantic --display-info --fail-on error,warning "$lintian_deb"; then
     problem "lintian reports errors or warnings"
