@@ -149,8 +149,6 @@ public:
     static const char* const PasswordPlaceholder;
 
     const std::string& tablePath() const { return m_tablePath; }
-    // The table itself, for the core's own checks and tests.
-    const UserTable& table() const { return m_table; }
     bool TableChanged() const { return m_tableChanged; }
 
     // Asked when someone else changed in the file what a change touches;
@@ -392,6 +390,9 @@ public:
     ChangeResult restore(const std::string& backup, const std::string& from);
 
 private:
+    // The core's own tests read the table in memory (session/internal/).
+    friend struct SessionAccess;
+
     // One change as the person asked for it, so that it can be made again
     // on a newer table than the one it was asked on.
     struct Step

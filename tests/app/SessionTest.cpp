@@ -6,6 +6,7 @@
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/SignedInMainForm.h"
 #include "tests/support/TableFile.h"
+#include "tests/support/TableSlots.h"
 #include "tests/support/TempWorkDir.h"
 #include "ui/AppTitle.h"
 #include "ui/Terminate.h"
@@ -443,7 +444,7 @@ void SessionTest::damagedTableEndsStartup()
         QCOMPARE(m_dir->read(), content);
     QVERIFY(!m_dir->exists(QStringLiteral("gone.acl")));
     for (int n = 1; n <= SlotCount; ++n)
-        QVERIFY(isFreeSlot(m_app->session().table().slot(n)));
+        QVERIFY(TableSlots::inMemory(m_app->session()).isFree(n));
 }
 
 void SessionTest::closePrompt_data()
@@ -552,7 +553,7 @@ void SessionTest::closePrompt()
     if (!closes) {
         // The changes are still there to be saved later.
         QVERIFY(m_app->session().TableChanged());
-        QCOMPARE(m_app->session().table().FindUser("newbie"), 4);
+        QCOMPARE(TableSlots::inMemory(m_app->session()).findUser("newbie"), 4);
     }
 }
 

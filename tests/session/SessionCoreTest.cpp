@@ -4,6 +4,7 @@
 #include "session/Session.h"
 #include "session/TableCheck.h"
 #include "session/internal/Records.h"
+#include "session/internal/SessionAccess.h"
 #include "store/FileOps.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
@@ -61,17 +62,17 @@ const std::vector<Change>& changes()
          {Rights{R::AddUsers}, Rights{R::AddUsers, R::ModifyUsers},
           Rights{R::AddUsers, R::DeleteUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.addUser(plain("new", "npw", "/n")); },
-         [](const Session& s) { return s.table().FindUser("new") == 4; }},
+         [](const Session& s) { return SessionAccess::table(s).FindUser("new") == 4; }},
         {"add user with a right",
          {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.addUser(plain("new", "npw", "/n", Rights{R::DeleteRecord})); },
-         [](const Session& s) { return s.table().FindUser("new") == 4; }},
+         [](const Session& s) { return SessionAccess::table(s).FindUser("new") == 4; }},
         {"delete user",
          {Rights{R::DeleteUsers}, Rights{R::AddUsers, R::DeleteUsers},
           Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.deleteUser("weak"); },
-         [](const Session& s) { return s.table().FindUser("weak") == 0; }},
+         [](const Session& s) { return SessionAccess::table(s).FindUser("weak") == 0; }},
         {"save changes: new password",
          {Rights{R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers},
           Rights{R::ModifyUsers, R::DeleteUsers},
@@ -80,8 +81,8 @@ const std::vector<Change>& changes()
              return s.saveChanges(s.loadForEditing("weak"), plain("weak", "newpw", "/w"));
          },
          [](const Session& s) {
-             return decoded(s.table().slot(3).Password) == "newpw" &&
-                    decoded(s.table().slot(3).Accounts[0].AccountName) == "Cash";
+             return decoded(SessionAccess::table(s).slot(3).Password) == "newpw" &&
+                    decoded(SessionAccess::table(s).slot(3).Accounts[0].AccountName) == "Cash";
          }},
         {"save changes: a right granted",
          {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
@@ -89,43 +90,50 @@ const std::vector<Change>& changes()
              return s.saveChanges(s.loadForEditing("weak"),
                                   plain("weak", "newpw", "/w", Rights{R::AddUsers}));
          },
-         [](const Session& s) { return storecheck::decodedRights(s.table().slot(3)) == "111110"; }},
+         [](const Session& s) {
+             return storecheck::decodedRights(SessionAccess::table(s).slot(3)) == "111110";
+         }},
         {"save changes: take over a stronger user",
          {Rights{R::AddUsers, R::ModifyUsers}, Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) {
              return s.saveChanges(s.loadForEditing("boss"),
                                   plain("boss", "mine", "/b", Rights::all()));
          },
-         [](const Session& s) { return decoded(s.table().slot(3).Password) == "mine"; }},
+         [](const Session& s) {
+             return decoded(SessionAccess::table(s).slot(3).Password) == "mine";
+         }},
         {"new account",
          {Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.addAccount("weak", account("Loan", "")); },
          [](const Session& s) {
-             return decoded(s.table().slot(3).Accounts[1].AccountName) == "Loan";
+             return decoded(SessionAccess::table(s).slot(3).Accounts[1].AccountName) == "Loan";
          }},
         {"modify account",
          {Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.modifyAccount("weak", team::accountAt(0, "Cash", "Safe")); },
          [](const Session& s) {
-             return decoded(s.table().slot(3).Accounts[0].AccountDescription) == "Safe";
+             return decoded(SessionAccess::table(s).slot(3).Accounts[0].AccountDescription) ==
+                    "Safe";
          }},
         {"delete account",
          {Rights{R::ModifyUsers, R::DeleteUsers},
           Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) { return s.deleteAccount("weak", 0); },
-         [](const Session& s) { return s.table().slot(3).Accounts[0].AccountName.empty(); }},
+         [](const Session& s) {
+             return SessionAccess::table(s).slot(3).Accounts[0].AccountName.empty();
+         }},
         // Every user at once, whoever they are: as much as adding, changing
         // and deleting all of them.
         {"restore a backup",
          {Rights{R::AddUsers, R::ModifyUsers, R::DeleteUsers}},
          [](Session& s) {
-             UserTable backup = s.table();
+             UserTable backup = SessionAccess::table(s);
              backup.StoreNewUser(storecheck::plainRecord("back", "bpw", "/k", "111111"));
              return s.restore(backup.bytes(), "old.acl");
          },
-         [](const Session& s) { return s.table().FindUser("back") == 4; }},
+         [](const Session& s) { return SessionAccess::table(s).FindUser("back") == 4; }},
     };
     return changes;
 }
@@ -141,7 +149,7 @@ TEST(EveryChangeIsMadeOnlyWithItsRights)
             Session session(TableFile);
             session.loadTable();
             CHECK(session.signIn("me", "pw") == Session::SignInResult::SignedIn);
-            const std::string tableBefore = session.table().bytes();
+            const std::string tableBefore = SessionAccess::table(session).bytes();
 
             const ChangeResult result = change.make(session);
             const bool allowed = std::find(change.allowedFor.begin(), change.allowedFor.end(),
@@ -153,8 +161,8 @@ TEST(EveryChangeIsMadeOnlyWithItsRights)
             } else {
                 if (result.outcome != ChangeResult::Outcome::Refused ||
                     result.reason != ChangeResult::Reason::MissingRight ||
-                    session.table().bytes() != tableBefore || readFile(TableFile) != fileBefore ||
-                    session.TableChanged())
+                    SessionAccess::table(session).bytes() != tableBefore ||
+                    readFile(TableFile) != fileBefore || session.TableChanged())
                     storecheck::fail(__FILE__, __LINE__, row + ": not refused cleanly");
             }
         }
@@ -167,7 +175,7 @@ TEST(RefusalsGiveTheirReasonsAndChangeNothing)
     Session session(TableFile);
     session.loadTable();
     session.signIn("me", "pw");
-    const std::string before = session.table().bytes();
+    const std::string before = SessionAccess::table(session).bytes();
     struct Row
     {
         ChangeResult result;
@@ -203,7 +211,7 @@ TEST(RefusalsGiveTheirReasonsAndChangeNothing)
         CHECK(row.result.reason == row.reason);
         CHECK_EQ(row.result.message, row.message);
     }
-    CHECK(session.table().bytes() == before);
+    CHECK(SessionAccess::table(session).bytes() == before);
 }
 
 TEST(ATableOfFiveTakesNoSixthUser)
@@ -253,8 +261,9 @@ TEST(SaveChangesKeepsAccountsAndClearsPendingChanges)
     CHECK(session.saveChanges(session.loadForEditing("weak"), plain("weak2", "pw2", "/w2")).done());
     CHECK(!session.TableChanged());
     CHECK(names(session) == std::vector<std::string>({"me", "weak2"}));
-    CHECK_EQ(decoded(session.table().slot(2).Accounts[0].AccountName), std::string("Cash"));
-    CHECK_EQ(readFile(TableFile), session.table().bytes());
+    CHECK_EQ(decoded(SessionAccess::table(session).slot(2).Accounts[0].AccountName),
+             std::string("Cash"));
+    CHECK_EQ(readFile(TableFile), SessionAccess::table(session).bytes());
 }
 
 namespace {
@@ -314,7 +323,7 @@ TEST(AChangeOfOtherUsersOrAccountsLandsOnTheFilesTable)
     CHECK_EQ(entryName(file, "weak", 2), std::string("Mine"));
     CHECK_EQ(file.FindUser("bob"), 4);
     CHECK_EQ(file.FindUser("new"), 5);
-    CHECK_EQ(mine.session.table().bytes(), readFile(TableFile));
+    CHECK_EQ(SessionAccess::table(mine.session).bytes(), readFile(TableFile));
 
     // Someone else's save of the same table only brings it up to date.
     CHECK(theirs.session.modifyAccount("weak", team::accountAt(1, "Theirs", "kept")).done());
@@ -363,7 +372,7 @@ TEST(TheSameAccountChangedOnBothSidesIsAskedAbout)
         if (row.choice != ConflictChoice::Overwrite)
             CHECK_EQ(readFile(TableFile), before);
         if (row.choice == ConflictChoice::Reload)
-            CHECK_EQ(mine.session.table().bytes(), before);
+            CHECK_EQ(SessionAccess::table(mine.session).bytes(), before);
     }
 }
 
@@ -781,7 +790,7 @@ TEST(AnAccountGoneFromItsEntryIsNotChangedInItsPlace)
         CHECK_EQ(readFile(TableFile), before);
         // The window is shown the file's table.
         CHECK(result.refreshed);
-        CHECK_EQ(mine.session.table().bytes(), before);
+        CHECK_EQ(SessionAccess::table(mine.session).bytes(), before);
     }
 }
 
@@ -948,7 +957,7 @@ TEST(AVanishedTableIsWrittenAnew)
     CHECK_EQ(saved.warning, std::string("Gatekeep.acl was gone (removed or renamed by someone "
                                         "else): it has been written anew, with the table as "
                                         "shown here."));
-    CHECK_EQ(readFile(TableFile), mine.session.table().bytes());
+    CHECK_EQ(readFile(TableFile), SessionAccess::table(mine.session).bytes());
     CHECK(names(mine.session) == std::vector<std::string>({"boss", "me", "new"}));
     struct stat st
     {
@@ -1017,21 +1026,21 @@ TEST(AFailedSaveLeavesTableAndFileAsTheyWere)
         session.loadTable();
         session.signIn("me", "pw");
         CHECK(session.addUser(plain("new", "npw", "/n")).done());
-        const std::string memoryBefore = session.table().bytes();
+        const std::string memoryBefore = SessionAccess::table(session).bytes();
         const std::string fileBefore = readFile(TableFile);
         CHECK(::chmod(TableFile.c_str(), 0444) == 0);
         const ChangeResult failed = session.addAccount("weak", account("Loan", ""));
         CHECK(failed.outcome == ChangeResult::Outcome::Failed);
         CHECK_EQ(failed.errorCode, 5);
         CHECK_EQ(failed.message, std::string("File access denied"));
-        CHECK(session.table().bytes() == memoryBefore);
+        CHECK(SessionAccess::table(session).bytes() == memoryBefore);
         CHECK(session.TableChanged());
         CHECK_EQ(readFile(TableFile), fileBefore);
         // The same account again is one new attempt, not a duplicate.
         CHECK(::chmod(TableFile.c_str(), 0600) == 0);
         CHECK(session.addAccount("weak", account("Loan", "")).done());
-        CHECK(decoded(session.table().slot(3).Accounts[1].AccountName) == "Loan");
-        CHECK(decoded(session.table().slot(3).Accounts[2].AccountName).empty());
+        CHECK(decoded(SessionAccess::table(session).slot(3).Accounts[1].AccountName) == "Loan");
+        CHECK(decoded(SessionAccess::table(session).slot(3).Accounts[2].AccountName).empty());
     });
 }
 
@@ -1091,7 +1100,7 @@ TEST(ARestoreWritesASoundBackupAsASaveDoes)
         CHECK(refused.reason == ChangeResult::Reason::UnsoundTable);
         CHECK_EQ(refused.message, words);
         CHECK_EQ(readFile(TableFile), file);
-        CHECK(session.table().FindUser("waiting") > 0);
+        CHECK(SessionAccess::table(session).FindUser("waiting") > 0);
     }
 
     // A save that fails on the way leaves the old table.
@@ -1182,7 +1191,7 @@ TEST(AFaultAfterTheNewTableIsInTheFileIsTheDoneResultsWarning)
          "The change has been saved, but a step after it failed: "},
         {"restore", false,
          [](Session& s) {
-             UserTable backup = s.table();
+             UserTable backup = SessionAccess::table(s);
              backup.StoreNewUser(storecheck::plainRecord("new", "npw", "/n", "111111"));
              return s.restore(backup.bytes(), "old.acl");
          },
@@ -1204,8 +1213,8 @@ TEST(AFaultAfterTheNewTableIsInTheFileIsTheDoneResultsWarning)
         if (!result.done() || result.warning != row.said + late)
             storecheck::fail(__FILE__, __LINE__,
                              std::string(row.name) + ": \"" + result.warning + "\"");
-        CHECK(tableFromBytes(readFile(TableFile)) == session.table());
-        CHECK(session.table().FindUser("new") > 0);
+        CHECK(tableFromBytes(readFile(TableFile)) == SessionAccess::table(session));
+        CHECK(SessionAccess::table(session).FindUser("new") > 0);
         CHECK(session.signedIn());
     }
 }
@@ -1217,7 +1226,7 @@ TEST(ALoadThatFailsIsAFailedResult)
     writeTeam(Rights::all());
     Session session(TableFile);
     CHECK(session.loadTable().done());
-    const std::string shown = session.table().bytes();
+    const std::string shown = SessionAccess::table(session).bytes();
     const std::string team = readFile(TableFile);
     writeFile(TableFile, team.substr(0, 1000));
     for (ChangeResult (Session::*load)() :
@@ -1226,7 +1235,7 @@ TEST(ALoadThatFailsIsAFailedResult)
         CHECK(failed.outcome == ChangeResult::Outcome::Failed);
         CHECK_EQ(failed.errorCode, 100);
         CHECK_EQ(failed.message, std::string("Read beyond end of file"));
-        CHECK_EQ(session.table().bytes(), shown);
+        CHECK_EQ(SessionAccess::table(session).bytes(), shown);
     }
     ::unlink(TableFile.c_str());
     CHECK(::mkdir(TableFile.c_str(), 0700) == 0);
@@ -1380,7 +1389,7 @@ TEST(NamesAreLookedUpAsTheWindowsFindThem)
     };
     for (const UserRow& row : users) {
         CHECK_EQ(lookUpUser(table, row.typed), row.slot);
-        CHECK_EQ(lookUpUser(session.table(), row.typed), row.slot);
+        CHECK_EQ(lookUpUser(SessionAccess::table(session), row.typed), row.slot);
     }
 
     struct AccountRow
@@ -1500,7 +1509,7 @@ TEST(TheEditorsPlaceholderIsNoPassword)
                 storecheck::fail(__FILE__, __LINE__,
                                  std::string(editing) + " given " + typed + ": " + result.message);
             CHECK_EQ(readFile(TableFile), before);
-            CHECK_EQ(session.table().bytes(), before);
+            CHECK_EQ(SessionAccess::table(session).bytes(), before);
         }
     }
     // A blank before it makes another password.
@@ -1706,8 +1715,8 @@ TEST(AnyUserChangesTheirOwnPassword)
         CHECK(result.done());
         CHECK(!session.TableChanged());
         CHECK(!session.signedOut());
-        CHECK_EQ(lookUpUser(session.table(), "me"), 2);
-        CHECK_EQ(decoded(session.table().slot(2).Password), std::string("fresh"));
+        CHECK_EQ(lookUpUser(SessionAccess::table(session), "me"), 2);
+        CHECK_EQ(decoded(SessionAccess::table(session).slot(2).Password), std::string("fresh"));
         CHECK_EQ(team::flags(session.me().rights), team::flags(rights));
         // Still signed in as the record it made: the next change goes on.
         CHECK(session.changeOwnPassword("fresh", "again", "again").done());

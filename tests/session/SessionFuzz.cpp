@@ -7,6 +7,7 @@
 // acts as a record it did not sign in as.
 #include "session/Session.h"
 #include "session/internal/Records.h"
+#include "session/internal/SessionAccess.h"
 #include "store/IoError.h"
 #include "store/Scramble.h"
 #include "store/TableFile.h"
@@ -222,7 +223,7 @@ Before look(const Actor& actor, const Needs& needs)
 {
     Before before;
     before.file = fileBytes();
-    before.table = actor.session->table().bytes();
+    before.table = SessionAccess::table(*actor.session).bytes();
     before.fileTable = tableFromBytes(before.file);
     const int mine = actor.signedIn ? signedInSlot(before.fileTable, actor.me, actor.password) : 0;
     before.denied = mine == 0;
@@ -253,7 +254,7 @@ UserTable checkChange(const Actor& actor, const Needs& needs, const Before& befo
 {
     const std::string file = fileBytes();
     const UserTable fileTable = tableFromBytes(file);
-    const std::string table = actor.session->table().bytes();
+    const std::string table = SessionAccess::table(*actor.session).bytes();
     using Outcome = ChangeResult::Outcome;
     if (result.outcome == Outcome::Refused || result.outcome == Outcome::Cancelled ||
         result.outcome == Outcome::Failed) {
@@ -327,7 +328,7 @@ void signIn(Actor& actor, Input& in)
 {
     const std::string name = in.pick(Names);
     const std::string password = in.pick(Passwords);
-    const UserTable seen = actor.session->table();
+    const UserTable seen = SessionAccess::table(*actor.session);
     const Session::SignInResult result = actor.session->signIn(name, password);
     if (result != Session::SignInResult::SignedIn)
         return;
@@ -350,7 +351,7 @@ void addUser(Actor& actor, Input& in)
     const ChangeResult result = actor.session->addUser(plain);
     checkChange(actor, needs, before, result);
     if (result.done()) {
-        const UserTable& table = actor.session->table();
+        const UserTable& table = SessionAccess::table(*actor.session);
         expect(usedSlot(table, plain.loginName) != 0, "an added user is not in the table");
         expect(usedCount(table) == usedCount(tableFromBytes(before.table)) + 1,
                "an add did not add one user");
@@ -365,7 +366,8 @@ void deleteUser(Actor& actor, Input& in)
     const ChangeResult result = actor.session->deleteUser(name);
     checkChange(actor, needs, before, result);
     if (result.done())
-        expect(usedCount(actor.session->table()) == usedCount(tableFromBytes(before.table)) - 1,
+        expect(usedCount(SessionAccess::table(*actor.session)) ==
+                   usedCount(tableFromBytes(before.table)) - 1,
                "a deletion did not remove one user");
 }
 
@@ -376,7 +378,7 @@ void saveChanges(Actor& actor, Input& in)
     if (!actor.loaded || in.byte() % 2 == 0) {
         actor.loadedName = in.pick(Names);
         actor.loaded = actor.session->loadForEditing(actor.loadedName);
-        actor.loadedSlot = usedSlot(actor.session->table(), actor.loadedName);
+        actor.loadedSlot = usedSlot(SessionAccess::table(*actor.session), actor.loadedName);
     }
     const std::string edited = actor.loadedName;
     const int editedSlot = actor.loadedSlot;
@@ -495,12 +497,12 @@ void save(Actor& actor)
 
 void reload(Actor& actor)
 {
-    const UserTable before = actor.session->table();
+    const UserTable before = SessionAccess::table(*actor.session);
     if (actor.session->reload().outcome == ChangeResult::Outcome::Failed) {
-        expect(actor.session->table() == before, "a failed reload changed the table");
+        expect(SessionAccess::table(*actor.session) == before, "a failed reload changed the table");
         return;
     }
-    expect(actor.session->table() == tableFromBytes(fileBytes()),
+    expect(SessionAccess::table(*actor.session) == tableFromBytes(fileBytes()),
            "a reload did not take the file's table");
     expect(!actor.session->TableChanged(), "a reloaded table still counts as changed");
 }
@@ -625,7 +627,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return static_cast<ConflictChoice>(in.byte() % 3);
         });
         actor.session->loadTable();
-        expect(actor.session->table() == tableFromBytes(initial.bytes()),
+        expect(SessionAccess::table(*actor.session) == tableFromBytes(initial.bytes()),
                "a table as the file holds it did not load as it is");
     }
     while (in.more()) {

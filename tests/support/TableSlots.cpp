@@ -2,6 +2,7 @@
 
 #include "session/Session.h"
 #include "session/internal/Records.h"
+#include "session/internal/SessionAccess.h"
 #include "store/Scramble.h"
 #include "store/UserTable.h"
 #include "store/Windows1252.h"
@@ -46,7 +47,7 @@ TableSlots::TableSlots(std::string_view fileBytes) : TableSlots()
 
 TableSlots TableSlots::inMemory(const Session& session)
 {
-    return TableSlots(session.table().bytes());
+    return TableSlots(SessionAccess::table(session).bytes());
 }
 
 TableSlots::TableSlots(const TableSlots& other)
